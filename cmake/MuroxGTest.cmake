@@ -1,0 +1,27 @@
+# GoogleTest and GoogleMock: Debian's prebuilt libraries natively; built
+# from Debian's sources for a cross target, where no prebuilt ones exist.
+if(CMAKE_CROSSCOMPILING)
+    set(MUROX_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources for cross builds")
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+    add_subdirectory(${MUROX_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL)
+    foreach(lib gtest gmock gmock_main)
+        if(NOT TARGET GTest::${lib})
+            add_library(GTest::${lib} ALIAS ${lib})
+        endif()
+    endforeach()
+else()
+    find_package(GTest REQUIRED)
+endif()
+include(GoogleTest)
+
+# murox_add_test(NAME SOURCES file... [LIBS target...])
+# One GoogleTest executable, registered with CTest test by test.
+function(murox_add_test name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock_main)
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+    murox_warnings(${name})
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
+endfunction()
