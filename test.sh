@@ -62,9 +62,26 @@ run_config() {
     fi
 }
 
+# The library's own sources against .clang-tidy, with the native build's
+# compile commands.
+check_tidy() {
+    local files
+    files=$(git ls-files 'xdll/*.cpp' 'eventlog/*.cpp' 'vdirs/*.cpp')
+    # shellcheck disable=SC2086
+    if clang-tidy --quiet -p build/native $files >tidy.log 2>&1; then
+        summary+=("tidy: PASS")
+    else
+        cat tidy.log
+        summary+=("tidy: FAIL (clang-tidy)")
+        status=1
+    fi
+    rm -f tidy.log
+}
+
 check_format
 for config in "${configs[@]}"; do
     run_config "$config"
+    [ "$config" = native ] && [ -f build/native/compile_commands.json ] && check_tidy
 done
 
 echo
