@@ -1,0 +1,289 @@
+// The host's registry of extension libraries: records in configuration
+// order, each with the image it has opened. Every failure is reported
+// through the event log; results are nonzero on success.
+#include "hostapi/DLLExtAgents.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "eventlog/MuroxLogEvent.h"
+#include "host/registry/ExtConfig.h"
+#include "host/registry/ExtImage.h"
+
+namespace {
+
+struct TRecord {
+    ExtAgent agent;
+    TExtImage image;
+};
+
+std::string ToStd(const KAF::BString& text)
+{
+    return std::string(text.c_str(), text.length());
+}
+
+void SetText(KAF::BString& target, const std::string& text)
+{
+    target.Assign(text.c_str(), static_cast<unsigned>(text.size()));
+}
+
+std::unique_ptr<TRecord> MakeRecord(const TExtConfigEntry& entry)
+{
+    std::unique_ptr<TRecord> pRecord(new TRecord);
+    SetText(pRecord->agent.name, entry.name);
+    SetText(pRecord->agent.path, entry.path);
+    SetText(pRecord->agent.web, entry.web);
+    pRecord->agent.load = entry.load ? 1 : 0;
+    pRecord->agent.status = kExtNotLoaded;
+    pRecord->agent.loaded = 0;
+    return pRecord;
+}
+
+int LoadRecord(TRecord& record)
+{
+    if (record.agent.loaded != 0)
+        return 1;
+    std::string why;
+    const int status = OpenExtImage(ToStd(record.agent.path), record.image, why);
+    record.agent.status = status;
+    if (status != 0) {
+        MuroxLogEvent("extension library '%s' not loaded: %s", record.agent.name.c_str(),
+                      why.c_str());
+        return 0;
+    }
+    record.agent.loaded = 1;
+    return 1;
+}
+
+int UnloadRecord(TRecord& record)
+{
+    if (record.agent.loaded == 0)
+        return 1;
+    record.agent.loaded = 0;
+    record.agent.status = kExtNotLoaded;
+    std::string why;
+    if (!CloseExtImage(record.image, why)) {
+        MuroxLogEvent("extension library '%s' (%s) unloaded, but %s", record.agent.name.c_str(),
+                      record.agent.path.c_str(), why.c_str());
+        return 0;
+    }
+    return 1;
+}
+
+// A store whose last read or write failed no longer mirrors its file, and
+// one whose contents were not applied no longer mirrors the registry:
+// writing either would overwrite what the operator has put in the file.
+bool StoreUsable(KAF::INonVolatile* config, const std::string& rejected, const char* szAction,
+                 const std::string& name)
+{
+    if (config == nullptr) {
+        MuroxLogEvent("extension library '%s' not %s: no configuration store", name.c_str(),
+                      szAction);
+        return false;
+    }
+    const char* szError = config->LastError();
+    if (szError == nullptr || szError[0] == '\0')
+        szError = rejected.c_str();
+    if (szError[0] != '\0') {
+        MuroxLogEvent("extension library '%s' not %s: the configuration store reports '%s'; "
+                      "fix the file and re-read it first",
+                      name.c_str(), szAction, szError);
+        return false;
+    }
+    return true;
+}
+
+// After a failed commit the file still holds what it held before; the
+// store is brought back to it so that memory and file agree again.
+void RestoreFromFile(KAF::INonVolatile* config)
+{
+    auto* pFile = dynamic_cast<KAF::BFileNV*>(config);
+    if (pFile == nullptr)
+        MuroxLogEvent("configuration store differs from its file until it is re-read");
+    else if (pFile->ReadFile(pFile->m_fileName.c_str()) == 0)
+        MuroxLogEvent("configuration store differs from its file until it is re-read: %s",
+                      pFile->LastError());
+}
+
+} // namespace
+
+struct DLLExtAgents::TImpl {
+    std::vector<std::unique_ptr<TRecord>> records;
+    std::string rejected; // why the last configuration was not applied
+
+    std::vector<std::unique_ptr<TRecord>>::iterator Find(const std::string& name)
+    {
+        auto it = records.begin();
+        while (it != records.end() && ToStd((*it)->agent.name) != name)
+            ++it;
+        return it;
+    }
+    TRecord* Known(const KAF::BString& name)
+    {
+        auto it = Find(ToStd(name));
+        if (it != records.end())
+            return it->get();
+        MuroxLogEvent("no extension library '%s' is configured", name.c_str());
+        return nullptr;
+    }
+};
+
+DLLExtAgents::DLLExtAgents() : m_pImpl(new TImpl) {}
+
+// Shutting down unloads in the reverse of configuration order.
+DLLExtAgents::~DLLExtAgents()
+{
+    for (auto it = m_pImpl->records.rbegin(); it != m_pImpl->records.rend(); ++it)
+        UnloadRecord(**it);
+    delete m_pImpl;
+}
+
+int DLLExtAgents::NumExtAgents()
+{
+    return static_cast<int>(m_pImpl->records.size());
+}
+
+ExtAgent* DLLExtAgents::ExtAgentAt(int index)
+{
+    if (index < 0 || index >= NumExtAgents())
+        return nullptr;
+    return &m_pImpl->records[static_cast<std::size_t>(index)]->agent;
+}
+
+int DLLExtAgents::Exist(const KAF::BString& name)
+{
+    return m_pImpl->Find(ToStd(name)) != m_pImpl->records.end() ? 1 : 0;
+}
+
+int DLLExtAgents::Load(const KAF::BString& name)
+{
+    TRecord* pRecord = m_pImpl->Known(name);
+    return pRecord != nullptr ? LoadRecord(*pRecord) : 0;
+}
+
+int DLLExtAgents::Unload(const KAF::BString& name)
+{
+    TRecord* pRecord = m_pImpl->Known(name);
+    return pRecord != nullptr ? UnloadRecord(*pRecord) : 0;
+}
+
+int DLLExtAgents::Load(KAF::INonVolatile* config)
+{
+    if (config == nullptr) {
+        MuroxLogEvent("configuration not applied: no configuration store");
+        return 0;
+    }
+    std::vector<TExtConfigEntry> entries;
+    std::string error = config->LastError() != nullptr ? config->LastError() : "";
+    if (!error.empty() || !ReadExtConfig(*config, entries, error)) {
+        MuroxLogEvent("configuration not applied, extension libraries unchanged: %s",
+                      error.c_str());
+        m_pImpl->rejected = error;
+        return 0;
+    }
+    m_pImpl->rejected.clear();
+
+    // Everything that allocates happens before the first record moves.
+    std::vector<std::unique_ptr<TRecord>> next;
+    next.reserve(entries.size());
+    std::vector<std::unique_ptr<TRecord>> fresh;
+    for (const TExtConfigEntry& entry : entries)
+        fresh.push_back(MakeRecord(entry));
+
+    auto& records = m_pImpl->records;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        auto it = m_pImpl->Find(entries[i].name);
+        if (it == records.end()) {
+            next.push_back(std::move(fresh[i]));
+            continue;
+        }
+        // A loaded library keeps its image; a changed path applies to the
+        // next load.
+        std::unique_ptr<TRecord> pKept = std::move(*it);
+        records.erase(it);
+        pKept->agent.path = fresh[i]->agent.path;
+        pKept->agent.web = fresh[i]->agent.web;
+        pKept->agent.load = fresh[i]->agent.load;
+        next.push_back(std::move(pKept));
+    }
+    // What is left is no longer configured: unloaded, it vanishes.
+    std::vector<std::unique_ptr<TRecord>> gone;
+    gone.swap(records);
+    records.swap(next);
+    int result = 1;
+    for (auto& pRecord : gone)
+        result &= UnloadRecord(*pRecord);
+    for (auto& pRecord : records) {
+        if (pRecord->agent.load != 0)
+            result &= LoadRecord(*pRecord);
+        else
+            result &= UnloadRecord(*pRecord);
+    }
+    return result;
+}
+
+int DLLExtAgents::Add(KAF::INonVolatile* config, const KAF::BString& name, const KAF::BString& path,
+                      const KAF::BString& web)
+{
+    const std::string libName = ToStd(name);
+    if (!StoreUsable(config, m_pImpl->rejected, "added", libName))
+        return 0;
+    if (!IsExtName(libName)) {
+        MuroxLogEvent("extension library '%s' not added: a name is one word", libName.c_str());
+        return 0;
+    }
+    if (Exist(name) != 0) {
+        MuroxLogEvent("extension library '%s' not added: that name is configured already",
+                      libName.c_str());
+        return 0;
+    }
+    TExtConfigEntry entry{libName, ToStd(path), ToStd(web), true};
+    if (entry.path.empty()) {
+        MuroxLogEvent("extension library '%s' not added: no path", libName.c_str());
+        return 0;
+    }
+    std::unique_ptr<TRecord> pRecord = MakeRecord(entry);
+    m_pImpl->records.reserve(m_pImpl->records.size() + 1);
+
+    const KAF::BString section(ExtSectionName(libName).c_str());
+    if (config->SetValue(section, KAF::BString("path"), path) == 0 ||
+        config->SetValue(section, KAF::BString("web"), web) == 0 ||
+        config->SetValue(section, KAF::BString("load"), KAF::BString("1")) == 0) {
+        config->RemoveSection(section);
+        MuroxLogEvent("extension library '%s' not added: the configuration file cannot hold "
+                      "path '%s' or web part '%s'",
+                      libName.c_str(), path.c_str(), web.c_str());
+        return 0;
+    }
+    if (config->Commit() == 0) {
+        MuroxLogEvent("extension library '%s' not added: %s", libName.c_str(), config->LastError());
+        config->RemoveSection(section);
+        RestoreFromFile(config);
+        return 0;
+    }
+    m_pImpl->records.push_back(std::move(pRecord));
+    return LoadRecord(*m_pImpl->records.back());
+}
+
+int DLLExtAgents::Delete(KAF::INonVolatile* config, const KAF::BString& name)
+{
+    const std::string libName = ToStd(name);
+    if (!StoreUsable(config, m_pImpl->rejected, "deleted", libName))
+        return 0;
+    auto it = m_pImpl->Find(libName);
+    if (it == m_pImpl->records.end()) {
+        MuroxLogEvent("extension library '%s' not deleted: it is not configured", libName.c_str());
+        return 0;
+    }
+    const KAF::BString section(ExtSectionName(libName).c_str());
+    if (config->RemoveSection(section) != 0 && config->Commit() == 0) {
+        MuroxLogEvent("extension library '%s' not deleted: %s", libName.c_str(),
+                      config->LastError());
+        RestoreFromFile(config);
+        return 0;
+    }
+    std::unique_ptr<TRecord> pRecord = std::move(*it);
+    m_pImpl->records.erase(it);
+    return UnloadRecord(*pRecord);
+}

@@ -1,0 +1,42 @@
+// How the configuration store describes extension libraries.
+//
+// One section per library, in the order the registry lists them:
+//
+//   [extdll NAME]
+//   path = PATH     required: the shared object, as dlopen takes it (a path
+//                   without '/' is searched for in the library path)
+//   web = WEB       optional, empty when absent: the library's web part
+//   load = 1        optional, 1 when absent: 1 loads the library at start
+//                   and at "xdll -r", 0 leaves it unloaded
+//
+// NAME is one word. Sections whose name does not begin with the word
+// "extdll" belong to other parts of the host and are left alone.
+#ifndef HOST_REGISTRY_EXTCONFIG_H
+#define HOST_REGISTRY_EXTCONFIG_H
+
+#include <string>
+#include <vector>
+
+#include "hostapi/BFileNV.h"
+
+struct TExtConfigEntry {
+    std::string name;
+    std::string path;
+    std::string web;
+    bool load;
+};
+
+// Every extension library the store describes, in store order. False, with
+// the reason in `error` and `entries` untouched, when a section is not a
+// complete description (no name, no path, a load value other than 0 or 1,
+// a name given twice).
+bool ReadExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>& entries,
+                   std::string& error);
+
+// True when `name` can name a library: one word, storable in a section name.
+bool IsExtName(const std::string& name);
+
+// The section that describes the library `name`.
+std::string ExtSectionName(const std::string& name);
+
+#endif

@@ -1,0 +1,28 @@
+// One extension library opened into the process, with its entry points.
+#ifndef HOST_REGISTRY_EXTIMAGE_H
+#define HOST_REGISTRY_EXTIMAGE_H
+
+#include <string>
+
+// Status codes of the registry's records.
+const int kExtFailedToLoad = 1;
+const int kExtFailedToInit = 2;
+const int kExtNotLoaded = 3;
+
+struct TExtImage {
+    void* pHandle = nullptr;
+    void (*pTerm)() = nullptr;
+};
+
+// Opens `path` and runs its init entry point. 0 when the library is ready,
+// with `image` holding it; otherwise kExtFailedToLoad (dlopen failed) or
+// kExtFailedToInit (an entry point is missing or init reported failure;
+// the library is closed again), with `image` empty and the reason, naming
+// the path, in `why`.
+int OpenExtImage(const std::string& path, TExtImage& image, std::string& why);
+
+// Runs the term entry point and closes the library, once; `image` is empty
+// afterwards. False, with the reason in `why`, when closing failed.
+bool CloseExtImage(TExtImage& image, std::string& why);
+
+#endif

@@ -1,0 +1,131 @@
+#include "host/shell/BCmdInterpreter.h"
+
+#include <cstring>
+
+namespace {
+
+const char kHelpWord[] = "help";
+const char kQuitWord[] = "quit";
+
+// The built-in commands, shown by "help" like a handler's table.
+const CliEntry kBuiltIns[] = {
+    {0, kHelpWord,
+     " help                            list every command with its help\n"
+     " help <command>                  the help of one command\n",
+     "[<command>]"},
+    {0, kQuitWord, " quit                            leave murox (so does the end of input)\n", ""},
+    {-1, nullptr, nullptr, nullptr},
+};
+
+std::vector<std::string> SplitWords(const std::string& line)
+{
+    const char* const blanks = " \t\r\n";
+    std::vector<std::string> words;
+    std::string::size_type start = line.find_first_not_of(blanks);
+    while (start != std::string::npos) {
+        const std::string::size_type end = line.find_first_of(blanks, start);
+        words.push_back(line.substr(start, end - start));
+        start = line.find_first_not_of(blanks, end);
+    }
+    return words;
+}
+
+void WriteText(KAF::ICmdStream& out, const std::string& text)
+{
+    out.Write(KAF::BString(text.c_str()));
+}
+
+void WriteEntry(KAF::ICmdStream& out, const CliEntry& entry)
+{
+    std::string synopsis = entry.cmdName;
+    if (entry.argsDescr != nullptr && entry.argsDescr[0] != '\0')
+        synopsis += std::string(" ") + entry.argsDescr;
+    WriteText(out, synopsis + '\n');
+    const char* szDescr = entry.descr != nullptr ? entry.descr : "";
+    const std::size_t length = std::strlen(szDescr);
+    WriteText(out, length > 0 && szDescr[length - 1] != '\n' ? std::string(szDescr) + '\n'
+                                                             : std::string(szDescr));
+}
+
+} // namespace
+
+bool BCmdInterpreter::Register(KAF::BCmdHandler& handler)
+{
+    std::vector<TCommand> added;
+    for (const CliEntry* pRow = handler.CmdGetMap(); pRow != nullptr && pRow->cmdId != -1; ++pRow) {
+        if (pRow->cmdName == nullptr)
+            return false;
+        const std::string word = pRow->cmdName;
+        if (word.empty() || word == kHelpWord || word == kQuitWord || Find(word) != nullptr)
+            return false;
+        for (const TCommand& command : added)
+            if (word == command.pEntry->cmdName)
+                return false;
+        added.push_back({pRow, &handler});
+    }
+    m_commands.insert(m_commands.end(), added.begin(), added.end());
+    return true;
+}
+
+const BCmdInterpreter::TCommand* BCmdInterpreter::Find(const std::string& word) const
+{
+    for (const TCommand& command : m_commands)
+        if (word == command.pEntry->cmdName)
+            return &command;
+    return nullptr;
+}
+
+bool BCmdInterpreter::Execute(const std::string& line, KAF::ICmdStream& out)
+{
+    const std::vector<std::string> words = SplitWords(line);
+    if (words.empty())
+        return true;
+    if (words[0] == kQuitWord)
+        return false;
+    if (words[0] == kHelpWord) {
+        Help(words, out);
+        return true;
+    }
+    const TCommand* pCommand = Find(words[0]);
+    if (pCommand == nullptr) {
+        WriteText(out, "Unknown command '" + words[0] + "'; \"help\" lists the commands\n");
+        return true;
+    }
+    KAF::BStringArray args;
+    for (std::size_t i = 1; i < words.size(); ++i)
+        args.PushBack(KAF::BString(words[i].c_str()));
+    pCommand->pHandler->CmdExecute(out, KAF::BString(words[0].c_str()), args,
+                                   KAF::BSecurityParams(), KAF::BString());
+    return true;
+}
+
+void BCmdInterpreter::Help(const std::vector<std::string>& words, KAF::ICmdStream& out) const
+{
+    if (words.size() > 1) {
+        for (const CliEntry* pRow = kBuiltIns; pRow->cmdId != -1; ++pRow) {
+            if (words[1] == pRow->cmdName) {
+                WriteEntry(out, *pRow);
+                return;
+            }
+        }
+        const TCommand* pCommand = Find(words[1]);
+        if (pCommand == nullptr)
+            WriteText(out, "Unknown command '" + words[1] + "'; \"help\" lists the commands\n");
+        else
+            WriteEntry(out, *pCommand->pEntry);
+        return;
+    }
+    const KAF::BCmdHandler* pShown = nullptr;
+    for (const TCommand& command : m_commands) {
+        if (command.pHandler != pShown) {
+            pShown = command.pHandler;
+            const char* szName = pShown->CmdGetHndlrName();
+            WriteText(out,
+                      std::string("Commands of ") + (szName != nullptr ? szName : "?") + ":\n");
+        }
+        WriteEntry(out, *command.pEntry);
+    }
+    WriteText(out, "Commands of murox:\n");
+    for (const CliEntry* pRow = kBuiltIns; pRow->cmdId != -1; ++pRow)
+        WriteEntry(out, *pRow);
+}

@@ -1,0 +1,43 @@
+// The shell's command interpreter: routes each line to the handler whose
+// command table names its first word.
+#ifndef HOST_SHELL_BCMDINTERPRETER_H
+#define HOST_SHELL_BCMDINTERPRETER_H
+
+#include <string>
+#include <vector>
+
+#include "hostapi/BCmdHandler.h"
+#include "hostapi/ICmdStream.h"
+
+// A line is split into words at blanks and tabs; there is no quoting, so no
+// word holds a blank. The first word picks the command, the others are its
+// arguments, in order. Two commands are built in: "help [<command>]" and
+// "quit".
+class BCmdInterpreter {
+public:
+    BCmdInterpreter() = default;
+    BCmdInterpreter(const BCmdInterpreter&) = delete;
+    BCmdInterpreter& operator=(const BCmdInterpreter&) = delete;
+
+    // Learns the handler's name and table (CmdGetHndlrName, CmdGetMap);
+    // the handler must outlive the interpreter. False, with nothing
+    // registered, when its table names a word that is taken already.
+    bool Register(KAF::BCmdHandler& handler);
+
+    // Runs one line, writing its answer to `out`; a blank line does
+    // nothing. False when the line is "quit".
+    bool Execute(const std::string& line, KAF::ICmdStream& out);
+
+private:
+    struct TCommand {
+        const CliEntry* pEntry;
+        KAF::BCmdHandler* pHandler;
+    };
+
+    const TCommand* Find(const std::string& word) const;
+    void Help(const std::vector<std::string>& words, KAF::ICmdStream& out) const;
+
+    std::vector<TCommand> m_commands; // in registration and table order
+};
+
+#endif
