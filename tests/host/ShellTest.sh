@@ -1,0 +1,244 @@
+#!/usr/bin/env bash
+# End-to-end tests of the murox shell: the built program runs as a separate
+# process on a temporary copy of the default configuration, and what it
+# prints is compared with the expected text exactly.
+# Usage: ShellTest.sh DEFAULT_CONFIG SAMPLE_DIR [EMULATOR...] MUROX
+set -u
+template=$1 ext=$2
+shift 2
+murox=("$@")
+tmp=$(mktemp -d)
+trap 'kill "${pid:-}" 2>/dev/null; rm -rf "$tmp"' EXIT
+conf=$tmp/murox.conf
+failed=0
+
+# The five lines of one library in the listing.
+entry() { printf '%s\n   Path:   %s\n   Web:    %s\n   Load:   %s\n   Status: %s\n' "$@"; }
+hello=$ext/libmurox_ext_hello.so broken=$ext/libmurox_ext_broken.so
+missing=$ext/libmurox_ext_missing.so idle=$ext/libmurox_ext_idle.so
+hello_up="hello: init
+"
+broken_fails="broken: init refuses, it has nothing to serve
+extension library 'broken' not loaded: MuroxExtInit of $broken reported failure
+"
+missing_fails="extension library 'missing' not loaded: dlopen failed: $missing: cannot open shared object file: No such file or directory
+"
+start=$hello_up$broken_fails$missing_fails
+listing=$(
+    entry hello "$hello" /hello 1 LOADED
+    entry broken "$broken" /broken 1 "FAILED TO INITIALIZE/REGISTER"
+    entry missing "$missing" "" 1 "FAILED TO LOAD"
+    entry idle "$idle" /idle 0 "NOT LOADED"
+)$'\n'
+
+fresh() { cp "$template" "$conf" && rm -rf "$conf.tmp"; }
+
+# run ARGS...: murox with its stdin empty; sets rc, out and err.
+run() {
+    "${murox[@]}" "$@" </dev/null >"$tmp/out" 2>"$tmp/err"
+    rc=$?
+    collect
+}
+collect() {
+    out=$(cat "$tmp/out"; echo x) && out=${out%x}
+    err=$(cat "$tmp/err")
+}
+
+# check NAME STATUS EXPECTED_STDOUT
+check() {
+    if [ "$rc" != "$2" ] || [ "$out" != "$3" ]; then
+        echo "FAIL: $1 (exit $rc, expected $2)"
+        diff <(printf '%s' "$3") <(printf '%s' "$out") | head -n 40
+        [ -n "$err" ] && echo "stderr: $err"
+        failed=$((failed + 1))
+    else
+        echo "ok: $1"
+    fi
+}
+
+# A session fed through a pipe: `say` sends lines, `await` waits for text
+# on standard output, `finish` closes the input and waits for the exit.
+begin() {
+    rm -f "$tmp/in" && mkfifo "$tmp/in"
+    "${murox[@]}" --config "$conf" <"$tmp/in" >"$tmp/out" 2>"$tmp/err" &
+    pid=$!
+    exec 3>"$tmp/in"
+}
+say() { printf '%s\n' "$@" >&3; }
+await() {
+    for _ in $(seq 600); do
+        grep -qF -- "$1" "$tmp/out" && return 0
+        sleep 0.1
+    done
+    echo "timed out waiting for: $1"
+}
+finish() {
+    exec 3>&-
+    wait "$pid"
+    rc=$?
+    pid=
+    collect
+}
+
+fresh
+run --config "$conf" -e xdll
+check "first listing" 0 "$start${listing}hello: term
+"
+first=$out
+run -e xdll
+check "default configuration" 0 "$first"
+printf 'xdll\n' | "${murox[@]}" --config "$conf" >"$tmp/out" 2>"$tmp/err"
+rc=$? && collect
+check "listing through standard input" 0 "$first"
+
+run --config "$conf" -e 'xdll -l idle' -e 'xdll -f idle' -e 'xdll -u idle' -e 'xdll -u idle' \
+    -e 'xdll -l idle' -e xdll -e 'xdll -u hello'
+check "load, reload, unload" 0 "${start}idle: init
+idle: term
+idle: init
+idle: term
+idle: init
+$(
+    entry hello "$hello" /hello 1 LOADED
+    entry broken "$broken" /broken 1 "FAILED TO INITIALIZE/REGISTER"
+    entry missing "$missing" "" 1 "FAILED TO LOAD"
+    entry idle "$idle" /idle 0 LOADED
+)
+hello: term
+idle: term
+"
+
+run --config "$conf" -e 'xdll -l nosuch' -e 'xdll -f nosuch' -e 'xdll -d nosuch' -e 'xdll -l' \
+    -e 'xdll -u' -e 'xdll -d' -e 'xdll -a foo' -e "xdll -a hello $idle" -e 'xdll -a bad[1] p'
+check "unknown names and missing operands" 0 "${start}No such ext DLL
+No such ext DLL
+No such ext DLL
+No such ext DLL
+Please specify name of the ext DLL to load
+Please specify name of the ext DLL to unload
+Please specify name of the ext DLL to remove
+Please specify at least <name> and <path>
+extension library 'hello' not added: that name is configured already
+extension library 'bad[1]' not added: a name is one word without any of []=#;
+hello: term
+"
+
+fresh
+printf '%s\n' "xdll -a extra $idle /extra" quit xdll |
+    "${murox[@]}" --config "$conf" >"$tmp/out" 2>"$tmp/err"
+rc=$? && collect
+check "add, then quit" 0 "${start}idle: init
+idle: term
+hello: term
+"
+run --config "$conf" -e xdll
+check "added entry persists" 0 "${start}idle: init
+${listing}$(entry extra "$idle" /extra 1 LOADED)
+idle: term
+hello: term
+"
+run --config "$conf" -e 'xdll -d hello' -e 'xdll -d extra'
+check "delete" 0 "${start}idle: init
+hello: term
+idle: term
+"
+run --config "$conf" -e xdll
+check "deleted entries stay deleted, others keep their order" 0 "$broken_fails$missing_fails$(
+    entry broken "$broken" /broken 1 "FAILED TO INITIALIZE/REGISTER"
+    entry missing "$missing" "" 1 "FAILED TO LOAD"
+    entry idle "$idle" /idle 0 "NOT LOADED"
+)
+"
+
+fresh
+mkdir "$conf.tmp"
+run --config "$conf" -e "xdll -a extra $idle" -e 'xdll -d idle' -e xdll
+check "failed writes change nothing" 0 "${start}extension library 'extra' not added: cannot write '$conf.tmp': Is a directory
+extension library 'idle' not deleted: cannot write '$conf.tmp': Is a directory
+${listing}hello: term
+"
+cmp -s "$template" "$conf" || { echo "FAIL: failed writes altered the file"; failed=$((failed + 1)); }
+
+fresh
+begin
+say xdll
+await "Status: NOT LOADED"
+printf '[extdll hello]\npath = %s\nload = 0\n[extdll broken]\npath = %s\n[other]\nkey = v\n' \
+    "$hello" "$broken" >"$conf"
+printf '[extdll idle]\npath = %s\nweb = /i\nload = 1\n' "$idle" >>"$conf"
+say 'xdll -r' xdll
+finish
+check "re-read follows the edited file" 0 "$start${listing}hello: term
+${broken_fails}idle: init
+$(
+    entry hello "$hello" "" 0 "NOT LOADED"
+    entry broken "$broken" "" 1 "FAILED TO INITIALIZE/REGISTER"
+    entry idle "$idle" /i 1 LOADED
+)
+idle: term
+"
+
+fresh
+begin
+say xdll
+await "Status: NOT LOADED"
+printf '[extdll hello\npath = x\n' >"$conf"
+say 'xdll -r' xdll "xdll -a extra $idle"
+finish
+check "malformed file at re-read changes nothing" 0 "$start${listing}configuration not applied, extension libraries unchanged: malformed '$conf', line 1: section header without ']'
+${listing}extension library 'extra' not added: the configuration store reports 'malformed '$conf', line 1: section header without ']''; fix the file and re-read it first
+hello: term
+"
+[ "$(cat "$conf")" = $'[extdll hello\npath = x' ] || { echo "FAIL: malformed file was rewritten"; failed=$((failed + 1)); }
+
+fresh
+run --config "$conf" -e frobnicate -e 'help xdll'
+check "unknown command, help of one command" 0 "${start}Unknown command 'frobnicate'; \"help\" lists the commands
+xdll [ [ -l | -u | -d | -f ] <name> | -r | -a <name> <path> [<web>] ]
+Extension DLL admin 
+ xdll                            list loaded ext dlls
+ xdll -l <name>                  load ext dll
+ xdll -u <name>                  unload ext dll 
+ xdll -f <name>                  re-load ext dll 
+ xdll -r                         re-read config and load/unload ext dlls 
+ xdll -a <name> <path> [<web>]   add ext dll to configu and try to load
+ xdll -d <name>                  unload and remove ext dll from config
+hello: term
+"
+help_xdll=${out#"$start"}
+help_xdll=${help_xdll#*$'\n'}
+help_xdll=${help_xdll%hello: term$'\n'}
+run --config "$conf" -e help
+check "help lists every command" 0 "${start}Commands of \"XDllCmdHndlr\":
+${help_xdll}Commands of murox:
+help [<command>]
+ help                            list every command with its help
+ help <command>                  the help of one command
+quit
+ quit                            leave murox (so does the end of input)
+hello: term
+"
+
+# A bad command line or configuration: exit 2, a reason, nothing started.
+bad() {
+    run "$@"
+    if [ "$rc" != 2 ] || [ -n "$out" ] || [[ "$err" != "murox: "* ]]; then
+        echo "FAIL: murox $* (exit $rc, stderr '$err')"
+        failed=$((failed + 1))
+    else
+        echo "ok: murox $*: $(head -n 1 <<<"$err")"
+    fi
+}
+bad --bogus
+bad --config "$conf" -e
+bad --config "$conf" stray
+bad --config "$tmp/none.conf"
+printf '[extdll a]\nweb = /a\n' >"$tmp/nopath.conf"
+bad --config "$tmp/nopath.conf"
+printf 'key = v\n' >"$tmp/bad.conf"
+bad --config "$tmp/bad.conf"
+run --help
+[ "$rc" = 0 ] && [[ "$out" == "usage: murox "* ]] || { echo "FAIL: --help"; failed=$((failed + 1)); }
+
+echo "$failed failed"
+[ "$failed" -eq 0 ]
