@@ -230,7 +230,8 @@ int DLLExtAgents::Add(KAF::INonVolatile* config, const KAF::BString& name, const
     if (!StoreUsable(config, m_pImpl->rejected, "added", libName))
         return 0;
     if (!IsExtName(libName)) {
-        MuroxLogEvent("extension library '%s' not added: a name is one word", libName.c_str());
+        MuroxLogEvent("extension library '%s' not added: a name is one word without any of []=#;",
+                      libName.c_str());
         return 0;
     }
     if (Exist(name) != 0) {
