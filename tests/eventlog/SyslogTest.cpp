@@ -2,7 +2,6 @@
 // are received on a datagram socket bound at /dev/log. A child process does
 // this in a mount namespace of its own, with a fresh /dev, so that the rest
 // of the system keeps its log; it sends back what arrived.
-#include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -13,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -24,30 +22,22 @@
 
 namespace {
 
-// The child's report: frames of a kind byte, a length and the bytes.
-enum TFrameKind : char {
-    kSkip = 'S',    // the namespace could not be set up; the reason
-    kFailure = 'F', // something else went wrong; what
-    kDatagram = 'D' // one datagram received at /dev/log, in order
-};
+// The child reports over a packet socket, one packet per item: a kind
+// letter, then the bytes.
+const char kSkip = 'S';     // the namespace could not be set up; the reason
+const char kFailure = 'F';  // something else went wrong; what
+const char kDatagram = 'D'; // one datagram received at /dev/log, in order
 
-void WriteFrame(int fd, char kind, const std::string& bytes)
+void Send(int report, char kind, const std::string& bytes)
 {
-    const uint32_t length = static_cast<uint32_t>(bytes.size());
-    std::string frame(1, kind);
-    frame.append(reinterpret_cast<const char*>(&length), sizeof length);
-    frame += bytes;
-    for (size_t done = 0; done < frame.size();) {
-        const ssize_t n = write(fd, frame.data() + done, frame.size() - done);
-        if (n <= 0)
-            _exit(3);
-        done += static_cast<size_t>(n);
-    }
+    const std::string packet = kind + bytes;
+    if (send(report, packet.data(), packet.size(), 0) != static_cast<ssize_t>(packet.size()))
+        _exit(3);
 }
 
 [[noreturn]] void Stop(int report, char kind, const char* szStep)
 {
-    WriteFrame(report, kind, std::string(szStep) + ": " + std::strerror(errno));
+    Send(report, kind, std::string(szStep) + ": " + std::strerror(errno));
     _exit(0);
 }
 
@@ -88,7 +78,7 @@ void WriteFrame(int fd, char kind, const std::string& bytes)
 
     char buffer[2048];
     for (ssize_t n; (n = recv(sock, buffer, sizeof buffer, MSG_DONTWAIT)) >= 0;)
-        WriteFrame(report, kDatagram, std::string(buffer, static_cast<size_t>(n)));
+        Send(report, kDatagram, std::string(buffer, static_cast<size_t>(n)));
     _exit(0);
 }
 
@@ -105,7 +95,7 @@ std::string ReadAll(int fd)
 TEST(SinkSyslog, RecordsReachDevLogThenStdoutAfterSwitchingBack)
 {
     int report[2], out[2];
-    ASSERT_EQ(0, pipe(report));
+    ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_SEQPACKET, 0, report));
     ASSERT_EQ(0, pipe(out));
     std::fflush(stdout);
     std::fflush(stderr);
@@ -118,23 +108,22 @@ TEST(SinkSyslog, RecordsReachDevLogThenStdoutAfterSwitchingBack)
     }
     close(report[1]);
     close(out[1]);
-    const std::string frames = ReadAll(report[0]);
+    std::vector<std::string> packets;
+    char buffer[4096];
+    for (ssize_t n; (n = recv(report[0], buffer, sizeof buffer, 0)) > 0;)
+        packets.emplace_back(buffer, static_cast<size_t>(n));
+    close(report[0]);
     const std::string written = ReadAll(out[0]);
     int status = 0;
     ASSERT_EQ(pid, waitpid(pid, &status, 0));
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
 
     std::vector<std::string> datagrams;
-    for (size_t at = 0; at < frames.size();) {
-        uint32_t length = 0;
-        ASSERT_LE(at + 1 + sizeof length, frames.size());
-        std::memcpy(&length, frames.data() + at + 1, sizeof length);
-        const std::string bytes = frames.substr(at + 1 + sizeof length, length);
-        if (frames[at] == kSkip)
-            GTEST_SKIP() << "needs a private mount namespace (run as root): " << bytes;
-        ASSERT_EQ(kDatagram, frames[at]) << bytes;
-        datagrams.push_back(bytes);
-        at += 1 + sizeof length + length;
+    for (const std::string& packet : packets) {
+        if (packet[0] == kSkip)
+            GTEST_SKIP() << "needs a private mount namespace (run as root): " << packet.substr(1);
+        ASSERT_EQ(kDatagram, packet[0]) << packet.substr(1);
+        datagrams.push_back(packet.substr(1));
     }
 
     // <27> is facility daemon (3) and level error (3); a timestamp follows.
