@@ -19,6 +19,9 @@ void BString::Init(const char* text, unsigned length)
 
 void BString::Assign(const char* text, unsigned length)
 {
+    // An empty text needs no buffer: a string without one stays so.
+    if (length == 0 && m_pData == nullptr)
+        return;
     if (length <= m_capacity && m_pData != nullptr) {
         // The text may lie inside this very buffer.
         std::memmove(m_pData, text, length);

@@ -26,6 +26,8 @@ TEST(BString, EmptyStringsHaveNoBufferAndTheSharedEmptyText)
         EXPECT_EQ(0u, s->m_capacity);
         EXPECT_EQ(BString::_Nullstr(), s->c_str());
     }
+    fromNothing.Assign("", 0);
+    EXPECT_EQ(nullptr, fromNothing.m_pData) << "an empty text needs no buffer";
     EXPECT_STREQ("", BString::_Nullstr());
     EXPECT_EQ(0u, BString::Strlen(nullptr));
     EXPECT_EQ(3u, BString::Strlen("abc"));
