@@ -41,12 +41,6 @@ void Reset(const KAF::INonVolatile* pStore)
     State().calls.reserve(256);
 }
 
-ExtAgent Record(const char* name, const char* path, const char* web, int load, int status,
-                int loaded)
-{
-    return ExtAgent{name, path, web, load, status, loaded};
-}
-
 } // namespace fake_registry
 
 using fake_registry::Log;

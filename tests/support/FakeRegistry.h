@@ -38,9 +38,6 @@ TState& State();
 // A fresh script that logs `pStore` as "store".
 void Reset(const KAF::INonVolatile* pStore);
 
-ExtAgent Record(const char* name, const char* path, const char* web, int load, int status,
-                int loaded);
-
 } // namespace fake_registry
 
 #endif
