@@ -9,7 +9,7 @@ packages=(
     g++-powerpc-linux-gnu qemu-user
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev clang-format clang-tidy
-    gcovr dpkg-dev file
+    gcovr dpkg-dev file pkg-config
 )
 
 missing=()

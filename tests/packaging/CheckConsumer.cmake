@@ -1,0 +1,90 @@
+# Stages an install of the build and builds a tiny daemon against it, once
+# through find_package(MUROX) and once through pkg-config, then runs it.
+# Fails on the first missing file, with what is missing.
+
+string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
+set(stage ${WORK_DIR}/stage)
+file(REMOVE_RECURSE ${WORK_DIR})
+
+function(run what)
+    execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "${what} failed (${rc}):\n${out}")
+    endif()
+    set(output "${out}" PARENT_SCOPE)
+endfunction()
+
+function(expect_file path)
+    if(NOT EXISTS ${stage}/${path})
+        message(FATAL_ERROR "the install lacks ${path}")
+    endif()
+endfunction()
+
+function(expect_link path target)
+    if(NOT IS_SYMLINK ${stage}/${path})
+        message(FATAL_ERROR "the install lacks the link ${path}")
+    endif()
+    file(READ_SYMLINK ${stage}/${path} points)
+    if(NOT points STREQUAL target)
+        message(FATAL_ERROR "${path} points to '${points}', not to ${target}")
+    endif()
+endfunction()
+
+foreach(component runtime development host)
+    run("installing component ${component}"
+        ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${stage} --component ${component})
+endforeach()
+
+# What the package promises, file by file.
+string(REGEX MATCH "^[0-9]+" major "${VERSION}")
+expect_file(${LIBDIR}/libMUROX.so.${VERSION})
+expect_link(${LIBDIR}/libMUROX.so.${major} libMUROX.so.${VERSION})
+expect_link(${LIBDIR}/libMUROX.so libMUROX.so.${major})
+expect_file(${LIBDIR}/pkgconfig/murox.pc)
+foreach(file MUROXConfig.cmake MUROXConfigVersion.cmake MUROXTargets.cmake)
+    expect_file(${LIBDIR}/cmake/MUROX/${file})
+endforeach()
+foreach(dir xdll eventlog vdirs hostapi)
+    file(GLOB headers RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/${dir}/*.h)
+    foreach(header IN LISTS headers)
+        expect_file(${INCLUDEDIR}/${header})
+    endforeach()
+endforeach()
+
+if(NOT FRAMEWORK)
+    set(FRAMEWORK ${stage}/${LIBDIR}/libkaf.so)
+    expect_file(${LIBDIR}/libkaf.so)
+endif()
+
+set(common -DMUROX_FRAMEWORK=${FRAMEWORK} -DMUROX_EXPECTED_VERSION=${VERSION})
+if(TOOLCHAIN_FILE)
+    # The build's toolchain, with the stage as one more root to search, as a
+    # daemon's cross build treats its staging sysroot.
+    file(WRITE ${WORK_DIR}/toolchain.cmake
+         "include(${TOOLCHAIN_FILE})\nlist(APPEND CMAKE_FIND_ROOT_PATH ${stage})\n")
+    list(APPEND common -DCMAKE_TOOLCHAIN_FILE=${WORK_DIR}/toolchain.cmake)
+else()
+    list(APPEND common -DCMAKE_CXX_COMPILER=${CXX_COMPILER})
+endif()
+
+foreach(way cmake pkg-config)
+    set(build ${WORK_DIR}/${way})
+    # Only the stage is searched: no system copy can stand in for it.
+    run("configuring the ${way} consumer"
+        ${CMAKE_COMMAND} -E env PKG_CONFIG_LIBDIR=${stage}/${LIBDIR}/pkgconfig PKG_CONFIG_PATH=
+        ${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${build} -DMUROX_CONSUME=${way}
+        -DCMAKE_PREFIX_PATH=${stage} -DPKG_CONFIG_EXECUTABLE=${PKG_CONFIG} ${common})
+    run("building the ${way} consumer" ${CMAKE_COMMAND} --build ${build})
+    run("running the ${way} consumer"
+        ${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${stage}/${LIBDIR} ${EMULATOR} ${build}/daemon)
+    # The daemon names the file its libMUROX was loaded from: the staged one,
+    # by its SONAME.
+    if(NOT output MATCHES "libMUROX from ([^\n]*)\n")
+        message(FATAL_ERROR "the ${way} consumer did not report its library:\n${output}")
+    endif()
+    if(NOT CMAKE_MATCH_1 STREQUAL "${stage}/${LIBDIR}/libMUROX.so.${major}")
+        message(FATAL_ERROR "the ${way} consumer loaded ${CMAKE_MATCH_1}, "
+                            "not ${stage}/${LIBDIR}/libMUROX.so.${major}")
+    endif()
+    message(STATUS "${way} consumer: ${output}")
+endforeach()
