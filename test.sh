@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Builds and runs every test suite, in every configuration:
-#   native     this machine, optimised, with debug info
+#   native     this machine, optimised, with debug info; also builds the
+#              benchmarks and gives them a short smoke run (no timing kept)
 #   sanitize   this machine, AddressSanitizer + UndefinedBehaviorSanitizer
 #   ppc        32-bit big-endian PowerPC, tests run under qemu-user
+#   coverage   this machine, gcc --coverage: the tests, then line and branch
+#              coverage of the library (xdll/, eventlog/, vdirs/) by gcovr
+#   fuzz       clang + libFuzzer: each fuzz target for FUZZ_SECONDS (60)
 # Usage: ./test.sh [CONFIG...]     (default: all of them)
 # Installs missing Debian packages first when run as root.
 set -uo pipefail
@@ -14,7 +18,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 werror=OFF
 [ "${CI:-}" = true ] && werror=ON
 configs=("$@")
-[ ${#configs[@]} -eq 0 ] && configs=(native sanitize ppc)
+[ ${#configs[@]} -eq 0 ] && configs=(native sanitize ppc coverage fuzz)
+fuzz_seconds=${FUZZ_SECONDS:-60}
 
 total_passed=0
 total_failed=0
@@ -78,10 +83,75 @@ check_tidy() {
     rm -f tidy.log
 }
 
+# Every benchmark once, briefly: they still build and run. Timings from a
+# shared CI machine mean nothing; BENCHMARKS.md says how to measure.
+smoke_bench() {
+    local bench=build/native/bench/murox_bench
+    [ -x "$bench" ] || return
+    if "$bench" --benchmark_min_time=0.002 --benchmark_color=false >bench.log 2>&1; then
+        summary+=("bench: PASS (smoke run, timings not kept)")
+    else
+        cat bench.log
+        summary+=("bench: FAIL (smoke run)")
+        status=1
+    fi
+    rm -f bench.log
+}
+
+# Line and branch coverage of the library by the native tests. Branches
+# that only the compiler's exception handling makes are left out.
+report_coverage() {
+    local args=(--root . --object-directory build/coverage
+                --filter 'xdll/' --filter 'eventlog/' --filter 'vdirs/'
+                --exclude-throw-branches --exclude-unreachable-branches)
+    echo "==== coverage: lines ===="
+    gcovr "${args[@]}" --txt || { summary+=("coverage: FAIL (gcovr)"); status=1; return; }
+    echo "==== coverage: branches ===="
+    gcovr "${args[@]}" --txt --branches
+    summary+=("coverage report: $(gcovr "${args[@]}" --print-summary --txt /dev/null |
+                                   tr '\n' ' ' | sed -E 's/ +/ /g')")
+}
+
+# Builds the libFuzzer targets with clang and runs each for a bounded time
+# on a scratch copy of its checked-in corpus; any crash, leak or broken
+# rule fails the step and leaves the input under build/fuzz/.
+run_fuzz() {
+    local log target corpus
+    log=$(mktemp)
+    if ! cmake --preset fuzz -DMUROX_WERROR=$werror >"$log" 2>&1 ||
+       ! cmake --build --preset fuzz -j "$jobs" >"$log" 2>&1; then
+        grep -E -B2 -A8 'error|Error' "$log" | head -n 80
+        summary+=("fuzz: FAIL (build)"); status=1; rm -f "$log"; return
+    fi
+    for target in xdll vdirs; do
+        corpus=$(mktemp -d)
+        local dict=()
+        [ -f "fuzz/$target.dict" ] && dict=(-dict="fuzz/$target.dict")
+        if build/fuzz/fuzz/fuzz_$target "${dict[@]}" -max_total_time="$fuzz_seconds" \
+               -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+               -artifact_prefix=build/fuzz/ "$corpus" "fuzz/corpus/$target" >"$log" 2>&1; then
+            summary+=("fuzz $target: PASS ($(grep -E -o 'Done [0-9]+ runs' "$log" | tail -n 1))")
+        else
+            tail -n 60 "$log"
+            summary+=("fuzz $target: FAIL"); status=1
+        fi
+        rm -rf "$corpus"
+    done
+    rm -f "$log"
+}
+
 check_format
 for config in "${configs[@]}"; do
+    if [ "$config" = fuzz ]; then
+        run_fuzz
+        continue
+    fi
+    # Counts from an earlier run would add up with this one's.
+    [ "$config" = coverage ] && [ -d build/coverage ] && find build/coverage -name '*.gcda' -delete
     run_config "$config"
     [ "$config" = native ] && [ -f build/native/compile_commands.json ] && check_tidy
+    [ "$config" = native ] && smoke_bench
+    [ "$config" = coverage ] && report_coverage
 done
 
 echo
