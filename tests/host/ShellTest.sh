@@ -87,9 +87,6 @@ check "first listing" 0 "$start${listing}hello: term
 first=$out
 run -e xdll
 check "default configuration" 0 "$first"
-printf 'xdll\n' | "${murox[@]}" --config "$conf" >"$tmp/out" 2>"$tmp/err"
-rc=$? && collect
-check "listing through standard input" 0 "$first"
 
 run --config "$conf" -e 'xdll -l idle' -e 'xdll -f idle' -e 'xdll -u idle' -e 'xdll -u idle' \
     -e 'xdll -l idle' -e xdll -e 'xdll -u hello'
