@@ -18,7 +18,7 @@ const int kXDllCmdId = 1;
 } // namespace
 
 XDllCmdHndlr::XDllCmdHndlr(KAF::BFileNV& nv, DLLExtAgents& agents)
-    : m_fileNV(nv), m_extAgents(agents), m_fileName()
+    : m_fileNV(nv), m_extAgents(agents)
 {
     // A copy: a later change of the store's name does not reach the handler.
     m_fileName = nv.m_fileName;
