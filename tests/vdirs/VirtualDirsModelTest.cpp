@@ -28,6 +28,11 @@ struct TModel {
     }
 };
 
+std::string Describe(const VirtualDir& dir)
+{
+    return std::string(dir.key.c_str()) + "/" + dir.value1.c_str() + "/" + dir.value2.c_str();
+}
+
 testing::AssertionResult Matches(const VirtualDirs& table, const TModel& model)
 {
     if (table.Count() != static_cast<int32_t>(model.records.size()) ||
@@ -36,14 +41,9 @@ testing::AssertionResult Matches(const VirtualDirs& table, const TModel& model)
                << "count " << table.Count() << ", capacity " << table.Capacity() << "; expected "
                << model.records.size() << ", " << model.capacity;
     for (int32_t i = 0; i < table.Count(); ++i) {
-        const VirtualDir& dir = table.At(i);
-        const TRecord& expected = model.records[i];
-        if (dir.key.c_str() != expected[0] || dir.value1.c_str() != expected[1] ||
-            dir.value2.c_str() != expected[2])
-            return testing::AssertionFailure()
-                   << "record " << i << " is " << dir.key.c_str() << "/" << dir.value1.c_str()
-                   << "/" << dir.value2.c_str() << "; expected " << expected[0] << "/"
-                   << expected[1] << "/" << expected[2];
+        const TRecord& r = model.records[i];
+        if (Describe(table.At(i)) != r[0] + "/" + r[1] + "/" + r[2])
+            return testing::AssertionFailure() << "record " << i << " is " << Describe(table.At(i));
     }
     return testing::AssertionSuccess();
 }
