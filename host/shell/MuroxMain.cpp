@@ -68,21 +68,38 @@ void RunSession(const TMuroxOptions& options, KAF::BFileNV& store)
     }
 }
 
+// An installed murox takes the configuration installed with it
+// (<prefix>/share/murox/murox.conf); one run from the build tree, the
+// build tree's.
+std::string DefaultConfigPath()
+{
+    char exe[4096];
+    const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (length > 0) {
+        std::string installed(exe, static_cast<std::string::size_type>(length));
+        installed.erase(installed.rfind('/') + 1);
+        installed += MUROX_INSTALLED_CONFIG;
+        if (access(installed.c_str(), R_OK) == 0)
+            return installed;
+    }
+    return MUROX_DEFAULT_CONFIG;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
 
+    const std::string defaultConfig = DefaultConfigPath();
     TMuroxOptions options;
     std::string error;
-    if (!ParseMuroxOptions(argc, argv, MUROX_DEFAULT_CONFIG, options, error)) {
-        std::fprintf(stderr, "murox: %s\n%s", error.c_str(),
-                     MuroxUsage(MUROX_DEFAULT_CONFIG).c_str());
+    if (!ParseMuroxOptions(argc, argv, defaultConfig, options, error)) {
+        std::fprintf(stderr, "murox: %s\n%s", error.c_str(), MuroxUsage(defaultConfig).c_str());
         return kBadUsage;
     }
     if (options.help) {
-        std::fputs(MuroxUsage(MUROX_DEFAULT_CONFIG).c_str(), stdout);
+        std::fputs(MuroxUsage(defaultConfig).c_str(), stdout);
         return 0;
     }
 
