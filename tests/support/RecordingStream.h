@@ -26,14 +26,6 @@ public:
         m_sources.push_back(&text);
     }
 
-    std::string Joined() const
-    {
-        std::string all;
-        for (const std::string& piece : m_pieces)
-            all += piece;
-        return all;
-    }
-
     std::vector<std::string> m_pieces;
     std::vector<const KAF::BString*> m_sources; // the string each piece was written from
     int m_writes = 0;                           // calls of Write, the failing one included
