@@ -1,8 +1,9 @@
 // Runs its input as a sequence of VirtualDirs operations against a model
 // (a vector of records and the capacity the growth rules give) and checks
 // after every operation that the table and the model agree: count,
-// capacity, every record's three texts, every answer of Find and Remove,
-// and copies that match their source and stay apart from it.
+// capacity, every record's three texts, spare slots without text, every
+// answer of Find and Remove, and copies that match their source and stay
+// apart from it.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -57,6 +58,14 @@ void Compare(const VirtualDirs& table, const TModel& model, size_t step)
         if (Text(dir.key) != record[0] || Text(dir.value1) != record[1] ||
             Text(dir.value2) != record[2])
             Broken("record texts", step);
+    }
+    // Without allocation failures every spare slot holds three strings
+    // without storage: fresh, or released by Remove.
+    for (int32_t i = table.Count(); i < table.Capacity(); ++i) {
+        const VirtualDir& dir = table.Dirs()[i];
+        if (dir.key.m_pData != nullptr || dir.value1.m_pData != nullptr ||
+            dir.value2.m_pData != nullptr)
+            Broken("a spare slot holds text", step);
     }
 }
 
