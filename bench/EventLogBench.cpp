@@ -7,8 +7,10 @@
 
 #include <chrono>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "LogSocket.h"
@@ -22,6 +24,22 @@ namespace {
 const char szFormat[] = "xdll: ext DLL %s loaded from %s, status %d";
 const char szName[] = "webadmin";
 const char szPath[] = "/usr/lib/murox/ext/libwebadmin.so";
+// A long event's detail: with "xdll: %s" it makes 400 characters.
+const std::string s_detail(394, 'd');
+
+using TLogFn = void (*)(const char*, ...);
+
+// One event of `chars` characters (11, 69 or 400) through `log`, which
+// is either the floor or MuroxLogEvent: the same format and arguments.
+template <TLogFn log> void LogOfLength(int64_t chars, int status)
+{
+    if (chars == 11)
+        log("xdll: ready");
+    else if (chars == 69)
+        log(szFormat, szName, szPath, status);
+    else
+        log("xdll: %s", s_detail.c_str());
+}
 
 // Formatting into a stack buffer and one fprintf: what a line on stdout
 // costs with nothing in between.
@@ -51,24 +69,29 @@ public:
     MuroxMsgSubscriber m_sink;
 };
 
+void EventLengths(benchmark::internal::Benchmark* pBenchmark)
+{
+    pBenchmark->ArgName("chars")->Arg(11)->Arg(69)->Arg(400);
+}
+
 void BM_LogEventStdoutFloor(benchmark::State& state)
 {
     int status = 0;
     for (auto _ : state)
-        FloorLog(szFormat, szName, szPath, ++status & 3);
+        LogOfLength<FloorLog>(state.range(0), ++status & 3);
     std::fflush(stdout);
 }
-BENCHMARK(BM_LogEventStdoutFloor);
+BENCHMARK(BM_LogEventStdoutFloor)->Apply(EventLengths);
 
 void BM_LogEventStdout(benchmark::State& state)
 {
     TSubscribedSink subscribed;
     int status = 0;
     for (auto _ : state)
-        MuroxLogEvent(szFormat, szName, szPath, ++status & 3);
+        LogOfLength<MuroxLogEvent>(state.range(0), ++status & 3);
     std::fflush(stdout);
 }
-BENCHMARK(BM_LogEventStdout);
+BENCHMARK(BM_LogEventStdout)->Apply(EventLengths);
 
 // Argument 1: /dev/log is a socket that a thread drains; 0: no /dev/log,
 // so every record is dropped after a failed connection. Returns false,

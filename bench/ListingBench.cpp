@@ -35,7 +35,7 @@ void FillRegistry(int n)
 
 // The same walk and the same ten pieces per record, from strings that need
 // not be made for each write.
-void FloorListing(KAF::ICmdStream& out, DLLExtAgents& agents)
+__attribute__((noinline)) void FloorListing(KAF::ICmdStream& out, DLLExtAgents& agents)
 {
     static const KAF::BString path("\n   Path:   "), web("\n   Web:    "), load("\n   Load:   "),
         status("\n   Status: "), newline("\n"), one("1"), zero("0"), loaded("LOADED"),

@@ -1,0 +1,51 @@
+#!/usr/bin/env python3
+"""Prints each benchmark's median CPU time as a ratio to its floor.
+
+  build/native/bench/murox_bench --benchmark_repetitions=5 \\
+      --benchmark_out=bench.json --benchmark_out_format=json
+  bench/ratios.py bench.json
+"""
+import json
+import sys
+
+# Each library benchmark and its floor, by name prefix (the arguments such
+# as /records:64 are matched as they are).
+PAIRS = [
+    ("BM_LogEventStdout", "BM_LogEventStdoutFloor"),
+    ("BM_LogEventSyslog", "BM_SyslogFloor"),
+    ("BM_VirtualDirsAppend", "BM_VectorAppend"),
+    ("BM_VirtualDirsFind", "BM_VectorFind"),
+    ("BM_VirtualDirsRemove", "BM_VectorRemove"),
+    ("BM_Listing", "BM_ListingFloor"),
+]
+
+
+def medians(path):
+    with open(path) as f:
+        report = json.load(f)
+    times = {}
+    for run in report["benchmarks"]:
+        if run.get("error_occurred"):
+            continue
+        if run.get("run_type") == "aggregate" and run.get("aggregate_name") != "median":
+            continue
+        name = run.get("run_name", run["name"])
+        times.setdefault(name, []).append(run["cpu_time"])
+    # A median aggregate when there is one, else the single run.
+    return {name: values[-1] for name, values in times.items()}
+
+
+def main():
+    times = medians(sys.argv[1])
+    print(f"{'benchmark':44} {'ns':>12} {'floor ns':>12} {'ratio':>7}")
+    for name in sorted(times):
+        for lib, floor in PAIRS:
+            if name == lib or name.startswith(lib + "/"):
+                floor_name = floor + name[len(lib):]
+                if floor_name in times:
+                    t, f = times[name], times[floor_name]
+                    print(f"{name:44} {t:12.1f} {f:12.1f} {t / f:7.2f}")
+
+
+if __name__ == "__main__":
+    main()
