@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace KAF {
@@ -255,6 +256,13 @@ int BFileNV::Commit()
     const std::string name = ToStd(m_fileName);
     const std::string temporary = name + ".tmp";
     const std::string text = Render(*m_pContents);
+    // The rename would replace whatever stands there: a device such as
+    // /dev/null, a pipe or a link must never give way to a configuration.
+    struct stat current;
+    if (::lstat(name.c_str(), &current) == 0 && !S_ISREG(current.st_mode)) {
+        SetText(m_lastError, "cannot write '" + name + "': not a regular file");
+        return 0;
+    }
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         SetText(m_lastError, "cannot write '" + temporary + "': " + std::strerror(errno));

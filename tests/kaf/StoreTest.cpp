@@ -5,6 +5,7 @@
 #include <sstream>
 #include <string>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "hostapi/BFileNV.h"
@@ -119,6 +120,15 @@ TEST_F(StoreTest, CommitWritesWhatReadsBackAndKeepsOtherSections)
     EXPECT_EQ(0, store.Commit());
     EXPECT_NE(std::string::npos, std::string(store.LastError()).find("cannot write"));
     EXPECT_EQ("lost", Value(store, "two", "b")) << "contents stay in memory";
+
+    // Only a regular file is ever replaced.
+    const std::string fifo = m_dir + "/b.conf";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    store.m_fileName.Assign(fifo.c_str(), static_cast<unsigned>(fifo.size()));
+    EXPECT_EQ(0, store.Commit());
+    EXPECT_NE(std::string::npos, std::string(store.LastError()).find("not a regular file"));
+    struct stat st;
+    EXPECT_TRUE(stat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
 
     BFileNV again;
     ASSERT_EQ(1, again.ReadFile(path.c_str())) << again.LastError();
