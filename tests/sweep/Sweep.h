@@ -1,6 +1,7 @@
-// Allocation-failure sweeps: an operation is run with its k-th allocation
-// failing, for k = 1, 2, ... until it completes, once with only that
-// allocation failing and once with every allocation from then on failing.
+// The allocation-failure sweep that every operation goes through: the
+// operation runs on a fresh fixture with its k-th allocation failing, for
+// k = 1, 2, ... until it completes, once with only that allocation failing
+// and once with every later one failing too.
 #ifndef TESTS_SWEEP_SWEEP_H
 #define TESTS_SWEEP_SWEEP_H
 
@@ -13,62 +14,45 @@
 
 namespace sweep {
 
-using alloc_control::TFailMode;
-
-constexpr TFailMode kModes[] = {TFailMode::Once, TFailMode::FromThenOn};
-
-// No operation here needs anywhere near this many allocations: a sweep
-// that gets this far is stuck.
-constexpr long kMaxK = 10000;
-
-inline const char* ModeName(TFailMode mode)
+// `make()` gives a pointer to a fresh fixture, `operate(fixture)` runs
+// armed, and `check(fixture, completed)` asserts, disarmed, what the
+// failure rules promise and that the fixture is still usable. Each run
+// must end in completion or in the planned std::bad_alloc itself, and once
+// the fixture is gone every block made since `make()` must be free again.
+// Returns the allocations the operation makes (its failing runs). Any
+// other exception leaves through GoogleTest, which fails the test.
+template <typename TMake, typename TOperate, typename TCheck>
+long Sweep(TMake make, TOperate operate, TCheck check)
 {
-    return mode == TFailMode::Once ? "fail once" : "fail from then on";
-}
-
-enum class TOutcome { Completed, BadAlloc, OtherException };
-
-// One run under a plan: how it ended, and whether the plan failed an
-// allocation. Taken without any GoogleTest assertion, which would allocate.
-struct TAttempt {
-    TOutcome outcome;
-    bool failed;
-};
-
-template <typename TFn> TAttempt Armed(long k, TFailMode mode, TFn&& operation)
-{
-    TAttempt attempt{TOutcome::Completed, false};
-    {
-        alloc_control::TFailureScope plan(k, mode);
-        try {
-            operation();
-        } catch (const std::bad_alloc& e) {
-            // Exactly the allocator's exception, not one made from it.
-            attempt.outcome =
-                typeid(e) == typeid(std::bad_alloc) ? TOutcome::BadAlloc : TOutcome::OtherException;
-        } catch (...) {
-            attempt.outcome = TOutcome::OtherException;
+    using alloc_control::TFailMode;
+    long failingRuns[2] = {0, 0};
+    for (TFailMode mode : {TFailMode::Once, TFailMode::FromThenOn}) {
+        long& runs = failingRuns[mode == TFailMode::Once ? 0 : 1];
+        for (bool done = false; !done && runs < 10000; runs += done ? 0 : 1) {
+            SCOPED_TRACE(testing::Message() << (mode == TFailMode::Once ? "once" : "from then on")
+                                            << ", k=" << runs + 1);
+            const long before = alloc_control::LiveBlocks();
+            {
+                auto pFixture = make();
+                const char* szEnd = "completed";
+                {
+                    // Nothing in here may assert: GoogleTest allocates.
+                    alloc_control::TFailureScope plan(runs + 1, mode);
+                    try {
+                        operate(*pFixture);
+                    } catch (const std::bad_alloc& e) {
+                        szEnd = typeid(e) == typeid(std::bad_alloc) ? "bad_alloc" : "a subclass";
+                    }
+                }
+                // Whether the plan failed an allocation, kept once disarmed.
+                EXPECT_STREQ(alloc_control::Failed() ? "bad_alloc" : "completed", szEnd);
+                done = szEnd[0] != 'b';
+                check(*pFixture, done);
+            }
+            EXPECT_EQ(before, alloc_control::LiveBlocks()) << "blocks left allocated";
         }
-        attempt.failed = alloc_control::Failed();
     }
-    return attempt;
-}
-
-// Checks how an attempt ended; true once the operation completed (or
-// failed in a way that ends the sweep), false when the planned failure
-// reached the caller as std::bad_alloc.
-inline bool Completed(const TAttempt& attempt, long k)
-{
-    if (attempt.outcome == TOutcome::OtherException) {
-        ADD_FAILURE() << "an exception other than std::bad_alloc, k=" << k;
-        return true;
-    }
-    if (attempt.outcome == TOutcome::Completed) {
-        EXPECT_FALSE(attempt.failed) << "a failed allocation was swallowed, k=" << k;
-        return true;
-    }
-    EXPECT_TRUE(attempt.failed) << "k=" << k;
-    return false;
+    return failingRuns[0];
 }
 
 } // namespace sweep

@@ -5,116 +5,72 @@
 // clean run writes and calls, nothing stays allocated, and the handler
 // runs the same line cleanly afterwards.
 #include <algorithm>
-#include <string>
-#include <vector>
 
 #include "Sweep.h"
-#include "tests/xdll/XDllHarness.h"
+#include "support/FakeRegistry.h"
+#include "xdll/XDllCmdHndlr.h"
 
 namespace {
 
-using alloc_control::LiveBlocks;
-using alloc_control::TFailMode;
-using Strings = std::vector<std::string>;
-
-struct TLine {
-    const char* szName;
-    std::vector<const char*> words;
-};
-
-const TLine kLines[] = {
-    {"listing", {}},
-    {"listing with a plain argument", {"foo"}},
-    {"every action on a known name",
-     {"-l", "-u", "-f", "-r", "-a", "-d", "-x", "foo", "/lib/f", "w"}},
-    {"every action without operands", {"-l", "-u", "-f", "-d", "-a", "-r", "-Q"}},
-    {"every action on an unknown name", {"-f", "-l", "-u", "-d", "-a", "bar", "/lib/bar.so"}},
-};
-
-class XDllSweep : public TXDllTest {
-protected:
-    // A fresh script: the fake's log has room reserved, so that logging
-    // allocates only the entries' text.
-    void SetUpRegistry()
+// Logs each piece into the registry's call log, so that pieces and
+// registry calls are seen in one order.
+class TTracingStream : public KAF::ICmdStream {
+public:
+    void Write(const KAF::BString& text) override
     {
-        fake_registry::Reset(&m_store);
-        auto& state = fake_registry::State();
-        state.known = {"foo"};
-        state.records.push_back(ExtAgent{"foo", "/lib/foo.so", "", 1, 0, 1});
-        state.records.push_back(ExtAgent{"bar", "/lib/bar.so", "/web/bar", 0, 2, 0});
-    }
-
-    struct TRun {
-        sweep::TAttempt attempt;
-        size_t traced; // pieces and registry calls made
-        bool prefix;   // ...all as in the reference, in its order
-        long leaked;   // blocks the run left allocated
-    };
-
-    // Runs the line with the k-th allocation failing (k 0: none), and
-    // compares its trace of pieces and registry calls with `reference`.
-    TRun RunLine(const TLine& line, long k, TFailMode mode, const Strings& reference)
-    {
-        SetUpRegistry();
-        KAF::BStringArray args;
-        for (const char* word : line.words)
-            args.PushBack(KAF::BString(word));
-        const KAF::BString command("xdll");
-        const KAF::BString extra;
-        const KAF::BSecurityParams security;
-        TTracingStream out;
-        out.m_pieces.reserve(64);
-        out.m_sources.reserve(64);
-        const long live = LiveBlocks();
-        TRun run{{sweep::TOutcome::Completed, false}, 0, false, 0};
-        const auto execute = [&] { m_handler.CmdExecute(out, command, args, security, extra); };
-        if (k == 0)
-            execute();
-        else
-            run.attempt = sweep::Armed(k, mode, execute);
-        Strings& trace = Calls();
-        run.traced = trace.size();
-        run.prefix = trace.size() <= reference.size() &&
-                     std::equal(trace.begin(), trace.end(), reference.begin());
-        // What the fakes kept of the run is theirs, not the handler's.
-        trace.clear();
-        out.m_pieces.clear();
-        run.leaked = LiveBlocks() - live;
-        return run;
-    }
-
-    Strings Reference(const TLine& line)
-    {
-        SetUpRegistry();
-        TTracingStream out;
-        Run(out, line.words);
-        return Calls();
+        fake_registry::State().calls.push_back("Write(" + std::string(text.c_str()) + ")");
     }
 };
 
-TEST_F(XDllSweep, FailedLineEndsCleanlyAndTheHandlerStaysUsable)
+// The registry's script for a run. Reset frees what earlier runs logged,
+// and every script holds as many blocks: a run that logs must clear its
+// log for the sweep's count of blocks to balance.
+void Script(const KAF::BFileNV& store)
 {
-    for (const TLine& line : kLines) {
-        const Strings reference = Reference(line);
-        ASSERT_FALSE(reference.empty()) << line.szName;
-        for (TFailMode mode : sweep::kModes) {
-            SCOPED_TRACE(std::string(line.szName) + ", " + sweep::ModeName(mode));
-            long k = 1;
-            for (bool done = false; !done; ++k) {
-                ASSERT_LT(k, sweep::kMaxK);
-                const TRun run = RunLine(line, k, mode, reference);
-                done = sweep::Completed(run.attempt, k);
-                EXPECT_TRUE(run.prefix) << "k=" << k;
-                EXPECT_EQ(0, run.leaked) << "k=" << k;
-                if (done) {
-                    EXPECT_EQ(reference.size(), run.traced);
-                }
-                // Usable afterwards: the same line gives the same answer.
-                const TRun again = RunLine(line, 0, mode, reference);
-                EXPECT_TRUE(again.prefix && again.traced == reference.size()) << "k=" << k;
-            }
-            EXPECT_GT(k, 3) << "the line allocates";
-        }
+    fake_registry::Reset(&store);
+    fake_registry::State().known = {"foo"};
+    fake_registry::State().records = {ExtAgent{"foo", "/lib/foo.so", "", 1, 0, 1},
+                                      ExtAgent{"bar", "/lib/bar.so", "/web/bar", 0, 2, 0}};
+}
+
+TEST(XDllSweep, FailedLineEndsCleanlyAndTheHandlerStaysUsable)
+{
+    KAF::BFileNV store("/nonexistent/xdll.conf");
+    DLLExtAgents agents;
+    XDllCmdHndlr handler(store, agents); // one for every run
+    const KAF::BString command("xdll"), extra;
+    const auto execute = [&](KAF::BStringArray& args) -> std::vector<std::string>& {
+        TTracingStream out;
+        handler.CmdExecute(out, command, args, KAF::BSecurityParams(), extra);
+        return fake_registry::State().calls;
+    };
+    const std::vector<const char*> lines[] = {
+        {}, // the listing
+        {"-l", "-u", "-f", "-r", "-a", "-d", "-x", "foo", "/lib/f", "w"},
+        {"-l", "-u", "-f", "-d", "-a", "-r", "-Q"},
+        {"-f", "-l", "-u", "-d", "-a", "bar", "/lib/bar.so"},
+    };
+    for (const auto& words : lines) {
+        SCOPED_TRACE(testing::Message() << words.size() << " words");
+        const auto make = [&] {
+            auto pArgs = std::make_unique<KAF::BStringArray>();
+            for (const char* word : words)
+                pArgs->PushBack(KAF::BString(word));
+            Script(store);
+            return pArgs;
+        };
+        const std::vector<std::string> reference = execute(*make());
+        fake_registry::State().calls.clear();
+        const auto check = [&](KAF::BStringArray& args, bool completed) {
+            const std::vector<std::string>& trace = fake_registry::State().calls;
+            EXPECT_TRUE(
+                (completed ? trace.size() == reference.size() : trace.size() <= reference.size()) &&
+                std::equal(trace.begin(), trace.end(), reference.begin()));
+            Script(store);
+            EXPECT_EQ(reference, execute(args));
+            fake_registry::State().calls.clear();
+        };
+        EXPECT_GT(sweep::Sweep(make, execute, check), 3);
     }
 }
 
