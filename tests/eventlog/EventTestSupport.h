@@ -31,22 +31,17 @@ public:
             throw TSubscriberFailure();
     }
 
+    std::vector<std::string>* m_pLog;
     int m_informed = 0;
     int32_t m_lastId = 0;
     uint32_t m_lastLength = 0;
     bool m_fail = false;
-
-private:
-    std::vector<std::string>* m_pLog;
 };
 
-// Installs `pInstance` (null: none) as the process's dispatcher, and on
-// exit deletes any dispatcher created in the meantime and puts the old one
-// back.
-class TInstanceScope {
-public:
-    explicit TInstanceScope(KAF::BMessageDispatcher* pInstance)
-        : m_pSaved(KAF::BMessageDispatcher::s_pInstance), m_pInstalled(pInstance)
+// Installs `pInstance` (null: none) as the process's dispatcher; on exit
+// deletes any dispatcher created meanwhile and puts the old one back.
+struct TInstanceScope {
+    explicit TInstanceScope(KAF::BMessageDispatcher* pInstance) : m_pInstalled(pInstance)
     {
         KAF::BMessageDispatcher::s_pInstance = pInstance;
     }
@@ -56,12 +51,8 @@ public:
             delete KAF::BMessageDispatcher::s_pInstance;
         KAF::BMessageDispatcher::s_pInstance = m_pSaved;
     }
-    TInstanceScope(const TInstanceScope&) = delete;
-    TInstanceScope& operator=(const TInstanceScope&) = delete;
-
-private:
-    KAF::BMessageDispatcher* m_pSaved;
-    KAF::BMessageDispatcher* m_pInstalled;
+    KAF::BMessageDispatcher* const m_pSaved = KAF::BMessageDispatcher::s_pInstance;
+    KAF::BMessageDispatcher* const m_pInstalled;
 };
 
 } // namespace eventlog_test

@@ -1,13 +1,20 @@
-// MuroxMsgSubscriber on standard output: the records that reach the real
-// file descriptor 1 of the process.
+// MuroxMsgSubscriber end to end: the records that reach the real file
+// descriptor 1 and the system log, with no fake fprintf or syslog. Each case
+// runs in a child process whose standard output is a pipe. For the system
+// log the child takes a mount namespace of its own with a fresh /dev, so
+// that a datagram socket bound at /dev/log receives what the C library
+// sends while the rest of the system keeps its log.
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cerrno>
 #include <cstring>
-#include <memory>
-#include <string>
 
 #include "EventTestSupport.h"
 #include "eventlog/MuroxLogEvent.h"
@@ -16,102 +23,145 @@
 #include "hostapi/TTraceGuard.h"
 #include "support/VirtualSlot.h"
 
+#ifdef MUROX_COVERAGE_BUILD
+extern "C" void __gcov_dump();
+#endif
+
 namespace {
 
-using KAF::BMessage;
-using KAF::TTraceGuard;
-
-// Points file descriptor 1 at a temporary file until Finish, which
-// returns what was written there. GoogleTest reports to stdout too, so
-// nothing is asserted while capturing.
-class TStdoutCapture {
-public:
-    TStdoutCapture() : m_pFile(std::tmpfile()), m_saved(-1)
-    {
-        std::fflush(stdout);
-        if (m_pFile != nullptr) {
-            m_saved = dup(1);
-            dup2(fileno(m_pFile), 1);
-        }
-    }
-    ~TStdoutCapture() { Finish(); }
-    TStdoutCapture(const TStdoutCapture&) = delete;
-    TStdoutCapture& operator=(const TStdoutCapture&) = delete;
-
-    std::string Finish()
-    {
-        std::string text;
-        if (m_pFile == nullptr)
-            return "<no temporary file>";
-        std::fflush(stdout);
-        dup2(m_saved, 1);
-        close(m_saved);
-        std::rewind(m_pFile);
-        for (int c; (c = std::fgetc(m_pFile)) != EOF;)
-            text += static_cast<char>(c);
-        std::fclose(m_pFile);
-        m_pFile = nullptr;
-        return text;
-    }
-
-private:
-    std::FILE* m_pFile;
-    int m_saved;
+// What a child reported, one packet per item: 'D' a datagram received at
+// /dev/log, 'S' why the namespace could not be set up, 'F' what went wrong.
+struct TChild {
+    pid_t pid;
+    std::string written; // its standard output
+    std::vector<std::string> datagrams;
+    std::string skip, failure;
 };
 
-TEST(SinkStdout, WritesEachMessageAsOneLineUnderATraceGuard)
+void Send(int report, char kind, const std::string& bytes)
 {
-    const struct {
-        int32_t id;
-        const char* text; // null: a message whose text has no storage
-        const char* record;
-    } cases[] = {
-        {101, "abc", "abc\n"},
-        {101, "%s %d %n", "%s %d %n\n"},
-        {101, "ends in a newline\n", "ends in a newline\n\n"},
-        {101, "", "\n"},
-        {7, nullptr, "\n"},
-        {55, "another kind", "another kind\n"},
-    };
-    MuroxMsgSubscriber sink;
-    for (const auto& c : cases) {
-        std::unique_ptr<BMessage> pMsg;
-        if (c.id == 101)
-            pMsg.reset(new MuroxMsg(c.text));
-        else
-            pMsg.reset(new BMessage(c.id));
-        if (c.text != nullptr && c.id != 101)
-            pMsg->m_text.Assign(c.text, static_cast<unsigned>(std::strlen(c.text)));
-        const unsigned entries = TTraceGuard::Entries();
-        const int depth = TTraceGuard::Depth();
+    const std::string packet = kind + bytes;
+    if (send(report, packet.data(), packet.size(), 0) != static_cast<ssize_t>(packet.size()))
+        _exit(3);
+}
 
-        TStdoutCapture capture;
-        sink.Inform(*pMsg);
-        const std::string written = capture.Finish();
+// Not permitted means no privilege here, which skips; anything else fails.
+[[noreturn]] void Stop(int report, const char* szStep)
+{
+    Send(report, errno == EPERM || errno == EACCES ? 'S' : 'F',
+         std::string(szStep) + ": " + std::strerror(errno));
+    _exit(0);
+}
 
-        EXPECT_EQ(c.record, written) << "id " << c.id;
-        EXPECT_EQ(entries + 1, TTraceGuard::Entries());
-        EXPECT_EQ(depth, TTraceGuard::Depth());
+// Informs the sink under the check that its body runs in one trace guard.
+void Inform(int report, MuroxMsgSubscriber& sink, const KAF::BMessage& msg)
+{
+    const unsigned entries = KAF::TTraceGuard::Entries();
+    sink.Inform(msg);
+    if (KAF::TTraceGuard::Entries() != entries + 1 || KAF::TTraceGuard::Depth() != 0)
+        Send(report, 'F', "Inform without its trace guard");
+}
+
+TChild RunInChild(bool ownDevLog, void (*body)(int report))
+{
+    int report[2], out[2];
+    TChild child{-1, {}, {}, {}, {}};
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET, 0, report) != 0 || pipe(out) != 0)
+        return child.failure = std::strerror(errno), child;
+    std::fflush(nullptr);
+    child.pid = fork();
+    if (child.pid == 0) {
+        close(report[0]);
+        const int sock = ownDevLog ? socket(AF_UNIX, SOCK_DGRAM, 0) : -1;
+        if (ownDevLog) {
+            if (unshare(CLONE_NEWNS) != 0 ||
+                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                mount("tmpfs", "/dev", "tmpfs", 0, nullptr) != 0)
+                Stop(report[1], "a private mount namespace with a tmpfs on /dev");
+            const sockaddr_un addr = {AF_UNIX, "/dev/log"};
+            if (bind(sock, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0)
+                Stop(report[1], "binding /dev/log");
+        }
+        dup2(out[1], 1); // should this fail, the output shows in the wrong place
+        body(report[1]);
+        std::fflush(stdout);
+        char buffer[2048];
+        for (ssize_t n; sock >= 0 && (n = recv(sock, buffer, sizeof buffer, MSG_DONTWAIT)) >= 0;)
+            Send(report[1], 'D', std::string(buffer, static_cast<size_t>(n)));
+#ifdef MUROX_COVERAGE_BUILD
+        __gcov_dump();
+#endif
+        _exit(0);
     }
+    close(report[1]);
+    close(out[1]);
+    char buffer[4096];
+    for (ssize_t n; (n = recv(report[0], buffer, sizeof buffer, 0)) > 0;) {
+        const std::string bytes(buffer + 1, static_cast<size_t>(n - 1));
+        if (buffer[0] == 'D')
+            child.datagrams.push_back(bytes);
+        else
+            (buffer[0] == 'S' ? child.skip : child.failure) += bytes;
+    }
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
+        child.written.append(buffer, static_cast<size_t>(n));
+    close(report[0]);
+    close(out[0]);
+    int status = -1;
+    if (child.pid < 0 || waitpid(child.pid, &status, 0) != child.pid || status != 0)
+        child.failure += "child status " + std::to_string(status);
+    return child;
 }
 
-TEST(SinkStdout, SubscribedSinkWritesLoggedEvents)
+TEST(Sink, WritesEachMessageAsOneLineOnStandardOutput)
 {
-    KAF::BMessageDispatcher dispatcher;
-    eventlog_test::TInstanceScope scope(&dispatcher);
-    MuroxMsgSubscriber sink;
-    dispatcher.Subscribe(&sink);
-    TStdoutCapture capture;
-    MuroxLogEvent("disk %s at %d%%", "/var", 91);
-    MuroxLogEvent("%s", "second");
-    const std::string written = capture.Finish();
-    dispatcher.Unsubscribe(&sink);
-    EXPECT_EQ("disk /var at 91%\nsecond\n", written);
+    const TChild child = RunInChild(false, [](int report) {
+        MuroxMsgSubscriber sink;
+        for (const char* szText : {"abc", "%s %d %n", "ends in a newline\n", ""})
+            Inform(report, sink, MuroxMsg(szText));
+        Inform(report, sink, KAF::BMessage(7)); // a text without storage
+        KAF::BMessage other(55);
+        other.m_text.Assign("another kind", 12);
+        Inform(report, sink, other);
+        // Subscribed, it writes what MuroxLogEvent publishes through the
+        // dispatcher the first event created and the second reused.
+        eventlog_test::TInstanceScope scope(nullptr);
+        MuroxLogEvent("nobody listens yet");
+        KAF::BMessageDispatcher::s_pInstance->Subscribe(&sink);
+        MuroxLogEvent("disk %s at %d%%", "/var", 91);
+        KAF::BMessageDispatcher::s_pInstance->Unsubscribe(&sink);
+    });
+    EXPECT_EQ("", child.failure);
+    EXPECT_EQ("abc\n%s %d %n\nends in a newline\n\n\n\nanother kind\ndisk /var at 91%\n",
+              child.written);
+    EXPECT_EQ(2, VirtualSlot(&MuroxMsgSubscriber::Inform)) << "after the destructor entries";
 }
 
-TEST(SinkLayout, InformFollowsTheDestructorEntries)
+TEST(Sink, SyslogRecordsReachDevLogThenStdoutAfterSwitchingBack)
 {
-    EXPECT_EQ(2, VirtualSlot(&MuroxMsgSubscriber::Inform));
+    const TChild child = RunInChild(true, [](int report) {
+        MuroxMsgSubscriber sink;
+        sink.LogToSyslog();
+        Inform(report, sink, MuroxMsg("abc"));
+        Inform(report, sink, KAF::BMessage(9));
+        Inform(report, sink, MuroxMsg("50% %s done"));
+        sink.LogToStdout();
+        Inform(report, sink, MuroxMsg("abc"));
+    });
+    if (!child.skip.empty())
+        GTEST_SKIP() << "needs a private mount namespace (run as root): " << child.skip;
+    ASSERT_EQ("", child.failure);
+    // <27> is facility daemon (3) and level error (3); a timestamp follows.
+    const std::string tag = " murox[" + std::to_string(child.pid) + "]: ";
+    const char* const texts[] = {"abc\n", "\n", "50% %s done\n"};
+    ASSERT_EQ(3u, child.datagrams.size()) << "one datagram per record in syslog mode, none after";
+    for (size_t i = 0; i < 3; ++i) {
+        const std::string tail = tag + texts[i], &d = child.datagrams[i];
+        EXPECT_EQ("<27>", d.substr(0, 4)) << d;
+        ASSERT_GE(d.size(), tail.size() + 4) << d;
+        EXPECT_EQ(tail, d.substr(d.size() - tail.size())) << d;
+    }
+    EXPECT_EQ("abc\n", child.written);
 }
 
 } // namespace
