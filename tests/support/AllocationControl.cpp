@@ -3,62 +3,18 @@
 #include <cstdlib>
 #include <new>
 
+// Only the basic new and delete are replaced (the sized delete too, which
+// the compiler asks for): the array and nothrow forms that the standard
+// library supplies call them, as the language requires of the defaults.
 namespace alloc_control {
-
-namespace {
 
 // Plain integers: the tests that use this are single-threaded, and the
 // counters must work before any static constructor has run.
-long s_allocations = 0;
-long s_live = 0;
-long s_failAt = 0; // 0: no plan; else the allocation number that fails
-bool s_fromThenOn = false;
-bool s_failed = false;
-
-// Takes the next allocation number; true when the plan makes it fail. A
-// failed allocation is not counted.
-bool NextFails()
-{
-    const long number = ++s_allocations;
-    if (s_failAt == 0 || number < s_failAt || (number > s_failAt && !s_fromThenOn))
-        return false;
-    --s_allocations;
-    s_failed = true;
-    if (!s_fromThenOn)
-        s_failAt = 0;
-    return true;
-}
-
-void* AllocateOrNull(std::size_t size)
-{
-    if (NextFails())
-        return nullptr;
-    void* p = std::malloc(size == 0 ? 1 : size);
-    if (p == nullptr) {
-        --s_allocations;
-        return nullptr;
-    }
-    ++s_live;
-    return p;
-}
-
-void* Allocate(std::size_t size)
-{
-    void* p = AllocateOrNull(size);
-    if (p == nullptr)
-        throw std::bad_alloc();
-    return p;
-}
-
-void Free(void* p)
-{
-    if (p == nullptr)
-        return;
-    --s_live;
-    std::free(p);
-}
-
-} // namespace
+static long s_allocations = 0;
+static long s_live = 0;
+static long s_failAt = 0; // 0: no plan; else the allocation number that fails
+static bool s_fromThenOn = false;
+static bool s_failed = false;
 
 long Allocations()
 {
@@ -80,7 +36,6 @@ void FailAt(long k, TFailMode mode)
 void Disarm()
 {
     s_failAt = 0;
-    s_fromThenOn = false;
 }
 
 bool Failed()
@@ -92,40 +47,29 @@ bool Failed()
 
 void* operator new(std::size_t size)
 {
-    return alloc_control::Allocate(size);
-}
-
-void* operator new[](std::size_t size)
-{
-    return alloc_control::Allocate(size);
-}
-
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
-{
-    return alloc_control::AllocateOrNull(size);
-}
-
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept
-{
-    return operator new(size, tag);
+    using namespace alloc_control;
+    // A failed allocation is not counted, so that from then on every
+    // later one has the number that fails.
+    if (s_failAt != 0 && s_allocations + 1 >= s_failAt) {
+        s_failed = true;
+        s_failAt = s_fromThenOn ? s_failAt : 0;
+        throw std::bad_alloc();
+    }
+    void* p = std::malloc(size == 0 ? 1 : size);
+    if (p == nullptr)
+        throw std::bad_alloc();
+    ++s_allocations;
+    ++s_live;
+    return p;
 }
 
 void operator delete(void* p) noexcept
 {
-    alloc_control::Free(p);
-}
-
-void operator delete[](void* p) noexcept
-{
-    alloc_control::Free(p);
+    alloc_control::s_live -= p != nullptr;
+    std::free(p);
 }
 
 void operator delete(void* p, std::size_t) noexcept
 {
-    alloc_control::Free(p);
-}
-
-void operator delete[](void* p, std::size_t) noexcept
-{
-    alloc_control::Free(p);
+    operator delete(p);
 }

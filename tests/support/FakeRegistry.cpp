@@ -43,10 +43,7 @@ void Reset(const KAF::INonVolatile* pStore)
 
 } // namespace fake_registry
 
-using fake_registry::Log;
-using fake_registry::State;
-using fake_registry::StoreText;
-using fake_registry::Text;
+using namespace fake_registry;
 
 DLLExtAgents::DLLExtAgents() : m_pImpl(nullptr) {}
 
