@@ -4,47 +4,39 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 namespace {
 
-class TLibrary {
-public:
-    explicit TLibrary(const char* path) : m_handle(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {}
-    ~TLibrary()
-    {
-        if (m_handle != nullptr)
-            dlclose(m_handle);
-    }
-    TLibrary(const TLibrary&) = delete;
-    TLibrary& operator=(const TLibrary&) = delete;
+using TLibrary = std::unique_ptr<void, int (*)(void*)>;
 
-    void* Handle() const { return m_handle; }
-
-private:
-    void* m_handle;
-};
+TLibrary Open()
+{
+    return TLibrary(dlopen(MUROX_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL), dlclose);
+}
 
 TEST(LibraryLoad, LoadsWithEveryReferenceBoundAndEntryPointsCallable)
 {
-    TLibrary library(MUROX_LIBRARY_PATH);
-    ASSERT_NE(nullptr, library.Handle()) << dlerror();
+    const TLibrary library = Open();
+    ASSERT_NE(nullptr, library) << dlerror();
 
-    auto* pInit = reinterpret_cast<void (*)()>(dlsym(library.Handle(), "MUROX_Init"));
+    auto* pInit = reinterpret_cast<void (*)()>(dlsym(library.get(), "MUROX_Init"));
     ASSERT_NE(nullptr, pInit) << "MUROX_Init must be exported undecorated";
     pInit();
     pInit();
 
-    auto* pRegister = reinterpret_cast<void (*)()>(dlsym(library.Handle(), "_Z14DbgModRegisterv"));
+    auto* pRegister = reinterpret_cast<void (*)()>(dlsym(library.get(), "_Z14DbgModRegisterv"));
     ASSERT_NE(nullptr, pRegister);
     pRegister();
 }
 
 TEST(LibraryLoad, HidesItsInternals)
 {
-    TLibrary library(MUROX_LIBRARY_PATH);
-    ASSERT_NE(nullptr, library.Handle()) << dlerror();
+    const TLibrary library = Open();
+    ASSERT_NE(nullptr, library) << dlerror();
     // The plain name is the C linkage one; no C++ decorated twin exists.
-    EXPECT_EQ(nullptr, dlsym(library.Handle(), "_Z10MUROX_Initv"));
-    EXPECT_EQ(nullptr, dlsym(library.Handle(), "DbgModRegister"));
+    EXPECT_EQ(nullptr, dlsym(library.get(), "_Z10MUROX_Initv"));
+    EXPECT_EQ(nullptr, dlsym(library.get(), "DbgModRegister"));
 }
 
 } // namespace

@@ -1,13 +1,26 @@
-// What an "xdll" line writes and asks of the registry: the gate, the split
-// into switches and operands, the six actions and the reading of the store.
+// What an "xdll" line writes and asks of the registry, and where it stops
+// when a write or a registry call throws: the gate, the split into switches
+// and operands, the six actions, the reading of the store and the listing.
 #include <cstdio>
-#include <cstring>
+#include <deque>
+#include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "support/AllocationControl.h"
 #include "tests/xdll/XDllHarness.h"
 
 namespace {
+
+#ifdef MUROX_COUNT_ALLOCATIONS
+using alloc_control::LiveBlocks;
+#else
+long LiveBlocks() // the sanitizer build checks for leaks at exit instead
+{
+    return 0;
+}
+#endif
 
 using Strings = std::vector<std::string>;
 
@@ -22,147 +35,175 @@ struct TLine {
     std::vector<const char*> words;
     Strings pieces;
     Strings calls;
-    std::vector<int> existAnswers = {}; // when empty, only "foo" is known
+    std::deque<int> existAnswers = {}; // when empty, only "foo" is known
+    const char* cmdName = "xdll";
+    int remapTo = 0; // when set, the handler's table maps cmdName to this id
 };
 
 const TLine s_lines[] = {
-    // Load, with operands anywhere, extra ones ignored, glued values ignored.
-    {{"-l", "foo"}, {}, {"Exist(foo)", "Load(foo)"}},
-    {{"foo", "-l"}, {}, {"Exist(foo)", "Load(foo)"}},
-    {{"-l", "foo", "bar"}, {}, {"Exist(foo)", "Load(foo)"}},
-    {{"-lbar", "foo"}, {}, {"Exist(foo)", "Load(foo)"}},
-    {{"-lfoo"}, {kLoadName}, {}},
-    {{"-l"}, {kLoadName}, {}},
+    // Only the word that the handler's own table maps to id 1 acts.
+    {{"-l", "foo", "-x"}, {}, {}, {}, "xdl"},
+    {{"-l", "foo", "-x"}, {}, {}, {}, "xdll", 2},
+    {{"-l", "foo", "-x"}, {kUnknown}, {"Exist(foo)", "Load(foo)"}, {}, "other", 1},
+    // Every action in order on the same operands (the store's file is
+    // missing: the registry follows the store anyway), and then each one
+    // without its operands or with a name the registry does not know.
+    {{"-x", "-l", "foo", "-f", "-a", "p", "-d", "-r", "-u"},
+     {kUnknown},
+     {"Exist(foo)", "Load(foo)", "Exist(foo)", "Unload(foo)", "Exist(foo)", "Load(foo)",
+      "Add(store,foo,p,)", "Exist(foo)", "Delete(store,foo)", "Load(store)", "Exist(foo)",
+      "Unload(foo)"}},
+    {{"-u", "foo", "-l"}, {}, {"Exist(foo)", "Unload(foo)", "Exist(foo)", "Load(foo)"}},
+    {{"-x", "-l", "-f"}, {kUnknown, kLoadName, kUnloadName}, {}},
+    {{"-u", "-a", "-d"}, {kUnloadName, kAddArgs, kRemoveName}, {}},
     {{"-l", "bar"}, {kNoSuch}, {"Exist(bar)"}},
-    {{"-", "-l"}, {kNoSuch}, {"Exist(-)"}},
-    // Unload and reload; each half of the reload asks on its own.
-    {{"-u", "foo"}, {}, {"Exist(foo)", "Unload(foo)"}},
-    {{"-u"}, {kUnloadName}, {}},
     {{"-u", "bar"}, {kNoSuch}, {"Exist(bar)"}},
-    {{"-f", "foo"}, {}, {"Exist(foo)", "Unload(foo)", "Exist(foo)", "Load(foo)"}},
-    {{"-f"}, {kUnloadName}, {}},
+    {{"-d", "bar"}, {kNoSuch}, {"Exist(bar)"}},
+    // Each half of the reload asks on its own.
     {{"-f", "bar"}, {kNoSuch, kNoSuch}, {"Exist(bar)", "Exist(bar)"}},
     {{"-f", "bar"}, {kNoSuch}, {"Exist(bar)", "Exist(bar)", "Load(bar)"}, {0, 1}},
     {{"-f", "foo"}, {kNoSuch}, {"Exist(foo)", "Unload(foo)", "Exist(foo)"}, {1, 0}},
-    // Delete, add and re-read, all handing over the handler's store.
-    {{"-d", "foo"}, {}, {"Exist(foo)", "Delete(store,foo)"}},
-    {{"-d"}, {kRemoveName}, {}},
-    {{"-d", "bar"}, {kNoSuch}, {"Exist(bar)"}},
-    {{"-a"}, {kAddArgs}, {}},
+    // Operands come from the plain arguments only, wherever they stand.
+    {{"-lfoo"}, {kLoadName}, {}},
     {{"-a", "foo"}, {kAddArgs}, {}},
-    {{"-a", "foo", "p"}, {}, {"Add(store,foo,p,)"}},
-    {{"-a", "foo", "p", "w"}, {}, {"Add(store,foo,p,w)"}},
     {{"-a", "foo", "p", "w", "x"}, {}, {"Add(store,foo,p,w)"}},
     {{"p", "-a", "foo", "w"}, {}, {"Add(store,p,foo,w)"}},
-    {{"-r"}, {}, {"Load(store)"}},
-    {{"-r", "foo"}, {}, {"Load(store)"}},
     // Letters are case-sensitive bytes; high bytes are unknown on every target.
-    {{"-x"}, {kUnknown}, {}},
-    {{"-L", "foo"}, {kUnknown}, {}},
-    {{"-A", "-U", "-0"}, {kUnknown, kUnknown, kUnknown}, {}},
+    {{"-L", "-A", "-U", "-0", "foo"}, {kUnknown, kUnknown, kUnknown, kUnknown}, {}},
     {{"-\x80", "-\xff", "-\xec", "foo"}, {kUnknown, kUnknown, kUnknown}, {}},
-    // Several switches act in order on the same operands.
-    {{"-x", "-l"}, {kUnknown, kLoadName}, {}},
-    {{"-l", "-u", "foo"}, {}, {"Exist(foo)", "Load(foo)", "Exist(foo)", "Unload(foo)"}},
-    {{"-u", "foo", "-l"}, {}, {"Exist(foo)", "Unload(foo)", "Exist(foo)", "Load(foo)"}},
-    {{"-l", "-l", "foo"}, {}, {"Exist(foo)", "Load(foo)", "Exist(foo)", "Load(foo)"}},
-    {{"-u", "-a", "-d"}, {kUnloadName, kAddArgs, kRemoveName}, {}},
     // Rejected switches are skipped without a word, and never list.
-    {{"--x"}, {}, {}},
-    {{"--", "--load", "foo"}, {}, {}},
+    {{"--x", "--", "--load", "foo"}, {}, {}},
     {{"--x", "-l", "foo"}, {}, {"Exist(foo)", "Load(foo)"}},
 };
 
-TEST_F(TXDllTest, EachLineWritesItsPiecesAndMakesItsCallsInOrder)
-{
-    for (const TLine& line : s_lines) {
-        std::string name;
-        for (const char* word : line.words)
-            name += std::string(word) + " ";
-        SCOPED_TRACE("xdll " + name);
-        fake_registry::State().known = {"foo"};
-        fake_registry::State().existAnswers.assign(line.existAnswers.begin(),
-                                                   line.existAnswers.end());
-        TRecordingStream out;
-        Run(out, line.words);
-        EXPECT_EQ(line.pieces, out.m_pieces);
-        EXPECT_EQ(line.calls, Calls());
-    }
-}
-
-// A table whose row for `cmdName` has id `cmdId`.
-class TRemappedHandler : public XDllCmdHndlr {
-public:
+// A table whose only row maps `cmdName` to `cmdId`.
+struct TRemappedHandler : XDllCmdHndlr {
     TRemappedHandler(KAF::BFileNV& nv, DLLExtAgents& agents, const char* cmdName, int cmdId)
         : XDllCmdHndlr(nv, agents), m_rows{{cmdId, cmdName, "", ""},
                                            {-1, nullptr, nullptr, nullptr}}
     {
     }
     const CliEntry* CmdGetMap() const override { return m_rows; }
-
-private:
     CliEntry m_rows[2];
 };
 
-TEST_F(TXDllTest, ActsOnlyForTheCommandWithIdOne)
+class TXDllLineTest : public TXDllTest {
+protected:
+    // Runs the line and checks its pieces and registry calls; then runs it
+    // with each of its writes and registry calls failing in turn, and checks
+    // that the failure reaches the caller, that the trace of pieces and calls
+    // ends at the failing one, and that the run leaves no block allocated.
+    // Returns the strings the pieces were written from.
+    std::vector<const KAF::BString*> Check(const TLine& line)
+    {
+        auto& state = fake_registry::State();
+        TRemappedHandler remapped(m_store, m_agents, line.cmdName, line.remapTo);
+        XDllCmdHndlr* pHandler = line.remapTo != 0 ? &remapped : nullptr;
+        TRecordingStream clean;
+        // Always a fresh queue of Exist's answers: popping them frees nothing.
+        state.existAnswers = std::deque<int>(line.existAnswers);
+        Run(clean, line.words, line.cmdName, pHandler);
+        EXPECT_EQ(line.pieces, clean.m_pieces);
+        EXPECT_EQ(line.calls, Calls());
+        TTracingStream traced; // the same line, pieces and calls in one trace
+        state.existAnswers = std::deque<int>(line.existAnswers);
+        Run(traced, line.words, line.cmdName, pHandler);
+        const Strings trace = Calls();
+        int counts[2] = {0, 0}; // registry calls, writes
+        for (std::size_t k = 0; k < trace.size(); ++k) {
+            const bool onWrite = trace[k].compare(0, 6, "Write(") == 0;
+            const int n = ++counts[onWrite];
+            state.existAnswers = std::deque<int>(line.existAnswers);
+            Calls().clear(); // the fake's log is the test's: empty around the count
+            const long live = LiveBlocks();
+            bool faulted = false;
+            {
+                TTracingStream out(onWrite ? n : 0);
+                state.throwAtCall = onWrite ? 0 : n;
+                state.callCount = 0;
+                try {
+                    Run(out, line.words, line.cmdName, pHandler);
+                } catch (const TStreamFault& fault) {
+                    faulted = onWrite && fault.write == n;
+                } catch (const fake_registry::TFault& fault) {
+                    faulted = !onWrite && fault.call == n;
+                }
+            }
+            const bool stoppedThere = Calls() == Strings(trace.begin(), trace.begin() + k + 1);
+            Calls().clear();
+            const long leaked = LiveBlocks() - live;
+            EXPECT_TRUE(faulted && stoppedThere && leaked == 0) << "failing " << trace[k];
+        }
+        state.throwAtCall = 0;
+        return clean.m_sources;
+    }
+};
+
+TEST_F(TXDllLineTest, EachLineWritesItsPiecesAndMakesItsCallsInOrderUpToAnyFailure)
 {
     fake_registry::State().known = {"foo"};
-    TRemappedHandler otherWord(m_store, m_agents, "other", 1);
-    TRemappedHandler otherId(m_store, m_agents, "xdll", 2);
-    struct {
-        const char* cmdName;
-        XDllCmdHndlr* pHandler;
-        Strings calls;
-    } const cases[] = {
-        {"ls", nullptr, {}},
-        {"xdl", nullptr, {}},
-        {"xdll", &otherId, {}},
-        {"other", &otherWord, {"Exist(foo)", "Load(foo)"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.cmdName);
-        TRecordingStream out;
-        Run(out, {"-l", "foo", "-x"}, c.cmdName, c.pHandler);
-        EXPECT_EQ(c.calls.empty() ? Strings() : Strings{kUnknown}, out.m_pieces);
-        EXPECT_EQ(c.calls, Calls());
+    for (const TLine& line : s_lines) {
+        SCOPED_TRACE(line.cmdName + (" " + ::testing::PrintToString(line.words)));
+        Check(line);
     }
 }
 
-TEST_F(TXDllTest, RereadReadsTheFileNamedAtConstructionThenFollowsTheStore)
+TEST_F(TXDllTest, RereadReadsTheFileNamedAtConstructionWhateverTheStoreIsCalledNow)
 {
-    // The store is renamed after construction; the read still fails on the
-    // original, missing file, and the registry follows the store anyway.
-    m_store.m_fileName = KAF::BString("/nonexistent/renamed.conf");
-    TRecordingStream out;
-    Run(out, {"-r"});
-    EXPECT_TRUE(out.m_pieces.empty());
-    EXPECT_EQ(Strings{"Load(store)"}, Calls());
-    EXPECT_NE(nullptr, std::strstr(m_store.LastError(), "'/nonexistent/xdll.conf'"));
-
-    // A store without a name is asked to read the empty name.
-    KAF::BFileNV unnamed;
-    XDllCmdHndlr unnamedHandler(unnamed, m_agents);
-    fake_registry::State().pStore = &unnamed;
-    Run(out, {"-r"}, "xdll", &unnamedHandler);
-    EXPECT_EQ(Strings{"Load(store)"}, Calls());
-    EXPECT_NE(nullptr, std::strstr(unnamed.LastError(), "''"));
-
-    // A readable file is read again, whatever the store was renamed to.
     const std::string path = ::testing::TempDir() + "xdll-reread.conf";
-    std::FILE* pFile = std::fopen(path.c_str(), "w");
-    ASSERT_NE(nullptr, pFile);
-    std::fputs("[ext foo]\npath = /lib/foo.so\n", pFile);
-    std::fclose(pFile);
+    std::ofstream(path) << "[ext foo]\npath = /lib/foo.so\n";
     KAF::BFileNV named(path.c_str());
     XDllCmdHndlr namedHandler(named, m_agents);
     fake_registry::State().pStore = &named;
-    named.m_fileName = KAF::BString("elsewhere.conf");
+    named.m_fileName = KAF::BString("/nonexistent/renamed.conf");
+    TRecordingStream out;
     Run(out, {"-r", "-r"}, "xdll", &namedHandler);
     std::remove(path.c_str());
     EXPECT_EQ(1, named.SectionCount());
     EXPECT_STREQ(path.c_str(), named.m_fileName.c_str());
     EXPECT_EQ((Strings{"Load(store)", "Load(store)"}), Calls());
     EXPECT_TRUE(out.m_pieces.empty());
+}
+
+// Ten pieces a record, the record's own strings handed over, the count asked
+// before each record; plain arguments filter nothing.
+TEST_F(TXDllLineTest, ListsEveryRecordWithItsLoadFlagAndStatus)
+{
+    // Each record with the load flag and status the listing shows for it.
+    const std::tuple<ExtAgent, const char*, const char*> listed[] = {
+        {{"foo", "/lib/foo.so", "foo/web", 1, 1, 0}, "1", "FAILED TO LOAD"},
+        {{"b", "/b", "w", 0, 2, 0}, "0", "FAILED TO INITIALIZE/REGISTER"},
+        {{"c", "/c", "", 7, 3, 0}, "1", "NOT LOADED"},
+        {{"d", "/d", "w", 0, 0, 0}, "0", "unknown"},
+        {{"e", "/e", "w", 0, 4, 0}, "0", "unknown"},
+        {{"f", "/f", "w", 1, -1, 0}, "1", "unknown"},
+        {{"g", "/g", "w", 0, 1, 1}, "0", "LOADED"},
+        {{"h", "/h", "w", -1, 3, -5}, "1", "LOADED"},
+    };
+    auto& records = fake_registry::State().records;
+    for (const std::size_t count : {0u, 1u, 8u}) {
+        TLine line{{}, {}, {}};
+        if (count != 1)
+            line.words = {"c", "x"}; // plain arguments filter nothing
+        SCOPED_TRACE(count);
+        records.clear();
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto& [r, load, status] = listed[i];
+            records.push_back(r);
+            line.pieces.insert(line.pieces.end(), {r.name.c_str(), "\n   Path:   ", r.path.c_str(),
+                                                   "\n   Web:    ", r.web.c_str(), "\n   Load:   ",
+                                                   load, "\n   Status: ", status, "\n"});
+            line.calls.insert(line.calls.end(),
+                              {"NumExtAgents", "ExtAgentAt(" + std::to_string(i) + ")"});
+        }
+        line.calls.push_back("NumExtAgents");
+        const auto sources = Check(line);
+        for (std::size_t i = 0; i < count && sources.size() == 10 * count; ++i) {
+            EXPECT_EQ(&records[i].name, sources[10 * i]);
+            EXPECT_EQ(&records[i].path, sources[10 * i + 2]);
+            EXPECT_EQ(&records[i].web, sources[10 * i + 4]);
+        }
+    }
 }
 
 } // namespace
