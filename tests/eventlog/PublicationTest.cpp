@@ -6,6 +6,7 @@
 
 #include "EventTestSupport.h"
 #include "eventlog/MuroxLogEvent.h"
+#include "eventlog/MuroxMsg.h"
 
 namespace {
 
@@ -63,6 +64,16 @@ TEST(Publication, PublishesTheFormattedTextAsMessage101)
     MuroxLogEvent("second");
     EXPECT_EQ((std::vector<std::string>{"first", "second"}), log);
     EXPECT_EQ(&dispatcher, BMessageDispatcher::s_pInstance) << "the host's dispatcher is kept";
+}
+
+TEST(Publication, MessageOwnsACopyAndTakesNullAsEmpty)
+{
+    char text[] = "abc";
+    const MuroxMsg msg(text);
+    text[0] = 'x';
+    EXPECT_STREQ("abc", msg.m_text.c_str());
+    EXPECT_EQ(MuroxMsg::kMsgId, MuroxMsg(nullptr).m_msgId);
+    EXPECT_STREQ("", MuroxMsg(nullptr).m_text.c_str());
 }
 
 } // namespace

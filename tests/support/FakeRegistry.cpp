@@ -52,7 +52,7 @@ DLLExtAgents::~DLLExtAgents() = default;
 int DLLExtAgents::NumExtAgents()
 {
     Log("NumExtAgents");
-    return static_cast<int>(State().records.size());
+    return static_cast<int>(State().records.size()) + State().phantoms;
 }
 
 ExtAgent* DLLExtAgents::ExtAgentAt(int index)

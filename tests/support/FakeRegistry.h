@@ -22,6 +22,7 @@ struct TFault {
 
 struct TState {
     std::vector<ExtAgent> records;             // what NumExtAgents and ExtAgentAt answer
+    int phantoms = 0;                          // counted records ExtAgentAt cannot give
     std::vector<std::string> known;            // names Exist answers 1 for
     std::deque<int> existAnswers;              // if not empty, Exist's next answers instead
     int throwAtCall = 0;                       // 1-based; 0 never throws

@@ -206,4 +206,15 @@ TEST_F(TXDllLineTest, ListsEveryRecordWithItsLoadFlagAndStatus)
     }
 }
 
+TEST_F(TXDllLineTest, SkipsACountedRecordTheRegistryCannotGive)
+{
+    auto& state = fake_registry::State();
+    state.records = {ExtAgent{"a", "/a", "", 1, 3, 1}};
+    state.phantoms = 1;
+    Check({{},
+           {"a", "\n   Path:   ", "/a", "\n   Web:    ", "", "\n   Load:   ", "1",
+            "\n   Status: ", "LOADED", "\n"},
+           {"NumExtAgents", "ExtAgentAt(0)", "NumExtAgents", "ExtAgentAt(1)", "NumExtAgents"}});
+}
+
 } // namespace
