@@ -115,7 +115,10 @@ report_coverage() {
     gcovr "${args[@]}" --txt || { summary+=("coverage: FAIL (gcovr)"); status=1; return; }
     echo "==== coverage: branches ===="
     gcovr "${args[@]}" --txt --branches
-    summary+=("coverage report: $(gcovr "${args[@]}" --print-summary --txt /dev/null |
+    # gcovr replaces the file it writes, so the report goes to a file of
+    # the build's own: given /dev/null, it would replace the device.
+    summary+=("coverage report: $(gcovr "${args[@]}" --print-summary \
+                                      --txt build/coverage/summary.txt |
                                    tr '\n' ' ' | sed -E 's/ +/ /g')")
 }
 
