@@ -59,7 +59,8 @@ private:
     IMessageSubscriber** m_ppSubscribers; // removed slots are null while delivering
     int32_t m_count;
     int32_t m_capacity;
-    int32_t m_delivering; // nesting depth of Publish
+    int32_t m_delivering;             // nesting depth of Publish
+    int32_t m_removedWhileDelivering; // a null slot waits for Compact
 };
 
 } // namespace KAF

@@ -13,7 +13,7 @@ public:
     TTraceGuard(const TTraceGuard&) = delete;
     TTraceGuard& operator=(const TTraceGuard&) = delete;
 
-    // Guards alive right now, and guards ever constructed, process-wide.
+    // Guards alive right now, and guards ever constructed, on this thread.
     static int Depth();
     static unsigned Entries();
 };

@@ -11,7 +11,7 @@ BMessageDispatcher* BMessageDispatcher::s_pInstance = nullptr;
 // The subscriber array is made up front so that Publish never allocates.
 BMessageDispatcher::BMessageDispatcher()
     : m_ppSubscribers(new IMessageSubscriber*[kInitialCapacity]), m_count(0),
-      m_capacity(kInitialCapacity), m_delivering(0)
+      m_capacity(kInitialCapacity), m_delivering(0), m_removedWhileDelivering(0)
 {
 }
 
@@ -49,6 +49,8 @@ int BMessageDispatcher::Unsubscribe(IMessageSubscriber* pSubscriber)
         m_ppSubscribers[i] = nullptr;
         if (m_delivering == 0)
             Compact();
+        else
+            m_removedWhileDelivering = 1;
         return 1;
     }
     return 0;
@@ -61,7 +63,7 @@ int BMessageDispatcher::Publish(const BMessage& msg)
         explicit TDelivery(BMessageDispatcher& d) : dispatcher(d) { ++dispatcher.m_delivering; }
         ~TDelivery()
         {
-            if (--dispatcher.m_delivering == 0)
+            if (--dispatcher.m_delivering == 0 && dispatcher.m_removedWhileDelivering != 0)
                 dispatcher.Compact();
         }
     } delivery(*this);
@@ -95,6 +97,7 @@ void BMessageDispatcher::Compact()
         if (m_ppSubscribers[i] != nullptr)
             m_ppSubscribers[kept++] = m_ppSubscribers[i];
     m_count = kept;
+    m_removedWhileDelivering = 0;
 }
 
 } // namespace KAF
