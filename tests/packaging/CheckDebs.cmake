@@ -6,13 +6,7 @@ string(REPLACE "|" ";" HOST_FILES "${HOST_FILES}")
 string(REGEX MATCH "^[0-9]+" major "${VERSION}")
 file(REMOVE_RECURSE ${WORK_DIR})
 
-function(run what)
-    execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-    if(NOT rc EQUAL 0)
-        message(FATAL_ERROR "${what} failed (${rc}):\n${out}${err}")
-    endif()
-    set(output "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/Run.cmake)
 
 # Packages what the build produced, without building: CTest runs after the
 # build, alongside other tests. A Makefile build would first make its
