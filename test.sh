@@ -28,18 +28,27 @@ total_failed=0
 summary=()
 status=0
 
+# check NAME PASS-NOTE FAIL-NOTE COMMAND...: one check, whose output is
+# shown only when it fails.
+check() {
+    local name=$1 passed=$2 failed=$3 log
+    shift 3
+    log=$(mktemp)
+    if "$@" >"$log" 2>&1; then
+        summary+=("$name: PASS$passed")
+    else
+        cat "$log"
+        summary+=("$name: FAIL ($failed)")
+        status=1
+    fi
+    rm -f "$log"
+}
+
 check_format() {
     local files
     files=$(git ls-files '*.cpp' '*.h' 2>/dev/null || find . -path ./build -prune -o \( -name '*.cpp' -o -name '*.h' \) -print)
     # shellcheck disable=SC2086
-    if clang-format --dry-run --Werror $files >format.log 2>&1; then
-        summary+=("format: PASS")
-    else
-        cat format.log
-        summary+=("format: FAIL (clang-format)")
-        status=1
-    fi
-    rm -f format.log
+    check format "" clang-format clang-format --dry-run --Werror $files
 }
 
 # Sets `built` to whether the configuration built; returns nonzero on any
@@ -80,14 +89,7 @@ check_tidy() {
     local files
     files=$(git ls-files 'xdll/*.cpp' 'eventlog/*.cpp' 'vdirs/*.cpp')
     # shellcheck disable=SC2086
-    if clang-tidy --quiet -p build/native $files >tidy.log 2>&1; then
-        summary+=("tidy: PASS")
-    else
-        cat tidy.log
-        summary+=("tidy: FAIL (clang-tidy)")
-        status=1
-    fi
-    rm -f tidy.log
+    check tidy "" clang-tidy clang-tidy --quiet -p build/native $files
 }
 
 # Every benchmark once, briefly: they still build and run. Timings from a
@@ -95,14 +97,8 @@ check_tidy() {
 smoke_bench() {
     local bench=build/native/bench/murox_bench
     [ -x "$bench" ] || return
-    if "$bench" --benchmark_min_time=0.002 --benchmark_color=false >bench.log 2>&1; then
-        summary+=("bench: PASS (smoke run, timings not kept)")
-    else
-        cat bench.log
-        summary+=("bench: FAIL (smoke run)")
-        status=1
-    fi
-    rm -f bench.log
+    check bench " (smoke run, timings not kept)" "smoke run" \
+        "$bench" --benchmark_min_time=0.002 --benchmark_color=false
 }
 
 # Line and branch coverage of the library by the native tests. Branches
