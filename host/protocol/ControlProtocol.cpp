@@ -1,0 +1,88 @@
+#include "host/protocol/ControlProtocol.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include <unistd.h>
+
+namespace control {
+
+namespace {
+
+std::uint32_t PayloadLength(const char* pHeader)
+{
+    const auto* pBytes = reinterpret_cast<const unsigned char*>(pHeader);
+    return (std::uint32_t(pBytes[1]) << 24) | (std::uint32_t(pBytes[2]) << 16) |
+           (std::uint32_t(pBytes[3]) << 8) | std::uint32_t(pBytes[4]);
+}
+
+} // namespace
+
+std::string DefaultSocketPath(std::string& error)
+{
+    if (geteuid() == 0)
+        return "/run/murox/murox.ctl";
+    const char* szRuntime = std::getenv("XDG_RUNTIME_DIR");
+    if (szRuntime == nullptr || szRuntime[0] != '/') {
+        error = "XDG_RUNTIME_DIR is not set to a directory; name the socket with --socket PATH";
+        return std::string();
+    }
+    return std::string(szRuntime) + "/murox/murox.ctl";
+}
+
+void AppendFrame(std::string& out, char type, const char* pData, std::size_t length)
+{
+    const std::uint32_t n = static_cast<std::uint32_t>(length);
+    const char header[kHeaderSize] = {type, static_cast<char>(n >> 24), static_cast<char>(n >> 16),
+                                      static_cast<char>(n >> 8), static_cast<char>(n)};
+    out.append(header, kHeaderSize);
+    out.append(pData, length);
+}
+
+bool BFrameReader::Ready() const
+{
+    if (m_malformed || Buffered() >= kHeaderSize + kMaxFrame)
+        return true;
+    if (Buffered() < kHeaderSize)
+        return false;
+    const std::uint32_t length = PayloadLength(m_buffer.data() + m_start);
+    return length > kMaxFrame || Buffered() - kHeaderSize >= length;
+}
+
+BFrameReader::TResult BFrameReader::Next(TFrame& frame)
+{
+    if (m_malformed)
+        return kMalformed;
+    if (Buffered() < kHeaderSize) {
+        if (m_start > 0 && Buffered() == 0) {
+            m_buffer.clear();
+            m_start = 0;
+        }
+        return kNone;
+    }
+    const char type = m_buffer[m_start];
+    const std::uint32_t length = PayloadLength(m_buffer.data() + m_start);
+    const bool unbounded = m_answerUnbounded && type == kAnswer;
+    if (type == '\0' || std::strchr(m_szAccepted, type) == nullptr ||
+        (!unbounded && length > kMaxFrame)) {
+        m_malformed = true;
+        return kMalformed;
+    }
+    if (Buffered() - kHeaderSize < length)
+        return kNone;
+    frame.type = type;
+    frame.oversized = type == kLine && length > kMaxLine;
+    if (frame.oversized)
+        frame.payload.clear();
+    else
+        frame.payload.assign(m_buffer, m_start + kHeaderSize, length);
+    m_start += kHeaderSize + length;
+    // Taken bytes are dropped once they outweigh what is left.
+    if (m_start >= m_buffer.size() - m_start) {
+        m_buffer.erase(0, m_start);
+        m_start = 0;
+    }
+    return kFrame;
+}
+
+} // namespace control

@@ -1,0 +1,102 @@
+// The wire format of the murox control socket, shared by the daemon's
+// control server and the operator console.
+//
+// Both directions carry frames: one type byte, the payload's length as four
+// bytes, most significant first, then the payload itself, any byte values.
+//
+//   console -> daemon
+//     'L'  a command line, without its newline, at most kMaxLine bytes; the
+//          daemon runs it and answers with exactly one 'A'. A longer one is
+//          refused with an 'A' saying so, and the connection stays usable.
+//     'W'  asks for the words a console completes; answered by one 'W'.
+//   daemon -> console
+//     'H'  the greeting, sent once the peer is let in: kGreeting, a blank,
+//          the daemon's process id.
+//     'A'  the answer to one 'L': the text the command wrote, byte for byte
+//          (possibly empty). Answers come in the order of the requests.
+//     'V'  an event record: the text of one published event, no newline.
+//          Frames never interleave: an event published while an answer is
+//          on its way follows it. The events a line causes reach its
+//          console before that line's answer.
+//     'W'  completion words, one per line: "c WORD" for a command word,
+//          "e NAME" for an extension library.
+//     'X'  a last word before the daemon closes the connection (access
+//          refused, too many consoles, the daemon stopping), one line.
+//
+// A frame of another type, or longer than its type allows (kMaxFrame for
+// all but a refused 'L'), is malformed: the receiver closes the connection.
+#ifndef HOST_PROTOCOL_CONTROLPROTOCOL_H
+#define HOST_PROTOCOL_CONTROLPROTOCOL_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace control {
+
+const char kGreeting[] = "murox-control 1";
+
+const char kLine = 'L';
+const char kWords = 'W';
+const char kHello = 'H';
+const char kAnswer = 'A';
+const char kEvent = 'V';
+const char kFarewell = 'X';
+
+const std::size_t kHeaderSize = 5;
+// The longest command line the daemon runs.
+const std::uint32_t kMaxLine = 4096;
+// The longest frame either side accepts; a refused line may be up to this
+// long, anything longer is malformed. The daemon's answers may be longer:
+// a console accepts any length for 'A'.
+const std::uint32_t kMaxFrame = 64 * 1024;
+
+// Where the daemon listens unless told otherwise: /run/murox/murox.ctl for
+// root, $XDG_RUNTIME_DIR/murox/murox.ctl for anyone else. Empty, with the
+// reason in `error`, when there is no runtime directory to use.
+std::string DefaultSocketPath(std::string& error);
+
+// Appends one frame to `out`.
+void AppendFrame(std::string& out, char type, const char* pData, std::size_t length);
+inline void AppendFrame(std::string& out, char type, const std::string& payload)
+{
+    AppendFrame(out, type, payload.data(), payload.size());
+}
+
+struct TFrame {
+    char type = 0;
+    std::string payload;
+    bool oversized = false; // an 'L' over kMaxLine: payload dropped
+};
+
+// Cuts frames out of a byte stream as it arrives. `accepted` lists the
+// types this side takes; `answerUnbounded` lifts the length limit for 'A'
+// (the console's side).
+class BFrameReader {
+public:
+    BFrameReader(const char* szAccepted, bool answerUnbounded)
+        : m_szAccepted(szAccepted), m_answerUnbounded(answerUnbounded)
+    {
+    }
+
+    void Append(const char* pData, std::size_t length) { m_buffer.append(pData, length); }
+    // Bytes received but not yet taken as frames.
+    std::size_t Buffered() const { return m_buffer.size() - m_start; }
+    // Whether Next() has a frame or a verdict to give without more bytes.
+    bool Ready() const;
+
+    enum TResult { kNone, kFrame, kMalformed };
+    // The next whole frame, if one has arrived. Once kMalformed, always.
+    TResult Next(TFrame& frame);
+
+private:
+    const char* m_szAccepted;
+    bool m_answerUnbounded;
+    bool m_malformed = false;
+    std::string m_buffer;
+    std::size_t m_start = 0; // where the unread bytes begin
+};
+
+} // namespace control
+
+#endif
