@@ -1,0 +1,249 @@
+#include "host/console/BRemoteConsole.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+const char kPrompt[] = "murox> ";
+
+void Print(const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+// The console leaves on "quit" itself: the daemon is never asked to.
+bool IsQuit(const std::string& line)
+{
+    const char* const blanks = " \t\r\n";
+    const std::string::size_type start = line.find_first_not_of(blanks);
+    if (start == std::string::npos)
+        return false;
+    const std::string::size_type end = line.find_first_of(blanks, start);
+    return line.compare(start, end == std::string::npos ? std::string::npos : end - start,
+                        "quit") == 0;
+}
+
+// Standard input as lines, read as they come so that the console can wait
+// for input and for the daemon at once. A last line without its newline
+// still counts.
+class TLineInput {
+public:
+    int Fd() const { return STDIN_FILENO; }
+    bool Done() const { return m_done; }
+    void Read(std::deque<std::string>& lines)
+    {
+        char buffer[4096];
+        const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            return;
+        if (n <= 0) {
+            m_done = true;
+            if (!m_partial.empty())
+                lines.push_back(std::move(m_partial));
+            m_partial.clear();
+            return;
+        }
+        m_partial.append(buffer, static_cast<std::size_t>(n));
+        std::string::size_type start = 0, end;
+        while ((end = m_partial.find('\n', start)) != std::string::npos) {
+            lines.push_back(m_partial.substr(start, end - start));
+            start = end + 1;
+        }
+        m_partial.erase(0, start);
+    }
+
+private:
+    std::string m_partial;
+    bool m_done = false;
+};
+
+// Prints one frame from the daemon. False for a farewell, after saying it.
+bool Show(const control::TFrame& frame)
+{
+    if (frame.type == control::kEvent) {
+        Print(frame.payload + "\n");
+    } else if (frame.type == control::kAnswer) {
+        Print(frame.payload);
+    } else if (frame.type == control::kFarewell) {
+        std::fflush(stdout);
+        std::fputs(frame.payload.c_str(), stderr);
+        return false;
+    }
+    return true;
+}
+
+int Lost(const std::string& error)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "murox: %s\n", error.c_str());
+    return 1;
+}
+
+// Sends each line and prints what arrives up to its answer.
+int RunLines(BRemoteConsole& console, const std::vector<std::string>& lines)
+{
+    std::string error;
+    for (const std::string& line : lines) {
+        if (IsQuit(line))
+            break;
+        if (!console.Send(control::kLine, line))
+            return Lost("the daemon closed the connection");
+        control::TFrame frame;
+        do {
+            if (!console.Receive(frame, error))
+                return Lost(error);
+            if (!Show(frame))
+                return 1;
+        } while (frame.type != control::kAnswer);
+    }
+    return 0;
+}
+
+// Lines from standard input, one in flight at a time; events are shown
+// whenever they arrive.
+int RunInput(BRemoteConsole& console)
+{
+    const bool interactive = isatty(STDIN_FILENO) != 0;
+    TLineInput input;
+    std::deque<std::string> lines;
+    bool waiting = false;
+    std::string error;
+    if (interactive)
+        Print(kPrompt);
+    for (;;) {
+        if (!waiting && !lines.empty()) {
+            const std::string line = std::move(lines.front());
+            lines.pop_front();
+            if (IsQuit(line))
+                return 0;
+            if (!console.Send(control::kLine, line))
+                return Lost("the daemon closed the connection");
+            waiting = true;
+            continue;
+        }
+        if (!waiting && input.Done()) {
+            if (interactive)
+                Print("\n");
+            return 0;
+        }
+        pollfd fds[2] = {{console.Fd(), POLLIN, 0}, {input.Done() ? -1 : input.Fd(), POLLIN, 0}};
+        if (!console.Buffered() && poll(fds, 2, -1) < 0 && errno != EINTR)
+            return Lost(std::string("poll failed: ") + std::strerror(errno));
+        if (console.Buffered() || (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
+            control::TFrame frame;
+            if (!console.Receive(frame, error))
+                return Lost(error);
+            if (!Show(frame))
+                return 1;
+            if (frame.type == control::kAnswer) {
+                waiting = false;
+                if (interactive && lines.empty())
+                    Print(kPrompt);
+            }
+            continue;
+        }
+        if (fds[1].revents & (POLLIN | POLLHUP | POLLERR))
+            input.Read(lines);
+    }
+}
+
+} // namespace
+
+BRemoteConsole::~BRemoteConsole()
+{
+    if (m_fd >= 0)
+        close(m_fd);
+}
+
+bool BRemoteConsole::Connect(const std::string& path, std::string& error)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof address.sun_path) {
+        error = "socket path '" + path + "' is empty or too long";
+        return false;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    m_path = path;
+    m_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (m_fd < 0 ||
+        connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        error = "no daemon answers at " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    control::TFrame frame;
+    if (!Receive(frame, error))
+        return false;
+    if (frame.type == control::kFarewell) {
+        error = frame.payload;
+        while (!error.empty() && error.back() == '\n')
+            error.pop_back();
+        if (error.compare(0, 7, "murox: ") == 0)
+            error.erase(0, 7);
+        return false;
+    }
+    const std::string greeting = std::string(control::kGreeting) + " ";
+    if (frame.type != control::kHello || frame.payload.compare(0, greeting.size(), greeting) != 0) {
+        error = path + " does not speak the murox control protocol";
+        return false;
+    }
+    return true;
+}
+
+bool BRemoteConsole::Send(char type, const std::string& payload)
+{
+    std::string frame;
+    control::AppendFrame(frame, type, payload);
+    std::size_t sent = 0;
+    while (sent < frame.size()) {
+        const ssize_t n = send(m_fd, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool BRemoteConsole::Receive(control::TFrame& frame, std::string& error)
+{
+    for (;;) {
+        switch (m_reader.Next(frame)) {
+        case control::BFrameReader::kFrame:
+            return true;
+        case control::BFrameReader::kMalformed:
+            error = "the daemon at " + m_path + " sent a malformed frame";
+            return false;
+        case control::BFrameReader::kNone:
+            break;
+        }
+        char buffer[16384];
+        const ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = "the daemon at " + m_path + " closed the connection";
+            return false;
+        }
+        m_reader.Append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+int RunRemoteConsole(const std::string& path, const std::vector<std::string>& lines)
+{
+    BRemoteConsole console;
+    std::string error;
+    if (!console.Connect(path, error))
+        return Lost(error);
+    return lines.empty() ? RunInput(console) : RunLines(console, lines);
+}
