@@ -99,6 +99,16 @@ bool BCmdInterpreter::Execute(const std::string& line, KAF::ICmdStream& out)
     return true;
 }
 
+std::vector<std::string> BCmdInterpreter::CommandWords() const
+{
+    std::vector<std::string> words;
+    for (const TCommand& command : m_commands)
+        words.push_back(command.pEntry->cmdName);
+    for (const CliEntry* pRow = kBuiltIns; pRow->cmdId != -1; ++pRow)
+        words.push_back(pRow->cmdName);
+    return words;
+}
+
 void BCmdInterpreter::Help(const std::vector<std::string>& words, KAF::ICmdStream& out) const
 {
     if (words.size() > 1) {

@@ -28,6 +28,9 @@ public:
     // nothing. False when the line is "quit".
     bool Execute(const std::string& line, KAF::ICmdStream& out);
 
+    // Every command word, the registered ones in order, then the built-ins.
+    std::vector<std::string> CommandWords() const;
+
 private:
     struct TCommand {
         const CliEntry* pEntry;

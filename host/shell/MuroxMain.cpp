@@ -1,27 +1,36 @@
-// The murox shell: a host that loads libMUROX the way the daemon does and
-// lets an operator type its commands.
+// murox: a host that loads libMUROX the way the daemon does. It runs as
+// a shell on the operator's terminal, as a daemon serving consoles on its
+// control socket, or as such a console.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include <sys/signalfd.h>
 #include <unistd.h>
 
+#include "eventlog/MuroxLogEvent.h"
 #include "eventlog/MuroxMsgSubscriber.h"
+#include "host/console/BRemoteConsole.h"
+#include "host/protocol/ControlProtocol.h"
 #include "host/registry/ExtConfig.h"
+#include "host/server/BControlServer.h"
+#include "host/server/BControlSocket.h"
 #include "host/shell/BCmdInterpreter.h"
+#include "host/shell/BHostCommands.h"
 #include "host/shell/BStdoutStream.h"
 #include "host/shell/MuroxOptions.h"
 #include "hostapi/BFileNV.h"
 #include "hostapi/BMessage.h"
-#include "hostapi/DLLExtAgents.h"
-#include "xdll/XDllCmdHndlr.h"
 
 namespace {
 
 const int kBadUsage = 2;
+const int kFailure = 1;
 
 // False after "quit". A failing line is reported and the shell goes on.
 bool RunLine(BCmdInterpreter& interpreter, const std::string& line, BStdoutStream& out)
@@ -37,11 +46,8 @@ bool RunLine(BCmdInterpreter& interpreter, const std::string& line, BStdoutStrea
 
 void RunSession(const TMuroxOptions& options, KAF::BFileNV& store)
 {
-    DLLExtAgents registry;
-    registry.Load(&store);
-    XDllCmdHndlr handler(store, registry);
-    BCmdInterpreter interpreter;
-    interpreter.Register(handler);
+    BHostCommands commands(store);
+    BCmdInterpreter& interpreter = commands.Interpreter();
     BStdoutStream out;
     out.Flush();
 
@@ -66,6 +72,51 @@ void RunSession(const TMuroxOptions& options, KAF::BFileNV& store)
         if (!RunLine(interpreter, line, out))
             break;
     }
+}
+
+// The daemon: claims the control socket first, so that a second daemon
+// leaves before any extension library runs; then loads them and serves
+// until SIGTERM or SIGINT. Signals are blocked and read in the loop.
+int RunDaemon(const TMuroxOptions& options, KAF::BFileNV& store)
+{
+    std::string error;
+    std::string path =
+        options.socketPath.empty() ? control::DefaultSocketPath(error) : options.socketPath;
+    BControlSocket socket;
+    bool running = false;
+    if (path.empty() || !socket.Claim(path, error, running)) {
+        if (running)
+            error = "a daemon is already serving " + path;
+        std::fprintf(stderr, "murox: %s\n", error.c_str());
+        return kFailure;
+    }
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&signals, signal);
+    const int signalFd = sigprocmask(SIG_BLOCK, &signals, nullptr) == 0
+                             ? signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC)
+                             : -1;
+    if (signalFd < 0) {
+        std::fprintf(stderr, "murox: cannot read signals: %s\n", std::strerror(errno));
+        return kFailure;
+    }
+    // Records reach a pipe or the journal as they happen.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    MuroxLogEvent("daemon started, pid %d, configuration %s", static_cast<int>(getpid()),
+                  options.configPath.c_str());
+    {
+        BControlServer server(socket, signalFd);
+        {
+            BHostCommands commands(store);
+            MuroxLogEvent("listening on %s", path.c_str());
+            server.Serve(commands, "xdll -r");
+        }
+        server.CloseAll("murox: the daemon has stopped\n", 2000);
+    }
+    MuroxLogEvent("daemon stopped");
+    close(signalFd);
+    return 0;
 }
 
 // An installed murox takes the configuration installed with it
@@ -103,6 +154,17 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    if (options.mode == TMuroxMode::kRemote) {
+        std::string error;
+        const std::string path =
+            options.socketPath.empty() ? control::DefaultSocketPath(error) : options.socketPath;
+        if (path.empty()) {
+            std::fprintf(stderr, "murox: %s\n", error.c_str());
+            return kFailure;
+        }
+        return RunRemoteConsole(path, options.lines);
+    }
+
     KAF::BFileNV store;
     std::vector<TExtConfigEntry> entries;
     if (store.ReadFile(options.configPath.c_str()) == 0) {
@@ -125,7 +187,11 @@ int main(int argc, char** argv)
         sink.LogToSyslog();
     KAF::BMessageDispatcher::s_pInstance->Subscribe(&sink);
 
-    RunSession(options, store);
+    int status = 0;
+    if (options.mode == TMuroxMode::kDaemon)
+        status = RunDaemon(options, store);
+    else
+        RunSession(options, store);
 
     KAF::BMessageDispatcher::s_pInstance->Unsubscribe(&sink);
     std::fflush(stdout);
@@ -133,5 +199,5 @@ int main(int argc, char** argv)
         delete KAF::BMessageDispatcher::s_pInstance;
         KAF::BMessageDispatcher::s_pInstance = nullptr;
     }
-    return 0;
+    return status;
 }

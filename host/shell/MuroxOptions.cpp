@@ -3,11 +3,18 @@
 std::string MuroxUsage(const std::string& defaultConfig)
 {
     return "usage: murox [--config FILE] [--syslog] [-e LINE]...\n"
+           "       murox --daemon [--config FILE] [--socket PATH] [--syslog]\n"
+           "       murox --remote [--socket PATH] [-e LINE]...\n"
            "  --config FILE  the configuration file (default " +
            defaultConfig +
            ")\n"
            "  --syslog       write events to the system log, not to standard output\n"
            "  -e LINE        run the command LINE; repeatable; murox exits after the last\n"
+           "  --daemon       serve consoles on the control socket until SIGTERM or SIGINT;\n"
+           "                 SIGHUP re-reads the configuration (as \"xdll -r\")\n"
+           "  --remote       a console to the daemon serving the control socket\n"
+           "  --socket PATH  the control socket (default /run/murox/murox.ctl for root,\n"
+           "                 $XDG_RUNTIME_DIR/murox/murox.ctl otherwise)\n"
            "  --help         print this text\n"
            "Without -e, murox reads commands from standard input until its end or \"quit\".\n"
            "\"help\" lists the commands.\n";
@@ -18,22 +25,32 @@ bool ParseMuroxOptions(int argc, const char* const* argv, const std::string& def
 {
     TMuroxOptions parsed;
     parsed.configPath = defaultConfig;
+    bool daemon = false, remote = false, config = false, socket = false;
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
         if (word == "--help" || word == "-h") {
             parsed.help = true;
         } else if (word == "--syslog") {
             parsed.toSyslog = true;
-        } else if (word == "--config" || word == "-e") {
+        } else if (word == "--daemon") {
+            daemon = true;
+        } else if (word == "--remote") {
+            remote = true;
+        } else if (word == "--config" || word == "-e" || word == "--socket") {
             if (i + 1 >= argc) {
                 error = "option " + word + " needs a value";
                 return false;
             }
             const std::string value = argv[++i];
-            if (word == "-e")
+            if (word == "-e") {
                 parsed.lines.push_back(value);
-            else
+            } else if (word == "--socket") {
+                socket = true;
+                parsed.socketPath = value;
+            } else {
+                config = true;
                 parsed.configPath = value;
+            }
         } else if (!word.empty() && word[0] == '-') {
             error = "unknown option '" + word + "'";
             return false;
@@ -42,6 +59,19 @@ bool ParseMuroxOptions(int argc, const char* const* argv, const std::string& def
             return false;
         }
     }
+    if (daemon && remote)
+        error = "--daemon and --remote exclude each other";
+    else if (daemon && !parsed.lines.empty())
+        error = "--daemon takes no -e lines; send them with --remote";
+    else if (remote && (config || parsed.toSyslog))
+        error = "--remote takes neither --config nor --syslog: they are the daemon's";
+    else if (socket && !daemon && !remote)
+        error = "--socket needs --daemon or --remote";
+    else if (socket && parsed.socketPath.empty())
+        error = "--socket needs a path";
+    if (!error.empty())
+        return false;
+    parsed.mode = daemon ? TMuroxMode::kDaemon : remote ? TMuroxMode::kRemote : TMuroxMode::kLocal;
     options = parsed;
     return true;
 }

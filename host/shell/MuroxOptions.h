@@ -1,12 +1,20 @@
-// The command line of the murox shell.
+// The command line of murox.
 #ifndef HOST_SHELL_MUROXOPTIONS_H
 #define HOST_SHELL_MUROXOPTIONS_H
 
 #include <string>
 #include <vector>
 
+enum class TMuroxMode {
+    kLocal,  // the shell on this terminal: -e lines, or standard input
+    kDaemon, // --daemon: serve the control socket until told to stop
+    kRemote  // --remote: a console to a running daemon
+};
+
 struct TMuroxOptions {
+    TMuroxMode mode = TMuroxMode::kLocal;
     std::string configPath;         // the default configuration unless --config
+    std::string socketPath;         // --socket; empty: the default
     bool toSyslog = false;          // --syslog
     bool help = false;              // --help
     std::vector<std::string> lines; // each -e, in order
@@ -16,7 +24,9 @@ struct TMuroxOptions {
 std::string MuroxUsage(const std::string& defaultConfig);
 
 // Reads argv[1..argc-1]. False, with the reason in `error`, for an unknown
-// option, an option without its value, or a stray argument.
+// option, an option without its value, a stray argument, or options that
+// do not go together (--daemon with -e or --remote; --remote with --config
+// or --syslog; --socket without either mode).
 bool ParseMuroxOptions(int argc, const char* const* argv, const std::string& defaultConfig,
                        TMuroxOptions& options, std::string& error);
 

@@ -1,0 +1,35 @@
+// The host's command side, the same for the shell and the daemon: the
+// registry brought in line with the store, the "xdll" handler, and the
+// interpreter that routes lines to it.
+#ifndef HOST_SHELL_BHOSTCOMMANDS_H
+#define HOST_SHELL_BHOSTCOMMANDS_H
+
+#include <string>
+
+#include "host/server/BControlServer.h"
+#include "host/shell/BCmdInterpreter.h"
+#include "hostapi/BFileNV.h"
+#include "hostapi/DLLExtAgents.h"
+#include "xdll/XDllCmdHndlr.h"
+
+class BHostCommands : public ICommandRunner {
+public:
+    // Loads the extension libraries the store configures; the store must
+    // outlive this object. Destroying it unloads them, last configured first.
+    explicit BHostCommands(KAF::BFileNV& store);
+
+    BCmdInterpreter& Interpreter() { return m_interpreter; }
+
+    // Runs the line; a failure is reported at the end of its answer.
+    bool RunLine(const std::string& line, KAF::ICmdStream& out) override;
+    // "c WORD" for each command word, then "e NAME" for each extension
+    // library, one a line.
+    std::string CompletionWords() override;
+
+private:
+    DLLExtAgents m_registry;
+    XDllCmdHndlr m_handler;
+    BCmdInterpreter m_interpreter;
+};
+
+#endif
