@@ -1,0 +1,343 @@
+#!/usr/bin/env python3
+"""End-to-end tests of murox as a daemon and of its remote console.
+
+The daemon, its consoles and the misbehaving peers are separate processes;
+murox runs through the emulator where there is one. Raw peers speak the
+wire format of host/protocol/ControlProtocol.h directly.
+
+Usage: DaemonTest.py DEFAULT_CONFIG SAMPLE_DIR [EMULATOR...] MUROX [-k NAME]
+"""
+import os
+import random
+import re
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+TEMPLATE, SAMPLES = sys.argv[1], sys.argv[2]
+MUROX = sys.argv[3:]
+SELECTED = []
+if "-k" in MUROX:
+    SELECTED = MUROX[MUROX.index("-k") + 1:]
+    MUROX = MUROX[:MUROX.index("-k")]
+EMULATED = len(MUROX) > 1
+WAIT = 120 if EMULATED else 30  # seconds for anything to happen
+
+
+def entry(name, path, web, load, status):
+    return (f"{name}\n   Path:   {path}\n   Web:    {web}\n"
+            f"   Load:   {load}\n   Status: {status}\n")
+
+
+def lib(name):
+    return f"{SAMPLES}/libmurox_ext_{name}.so"
+
+
+DEFAULT_LISTING = (
+    entry("hello", lib("hello"), "/hello", 1, "LOADED")
+    + entry("broken", lib("broken"), "/broken", 1, "FAILED TO INITIALIZE/REGISTER")
+    + entry("missing", lib("missing"), "", 1, "FAILED TO LOAD")
+    + entry("idle", lib("idle"), "/idle", 0, "NOT LOADED"))
+
+
+def frame(kind, payload=b""):
+    return kind + struct.pack(">I", len(payload)) + payload
+
+
+def wait_for(predicate, what):
+    deadline = time.monotonic() + WAIT
+    while time.monotonic() < deadline:
+        if predicate():
+            return
+        time.sleep(0.02)
+    raise AssertionError(f"timed out waiting for {what}")
+
+
+class RawPeer:
+    """A peer that speaks the wire format, or fails to, on purpose."""
+
+    def __init__(self, path):
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.sock.settimeout(WAIT)
+        self.sock.connect(path)
+        self.buffer = b""
+        kind, payload = self.frame()
+        assert kind == b"H" and payload.startswith(b"murox-control 1 "), (kind, payload)
+
+    def frame(self):
+        """The next frame; (None, None) once the daemon closed the connection."""
+        while True:
+            if len(self.buffer) >= 5:
+                length = struct.unpack(">I", self.buffer[1:5])[0]
+                if len(self.buffer) >= 5 + length:
+                    kind, payload = self.buffer[:1], self.buffer[5:5 + length]
+                    self.buffer = self.buffer[5 + length:]
+                    return kind, payload
+            data = self.sock.recv(65536)
+            if not data:
+                return None, None
+            self.buffer += data
+
+    def answer(self, line=None):
+        """Sends a line, unless None; returns (events before the answer, the answer)."""
+        if line is not None:
+            self.sock.sendall(frame(b"L", line))
+        events = []
+        while True:
+            kind, payload = self.frame()
+            if kind != b"V":
+                assert kind == b"A", (kind, payload)
+                return events, payload
+            events.append(payload)
+
+    def closed_by_daemon(self):
+        try:
+            while self.sock.recv(65536):
+                pass
+            return True
+        except (ConnectionResetError, BrokenPipeError):
+            return True
+
+    def close(self):
+        self.sock.close()
+
+
+class Daemon:
+    def __init__(self, workdir, config_text=None, name="d"):
+        self.dir = workdir
+        self.conf = os.path.join(workdir, f"{name}.conf")
+        if config_text is None:
+            shutil.copy(TEMPLATE, self.conf)
+        else:
+            with open(self.conf, "w") as f:
+                f.write(config_text)
+        self.sock = os.path.join(workdir, "run", "murox.ctl")
+        self.log_path = os.path.join(workdir, f"{name}.log")
+        self.proc = None
+
+    def start(self, expect_ready=True):
+        self.log_file = open(self.log_path, "wb")
+        self.proc = subprocess.Popen(
+            MUROX + ["--daemon", "--config", self.conf, "--socket", self.sock],
+            stdin=subprocess.DEVNULL, stdout=self.log_file, stderr=subprocess.STDOUT)
+        if expect_ready:
+            self.await_log(f"listening on {self.sock}\n")
+        return self
+
+    def log(self):
+        with open(self.log_path, "rb") as f:
+            return f.read().decode(errors="replace")
+
+    def await_log(self, text, count=1):
+        wait_for(lambda: self.log().count(text) >= count or self.proc.poll() is not None,
+                 repr(text))
+        assert self.log().count(text) >= count, f"daemon exited; log:\n{self.log()}"
+
+    def console(self, *lines, user=None, stdin=None, check=True):
+        args = MUROX + ["--remote", "--socket", self.sock]
+        for line in lines:
+            args += ["-e", line]
+        if user:
+            args = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"] + args
+        result = subprocess.run(args, input=stdin, capture_output=True, timeout=WAIT * 4)
+        if check:
+            assert result.returncode == 0, (result.returncode, result.stderr)
+        return result
+
+    def stop(self, sig=signal.SIGTERM):
+        if self.proc.poll() is None:
+            self.proc.send_signal(sig)
+        return self.wait()
+
+    def wait(self):
+        status = self.proc.wait(timeout=WAIT)
+        self.log_file.close()
+        return status
+
+    def fds(self):
+        return len(os.listdir(f"/proc/{self.proc.pid}/fd"))
+
+    def rss_kib(self):
+        with open(f"/proc/{self.proc.pid}/status") as f:
+            return int(re.search(r"VmRSS:\s+(\d+)", f.read()).group(1))
+
+
+class DaemonTestCase(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="murox-daemon-")
+        self.daemons = []
+
+    def tearDown(self):
+        for d in self.daemons:
+            if d.proc and d.proc.poll() is None:
+                d.proc.kill()
+                d.proc.wait()
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def daemon(self, config_text=None, name="d"):
+        d = Daemon(self.work, config_text, name)
+        self.daemons.append(d)
+        return d
+
+    def test_state_lives_in_the_daemon_and_events_reach_consoles_live(self):
+        d = self.daemon().start()
+        self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
+        # Events a line causes come before its answer, as in the shell.
+        self.assertEqual(b"hello: term\n", d.console("xdll -u hello").stdout)
+        self.assertIn(entry("hello", lib("hello"), "/hello", 1, "NOT LOADED"),
+                      d.console("xdll").stdout.decode())
+        self.assertEqual(b"No such ext DLL\n", d.console("xdll -l nosuch", "quit", "xdll").stdout)
+        # An attached console sees another console's events as they happen.
+        watcher = subprocess.Popen(MUROX + ["--remote", "--socket", d.sock],
+                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        d.await_log("console connected", 5)
+        self.assertEqual(b"hello: init\n", d.console("xdll -l hello").stdout)
+        os.set_blocking(watcher.stdout.fileno(), False)
+        seen = []
+        wait_for(lambda: seen.append(watcher.stdout.read() or b"") or b"hello: init\n" in b"".join(seen),
+                 "the event at the watching console")
+        watcher.stdin.close()  # the end of its input leaves; the daemon goes on
+        self.assertEqual(0, watcher.wait(timeout=WAIT))
+        self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
+        self.assertEqual(0, d.stop())
+
+    def test_many_consoles_at_once(self):
+        d = self.daemon().start()
+        rounds = 2 if EMULATED else 5
+        lines = []
+        for _ in range(rounds):
+            lines += ["-e", "xdll -f hello", "-e", "xdll"]
+        consoles = [subprocess.Popen(MUROX + ["--remote", "--socket", d.sock] + lines,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                    for _ in range(64)]
+        for c in consoles:
+            out, err = c.communicate(timeout=WAIT * 4)
+            self.assertEqual(0, c.returncode, err)
+            listings = re.findall(r"^hello\n(?:   .*\n){4}", out.decode(), re.M)
+            self.assertEqual(rounds, len(listings), out)
+        self.assertIsNone(d.proc.poll())
+        self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
+        self.assertEqual(0, d.stop())
+
+    def test_misbehaving_peers_harm_only_themselves(self):
+        # A long listing: a console killed while it is on its way.
+        many = "".join(f"[extdll x{i:04}]\npath = /nonexistent/x{i}.so\nload = 0\n"
+                       for i in range(2000))
+        d = self.daemon(many).start()
+        full_length = len(d.console("xdll").stdout)
+        self.assertGreater(full_length, 150000)
+        quitter = RawPeer(d.sock)
+        quitter.sock.sendall(frame(b"L", b"xdll"))
+        quitter.sock.recv(100)
+        quitter.close()
+        # One that sends a long line: refused, and it may go on.
+        talker = RawPeer(d.sock)
+        self.assertEqual(b"murox: line refused: longer than 4096 bytes\n",
+                         talker.answer(b"xdll " + b"x" * 10240)[1])
+        self.assertEqual(full_length, len(talker.answer(b"xdll")[1]))
+        talker.close()
+        # Half a frame waits for the rest without holding anyone up.
+        half = RawPeer(d.sock)
+        half.sock.sendall(frame(b"L", b"xdll")[:7])
+        self.assertEqual(full_length, len(d.console("xdll").stdout))
+        half.sock.sendall(frame(b"L", b"xdll")[7:])
+        self.assertEqual(full_length, len(half.answer()[1]))
+        half.close()
+        # Bytes that are no frame, and random ones: each closes only itself.
+        junk = RawPeer(d.sock)
+        junk.sock.sendall(b"x" * 10240)
+        self.assertTrue(junk.closed_by_daemon())
+        rand = RawPeer(d.sock)
+        rand.sock.sendall(random.Random(7).randbytes(65536))
+        self.assertTrue(rand.closed_by_daemon())
+        # One that never reads while events flood in is dropped.
+        sleeper = RawPeer(d.sock)
+        name = "bad]" + "n" * 900
+        flood = "".join(f"xdll -a {name}{i} p\n" for i in range(1500)).encode()
+        flooder = d.console(stdin=flood)
+        self.assertEqual(1500, flooder.stdout.count(b"not added"))
+        d.await_log(f"console dropped: uid {os.getuid()}, pid {os.getpid()}: it stopped reading")
+        self.assertTrue(sleeper.closed_by_daemon())
+        self.assertIn("it sent a malformed frame", d.log())
+        self.assertEqual(full_length, len(d.console("xdll").stdout))
+        self.assertEqual(0, d.stop())
+
+    @unittest.skipUnless(os.getuid() == 0, "needs root to run a console as nobody")
+    def test_a_stranger_is_refused_and_nothing_runs(self):
+        d = self.daemon().start()
+        # Loosened, so that only the credential check stands in the way.
+        os.chmod(os.path.dirname(d.sock), 0o755)
+        os.chmod(d.sock, 0o666)
+        os.chmod(self.work, 0o755)
+        result = d.console("xdll -u hello", user="nobody", check=False)
+        self.assertEqual(1, result.returncode)
+        self.assertEqual(b"", result.stdout)
+        self.assertEqual(b"murox: access refused: uid 65534 is not root, the daemon's user or a "
+                         b"member of group root\n", result.stderr)
+        self.assertIn("console refused: uid 65534, pid ", d.log())
+        self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
+        self.assertEqual(0, d.stop())
+
+    def test_one_daemon_per_socket_and_a_clean_stop(self):
+        d = self.daemon().start()
+        run_dir = os.path.dirname(d.sock)
+        self.assertEqual(0o750, os.stat(run_dir).st_mode & 0o777)
+        self.assertEqual(0o660, os.stat(d.sock).st_mode & 0o777)
+        second = self.daemon(name="second").start(expect_ready=False)
+        self.assertEqual(1, second.wait())
+        self.assertIn(f"murox: a daemon is already serving {d.sock}\n", second.log())
+        self.assertNotIn("hello: init", second.log())
+        # Killed, it leaves a socket that nothing accepts on: replaced.
+        d.proc.kill()
+        d.proc.wait()
+        self.assertTrue(os.path.exists(d.sock))
+        third = self.daemon(name="third").start()
+        self.assertEqual(DEFAULT_LISTING, third.console("xdll").stdout.decode())
+        # SIGHUP re-reads the edited file; SIGTERM unloads, last configured first.
+        with open(third.conf, "w") as f:
+            f.write(f"[extdll hello]\npath = {lib('hello')}\nload = 0\n"
+                    f"[extdll idle]\npath = {lib('idle')}\n"
+                    f"[extdll other]\npath = {lib('hello')}\n")
+        third.proc.send_signal(signal.SIGHUP)
+        third.await_log("SIGHUP")
+        self.assertEqual(entry("hello", lib("hello"), "", 0, "NOT LOADED")
+                         + entry("idle", lib("idle"), "", 1, "LOADED")
+                         + entry("other", lib("hello"), "", 1, "LOADED"),
+                         third.console("xdll").stdout.decode())
+        self.assertEqual(0, third.stop())
+        log = third.log()
+        tail = log[log.index("stopping on SIGTERM"):]
+        self.assertEqual("stopping on SIGTERM\nhello: term\nidle: term\ndaemon stopped\n", tail)
+        self.assertFalse(os.path.exists(third.sock))
+        # Anything else at the path is left alone.
+        with open(d.sock, "w"):
+            pass
+        blocked = self.daemon(name="blocked").start(expect_ready=False)
+        self.assertEqual(1, blocked.wait())
+        self.assertIn("exists and is not a socket", blocked.log())
+        gone = d.console("xdll", check=False)
+        self.assertEqual((1, b""), (gone.returncode, gone.stdout))
+        self.assertTrue(gone.stderr.startswith(f"murox: no daemon answers at {d.sock}: ".encode()))
+
+    def test_soak_keeps_descriptors_and_memory(self):
+        d = self.daemon().start()
+        count = 300 if EMULATED else 10000
+        d.console(stdin=b"xdll -f hello\n" * 200)  # warm-up: first-use allocations
+        d.await_log("console disconnected", 1)
+        fds, rss = d.fds(), d.rss_kib()
+        result = d.console(stdin=b"xdll -f hello\n" * count)
+        self.assertEqual(b"hello: term\nhello: init\n" * count, result.stdout)
+        d.await_log("console disconnected", 2)
+        self.assertEqual(fds, d.fds())
+        self.assertLess(d.rss_kib() - rss, 1024)
+        self.assertEqual(0, d.stop())
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0], "-v"] + (["-k"] + SELECTED if SELECTED else []))
