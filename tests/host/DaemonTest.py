@@ -335,7 +335,10 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(b"hello: term\nhello: init\n" * count, result.stdout)
         d.await_log("console disconnected", 2)
         self.assertEqual(fds, d.fds())
-        self.assertLess(d.rss_kib() - rss, 1024)
+        # Under the emulator the process's memory is mostly the emulator's
+        # code cache, which grows as code is mapped again: native only.
+        if not EMULATED:
+            self.assertLess(d.rss_kib() - rss, 1024)
         self.assertEqual(0, d.stop())
 
 
