@@ -3,6 +3,8 @@
 # configuration, passing every argument through:
 #   ./murox.sh                 an interactive session ("help", "xdll", "quit")
 #   ./murox.sh -e xdll         list the extension libraries and exit
+#   ./murox.sh --daemon        serve consoles on the control socket
+#   ./murox.sh --remote        a console to that daemon, from another terminal
 # Run as root on a fresh machine, it first installs the packages the build
 # needs. The build tree's configuration (build/native/host/murox.conf) is
 # made when the tree is first configured; "xdll -a" and "xdll -d" change it.
