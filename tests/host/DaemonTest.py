@@ -256,9 +256,11 @@ class DaemonTestCase(unittest.TestCase):
         talker.close()
         # One that says all it has to say at once still gets its answers.
         brief = RawPeer(d.sock)
-        brief.sock.sendall(frame(b"L", b"xdll") * 2)
+        brief.sock.sendall(frame(b"L", b"xdll") + frame(b"L", b"help xdll") * 20)
         brief.sock.shutdown(socket.SHUT_WR)
-        self.assertEqual([full_length] * 2, [len(brief.answer()[1]) for _ in range(2)])
+        answers = [brief.answer()[1] for _ in range(21)]
+        self.assertEqual(full_length, len(answers[0]))
+        self.assertEqual([answers[1]] * 20, answers[1:])
         self.assertTrue(brief.closed_by_daemon())
         # One that sends lines and never reads the answers stalls itself.
         rss = d.rss_kib()
