@@ -84,28 +84,76 @@ if(MUROX_BUILD_HOST)
     murox_collect_host_extensions(${PROJECT_SOURCE_DIR}/host)
 endif()
 
+# An installed murox finds the framework, the registry and libMUROX from its
+# own place, under any prefix. Under /usr the dynamic linker's own search
+# path holds them, and Debian wants no search path of a package's own: the
+# path is removed again when the prefix installed to is /usr.
+file(RELATIVE_PATH MUROX_BIN_TO_LIB /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
 if(MUROX_HOST_LIBRARIES)
+    set_target_properties(${MUROX_HOST_LIBRARIES} PROPERTIES INSTALL_RPATH "$ORIGIN")
     install(TARGETS ${MUROX_HOST_LIBRARIES}
             LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT host)
 endif()
 if(MUROX_HOST_PROGRAMS)
+    set_target_properties(${MUROX_HOST_PROGRAMS} PROPERTIES INSTALL_RPATH "$ORIGIN/${MUROX_BIN_TO_LIB}")
     install(TARGETS ${MUROX_HOST_PROGRAMS}
             RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT host)
+endif()
+set(MUROX_HOST_RPATH_FILES)
+foreach(target IN LISTS MUROX_HOST_LIBRARIES)
+    list(APPEND MUROX_HOST_RPATH_FILES ${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:${target}>)
+endforeach()
+foreach(target IN LISTS MUROX_HOST_PROGRAMS)
+    list(APPEND MUROX_HOST_RPATH_FILES ${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:${target}>)
+endforeach()
+if(MUROX_HOST_RPATH_FILES)
+    install(CODE "
+        if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+            foreach(file ${MUROX_HOST_RPATH_FILES})
+                file(RPATH_REMOVE FILE \$ENV{DESTDIR}/usr/\${file})
+            endforeach()
+        endif()"
+        COMPONENT host)
 endif()
 if(MUROX_HOST_EXTENSIONS)
     install(TARGETS ${MUROX_HOST_EXTENSIONS}
             LIBRARY DESTINATION ${MUROX_INSTALL_EXTDIR} COMPONENT host)
 endif()
-# The default configuration names the sample extensions by path, so it is
-# written at install time, for the prefix installed to. It goes under
-# share/: an absolute /etc destination would escape a staged install.
+# The default configuration names the sample extensions by path, and the
+# daemon's systemd unit names murox and the configuration, so both are
+# written at install time, for the prefix installed to. The configuration
+# goes to that prefix's sysconfdir by GNUInstallDirs' rule (/etc for / and
+# /usr, /etc/opt/NAME for /opt/NAME, <prefix>/etc otherwise), where murox
+# looks for it relative to its own folder (host/shell/CMakeLists.txt); the
+# unit to /lib/systemd/system for /usr, else to <prefix>/lib/systemd/system.
+# Neither text holds DESTDIR, so a staged install (CPack's) names the final
+# paths.
 set(MUROX_CONFIG_TEMPLATE ${PROJECT_SOURCE_DIR}/host/murox.conf.in)
+set(MUROX_SERVICE_TEMPLATE ${PROJECT_SOURCE_DIR}/host/service/murox.service.in)
 if(MUROX_BUILD_HOST AND EXISTS ${MUROX_CONFIG_TEMPLATE})
     install(CODE "
         set(MUROX_SAMPLE_DIR \${CMAKE_INSTALL_PREFIX}/${MUROX_INSTALL_EXTDIR})
-        set(config \$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/murox/murox.conf)
-        message(STATUS \"Installing: \${config}\")
-        configure_file(${MUROX_CONFIG_TEMPLATE} \${config} @ONLY)"
+        set(MUROX_BINDIR \${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR})
+        set(MUROX_RUNDIR /run/murox)
+        if(CMAKE_INSTALL_PREFIX MATCHES \"^/(usr/?)?$\")
+            set(MUROX_CONFDIR /etc/murox)
+            set(unitdir /lib/systemd/system)
+        else()
+            if(CMAKE_INSTALL_PREFIX MATCHES \"^/opt/\")
+                set(MUROX_CONFDIR /etc\${CMAKE_INSTALL_PREFIX}/murox)
+            else()
+                set(MUROX_CONFDIR \${CMAKE_INSTALL_PREFIX}/etc/murox)
+            endif()
+            set(unitdir \${CMAKE_INSTALL_PREFIX}/lib/systemd/system)
+        endif()
+        set(written \$ENV{DESTDIR}\${MUROX_CONFDIR}/murox.conf)
+        message(STATUS \"Installing: \${written}\")
+        configure_file(${MUROX_CONFIG_TEMPLATE} \${written} @ONLY)
+        if(EXISTS ${MUROX_SERVICE_TEMPLATE} AND \"${MUROX_HOST_PROGRAMS}\" MATCHES murox)
+            set(written \$ENV{DESTDIR}\${unitdir}/murox.service)
+            message(STATUS \"Installing: \${written}\")
+            configure_file(${MUROX_SERVICE_TEMPLATE} \${written} @ONLY)
+        endif()"
         COMPONENT host)
 endif()
 

@@ -1,0 +1,55 @@
+# Installs the library and the host under a fresh prefix, as an operator
+# would with `cmake --install --prefix`, then runs the installed murox with
+# nothing but its own run path to find its libraries and the configuration
+# installed beside it, and checks the installed systemd unit.
+
+string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
+set(prefix ${WORK_DIR}/prefix)
+file(REMOVE_RECURSE ${WORK_DIR})
+
+include(${CMAKE_CURRENT_LIST_DIR}/Run.cmake)
+
+foreach(component runtime host)
+    run("installing component ${component}"
+        ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component ${component})
+endforeach()
+
+foreach(file etc/murox/murox.conf lib/systemd/system/murox.service bin/murox)
+    if(NOT EXISTS ${prefix}/${file})
+        message(FATAL_ERROR "the install lacks ${file}")
+    endif()
+endforeach()
+
+# No library path from outside: the run path alone must find the libraries,
+# and murox its configuration (the build tree's names other paths).
+run("running the installed murox"
+    ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH --unset=QEMU_LD_PREFIX
+    ${EMULATOR} ${prefix}/bin/murox -e xdll)
+string(REGEX MATCHALL "Path: +[^\n]*" paths "${output}")
+list(LENGTH paths count)
+if(count EQUAL 0)
+    message(FATAL_ERROR "the installed murox listed no library:\n${output}")
+endif()
+foreach(path IN LISTS paths)
+    string(REGEX REPLACE "^Path: +" "" path "${path}")
+    get_filename_component(dir ${path} DIRECTORY)
+    if(NOT dir MATCHES "^${prefix}/lib[^/]*(/[^/]+)?/murox$")
+        message(FATAL_ERROR "the installed murox lists ${path}, not an installed sample:\n${output}")
+    endif()
+endforeach()
+if(NOT output MATCHES "hello\n +Path: [^\n]*\n +Web: [^\n]*\n +Load: +1\n +Status: LOADED")
+    message(FATAL_ERROR "the installed murox did not load the installed hello sample:\n${output}")
+endif()
+
+# systemd's own reading of the unit: any complaint fails.
+set(unit ${prefix}/lib/systemd/system/murox.service)
+file(STRINGS ${unit} exec REGEX "^ExecStart=")
+if(NOT exec STREQUAL "ExecStart=${prefix}/bin/murox --daemon --config ${prefix}/etc/murox/murox.conf --syslog")
+    message(FATAL_ERROR "the installed unit runs '${exec}'")
+endif()
+execute_process(COMMAND ${SYSTEMD_ANALYZE} verify ${unit}
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0 OR NOT "${out}${err}" STREQUAL "")
+    message(FATAL_ERROR "systemd-analyze verify ${unit} (${rc}):\n${out}${err}")
+endif()
+message(STATUS "installed under ${prefix}:\n${output}")
