@@ -28,7 +28,8 @@ endif()
 
 set(CPACK_PACKAGE_NAME murox)
 set(CPACK_PACKAGE_VENDOR "libMUROX developers")
-set(CPACK_PACKAGE_CONTACT "libMUROX developers <murox-dev@localhost>")
+# .example is reserved for names that reach no one: the project has no list yet.
+set(CPACK_PACKAGE_CONTACT "libMUROX developers <murox-dev@murox.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 # Installed straight to the final prefix below a staging root (DESTDIR), so
@@ -51,9 +52,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(MUROX_DEB_RUNTIME libmurox${PROJECT_VERSION_MAJOR})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${MUROX_DEB_RUNTIME})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libc6, libstdc++6")
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION
-    "${PROJECT_DESCRIPTION}\nThe plug-in library the murox daemon loads into its process. It binds\nto the daemon's framework and registry at load time.")
+    "plug-in library of the murox daemon\nThe xdll command, the event log and the virtual directory table, which\nthe murox daemon loads into its process. The library binds to the\ndaemon's framework and registry at load time.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libmurox-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
@@ -63,8 +63,100 @@ set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
 
 set(CPACK_DEBIAN_HOST_PACKAGE_NAME murox-host)
 set(CPACK_DEBIAN_HOST_PACKAGE_SECTION net)
-set(CPACK_DEBIAN_HOST_PACKAGE_DEPENDS "${MUROX_DEB_RUNTIME} (= ${PROJECT_VERSION}), libc6, libstdc++6")
+set(CPACK_DEBIAN_HOST_PACKAGE_DEPENDS "${MUROX_DEB_RUNTIME} (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_HOST_DESCRIPTION
-    "reference host for libMUROX\nThe stand-in framework, the murox host, its extension registry, sample\nextensions and a default configuration.")
+    "reference host for libMUROX\nThe stand-in framework, the murox host and daemon with its systemd unit,\nits extension registry, sample extensions and a default configuration.")
+
+# Control files beyond CPack's own, per package, with the permissions dpkg
+# expects (0644).
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(MUROX_DEB_CONTROL ${PROJECT_BINARY_DIR}/debian)
+
+# The library's symbols, each with the version that introduced it, as
+# dpkg-gensymbols writes them (cmake/debian/libmurox1.symbols, checked by
+# the test library.symbols); and shlibs, for a package built against the
+# library without symbols support: both make it depend on libmurox1 (>= the
+# version it needs).
+configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/${MUROX_DEB_RUNTIME}.symbols
+               ${MUROX_DEB_CONTROL}/runtime/symbols COPYONLY)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${MUROX_DEB_CONTROL}/runtime/symbols)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+
+# Both packages put shared libraries on the linker's path: the trigger has
+# dpkg refresh its cache once per run.
+foreach(component runtime host)
+    file(WRITE ${MUROX_DEB_CONTROL}/${component}/triggers "activate-noawait ldconfig\n")
+endforeach()
+list(APPEND CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${MUROX_DEB_CONTROL}/runtime/triggers)
+# The configuration is the operator's: an upgrade keeps their edits.
+file(WRITE ${MUROX_DEB_CONTROL}/host/conffiles "/etc/murox/murox.conf\n")
+set(CPACK_DEBIAN_HOST_PACKAGE_CONTROL_EXTRA ${MUROX_DEB_CONTROL}/host/conffiles
+                                            ${MUROX_DEB_CONTROL}/host/triggers)
+# Shipped stripped, as Debian wants; the ABI baselines are taken from the
+# build tree, which keeps its debug information.
+set(CPACK_STRIP_FILES ON)
+
+# Runtime dependencies are computed from what the binaries need, not
+# written by hand; the dependencies written above (on libmurox1 at this
+# very version) are added to them.
+set(MUROX_DEB_PRIVATE_DIRS ${PROJECT_BINARY_DIR})
+foreach(target kaf extagents)
+    if(TARGET ${target})
+        get_target_property(dir ${target} BINARY_DIR)
+        list(APPEND MUROX_DEB_PRIVATE_DIRS ${dir})
+    endif()
+endforeach()
+if(NOT CMAKE_CROSSCOMPILING)
+    # Natively, by dpkg-shlibdeps from this machine's package database. The
+    # host's own libraries and libMUROX are found in the build tree, belong
+    # to no installed package and so add nothing.
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${MUROX_DEB_PRIVATE_DIRS})
+else()
+    # Across, this machine's package database knows the target's C and C++
+    # runtimes only as the cross toolchain's packages (libc6-powerpc-cross
+    # and so on), whose shlibs and symbols files name the target's packages
+    # (libc6:powerpc) or themselves. At packaging time, dpkg-shlibdeps runs
+    # for the target's architecture on the build's binaries with those
+    # libraries, and the names are mapped back to the target's packages.
+    set(MUROX_DEB_RUNTIME_BINARIES $<TARGET_FILE:MUROX>)
+    set(MUROX_DEB_HOST_BINARIES)
+    foreach(target IN LISTS MUROX_HOST_LIBRARIES MUROX_HOST_PROGRAMS MUROX_HOST_EXTENSIONS)
+        list(APPEND MUROX_DEB_HOST_BINARIES $<TARGET_FILE:${target}>)
+    endforeach()
+    set(MUROX_DEB_SYSROOT_LIBS)
+    foreach(root IN LISTS CMAKE_FIND_ROOT_PATH)
+        list(APPEND MUROX_DEB_SYSROOT_LIBS ${root}/lib)
+    endforeach()
+    find_program(MUROX_DPKG_SHLIBDEPS dpkg-shlibdeps)
+    configure_file(${CMAKE_CURRENT_LIST_DIR}/MuroxCrossDepends.cmake.in
+                   ${PROJECT_BINARY_DIR}/MuroxCrossDepends.cmake.gen @ONLY)
+    file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/MuroxCrossDepends.cmake
+                  INPUT ${PROJECT_BINARY_DIR}/MuroxCrossDepends.cmake.gen)
+    set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/MuroxCrossDepends.cmake)
+endif()
+
+# Each package's copyright and changelog, where Debian looks for them (a
+# package version without a Debian revision is a native package: its
+# changelog is changelog.gz). The host's lintian overrides say why its
+# sample extensions link no C library.
+find_program(MUROX_GZIP gzip REQUIRED)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${MUROX_DEB_CONTROL}/changelog @ONLY)
+# -n: no name or time stamp, so the same text gives the same file.
+execute_process(COMMAND ${MUROX_GZIP} -9nc ${MUROX_DEB_CONTROL}/changelog
+                OUTPUT_FILE ${MUROX_DEB_CONTROL}/changelog.gz)
+foreach(component IN LISTS CPACK_COMPONENTS_ALL)
+    string(TOUPPER ${component} upper)
+    install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${MUROX_DEB_CONTROL}/changelog.gz
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_${upper}_PACKAGE_NAME}
+            COMPONENT ${component})
+endforeach()
+if("host" IN_LIST CPACK_COMPONENTS_ALL)
+    install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/murox-host.lintian-overrides
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+            RENAME ${CPACK_DEBIAN_HOST_PACKAGE_NAME}
+            COMPONENT host)
+endif()
 
 include(CPack)

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12: compilers for this
 # machine and for 32-bit PowerPC, the emulator that runs the PowerPC tests,
-# GoogleTest, Google Benchmark, clang with libFuzzer, and the checkers.
+# GoogleTest, Google Benchmark, clang with libFuzzer, and the checkers
+# (abigail-tools for the ABI baselines, lintian and systemd-analyze for the
+# packages).
 set -euo pipefail
 
 packages=(
@@ -10,6 +12,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev clang-format clang-tidy
     gcovr dpkg-dev file pkg-config
+    abigail-tools lintian systemd
 )
 
 missing=()
