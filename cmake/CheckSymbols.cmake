@@ -18,8 +18,10 @@ endforeach()
 file(REMOVE_RECURSE ${WORK_DIR})
 file(MAKE_DIRECTORY ${WORK_DIR})
 # The symbols file names no architecture-specific symbol, so the machine's
-# default architecture reads the library of either target.
-execute_process(COMMAND ${DPKG_GENSYMBOLS} -p${PACKAGE} -v${VERSION} -e${LIBRARY}
+# default architecture reads the library of either target. The version
+# given is one after this one: dpkg-gensymbols forgives the loss of a
+# symbol that the current version introduced.
+execute_process(COMMAND ${DPKG_GENSYMBOLS} -p${PACKAGE} -v${VERSION}+check -e${LIBRARY}
                         -I${SYMBOLS} -O${WORK_DIR}/symbols -c4
                 WORKING_DIRECTORY ${WORK_DIR}
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
