@@ -119,19 +119,37 @@ int RunDaemon(const TMuroxOptions& options, KAF::BFileNV& store)
     return 0;
 }
 
-// An installed murox takes the configuration installed with it
-// (<prefix>/share/murox/murox.conf); one run from the build tree, the
-// build tree's.
+// The configuration directory of an installation prefix, by the rule the
+// build installs it with (GNUInstallDirs'): /etc for / and /usr,
+// /etc/opt/NAME for /opt/NAME, <prefix>/etc for any other.
+std::string SysconfDir(const std::string& prefix)
+{
+    if (prefix.empty() || prefix == "/usr")
+        return "/etc";
+    if (prefix.compare(0, 5, "/opt/") == 0 && prefix.find('/', 5) == std::string::npos)
+        return "/etc" + prefix;
+    return prefix + "/etc";
+}
+
+// An installed murox takes the configuration installed with it: where the
+// configured prefix puts it, seen from the program's own folder, or where
+// the prefix the program was installed to puts it (a package is installed
+// under another prefix than the tree was configured for). One run from the
+// build tree takes the build tree's.
 std::string DefaultConfigPath()
 {
     char exe[4096];
     const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
     if (length > 0) {
-        std::string installed(exe, static_cast<std::string::size_type>(length));
-        installed.erase(installed.rfind('/') + 1);
-        installed += MUROX_INSTALLED_CONFIG;
-        if (access(installed.c_str(), R_OK) == 0)
-            return installed;
+        std::string folder(exe, static_cast<std::string::size_type>(length));
+        folder.erase(folder.rfind('/') + 1);
+        std::vector<std::string> candidates = {folder + MUROX_INSTALLED_CONFIG};
+        if (folder.size() > 5 && folder.compare(folder.size() - 5, 5, "/bin/") == 0)
+            candidates.push_back(SysconfDir(folder.substr(0, folder.size() - 5)) +
+                                 "/murox/murox.conf");
+        for (const std::string& candidate : candidates)
+            if (access(candidate.c_str(), R_OK) == 0)
+                return candidate;
     }
     return MUROX_DEFAULT_CONFIG;
 }
