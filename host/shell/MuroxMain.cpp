@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -15,7 +14,9 @@
 
 #include "eventlog/MuroxLogEvent.h"
 #include "eventlog/MuroxMsgSubscriber.h"
+#include "host/console/BLineReader.h"
 #include "host/console/BRemoteConsole.h"
+#include "host/console/ShellConsole.h"
 #include "host/protocol/ControlProtocol.h"
 #include "host/registry/ExtConfig.h"
 #include "host/server/BControlServer.h"
@@ -57,21 +58,12 @@ void RunSession(const TMuroxOptions& options, KAF::BFileNV& store)
                 break;
         return;
     }
-    const bool interactive = isatty(STDIN_FILENO) != 0;
+    BLineReader reader("murox> ", MuroxHistoryPath(),
+                       WordsCompleter([&commands] { return commands.CompletionWords(); }));
     std::string line;
-    for (;;) {
-        if (interactive) {
-            std::fputs("murox> ", stdout);
-            out.Flush();
-        }
-        if (!std::getline(std::cin, line)) {
-            if (interactive)
-                std::fputs("\n", stdout);
-            break;
-        }
+    while (reader.ReadLine(line))
         if (!RunLine(interpreter, line, out))
             break;
-    }
 }
 
 // The daemon: claims the control socket first, so that a second daemon
