@@ -66,6 +66,9 @@ BLineEditor::BLineEditor(const char* szPrompt, const std::string& historyPath,
         if (error != 0 && error != ENOENT)
             Warn("cannot read the history file", error);
     }
+    const HIST_ENTRY* const pNewest = history_get(history_base + history_length - 1);
+    if (pNewest != nullptr && pNewest->line != nullptr)
+        m_lastEntry = pNewest->line;
 
     m_pollFd = epoll_create1(EPOLL_CLOEXEC);
     for (const int fd : {STDIN_FILENO, m_signals.Fd()}) {

@@ -39,7 +39,9 @@ TScreenPos ScreenPosition(const std::string& text, int columns)
             continue;
         }
         if (byte < 0x20 || byte == 0x7f) {
-            Advance(pos, 2, columns);
+            // ^X, its two halves drawn one by one.
+            Advance(pos, 1, columns);
+            Advance(pos, 1, columns);
             ++i;
             continue;
         }

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# The console as an operator meets it: murox runs in a pseudo-terminal
+# (tmux), keys are sent to it and the screen is read back. Every wait is
+# bounded and a timeout is a failure.
+# Usage: ConsoleTest.sh DEFAULT_CONFIG MUROX
+set -u
+config=$1 murox=$2
+tmp=$(mktemp -d)
+sessions=0
+sock=$tmp/tmux0
+trap 'tmux -S "$sock" kill-server 2>/dev/null; rm -rf "$tmp"' EXIT
+home=$tmp/home
+mkdir "$home"
+history=$home/.murox_history
+failed=0
+
+screen() { tmux -S "$sock" capture-pane -p; }
+keys() { tmux -S "$sock" send-keys "$@"; }
+# The last line that is not blank (tmux drops trailing blanks), and the
+# cursor's column.
+last() { screen | grep -v '^$' | tail -n 1; }
+column() { tmux -S "$sock" display -p '#{cursor_x}'; }
+fail() {
+    echo "FAIL: $1"
+    screen | grep -v '^$' | tail -n 12 | sed 's/^/    | /'
+    failed=$((failed + 1))
+}
+# await DESCRIPTION COMMAND...: until the command succeeds, for 10 s at most.
+await() {
+    local what=$1
+    shift
+    for _ in $(seq 200); do
+        "$@" && { echo "ok: $what"; return 0; }
+        sleep 0.05
+    done
+    fail "$what"
+    return 1
+}
+# The last line is the prompt with TEXT typed, the cursor at COLUMN.
+typed() {
+    local line="murox> $1"
+    [ "$(last)" = "${line% }" ] && { [ -z "${2:-}" ] || [ "$(column)" = "$2" ]; }
+}
+shows() { screen | grep -qF -- "$1"; }
+ended() { shows "[exit 0]"; }
+
+# A fresh murox in a new terminal, at HOME; the pane stays when it ends.
+start() {
+    tmux -S "$sock" kill-server 2>/dev/null
+    sessions=$((sessions + 1))
+    sock=$tmp/tmux$sessions
+    tmux -S "$sock" -f /dev/null new-session -d -x 120 -y 40 \
+        "env HOME='$home' TERM=screen '$murox' --config '$config'; echo \"[exit \$?]\"; sleep 600"
+    await "session $sessions: the prompt" typed ""
+}
+
+# An older history of more lines than are kept.
+{
+    echo _HiStOrY_V2_
+    seq -f 'old%g' 1100
+} >"$history"
+
+start
+keys xd Tab
+await "Tab completes a command word" typed "xdll" 12
+keys -- "-l he" Tab
+await "Tab completes an extension name" typed "xdll -l hello" 21
+keys Enter
+await "the line runs" eval '[ "$(screen | grep -c "^murox>")" = 2 ] && typed ""'
+keys Up
+await "Up recalls the line" typed "xdll -l hello"
+# The terminal drops what it holds unread at Ctrl-C: type, wait, then hit it.
+keys C-u "xdll -u hello"
+await "Ctrl-U kills the line" typed "xdll -u hello" 20
+keys C-c
+await "Ctrl-C abandons the line" eval 'shows "murox> xdll -u hello^C" && typed ""'
+keys "help quit" Enter
+await "the console goes on after Ctrl-C" shows "leave murox"
+shows "hello: term" && fail "the abandoned line ran"
+keys C-d
+await "Ctrl-D on an empty line leaves" eval 'ended && shows "hello: term"'
+
+await "the history file is private" eval '[ "$(stat -c %a "$history")" = 600 ]'
+entries=$(tail -n +2 "$history")
+if [ "$(wc -l <<<"$entries")" != 1000 ] || [ "$(head -n 1 <<<"$entries")" != old103 ] ||
+    [ "$(tail -n 2 <<<"$entries")" != 'xdll\040-l\040hello\040'$'\n''help\040quit' ]; then
+    fail "the history keeps the newest 1000 lines entered, the abandoned one not"
+    tail -n 3 "$history"
+else
+    echo "ok: the history keeps the newest 1000 lines entered"
+fi
+
+start
+keys Up
+await "the history survives a restart" typed "help quit"
+keys Up
+await "... all of it" typed "xdll -l hello"
+keys C-u quit Enter
+await "quit leaves" ended
+
+# Standard input from a pipe: lines are read as before, no history kept.
+other=$tmp/other
+mkdir "$other"
+printf 'help quit\nxdll -u hello\n' | HOME=$other "$murox" --config "$config" >"$tmp/out" 2>&1
+if [ -e "$other/.murox_history" ] || ! grep -q "leave murox" "$tmp/out"; then
+    fail "a session from a pipe keeps no history"
+else
+    echo "ok: a session from a pipe keeps no history"
+fi
+
+echo "$failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,49 @@
+// Where the prompt and the line being typed leave the cursor: what the
+// console erases before it prints above them.
+#include <gtest/gtest.h>
+
+#include "host/console/ScreenPosition.h"
+
+namespace {
+
+void ExpectAt(const std::string& text, int columns, int row, int column)
+{
+    const TScreenPos pos = ScreenPosition(text, columns);
+    EXPECT_EQ(row, pos.row) << '"' << text << "\" on " << columns;
+    EXPECT_EQ(column, pos.column) << '"' << text << "\" on " << columns;
+}
+
+TEST(ScreenPositionTest, PrintableTextWrapsWhenARowFills)
+{
+    ExpectAt("", 10, 0, 0);
+    ExpectAt("murox> ", 80, 0, 7);
+    ExpectAt("123456789", 10, 0, 9);
+    ExpectAt("1234567890", 10, 1, 0);
+    ExpectAt("12345678901", 10, 1, 1);
+    ExpectAt(std::string(25, 'x'), 10, 2, 5);
+    ExpectAt("ab", 1, 2, 0);
+    ExpectAt("ab", 0, 2, 0);
+}
+
+TEST(ScreenPositionTest, ControlCharactersAndTabsTakeWhatLibeditDrawsForThem)
+{
+    ExpectAt("a\x01", 80, 0, 3);
+    ExpectAt("a\x7f", 80, 0, 3);
+    ExpectAt("123456789\x01", 10, 1, 1);
+    ExpectAt("a\t", 80, 0, 8);
+    ExpectAt("12345678\t", 80, 0, 16);
+    // A tab's blanks run to the end of the row and stop at its start.
+    ExpectAt("12345678\t", 10, 1, 0);
+    ExpectAt("1234567890\tx", 12, 1, 1);
+}
+
+TEST(ScreenPositionTest, BytesThatDoNotDecodeTakeOneColumnEach)
+{
+    // The C locale decodes no byte above 0x7f.
+    ExpectAt("\xc3\xa9", 80, 0, 2);
+    ExpectAt("a\xff"
+             "b",
+             80, 0, 3);
+}
+
+} // namespace
