@@ -3,7 +3,7 @@
 # machine and for 32-bit PowerPC, the emulator that runs the PowerPC tests,
 # GoogleTest, Google Benchmark, clang with libFuzzer, and the checkers
 # (abigail-tools for the ABI baselines, lintian and systemd-analyze for the
-# packages).
+# packages), libedit for the console and tmux for its terminal test.
 set -euo pipefail
 
 packages=(
@@ -13,6 +13,7 @@ packages=(
     clang libclang-rt-14-dev clang-format clang-tidy
     gcovr dpkg-dev file pkg-config
     abigail-tools lintian systemd
+    libedit-dev tmux
 )
 
 missing=()
