@@ -35,6 +35,14 @@ std::string CursorMove(int count, char code)
     return count > 0 ? "\x1b[" + std::to_string(count) + code : std::string();
 }
 
+int ScreenColumns()
+{
+    int rows = 0;
+    int columns = 0;
+    rl_get_screen_size(&rows, &columns);
+    return columns;
+}
+
 } // namespace
 
 bool BLineEditor::CanOpen()
@@ -117,10 +125,7 @@ void BLineEditor::Start(const std::string& line)
     if (line.empty())
         return;
     rl_insert_text(line.c_str());
-    int rows = 0;
-    int columns = 0;
-    rl_get_screen_size(&rows, &columns);
-    WriteOut("\r" + CursorMove(ScreenPosition(m_prompt, columns).row, 'A'));
+    WriteOut("\r" + CursorMove(ScreenPosition(m_prompt, ScreenColumns()).row, 'A'));
     rl_forced_update_display();
 }
 
@@ -205,12 +210,9 @@ void BLineEditor::OnLine(char* szLine)
 
 void BLineEditor::PrintAbove(const std::string& text)
 {
-    if (!m_shown) {
-        WriteOut(text);
-    } else {
+    if (m_shown)
         EraseShownLine();
-        WriteOut(text);
-    }
+    WriteOut(text);
     if (!text.empty() && text.back() != '\n')
         WriteOut("\n");
     std::fflush(stdout);
@@ -218,25 +220,23 @@ void BLineEditor::PrintAbove(const std::string& text)
         rl_forced_update_display();
 }
 
+TScreenPos BLineEditor::CursorPosition(int columns) const
+{
+    return ScreenPosition(m_prompt + m_shownLine.substr(0, m_shownPoint), columns);
+}
+
 // From the cursor's row up to the prompt's first, to its first column, and
 // everything below cleared.
 void BLineEditor::EraseShownLine()
 {
-    int rows = 0;
-    int columns = 0;
-    rl_get_screen_size(&rows, &columns);
-    const TScreenPos cursor =
-        ScreenPosition(m_prompt + m_shownLine.substr(0, m_shownPoint), columns);
+    const TScreenPos cursor = CursorPosition(ScreenColumns());
     WriteOut("\r" + CursorMove(cursor.row, 'A') + "\x1b[J");
 }
 
 void BLineEditor::MoveToEndOfLine()
 {
-    int rows = 0;
-    int columns = 0;
-    rl_get_screen_size(&rows, &columns);
-    const TScreenPos cursor =
-        ScreenPosition(m_prompt + m_shownLine.substr(0, m_shownPoint), columns);
+    const int columns = ScreenColumns();
+    const TScreenPos cursor = CursorPosition(columns);
     const TScreenPos end = ScreenPosition(m_prompt + m_shownLine, columns);
     WriteOut("\r" + CursorMove(end.row - cursor.row, 'B') + CursorMove(end.column, 'C'));
 }

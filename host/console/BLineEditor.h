@@ -7,14 +7,15 @@
 #include <vector>
 
 #include "host/console/BLineReader.h"
+#include "host/console/ScreenPosition.h"
 #include "host/console/SignalPipe.h"
 
 // libedit keeps its state in statics: one editor at a time in a process.
 // Standard input and output must be terminals. The prompt starts hidden.
+// Without the signal pipe (no descriptor left), Ctrl-C keeps its default.
 class BLineEditor {
 public:
-    // False when another editor is open or the signals cannot be caught;
-    // Open then leaves everything as it was.
+    // False while another editor is open.
     static bool CanOpen();
 
     BLineEditor(const char* szPrompt, const std::string& historyPath,
@@ -36,6 +37,7 @@ private:
     static char* NextCandidate(const char* szWord, int state);
 
     void Interrupt();
+    TScreenPos CursorPosition(int columns) const;
     void EraseShownLine();
     void MoveToEndOfLine();
     void Start(const std::string& line);

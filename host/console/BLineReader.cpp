@@ -169,6 +169,7 @@ void BLineReader::HidePrompt()
     if (m_pState->pEditor)
         m_pState->pEditor->Hide();
 #endif
+    m_pState->promptShown = false;
 }
 
 void BLineReader::PrintAbove(const std::string& text)

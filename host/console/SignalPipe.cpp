@@ -36,21 +36,17 @@ TSignalPipe::TSignalPipe()
     // read for the end of the input.
     action.sa_flags = SA_RESTART;
     s_writeFd = fds[1];
-    if (sigaction(SIGINT, &action, &m_oldInterrupt) != 0) {
-        s_writeFd = -1;
-        close(fds[0]);
-        close(fds[1]);
+    const bool caught = sigaction(SIGINT, &action, &m_oldInterrupt) == 0;
+    if (caught && sigaction(SIGWINCH, &action, &m_oldResize) == 0) {
+        m_readFd = fds[0];
+        m_writeFd = fds[1];
         return;
     }
-    if (sigaction(SIGWINCH, &action, &m_oldResize) != 0) {
+    if (caught)
         sigaction(SIGINT, &m_oldInterrupt, nullptr);
-        s_writeFd = -1;
-        close(fds[0]);
-        close(fds[1]);
-        return;
-    }
-    m_readFd = fds[0];
-    m_writeFd = fds[1];
+    s_writeFd = -1;
+    close(fds[0]);
+    close(fds[1]);
 }
 
 TSignalPipe::~TSignalPipe()
