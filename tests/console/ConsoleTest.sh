@@ -44,13 +44,14 @@ typed() {
 shows() { screen | grep -qF -- "$1"; }
 ended() { shows "[exit 0]"; }
 
-# A fresh murox in a new terminal, at HOME; the pane stays when it ends.
+# A fresh murox in a new terminal of type TERM (screen), at HOME; the pane
+# stays when it ends.
 start() {
     tmux -S "$sock" kill-server 2>/dev/null
     sessions=$((sessions + 1))
     sock=$tmp/tmux$sessions
     tmux -S "$sock" -f /dev/null new-session -d -x 120 -y 40 \
-        "env HOME='$home' TERM=screen '$murox' --config '$config'; echo \"[exit \$?]\"; sleep 600"
+        "env HOME='$home' TERM=${1:-screen} '$murox' --config '$config'; echo \"[exit \$?]\"; sleep 600"
     await "session $sessions: the prompt" typed ""
 }
 
@@ -98,10 +99,21 @@ await "... all of it" typed "xdll -l hello"
 keys C-u quit Enter
 await "quit leaves" ended
 
-# Standard input from a pipe: lines are read as before, no history kept.
+# A terminal that cannot edit: plain lines with the prompt, no history; the
+# end of the input ends the last prompt's line.
+rm "$history"
+start dumb
+keys "help quit" Enter
+await "a dumb terminal reads plain lines" eval '[ "$(screen | grep -c "^murox>")" = 2 ]'
+keys C-d
+await "... and its end ends the prompt's line" eval 'screen | grep -qx "\[exit 0\]"'
+[ -e "$history" ] && fail "a dumb terminal keeps no history"
+
+# Standard input from a pipe: lines are read as before, the last one
+# without '\n' too, and no history is kept.
 other=$tmp/other
 mkdir "$other"
-printf 'help quit\nxdll -u hello\n' | HOME=$other "$murox" --config "$config" >"$tmp/out" 2>&1
+printf 'xdll -u hello\nhelp quit' | HOME=$other "$murox" --config "$config" >"$tmp/out" 2>&1
 if [ -e "$other/.murox_history" ] || ! grep -q "leave murox" "$tmp/out"; then
     fail "a session from a pipe keeps no history"
 else
