@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 
 #include "host/console/CommandCompletion.h"
+#include "host/console/ShellConsole.h"
 
 namespace {
 
@@ -57,6 +58,25 @@ TEST(CompletionTest, XdllTakesASwitchThenANameForTheNamedOnes)
     EXPECT_THAT(Complete("xdll -l hello "), IsEmpty());
     EXPECT_THAT(Complete("xdll -x "), IsEmpty());
     EXPECT_THAT(CompleteCommandLine("xdll -l ", kWords, {}), IsEmpty());
+}
+
+// The words as a command runner offers them, locally or from the daemon.
+TEST(CompletionTest, WordsOfferedAsTextAreReadLineByLine)
+{
+    const TCompletionWords words =
+        ParseCompletionWords("c xdll\nc help\ne hello\nx odd\nc\ne  spaced\ne idle");
+    EXPECT_THAT(words.commands, ElementsAre("xdll", "help"));
+    EXPECT_THAT(words.extensions, ElementsAre("hello", " spaced", "idle"));
+    EXPECT_THAT(ParseCompletionWords("").commands, IsEmpty());
+
+    int asked = 0;
+    const BLineReader::TCompleter complete = WordsCompleter([&asked] {
+        ++asked;
+        return std::string("c xdll\nc help\ne hello\ne idle\n");
+    });
+    EXPECT_THAT(complete("xdll -l "), ElementsAre("hello", "idle"));
+    EXPECT_THAT(complete("he"), ElementsAre("help"));
+    EXPECT_EQ(2, asked); // asked again at each Tab: the names change
 }
 
 } // namespace
