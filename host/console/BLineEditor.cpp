@@ -67,7 +67,7 @@ BLineEditor::BLineEditor(const char* szPrompt, const std::string& historyPath,
     rl_basic_word_break_characters = kBlanks;
     rl_completion_append_character = ' ';
 
-    // The limit applies to what is read as well, when set first.
+    // Bounds what is read from the file as well as what is added.
     stifle_history(BLineReader::kHistoryLines);
     if (!m_historyPath.empty()) {
         const int error = read_history(m_historyPath.c_str());
@@ -98,7 +98,10 @@ BLineEditor::~BLineEditor()
 
 int BLineEditor::Fd() const
 {
-    return m_shown && !m_ended ? m_pollFd : -1;
+    if (!m_shown || m_ended)
+        return -1;
+    // Without an epoll descriptor, a Ctrl-C waits for the next key.
+    return m_pollFd >= 0 ? m_pollFd : STDIN_FILENO;
 }
 
 void BLineEditor::Show()
