@@ -108,7 +108,8 @@ void BLineEditor::Show()
 {
     if (m_shown || m_ended)
         return;
-    // A Ctrl-C pressed while no line was being typed abandons nothing.
+    // A Ctrl-C pressed while no line was being typed abandons nothing, and
+    // the prompt is drawn anew anyway.
     for (const char signal : m_signals.Drain())
         if (signal == TSignalPipe::kResize)
             rl_resize_terminal();
@@ -157,10 +158,20 @@ bool BLineEditor::Read(std::vector<std::string>& lines)
     while (poll(fds, 2, 0) < 0 && errno == EINTR) {
     }
     for (const char signal : m_signals.Drain()) {
-        if (signal == TSignalPipe::kResize)
+        if (signal == TSignalPipe::kResize) {
             rl_resize_terminal();
-        else if (m_shown)
+        } else if (signal == TSignalPipe::kContinue) {
+            // Back in the foreground, where the shell has set the terminal
+            // to its own modes: libedit's again, then the prompt and line
+            // on the row the shell left the cursor at.
+            if (m_shown) {
+                rl_deprep_terminal();
+                rl_prep_terminal(0);
+                rl_forced_update_display();
+            }
+        } else if (m_shown) {
             Interrupt();
+        }
     }
     if (!m_shown)
         return true;

@@ -16,9 +16,9 @@
 //   terminals, TERM is neither unset nor "dumb", and no other reader of the
 //   process is editing: cursor movement, word and line kill, history (Up,
 //   Down, Ctrl-R), Tab completion through the completer. Ctrl-C abandons
-//   the line being typed: SIGINT (and SIGWINCH) are caught while the reader
-//   lives, their handler only writes a byte to a pipe that the reader polls;
-//   a Ctrl-C pressed while the prompt is hidden is dropped. The reader sets
+//   the line being typed: SIGINT (and SIGWINCH, SIGCONT) are caught while
+//   the reader lives, their handler only writes a byte to a pipe that the
+//   reader polls; a Ctrl-C pressed while the prompt is hidden is dropped. The reader sets
 //   LC_CTYPE from the environment so that libedit decodes the terminal's
 //   characters.
 // - Plain, otherwise: exactly what reading standard input with std::getline

@@ -7,6 +7,9 @@
 
 namespace {
 
+const int kCaught[] = {SIGINT, SIGWINCH, SIGCONT};
+const char kBytes[] = {TSignalPipe::kInterrupt, TSignalPipe::kResize, TSignalPipe::kContinue};
+
 volatile sig_atomic_t s_writeFd = -1;
 
 // Async-signal-safe: one write, errno kept. A full pipe drops the byte, as
@@ -14,9 +17,12 @@ volatile sig_atomic_t s_writeFd = -1;
 void OnSignal(int signal)
 {
     const int savedErrno = errno;
-    const char byte = signal == SIGINT ? TSignalPipe::kInterrupt : TSignalPipe::kResize;
+    char byte = 0;
+    for (unsigned i = 0; i < sizeof kCaught / sizeof kCaught[0]; ++i)
+        if (kCaught[i] == signal)
+            byte = kBytes[i];
     const int fd = s_writeFd;
-    if (fd >= 0 && write(fd, &byte, 1) < 0) {
+    if (fd >= 0 && byte != 0 && write(fd, &byte, 1) < 0) {
         // Nothing to do from a handler.
     }
     errno = savedErrno;
@@ -26,6 +32,7 @@ void OnSignal(int signal)
 
 TSignalPipe::TSignalPipe()
 {
+    static_assert(sizeof kCaught / sizeof kCaught[0] == kSignals, "one byte a signal");
     int fds[2];
     if (s_writeFd >= 0 || pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
@@ -36,14 +43,16 @@ TSignalPipe::TSignalPipe()
     // read for the end of the input.
     action.sa_flags = SA_RESTART;
     s_writeFd = fds[1];
-    const bool caught = sigaction(SIGINT, &action, &m_oldInterrupt) == 0;
-    if (caught && sigaction(SIGWINCH, &action, &m_oldResize) == 0) {
+    int caught = 0;
+    while (caught < kSignals && sigaction(kCaught[caught], &action, &m_old[caught]) == 0)
+        ++caught;
+    if (caught == kSignals) {
         m_readFd = fds[0];
         m_writeFd = fds[1];
         return;
     }
-    if (caught)
-        sigaction(SIGINT, &m_oldInterrupt, nullptr);
+    while (caught-- > 0)
+        sigaction(kCaught[caught], &m_old[caught], nullptr);
     s_writeFd = -1;
     close(fds[0]);
     close(fds[1]);
@@ -53,8 +62,8 @@ TSignalPipe::~TSignalPipe()
 {
     if (m_readFd < 0)
         return;
-    sigaction(SIGWINCH, &m_oldResize, nullptr);
-    sigaction(SIGINT, &m_oldInterrupt, nullptr);
+    for (int i = kSignals; i-- > 0;)
+        sigaction(kCaught[i], &m_old[i], nullptr);
     s_writeFd = -1;
     close(m_readFd);
     close(m_writeFd);

@@ -5,13 +5,15 @@
 #include <csignal>
 #include <string>
 
-// While it lives, SIGINT and SIGWINCH are caught by a handler that only
-// writes one byte to a pipe: kInterrupt or kResize. The earlier handlers
-// are restored at destruction. At most one at a time in a process.
+// While it lives, SIGINT, SIGWINCH and SIGCONT are caught by a handler that
+// only writes one byte to a pipe: kInterrupt, kResize or kContinue. The
+// earlier handlers are restored at destruction. At most one at a time in a
+// process.
 class TSignalPipe {
 public:
     static const char kInterrupt = 'I';
     static const char kResize = 'W';
+    static const char kContinue = 'C';
 
     TSignalPipe();
     ~TSignalPipe();
@@ -27,10 +29,11 @@ public:
     std::string Drain();
 
 private:
+    static const int kSignals = 3;
+
     int m_readFd = -1;
     int m_writeFd = -1;
-    struct sigaction m_oldInterrupt {};
-    struct sigaction m_oldResize {};
+    struct sigaction m_old[kSignals] {};
 };
 
 #endif

@@ -44,14 +44,17 @@ typed() {
 shows() { screen | grep -qF -- "$1"; }
 ended() { shows "[exit 0]"; }
 
-# A fresh murox in a new terminal of type TERM (screen), at HOME; the pane
-# stays when it ends.
-start() {
+# launch COMMAND: a new terminal running it.
+launch() {
     tmux -S "$sock" kill-server 2>/dev/null
     sessions=$((sessions + 1))
     sock=$tmp/tmux$sessions
-    tmux -S "$sock" -f /dev/null new-session -d -x 120 -y 40 \
-        "env HOME='$home' TERM=${1:-screen} '$murox' --config '$config'; echo \"[exit \$?]\"; sleep 600"
+    tmux -S "$sock" -f /dev/null new-session -d -x 120 -y 40 "$1"
+}
+# A fresh murox in a new terminal of type TERM (screen), at HOME; the pane
+# stays when it ends.
+start() {
+    launch "env HOME='$home' TERM=${1:-screen} '$murox' --config '$config'; echo \"[exit \$?]\"; sleep 600"
     await "session $sessions: the prompt" typed ""
 }
 
@@ -98,6 +101,23 @@ keys Up
 await "... all of it" typed "xdll -l hello"
 keys C-u quit Enter
 await "quit leaves" ended
+
+# Suspended and resumed from the operator's shell: the line comes back,
+# editable.
+launch "env HOME='$home' TERM=screen PS1='$ ' bash --norc --noprofile -i"
+await "a shell" eval '[ "$(last)" = "\$" ]'
+keys "'$murox' --config '$config'" Enter
+await "murox started from it" typed ""
+keys "xdll -l"
+await "... a line typed" typed "xdll -l"
+keys C-z
+await "Ctrl-Z suspends murox" shows "Stopped"
+keys fg Enter
+await "fg draws the line again" typed "xdll -l" 14
+keys " he" Tab
+await "... and edits it" typed "xdll -l hello" 21
+keys C-u quit Enter
+await "... until quit" eval '[ "$(last)" = "\$" ]'
 
 # A terminal that cannot edit: plain lines with the prompt, no history; the
 # end of the input ends the last prompt's line.
