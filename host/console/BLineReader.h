@@ -18,8 +18,9 @@
 //   Down, Ctrl-R), Tab completion through the completer. Ctrl-C abandons
 //   the line being typed: SIGINT (and SIGWINCH, SIGCONT) are caught while
 //   the reader lives, their handler only writes a byte to a pipe that the
-//   reader polls; a Ctrl-C pressed while the prompt is hidden is dropped. The reader sets
-//   LC_CTYPE from the environment so that libedit decodes the terminal's
+//   reader polls; a Ctrl-C pressed while the prompt is hidden is dropped.
+//   Back from Ctrl-Z, the line is drawn again. The reader sets LC_CTYPE
+//   from the environment so that libedit decodes the terminal's
 //   characters.
 // - Plain, otherwise: exactly what reading standard input with std::getline
 //   does. Lines are split at '\n' (the '\n' is not part of the line, any
@@ -36,8 +37,9 @@
 class BLineReader {
 public:
     // Given the line up to the cursor, the words that may replace the word
-    // being typed (the text after the last blank or tab). Each must start
-    // with that word; none is an answer too. It must not print.
+    // being typed (the text after the last blank or tab), each starting
+    // with it; empty when nothing fits. It must not print. What it throws
+    // is taken for no candidates.
     using TCompleter = std::function<std::vector<std::string>(const std::string& lineBeforeCursor)>;
 
     // `szPrompt` is plain text without control characters. History is
@@ -56,8 +58,9 @@ public:
 
     bool Editing() const;
 
-    // The descriptor to poll for POLLIN; -1 (which poll ignores) while the
-    // prompt is hidden in editing mode and after the end of input.
+    // The descriptor to poll for POLLIN (standard input in plain mode);
+    // -1, which poll ignores, while the prompt is hidden in editing mode
+    // and after the end of input.
     int Fd() const;
 
     // Call when Fd() is readable. Appends the lines completed by what was
