@@ -39,7 +39,8 @@ set(failures "")
 
 # The Debian package of each library a packaged binary may need.
 set(library_packages libc.so.6=libc6 libm.so.6=libc6 libstdc++.so.6=libstdc++6
-                     libgcc_s.so.1=libgcc-s1 libMUROX.so.${major}=libmurox${major})
+                     libgcc_s.so.1=libgcc-s1 libMUROX.so.${major}=libmurox${major}
+                     libedit.so.2=libedit2)
 
 # check_needed(NAME DEPENDS): every library that a binary of package NAME
 # needs is shipped by NAME itself or named in DEPENDS; and, the packages
