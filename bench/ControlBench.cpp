@@ -204,8 +204,8 @@ int main(int argc, char** argv)
     }
     s_daemonPath = std::string(dir) + "/run/murox.ctl";
     s_echoPath = std::string(dir) + "/echo.ctl";
-    const pid_t daemon = Spawn({MUROX_PROGRAM, "--daemon", "--config", MUROX_DEFAULT_CONFIG,
-                                "--socket", s_daemonPath});
+    const pid_t daemon = Spawn(
+        {MUROX_PROGRAM, "--daemon", "--config", MUROX_DEFAULT_CONFIG, "--socket", s_daemonPath});
     int status = 1;
     if (AwaitDaemon()) {
         sockaddr_un address{};

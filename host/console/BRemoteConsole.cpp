@@ -1,5 +1,8 @@
 #include "host/console/BRemoteConsole.h"
 
+#include "host/console/BLineReader.h"
+#include "host/console/ShellConsole.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -31,40 +34,6 @@ bool IsQuit(const std::string& line)
     return line.compare(start, end == std::string::npos ? std::string::npos : end - start,
                         "quit") == 0;
 }
-
-// Standard input as lines, read as they come so that the console can wait
-// for input and for the daemon at once. A last line without its newline
-// still counts.
-class TLineInput {
-public:
-    int Fd() const { return STDIN_FILENO; }
-    bool Done() const { return m_done; }
-    void Read(std::deque<std::string>& lines)
-    {
-        char buffer[4096];
-        const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
-            return;
-        if (n <= 0) {
-            m_done = true;
-            if (!m_partial.empty())
-                lines.push_back(std::move(m_partial));
-            m_partial.clear();
-            return;
-        }
-        m_partial.append(buffer, static_cast<std::size_t>(n));
-        std::string::size_type start = 0, end;
-        while ((end = m_partial.find('\n', start)) != std::string::npos) {
-            lines.push_back(m_partial.substr(start, end - start));
-            start = end + 1;
-        }
-        m_partial.erase(0, start);
-    }
-
-private:
-    std::string m_partial;
-    bool m_done = false;
-};
 
 // Prints one frame from the daemon. False for a farewell, after saying it.
 bool Show(const control::TFrame& frame)
@@ -108,21 +77,40 @@ int RunLines(BRemoteConsole& console, const std::vector<std::string>& lines)
     return 0;
 }
 
-// Lines from standard input, one in flight at a time; events are shown
-// whenever they arrive.
+// The words the console completes, asked of the daemon without a word on
+// the screen; frames that arrive meanwhile wait in `held`. Empty when the
+// daemon is gone, which the loop finds out next.
+std::string AskWords(BRemoteConsole& console, std::deque<control::TFrame>& held)
+{
+    std::string error;
+    control::TFrame frame;
+    if (!console.Send(control::kWords, std::string()))
+        return std::string();
+    while (console.Receive(frame, error)) {
+        if (frame.type == control::kWords)
+            return frame.payload;
+        held.push_back(std::move(frame));
+    }
+    return std::string();
+}
+
+// Lines from standard input, one in flight at a time. Events are shown
+// as they arrive, above the line being typed; an answer is shown whole,
+// then the prompt again.
 int RunInput(BRemoteConsole& console)
 {
-    const bool interactive = isatty(STDIN_FILENO) != 0;
-    TLineInput input;
-    std::deque<std::string> lines;
-    bool waiting = false;
+    std::deque<control::TFrame> held;
+    BLineReader reader(kPrompt, MuroxHistoryPath(),
+                       WordsCompleter([&] { return AskWords(console, held); }));
+    std::deque<std::string> queued;
+    std::vector<std::string> lines;
+    bool waiting = false, inputDone = false;
     std::string error;
-    if (interactive)
-        Print(kPrompt);
+    reader.ShowPrompt();
     for (;;) {
-        if (!waiting && !lines.empty()) {
-            const std::string line = std::move(lines.front());
-            lines.pop_front();
+        if (!waiting && !queued.empty()) {
+            const std::string line = std::move(queued.front());
+            queued.pop_front();
             if (IsQuit(line))
                 return 0;
             if (!console.Send(control::kLine, line))
@@ -130,29 +118,43 @@ int RunInput(BRemoteConsole& console)
             waiting = true;
             continue;
         }
-        if (!waiting && input.Done()) {
-            if (interactive)
-                Print("\n");
+        if (!waiting && inputDone)
             return 0;
-        }
-        pollfd fds[2] = {{console.Fd(), POLLIN, 0}, {input.Done() ? -1 : input.Fd(), POLLIN, 0}};
-        if (!console.Buffered() && poll(fds, 2, -1) < 0 && errno != EINTR)
+        pollfd fds[2] = {{console.Fd(), POLLIN, 0}, {inputDone ? -1 : reader.Fd(), POLLIN, 0}};
+        const bool pending = !held.empty() || console.Buffered();
+        if (!pending && poll(fds, 2, -1) < 0 && errno != EINTR)
             return Lost(std::string("poll failed: ") + std::strerror(errno));
-        if (console.Buffered() || (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
+        if (pending || (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
             control::TFrame frame;
-            if (!console.Receive(frame, error))
+            if (!held.empty()) {
+                frame = std::move(held.front());
+                held.pop_front();
+            } else if (!console.Receive(frame, error)) {
+                reader.HidePrompt();
                 return Lost(error);
-            if (!Show(frame))
+            }
+            if (frame.type == control::kFarewell) {
+                reader.HidePrompt();
+                Show(frame);
                 return 1;
-            if (frame.type == control::kAnswer) {
+            }
+            if (frame.type == control::kEvent) {
+                reader.PrintAbove(frame.payload);
+            } else if (frame.type == control::kAnswer) {
+                // While a line is in flight the prompt is hidden: the
+                // answer goes out as the command wrote it.
+                Show(frame);
                 waiting = false;
-                if (interactive && lines.empty())
-                    Print(kPrompt);
+                if (queued.empty() && !inputDone)
+                    reader.ShowPrompt();
             }
             continue;
         }
-        if (fds[1].revents & (POLLIN | POLLHUP | POLLERR))
-            input.Read(lines);
+        if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+            lines.clear();
+            inputDone = !reader.Read(lines);
+            queued.insert(queued.end(), lines.begin(), lines.end());
+        }
     }
 }
 

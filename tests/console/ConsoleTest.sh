@@ -8,7 +8,8 @@ config=$1 murox=$2
 tmp=$(mktemp -d)
 sessions=0
 sock=$tmp/tmux0
-trap 'tmux -S "$sock" kill-server 2>/dev/null; rm -rf "$tmp"' EXIT
+daemon=
+trap 'tmux -S "$sock" kill-server 2>/dev/null; [ -n "$daemon" ] && kill "$daemon"; rm -rf "$tmp"' EXIT
 home=$tmp/home
 mkdir "$home"
 history=$home/.murox_history
@@ -139,6 +140,28 @@ if [ -e "$other/.murox_history" ] || ! grep -q "leave murox" "$tmp/out"; then
 else
     echo "ok: a session from a pipe keeps no history"
 fi
+
+# The console to a daemon: completion asks the daemon, and an event that
+# arrives while a line is typed is shown above it, the line left intact.
+ctl=$tmp/run/murox.ctl
+"$murox" --daemon --config "$config" --socket "$ctl" >"$tmp/daemon.log" 2>&1 &
+daemon=$!
+await "a daemon" grep -q "^listening on" "$tmp/daemon.log"
+launch "env HOME='$home' TERM=screen '$murox' --remote --socket '$ctl'; echo \"[exit \$?]\"; sleep 600"
+await "a remote console" typed ""
+keys "xdll -l he" Tab
+await "Tab completes the daemon's extension names" typed "xdll -l hello" 21
+keys -- " x" BSpace BSpace
+"$murox" --remote --socket "$ctl" -e "xdll -u hello" >/dev/null
+await "another console's event shows above the typed line" \
+    eval 'shows "hello: term" && typed "xdll -l hello" 21'
+[ "$(screen | grep -c "^murox>")" = 1 ] || fail "... drawn once"
+keys Enter
+await "the line then runs in the daemon" eval 'shows "hello: init" && typed ""'
+keys C-d
+await "the end of input leaves the console" ended
+kill -TERM "$daemon" && wait "$daemon" || fail "the daemon stops on SIGTERM with status 0"
+daemon=
 
 echo "$failed failed"
 [ "$failed" -eq 0 ]
