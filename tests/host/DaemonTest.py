@@ -150,9 +150,15 @@ class Daemon:
         args = MUROX + ["--remote", "--socket", self.sock]
         for line in lines:
             args += ["-e", line]
+        env = None
         if user:
             args = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"] + args
-        result = subprocess.run(args, input=stdin, capture_output=True, timeout=WAIT * 4)
+            # A coverage build's counters go where that user may write them.
+            counters = os.path.join(self.dir, "counters")
+            os.makedirs(counters, mode=0o777, exist_ok=True)
+            os.chmod(counters, 0o777)
+            env = dict(os.environ, GCOV_PREFIX=counters)
+        result = subprocess.run(args, input=stdin, capture_output=True, timeout=WAIT * 4, env=env)
         if check:
             assert result.returncode == 0, (result.returncode, result.stderr)
         # Other consoles come and go at any time, and say so to everyone.
