@@ -20,13 +20,23 @@ install(TARGETS MUROX EXPORT MUROXTargets
                 COMPONENT runtime
                 NAMELINK_COMPONENT development)
 
+# The public headers, listed one by one so that an internal header (the
+# xdll actions' XDllLine.h, the table's layout checks) never ships.
 # Consumers write "xdll/XDllCmdHndlr.h", "hostapi/BString.h": the folders
 # keep their names under one include directory.
-foreach(dir xdll eventlog vdirs hostapi)
-    install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}/
+set(MUROX_PUBLIC_HEADERS
+    murox/MuroxExport.h
+    xdll/MuroxEntry.h xdll/XDllCmdHndlr.h
+    eventlog/MuroxLogEvent.h eventlog/MuroxMsg.h eventlog/MuroxMsgSubscriber.h
+    vdirs/VirtualDirs.h
+    hostapi/BCmdHandler.h hostapi/BCmdLineParser.h hostapi/BFileNV.h hostapi/BMessage.h
+    hostapi/BString.h hostapi/CliEntry.h hostapi/DLLExtAgents.h hostapi/ICmdStream.h
+    hostapi/KafApi.h hostapi/LayoutChecks.h hostapi/TTraceGuard.h)
+foreach(header IN LISTS MUROX_PUBLIC_HEADERS)
+    get_filename_component(dir ${header} DIRECTORY)
+    install(FILES ${PROJECT_SOURCE_DIR}/${header}
             DESTINATION ${MUROX_INSTALL_INCLUDEDIR}/${dir}
-            COMPONENT development
-            FILES_MATCHING PATTERN "*.h")
+            COMPONENT development)
 endforeach()
 
 install(EXPORT MUROXTargets

@@ -2,7 +2,7 @@
 #ifndef EVENTLOG_MUROXLOGEVENT_H
 #define EVENTLOG_MUROXLOGEVENT_H
 
-#include "xdll/MuroxExport.h"
+#include "murox/MuroxExport.h"
 
 // Formats `format` and its arguments as vsnprintf does and publishes the
 // text as a MuroxMsg (id 101) through KAF::BMessageDispatcher::s_pInstance,

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "hostapi/BMessage.h"
-#include "xdll/MuroxExport.h"
+#include "murox/MuroxExport.h"
 
 // Writes the text of every message it is informed of, whatever its class
 // or id, as one record: the text and a newline. A message without text

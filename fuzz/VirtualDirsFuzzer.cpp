@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "hostapi/BString.h"
+#include "tests/support/Text.h"
 #include "vdirs/VirtualDirs.h"
 
 namespace {
@@ -37,11 +38,6 @@ struct TModel {
 {
     std::fprintf(stderr, "VirtualDirs differs from the model at step %zu: %s\n", step, szWhat);
     std::abort();
-}
-
-std::string Text(const KAF::BString& s)
-{
-    return std::string(s.c_str(), s.length());
 }
 
 void Compare(const VirtualDirs& table, const TModel& model, size_t step)

@@ -23,26 +23,21 @@
 #include "hostapi/BCmdLineParser.h"
 #include "hostapi/BFileNV.h"
 #include "hostapi/BString.h"
-#include "hostapi/ICmdStream.h"
-#include "support/FakeRegistry.h"
+#include "tests/support/FakeRegistry.h"
+#include "tests/support/RecordingStream.h"
+#include "tests/support/Text.h"
 #include "xdll/XDllCmdHndlr.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
 
-// Pieces go into the registry's log, marked, so that one trace holds
-// pieces and calls in their order.
-const char kWriteMark = '\x01';
-
-class TTraceStream : public KAF::ICmdStream {
-public:
-    void Write(const KAF::BString& text) override
-    {
-        fake_registry::State().calls.push_back(kWriteMark +
-                                               std::string(text.c_str(), text.length()));
-    }
-};
+// Pieces go into the registry's log as "Write(text)", so that one trace
+// holds pieces and calls in their order; no registry call starts so.
+bool IsWrite(const std::string& entry)
+{
+    return entry.compare(0, 6, "Write(") == 0;
+}
 
 [[noreturn]] void Broken(const char* szRule, const std::string& entry)
 {
@@ -56,11 +51,6 @@ KAF::BString ToBString(const std::string& text)
     if (!text.empty())
         s.Assign(text.data(), static_cast<unsigned>(text.size()));
     return s;
-}
-
-std::string Text(const KAF::BString& s)
-{
-    return std::string(s.c_str(), s.length());
 }
 
 // Restated here on purpose: the oracle must not share the code it checks.
@@ -83,7 +73,7 @@ const char* StatusText(const ExtAgent& agent)
 void CheckListing(const Strings& trace, const std::vector<ExtAgent>& records)
 {
     Strings expected;
-    const auto write = [&](const std::string& text) { expected.push_back(kWriteMark + text); };
+    const auto write = [&](const std::string& text) { expected.push_back("Write(" + text + ")"); };
     for (size_t i = 0; i < records.size(); ++i) {
         const ExtAgent& agent = records[i];
         expected.push_back("NumExtAgents");
@@ -149,8 +139,8 @@ void CheckActions(const Strings& trace, const Strings& switches, const Strings& 
     std::string previous;
     for (const std::string& entry : trace) {
         const bool afterKnownName = previous.compare(0, 6, "Exist(") == 0 && lastExistAnswer;
-        if (entry[0] == kWriteMark) {
-            const std::string text = entry.substr(1);
+        if (IsWrite(entry)) {
+            const std::string text = entry.substr(6, entry.size() - 7);
             if (text == "Unknown option\n")
                 ++unknownSeen;
             else if (text == "No such ext DLL\n") {
@@ -233,7 +223,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     KAF::BStringArray args;
     for (const std::string& word : words)
         args.PushBack(ToBString(word));
-    TTraceStream out;
+    TRecordingStream out(&state.calls);
     handler.CmdExecute(out, KAF::BString(command.c_str()), args, KAF::BSecurityParams(),
                        KAF::BString());
 

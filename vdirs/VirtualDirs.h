@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "hostapi/BString.h"
-#include "xdll/MuroxExport.h"
+#include "murox/MuroxExport.h"
 
 // One record. `key` is what the table searches; `value1` and `value2` are
 // carried unchanged. Not exported: the daemon compiles it from this header.

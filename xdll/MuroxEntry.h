@@ -4,7 +4,7 @@
 #ifndef XDLL_MUROXENTRY_H
 #define XDLL_MUROXENTRY_H
 
-#include "xdll/MuroxExport.h"
+#include "murox/MuroxExport.h"
 
 extern "C" MUROX_API void MUROX_Init(void);
 

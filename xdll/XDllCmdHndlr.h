@@ -10,7 +10,7 @@
 #include "hostapi/CliEntry.h"
 #include "hostapi/DLLExtAgents.h"
 #include "hostapi/ICmdStream.h"
-#include "xdll/MuroxExport.h"
+#include "murox/MuroxExport.h"
 
 // The help text of the "xdll" command: eight lines, each ended by a newline.
 // Row 0 of XDllCmdHndlr::s_cliEntries points to the same text.

@@ -8,7 +8,7 @@
 
 #include <unistd.h>
 
-#include "eventlog/EventTestSupport.h"
+#include "tests/support/EventTestSupport.h"
 #include "hostapi/BFileNV.h"
 #include "hostapi/DLLExtAgents.h"
 
@@ -17,7 +17,11 @@ namespace {
 class RegistryTest : public ::testing::Test {
 protected:
     RegistryTest() { m_dispatcher.Subscribe(&m_recorder); }
-    ~RegistryTest() override { unlink(m_path.c_str()); }
+    ~RegistryTest() override
+    {
+        unlink(m_path.c_str());
+        unlink((m_path + ".tmp").c_str());
+    }
     // Writes the file and has the store read it.
     bool Configure(const std::string& text)
     {
@@ -58,6 +62,21 @@ TEST_F(RegistryTest, ALibraryWithoutEntryPointsFailsToInitialise)
                                                                 " lacks an entry point")));
 }
 
+TEST_F(RegistryTest, FollowsTheConfigurationAndLoadsEachLibraryOnce)
+{
+    ASSERT_TRUE(Configure("[extdll a]\npath = " HELLO_LIBRARY "\n[extdll b]\npath = " IDLE_LIBRARY
+                          "\nload = 0\n"));
+    EXPECT_EQ(1, m_registry.Load(&m_store));
+    EXPECT_THAT(Take(), testing::ElementsAre("hello: init"));
+    EXPECT_EQ(1, m_registry.Load(KAF::BString("a")));
+    EXPECT_THAT(Take(), testing::IsEmpty()) << "a loaded library is not initialised again";
+    // a is gone from the file: unloaded. b has a new path: loaded from it.
+    ASSERT_TRUE(Configure("[extdll b]\npath = " HELLO_LIBRARY "\n"));
+    EXPECT_EQ(1, m_registry.Load(&m_store));
+    EXPECT_THAT(Take(), testing::ElementsAre("hello: term", "hello: init"));
+    EXPECT_EQ("b:1:0:1 ", State());
+}
+
 TEST_F(RegistryTest, RejectsAnIncompleteConfigurationAndChangesNothing)
 {
     ASSERT_TRUE(Configure("[extdll a]\npath = " HELLO_LIBRARY "\n"));
@@ -92,6 +111,11 @@ TEST_F(RegistryTest, AddWritesTheFileAndRefusesWhatItCannotKeep)
     EXPECT_EQ(0, m_registry.Add(&m_store, "a b", IDLE_LIBRARY, ""));    // not one word
     EXPECT_EQ(0, m_registry.Add(&m_store, "e", "", ""));                // no path
     EXPECT_EQ(0, m_registry.Add(&m_store, "m", "/nonexistent.so", "")); // added, not loaded
+    EXPECT_EQ("h:1:0:1 m:1:1:0 ", State());
+    // A commit that fails on a full device leaves no temporary file behind.
+    ASSERT_EQ(0, symlink("/dev/full", (m_path + ".tmp").c_str()));
+    EXPECT_EQ(0, m_registry.Add(&m_store, "f", IDLE_LIBRARY, ""));
+    EXPECT_NE(0, access((m_path + ".tmp").c_str(), F_OK)) << "temporary file left behind";
     EXPECT_EQ("h:1:0:1 m:1:1:0 ", State());
     std::ifstream file(m_path);
     EXPECT_EQ("[murox]\nx = 1\n\n[extdll h]\npath = " HELLO_LIBRARY

@@ -1,11 +1,9 @@
-// Switch splitting and the table-driven lookups of the handler base.
+// Switch splitting, which the "xdll" command relies on.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "hostapi/BCmdHandler.h"
 #include "hostapi/BCmdLineParser.h"
-#include "support/VirtualSlot.h"
 
 namespace {
 
@@ -43,53 +41,6 @@ TEST(BCmdLineParser, RecognisesAndSplitsSwitches)
             EXPECT_STREQ("untouched", value.c_str());
         }
     }
-}
-
-class TTableHandler : public KAF::BCmdHandler {
-public:
-    void CmdExecute(KAF::ICmdStream&, const BString&, const KAF::BStringArray&,
-                    const KAF::BSecurityParams&, const BString&) override
-    {
-    }
-    const char* CmdGetHndlrName() const override { return "\"TTable\""; }
-    const CliEntry* CmdGetMap() const override { return s_rows; }
-
-    static const CliEntry s_rows[3];
-};
-
-const CliEntry TTableHandler::s_rows[3] = {
-    {7, "one", "help one", "args one"},
-    {9, "two", "help two", "args two"},
-    {-1, nullptr, nullptr, nullptr},
-};
-
-class TNullStream : public KAF::ICmdStream {
-public:
-    void Write(const BString&) override { ++m_writes; }
-    int m_writes = 0;
-};
-
-TEST(BCmdHandler, LookupsAreAnsweredFromTheTable)
-{
-    TTableHandler handler;
-    KAF::BCmdHandler& base = handler;
-    EXPECT_STREQ("\"TTable\"", base.CmdHndlrName());
-    EXPECT_EQ(2, base.CmdCount());
-    EXPECT_STREQ("one", base.CmdNameAt(0));
-    EXPECT_STREQ("two", base.CmdNameAt(1));
-    EXPECT_EQ(nullptr, base.CmdNameAt(2));
-    EXPECT_EQ(nullptr, base.CmdNameAt(-1));
-    EXPECT_EQ(9, base.CmdId(BString("two")));
-    EXPECT_EQ(-1, base.CmdId(BString("tw")));
-    EXPECT_EQ(-1, base.CmdId(BString("twoo")));
-    EXPECT_STREQ("help one", base.CmdGetDescr(BString("one")));
-    EXPECT_STREQ("args two", base.CmdGetArgsDescr(BString("two")));
-    EXPECT_EQ(nullptr, base.CmdGetDescr(BString("three")));
-
-    TNullStream out;
-    EXPECT_EQ(7, base.CmdId(BString("one"), out));
-    EXPECT_EQ(-1, base.CmdId(BString("nope"), out));
-    EXPECT_EQ(0, out.m_writes);
 }
 
 } // namespace

@@ -4,15 +4,11 @@
 #include <string>
 
 #include "hostapi/BString.h"
+#include "tests/support/Text.h"
 
 namespace {
 
 using KAF::BString;
-
-std::string Text(const BString& s)
-{
-    return std::string(s.c_str(), s.length());
-}
 
 TEST(BString, EmptyStringsHaveNoBufferAndTheSharedEmptyText)
 {
@@ -54,31 +50,6 @@ TEST(BString, AssignReleaseAndCopyKeepTextsApart)
     EXPECT_EQ(0u, s.m_length + s.m_capacity);
     s.Assign("again", 5);
     EXPECT_EQ("again", Text(s));
-}
-
-TEST(BString, CompareIsZeroExactlyWhenEqual)
-{
-    const BString s("alpha");
-    EXPECT_EQ(0, s.compare(0, 5, "alpha", 5));
-    EXPECT_EQ(0, s.compare(1, 3, "lph", 3));
-    EXPECT_EQ(0, s.compare(2, 100, "pha", 3)) << "the length is clamped to the string";
-    for (const char* other : {"alph", "alphab", "alphz", ""})
-        EXPECT_NE(0, s.compare(0, 5, other, BString::Strlen(other))) << other;
-    EXPECT_LT(s.compare(0, 5, "b", 1), 0);
-    EXPECT_EQ(0, BString().compare(0, 0, "", 0));
-}
-
-TEST(BStringArray, AppendsCopiesInOrderAcrossGrowth)
-{
-    KAF::BStringArray array;
-    for (int i = 0; i < 20; ++i) {
-        BString item(std::to_string(i).c_str());
-        array.PushBack(item);
-        item.Assign("changed", 7);
-    }
-    ASSERT_EQ(20, array.Count());
-    for (int i = 0; i < 20; ++i)
-        EXPECT_EQ(std::to_string(i), Text(array.m_pItems[i]));
 }
 
 } // namespace

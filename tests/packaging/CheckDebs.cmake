@@ -153,7 +153,7 @@ check_deb(libmurox-dev
           DEPENDS "(^|, )${runtime} \\(= ${VERSION}\\)"
           HAS "${LIBDIR}/libMUROX.so -> libMUROX.so.${major}"
               "${INCLUDEDIR}/xdll/MuroxEntry.h"
-              "${INCLUDEDIR}/xdll/MuroxExport.h"
+              "${INCLUDEDIR}/murox/MuroxExport.h"
               "${INCLUDEDIR}/hostapi/BString.h"
               "${INCLUDEDIR}/hostapi/DLLExtAgents.h"
               "${LIBDIR}/pkgconfig/murox.pc"

@@ -1,4 +1,4 @@
-#include "support/AllocationControl.h"
+#include "tests/support/AllocationControl.h"
 
 #include <cstdlib>
 #include <new>

@@ -1,15 +1,12 @@
-#include "support/FakeRegistry.h"
+#include "tests/support/FakeRegistry.h"
 
 #include <algorithm>
+
+#include "tests/support/Text.h"
 
 namespace fake_registry {
 
 namespace {
-
-std::string Text(const KAF::BString& text)
-{
-    return std::string(text.c_str(), text.length());
-}
 
 std::string StoreText(const KAF::INonVolatile* pConfig)
 {

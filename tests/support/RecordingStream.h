@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "hostapi/ICmdStream.h"
+#include "tests/support/Text.h"
 
 // Thrown by the Write the stream was told to fail; `write` is its number.
 struct TStreamFault {
@@ -14,23 +15,29 @@ struct TStreamFault {
 
 class TRecordingStream : public KAF::ICmdStream {
 public:
-    // Throws TStreamFault on the throwAtWrite-th Write (1-based; 0 never),
-    // without recording that piece.
-    explicit TRecordingStream(int throwAtWrite = 0) : m_throwAtWrite(throwAtWrite) {}
+    // Given a trace, logs each piece there first as "Write(text)", so that
+    // pieces and other events (the fake registry's calls) are seen in one
+    // order. Throws TStreamFault on the throwAtWrite-th Write (1-based; 0
+    // never), without recording that piece.
+    explicit TRecordingStream(std::vector<std::string>* pTrace = nullptr, int throwAtWrite = 0)
+        : m_pTrace(pTrace), m_throwAtWrite(throwAtWrite)
+    {
+    }
 
     void Write(const KAF::BString& text) override
     {
+        if (m_pTrace != nullptr)
+            m_pTrace->push_back("Write(" + Text(text) + ")");
         if (++m_writes == m_throwAtWrite)
             throw TStreamFault{m_writes};
-        m_pieces.emplace_back(text.c_str(), text.length());
-        m_sources.push_back(&text);
+        m_pieces.push_back(Text(text));
     }
 
     std::vector<std::string> m_pieces;
-    std::vector<const KAF::BString*> m_sources; // the string each piece was written from
-    int m_writes = 0;                           // calls of Write, the failing one included
+    int m_writes = 0; // calls of Write, the failing one included
 
 private:
+    std::vector<std::string>* m_pTrace;
     int m_throwAtWrite;
 };
 

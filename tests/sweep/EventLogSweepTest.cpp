@@ -1,7 +1,7 @@
 // MuroxLogEvent under failing allocations: the first call, which creates
 // the dispatcher, and a later one.
-#include "Sweep.h"
-#include "eventlog/EventTestSupport.h"
+#include "tests/sweep/Sweep.h"
+#include "tests/support/EventTestSupport.h"
 #include "eventlog/MuroxLogEvent.h"
 
 namespace {

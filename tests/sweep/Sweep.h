@@ -10,7 +10,7 @@
 #include <new>
 #include <typeinfo>
 
-#include "support/AllocationControl.h"
+#include "tests/support/AllocationControl.h"
 
 namespace sweep {
 

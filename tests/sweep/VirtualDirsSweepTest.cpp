@@ -3,7 +3,7 @@
 #include <array>
 #include <optional>
 
-#include "Sweep.h"
+#include "tests/sweep/Sweep.h"
 #include "vdirs/VirtualDirs.h"
 
 namespace {

@@ -6,21 +6,12 @@
 // runs the same line cleanly afterwards.
 #include <algorithm>
 
-#include "Sweep.h"
-#include "support/FakeRegistry.h"
+#include "tests/sweep/Sweep.h"
+#include "tests/support/FakeRegistry.h"
+#include "tests/support/RecordingStream.h"
 #include "xdll/XDllCmdHndlr.h"
 
 namespace {
-
-// Logs each piece into the registry's call log, so that pieces and
-// registry calls are seen in one order.
-class TTracingStream : public KAF::ICmdStream {
-public:
-    void Write(const KAF::BString& text) override
-    {
-        fake_registry::State().calls.push_back("Write(" + std::string(text.c_str()) + ")");
-    }
-};
 
 // The registry's script for a run. Reset frees what earlier runs logged,
 // and every script holds as many blocks: a run that logs must clear its
@@ -40,7 +31,7 @@ TEST(XDllSweep, FailedLineEndsCleanlyAndTheHandlerStaysUsable)
     XDllCmdHndlr handler(store, agents); // one for every run
     const KAF::BString command("xdll"), extra;
     const auto execute = [&](KAF::BStringArray& args) -> std::vector<std::string>& {
-        TTracingStream out;
+        TRecordingStream out(&fake_registry::State().calls); // pieces and calls in one order
         handler.CmdExecute(out, command, args, KAF::BSecurityParams(), extra);
         return fake_registry::State().calls;
     };

@@ -1,15 +1,23 @@
 // What an "xdll" line writes and asks of the registry, and where it stops
 // when a write or a registry call throws: the gate, the split into switches
-// and operands, the six actions, the reading of the store and the listing.
+// and operands, the six actions, the reading of the store and the listing;
+// and the handler as the host sees it before any line.
+#include <gtest/gtest.h>
+
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <fstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "support/AllocationControl.h"
-#include "tests/xdll/XDllHarness.h"
+#include "hostapi/BFileNV.h"
+#include "tests/support/AllocationControl.h"
+#include "tests/support/FakeRegistry.h"
+#include "tests/support/RecordingStream.h"
+#include "xdll/XDllCmdHndlr.h"
 
 namespace {
 
@@ -21,6 +29,33 @@ long LiveBlocks() // the sanitizer build checks for leaks at exit instead
     return 0;
 }
 #endif
+
+class TXDllTest : public ::testing::Test {
+protected:
+    TXDllTest() : m_store("/nonexistent/xdll.conf"), m_handler(m_store, m_agents)
+    {
+        fake_registry::Reset(&m_store);
+    }
+
+    // Runs one line on `handler` (the fixture's by default) into `out`;
+    // the registry's log starts empty and the script is kept.
+    void Run(TRecordingStream& out, std::vector<const char*> words, const char* cmdName = "xdll",
+             XDllCmdHndlr* pHandler = nullptr)
+    {
+        KAF::BStringArray args;
+        for (const char* word : words)
+            args.PushBack(KAF::BString(word));
+        Calls().clear();
+        (pHandler != nullptr ? *pHandler : m_handler)
+            .CmdExecute(out, KAF::BString(cmdName), args, KAF::BSecurityParams(), KAF::BString());
+    }
+
+    std::vector<std::string>& Calls() { return fake_registry::State().calls; }
+
+    KAF::BFileNV m_store;
+    DLLExtAgents m_agents;
+    XDllCmdHndlr m_handler;
+};
 
 using Strings = std::vector<std::string>;
 
@@ -93,8 +128,7 @@ protected:
     // with each of its writes and registry calls failing in turn, and checks
     // that the failure reaches the caller, that the trace of pieces and calls
     // ends at the failing one, and that the run leaves no block allocated.
-    // Returns the strings the pieces were written from.
-    std::vector<const KAF::BString*> Check(const TLine& line)
+    void Check(const TLine& line)
     {
         auto& state = fake_registry::State();
         TRemappedHandler remapped(m_store, m_agents, line.cmdName, line.remapTo);
@@ -105,7 +139,7 @@ protected:
         Run(clean, line.words, line.cmdName, pHandler);
         EXPECT_EQ(line.pieces, clean.m_pieces);
         EXPECT_EQ(line.calls, Calls());
-        TTracingStream traced; // the same line, pieces and calls in one trace
+        TRecordingStream traced(&Calls()); // the same line, pieces and calls in one trace
         state.existAnswers = std::deque<int>(line.existAnswers);
         Run(traced, line.words, line.cmdName, pHandler);
         const Strings trace = Calls();
@@ -118,7 +152,7 @@ protected:
             const long live = LiveBlocks();
             bool faulted = false;
             {
-                TTracingStream out(onWrite ? n : 0);
+                TRecordingStream out(&Calls(), onWrite ? n : 0);
                 state.throwAtCall = onWrite ? 0 : n;
                 state.callCount = 0;
                 try {
@@ -135,7 +169,6 @@ protected:
             EXPECT_TRUE(faulted && stoppedThere && leaked == 0) << "failing " << trace[k];
         }
         state.throwAtCall = 0;
-        return clean.m_sources;
     }
 };
 
@@ -165,8 +198,8 @@ TEST_F(TXDllTest, RereadReadsTheFileNamedAtConstructionWhateverTheStoreIsCalledN
     EXPECT_TRUE(out.m_pieces.empty());
 }
 
-// Ten pieces a record, the record's own strings handed over, the count asked
-// before each record; plain arguments filter nothing.
+// Ten pieces a record, the count asked before each record; plain arguments
+// filter nothing.
 TEST_F(TXDllLineTest, ListsEveryRecordWithItsLoadFlagAndStatus)
 {
     // Each record with the load flag and status the listing shows for it.
@@ -197,12 +230,7 @@ TEST_F(TXDllLineTest, ListsEveryRecordWithItsLoadFlagAndStatus)
                               {"NumExtAgents", "ExtAgentAt(" + std::to_string(i) + ")"});
         }
         line.calls.push_back("NumExtAgents");
-        const auto sources = Check(line);
-        for (std::size_t i = 0; i < count && sources.size() == 10 * count; ++i) {
-            EXPECT_EQ(&records[i].name, sources[10 * i]);
-            EXPECT_EQ(&records[i].path, sources[10 * i + 2]);
-            EXPECT_EQ(&records[i].web, sources[10 * i + 4]);
-        }
+        Check(line);
     }
 }
 
@@ -215,6 +243,35 @@ TEST_F(TXDllLineTest, SkipsACountedRecordTheRegistryCannotGive)
            {"a", "\n   Path:   ", "/a", "\n   Web:    ", "", "\n   Load:   ", "1",
             "\n   Status: ", "LOADED", "\n"},
            {"NumExtAgents", "ExtAgentAt(0)", "NumExtAgents", "ExtAgentAt(1)", "NumExtAgents"}});
+}
+
+TEST_F(TXDllTest, PublishesTheCommandTableAndName)
+{
+    // The help text itself is checked where the host prints it.
+    const CliEntry* pRows = m_handler.CmdGetMap();
+    EXPECT_EQ(XDllCmdHndlr::s_cliEntries, pRows);
+    EXPECT_TRUE(pRows[0].cmdId == 1 && pRows[0].descr == szHelp);
+    EXPECT_STREQ("xdll", pRows[0].cmdName);
+    const CliEntry end = pRows[1];
+    EXPECT_TRUE(end.cmdId == -1 && !end.cmdName && !end.descr && !end.argsDescr);
+    EXPECT_EQ(XDllCmdHndlr::s_cmdHandlerName, m_handler.CmdGetHndlrName());
+}
+
+// The base's table pointer, the store, the registry, then its own copy of
+// the file name: a BString, its text pointer then its length.
+TEST_F(TXDllTest, HoldsTheStoreTheRegistryAndItsOwnCopyOfTheFileName)
+{
+    const auto* pBytes = reinterpret_cast<const unsigned char*>(&m_handler);
+    const void* pWords[4];
+    std::uint32_t length;
+    std::memcpy(pWords, pBytes, sizeof pWords);
+    std::memcpy(&length, pBytes + 4 * sizeof(void*), sizeof length);
+    EXPECT_EQ(static_cast<const void*>(&m_store), pWords[1]);
+    EXPECT_EQ(static_cast<const void*>(&m_agents), pWords[2]);
+    const char* pName = static_cast<const char*>(pWords[3]);
+    EXPECT_STREQ("/nonexistent/xdll.conf", pName);
+    EXPECT_EQ(22u, length);
+    EXPECT_NE(m_store.m_fileName.m_pData, pName);
 }
 
 } // namespace

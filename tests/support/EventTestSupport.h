@@ -1,7 +1,7 @@
 // What the event log tests share: a subscriber that records or counts what
 // it is informed of, and a scope that puts a dispatcher in place.
-#ifndef TESTS_EVENTLOG_EVENTTESTSUPPORT_H
-#define TESTS_EVENTLOG_EVENTTESTSUPPORT_H
+#ifndef TESTS_SUPPORT_EVENTTESTSUPPORT_H
+#define TESTS_SUPPORT_EVENTTESTSUPPORT_H
 
 #include <cstdint>
 #include <string>
