@@ -7,13 +7,12 @@ set -u
 template=$1 ext=$2
 shift 2
 murox=("$@")
-tmp=$(mktemp -d)
-trap 'kill "${pid:-}" 2>/dev/null; rm -rf "$tmp"' EXIT
+tmp=$(mktemp -d) pid=
+trap 'kill "$pid" 2>/dev/null; rm -rf "$tmp"' EXIT
 conf=$tmp/murox.conf
-failed=0
+# shellcheck source-path=SCRIPTDIR source=TestLib.sh
+. "$(dirname "$0")/TestLib.sh"
 
-# The five lines of one library in the listing.
-entry() { printf '%s\n   Path:   %s\n   Web:    %s\n   Load:   %s\n   Status: %s\n' "$@"; }
 hello=$ext/libmurox_ext_hello.so broken=$ext/libmurox_ext_broken.so
 missing=$ext/libmurox_ext_missing.so idle=$ext/libmurox_ext_idle.so
 hello_up="hello: init
@@ -32,53 +31,6 @@ listing=$(
 )$'\n'
 
 fresh() { cp "$template" "$conf" && rm -rf "$conf.tmp"; }
-
-# run ARGS...: murox with its stdin empty; sets rc, out and err.
-run() {
-    "${murox[@]}" "$@" </dev/null >"$tmp/out" 2>"$tmp/err"
-    rc=$?
-    collect
-}
-collect() {
-    out=$(cat "$tmp/out"; echo x) && out=${out%x}
-    err=$(cat "$tmp/err")
-}
-
-# check NAME STATUS EXPECTED_STDOUT
-check() {
-    if [ "$rc" != "$2" ] || [ "$out" != "$3" ]; then
-        echo "FAIL: $1 (exit $rc, expected $2)"
-        diff <(printf '%s' "$3") <(printf '%s' "$out") | head -n 40
-        [ -n "$err" ] && echo "stderr: $err"
-        failed=$((failed + 1))
-    else
-        echo "ok: $1"
-    fi
-}
-
-# A session fed through a pipe: `say` sends lines, `await` waits for text
-# on standard output, `finish` closes the input and waits for the exit.
-begin() {
-    rm -f "$tmp/in" && mkfifo "$tmp/in"
-    "${murox[@]}" --config "$conf" <"$tmp/in" >"$tmp/out" 2>"$tmp/err" &
-    pid=$!
-    exec 3>"$tmp/in"
-}
-say() { printf '%s\n' "$@" >&3; }
-await() {
-    for _ in $(seq 600); do
-        grep -qF -- "$1" "$tmp/out" && return 0
-        sleep 0.1
-    done
-    echo "timed out waiting for: $1"
-}
-finish() {
-    exec 3>&-
-    wait "$pid"
-    rc=$?
-    pid=
-    collect
-}
 
 fresh
 run --config "$conf" -e xdll
@@ -154,10 +106,10 @@ check "failed writes change nothing" 0 "${start}extension library 'extra' not ad
 extension library 'idle' not deleted: cannot write '$conf.tmp': Is a directory
 ${listing}hello: term
 "
-cmp -s "$template" "$conf" || { echo "FAIL: failed writes altered the file"; failed=$((failed + 1)); }
+cmp -s "$template" "$conf" || fail "failed writes altered the file"
 
 fresh
-begin
+begin --config "$conf"
 say xdll
 await "Status: NOT LOADED"
 printf '[extdll hello]\npath = %s\nload = 0\n[extdll broken]\npath = %s\n[other]\nkey = v\n' \
@@ -176,7 +128,7 @@ idle: term
 "
 
 fresh
-begin
+begin --config "$conf"
 say xdll
 await "Status: NOT LOADED"
 printf '[extdll hello\npath = x\n' >"$conf"
@@ -186,7 +138,7 @@ check "malformed file at re-read changes nothing" 0 "$start${listing}configurati
 ${listing}extension library 'extra' not added: the configuration store reports 'malformed '$conf', line 1: section header without ']''; fix the file and re-read it first
 hello: term
 "
-[ "$(cat "$conf")" = $'[extdll hello\npath = x' ] || { echo "FAIL: malformed file was rewritten"; failed=$((failed + 1)); }
+[ "$(cat "$conf")" = $'[extdll hello\npath = x' ] || fail "malformed file was rewritten"
 
 fresh
 run --config "$conf" -e frobnicate -e 'help xdll'
@@ -220,8 +172,7 @@ hello: term
 bad() {
     run "$@"
     if [ "$rc" != 2 ] || [ -n "$out" ] || [[ "$err" != "murox: "* ]]; then
-        echo "FAIL: murox $* (exit $rc, stderr '$err')"
-        failed=$((failed + 1))
+        fail "murox $* (exit $rc, stderr '$err')"
     else
         echo "ok: murox $*: $(head -n 1 <<<"$err")"
     fi
@@ -235,7 +186,11 @@ bad --config "$tmp/nopath.conf"
 printf 'key = v\n' >"$tmp/bad.conf"
 bad --config "$tmp/bad.conf"
 run --help
-[ "$rc" = 0 ] && [[ "$out" == "usage: murox "* ]] || { echo "FAIL: --help"; failed=$((failed + 1)); }
+[ "$rc" = 0 ] && [[ "$out" == "usage: murox "* ]] || fail "--help"
 
-echo "$failed failed"
-[ "$failed" -eq 0 ]
+# A synchronisation that never comes must fail the script, not only say so.
+counted=$failed
+await "a text murox never prints" 1 >/dev/null
+if [ "$failed" = $((counted + 1)) ]; then failed=$counted; else fail "a lost synchronisation went uncounted"; fi
+
+report

@@ -16,11 +16,6 @@ static long s_failAt = 0; // 0: no plan; else the allocation number that fails
 static bool s_fromThenOn = false;
 static bool s_failed = false;
 
-long Allocations()
-{
-    return s_allocations;
-}
-
 long LiveBlocks()
 {
     return s_live;

@@ -2,9 +2,9 @@
 //
 // Linking AllocationControl.cpp into a test executable replaces the global
 // allocation functions for the whole process, the libraries it loads
-// included. A test can then count allocations, see what is still live, and
-// make the k-th allocation from now on throw std::bad_alloc, once or from
-// then on. Not for sanitizer builds, which bring their own allocator.
+// included. A test can then see how many blocks are live and make the k-th
+// allocation from now on throw std::bad_alloc, once or from then on. Not
+// for sanitizer builds, which bring their own allocator.
 #ifndef TESTS_SUPPORT_ALLOCATIONCONTROL_H
 #define TESTS_SUPPORT_ALLOCATIONCONTROL_H
 
@@ -17,8 +17,7 @@ enum class TFailMode {
     FromThenOn // the k-th and every later allocation fail
 };
 
-// Allocations made since the process started, and blocks not yet freed.
-long Allocations();
+// Blocks allocated and not yet freed.
 long LiveBlocks();
 
 // Makes the k-th allocation from now (k >= 1) throw std::bad_alloc.
@@ -27,18 +26,6 @@ void FailAt(long k, TFailMode mode);
 void Disarm();
 // Whether the plan has made an allocation fail since it was armed.
 bool Failed();
-
-// Counts over a scope: allocations made and blocks left live within it.
-class TScope {
-public:
-    TScope() : m_allocations(alloc_control::Allocations()), m_live(alloc_control::LiveBlocks()) {}
-    long Allocations() const { return alloc_control::Allocations() - m_allocations; }
-    long Leaked() const { return alloc_control::LiveBlocks() - m_live; }
-
-private:
-    long m_allocations;
-    long m_live;
-};
 
 // Arms a plan for a scope and disarms it when the scope ends, also when an
 // exception leaves it.
