@@ -16,9 +16,14 @@ struct ExtAgent {
     KAF::BString path;
     KAF::BString web; // may be empty
     int32_t load;     // configured to be loaded
-    int32_t status;   // 1 failed to load, 2 failed to initialise, 3 not loaded
+    int32_t status;   // one of the codes below
     int32_t loaded;   // nonzero while loaded, whatever status says
 };
+
+// ExtAgent::status: why a library is not loaded.
+constexpr int32_t kExtFailedToLoad = 1; // it could not be opened
+constexpr int32_t kExtFailedToInit = 2; // it lacks an entry point, or its init failed
+constexpr int32_t kExtNotLoaded = 3;    // by configuration or by request
 
 // Records stay valid until the next call on the registry. Wherever a store
 // is passed, its contents are the configuration the registry follows.

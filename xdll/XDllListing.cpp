@@ -1,7 +1,15 @@
-// The listing that "xdll" writes when its line holds no switch.
+// The listing that "xdll" writes when its line holds no switch, and the
+// one way the command writes its own texts.
 #include "xdll/XDllLine.h"
 
 namespace xdll_detail {
+
+void WriteText(KAF::ICmdStream& out, const char* szText)
+{
+    // The temporary lives until Write returns and is released right after,
+    // also when Write throws.
+    out.Write(KAF::BString(szText));
+}
 
 namespace {
 
@@ -10,11 +18,11 @@ const char* StatusText(const ExtAgent& agent)
     if (agent.loaded != 0)
         return "LOADED";
     switch (agent.status) {
-    case 1:
+    case kExtFailedToLoad:
         return "FAILED TO LOAD";
-    case 2:
+    case kExtFailedToInit:
         return "FAILED TO INITIALIZE/REGISTER";
-    case 3:
+    case kExtNotLoaded:
         return "NOT LOADED";
     default:
         return "unknown";

@@ -1,4 +1,6 @@
-// The command table, help text and name of the "xdll" handler.
+// What the library publishes besides code: the command table, help text
+// and name of the "xdll" handler, and the entry points.
+#include "xdll/MuroxEntry.h"
 #include "xdll/XDllCmdHndlr.h"
 
 const char* szHelp = "Extension DLL admin \n"
@@ -29,3 +31,7 @@ const CliEntry* XDllCmdHndlr::CmdGetMap() const
 {
     return s_cliEntries;
 }
+
+extern "C" void MUROX_Init(void) {}
+
+void DbgModRegister() {}

@@ -4,10 +4,7 @@
 
 #include <string>
 
-// Status codes of the registry's records.
-const int kExtFailedToLoad = 1;
-const int kExtFailedToInit = 2;
-const int kExtNotLoaded = 3;
+#include "hostapi/DLLExtAgents.h"
 
 struct TExtImage {
     void* pHandle = nullptr;

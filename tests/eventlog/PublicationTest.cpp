@@ -4,9 +4,9 @@
 
 #include <functional>
 
-#include "tests/support/EventTestSupport.h"
 #include "eventlog/MuroxLogEvent.h"
 #include "eventlog/MuroxMsg.h"
+#include "tests/support/EventTestSupport.h"
 
 namespace {
 

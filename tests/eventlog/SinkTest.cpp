@@ -16,11 +16,11 @@
 #include <cerrno>
 #include <cstring>
 
-#include "tests/support/EventTestSupport.h"
 #include "eventlog/MuroxLogEvent.h"
 #include "eventlog/MuroxMsg.h"
 #include "eventlog/MuroxMsgSubscriber.h"
 #include "hostapi/TTraceGuard.h"
+#include "tests/support/EventTestSupport.h"
 
 #ifdef MUROX_COVERAGE_BUILD
 extern "C" void __gcov_dump();

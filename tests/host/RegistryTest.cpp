@@ -8,9 +8,9 @@
 
 #include <unistd.h>
 
-#include "tests/support/EventTestSupport.h"
 #include "hostapi/BFileNV.h"
 #include "hostapi/DLLExtAgents.h"
+#include "tests/support/EventTestSupport.h"
 
 namespace {
 

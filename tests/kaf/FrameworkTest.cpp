@@ -43,7 +43,10 @@ TEST(BCmdLineParser, RecognisesAndSplitsSwitches)
 class TRecorder : public KAF::IMessageSubscriber {
 public:
     TRecorder(std::string* pLog, char name) : m_pLog(pLog), m_name(name) {}
-    void Inform(const KAF::BMessage& msg) override { *m_pLog += m_name + std::to_string(msg.m_msgId); }
+    void Inform(const KAF::BMessage& msg) override
+    {
+        *m_pLog += m_name + std::to_string(msg.m_msgId);
+    }
 
 private:
     std::string* m_pLog;

@@ -29,12 +29,13 @@ TEST(HostApiLayout, VirtualFunctionsKeepTheirSlots)
 {
     using TLookup = int (BCmdHandler::*)(const KAF::BString&);
     using TLookupWriting = int (BCmdHandler::*)(const KAF::BString&, KAF::ICmdStream&);
-    const long slots[] = {Slot(&BCmdHandler::CmdHndlrName),    Slot(&BCmdHandler::CmdCount),
-                          Slot(&BCmdHandler::CmdNameAt),       Slot(TLookup(&BCmdHandler::CmdId)),
-                          Slot(&BCmdHandler::CmdGetDescr),     Slot(&BCmdHandler::CmdGetArgsDescr),
-                          Slot(&BCmdHandler::CmdExecute),      Slot(&BCmdHandler::CmdGetHndlrName),
-                          Slot(&BCmdHandler::CmdGetMap),       Slot(&KAF::IMessageSubscriber::Inform),
-                          Slot(&KAF::ICmdStream::Write),       Slot(TLookupWriting(&BCmdHandler::CmdId))};
+    const long slots[] = {
+        Slot(&BCmdHandler::CmdHndlrName), Slot(&BCmdHandler::CmdCount),
+        Slot(&BCmdHandler::CmdNameAt),    Slot(TLookup(&BCmdHandler::CmdId)),
+        Slot(&BCmdHandler::CmdGetDescr),  Slot(&BCmdHandler::CmdGetArgsDescr),
+        Slot(&BCmdHandler::CmdExecute),   Slot(&BCmdHandler::CmdGetHndlrName),
+        Slot(&BCmdHandler::CmdGetMap),    Slot(&KAF::IMessageSubscriber::Inform),
+        Slot(&KAF::ICmdStream::Write),    Slot(TLookupWriting(&BCmdHandler::CmdId))};
     // Write follows the stream's entries that the library never calls; the
     // lookup the handler calls first is not virtual.
     const long expected[] = {2, 3, 4, 5, 6, 7, 8, 9, 10, 2, 3, -1};

@@ -1,8 +1,8 @@
 // MuroxLogEvent under failing allocations: the first call, which creates
 // the dispatcher, and a later one.
-#include "tests/sweep/Sweep.h"
-#include "tests/support/EventTestSupport.h"
 #include "eventlog/MuroxLogEvent.h"
+#include "tests/support/EventTestSupport.h"
+#include "tests/sweep/Sweep.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 // runs the same line cleanly afterwards.
 #include <algorithm>
 
-#include "tests/sweep/Sweep.h"
 #include "tests/support/FakeRegistry.h"
 #include "tests/support/RecordingStream.h"
+#include "tests/sweep/Sweep.h"
 #include "xdll/XDllCmdHndlr.h"
 
 namespace {

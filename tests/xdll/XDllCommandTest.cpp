@@ -4,9 +4,7 @@
 // and the handler as the host sees it before any line.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <deque>
 #include <fstream>
 #include <string>
@@ -255,23 +253,6 @@ TEST_F(TXDllTest, PublishesTheCommandTableAndName)
     const CliEntry end = pRows[1];
     EXPECT_TRUE(end.cmdId == -1 && !end.cmdName && !end.descr && !end.argsDescr);
     EXPECT_EQ(XDllCmdHndlr::s_cmdHandlerName, m_handler.CmdGetHndlrName());
-}
-
-// The base's table pointer, the store, the registry, then its own copy of
-// the file name: a BString, its text pointer then its length.
-TEST_F(TXDllTest, HoldsTheStoreTheRegistryAndItsOwnCopyOfTheFileName)
-{
-    const auto* pBytes = reinterpret_cast<const unsigned char*>(&m_handler);
-    const void* pWords[4];
-    std::uint32_t length;
-    std::memcpy(pWords, pBytes, sizeof pWords);
-    std::memcpy(&length, pBytes + 4 * sizeof(void*), sizeof length);
-    EXPECT_EQ(static_cast<const void*>(&m_store), pWords[1]);
-    EXPECT_EQ(static_cast<const void*>(&m_agents), pWords[2]);
-    const char* pName = static_cast<const char*>(pWords[3]);
-    EXPECT_STREQ("/nonexistent/xdll.conf", pName);
-    EXPECT_EQ(22u, length);
-    EXPECT_NE(m_store.m_fileName.m_pData, pName);
 }
 
 } // namespace
