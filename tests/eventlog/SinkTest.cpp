@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "eventlog/MuroxLogEvent.h"
 #include "eventlog/MuroxMsg.h"
@@ -94,9 +95,8 @@ TChild RunInChild(bool ownDevLog, void (*body)(int report))
 #endif
         _exit(0);
     }
-    close(report[1]);
-    close(out[1]);
-    close(err[1]);
+    for (int fd : {report[1], out[1], err[1]})
+        close(fd);
     char buffer[4096];
     for (ssize_t n; (n = recv(report[0], buffer, sizeof buffer, 0)) > 0;) {
         const std::string bytes(buffer + 1, static_cast<size_t>(n - 1));
@@ -105,13 +105,12 @@ TChild RunInChild(bool ownDevLog, void (*body)(int report))
         else
             (buffer[0] == 'S' ? child.skip : child.failure) += bytes;
     }
-    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
-        child.written.append(buffer, static_cast<size_t>(n));
-    for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) > 0;)
-        child.errors.append(buffer, static_cast<size_t>(n));
     close(report[0]);
-    close(out[0]);
-    close(err[0]);
+    for (auto [fd, pText] : {std::pair(out[0], &child.written), std::pair(err[0], &child.errors)}) {
+        for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+            pText->append(buffer, static_cast<size_t>(n));
+        close(fd);
+    }
     int status = -1;
     if (child.pid < 0 || waitpid(child.pid, &status, 0) != child.pid || status != 0)
         child.failure += "child status " + std::to_string(status);

@@ -1,13 +1,11 @@
 // What the library relies on of the stand-in framework beyond what its own
-// tests exercise: switch splitting, delivery order, and empty and copied
-// strings. Deeper behaviour is the reference host's, tested end to end.
+// tests exercise: switch splitting, and empty and copied strings. Deeper
+// behaviour is the reference host's, tested end to end.
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "hostapi/BCmdLineParser.h"
-#include "hostapi/BMessage.h"
 #include "hostapi/BString.h"
 #include "tests/support/Text.h"
 
@@ -38,37 +36,6 @@ TEST(BCmdLineParser, RecognisesAndSplitsSwitches)
         EXPECT_EQ(c.accepted ? c.letter : '?', letter);
         EXPECT_STREQ(c.accepted ? c.value : "untouched", value.c_str());
     }
-}
-
-class TRecorder : public KAF::IMessageSubscriber {
-public:
-    TRecorder(std::string* pLog, char name) : m_pLog(pLog), m_name(name) {}
-    void Inform(const KAF::BMessage& msg) override
-    {
-        *m_pLog += m_name + std::to_string(msg.m_msgId);
-    }
-
-private:
-    std::string* m_pLog;
-    char m_name;
-};
-
-TEST(BMessageDispatcher, DeliversInSubscriptionOrder)
-{
-    KAF::BMessageDispatcher dispatcher;
-    std::string log;
-    std::vector<TRecorder> recorders;
-    for (char name : {'a', 'b', 'c', 'd', 'e'})
-        recorders.emplace_back(&log, name);
-    for (TRecorder& recorder : recorders)
-        EXPECT_EQ(1, dispatcher.Subscribe(&recorder)); // five outgrow the first array
-    EXPECT_EQ(0, dispatcher.Subscribe(&recorders[1])) << "no double subscription";
-    EXPECT_EQ(0, dispatcher.Subscribe(nullptr));
-    EXPECT_EQ(5, dispatcher.Publish(KAF::BMessage(5)));
-    EXPECT_EQ(1, dispatcher.Unsubscribe(&recorders[1]));
-    EXPECT_EQ(0, dispatcher.Unsubscribe(&recorders[1]));
-    EXPECT_EQ(4, dispatcher.Publish(KAF::BMessage(6)));
-    EXPECT_EQ("a5b5c5d5e5a6c6d6e6", log);
 }
 
 TEST(BString, EmptyStringsHaveNoBufferAndCopiesKeepTextsApart)
