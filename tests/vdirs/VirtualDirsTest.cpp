@@ -1,9 +1,8 @@
-// Where records go on removal, and what a copy shares. Allocation failures
-// are swept in tests/sweep; fuzz/ runs a model of the table against
+// Where records go on removal. Allocation failures are swept in
+// tests/sweep; fuzz/ runs a model of the table, copies included, against
 // arbitrary sequences, and its corpus runs as a test of its own.
 #include <gtest/gtest.h>
 
-#include <memory>
 
 #include "vdirs/VirtualDirs.h"
 
@@ -64,33 +63,6 @@ TEST(VirtualDirs, RemovalClosesTheGapInOrderAndLeavesASpareSlot)
     for (const char* key : {"e", "a", "i", "b", "c", "d", "f", "h", "g"})
         EXPECT_TRUE(table.Remove(BString(key))) << key;
     EXPECT_TRUE(table.Count() == 0 && table.Capacity() == 16 && table.Find(BString("a")) == -1);
-}
-
-TEST(VirtualDirs, CopiesAreDeepAndIndependent)
-{
-    VirtualDirs cleared, fresh;
-    cleared.Clear();
-    const VirtualDirs ofCleared(cleared), ofFresh(fresh);
-    EXPECT_TRUE(ofCleared.Dirs() == nullptr && ofCleared.Capacity() == 0);
-    EXPECT_TRUE(ofFresh.Dirs() != fresh.Dirs() && ofFresh.Capacity() == 8 && ofFresh.Count() == 0);
-
-    auto pSource = std::make_unique<VirtualDirs>();
-    Append(*pSource, {"a", "b", "c", "d", "e", "f", "g", "h", "i"});
-    const std::vector<std::string> records = Records(*pSource);
-    auto pCopy = std::make_unique<VirtualDirs>(*pSource);
-    EXPECT_EQ(16, pCopy->Capacity());
-    EXPECT_NE(pSource->At(0).key.m_pData, pCopy->At(0).key.m_pData);
-    // Changing, clearing or destroying either side leaves the other as it was.
-    pSource->Remove(BString("a"));
-    Append(*pSource, {"j"});
-    pSource.reset();
-    EXPECT_EQ(records, Records(*pCopy));
-    const VirtualDirs second(*pCopy);
-    pCopy->Clear();
-    Append(*pCopy, {"z"});
-    pCopy.reset();
-    EXPECT_EQ(16, second.Capacity());
-    EXPECT_EQ(records, Records(second));
 }
 
 } // namespace
