@@ -3,7 +3,6 @@
 // arbitrary sequences, and its corpus runs as a test of its own.
 #include <gtest/gtest.h>
 
-
 #include "vdirs/VirtualDirs.h"
 
 namespace {
