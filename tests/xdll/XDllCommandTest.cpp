@@ -98,6 +98,7 @@ const TLine s_lines[] = {
     {{"-f", "foo"}, {kNoSuch}, {"Exist(foo)", "Unload(foo)", "Exist(foo)"}, {1, 0}},
     // Operands come from the plain arguments only, wherever they stand.
     {{"-lfoo"}, {kLoadName}, {}},
+    {{"-l", "-"}, {kNoSuch}, {"Exist(-)"}}, // a lone dash is a word
     {{"-a", "foo"}, {kAddArgs}, {}},
     {{"-a", "foo", "p", "w", "x"}, {}, {"Add(store,foo,p,w)"}},
     {{"p", "-a", "foo", "w"}, {}, {"Add(store,p,foo,w)"}},
