@@ -104,8 +104,13 @@ run_config() {
 check_tidy() {
     local files
     files=$(git ls-files 'xdll/*.cpp' 'eventlog/*.cpp' 'vdirs/*.cpp')
+    # clang reads gcc's commands: a gcc-only flag (the ABI baselines'
+    # -femit-class-debug-always) would be an error to it.
+    mkdir -p build/native/tidy
+    sed 's/ -femit-class-debug-always//g' build/native/compile_commands.json \
+        >build/native/tidy/compile_commands.json
     # shellcheck disable=SC2086
-    check tidy "" clang-tidy clang-tidy --quiet -p build/native $files
+    check tidy "" clang-tidy clang-tidy --quiet -p build/native/tidy $files
 }
 
 # Every benchmark once, briefly: they still build and run. Timings from a
