@@ -5,9 +5,7 @@
 #   sanitize   this machine, AddressSanitizer + UndefinedBehaviorSanitizer
 #   ppc        32-bit big-endian PowerPC, tests run under qemu-user
 #   coverage   this machine, gcc --coverage: the tests, then line and branch
-#              coverage of the library (xdll/, eventlog/, vdirs/) by gcovr;
-#              the export check is left out there, as gcov's runtime adds
-#              symbols to the library
+#              coverage of the library (xdll/, eventlog/, vdirs/) by gcovr
 #   fuzz       clang + libFuzzer: each fuzz target for FUZZ_SECONDS (60);
 #              the other configurations replay the fuzz corpora as tests
 # Usage: ./test.sh [CONFIG...]     (default: all of them)
