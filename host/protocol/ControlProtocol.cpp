@@ -39,14 +39,21 @@ void AppendFrame(std::string& out, char type, const char* pData, std::size_t len
     out.append(pData, length);
 }
 
+bool BFrameReader::Refused(char type, std::uint32_t length) const
+{
+    const bool unbounded = m_answerUnbounded && type == kAnswer;
+    return type == '\0' || std::strchr(m_szAccepted, type) == nullptr ||
+           (!unbounded && length > kMaxFrame);
+}
+
 bool BFrameReader::Ready() const
 {
-    if (m_malformed || Buffered() >= kHeaderSize + kMaxFrame)
+    if (m_malformed)
         return true;
     if (Buffered() < kHeaderSize)
         return false;
     const std::uint32_t length = PayloadLength(m_buffer.data() + m_start);
-    return length > kMaxFrame || Buffered() - kHeaderSize >= length;
+    return Refused(m_buffer[m_start], length) || Buffered() - kHeaderSize >= length;
 }
 
 BFrameReader::TResult BFrameReader::Next(TFrame& frame)
@@ -62,9 +69,7 @@ BFrameReader::TResult BFrameReader::Next(TFrame& frame)
     }
     const char type = m_buffer[m_start];
     const std::uint32_t length = PayloadLength(m_buffer.data() + m_start);
-    const bool unbounded = m_answerUnbounded && type == kAnswer;
-    if (type == '\0' || std::strchr(m_szAccepted, type) == nullptr ||
-        (!unbounded && length > kMaxFrame)) {
+    if (Refused(type, length)) {
         m_malformed = true;
         return kMalformed;
     }

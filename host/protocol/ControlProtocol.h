@@ -90,6 +90,9 @@ public:
     TResult Next(TFrame& frame);
 
 private:
+    // Whether a frame with this header is malformed on this side.
+    bool Refused(char type, std::uint32_t length) const;
+
     const char* m_szAccepted;
     bool m_answerUnbounded;
     bool m_malformed = false;
