@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Prints each benchmark's median CPU time as a ratio to its floor.
+"""Prints each benchmark's median time as a ratio to its floor: CPU time,
+or wall-clock time for those measured in real time (round trips through
+sockets, where the time is spent waiting).
 
   build/native/bench/murox_bench --benchmark_repetitions=5 \\
       --benchmark_out=bench.json --benchmark_out_format=json
@@ -18,6 +20,7 @@ PAIRS = [
     ("BM_VirtualDirsFind", "BM_VectorFind"),
     ("BM_VirtualDirsRemove", "BM_VectorRemove"),
     ("BM_Listing", "BM_ListingFloor"),
+    ("BM_ControlLine", "BM_EchoFloor"),
 ]
 
 
@@ -31,7 +34,8 @@ def medians(path):
         if run.get("run_type") == "aggregate" and run.get("aggregate_name") != "median":
             continue
         name = run.get("run_name", run["name"])
-        times.setdefault(name, []).append(run["cpu_time"])
+        clock = "real_time" if "/real_time" in name else "cpu_time"
+        times.setdefault(name, []).append(run[clock])
     # A median aggregate when there is one, else the single run.
     return {name: values[-1] for name, values in times.items()}
 

@@ -215,7 +215,8 @@ bool BControlServer::RunFrames(TConsole& console, ICommandRunner& runner, std::s
 void BControlServer::RunRequest(TConsole& console, const std::string& line, bool oversized,
                                 ICommandRunner& runner)
 {
-    std::string answer;
+    std::string& answer = m_answer;
+    answer.clear();
     bool keep = true;
     if (oversized) {
         answer =

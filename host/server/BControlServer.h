@@ -72,6 +72,7 @@ private:
     int m_signalFd;
     std::vector<std::unique_ptr<TConsole>> m_consoles;
     long long m_acceptPausedUntilMs = 0;
+    std::string m_answer; // the line's answer, its storage kept from line to line
 };
 
 #endif
