@@ -29,10 +29,9 @@ std::size_t s_answerLength = 0;
 
 int Connect(const std::string& path)
 {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address;
+    const int fd =
+        control::SocketAddress(path, address) ? socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
     if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
         return fd;
     if (fd >= 0)
@@ -208,11 +207,10 @@ int main(int argc, char** argv)
         {MUROX_PROGRAM, "--daemon", "--config", MUROX_DEFAULT_CONFIG, "--socket", s_daemonPath});
     int status = 1;
     if (AwaitDaemon()) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", s_echoPath.c_str());
+        sockaddr_un address;
         const int listenFd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (bind(listenFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        if (control::SocketAddress(s_echoPath, address) &&
+            bind(listenFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
             listen(listenFd, 128) == 0) {
             const pid_t echo = fork();
             if (echo == 0)

@@ -168,13 +168,11 @@ BRemoteConsole::~BRemoteConsole()
 
 bool BRemoteConsole::Connect(const std::string& path, std::string& error)
 {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.empty() || path.size() >= sizeof address.sun_path) {
+    sockaddr_un address;
+    if (!control::SocketAddress(path, address)) {
         error = "socket path '" + path + "' is empty or too long";
         return false;
     }
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     m_path = path;
     m_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_fd < 0 ||

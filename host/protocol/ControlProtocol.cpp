@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace control {
@@ -28,6 +29,16 @@ std::string DefaultSocketPath(std::string& error)
         return std::string();
     }
     return std::string(szRuntime) + "/murox/murox.ctl";
+}
+
+bool SocketAddress(const std::string& path, sockaddr_un& address)
+{
+    address = sockaddr_un{};
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
 }
 
 void AppendFrame(std::string& out, char type, const char* pData, std::size_t length)

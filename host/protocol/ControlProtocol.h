@@ -32,6 +32,8 @@
 #include <cstdint>
 #include <string>
 
+#include <sys/un.h>
+
 namespace control {
 
 const char kGreeting[] = "murox-control 1";
@@ -55,6 +57,10 @@ const std::uint32_t kMaxFrame = 64 * 1024;
 // root, $XDG_RUNTIME_DIR/murox/murox.ctl for anyone else. Empty, with the
 // reason in `error`, when there is no runtime directory to use.
 std::string DefaultSocketPath(std::string& error);
+
+// The address of the socket at `path`. False when the path is empty or
+// longer than a socket address holds.
+bool SocketAddress(const std::string& path, sockaddr_un& address);
 
 // Appends one frame to `out`.
 void AppendFrame(std::string& out, char type, const char* pData, std::size_t length);

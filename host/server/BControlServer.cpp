@@ -164,7 +164,8 @@ int BControlServer::Serve(ICommandRunner& runner, const std::string& reloadLine)
             const short revents = fds[i + 2].revents;
             if (revents & (POLLIN | POLLHUP | POLLERR))
                 Receive(console);
-            if (revents & POLLOUT)
+            // A peer that hung up while paused is found by the send failing.
+            if (revents & (POLLOUT | POLLHUP | POLLERR))
                 console.Flush();
         }
         for (const auto& pConsole : m_consoles)

@@ -1,5 +1,7 @@
 #include "host/server/BControlSocket.h"
 
+#include "host/protocol/ControlProtocol.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -13,16 +15,6 @@ namespace {
 std::string Reason(const std::string& what)
 {
     return what + ": " + std::strerror(errno);
-}
-
-bool MakeAddress(const std::string& path, sockaddr_un& address)
-{
-    address = sockaddr_un{};
-    address.sun_family = AF_UNIX;
-    if (path.empty() || path.size() >= sizeof address.sun_path)
-        return false;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    return true;
 }
 
 std::string Directory(const std::string& path)
@@ -40,7 +32,7 @@ enum class TProbe { kLive, kStale, kGone, kUnknown };
 TProbe Probe(const std::string& path)
 {
     sockaddr_un address;
-    if (!MakeAddress(path, address))
+    if (!control::SocketAddress(path, address))
         return TProbe::kUnknown;
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
@@ -67,7 +59,7 @@ bool BControlSocket::Claim(const std::string& path, std::string& error, bool& ru
     running = false;
     Release();
     sockaddr_un address;
-    if (!MakeAddress(path, address)) {
+    if (!control::SocketAddress(path, address)) {
         error = "socket path '" + path + "' is empty or longer than " +
                 std::to_string(sizeof address.sun_path - 1) + " bytes";
         return false;
@@ -84,7 +76,7 @@ bool BControlSocket::Claim(const std::string& path, std::string& error, bool& ru
     // cannot both take the path.
     const std::string temporary = directory + "/.murox-" + std::to_string(getpid()) + ".ctl";
     sockaddr_un temporaryAddress;
-    if (!MakeAddress(temporary, temporaryAddress)) {
+    if (!control::SocketAddress(temporary, temporaryAddress)) {
         error = "socket path '" + path + "' leaves no room for a temporary name beside it";
         return false;
     }
