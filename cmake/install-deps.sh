@@ -3,7 +3,8 @@
 # machine and for 32-bit PowerPC, the emulator that runs the PowerPC tests,
 # GoogleTest, Google Benchmark, clang with libFuzzer, and the checkers
 # (abigail-tools for the ABI baselines, lintian and systemd-analyze for the
-# packages), libedit for the console and tmux for its terminal test.
+# packages), libedit for the console and tmux for its terminal test,
+# python3 and setpriv (util-linux) for the daemon's end-to-end test.
 set -euo pipefail
 
 packages=(
@@ -14,6 +15,7 @@ packages=(
     gcovr dpkg-dev file pkg-config
     abigail-tools lintian systemd
     libedit-dev tmux
+    python3 util-linux
 )
 
 missing=()
