@@ -7,6 +7,7 @@ wire format of host/protocol/ControlProtocol.h directly.
 
 Usage: DaemonTest.py DEFAULT_CONFIG SAMPLE_DIR [EMULATOR...] MUROX [-k NAME]
 """
+import grp
 import os
 import random
 import re
@@ -324,9 +325,18 @@ class DaemonTestCase(unittest.TestCase):
                          b"member of group root\n", result.stderr)
         d.await_log("console refused: uid 65534, pid ")
         self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
+        # Handed the socket's group, the same user is served.
+        os.chown(d.sock, -1, grp.getgrnam("nogroup").gr_gid)
+        served = d.console("xdll -u hello", user="nobody")
+        self.assertEqual(b"hello: term\n", served.stdout)
         self.assertEqual(0, d.stop())
 
     def test_one_daemon_per_socket_and_a_clean_stop(self):
+        for wrong in (["--daemon", "-e", "xdll"], ["--remote", "--config", TEMPLATE],
+                      ["--remote", "--daemon"], ["--socket", "/tmp/x.ctl"]):
+            result = subprocess.run(MUROX + wrong, capture_output=True, timeout=WAIT)
+            self.assertEqual(2, result.returncode, wrong)
+            self.assertTrue(result.stderr.startswith(b"murox: "), result.stderr)
         d = self.daemon().start()
         run_dir = os.path.dirname(d.sock)
         self.assertEqual(0o750, os.stat(run_dir).st_mode & 0o777)
