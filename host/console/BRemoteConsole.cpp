@@ -139,7 +139,7 @@ int RunInput(BRemoteConsole& console)
                 return 1;
             }
             if (frame.type == control::kEvent) {
-                reader.PrintAbove(frame.payload);
+                reader.PrintAbove(frame.payload + "\n"); // an empty event is an empty line
             } else if (frame.type == control::kAnswer) {
                 // While a line is in flight the prompt is hidden: the
                 // answer goes out as the command wrote it.
