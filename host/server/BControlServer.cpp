@@ -195,7 +195,7 @@ bool BControlServer::Receive(TConsole& console)
 bool BControlServer::RunFrames(TConsole& console, ICommandRunner& runner, std::size_t maxFrames)
 {
     bool ran = false;
-    for (std::size_t i = 0; i < maxFrames && console.MayRun(); ++i) {
+    for (std::size_t i = 0; i < maxFrames && console.MayRun() && console.reader.Ready(); ++i) {
         control::TFrame frame;
         const control::BFrameReader::TResult result = console.reader.Next(frame);
         if (result == control::BFrameReader::kNone)
