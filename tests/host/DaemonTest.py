@@ -269,6 +269,20 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(full_length, len(answers[0]))
         self.assertEqual([answers[1]] * 20, answers[1:])
         self.assertTrue(brief.closed_by_daemon())
+        # One that asks to leave gets its answer, then is let go.
+        leaver = RawPeer(d.sock)
+        self.assertEqual(b"", leaver.answer(b"quit")[1])
+        self.assertTrue(leaver.closed_by_daemon())
+        # One console more than the daemon serves is turned away.
+        crowd = [RawPeer(d.sock) for _ in range(256)]
+        extra = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        extra.settimeout(WAIT)
+        extra.connect(d.sock)
+        refusal = extra.recv(4096)
+        self.assertEqual(b"X", refusal[:1])
+        self.assertIn(b"murox: access refused: too many consoles (256)", refusal)
+        for peer in crowd + [extra]:
+            peer.close()
         # One that sends lines and never reads the answers stalls itself.
         rss = d.rss_kib()
         greedy = RawPeer(d.sock)
