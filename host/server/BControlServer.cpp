@@ -155,24 +155,29 @@ int BControlServer::Serve(ICommandRunner& runner, const std::string& reloadLine)
                 return signal;
             }
         }
-        // Consoles admitted below were not polled: only the first ones are.
-        const std::size_t polled = m_consoles.size();
+        // Consoles that left free their places before new ones are let in.
+        Service(fds.data() + 2);
         if (fds[1].revents & POLLIN)
             Accept();
-        for (std::size_t i = 0; i < polled; ++i) {
-            TConsole& console = *m_consoles[i];
-            const short revents = fds[i + 2].revents;
-            if (revents & (POLLIN | POLLHUP | POLLERR))
-                Receive(console);
-            // A peer that hung up while paused is found by the send failing.
-            if (revents & (POLLOUT | POLLHUP | POLLERR))
-                console.Flush();
-        }
         for (const auto& pConsole : m_consoles)
             if (RunFrames(*pConsole, runner, kBurst))
                 pConsole->Flush();
         Reap();
     }
+}
+
+void BControlServer::Service(const pollfd* pPolled)
+{
+    for (std::size_t i = 0; i < m_consoles.size(); ++i) {
+        TConsole& console = *m_consoles[i];
+        const short revents = pPolled[i].revents;
+        if (revents & (POLLIN | POLLHUP | POLLERR))
+            Receive(console);
+        // A peer that hung up while paused is found by the send failing.
+        if (revents & (POLLOUT | POLLHUP | POLLERR))
+            console.Flush();
+    }
+    Reap();
 }
 
 bool BControlServer::Receive(TConsole& console)
@@ -262,7 +267,7 @@ void BControlServer::Admit(int fd)
     else if (!PeerAllowed(peer, geteuid(), group))
         refusal = "uid " + std::to_string(peer.uid) +
                   " is not root, the daemon's user or a member of group " + GroupName(group);
-    else if (m_consoles.size() >= kMaxConsoles)
+    else if (!HasRoom())
         refusal = "too many consoles (" + std::to_string(kMaxConsoles) + "); try again later";
     if (!refusal.empty()) {
         SendFarewell(fd, "murox: access refused: " + refusal + "\n");
@@ -279,6 +284,20 @@ void BControlServer::Admit(int fd)
     MuroxLogEvent("console connected: %s", PeerName(peer).c_str());
     pConsole->Flush();
     m_consoles.push_back(std::move(pConsole));
+}
+
+bool BControlServer::HasRoom()
+{
+    if (m_consoles.size() < kMaxConsoles)
+        return true;
+    // Accepting takes several connections without polling again: consoles
+    // that left meanwhile are looked for before one is turned away.
+    std::vector<pollfd> fds;
+    for (const auto& pConsole : m_consoles)
+        fds.push_back({pConsole->fd, 0, 0});
+    if (poll(fds.data(), fds.size(), 0) > 0)
+        Service(fds.data());
+    return m_consoles.size() < kMaxConsoles;
 }
 
 void BControlServer::Reap()

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <poll.h>
+
 #include "hostapi/BMessage.h"
 #include "hostapi/ICmdStream.h"
 
@@ -61,6 +63,10 @@ private:
 
     void Accept();
     void Admit(int fd);
+    bool HasRoom();
+    // Reads and sends for each console as `pPolled` (one entry a console,
+    // in order) says, then closes those that are done.
+    void Service(const pollfd* pPolled);
     bool Receive(TConsole& console);
     bool RunFrames(TConsole& console, ICommandRunner& runner, std::size_t maxFrames);
     void RunRequest(TConsole& console, const std::string& line, bool oversized,
