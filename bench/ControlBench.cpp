@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "host/console/BRemoteConsole.h"
 #include "host/protocol/ControlProtocol.h"
 
 namespace {
@@ -27,66 +28,17 @@ std::string s_daemonPath; // the daemon's socket
 std::string s_echoPath;   // the echo server's
 std::size_t s_answerLength = 0;
 
-int Connect(const std::string& path)
+// Sends "xdll" and returns its answer's length, or -1; events are skipped.
+long RoundTrip(BRemoteConsole& console)
 {
-    sockaddr_un address;
-    const int fd =
-        control::SocketAddress(path, address) ? socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
-    if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
-        return fd;
-    if (fd >= 0)
-        close(fd);
-    return -1;
-}
-
-// One console's connection: frames in, frames out, blocking.
-class TClient {
-public:
-    explicit TClient(const std::string& path) : m_fd(Connect(path)) {}
-    ~TClient()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    bool Ok() const { return m_fd >= 0; }
-
-    // Sends a line and returns its answer's length, or -1; events are skipped.
-    long RoundTrip(const std::string& request)
-    {
-        if (send(m_fd, request.data(), request.size(), MSG_NOSIGNAL) !=
-            static_cast<ssize_t>(request.size()))
-            return -1;
-        control::TFrame frame;
-        while (Next(frame))
-            if (frame.type == control::kAnswer)
-                return static_cast<long>(frame.payload.size());
+    if (!console.Send(control::kLine, "xdll"))
         return -1;
-    }
-
-    bool Next(control::TFrame& frame)
-    {
-        for (;;) {
-            const auto result = m_reader.Next(frame);
-            if (result != control::BFrameReader::kNone)
-                return result == control::BFrameReader::kFrame;
-            char buffer[65536];
-            const ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                return false;
-            m_reader.Append(buffer, static_cast<std::size_t>(n));
-        }
-    }
-
-private:
-    int m_fd;
-    control::BFrameReader m_reader{"HAVWX", true};
-};
-
-std::string LineRequest()
-{
-    std::string request;
-    control::AppendFrame(request, control::kLine, std::string("xdll"));
-    return request;
+    control::TFrame frame;
+    std::string error;
+    while (console.Receive(frame, error))
+        if (frame.type == control::kAnswer)
+            return static_cast<long>(frame.payload.size());
+    return -1;
 }
 
 // The floor's server: greets, then answers every whole request frame with
@@ -134,15 +86,14 @@ std::string LineRequest()
 
 void Exchange(benchmark::State& state, const std::string& path)
 {
-    TClient client(path);
-    control::TFrame hello;
-    if (!client.Ok() || !client.Next(hello)) {
-        state.SkipWithError("cannot connect");
+    BRemoteConsole console;
+    std::string error;
+    if (!console.Connect(path, error)) {
+        state.SkipWithError(error.c_str());
         return;
     }
-    const std::string request = LineRequest();
     for (auto _ : state) {
-        if (client.RoundTrip(request) != static_cast<long>(s_answerLength)) {
+        if (RoundTrip(console) != static_cast<long>(s_answerLength)) {
             state.SkipWithError("wrong answer");
             return;
         }
@@ -180,10 +131,10 @@ pid_t Spawn(const std::vector<std::string>& args)
 bool AwaitDaemon()
 {
     for (int i = 0; i < 500; ++i) {
-        TClient client(s_daemonPath);
-        control::TFrame hello;
-        if (client.Ok() && client.Next(hello)) {
-            const long length = client.RoundTrip(LineRequest());
+        BRemoteConsole console;
+        std::string error;
+        if (console.Connect(s_daemonPath, error)) {
+            const long length = RoundTrip(console);
             s_answerLength = length > 0 ? static_cast<std::size_t>(length) : 0;
             return length > 0;
         }

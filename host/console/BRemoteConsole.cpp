@@ -121,7 +121,7 @@ int RunInput(BRemoteConsole& console)
         if (!waiting && inputDone)
             return 0;
         pollfd fds[2] = {{console.Fd(), POLLIN, 0}, {inputDone ? -1 : reader.Fd(), POLLIN, 0}};
-        const bool pending = !held.empty() || console.Buffered();
+        const bool pending = !held.empty() || console.HasFrame();
         if (!pending && poll(fds, 2, -1) < 0 && errno != EINTR)
             return Lost(std::string("poll failed: ") + std::strerror(errno));
         if (pending || (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {

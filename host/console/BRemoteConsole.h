@@ -29,8 +29,8 @@ public:
     // the connection closed or the daemon sent a malformed frame; a
     // farewell ('X') is returned as a frame.
     bool Receive(control::TFrame& frame, std::string& error);
-    // Whether a frame is already buffered (Receive will not wait).
-    bool Buffered() const { return m_reader.Ready(); }
+    // Whether a whole frame has arrived already (Receive will not wait).
+    bool HasFrame() const { return m_reader.Ready(); }
 
 private:
     int m_fd = -1;

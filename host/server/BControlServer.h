@@ -56,8 +56,6 @@ public:
 
     void Inform(const KAF::BMessage& msg) override;
 
-    std::size_t ConsoleCount() const { return m_consoles.size(); }
-
 private:
     struct TConsole;
 

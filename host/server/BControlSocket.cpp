@@ -95,7 +95,7 @@ bool BControlSocket::Claim(const std::string& path, std::string& error, bool& ru
         return false;
     }
     bool linked = false;
-    for (int attempt = 0; attempt < 5 && !linked && !running && error.empty(); ++attempt) {
+    for (int attempt = 0; attempt < 5 && !running && error.empty(); ++attempt) {
         if (link(temporary.c_str(), path.c_str()) == 0) {
             linked = true;
             break;

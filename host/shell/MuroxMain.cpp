@@ -66,17 +66,31 @@ void RunSession(const TMuroxOptions& options, KAF::BFileNV& store)
             break;
 }
 
+// The control socket both modes use: --socket, else the default. Empty,
+// with the reason on standard error, when there is none to use.
+std::string SocketPath(const TMuroxOptions& options)
+{
+    if (!options.socketPath.empty())
+        return options.socketPath;
+    std::string error;
+    const std::string path = control::DefaultSocketPath(error);
+    if (path.empty())
+        std::fprintf(stderr, "murox: %s\n", error.c_str());
+    return path;
+}
+
 // The daemon: claims the control socket first, so that a second daemon
 // leaves before any extension library runs; then loads them and serves
 // until SIGTERM or SIGINT. Signals are blocked and read in the loop.
 int RunDaemon(const TMuroxOptions& options, KAF::BFileNV& store)
 {
+    const std::string path = SocketPath(options);
+    if (path.empty())
+        return kFailure;
     std::string error;
-    std::string path =
-        options.socketPath.empty() ? control::DefaultSocketPath(error) : options.socketPath;
     BControlSocket socket;
     bool running = false;
-    if (path.empty() || !socket.Claim(path, error, running)) {
+    if (!socket.Claim(path, error, running)) {
         if (running)
             error = "a daemon is already serving " + path;
         std::fprintf(stderr, "murox: %s\n", error.c_str());
@@ -165,14 +179,8 @@ int main(int argc, char** argv)
     }
 
     if (options.mode == TMuroxMode::kRemote) {
-        std::string error;
-        const std::string path =
-            options.socketPath.empty() ? control::DefaultSocketPath(error) : options.socketPath;
-        if (path.empty()) {
-            std::fprintf(stderr, "murox: %s\n", error.c_str());
-            return kFailure;
-        }
-        return RunRemoteConsole(path, options.lines);
+        const std::string path = SocketPath(options);
+        return path.empty() ? kFailure : RunRemoteConsole(path, options.lines);
     }
 
     KAF::BFileNV store;
