@@ -1,6 +1,7 @@
 #include "host/console/BRemoteConsole.h"
 
 #include "host/console/BLineReader.h"
+#include "host/console/CommandCompletion.h"
 #include "host/console/ShellConsole.h"
 
 #include <cerrno>
@@ -26,13 +27,8 @@ void Print(const std::string& text)
 // The console leaves on "quit" itself: the daemon is never asked to.
 bool IsQuit(const std::string& line)
 {
-    const char* const blanks = " \t\r\n";
-    const std::string::size_type start = line.find_first_not_of(blanks);
-    if (start == std::string::npos)
-        return false;
-    const std::string::size_type end = line.find_first_of(blanks, start);
-    return line.compare(start, end == std::string::npos ? std::string::npos : end - start,
-                        "quit") == 0;
+    const std::vector<std::string> words = SplitCommandWords(line);
+    return !words.empty() && words[0] == "quit";
 }
 
 // Prints one frame from the daemon. False for a farewell, after saying it.

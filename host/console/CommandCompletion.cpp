@@ -4,7 +4,7 @@
 
 namespace {
 
-const char kBlanks[] = " \t";
+const char kBlanks[] = " \t\r\n";
 const char kHelpWord[] = "help";
 const char kXdllWord[] = "xdll";
 const std::vector<std::string> kXdllSwitches = {"-l", "-u", "-f", "-r", "-a", "-d"};
@@ -29,21 +29,30 @@ bool Contains(const std::vector<std::string>& words, const std::string& word)
 
 } // namespace
 
+std::vector<std::string> SplitCommandWords(const std::string& line)
+{
+    std::vector<std::string> words;
+    std::string::size_type start = line.find_first_not_of(kBlanks);
+    while (start != std::string::npos) {
+        const std::string::size_type end = line.find_first_of(kBlanks, start);
+        words.push_back(line.substr(start, end - start));
+        start = line.find_first_not_of(kBlanks, end);
+    }
+    return words;
+}
+
 std::vector<std::string> CompleteCommandLine(const std::string& lineBeforeCursor,
                                              const std::vector<std::string>& commandWords,
                                              const std::vector<std::string>& extensionNames)
 {
-    // The finished words, then the one being typed.
-    std::vector<std::string> words;
-    std::string::size_type start = lineBeforeCursor.find_first_not_of(kBlanks);
-    while (start != std::string::npos) {
-        const std::string::size_type end = lineBeforeCursor.find_first_of(kBlanks, start);
-        if (end == std::string::npos)
-            break;
-        words.push_back(lineBeforeCursor.substr(start, end - start));
-        start = lineBeforeCursor.find_first_not_of(kBlanks, end);
+    // The finished words, then the one being typed (none after a blank).
+    std::vector<std::string> words = SplitCommandWords(lineBeforeCursor);
+    std::string typed;
+    if (!words.empty() && !lineBeforeCursor.empty() &&
+        std::string(kBlanks).find(lineBeforeCursor.back()) == std::string::npos) {
+        typed = words.back();
+        words.pop_back();
     }
-    const std::string typed = start == std::string::npos ? "" : lineBeforeCursor.substr(start);
 
     if (words.empty())
         return StartingWith(commandWords, typed);

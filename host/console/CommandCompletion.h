@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+// The words of a command line, as the interpreter takes them: split at
+// blanks, tabs, carriage returns and line feeds, with no quoting.
+std::vector<std::string> SplitCommandWords(const std::string& line);
+
 // The words that may replace the word being typed at the end of
 // `lineBeforeCursor` (what follows its last blank or tab; empty after a
 // blank), each starting with it, in the order of the lists given:

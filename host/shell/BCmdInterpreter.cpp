@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "host/console/CommandCompletion.h"
+
 namespace {
 
 const char kHelpWord[] = "help";
@@ -16,19 +18,6 @@ const CliEntry kBuiltIns[] = {
     {0, kQuitWord, " quit                            leave murox (so does the end of input)\n", ""},
     {-1, nullptr, nullptr, nullptr},
 };
-
-std::vector<std::string> SplitWords(const std::string& line)
-{
-    const char* const blanks = " \t\r\n";
-    std::vector<std::string> words;
-    std::string::size_type start = line.find_first_not_of(blanks);
-    while (start != std::string::npos) {
-        const std::string::size_type end = line.find_first_of(blanks, start);
-        words.push_back(line.substr(start, end - start));
-        start = line.find_first_not_of(blanks, end);
-    }
-    return words;
-}
 
 void WriteText(KAF::ICmdStream& out, const std::string& text)
 {
@@ -77,7 +66,7 @@ const BCmdInterpreter::TCommand* BCmdInterpreter::Find(const std::string& word) 
 
 bool BCmdInterpreter::Execute(const std::string& line, KAF::ICmdStream& out)
 {
-    const std::vector<std::string> words = SplitWords(line);
+    const std::vector<std::string> words = SplitCommandWords(line);
     if (words.empty())
         return true;
     if (words[0] == kQuitWord)
