@@ -30,8 +30,13 @@ set(CPACK_PACKAGE_NAME murox)
 set(CPACK_PACKAGE_VENDOR "libMUROX developers")
 # .example is reserved for names that reach no one: the project has no list yet.
 set(CPACK_PACKAGE_CONTACT "libMUROX developers <murox-dev@murox.example>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# The packages' version, MUROX_DEB_VERSION, is the changelog's top entry's
+# (the top-level CMakeLists.txt reads it): with a Debian revision when it
+# has one.
+if(MUROX_DEB_REVISION)
+    set(CPACK_DEBIAN_PACKAGE_RELEASE ${MUROX_DEB_REVISION})
+endif()
 # Installed straight to the final prefix below a staging root (DESTDIR), so
 # that the default configuration names the /usr paths of the samples.
 set(CPACK_SET_DESTDIR ON)
@@ -57,13 +62,15 @@ set(CPACK_DEBIAN_RUNTIME_DESCRIPTION
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libmurox-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${MUROX_DEB_RUNTIME} (= ${PROJECT_VERSION})")
+# The library built with them, exactly: ${binary:Version}, revision included.
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${MUROX_DEB_RUNTIME} (= ${MUROX_DEB_VERSION})")
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
     "development files of libMUROX\nHeaders (with the host framework declarations), murox.pc and the CMake\npackage MUROX for building a daemon that loads libMUROX.")
 
 set(CPACK_DEBIAN_HOST_PACKAGE_NAME murox-host)
 set(CPACK_DEBIAN_HOST_PACKAGE_SECTION net)
-set(CPACK_DEBIAN_HOST_PACKAGE_DEPENDS "${MUROX_DEB_RUNTIME} (= ${PROJECT_VERSION})")
+# adduser makes the group murox in the postinst.
+set(CPACK_DEBIAN_HOST_PACKAGE_DEPENDS "${MUROX_DEB_RUNTIME} (= ${MUROX_DEB_VERSION}), adduser")
 set(CPACK_DEBIAN_HOST_DESCRIPTION
     "reference host for libMUROX\nThe stand-in framework, the murox host and daemon with its systemd unit,\nits extension registry, sample extensions and a default configuration.")
 
@@ -76,30 +83,41 @@ set(MUROX_DEB_CONTROL ${PROJECT_BINARY_DIR}/debian)
 # dpkg-gensymbols writes them (cmake/debian/libmurox1.symbols, checked by
 # the test library.symbols); and shlibs, for a package built against the
 # library without symbols support: both make it depend on libmurox1 (>= the
-# version it needs).
+# version it needs). shlibs is written here: CPack's own would come with
+# maintainer scripts that run ldconfig, which the trigger below does.
 configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/${MUROX_DEB_RUNTIME}.symbols
                ${MUROX_DEB_CONTROL}/runtime/symbols COPYONLY)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${MUROX_DEB_CONTROL}/runtime/symbols)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+file(WRITE ${MUROX_DEB_CONTROL}/runtime/shlibs
+     "libMUROX ${PROJECT_VERSION_MAJOR} ${MUROX_DEB_RUNTIME} (>= ${PROJECT_VERSION})\n")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${MUROX_DEB_CONTROL}/runtime/symbols
+                                               ${MUROX_DEB_CONTROL}/runtime/shlibs)
 
-# Both packages put shared libraries on the linker's path: the trigger has
-# dpkg refresh its cache once per run.
-foreach(component runtime host)
-    file(WRITE ${MUROX_DEB_CONTROL}/${component}/triggers "activate-noawait ldconfig\n")
-endforeach()
+# The library is on the linker's path: the trigger has dpkg refresh its
+# cache once per run, and no maintainer script runs ldconfig. The host's
+# libraries are private, found through murox's run path.
+file(WRITE ${MUROX_DEB_CONTROL}/runtime/triggers "activate-noawait ldconfig\n")
 list(APPEND CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${MUROX_DEB_CONTROL}/runtime/triggers)
-# The configuration is the operator's: an upgrade keeps their edits.
+# The configuration is the operator's: an upgrade keeps their edits. The
+# maintainer scripts make the group murox and enable, start, restart and
+# stop the daemon's unit.
 file(WRITE ${MUROX_DEB_CONTROL}/host/conffiles "/etc/murox/murox.conf\n")
-set(CPACK_DEBIAN_HOST_PACKAGE_CONTROL_EXTRA ${MUROX_DEB_CONTROL}/host/conffiles
-                                            ${MUROX_DEB_CONTROL}/host/triggers)
+set(CPACK_DEBIAN_HOST_PACKAGE_CONTROL_EXTRA ${MUROX_DEB_CONTROL}/host/conffiles)
+foreach(script postinst prerm postrm)
+    configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/${CPACK_DEBIAN_HOST_PACKAGE_NAME}.${script}
+                   ${MUROX_DEB_CONTROL}/host/${script} COPYONLY)
+    list(APPEND CPACK_DEBIAN_HOST_PACKAGE_CONTROL_EXTRA ${MUROX_DEB_CONTROL}/host/${script})
+endforeach()
 # Shipped stripped, as Debian wants; the ABI baselines are taken from the
 # build tree, which keeps its debug information.
 set(CPACK_STRIP_FILES ON)
 
 # Runtime dependencies are computed from what the binaries need, not
 # written by hand; the dependencies written above (on libmurox1 at this
-# very version) are added to them.
+# very version) are added to them. The library's, always, and the host's
+# in a cross build, by dpkg-shlibdeps at packaging time
+# (cmake/MuroxDebControl.cmake.in): CPack's own run of it would make it look
+# at the library as a shared object on the linker's path, and give its
+# package maintainer scripts that run ldconfig.
 set(MUROX_DEB_PRIVATE_DIRS ${PROJECT_BINARY_DIR})
 foreach(target kaf extagents)
     if(TARGET ${target})
@@ -107,48 +125,53 @@ foreach(target kaf extagents)
         list(APPEND MUROX_DEB_PRIVATE_DIRS ${dir})
     endif()
 endforeach()
+set(MUROX_DEB_RUNTIME_BINARIES $<TARGET_FILE:MUROX>)
+set(MUROX_DEB_HOST_BINARIES)
+set(MUROX_DEB_SYSROOT_LIBS)
 if(NOT CMAKE_CROSSCOMPILING)
-    # Natively, by dpkg-shlibdeps from this machine's package database. The
-    # host's own libraries and libMUROX are found in the build tree, belong
-    # to no installed package and so add nothing.
+    # Natively, the host's by CPack's run of dpkg-shlibdeps, from this
+    # machine's package database. The host's own libraries and libMUROX are
+    # found in the build tree, belong to no installed package and so add
+    # nothing.
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS OFF)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${MUROX_DEB_PRIVATE_DIRS})
 else()
     # Across, this machine's package database knows the target's C and C++
     # runtimes only as the cross toolchain's packages (libc6-powerpc-cross
     # and so on), whose shlibs and symbols files name the target's packages
-    # (libc6:powerpc) or themselves. At packaging time, dpkg-shlibdeps runs
-    # for the target's architecture on the build's binaries with those
-    # libraries, and the names are mapped back to the target's packages.
-    set(MUROX_DEB_RUNTIME_BINARIES $<TARGET_FILE:MUROX>)
-    set(MUROX_DEB_HOST_BINARIES)
+    # (libc6:powerpc) or themselves. dpkg-shlibdeps runs for the target's
+    # architecture on the build's binaries with those libraries, and the
+    # names are mapped back to the target's packages.
     foreach(target IN LISTS MUROX_HOST_LIBRARIES MUROX_HOST_PROGRAMS MUROX_HOST_EXTENSIONS)
         list(APPEND MUROX_DEB_HOST_BINARIES $<TARGET_FILE:${target}>)
     endforeach()
-    set(MUROX_DEB_SYSROOT_LIBS)
     foreach(root IN LISTS CMAKE_FIND_ROOT_PATH)
         list(APPEND MUROX_DEB_SYSROOT_LIBS ${root}/lib)
     endforeach()
-    find_program(MUROX_DPKG_SHLIBDEPS dpkg-shlibdeps)
-    configure_file(${CMAKE_CURRENT_LIST_DIR}/MuroxCrossDepends.cmake.in
-                   ${PROJECT_BINARY_DIR}/MuroxCrossDepends.cmake.gen @ONLY)
-    file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/MuroxCrossDepends.cmake
-                  INPUT ${PROJECT_BINARY_DIR}/MuroxCrossDepends.cmake.gen)
-    set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/MuroxCrossDepends.cmake)
 endif()
+find_program(MUROX_DPKG_SHLIBDEPS dpkg-shlibdeps REQUIRED)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/MuroxDebControl.cmake.in
+               ${PROJECT_BINARY_DIR}/MuroxDebControl.cmake.gen @ONLY)
+file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/MuroxDebControl.cmake
+              INPUT ${PROJECT_BINARY_DIR}/MuroxDebControl.cmake.gen)
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/MuroxDebControl.cmake)
 
-# Each package's copyright and changelog, where Debian looks for them (a
-# package version without a Debian revision is a native package: its
-# changelog is changelog.gz). The host's lintian overrides say why its
-# sample extensions link no C library.
-find_program(MUROX_GZIP gzip REQUIRED)
-configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${MUROX_DEB_CONTROL}/changelog @ONLY)
+# Each package's copyright and changelog, where Debian looks for them: the
+# checked-in changelog, as changelog.gz for a version without a Debian
+# revision (a native package), else as changelog.Debian.gz. The host's
+# lintian overrides say why its sample extensions link no C library.
+set(MUROX_DEB_CHANGELOG_NAME changelog.gz)
+if(MUROX_DEB_REVISION)
+    set(MUROX_DEB_CHANGELOG_NAME changelog.Debian.gz)
+endif()
 # -n: no name or time stamp, so the same text gives the same file.
-execute_process(COMMAND ${MUROX_GZIP} -9nc ${MUROX_DEB_CONTROL}/changelog
-                OUTPUT_FILE ${MUROX_DEB_CONTROL}/changelog.gz)
+execute_process(COMMAND ${MUROX_GZIP} -9nc ${MUROX_CHANGELOG}
+                OUTPUT_FILE ${MUROX_DEB_CONTROL}/${MUROX_DEB_CHANGELOG_NAME})
 foreach(component IN LISTS CPACK_COMPONENTS_ALL)
     string(TOUPPER ${component} upper)
-    install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${MUROX_DEB_CONTROL}/changelog.gz
+    install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright
+                  ${MUROX_DEB_CONTROL}/${MUROX_DEB_CHANGELOG_NAME}
             DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_${upper}_PACKAGE_NAME}
             COMPONENT ${component})
 endforeach()
