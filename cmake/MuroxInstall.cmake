@@ -5,13 +5,13 @@
 #                sample extensions and the default configuration
 # Included at the end of the top-level CMakeLists.txt, once every target exists.
 
-include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(MUROX_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/MUROX)
 set(MUROX_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/murox)
-# Extension libraries are opened by path, not found by the dynamic linker.
-set(MUROX_INSTALL_EXTDIR ${CMAKE_INSTALL_LIBDIR}/murox)
+# Extension libraries are opened by path, not found by the dynamic linker:
+# the samples go beside the host's private libraries (cmake/MuroxLayout.cmake).
+set(MUROX_INSTALL_EXTDIR ${MUROX_INSTALL_PRIVATEDIR})
 
 target_include_directories(MUROX PUBLIC $<INSTALL_INTERFACE:${MUROX_INSTALL_INCLUDEDIR}>)
 
@@ -94,33 +94,39 @@ if(MUROX_BUILD_HOST)
     murox_collect_host_extensions(${PROJECT_SOURCE_DIR}/host)
 endif()
 
-# An installed murox finds the framework, the registry and libMUROX from its
-# own place, under any prefix. Under /usr the dynamic linker's own search
-# path holds them, and Debian wants no search path of a package's own: the
-# path is removed again when the prefix installed to is /usr.
+# An installed murox finds the framework and the registry in its private
+# directory, and libMUROX in the library directory, through its run path,
+# seen from its own place, under any prefix. Under /usr the dynamic
+# linker's own search path holds libMUROX, and Debian allows a run path
+# only to a package's private libraries: there it names the private
+# directory alone. The private libraries find each other beside them.
 file(RELATIVE_PATH MUROX_BIN_TO_LIB /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
+set(MUROX_PRIVATE_RPATH "$ORIGIN/${MUROX_BIN_TO_LIB}/murox")
 if(MUROX_HOST_LIBRARIES)
-    set_target_properties(${MUROX_HOST_LIBRARIES} PROPERTIES INSTALL_RPATH "$ORIGIN")
+    set_target_properties(${MUROX_HOST_LIBRARIES} PROPERTIES INSTALL_RPATH "$ORIGIN;$ORIGIN/..")
     install(TARGETS ${MUROX_HOST_LIBRARIES}
-            LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT host)
+            LIBRARY DESTINATION ${MUROX_INSTALL_PRIVATEDIR} COMPONENT host)
 endif()
 if(MUROX_HOST_PROGRAMS)
-    set_target_properties(${MUROX_HOST_PROGRAMS} PROPERTIES INSTALL_RPATH "$ORIGIN/${MUROX_BIN_TO_LIB}")
+    set_target_properties(${MUROX_HOST_PROGRAMS} PROPERTIES
+                          INSTALL_RPATH "${MUROX_PRIVATE_RPATH};$ORIGIN/${MUROX_BIN_TO_LIB}")
     install(TARGETS ${MUROX_HOST_PROGRAMS}
             RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT host)
 endif()
 set(MUROX_HOST_RPATH_FILES)
 foreach(target IN LISTS MUROX_HOST_LIBRARIES)
-    list(APPEND MUROX_HOST_RPATH_FILES ${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:${target}>)
+    list(APPEND MUROX_HOST_RPATH_FILES "${MUROX_INSTALL_PRIVATEDIR}/$<TARGET_FILE_NAME:${target}>=$ORIGIN")
 endforeach()
 foreach(target IN LISTS MUROX_HOST_PROGRAMS)
-    list(APPEND MUROX_HOST_RPATH_FILES ${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:${target}>)
+    list(APPEND MUROX_HOST_RPATH_FILES
+         "${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:${target}>=${MUROX_PRIVATE_RPATH}")
 endforeach()
 if(MUROX_HOST_RPATH_FILES)
     install(CODE "
         if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
-            foreach(file ${MUROX_HOST_RPATH_FILES})
-                file(RPATH_REMOVE FILE \$ENV{DESTDIR}/usr/\${file})
+            foreach(entry ${MUROX_HOST_RPATH_FILES})
+                string(REGEX MATCH \"^([^=]*)=(.*)$\" ignored \"\${entry}\")
+                file(RPATH_SET FILE \$ENV{DESTDIR}/usr/\${CMAKE_MATCH_1} NEW_RPATH \"\${CMAKE_MATCH_2}\")
             endforeach()
         endif()"
         COMPONENT host)
@@ -131,7 +137,9 @@ if(MUROX_HOST_EXTENSIONS)
 endif()
 # The default configuration names the sample extensions by path, and the
 # daemon's systemd unit names murox and the configuration, so both are
-# written at install time, for the prefix installed to. The configuration
+# written at install time, for the prefix installed to. The installed
+# configuration loads only the samples that work: the failing ones are
+# commented out, as examples. The configuration
 # goes to that prefix's sysconfdir by GNUInstallDirs' rule (/etc for / and
 # /usr, /etc/opt/NAME for /opt/NAME, <prefix>/etc otherwise), where murox
 # looks for it relative to its own folder (host/shell/CMakeLists.txt); the
@@ -145,6 +153,7 @@ if(MUROX_BUILD_HOST AND EXISTS ${MUROX_CONFIG_TEMPLATE})
         set(MUROX_SAMPLE_DIR \${CMAKE_INSTALL_PREFIX}/${MUROX_INSTALL_EXTDIR})
         set(MUROX_BINDIR \${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR})
         set(MUROX_RUNDIR /run/murox)
+        set(MUROX_FAILING \"# \")
         if(CMAKE_INSTALL_PREFIX MATCHES \"^/(usr/?)?$\")
             set(MUROX_CONFDIR /etc/murox)
             set(unitdir /lib/systemd/system)
@@ -165,6 +174,25 @@ if(MUROX_BUILD_HOST AND EXISTS ${MUROX_CONFIG_TEMPLATE})
             configure_file(${MUROX_SERVICE_TEMPLATE} \${written} @ONLY)
         endif()"
         COMPONENT host)
+endif()
+
+# The manual pages murox(1) and murox.conf(5), compressed as Debian wants
+# them, and the bash completion of murox.
+find_program(MUROX_GZIP gzip REQUIRED)
+set(MUROX_DOC_DIR ${PROJECT_SOURCE_DIR}/host/doc)
+if(MUROX_BUILD_HOST AND "${MUROX_HOST_PROGRAMS}" MATCHES murox)
+    foreach(page murox.1 murox.conf.5)
+        string(REGEX MATCH "[0-9]$" section ${page})
+        configure_file(${MUROX_DOC_DIR}/${page}.in ${PROJECT_BINARY_DIR}/man/${page} @ONLY)
+        # -n: no name or time stamp, so the same text gives the same file.
+        execute_process(COMMAND ${MUROX_GZIP} -9nc ${PROJECT_BINARY_DIR}/man/${page}
+                        OUTPUT_FILE ${PROJECT_BINARY_DIR}/man/${page}.gz)
+        install(FILES ${PROJECT_BINARY_DIR}/man/${page}.gz
+                DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT host)
+    endforeach()
+    install(FILES ${MUROX_DOC_DIR}/murox.bash-completion
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
+            RENAME murox COMPONENT host)
 endif()
 
 include(${CMAKE_CURRENT_LIST_DIR}/MuroxPackaging.cmake)
