@@ -44,8 +44,8 @@ foreach(header xdll/XDllLine.h vdirs/VirtualDirsLayout.h)
 endforeach()
 
 if(NOT FRAMEWORK)
-    set(FRAMEWORK ${stage}/${LIBDIR}/libkaf.so)
-    expect_file(${LIBDIR}/libkaf.so)
+    set(FRAMEWORK ${stage}/${LIBDIR}/murox/libkaf.so)
+    expect_file(${LIBDIR}/murox/libkaf.so)
 endif()
 
 set(common -DMUROX_FRAMEWORK=${FRAMEWORK} -DMUROX_EXPECTED_VERSION=${VERSION})

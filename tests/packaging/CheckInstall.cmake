@@ -1,7 +1,8 @@
 # Installs the library and the host under a fresh prefix, as an operator
 # would with `cmake --install --prefix`, then runs the installed murox with
 # nothing but its own run path to find its libraries and the configuration
-# installed beside it, and checks the installed systemd unit.
+# installed beside it, and checks the installed systemd unit and that the
+# manual pages it names are installed.
 
 string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
 set(prefix ${WORK_DIR}/prefix)
@@ -44,10 +45,12 @@ endif()
 # systemd's own reading of the unit: any complaint fails.
 set(unit ${prefix}/lib/systemd/system/murox.service)
 file(STRINGS ${unit} exec REGEX "^ExecStart=")
-if(NOT exec STREQUAL "ExecStart=${prefix}/bin/murox --daemon --config ${prefix}/etc/murox/murox.conf --syslog")
+if(NOT exec STREQUAL "ExecStart=${prefix}/bin/murox --daemon --config ${prefix}/etc/murox/murox.conf --socket-group murox --syslog")
     message(FATAL_ERROR "the installed unit runs '${exec}'")
 endif()
-execute_process(COMMAND ${SYSTEMD_ANALYZE} verify ${unit}
+# It finds the manual pages its Documentation= names among those installed.
+execute_process(COMMAND ${CMAKE_COMMAND} -E env MANPATH=${prefix}/share/man
+                        ${SYSTEMD_ANALYZE} verify ${unit}
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT rc EQUAL 0 OR NOT "${out}${err}" STREQUAL "")
     message(FATAL_ERROR "systemd-analyze verify ${unit} (${rc}):\n${out}${err}")
