@@ -1,14 +1,15 @@
 #include "host/server/BControlSocket.h"
 
-#include "host/protocol/ControlProtocol.h"
-
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+#include "host/protocol/ControlProtocol.h"
 
 namespace {
 
@@ -17,34 +18,185 @@ std::string Reason(const std::string& what)
     return what + ": " + std::strerror(errno);
 }
 
-std::string Directory(const std::string& path)
+std::string Octal(mode_t mode)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// Where the socket will be, as a directory and a name within it.
+void SplitPath(const std::string& path, std::string& directory, std::string& name)
 {
     const std::string::size_type slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+    directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    name = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The kernel takes a socket's path only as text: a name within a directory
+// descriptor is reached through the descriptor's own entry in /proc, so
+// that the directory's path is never looked up again.
+bool AddressIn(int directoryFd, const std::string& name, sockaddr_un& address)
+{
+    return control::SocketAddress("/proc/self/fd/" + std::to_string(directoryFd) + "/" + name,
+                                  address);
+}
+
+// Opens the socket's directory, made with mode 0750 when missing. False,
+// with what is wrong and how to fix it, unless it is a real directory of
+// root or the daemon's user that no one else can write.
+bool OpenOwnDirectory(const std::string& directory, BFd& fd, std::string& error)
+{
+    const std::string named = "the socket's directory " + directory;
+    const std::string elsewhere = ", or give --socket a path in a directory of the daemon's own";
+    struct stat found {};
+    if (lstat(directory.c_str(), &found) != 0) {
+        if (errno != ENOENT) {
+            error = Reason("cannot examine " + named);
+            return false;
+        }
+        const mode_t umaskBefore = umask(027);
+        const int made = mkdir(directory.c_str(), 0750);
+        const int reason = errno;
+        umask(umaskBefore);
+        if (made != 0 && reason != EEXIST) {
+            errno = reason;
+            error = Reason("cannot create " + named);
+            return false;
+        }
+    } else if (S_ISLNK(found.st_mode)) {
+        error = named + " is a symbolic link: remove it" + elsewhere;
+        return false;
+    }
+    fd.Reset(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.Valid()) {
+        error = errno == ENOTDIR || errno == ELOOP
+                    ? named + " is not a directory: remove it" + elsewhere
+                    : Reason("cannot open " + named);
+        return false;
+    }
+    if (fstat(fd.Get(), &found) != 0) {
+        error = Reason("cannot examine " + named);
+        return false;
+    }
+    if (found.st_uid != 0 && found.st_uid != geteuid()) {
+        error = named + " belongs to uid " + std::to_string(found.st_uid) +
+                ", not to root or the daemon's user: remove it" + elsewhere;
+        return false;
+    }
+    if ((found.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        error = named + " is writable by others (mode " + Octal(found.st_mode) + "): chmod go-w " +
+                directory + elsewhere;
+        return false;
+    }
+    return true;
+}
+
+// A listening socket at `name`, mode 0660 from the umask and group `group`.
+bool ListenAt(int directoryFd, const std::string& name, gid_t group, BFd& fd, std::string& error)
+{
+    sockaddr_un address;
+    if (!AddressIn(directoryFd, name, address)) {
+        error = "the socket's name '" + name + "' is too long";
+        return false;
+    }
+    fd.Reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd.Valid()) {
+        error = Reason("cannot create a socket");
+        return false;
+    }
+    // One of this name was left by a daemon of this pid that died.
+    unlinkat(directoryFd, name.c_str(), 0);
+    const mode_t umaskBefore = umask(0117);
+    const int bound = bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    const int reason = errno;
+    umask(umaskBefore);
+    errno = reason;
+    if (bound != 0) {
+        error = Reason("cannot create a socket in the socket's directory");
+        return false;
+    }
+    if (fchownat(directoryFd, name.c_str(), static_cast<uid_t>(-1), group, AT_SYMLINK_NOFOLLOW) !=
+        0) {
+        error = Reason("cannot give the socket group " + std::to_string(group));
+        return false;
+    }
+    if (listen(fd.Get(), 128) != 0) {
+        error = Reason("cannot listen");
+        return false;
+    }
+    return true;
 }
 
 enum class TProbe { kLive, kStale, kGone, kUnknown };
 
-// Whether something accepts at `path`. A full backlog also means a live
+// Whether something accepts at `name`. A full backlog also means a live
 // daemon: the probe does not wait for it.
-TProbe Probe(const std::string& path)
+TProbe Probe(int directoryFd, const std::string& name)
 {
     sockaddr_un address;
-    if (!control::SocketAddress(path, address))
+    if (!AddressIn(directoryFd, name, address))
         return TProbe::kUnknown;
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
+    const BFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd.Valid())
         return TProbe::kUnknown;
-    const int result = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    const int error = errno;
-    close(fd);
-    if (result == 0 || error == EAGAIN || error == EINPROGRESS)
+    if (connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ||
+        errno == EAGAIN || errno == EINPROGRESS)
         return TProbe::kLive;
-    if (error == ECONNREFUSED)
+    if (errno == ECONNREFUSED)
         return TProbe::kStale;
-    return error == ENOENT ? TProbe::kGone : TProbe::kUnknown;
+    return errno == ENOENT ? TProbe::kGone : TProbe::kUnknown;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Links `temporary` to `name`, which fails while anything is there: two
+// daemons starting at once cannot both take the path. A stale socket in
+// the way is removed, if it is still the one found refusing.
+TClaimResult LinkInPlace(int directoryFd, const std::string& temporary, const std::string& name,
+                         const std::string& path)
+{
+    TClaimResult result;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (linkat(directoryFd, temporary.c_str(), directoryFd, name.c_str(), 0) == 0) {
+            result.outcome = TClaimResult::kClaimed;
+            return result;
+        }
+        if (errno != EEXIST) {
+            result.error = Reason("cannot create " + path);
+            return result;
+        }
+        struct stat before {};
+        if (fstatat(directoryFd, name.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0)
+            continue; // gone meanwhile
+        if (!S_ISSOCK(before.st_mode)) {
+            result.error =
+                path + " exists and is not a socket: remove it or choose another --socket";
+            return result;
+        }
+        switch (Probe(directoryFd, name)) {
+        case TProbe::kLive:
+            result.outcome = TClaimResult::kRunning;
+            return result;
+        case TProbe::kStale: {
+            struct stat now {};
+            if (fstatat(directoryFd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+                SameFile(now, before))
+                unlinkat(directoryFd, name.c_str(), 0);
+            break;
+        }
+        case TProbe::kGone:
+            break;
+        case TProbe::kUnknown:
+            result.error = Reason("cannot tell whether a daemon serves " + path);
+            return result;
+        }
+    }
+    result.error = path + " keeps changing; is another daemon starting?";
+    return result;
 }
 
 } // namespace
@@ -54,114 +206,63 @@ BControlSocket::~BControlSocket()
     Release();
 }
 
-bool BControlSocket::Claim(const std::string& path, std::string& error, bool& running)
+TClaimResult BControlSocket::Claim(const std::string& path, gid_t group)
 {
-    running = false;
     Release();
+    TClaimResult result;
     sockaddr_un address;
     if (!control::SocketAddress(path, address)) {
-        error = "socket path '" + path + "' is empty or longer than " +
-                std::to_string(sizeof address.sun_path - 1) + " bytes";
-        return false;
+        result.error = "socket path '" + path + "' is empty or longer than " +
+                       std::to_string(sizeof address.sun_path - 1) + " bytes";
+        return result;
     }
-    const std::string directory = Directory(path);
-    if (mkdir(directory.c_str(), 0750) == 0) {
-        chmod(directory.c_str(), 0750); // whatever the umask took away
-    } else if (errno != EEXIST) {
-        error = Reason("cannot create the socket's directory '" + directory + "'");
-        return false;
-    }
-    // The socket is made under a name of its own and linked into place,
-    // which fails while anything is there: two daemons starting at once
-    // cannot both take the path.
-    const std::string temporary = directory + "/.murox-" + std::to_string(getpid()) + ".ctl";
-    sockaddr_un temporaryAddress;
-    if (!control::SocketAddress(temporary, temporaryAddress)) {
-        error = "socket path '" + path + "' leaves no room for a temporary name beside it";
-        return false;
-    }
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
-        error = Reason("cannot create a socket");
-        return false;
-    }
-    unlink(temporary.c_str());
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&temporaryAddress), sizeof temporaryAddress) !=
-            0 ||
-        chmod(temporary.c_str(), 0660) != 0 || listen(fd, 128) != 0) {
-        error = Reason("cannot listen in '" + directory + "'");
-        close(fd);
-        unlink(temporary.c_str());
-        return false;
-    }
-    bool linked = false;
-    for (int attempt = 0; attempt < 5 && !running && error.empty(); ++attempt) {
-        if (link(temporary.c_str(), path.c_str()) == 0) {
-            linked = true;
-            break;
-        }
-        if (errno != EEXIST) {
-            error = Reason("cannot create '" + path + "'");
-            break;
-        }
-        struct stat before {};
-        if (lstat(path.c_str(), &before) != 0)
-            continue; // gone meanwhile
-        if (!S_ISSOCK(before.st_mode)) {
-            error = "'" + path + "' exists and is not a socket";
-            break;
-        }
-        switch (Probe(path)) {
-        case TProbe::kLive:
-            running = true;
-            break;
-        case TProbe::kStale: {
-            // Removed only if it is still the socket found refusing.
-            struct stat now {};
-            if (lstat(path.c_str(), &now) == 0 && now.st_ino == before.st_ino &&
-                now.st_dev == before.st_dev)
-                unlink(path.c_str());
-            break;
-        }
-        case TProbe::kGone:
-            break;
-        case TProbe::kUnknown:
-            error = Reason("cannot tell whether a daemon serves '" + path + "'");
-            break;
-        }
-    }
-    unlink(temporary.c_str());
+    std::string directoryPath, name;
+    SplitPath(path, directoryPath, name);
+    BFd directory, socket;
+    if (!OpenOwnDirectory(directoryPath, directory, result.error))
+        return result;
+    const std::string temporary = ".murox-" + std::to_string(getpid()) + ".ctl";
+    if (ListenAt(directory.Get(), temporary, group, socket, result.error))
+        result = LinkInPlace(directory.Get(), temporary, name, path);
+    unlinkat(directory.Get(), temporary.c_str(), 0);
     struct stat claimed {};
-    if (!linked || lstat(path.c_str(), &claimed) != 0) {
-        if (!running && error.empty())
-            error = "'" + path + "' keeps changing; is another daemon starting?";
-        close(fd);
-        return false;
+    if (result.outcome != TClaimResult::kClaimed)
+        return result;
+    if (fstatat(directory.Get(), name.c_str(), &claimed, AT_SYMLINK_NOFOLLOW) != 0) {
+        result.outcome = TClaimResult::kRefused;
+        result.error = path + " vanished as it was made; is another daemon starting?";
+        return result;
     }
-    m_fd = fd;
+    m_socket = std::move(socket);
+    m_directory = std::move(directory);
     m_path = path;
+    m_name = name;
     m_device = claimed.st_dev;
     m_inode = claimed.st_ino;
     m_group = claimed.st_gid;
-    return true;
+    return result;
 }
 
 gid_t BControlSocket::Group() const
 {
     struct stat now {};
-    if (!m_path.empty() && stat(m_path.c_str(), &now) == 0 && now.st_ino == m_inode)
+    if (m_directory.Valid() &&
+        fstatat(m_directory.Get(), m_name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+        now.st_ino == m_inode && now.st_dev == m_device)
         return now.st_gid;
     return m_group;
 }
 
 void BControlSocket::Release()
 {
-    if (m_fd < 0)
+    if (!m_socket.Valid())
         return;
-    close(m_fd);
-    m_fd = -1;
+    m_socket.Reset();
     struct stat now {};
-    if (lstat(m_path.c_str(), &now) == 0 && now.st_ino == m_inode && now.st_dev == m_device)
-        unlink(m_path.c_str());
+    if (fstatat(m_directory.Get(), m_name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+        now.st_ino == m_inode && now.st_dev == m_device)
+        unlinkat(m_directory.Get(), m_name.c_str(), 0);
+    m_directory.Reset();
     m_path.clear();
+    m_name.clear();
 }

@@ -27,6 +27,11 @@ bool BHostCommands::RunLine(const std::string& line, KAF::ICmdStream& out)
     }
 }
 
+void BHostCommands::Reload(KAF::ICmdStream& out)
+{
+    RunLine("xdll -r", out);
+}
+
 std::string BHostCommands::CompletionWords()
 {
     std::string words;

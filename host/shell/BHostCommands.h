@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "host/server/BControlServer.h"
+#include "host/server/ICommandRunner.h"
 #include "host/shell/BCmdInterpreter.h"
 #include "hostapi/BFileNV.h"
 #include "hostapi/DLLExtAgents.h"
@@ -22,6 +22,8 @@ public:
 
     // Runs the line; a failure is reported at the end of its answer.
     bool RunLine(const std::string& line, KAF::ICmdStream& out) override;
+    // Runs "xdll -r".
+    void Reload(KAF::ICmdStream& out) override;
     // "c WORD" for each command word, then "e NAME" for each extension
     // library, one a line.
     std::string CompletionWords() override;

@@ -4,11 +4,14 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <grp.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -17,10 +20,12 @@
 #include "host/console/BLineReader.h"
 #include "host/console/BRemoteConsole.h"
 #include "host/console/ShellConsole.h"
+#include "host/protocol/BFd.h"
 #include "host/protocol/ControlProtocol.h"
 #include "host/registry/ExtConfig.h"
 #include "host/server/BControlServer.h"
 #include "host/server/BControlSocket.h"
+#include "host/server/BStdoutQueue.h"
 #include "host/shell/BCmdInterpreter.h"
 #include "host/shell/BHostCommands.h"
 #include "host/shell/BStdoutStream.h"
@@ -66,6 +71,54 @@ void RunSession(const TMuroxOptions& options, KAF::BFileNV& store)
             break;
 }
 
+// The limits consoles are held to. MUROX_PARTIAL_FRAME_TIMEOUT_MS shortens
+// the wait for the rest of a frame, for the daemon's tests.
+TClientLimits ClientLimits()
+{
+    TClientLimits limits;
+    const char* szPartial = std::getenv("MUROX_PARTIAL_FRAME_TIMEOUT_MS");
+    if (szPartial != nullptr && std::atoll(szPartial) > 0)
+        limits.partialFrameMs = std::atoll(szPartial);
+    return limits;
+}
+
+// A program started with descriptor 0, 1 or 2 closed would hand it to the
+// first socket it opens, which would then take standard output or error.
+void EnsureStandardDescriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int opened = open("/dev/null", O_RDWR);
+        if (opened >= 0 && opened != fd)
+            close(opened); // not the lowest free descriptor: leave it
+    }
+}
+
+// The group named by --socket-group (a name or a number), else the
+// daemon's own. False for a group the system does not know.
+bool SocketGroup(const TMuroxOptions& options, gid_t& group)
+{
+    group = getegid();
+    if (options.socketGroup.empty())
+        return true;
+    std::string buffer(16384, '\0');
+    struct group entry {};
+    struct group* pEntry = nullptr;
+    if (getgrnam_r(options.socketGroup.c_str(), &entry, &buffer[0], buffer.size(), &pEntry) == 0 &&
+        pEntry != nullptr) {
+        group = pEntry->gr_gid;
+        return true;
+    }
+    char* pEnd = nullptr;
+    const unsigned long number = std::strtoul(options.socketGroup.c_str(), &pEnd, 10);
+    if (pEnd == nullptr || *pEnd != '\0' || options.socketGroup[0] < '0' ||
+        options.socketGroup[0] > '9')
+        return false;
+    group = static_cast<gid_t>(number);
+    return true;
+}
+
 // The control socket both modes use: --socket, else the default. Empty,
 // with the reason on standard error, when there is none to use.
 std::string SocketPath(const TMuroxOptions& options)
@@ -81,47 +134,52 @@ std::string SocketPath(const TMuroxOptions& options)
 
 // The daemon: claims the control socket first, so that a second daemon
 // leaves before any extension library runs; then loads them and serves
-// until SIGTERM or SIGINT. Signals are blocked and read in the loop.
-int RunDaemon(const TMuroxOptions& options, KAF::BFileNV& store)
+// until SIGTERM or SIGINT. Signals are blocked and read in the loop;
+// standard output, where events are logged, is drained by the loop too.
+int RunDaemon(const TMuroxOptions& options, gid_t socketGroup, KAF::BFileNV& store)
 {
     const std::string path = SocketPath(options);
     if (path.empty())
         return kFailure;
-    std::string error;
     BControlSocket socket;
-    bool running = false;
-    if (!socket.Claim(path, error, running)) {
-        if (running)
-            error = "a daemon is already serving " + path;
-        std::fprintf(stderr, "murox: %s\n", error.c_str());
+    const TClaimResult claim = socket.Claim(path, socketGroup);
+    if (claim.outcome != TClaimResult::kClaimed) {
+        std::fprintf(stderr, "murox: %s\n",
+                     claim.outcome == TClaimResult::kRunning
+                         ? ("a daemon is already serving " + path).c_str()
+                         : claim.error.c_str());
         return kFailure;
     }
     sigset_t signals;
     sigemptyset(&signals);
     for (const int signal : {SIGTERM, SIGINT, SIGHUP})
         sigaddset(&signals, signal);
-    const int signalFd = sigprocmask(SIG_BLOCK, &signals, nullptr) == 0
-                             ? signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC)
-                             : -1;
-    if (signalFd < 0) {
+    const BFd signalFd(sigprocmask(SIG_BLOCK, &signals, nullptr) == 0
+                           ? signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC)
+                           : -1);
+    if (!signalFd.Valid()) {
         std::fprintf(stderr, "murox: cannot read signals: %s\n", std::strerror(errno));
         return kFailure;
     }
-    // Records reach a pipe or the journal as they happen.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    BStdoutQueue output;
+    if (!output.Install())
+        std::fprintf(stderr, "murox: standard output is written directly: %s\n",
+                     std::strerror(errno));
     MuroxLogEvent("daemon started, pid %d, configuration %s", static_cast<int>(getpid()),
                   options.configPath.c_str());
     {
-        BControlServer server(socket, signalFd);
+        BControlServer server(socket, signalFd.Get(), &output, ClientLimits());
+        KAF::BMessageDispatcher::s_pInstance->Subscribe(&server);
         {
             BHostCommands commands(store);
             MuroxLogEvent("listening on %s", path.c_str());
-            server.Serve(commands, "xdll -r");
+            server.Serve(commands);
         }
         server.CloseAll("murox: the daemon has stopped\n", 2000);
+        KAF::BMessageDispatcher::s_pInstance->Unsubscribe(&server);
     }
     MuroxLogEvent("daemon stopped");
-    close(signalFd);
+    output.Finish(2000);
     return 0;
 }
 
@@ -164,6 +222,7 @@ std::string DefaultConfigPath()
 
 int main(int argc, char** argv)
 {
+    EnsureStandardDescriptors();
     std::signal(SIGPIPE, SIG_IGN);
 
     const std::string defaultConfig = DefaultConfigPath();
@@ -178,6 +237,11 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    gid_t socketGroup = 0;
+    if (!SocketGroup(options, socketGroup)) {
+        std::fprintf(stderr, "murox: --socket-group: no group '%s'\n", options.socketGroup.c_str());
+        return kBadUsage;
+    }
     if (options.mode == TMuroxMode::kRemote) {
         const std::string path = SocketPath(options);
         return path.empty() ? kFailure : RunRemoteConsole(path, options.lines);
@@ -207,7 +271,7 @@ int main(int argc, char** argv)
 
     int status = 0;
     if (options.mode == TMuroxMode::kDaemon)
-        status = RunDaemon(options, store);
+        status = RunDaemon(options, socketGroup, store);
     else
         RunSession(options, store);
 

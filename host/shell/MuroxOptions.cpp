@@ -3,7 +3,8 @@
 std::string MuroxUsage(const std::string& defaultConfig)
 {
     return "usage: murox [--config FILE] [--syslog] [-e LINE]...\n"
-           "       murox --daemon [--config FILE] [--socket PATH] [--syslog]\n"
+           "       murox --daemon [--config FILE] [--socket PATH] [--socket-group NAME] "
+           "[--syslog]\n"
            "       murox --remote [--socket PATH] [-e LINE]...\n"
            "  --config FILE  the configuration file (default " +
            defaultConfig +
@@ -15,6 +16,8 @@ std::string MuroxUsage(const std::string& defaultConfig)
            "  --remote       a console to the daemon serving the control socket\n"
            "  --socket PATH  the control socket (default /run/murox/murox.ctl for root,\n"
            "                 $XDG_RUNTIME_DIR/murox/murox.ctl otherwise)\n"
+           "  --socket-group NAME  the socket's group, whose members may use it (default\n"
+           "                 the daemon's own group)\n"
            "  --help         print this text\n"
            "Without -e, murox reads commands from standard input until its end or \"quit\".\n"
            "\"help\" lists the commands.\n";
@@ -27,7 +30,20 @@ bool ParseMuroxOptions(int argc, const char* const* argv, const std::string& def
     parsed.configPath = defaultConfig;
     bool daemon = false, remote = false, config = false, socket = false;
     for (int i = 1; i < argc; ++i) {
-        const std::string word = argv[i];
+        std::string word = argv[i];
+        std::string attached;
+        const std::string::size_type equals = word.find('=');
+        const bool hasAttached = word.compare(0, 2, "--") == 0 && equals != std::string::npos;
+        if (hasAttached) {
+            attached = word.substr(equals + 1);
+            word.erase(equals);
+        }
+        const bool takesValue =
+            word == "--config" || word == "-e" || word == "--socket" || word == "--socket-group";
+        if (hasAttached && !takesValue) {
+            error = "option " + word + " takes no value";
+            return false;
+        }
         if (word == "--help" || word == "-h") {
             parsed.help = true;
         } else if (word == "--syslog") {
@@ -36,14 +52,20 @@ bool ParseMuroxOptions(int argc, const char* const* argv, const std::string& def
             daemon = true;
         } else if (word == "--remote") {
             remote = true;
-        } else if (word == "--config" || word == "-e" || word == "--socket") {
-            if (i + 1 >= argc) {
+        } else if (takesValue) {
+            if (!hasAttached && i + 1 >= argc) {
                 error = "option " + word + " needs a value";
                 return false;
             }
-            const std::string value = argv[++i];
+            const std::string value = hasAttached ? attached : argv[++i];
             if (word == "-e") {
                 parsed.lines.push_back(value);
+            } else if (word == "--socket-group") {
+                parsed.socketGroup = value;
+                if (value.empty()) {
+                    error = "--socket-group needs a group";
+                    return false;
+                }
             } else if (word == "--socket") {
                 socket = true;
                 parsed.socketPath = value;
@@ -67,6 +89,8 @@ bool ParseMuroxOptions(int argc, const char* const* argv, const std::string& def
         error = "--remote takes neither --config nor --syslog: they are the daemon's";
     else if (socket && !daemon && !remote)
         error = "--socket needs --daemon or --remote";
+    else if (!parsed.socketGroup.empty() && !daemon)
+        error = "--socket-group needs --daemon";
     else if (socket && parsed.socketPath.empty())
         error = "--socket needs a path";
     if (!error.empty())

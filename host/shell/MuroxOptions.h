@@ -15,6 +15,7 @@ struct TMuroxOptions {
     TMuroxMode mode = TMuroxMode::kLocal;
     std::string configPath;         // the default configuration unless --config
     std::string socketPath;         // --socket; empty: the default
+    std::string socketGroup;        // --socket-group; empty: the daemon's group
     bool toSyslog = false;          // --syslog
     bool help = false;              // --help
     std::vector<std::string> lines; // each -e, in order
@@ -23,10 +24,12 @@ struct TMuroxOptions {
 // The usage text, ending in a newline.
 std::string MuroxUsage(const std::string& defaultConfig);
 
-// Reads argv[1..argc-1]. False, with the reason in `error`, for an unknown
-// option, an option without its value, a stray argument, or options that
-// do not go together (--daemon with -e or --remote; --remote with --config
-// or --syslog; --socket without either mode).
+// Reads argv[1..argc-1]; an option's value follows it as the next word or
+// after '=' ("--config=FILE"). False, with the reason in `error`, for an
+// unknown option, an option without its value, a stray argument, or
+// options that do not go together (--daemon with -e or --remote; --remote
+// with --config, --syslog or --socket-group; --socket without either mode;
+// --socket-group without --daemon).
 bool ParseMuroxOptions(int argc, const char* const* argv, const std::string& defaultConfig,
                        TMuroxOptions& options, std::string& error);
 

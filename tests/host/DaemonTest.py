@@ -273,8 +273,9 @@ class DaemonTestCase(unittest.TestCase):
         leaver = RawPeer(d.sock)
         self.assertEqual(b"", leaver.answer(b"quit")[1])
         self.assertTrue(leaver.closed_by_daemon())
-        # One console more than the daemon serves is turned away.
-        crowd = [RawPeer(d.sock) for _ in range(256)]
+        # Past the consoles the daemon serves, one more is let in for root;
+        # the next is turned away.
+        crowd = [RawPeer(d.sock) for _ in range(257)]
         extra = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         extra.settimeout(WAIT)
         extra.connect(d.sock)

@@ -1,0 +1,115 @@
+// The server's side of one console connection: the bytes it sent, the
+// frames waiting for it, and whether and why it is on its way out.
+#ifndef HOST_SERVER_BCONTROLCLIENT_H
+#define HOST_SERVER_BCONTROLCLIENT_H
+
+#include <cstddef>
+#include <string>
+
+#include "host/protocol/BFd.h"
+#include "host/protocol/ControlProtocol.h"
+#include "host/server/PeerAccess.h"
+
+// The limits a client is held to.
+struct TClientLimits {
+    // Unsent bytes past which a client is not read from until it takes
+    // some: a client that sends lines and never reads stalls itself.
+    std::size_t pauseAt = 64 * 1024;
+    // Unsent bytes past which a client that takes nothing for stallMs is
+    // dropped. Output queued while a line or a reload runs is counted only
+    // afterwards, once the client had a chance to take it.
+    std::size_t maxUnsent = 1024 * 1024;
+    long long stallMs = 2000;
+    // Unsent bytes past which a client is dropped at once, whatever it takes.
+    std::size_t hardUnsent = 64 * 1024 * 1024;
+    // How long part of a frame may wait for the rest.
+    long long partialFrameMs = 30000;
+    // How long a dismissed client has to take its farewell.
+    long long farewellMs = 1000;
+};
+
+class BControlClient {
+public:
+    enum class TState {
+        kOpen,    // its frames run
+        kLeaving, // closed once what is queued for it is sent
+        kClosed   // closed at the next reap
+    };
+    enum class TReason {
+        kNone,
+        kHungUp,         // it closed the connection or the connection failed
+        kFinished,       // it asked to leave, or its input ended and all is answered
+        kMalformed,      // it broke the framing
+        kStoppedReading, // it left too much unread for too long
+        kPartialFrame,   // it sent part of a frame and nothing more
+        kStopping        // the daemon stops
+    };
+
+    BControlClient(BFd fd, const TPeer& peer, long long nowMs);
+    BControlClient(const BControlClient&) = delete;
+    BControlClient& operator=(const BControlClient&) = delete;
+
+    int Fd() const { return m_fd.Get(); }
+    const TPeer& Peer() const { return m_peer; }
+    TState State() const { return m_state; }
+    TReason Reason() const { return m_reason; }
+    control::BFrameReader& Reader() { return m_reader; }
+
+    // Queues one frame, unless the client is leaving or closed.
+    void Queue(char type, const char* pData, std::size_t length);
+    void Queue(char type, const std::string& payload)
+    {
+        Queue(type, payload.data(), payload.size());
+    }
+    std::size_t Unsent() const { return m_out.size() - m_sent; }
+
+    // Whether the loop should read from it, and whether a frame of it may
+    // run now.
+    bool WantsInput(const TClientLimits& limits) const;
+    bool MayRun(const TClientLimits& limits) const;
+
+    // Reads what has arrived (at most one buffer). Notes the end of its
+    // input; a failure closes it.
+    void Receive(long long nowMs);
+    // Sends what the socket takes now; a failure closes it.
+    void Flush(long long nowMs);
+
+    // Closed once what is queued is sent.
+    void Leave() { Finish(TState::kLeaving, TReason::kFinished, std::string()); }
+    // Closed at once; `why` is for the log, empty for an ordinary leave.
+    void Drop(TReason reason, const std::string& why) { Finish(TState::kClosed, reason, why); }
+    // Closed with a last word: what waits unsent behind the frame in flight
+    // is cut, the farewell follows it, and the client is closed once it is
+    // sent or after limits.farewellMs.
+    void Dismiss(TReason reason, const std::string& why, const std::string& farewell,
+                 const TClientLimits& limits, long long nowMs);
+
+    // Applies the time and size limits; dismisses a client that broke one.
+    void Enforce(const TClientLimits& limits, long long nowMs);
+    // When a limit or a farewell's wait next runs out; -1 for never.
+    long long DueMs(const TClientLimits& limits) const;
+    // Whether it can be closed now.
+    bool Finished(long long nowMs) const;
+    // Why it goes, as the log says it: empty for an ordinary leave.
+    const std::string& Why() const { return m_why; }
+
+private:
+    void Finish(TState state, TReason reason, const std::string& why);
+    bool HoldsPartialFrame() const;
+
+    BFd m_fd;
+    TPeer m_peer;
+    control::BFrameReader m_reader{"LW", false};
+    TState m_state = TState::kOpen;
+    TReason m_reason = TReason::kNone;
+    bool m_inputEnded = false;
+    std::string m_out;          // frames queued for it, from a frame's start
+    std::size_t m_sent = 0;     // bytes of m_out sent
+    std::size_t m_frameAt = 0;  // where in m_out the frame being sent starts
+    long long m_lastInputMs;    // when it last sent anything
+    long long m_lastProgressMs; // when it last took anything, or was last within limits
+    long long m_closeByMs = -1; // a dismissed client's deadline
+    std::string m_why;
+};
+
+#endif

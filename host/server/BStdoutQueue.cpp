@@ -1,0 +1,122 @@
+#include "host/server/BStdoutQueue.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+// A pipe that polls writable takes this much without blocking.
+const std::size_t kChunk = 4096;
+// Bytes written in one turn of the loop, so that a fast reader cannot keep
+// the loop away from the consoles.
+const std::size_t kPerDrain = 64 * 1024;
+
+bool Writable(int fd, int waitMs)
+{
+    pollfd polled{fd, POLLOUT, 0};
+    return poll(&polled, 1, waitMs) > 0 && (polled.revents & (POLLOUT | POLLERR | POLLHUP)) != 0;
+}
+
+long long NowMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+} // namespace
+
+BStdoutQueue::~BStdoutQueue()
+{
+    if (m_pStream == nullptr)
+        return;
+    Finish(0);
+    stdout = m_pOriginal;
+    std::fclose(m_pStream);
+}
+
+bool BStdoutQueue::Install()
+{
+    if (m_pStream != nullptr)
+        return true;
+    cookie_io_functions_t functions{};
+    functions.write = &BStdoutQueue::WriteRecord;
+    std::fflush(stdout);
+    m_pStream = fopencookie(this, "w", functions);
+    if (m_pStream == nullptr)
+        return false;
+    // Unbuffered: each record reaches the queue whole, in one call.
+    std::setvbuf(m_pStream, nullptr, _IONBF, 0);
+    m_pOriginal = stdout;
+    stdout = m_pStream;
+    return true;
+}
+
+ssize_t BStdoutQueue::WriteRecord(void* pCookie, const char* pData, std::size_t size)
+{
+    static_cast<BStdoutQueue*>(pCookie)->Queue(pData, size);
+    // Taken, whether queued or counted: the sink has nothing to retry.
+    return static_cast<ssize_t>(size);
+}
+
+void BStdoutQueue::Queue(const char* pData, std::size_t size)
+{
+    if (m_broken)
+        return;
+    if (m_queue.size() - m_start + size > kLimit) {
+        ++m_dropped;
+        return;
+    }
+    if (m_start > 0 && m_start >= m_queue.size() - m_start) {
+        m_queue.erase(0, m_start);
+        m_start = 0;
+    }
+    m_queue.append(pData, size);
+}
+
+void BStdoutQueue::Drain()
+{
+    std::size_t written = 0;
+    while (!m_broken && written < kPerDrain && (Pending() || m_dropped > 0) && Writable(Fd(), 0)) {
+        if (!Pending()) {
+            // Said only once the queue has room for it again.
+            const std::string note = std::to_string(m_dropped) +
+                                     " event records dropped: standard output is not being read\n";
+            m_dropped = 0;
+            m_queue.assign(note);
+            m_start = 0;
+        }
+        const std::size_t length = std::min(kChunk, m_queue.size() - m_start);
+        const ssize_t n = write(Fd(), m_queue.data() + m_start, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        if (n <= 0) {
+            m_broken = true;
+            break;
+        }
+        m_start += static_cast<std::size_t>(n);
+        written += static_cast<std::size_t>(n);
+    }
+    if (m_broken || !Pending()) {
+        m_queue.clear();
+        m_start = 0;
+    }
+}
+
+void BStdoutQueue::Finish(int waitMs)
+{
+    const long long deadline = NowMs() + waitMs;
+    for (;;) {
+        Drain();
+        const long long left = deadline - NowMs();
+        if (m_broken || (!Pending() && m_dropped == 0) || left <= 0 ||
+            !Writable(Fd(), static_cast<int>(left)))
+            return;
+    }
+}

@@ -1,0 +1,23 @@
+// What the control server runs consoles' lines on: the host's interpreter
+// and registry.
+#ifndef HOST_SERVER_ICOMMANDRUNNER_H
+#define HOST_SERVER_ICOMMANDRUNNER_H
+
+#include <string>
+
+#include "hostapi/ICmdStream.h"
+
+class ICommandRunner {
+public:
+    virtual ~ICommandRunner() = default;
+    // Runs one line, writing its answer to `out`. False when the line asks
+    // to leave ("quit"): the console that sent it is closed after the answer.
+    virtual bool RunLine(const std::string& line, KAF::ICmdStream& out) = 0;
+    // Re-reads the configuration and brings the loaded libraries in line
+    // with it, as the operator's reload does, writing its answer to `out`.
+    virtual void Reload(KAF::ICmdStream& out) = 0;
+    // The words a console completes, as the 'W' frame carries them.
+    virtual std::string CompletionWords() = 0;
+};
+
+#endif
