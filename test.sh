@@ -8,6 +8,10 @@
 #              coverage of the library (xdll/, eventlog/, vdirs/) by gcovr
 #   fuzz       clang + libFuzzer: each fuzz target for FUZZ_SECONDS (60);
 #              the other configurations replay the fuzz corpora as tests
+#   distro     this machine's packages installed, reloaded, upgraded and
+#              purged in a minimal Debian bookworm booted under
+#              systemd-nspawn (root and the Debian mirror needed; the
+#              system is cached under build/distro)
 # Usage: ./test.sh [CONFIG...]     (default: all of them)
 # Installs missing Debian packages first when run as root.
 set -uo pipefail
@@ -19,7 +23,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 werror=OFF
 [ "${CI:-}" = true ] && werror=ON
 configs=("$@")
-[ ${#configs[@]} -eq 0 ] && configs=(native sanitize ppc coverage fuzz)
+[ ${#configs[@]} -eq 0 ] && configs=(native sanitize ppc coverage fuzz distro)
 fuzz_seconds=${FUZZ_SECONDS:-60}
 
 total_passed=0

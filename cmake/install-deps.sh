@@ -4,7 +4,9 @@
 # GoogleTest, Google Benchmark, clang with libFuzzer, and the checkers
 # (abigail-tools for the ABI baselines, lintian and systemd-analyze for the
 # packages), libedit for the console and tmux for its terminal test,
-# python3 and setpriv (util-linux) for the daemon's end-to-end test.
+# python3 and setpriv (util-linux) for the daemon's end-to-end test, man-db
+# for the manual pages' check, debootstrap and systemd-nspawn
+# (systemd-container) for the packages' test in a booted Debian system.
 set -euo pipefail
 
 packages=(
@@ -16,6 +18,7 @@ packages=(
     abigail-tools lintian systemd
     libedit-dev tmux
     python3 util-linux
+    man-db debootstrap systemd-container
 )
 
 missing=()

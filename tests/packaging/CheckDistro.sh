@@ -1,0 +1,326 @@
+#!/usr/bin/env bash
+# The packages as an operator meets them: in a minimal Debian bookworm,
+# made with debootstrap and booted with a real systemd under
+# systemd-nspawn, they are installed (their Depends pulled from the
+# mirror), the daemon is checked running, reloaded and administered, the
+# packages are upgraded to the next version built from the same tree,
+# a daemon is built against libmurox-dev, and the packages are removed and
+# purged. Each check prints "ok" or "FAIL"; any failure, or a system that
+# cannot be made or booted, fails the script.
+#
+# Usage: CheckDistro.sh SOURCE_DIR BUILD_DIR VERSION DEB_VERSION MULTIARCH
+#   BUILD_DIR keeps, from one run to the next, the system's tarball
+#   (bookworm-minbase.tar.gz), the packages apt downloaded (apt-archives/)
+#   and the build of the next version (next/); distro-run/ is made anew.
+set -uo pipefail
+
+source_dir=$1 build_dir=$2 version=$3 deb_version=$4 multiarch=$5
+work=$build_dir/distro-run
+tarball=$build_dir/bookworm-minbase.tar.gz
+archives=$build_dir/apt-archives
+started=$SECONDS
+
+die() {
+    echo "distro: FAIL: $*" >&2
+    exit 1
+}
+
+passed=0 failed=0
+ok() { echo "ok: $*"; passed=$((passed + 1)); }
+bad() { echo "FAIL: $*"; failed=$((failed + 1)); }
+# expect WHAT COMMAND...: a check that the command succeeds.
+expect() {
+    local what=$1 out
+    shift
+    if out=$("$@" 2>&1); then ok "$what"; else bad "$what"; printf '%s\n' "$out" | sed 's/^/    /'; fi
+}
+
+[ "$(id -u)" -eq 0 ] || die "needs root to make and boot a Debian system"
+for tool in debootstrap systemd-nspawn nsenter cpack; do
+    command -v "$tool" >/dev/null ||
+        die "no $tool here: install debootstrap, systemd-container and util-linux (cmake/install-deps.sh)"
+done
+
+# The mirror apt already uses for bookworm: deb822 stanzas first, then
+# one-line sources.
+mirror=$(cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk -v RS= '
+    /(^|\n)Types:[^\n]*[[:space:]]deb([[:space:]]|\n|$)/ &&
+    /(^|\n)Suites:([^\n]*[[:space:]])?bookworm([[:space:]]|\n|$)/ {
+        if (match($0, /(^|\n)URIs:[[:space:]]*[^[:space:]]+/)) {
+            s = substr($0, RSTART, RLENGTH); sub(/.*URIs:[[:space:]]*/, "", s); print s; exit
+        }
+    }')
+if [ -z "$mirror" ]; then
+    mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+             sed -E 's/\[[^]]*\]//' | awk '$1 == "deb" && $3 == "bookworm" { print $2; exit }')
+fi
+[ -n "$mirror" ] || die "no Debian bookworm mirror in /etc/apt/sources.list.d/ or /etc/apt/sources.list"
+
+rm -rf "$work"
+mkdir -p "$work/debs/current" "$work/debs/next" "$archives"
+
+# The next version: one more patch level, with a Debian revision, from
+# the checked-in changelog with an entry on top. Built in the background
+# while the system boots; kept for the next run.
+IFS=. read -r major minor patch <<<"$version"
+next_version=$major.$minor.$((patch + 1))
+next_deb_version=$next_version-1
+changelog=$build_dir/next.changelog
+{
+    printf 'murox (%s) unstable; urgency=medium\n\n' "$next_deb_version"
+    printf '  * The next version, built by the distribution test to upgrade to.\n\n'
+    printf ' -- libMUROX developers <murox-dev@murox.example>  Sun, 06 Dec 2026 00:00:00 +0000\n\n'
+    cat "$source_dir/cmake/debian/changelog"
+} >"$work/next.changelog"
+# Rewritten only when it changes, so the next tree is not configured anew.
+cmp -s "$work/next.changelog" "$changelog" || cp "$work/next.changelog" "$changelog"
+(
+    cmake -S "$source_dir" -B "$build_dir/next" -DMUROX_CHANGELOG="$changelog" \
+        -DMUROX_BUILD_TESTS=OFF -DMUROX_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE= &&
+        cmake --build "$build_dir/next" -j "$(nproc)" &&
+        cpack --config "$build_dir/next/CPackConfig.cmake" -G DEB -B "$work/next-cpack" \
+            -D CPACK_CMAKE_GENERATOR=Ninja &&
+        cp "$work/next-cpack"/*.deb "$work/debs/next/"
+) >"$work/next.log" 2>&1 &
+next_build=$!
+
+# The packages of this build.
+cpack --config "$build_dir/CPackConfig.cmake" -G DEB -B "$work/cpack" -D CPACK_CMAKE_GENERATOR=Ninja \
+    >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; die "cpack failed"; }
+cp "$work/cpack"/*.deb "$work/debs/current/"
+
+# The system: made once with debootstrap (with apt's lists, so that later
+# runs only refresh them) and kept as a tarball; unpacked anew each run.
+if [ ! -s "$tarball" ]; then
+    echo "distro: making a minimal bookworm from $mirror"
+    rm -rf "$work/make"
+    debootstrap --variant=minbase --include=systemd,systemd-sysv,dbus bookworm "$work/make" "$mirror" \
+        >"$work/debootstrap.log" 2>&1 ||
+        { tail -n 20 "$work/debootstrap.log"; die "debootstrap could not make the system from $mirror"; }
+    chroot "$work/make" apt-get update -q >>"$work/debootstrap.log" 2>&1 ||
+        { tail -n 20 "$work/debootstrap.log"; die "apt-get update failed in the new system"; }
+    tar -C "$work/make" -czf "$tarball.tmp" . && mv "$tarball.tmp" "$tarball" ||
+        die "cannot write $tarball"
+    rm -rf "$work/make"
+fi
+root=$work/root
+mkdir -p "$root"
+tar -C "$root" -xzf "$tarball" || die "cannot unpack $tarball"
+# /root, not /tmp: the booted system mounts a /tmp of its own over it.
+cp -r "$work/debs" "$root/root/debs"
+cp -r "$source_dir/tests/packaging/consumer" "$root/root/consumer"
+
+# Boot it. Its init is the container process's child.
+systemd-nspawn -q -b --register=no --keep-unit -D "$root" --bind="$archives:/var/cache/apt/archives" \
+    </dev/null >"$work/boot.log" 2>&1 &
+nspawn=$!
+init=
+
+# The container's init: the child of systemd-nspawn (the fourth field of
+# /proc/PID/stat is the parent's pid; the second, the name, may hold blanks).
+container_init() {
+    local stat line fields
+    for stat in /proc/[0-9]*/stat; do
+        read -r line <"$stat" 2>/dev/null || continue
+        read -r -a fields <<<"${line##*) }"
+        [ "${fields[1]:-}" = "$nspawn" ] && { stat=${stat#/proc/}; echo "${stat%/stat}"; return; }
+    done
+}
+
+# inside COMMAND...: runs a command in the booted system, with a clean
+# environment.
+inside() {
+    nsenter -t "$init" -a env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
+        DEBIAN_FRONTEND=noninteractive "$@"
+}
+
+finish() {
+    local i
+    if [ -n "$init" ] && kill -0 "$nspawn" 2>/dev/null; then
+        inside systemctl poweroff >/dev/null 2>&1
+    fi
+    for ((i = 0; i < 60; i++)); do
+        kill -0 "$nspawn" 2>/dev/null || break
+        sleep 0.5
+    done
+    kill -0 "$nspawn" 2>/dev/null && kill "$nspawn"
+    kill -0 "$next_build" 2>/dev/null && kill "$next_build"
+    wait 2>/dev/null
+    echo "distro: $passed passed, $failed failed, $((SECONDS - started)) s"
+}
+trap finish EXIT
+
+for ((i = 0; i < 100; i++)); do
+    init=$(container_init)
+    [ -n "$init" ] && break
+    kill -0 "$nspawn" 2>/dev/null || break
+    sleep 0.2
+done
+[ -n "$init" ] || { cat "$work/boot.log"; die "systemd-nspawn did not boot the system"; }
+# Until systemd listens on its bus, systemctl cannot ask it.
+for ((i = 0; i < 300; i++)); do
+    state=$(timeout 90 nsenter -t "$init" -a systemctl is-system-running --wait 2>&1)
+    [[ $state == *"connect to bus"* ]] || break
+    sleep 0.2
+done
+case $state in
+running) ok "the system booted under systemd" ;;
+degraded) ok "the system booted under systemd (degraded: $(inside systemctl --failed --no-legend | tr '\n' ' '))" ;;
+*) cat "$work/boot.log"; die "the system did not finish booting: '$state'" ;;
+esac
+
+inside apt-get update -q >"$work/apt-update.log" 2>&1 ||
+    { cat "$work/apt-update.log"; die "apt-get update failed inside: no access to $mirror?"; }
+
+debs() {
+    local deb
+    for deb in "$root/root/debs/$1"/*.deb; do echo "/root/debs/$1/${deb##*/}"; done
+}
+mainpid() { inside systemctl show -p MainPID --value murox.service; }
+listing() { inside murox --remote -e xdll; }
+# await WHAT COMMAND...: the command succeeds within 10 s.
+await() {
+    local what=$1 i
+    shift
+    for ((i = 0; i < 50; i++)); do
+        "$@" >/dev/null 2>&1 && { ok "$what"; return 0; }
+        sleep 0.2
+    done
+    bad "$what"
+    return 1
+}
+# status NAME: the status the listing gives the extension library NAME.
+status() { listing 2>/dev/null | awk -v n="$1" '$1 == n { s = 1 } s && /Status:/ { sub(/.*Status: +/, ""); print; exit }'; }
+
+# Installation.
+mapfile -t current < <(debs current)
+expect "apt-get install of the three packages pulls in their Depends" \
+    inside apt-get install -y -q --no-install-recommends "${current[@]}"
+[ "$(inside systemctl is-enabled murox.service 2>&1)" = enabled ] && ok "murox.service is enabled" ||
+    bad "murox.service is not enabled: $(inside systemctl is-enabled murox.service 2>&1)"
+await "murox.service is active and answers on its socket" listing
+gid=$(inside getent group murox | cut -d: -f3)
+[ -n "$gid" ] && [ "$gid" -lt 1000 ] && ok "the system group murox exists ($gid)" ||
+    bad "no system group murox: '$(inside getent group murox)'"
+modes=$(inside stat -c '%U:%G %a' /run/murox /run/murox/murox.ctl | tr '\n' ' ')
+[ "$modes" = "root:murox 750 root:murox 660 " ] && ok "the socket and its directory are the group murox's" ||
+    bad "the socket's directory and the socket are '$modes'"
+out=$(inside murox --check 2>&1) && [ -z "$out" ] && ok "murox --check finds nothing wrong in the configuration" ||
+    { bad "murox --check on the installed configuration"; sed 's/^/    /' <<<"$out"; }
+[ "$(status hello)" = LOADED ] && [ "$(status idle)" = "NOT LOADED" ] && [ -z "$(status broken)" ] &&
+    [ -z "$(status missing)" ] && ok "murox --remote -e xdll: hello loaded, idle not, no failing sample" ||
+    { bad "murox --remote -e xdll"; listing 2>&1 | sed 's/^/    /'; }
+journal=$(inside journalctl -b -u murox.service --no-pager -o cat)
+if grep -q "daemon started" <<<"$journal" && grep -q "hello: init" <<<"$journal" &&
+    ! grep -Eiq "fail|not loaded|error|refus|denied" <<<"$journal"; then
+    ok "the daemon's journal records its start and no failure"
+else
+    bad "the daemon's journal:"; sed 's/^/    /' <<<"$journal"
+fi
+
+# Administrators: a member of murox is served, a stranger is not.
+inside useradd --create-home admin1 >/dev/null 2>&1 && inside adduser --quiet admin1 murox >/dev/null 2>&1 &&
+    inside useradd --create-home stranger >/dev/null 2>&1 || bad "cannot make the users admin1 and stranger"
+expect "a member of murox uses the daemon" \
+    inside runuser -u admin1 -- murox --remote --socket /run/murox/murox.ctl -e xdll
+if out=$(inside runuser -u stranger -- murox --remote --socket /run/murox/murox.ctl -e xdll 2>&1) ||
+    grep -q hello <<<"$out"; then
+    bad "a user outside murox is served"
+else
+    ok "a user outside murox is turned away: $out"
+fi
+
+# Reload: an edited configuration is read again, by the same daemon.
+pid=$(mainpid)
+inside sed -i '/^\[extdll idle\]/,/^load/ s/^load = 0$/load = 1/' /etc/murox/murox.conf
+expect "systemctl reload murox" inside systemctl reload murox.service
+[ "$(status idle)" = LOADED ] && [ "$(mainpid)" = "$pid" ] &&
+    ok "the reload loaded idle, as the edited configuration says, in the same process" ||
+    bad "after the reload idle is '$(status idle)', the daemon $(mainpid) (was $pid)"
+
+# The hardening leaves "xdll -a" and "xdll -d" their configuration.
+sample=/usr/lib/$multiarch/murox/libmurox_ext_hello.so
+inside murox --remote -e "xdll -a extra $sample /extra" >/dev/null 2>&1
+[ "$(status extra)" = LOADED ] && inside grep -q '^\[extdll extra\]' /etc/murox/murox.conf &&
+    ok "xdll -a loads a library and writes it into /etc/murox/murox.conf" ||
+    { bad "xdll -a under the unit's hardening"; inside journalctl -b -u murox.service -n 5 --no-pager -o cat; }
+inside murox --remote -e "xdll -d extra" >/dev/null 2>&1
+[ -z "$(status extra)" ] && ! inside grep -q '^\[extdll extra\]' /etc/murox/murox.conf &&
+    ok "xdll -d unloads it and takes it out of /etc/murox/murox.conf" ||
+    bad "xdll -d under the unit's hardening"
+
+# Upgrade to the next version: the daemon runs the new program, the
+# operator's edit stays.
+wait "$next_build" || { tail -n 30 "$work/next.log"; die "building the next version failed"; }
+mapfile -t next < <(debs next)
+pid=$(mainpid)
+expect "apt-get install upgrades the three packages to $next_deb_version" \
+    inside apt-get install -y -q --no-install-recommends -o Dpkg::Options::=--force-confold "${next[@]}"
+versions=$(inside dpkg-query -W -f '${Version} ' libmurox1 libmurox-dev murox-host)
+[ "$versions" = "$next_deb_version $next_deb_version $next_deb_version " ] && ok "installed: $versions" ||
+    bad "installed versions '$versions', not $next_deb_version"
+await "the upgraded daemon answers" listing
+newpid=$(mainpid)
+exe=$(inside readlink "/proc/$newpid/exe")
+if [ "$newpid" != "$pid" ] && [ "$newpid" != 0 ] && [ "$exe" = /usr/bin/murox ] &&
+    ! inside grep -q '(deleted)' "/proc/$newpid/maps" &&
+    inside grep -q "libMUROX.so.$next_version\$" "/proc/$newpid/maps"; then
+    ok "the daemon was restarted onto the new program and library ($pid -> $newpid)"
+else
+    bad "after the upgrade the daemon is $newpid (was $pid), running '$exe'"
+    inside grep -E 'deleted|libMUROX' "/proc/$newpid/maps" | sed 's/^/    /'
+fi
+[ "$(inside sed -n '/^\[extdll idle\]/,/^load/p' /etc/murox/murox.conf | tail -n 1)" = "load = 1" ] &&
+    [ "$(status idle)" = LOADED ] && ok "the upgrade kept the operator's edit to murox.conf" ||
+    bad "the upgrade lost the operator's edit to murox.conf"
+[ "$(inside systemctl is-enabled murox.service 2>&1)" = enabled ] && ok "still enabled after the upgrade" ||
+    bad "not enabled after the upgrade"
+
+# A daemon built against the installed libmurox-dev, through CMake and
+# through pkg-config.
+if inside apt-get install -y -q --no-install-recommends g++ make cmake pkg-config >"$work/tools.log" 2>&1; then
+    for way in cmake pkg-config; do
+        out=$(inside sh -c "cmake -S /root/consumer -B /root/consumer-$way -DMUROX_CONSUME=$way \
+                           -DMUROX_FRAMEWORK=/usr/lib/$multiarch/murox/libkaf.so \
+                           -DMUROX_EXPECTED_VERSION=$next_version >/dev/null &&
+                         cmake --build /root/consumer-$way >/dev/null && /root/consumer-$way/daemon" 2>&1)
+        # /lib is /usr/lib in a merged system: the linker may name either.
+        grep -Eq "^libMUROX from (/usr)?/lib/$multiarch/libMUROX\\.so\\.$major\$" <<<"$out" &&
+            ok "a daemon built against libmurox-dev with $way runs" ||
+            { bad "a daemon built against libmurox-dev with $way"; sed 's/^/    /' <<<"$out"; }
+    done
+else
+    tail -n 20 "$work/tools.log"
+    bad "cannot install the compiler inside"
+fi
+
+# Removal stops the daemon and keeps the configuration; purge leaves
+# nothing of the packages but the group.
+# What the packages installed, "d PATH" for a folder, "f PATH" otherwise.
+mapfile -t files < <(inside sh -c 'for path in $(dpkg-query -L libmurox1 libmurox-dev murox-host | sort -u); do
+                                   if [ -d "$path" ]; then echo "d $path"; else echo "f $path"; fi
+                               done')
+pid=$(mainpid)
+expect "apt-get remove murox-host" inside apt-get remove -y -q murox-host
+if [ "$(inside systemctl is-active murox.service)" != active ] && ! inside test -e "/proc/$pid"; then
+    ok "the removal stopped the daemon"
+else
+    bad "the daemon $pid still runs after the removal"
+fi
+inside test -f /etc/murox/murox.conf && ! inside test -e /usr/bin/murox &&
+    ok "the removal kept /etc/murox/murox.conf" || bad "the removal did not keep only the configuration"
+expect "apt-get purge of the three packages" inside apt-get purge -y -q murox-host libmurox-dev libmurox1
+left=()
+for entry in "${files[@]}" "d /etc/murox" "d /run/murox" \
+    "f /etc/systemd/system/multi-user.target.wants/murox.service" \
+    "f /var/lib/systemd/deb-systemd-helper-enabled/murox.service.dsh-also" \
+    "f /var/lib/systemd/deb-systemd-helper-enabled/multi-user.target.wants/murox.service"; do
+    path=${entry#? }
+    # Folders of the system's own, such as /usr/share/doc, stay.
+    [[ $entry == d* && ! $path =~ murox|MUROX ]] && continue
+    inside test -e "$path" -o -L "$path" && left+=("$path")
+done
+[ ${#left[@]} -eq 0 ] && ok "the purge left nothing of the packages" || bad "the purge left ${left[*]}"
+inside getent group murox >/dev/null && ok "the purge kept the group murox" || bad "the purge removed the group murox"
+
+[ "$failed" -eq 0 ]
