@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# The bash completion of murox offers what murox itself says it takes: the
+# options of its usage (each also in the manual page), and in the line of
+# -e the words the console completes: the command words of "help", the
+# switches of "xdll", and after those that take a name the names of the
+# configuration's extension libraries.
+# Usage: CheckCompletion.sh MUROX CONFIG COMPLETION MANPAGE
+set -uo pipefail
+murox=$1 config=$2 completion=$3 manpage=$4
+failed=0
+
+# shellcheck source=/dev/null
+source "$completion" || { echo "FAIL: cannot source $completion"; exit 1; }
+
+# completes STRIP WORD...: what Tab offers after "murox WORD...", each
+# without STRIP at its start, sorted, on one line.
+completes() {
+    local strip=$1
+    shift
+    COMP_WORDS=(murox "$@")
+    COMP_CWORD=$#
+    COMPREPLY=()
+    _murox
+    printf '%s\n' "${COMPREPLY[@]}" | sed "/^\$/d; s/^$strip//" | sort | paste -sd' '
+}
+expect() {
+    local what=$1 got=$2 wanted=$3
+    if [ "$got" = "$wanted" ]; then
+        echo "ok: $what: $got"
+    else
+        echo "FAIL: $what: completion offers '$got', murox says '$wanted'"
+        failed=$((failed + 1))
+    fi
+}
+
+usage=$("$murox" --help) || { echo "FAIL: murox --help"; exit 1; }
+options=$(grep -oE '(^|[[ ])(--[a-z-]+|-e)' <<<"$usage" | tr -d '[ ' | sort -u | paste -sd' ')
+expect "options" "$(completes '' -)" "$options"
+for option in $options; do
+    grep -qF -- "$(sed 's/-/\\-/g' <<<"$option")" "$manpage" ||
+        { echo "FAIL: the manual page lacks $option"; failed=$((failed + 1)); }
+done
+
+help=$("$murox" --config "$config" -e help 2>/dev/null) || { echo "FAIL: murox -e help"; exit 1; }
+# The help's entries: " WORD [ARGUMENT...]  what it does", indented by one.
+commands=$(awk '/^ [a-z]/ { print $1 }' <<<"$help" | sort -u | paste -sd' ')
+switches=$(awk '/^ xdll -/ { print $2 }' <<<"$help" | sort -u | paste -sd' ')
+named=$(awk '/^ xdll -[a-z] <name>/ && !/<path>/ { print $2 }' <<<"$help" | sort -u | paste -sd' ')
+names=$("$murox" --config "$config" -e xdll 2>/dev/null | awk '/^   Path:/ { print previous } { previous = $0 }' |
+        sort | paste -sd' ')
+[ -n "$commands" ] && [ -n "$switches" ] && [ -n "$named" ] && [ -n "$names" ] ||
+    { echo "FAIL: murox's help or listing unreadable:"; echo "$help"; exit 1; }
+
+expect "command words" "$(completes '' -e '')" "$commands"
+expect "after help" "$(completes 'help ' -e 'help ')" "$commands"
+expect "xdll switches" "$(completes 'xdll ' -e 'xdll ')" "$switches"
+for switch in -l -u -f -r -a -d; do
+    wanted=
+    [[ " $named " == *" $switch "* ]] && wanted=$names
+    expect "after xdll $switch" "$(completes "xdll $switch " --config "$config" -e "xdll $switch ")" "$wanted"
+done
+# The line as typed, its quote open: the whole line comes back completed.
+begun=${names:0:2}
+expect "a name begun" "$(completes 'xdll -u ' --config "$config" -e "\"xdll -u $begun")" \
+    "$(for name in $names; do [[ $name == "$begun"* ]] && echo "$name"; done | sort | paste -sd' ')"
+
+[ "$failed" -eq 0 ]
