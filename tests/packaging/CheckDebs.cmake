@@ -40,6 +40,7 @@ if(NOT arch)
 endif()
 
 set(failures "")
+set(summaries "")
 
 # The Debian package of each library a packaged binary may need.
 set(library_packages libc.so.6=libc6 libm.so.6=libc6 libstdc++.so.6=libstdc++6
@@ -130,6 +131,14 @@ function(check_deb name)
     # One "./path" or "./path -> target" per line, after the listing columns.
     string(REGEX REPLACE "[^\n]* \\./" "" contents "${output}")
 
+    # Each package's own summary, the first line of its description.
+    if(info MATCHES "\n Description: ([^\n]*)")
+        if("${CMAKE_MATCH_1}" IN_LIST summaries)
+            string(APPEND failures "${name}: its summary '${CMAKE_MATCH_1}' is another package's\n")
+        endif()
+        list(APPEND summaries "${CMAKE_MATCH_1}")
+        set(summaries "${summaries}" PARENT_SCOPE)
+    endif()
     foreach(field "Package: ${name}" "Version: ${DEB_VERSION}" "Architecture: ${arch}")
         if(NOT info MATCHES "\n ${field}\n")
             string(APPEND failures "${name}: control lacks '${field}'\n")
