@@ -9,6 +9,7 @@ Usage: DaemonTest.py DEFAULT_CONFIG SAMPLE_DIR [EMULATOR...] MUROX [-k NAME]
 """
 import grp
 import os
+import pwd
 import random
 import re
 import shutil
@@ -33,6 +34,46 @@ EMULATED = len(MUROX) > 1
 # quarantine of freed blocks grow on their own.
 MEMORY_MEASURED = not EMULATED and os.environ.get("MUROX_TEST_SANITIZED", "0") == "0"
 WAIT = 120 if EMULATED else 30  # seconds for anything to happen
+ROOT = os.getuid() == 0
+# Another user's view: the uid and gid numbers of nobody, nogroup and daemon
+# all differ, so a check that mixed up a uid and a gid would show.
+NOBODY, NOGROUP = pwd.getpwnam("nobody").pw_uid, grp.getgrnam("nogroup").gr_gid
+DAEMON_GID = grp.getgrnam("daemon").gr_gid
+
+
+def as_user(uid, gid, groups=()):
+    """The prefix that runs a command as another user with exactly these groups."""
+    return ["setpriv", f"--reuid={uid}", f"--regid={gid}"] + (
+        [f"--groups={','.join(map(str, groups))}"] if groups else ["--clear-groups"])
+
+
+def portable_murox(workdir):
+    """murox and its libraries copied where any user may run them (the build
+    tree may sit under a home that others cannot enter); returns its argv and
+    the environment it needs."""
+    bindir = os.path.join(workdir, "portable")
+    counters = os.path.join(workdir, "counters")  # a coverage build's counters
+    env = dict(os.environ, LD_LIBRARY_PATH=bindir, GCOV_PREFIX=counters)
+    argv = MUROX[:-1] + [os.path.join(bindir, os.path.basename(MUROX[-1]))]
+    if os.path.isdir(bindir):
+        return argv, env
+    os.makedirs(bindir)
+    for folder in os.environ["MUROX_TEST_LIBS"].split(os.pathsep):
+        for name in os.listdir(folder):
+            if ".so" in name and os.path.isfile(os.path.join(folder, name)):
+                shutil.copy(os.path.join(folder, name), bindir)
+    shutil.copy(MUROX[-1], bindir)
+    for path in [workdir, bindir] + [os.path.join(bindir, n) for n in os.listdir(bindir)]:
+        os.chmod(path, 0o755)
+    os.makedirs(counters, mode=0o777)
+    os.chmod(counters, 0o777)
+    return argv, env
+
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 COMINGS_AND_GOINGS = re.compile(rb"^console (connected|disconnected|dropped|refused): .*\n", re.M)
@@ -117,7 +158,8 @@ class RawPeer:
 
 
 class Daemon:
-    def __init__(self, workdir, config_text=None, name="d"):
+    def __init__(self, workdir, config_text=None, name="d", sock=None, options=(), prefix=(),
+                 murox=None, env=None):
         self.dir = workdir
         self.conf = os.path.join(workdir, f"{name}.conf")
         if config_text is None:
@@ -125,15 +167,18 @@ class Daemon:
         else:
             with open(self.conf, "w") as f:
                 f.write(config_text)
-        self.sock = os.path.join(workdir, "run", "murox.ctl")
+        self.sock = sock or os.path.join(workdir, "run", "murox.ctl")
         self.log_path = os.path.join(workdir, f"{name}.log")
+        self.args = list(prefix) + (murox or MUROX) + [
+            "--daemon", "--config", self.conf, "--socket", self.sock] + list(options)
+        self.env = env
         self.proc = None
 
-    def start(self, expect_ready=True):
+    def start(self, expect_ready=True, stdout=None, **popen):
         self.log_file = open(self.log_path, "wb")
         self.proc = subprocess.Popen(
-            MUROX + ["--daemon", "--config", self.conf, "--socket", self.sock],
-            stdin=subprocess.DEVNULL, stdout=self.log_file, stderr=subprocess.STDOUT)
+            self.args, stdin=subprocess.DEVNULL, stdout=stdout or self.log_file,
+            stderr=subprocess.STDOUT if stdout is None else self.log_file, env=self.env, **popen)
         if expect_ready:
             self.await_log(f"listening on {self.sock}\n")
         return self
@@ -148,17 +193,14 @@ class Daemon:
         assert self.log().count(text) >= count, f"daemon exited; log:\n{self.log()}"
 
     def console(self, *lines, user=None, stdin=None, check=True):
-        args = MUROX + ["--remote", "--socket", self.sock]
+        """A console with -e lines or standard input; `user` is an as_user prefix."""
+        args, env = MUROX, None
+        if user is not None:
+            args, env = portable_murox(self.dir)
+            args = user + args
+        args = args + ["--remote", "--socket", self.sock]
         for line in lines:
             args += ["-e", line]
-        env = None
-        if user:
-            args = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"] + args
-            # A coverage build's counters go where that user may write them.
-            counters = os.path.join(self.dir, "counters")
-            os.makedirs(counters, mode=0o777, exist_ok=True)
-            os.chmod(counters, 0o777)
-            env = dict(os.environ, GCOV_PREFIX=counters)
         result = subprocess.run(args, input=stdin, capture_output=True, timeout=WAIT * 4, env=env)
         if check:
             assert result.returncode == 0, (result.returncode, result.stderr)
@@ -196,8 +238,8 @@ class DaemonTestCase(unittest.TestCase):
                 d.proc.wait()
         shutil.rmtree(self.work, ignore_errors=True)
 
-    def daemon(self, config_text=None, name="d"):
-        d = Daemon(self.work, config_text, name)
+    def daemon(self, config_text=None, name="d", **options):
+        d = Daemon(self.work, config_text, name, **options)
         self.daemons.append(d)
         return d
 
@@ -326,25 +368,140 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(full_length, len(d.console("xdll").stdout))
         self.assertEqual(0, d.stop())
 
-    @unittest.skipUnless(os.getuid() == 0, "needs root to run a console as nobody")
+    @unittest.skipUnless(ROOT, "needs root to run consoles as other users")
     def test_a_stranger_is_refused_and_nothing_runs(self):
-        d = self.daemon().start()
+        # The user database says nobody belongs to the socket's group; only
+        # the daemon sees that (a private mount namespace), and it must not
+        # matter: what counts is the groups the connecting process holds.
+        members = os.path.join(self.work, "group")
+        with open("/etc/group") as f:
+            lines = [re.sub(r"^(daemon:[^:]*:[^:]*:)(.*)$", r"\1nobody", line) for line in f]
+        with open(members, "w") as f:
+            f.writelines(lines)
+        d = self.daemon(options=["--socket-group", "daemon"], prefix=[
+            "unshare", "--mount", "--propagation", "private", "sh", "-c",
+            'mount --bind "$0" /etc/group && exec "$@"', members]).start()
+        self.assertEqual((DAEMON_GID, 0o660),
+                         (os.stat(d.sock).st_gid, os.stat(d.sock).st_mode & 0o777))
         # Loosened, so that only the credential check stands in the way.
-        os.chmod(os.path.dirname(d.sock), 0o755)
-        os.chmod(d.sock, 0o666)
-        os.chmod(self.work, 0o755)
-        result = d.console("xdll -u hello", user="nobody", check=False)
-        self.assertEqual(1, result.returncode)
-        self.assertEqual(b"", result.stdout)
-        self.assertEqual(b"murox: access refused: uid 65534 is not root, the daemon's user or a "
-                         b"member of group root\n", result.stderr)
-        d.await_log("console refused: uid 65534, pid ")
+        for path, mode in ((self.work, 0o755), (os.path.dirname(d.sock), 0o755), (d.sock, 0o666)):
+            os.chmod(path, mode)
+        refusal = (b"murox: access refused: uid %d is not root, the daemon's user or a "
+                   b"member of group daemon\n")
+        for uid, gid, groups in ((NOBODY, NOGROUP, ()),               # a stranger, or one that dropped the group
+                                 (1, NOGROUP, ()),                    # uid 1 is not gid 1
+                                 (NOBODY, NOGROUP, (NOGROUP, 100))):  # other groups only
+            result = d.console("xdll -u hello", user=as_user(uid, gid, groups), check=False)
+            self.assertEqual((1, b"", refusal % uid), (result.returncode, result.stdout, result.stderr))
+        d.await_log(f"console refused: uid {NOBODY}, pid ")
         self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
-        # Handed the socket's group, the same user is served.
-        os.chown(d.sock, -1, grp.getgrnam("nogroup").gr_gid)
-        served = d.console("xdll -u hello", user="nobody")
-        self.assertEqual(b"hello: term\n", served.stdout)
+        # The group as the process's own, or among its supplementary ones,
+        # the 70th of them too.
+        many = list(range(70000, 70069)) + [DAEMON_GID]
+        for user, line, out in ((as_user(NOBODY, DAEMON_GID), "xdll -u hello", b"hello: term\n"),
+                                (as_user(NOBODY, NOGROUP, [DAEMON_GID]), "xdll -l hello",
+                                 b"hello: init\n"),
+                                (as_user(NOBODY, NOGROUP, many), "xdll -f hello",
+                                 b"hello: term\nhello: init\n")):
+            self.assertEqual(out, d.console(line, user=user).stdout)
+        # A burst of strangers: the log gets a few lines and a sum, an
+        # attached console nothing.
+        admin = RawPeer(d.sock)
+        burst = ("import socket, sys\nfor _ in range(200):\n"
+                 " s = socket.socket(socket.AF_UNIX); s.connect(sys.argv[1]); s.close()\n")
+        subprocess.run(as_user(NOBODY, NOGROUP) + [sys.executable, "-c", burst, d.sock],
+                       check=True, timeout=WAIT)
+        d.await_log(f"console refused: and ")
+        self.assertLessEqual(len(re.findall(r"^console refused: ", d.log(), re.M)), 3 + 5 + 2)
+        events, _ = admin.answer(b"xdll -f hello")
+        self.assertEqual([b"hello: term", b"hello: init"], events)
+        admin.close()
+        # 256 consoles of a member held: root still gets in, once.
+        ready_r, ready_w = os.pipe()
+        done_r, done_w = os.pipe()
+        holder = os.fork()
+        if holder == 0:
+            status = b"e"
+            try:
+                os.setgroups([])
+                os.setgid(DAEMON_GID)
+                os.setuid(NOBODY)
+                held = [RawPeer(d.sock) for _ in range(256)]
+                status = b"k"
+            finally:
+                os.write(ready_w, status)
+                if status == b"k":
+                    os.read(done_r, 1)
+                os._exit(0)
+        self.assertEqual(b"k", os.read(ready_r, 1))
+        root = RawPeer(d.sock)
+        self.assertEqual(b"", root.answer(b"")[1])
+        turned_away = d.console("xdll", user=as_user(NOBODY, DAEMON_GID), check=False)
+        self.assertEqual(b"murox: access refused: too many consoles (256); try again later\n",
+                         turned_away.stderr)
+        os.write(done_w, b"k")
+        os.waitpid(holder, 0)
+        for fd in (ready_r, ready_w, done_r, done_w):
+            os.close(fd)
+        root.close()
         self.assertEqual(0, d.stop())
+        # A daemon of another user serves that user, whatever its group.
+        portable, env = portable_murox(self.work)
+        own = os.path.join(self.work, "own")
+        os.mkdir(own, 0o700)
+        os.chown(own, NOBODY, NOGROUP)
+        mine = self.daemon(name="mine", sock=os.path.join(own, "murox.ctl"), env=env,
+                           prefix=as_user(NOBODY, NOGROUP), murox=portable,
+                           config_text=f"[extdll hello]\npath = {shutil.copy(lib('hello'), own)}\n")
+        os.chmod(mine.conf, 0o644)
+        mine.start()
+        os.chmod(own, 0o755)
+        os.chmod(mine.sock, 0o666)
+        self.assertEqual(b"hello: term\n", mine.console("xdll -u hello",
+                                                          user=as_user(NOBODY, DAEMON_GID)).stdout)
+        stranger = mine.console("xdll", user=as_user(1, DAEMON_GID), check=False)
+        self.assertEqual(b"murox: access refused: uid 1 is not root, the daemon's user or a "
+                         b"member of group nogroup\n", stranger.stderr)
+        self.assertEqual(0, mine.stop())
+
+    @unittest.skipUnless(ROOT, "needs root to make directories of other users")
+    def test_the_socket_is_claimed_without_trusting_the_path(self):
+        def refused(directory, why):
+            before = os.listdir(directory) if os.path.isdir(directory) else None
+            result = subprocess.run(MUROX + ["--daemon", "--config", TEMPLATE, "--socket",
+                                             os.path.join(directory, "murox.ctl")],
+                                    capture_output=True, timeout=WAIT)
+            self.assertEqual(1, result.returncode, result)
+            self.assertRegex(result.stderr, b"^murox: the socket's directory " +
+                             re.escape(directory.encode()) + b" " + why + b"[^\n]*\n$")
+            self.assertEqual(before, os.listdir(directory) if os.path.isdir(directory) else None)
+
+        shared = os.path.join(self.work, "shared")
+        os.mkdir(shared)
+        os.chown(shared, NOBODY, NOGROUP)
+        os.chmod(shared, 0o2777)  # a stranger's, setgid, open to all
+        refused(shared, b"belongs to uid %d, not to root or the daemon's user" % NOBODY)
+        os.chown(shared, 0, NOGROUP)
+        os.chmod(shared, 0o2777)
+        refused(shared, b"is writable by others \\(mode 2777\\)")
+        os.chmod(shared, 0o2755)
+        os.chown(shared, NOBODY, -1)
+        refused(shared, b"belongs to uid %d" % NOBODY)
+        real = os.path.join(self.work, "real")
+        os.mkdir(real, 0o750)
+        os.symlink(real, os.path.join(self.work, "link"))
+        refused(os.path.join(self.work, "link"), b"is a symbolic link")
+        self.assertEqual([], os.listdir(real))
+        # root's own setgid directory of another group: the socket's group
+        # is still the daemon's, not inherited.
+        os.chown(shared, 0, NOGROUP)
+        os.chmod(shared, 0o2750)
+        d = self.daemon(sock=os.path.join(shared, "murox.ctl")).start()
+        self.assertEqual((os.getegid(), 0o660), (os.stat(d.sock).st_gid,
+                                                 os.stat(d.sock).st_mode & 0o777))
+        self.assertEqual(["murox.ctl"], os.listdir(shared))
+        self.assertEqual(0, d.stop())
+        self.assertEqual([], os.listdir(shared))
 
     def test_one_daemon_per_socket_and_a_clean_stop(self):
         for wrong in (["--daemon", "-e", "xdll"], ["--remote", "--config", TEMPLATE],
