@@ -144,6 +144,7 @@ finish() {
         sleep 0.5
     done
     kill -0 "$nspawn" 2>/dev/null && kill "$nspawn"
+    mountpoint -q "$work/chroot/var/cache/apt/archives" && umount "$work/chroot/var/cache/apt/archives"
     kill -0 "$next_build" 2>/dev/null && kill "$next_build"
     wait 2>/dev/null
     echo "distro: $passed passed, $failed failed, $((SECONDS - started)) s"
@@ -192,8 +193,36 @@ await() {
 # status NAME: the status the listing gives the extension library NAME.
 status() { listing 2>/dev/null | awk -v n="$1" '$1 == n { s = 1 } s && /Status:/ { sub(/.*Status: +/, ""); print; exit }'; }
 
-# Installation.
 mapfile -t current < <(debs current)
+
+# In a chroot, where no systemd runs (an image being built): the packages
+# install, the unit is enabled, nothing is started; purge takes the
+# enablement back.
+chroot=$work/chroot
+cp -a "$root" "$chroot" && cp /etc/resolv.conf "$chroot/etc/resolv.conf" &&
+    cp -a "$root/var/lib/apt/lists/." "$chroot/var/lib/apt/lists/" &&
+    mount --bind "$archives" "$chroot/var/cache/apt/archives" || die "cannot make a chroot of the system"
+in_chroot() {
+    chroot "$chroot" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
+        DEBIAN_FRONTEND=noninteractive "$@"
+}
+expect "in a chroot, apt-get install of the three packages" \
+    in_chroot apt-get install -y -q --no-install-recommends "${current[@]}"
+wants=/etc/systemd/system/multi-user.target.wants/murox.service
+started=
+for exe in /proc/[0-9]*/exe; do
+    [ "$(readlink "$exe" 2>/dev/null)" = "$chroot/usr/bin/murox" ] && started+=" ${exe//[!0-9]/}"
+done
+[ -L "$chroot$wants" ] && [ -z "$started" ] && in_chroot getent group murox >/dev/null &&
+    ok "in a chroot, the group is made and the unit enabled, not started" ||
+    bad "in a chroot: enabled '$(ls -l "$chroot$wants" 2>&1)', started:$started"
+expect "in a chroot, apt-get purge" in_chroot apt-get purge -y -q murox-host libmurox-dev libmurox1
+[ ! -e "$chroot$wants" ] && [ ! -L "$chroot$wants" ] && [ ! -e "$chroot/etc/murox" ] &&
+    ok "in a chroot, the purge takes the enablement and the configuration" ||
+    bad "in a chroot, the purge left $(ls -d "$chroot$wants" "$chroot/etc/murox" 2>/dev/null)"
+umount "$chroot/var/cache/apt/archives"
+
+# Installation in the booted system.
 expect "apt-get install of the three packages pulls in their Depends" \
     inside apt-get install -y -q --no-install-recommends "${current[@]}"
 [ "$(inside systemctl is-enabled murox.service 2>&1)" = enabled ] && ok "murox.service is enabled" ||
