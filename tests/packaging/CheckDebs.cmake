@@ -42,6 +42,18 @@ endif()
 set(failures "")
 set(summaries "")
 
+# The library goes to the multiarch directory of that architecture,
+# whatever prefix the tree was configured for.
+set(triplets amd64=x86_64-linux-gnu i386=i386-linux-gnu arm64=aarch64-linux-gnu
+             armhf=arm-linux-gnueabihf powerpc=powerpc-linux-gnu ppc64=powerpc64-linux-gnu)
+foreach(pair IN LISTS triplets)
+    if(pair MATCHES "^${arch}=(.*)$")
+        if(NOT LIBDIR STREQUAL "usr/lib/${CMAKE_MATCH_1}")
+            string(APPEND failures "the packages' library directory is ${LIBDIR}, not usr/lib/${CMAKE_MATCH_1}\n")
+        endif()
+    endif()
+endforeach()
+
 # The Debian package of each library a packaged binary may need.
 set(library_packages libc.so.6=libc6 libm.so.6=libc6 libstdc++.so.6=libstdc++6
                      libgcc_s.so.1=libgcc-s1 libMUROX.so.${major}=libmurox${major}
