@@ -257,19 +257,24 @@ bool BControlServer::HasRoom(const TPeer& peer, long long nowMs)
 
 void BControlServer::Reap(long long nowMs)
 {
-    std::vector<std::string> gone;
+    // A client dropped is logged when it is, not when it finally goes: a
+    // dismissed one may wait a while for its farewell to be taken.
+    std::vector<std::string> records;
     for (auto it = m_clients.begin(); it != m_clients.end();) {
-        const BControlClient& client = **it;
+        BControlClient& client = **it;
+        if (!client.Why().empty() && !client.Reported()) {
+            client.SetReported();
+            records.push_back("console dropped: " + PeerName(client.Peer()) + ": " + client.Why());
+        }
         if (!client.Finished(nowMs)) {
             ++it;
             continue;
         }
-        const std::string& why = client.Why();
-        gone.push_back(why.empty() ? "console disconnected: " + PeerName(client.Peer())
-                                   : "console dropped: " + PeerName(client.Peer()) + ": " + why);
+        if (client.Why().empty())
+            records.push_back("console disconnected: " + PeerName(client.Peer()));
         it = m_clients.erase(it);
     }
-    for (const std::string& text : gone)
+    for (const std::string& text : records)
         MuroxLogEvent("%s", text.c_str());
 }
 
