@@ -1,6 +1,7 @@
 #include "host/registry/ExtConfig.h"
 
 #include <cstring>
+#include <unordered_set>
 
 namespace {
 
@@ -45,42 +46,57 @@ std::string ExtSectionName(const std::string& name)
     return std::string(kSectionWord) + ' ' + name;
 }
 
-bool ReadExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>& entries,
-                   std::string& error)
+void ScanExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>& entries,
+                   std::vector<std::string>& problems,
+                   std::string (*checkEntry)(const TExtConfigEntry&))
 {
-    std::vector<TExtConfigEntry> read;
+    std::unordered_set<std::string> names; // every name met so far, complete or not
     const int count = config.SectionCount();
     for (int i = 0; i < count; ++i) {
         KAF::BString section;
         config.SectionNameAt(i, section);
-        const std::string where = std::string("section [") + section.c_str() + "]: ";
         TExtConfigEntry entry;
         if (!SplitSectionName(section.c_str(), entry.name))
             continue;
+        const std::string where = std::string("section [") + section.c_str() + "]: ";
         if (!IsExtName(entry.name)) {
-            error = where + "the library name must be one word";
-            return false;
+            problems.push_back(where + "the library name must be one word");
+            continue;
         }
-        for (const TExtConfigEntry& earlier : read) {
-            if (earlier.name == entry.name) {
-                error = where + "library '" + entry.name + "' is configured twice";
-                return false;
-            }
+        if (!names.insert(entry.name).second) {
+            problems.push_back(where + "library '" + entry.name + "' is configured twice");
+            continue;
         }
         bool present = false;
         entry.path = Value(config, section, "path", present);
-        if (entry.path.empty()) {
-            error = where + "no path";
-            return false;
-        }
         entry.web = Value(config, section, "web", present);
         const std::string load = Value(config, section, "load", present);
-        if (present && load != "0" && load != "1") {
-            error = where + "load must be 0 or 1, not '" + load + "'";
-            return false;
-        }
+        const bool loadValid = !present || load == "0" || load == "1";
+        if (entry.path.empty())
+            problems.push_back(where + "no path");
+        if (!loadValid)
+            problems.push_back(where + "load must be 0 or 1, not '" + load + "'");
+        if (entry.path.empty() || !loadValid)
+            continue;
         entry.load = !present || load == "1";
-        read.push_back(entry);
+        if (checkEntry != nullptr) {
+            const std::string why = checkEntry(entry);
+            if (!why.empty())
+                problems.push_back(where + why);
+        }
+        entries.push_back(entry);
+    }
+}
+
+bool ReadExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>& entries,
+                   std::string& error)
+{
+    std::vector<TExtConfigEntry> read;
+    std::vector<std::string> problems;
+    ScanExtConfig(config, read, problems);
+    if (!problems.empty()) {
+        error = problems.front();
+        return false;
     }
     entries.swap(read);
     return true;
