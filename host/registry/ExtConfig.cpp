@@ -8,13 +8,52 @@ namespace {
 const char kSectionWord[] = "extdll";
 const char kBlanks[] = " \t";
 
-std::string Value(const KAF::INonVolatile& config, const KAF::BString& section, const char* key,
-                  bool& present)
-{
-    KAF::BString value;
-    present = config.GetValue(section, KAF::BString(key), value) != 0;
-    return std::string(value.c_str(), value.length());
-}
+// Reads each section's values into an entry, telling apart the names it
+// has met, complete or not.
+class TSectionReader {
+public:
+    TSectionReader(const KAF::INonVolatile& config, std::size_t sections) : m_config(config)
+    {
+        m_names.reserve(sections);
+    }
+
+    // Fills in what follows the name; `why` gets each problem that keeps the
+    // section from describing a library, none when it does.
+    void Read(const KAF::BString& section, TExtConfigEntry& entry, std::vector<std::string>& why)
+    {
+        if (!IsExtName(entry.name)) {
+            why.push_back("the library name must be one word");
+            return;
+        }
+        if (!m_names.insert(entry.name).second) {
+            why.push_back("library '" + entry.name + "' is configured twice");
+            return;
+        }
+        bool present = false;
+        entry.path = Value(section, m_pathKey, present);
+        entry.web = Value(section, m_webKey, present);
+        const std::string load = Value(section, m_loadKey, present);
+        if (entry.path.empty())
+            why.push_back("no path");
+        if (present && load != "0" && load != "1")
+            why.push_back("load must be 0 or 1, not '" + load + "'");
+        entry.load = !present || load == "1";
+    }
+
+private:
+    std::string Value(const KAF::BString& section, const KAF::BString& key, bool& present)
+    {
+        // The buffer is reused; a missing key leaves it as it was.
+        present = m_config.GetValue(section, key, m_value) != 0;
+        return present ? std::string(m_value.c_str(), m_value.length()) : std::string();
+    }
+
+    const KAF::INonVolatile& m_config;
+    // Made once: a configuration may hold tens of thousands of sections.
+    const KAF::BString m_pathKey{"path"}, m_webKey{"web"}, m_loadKey{"load"};
+    KAF::BString m_value;
+    std::unordered_set<std::string> m_names;
+};
 
 // False for a section of another part of the host; else `name` is what
 // follows the section word, possibly empty.
@@ -50,41 +89,27 @@ void ScanExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>
                    std::vector<std::string>& problems,
                    std::string (*checkEntry)(const TExtConfigEntry&))
 {
-    std::unordered_set<std::string> names; // every name met so far, complete or not
     const int count = config.SectionCount();
+    TSectionReader reader(config, static_cast<std::size_t>(count));
+    entries.reserve(entries.size() + static_cast<std::size_t>(count));
+    KAF::BString section;
     for (int i = 0; i < count; ++i) {
-        KAF::BString section;
         config.SectionNameAt(i, section);
         TExtConfigEntry entry;
         if (!SplitSectionName(section.c_str(), entry.name))
             continue;
-        const std::string where = std::string("section [") + section.c_str() + "]: ";
-        if (!IsExtName(entry.name)) {
-            problems.push_back(where + "the library name must be one word");
-            continue;
+        std::vector<std::string> why;
+        reader.Read(section, entry, why);
+        const bool complete = why.empty();
+        if (complete && checkEntry != nullptr) {
+            std::string problem = checkEntry(entry);
+            if (!problem.empty())
+                why.push_back(std::move(problem));
         }
-        if (!names.insert(entry.name).second) {
-            problems.push_back(where + "library '" + entry.name + "' is configured twice");
-            continue;
-        }
-        bool present = false;
-        entry.path = Value(config, section, "path", present);
-        entry.web = Value(config, section, "web", present);
-        const std::string load = Value(config, section, "load", present);
-        const bool loadValid = !present || load == "0" || load == "1";
-        if (entry.path.empty())
-            problems.push_back(where + "no path");
-        if (!loadValid)
-            problems.push_back(where + "load must be 0 or 1, not '" + load + "'");
-        if (entry.path.empty() || !loadValid)
-            continue;
-        entry.load = !present || load == "1";
-        if (checkEntry != nullptr) {
-            const std::string why = checkEntry(entry);
-            if (!why.empty())
-                problems.push_back(where + why);
-        }
-        entries.push_back(entry);
+        for (const std::string& problem : why)
+            problems.push_back(std::string("section [") + section.c_str() + "]: " + problem);
+        if (complete)
+            entries.push_back(std::move(entry));
     }
 }
 
