@@ -131,6 +131,7 @@ TEST_F(RegistryTest, FollowsTheConfigurationAndLoadsEachLibraryOnce)
     EXPECT_EQ(1, m_registry.Load(KAF::BString("d")));
     EXPECT_EQ(1, m_registry.Unload("c"));
     EXPECT_EQ(1, m_registry.Add(&m_store, "a", IDLE_LIBRARY, ""));
+    EXPECT_EQ(1, m_registry.Exist("a"));
     EXPECT_THAT(Take(), testing::ElementsAre("hello: init", "idle: term", "idle: init"));
     EXPECT_EQ("c:1:3:0 d:0:0:1 a:1:0:1 ", State());
     // d and a are gone from the file: unloaded. c has a new path: loaded from it.
@@ -178,6 +179,7 @@ TEST_F(RegistryTest, AddWritesTheFileAndRefusesWhatItCannotKeep)
     EXPECT_EQ(0, m_registry.Add(&m_store, "f", IDLE_LIBRARY, ""));
     EXPECT_NE(0, access((m_path + ".tmp").c_str(), F_OK)) << "temporary file left behind";
     EXPECT_EQ("h:1:0:1 m:1:1:0 ", State());
+    EXPECT_EQ(0, m_registry.Exist("f")) << "a name not added is not found";
     std::ifstream file(m_path);
     EXPECT_EQ("[murox]\nx = 1\n\n[extdll h]\npath = " HELLO_LIBRARY
               "\nweb = /w\nload = 1\n\n[extdll m]\npath = /nonexistent.so\nweb = \nload = 1\n",
@@ -186,6 +188,8 @@ TEST_F(RegistryTest, AddWritesTheFileAndRefusesWhatItCannotKeep)
 
 TEST_F(RegistryTest, CheckReportsEveryProblemAndLoadsNothing)
 {
+    // A regular file that not even root may read.
+    const std::string writeOnly = "/proc/sys/vm/drop_caches";
     EXPECT_THAT(CheckExtConfigFile(m_path),
                 testing::ElementsAre("cannot read '" + m_path + "': No such file or directory"));
     std::ofstream(m_path) << "[extdll a]\npath = " HELLO_LIBRARY "\n[extdll a\n";
@@ -203,7 +207,7 @@ TEST_F(RegistryTest, CheckReportsEveryProblemAndLoadsNothing)
                           << "[extdll  a]\npath = " HELLO_LIBRARY "\n[extdll w]\nweb = /w\n"
                           << "[extdll l]\npath = /x\nload = yes\n[extdll m]\npath = /nonexistent\n"
                           << "[extdll f]\npath = " << fifo << "\n[extdll d]\npath = " << m_dir
-                          << "\n";
+                          << "\n[extdll r]\npath = " << writeOnly << "\n";
     alarm(30);
     const std::string in = m_path + ": section [extdll";
     EXPECT_THAT(
@@ -213,7 +217,8 @@ TEST_F(RegistryTest, CheckReportsEveryProblemAndLoadsNothing)
                              in + " l]: load must be 0 or 1, not 'yes'",
                              in + " m]: cannot read /nonexistent: No such file or directory",
                              in + " f]: " + fifo + " is not a regular file (a FIFO)",
-                             in + " d]: " + m_dir + " is not a regular file (a directory)"));
+                             in + " d]: " + m_dir + " is not a regular file (a directory)",
+                             in + " r]: cannot read " + writeOnly + ": Permission denied"));
     alarm(0);
     EXPECT_THAT(Take(), testing::IsEmpty()) << "nothing loaded";
 }
