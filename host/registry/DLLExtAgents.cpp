@@ -27,11 +27,16 @@ std::string ToStd(const KAF::BString& text)
     return std::string(text.c_str(), text.length());
 }
 
+std::string_view View(const KAF::BString& text)
+{
+    return std::string_view(text.c_str(), text.length());
+}
+
 // A record's name as an index key; it lives as long as the record, whose
 // name never changes.
 std::string_view NameOf(const TRecord& record)
 {
-    return std::string_view(record.agent.name.c_str(), record.agent.name.length());
+    return View(record.agent.name);
 }
 
 void SetText(KAF::BString& target, const std::string& text)
@@ -50,6 +55,41 @@ std::unique_ptr<TRecord> MakeRecord(const TExtConfigEntry& entry)
     pRecord->agent.loaded = 0;
     return pRecord;
 }
+
+using TRecords = std::vector<std::unique_ptr<TRecord>>; // configuration order
+using TIndex = std::unordered_map<std::string_view, TRecord*>;
+
+// A record on its way in: indexed, with room made for it so that
+// joining cannot fail once the file holds it; forgotten again unless it
+// joins.
+class TJoining {
+public:
+    TJoining(TRecords& records, TIndex& index, std::unique_ptr<TRecord> pRecord)
+        : m_records(records), m_index(index), m_pRecord(std::move(pRecord))
+    {
+        if (m_records.size() == m_records.capacity())
+            m_records.reserve(2 * m_records.size() + 8);
+        m_index.emplace(NameOf(*m_pRecord), m_pRecord.get());
+    }
+    ~TJoining()
+    {
+        if (m_pRecord != nullptr)
+            m_index.erase(NameOf(*m_pRecord));
+    }
+    TJoining(const TJoining&) = delete;
+    TJoining& operator=(const TJoining&) = delete;
+
+    TRecord& Join()
+    {
+        m_records.push_back(std::move(m_pRecord));
+        return *m_records.back();
+    }
+
+private:
+    TRecords& m_records;
+    TIndex& m_index;
+    std::unique_ptr<TRecord> m_pRecord;
+};
 
 int LoadRecord(TRecord& record)
 {
@@ -122,18 +162,16 @@ void RestoreFromFile(KAF::INonVolatile* config)
 // Every name is looked up through the index, so that the registry's work
 // grows with the number of records, never with its square.
 struct DLLExtAgents::TImpl {
-    using TIndex = std::unordered_map<std::string_view, TRecord*>;
+    TRecords records;     // configuration order
+    TIndex index;         // every record by name
+    std::string rejected; // why the last configuration was not applied
 
-    std::vector<std::unique_ptr<TRecord>> records; // configuration order
-    TIndex index;                                  // every record by name
-    std::string rejected;                          // why the last configuration was not applied
-
-    TRecord* Lookup(const std::string& name) const
+    TRecord* Lookup(std::string_view name) const
     {
         auto it = index.find(name);
         return it != index.end() ? it->second : nullptr;
     }
-    std::vector<std::unique_ptr<TRecord>>::iterator Find(const std::string& name)
+    TRecords::iterator Find(const std::string& name)
     {
         const TRecord* pRecord = Lookup(name);
         if (pRecord == nullptr)
@@ -143,51 +181,19 @@ struct DLLExtAgents::TImpl {
     }
     TRecord* Known(const KAF::BString& name)
     {
-        if (TRecord* pRecord = Lookup(ToStd(name)))
+        if (TRecord* pRecord = Lookup(View(name)))
             return pRecord;
         MuroxLogEvent("no extension library '%s' is configured", name.c_str());
         return nullptr;
     }
     // Removes the record from the registry and hands it over.
-    std::unique_ptr<TRecord> Take(std::vector<std::unique_ptr<TRecord>>::iterator it)
+    std::unique_ptr<TRecord> Take(TRecords::iterator it)
     {
         std::unique_ptr<TRecord> pRecord = std::move(*it);
         records.erase(it);
         index.erase(NameOf(*pRecord));
         return pRecord;
     }
-
-    // A record on its way in: indexed, with room made for it so that
-    // joining cannot fail once the file holds it; forgotten again unless it
-    // joins.
-    class TJoining {
-    public:
-        TJoining(TImpl& impl, std::unique_ptr<TRecord> pRecord)
-            : m_impl(impl), m_pRecord(std::move(pRecord))
-        {
-            auto& records = m_impl.records;
-            if (records.size() == records.capacity())
-                records.reserve(2 * records.size() + 8);
-            m_impl.index.emplace(NameOf(*m_pRecord), m_pRecord.get());
-        }
-        ~TJoining()
-        {
-            if (m_pRecord != nullptr)
-                m_impl.index.erase(NameOf(*m_pRecord));
-        }
-        TJoining(const TJoining&) = delete;
-        TJoining& operator=(const TJoining&) = delete;
-
-        TRecord& Join()
-        {
-            m_impl.records.push_back(std::move(m_pRecord));
-            return *m_impl.records.back();
-        }
-
-    private:
-        TImpl& m_impl;
-        std::unique_ptr<TRecord> m_pRecord;
-    };
 };
 
 DLLExtAgents::DLLExtAgents() : m_pImpl(new TImpl) {}
@@ -214,7 +220,7 @@ ExtAgent* DLLExtAgents::ExtAgentAt(int index)
 
 int DLLExtAgents::Exist(const KAF::BString& name)
 {
-    return m_pImpl->Lookup(ToStd(name)) != nullptr ? 1 : 0;
+    return m_pImpl->Lookup(View(name)) != nullptr ? 1 : 0;
 }
 
 int DLLExtAgents::Load(const KAF::BString& name)
@@ -250,7 +256,7 @@ int DLLExtAgents::Load(KAF::INonVolatile* config)
     // record of its entry, which takes its place.
     std::vector<std::unique_ptr<TRecord>> fresh;
     fresh.reserve(entries.size());
-    TImpl::TIndex index;
+    TIndex index;
     index.reserve(entries.size());
     for (const TExtConfigEntry& entry : entries) {
         fresh.push_back(MakeRecord(entry));
@@ -309,7 +315,7 @@ int DLLExtAgents::Add(KAF::INonVolatile* config, const KAF::BString& name, const
         MuroxLogEvent("extension library '%s' not added: no path", libName.c_str());
         return 0;
     }
-    TImpl::TJoining joining(*m_pImpl, MakeRecord(entry));
+    TJoining joining(m_pImpl->records, m_pImpl->index, MakeRecord(entry));
 
     const KAF::BString section(ExtSectionName(libName).c_str());
     if (config->SetValue(section, KAF::BString("path"), path) == 0 ||
