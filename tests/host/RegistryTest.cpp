@@ -3,6 +3,7 @@
 // refuses.
 #include <gmock/gmock.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -11,17 +12,14 @@
 #include "hostapi/BFileNV.h"
 #include "hostapi/DLLExtAgents.h"
 #include "tests/support/EventTestSupport.h"
+#include "tests/support/FullDisk.h"
 
 namespace {
 
 class RegistryTest : public ::testing::Test {
 protected:
     RegistryTest() { m_dispatcher.Subscribe(&m_recorder); }
-    ~RegistryTest() override
-    {
-        unlink(m_path.c_str());
-        unlink((m_path + ".tmp").c_str());
-    }
+    ~RegistryTest() override { unlink(m_path.c_str()); }
     // Writes the file and has the store read it.
     bool Configure(const std::string& text)
     {
@@ -38,6 +36,11 @@ protected:
                      std::to_string(p->status) + ':' + std::to_string(p->loaded) + ' ';
         }
         return state;
+    }
+    std::string File() const
+    {
+        std::ifstream file(m_path);
+        return std::string(std::istreambuf_iterator<char>(file), {});
     }
     // The events logged since the last call.
     std::vector<std::string> Take() { return std::exchange(m_events, {}); }
@@ -110,15 +113,24 @@ TEST_F(RegistryTest, AddWritesTheFileAndRefusesWhatItCannotKeep)
     EXPECT_EQ(0, m_registry.Add(&m_store, "e", "", ""));                // no path
     EXPECT_EQ(0, m_registry.Add(&m_store, "m", "/nonexistent.so", "")); // added, not loaded
     EXPECT_EQ("h:1:0:1 m:1:1:0 ", State());
-    // A commit that fails on a full device leaves no temporary file behind.
-    ASSERT_EQ(0, symlink("/dev/full", (m_path + ".tmp").c_str()));
-    EXPECT_EQ(0, m_registry.Add(&m_store, "f", IDLE_LIBRARY, ""));
-    EXPECT_NE(0, access((m_path + ".tmp").c_str(), F_OK)) << "temporary file left behind";
+    // Commits that fail on a full disk leave the store as it was and no
+    // temporary file: the next commit writes the file in the same order.
+    {
+        TFullDisk full;
+        EXPECT_EQ(0, m_registry.Add(&m_store, "f", IDLE_LIBRARY, ""));
+        EXPECT_EQ(0, m_registry.Delete(&m_store, "h"));
+    }
     EXPECT_EQ("h:1:0:1 m:1:1:0 ", State());
-    std::ifstream file(m_path);
-    EXPECT_EQ("[murox]\nx = 1\n\n[extdll h]\npath = " HELLO_LIBRARY
-              "\nweb = /w\nload = 1\n\n[extdll m]\npath = /nonexistent.so\nweb = \nload = 1\n",
-              std::string(std::istreambuf_iterator<char>(file), {}));
+    EXPECT_EQ(1, m_registry.Add(&m_store, "i", IDLE_LIBRARY, ""));
+    const std::string name = m_path.substr(5);
+    for (const auto& entry : std::filesystem::directory_iterator("/tmp"))
+        EXPECT_TRUE(entry.path().filename().string().compare(0, name.size(), name) != 0 ||
+                    entry.path() == m_path)
+            << entry.path() << " left behind";
+    EXPECT_EQ("# kept apart\n[murox]\nx = 1\n\n[extdll h]\npath = " HELLO_LIBRARY
+              "\nweb = /w\nload = 1\n\n[extdll m]\npath = /nonexistent.so\nweb = \nload = 1\n"
+              "\n[extdll i]\npath = " IDLE_LIBRARY "\nweb = \nload = 1\n",
+              File());
 }
 
 } // namespace
