@@ -133,4 +133,31 @@ TEST_F(RegistryTest, AddWritesTheFileAndRefusesWhatItCannotKeep)
               File());
 }
 
+// An edit made by hand since the file was read is neither overwritten nor
+// taken in without a re-read.
+TEST_F(RegistryTest, AHandEditRefusesChangesUntilTheFileIsReread)
+{
+    const std::string read = "# mine\n[extdll a]\npath = " IDLE_LIBRARY "\nload = 0\n";
+    ASSERT_TRUE(Configure(read));
+    ASSERT_EQ(1, m_registry.Load(&m_store));
+    const std::string edited = read + "[extdll hand]\npath = /by/hand.so\nload = 0\n";
+    std::ofstream(m_path) << edited;
+    EXPECT_EQ(0, m_registry.Add(&m_store, "n", IDLE_LIBRARY, ""));
+    EXPECT_EQ(0, m_registry.Delete(&m_store, "a"));
+    const std::string changed = ": cannot write '" + m_path +
+                                "': the file changed on disk since it was last read; run \"xdll "
+                                "-r\" first";
+    EXPECT_THAT(Take(), testing::ElementsAre("extension library 'n' not added" + changed,
+                                             "extension library 'a' not deleted" + changed));
+    EXPECT_EQ(edited, File());
+    EXPECT_EQ("a:0:3:0 ", State());
+    EXPECT_EQ(1, m_store.SectionCount()) << "the edit was taken in unseen";
+    // Re-read, the edit is followed and kept.
+    ASSERT_EQ(1, m_store.ReadFile(m_path.c_str()));
+    ASSERT_EQ(1, m_registry.Load(&m_store));
+    EXPECT_EQ(1, m_registry.Delete(&m_store, "a"));
+    EXPECT_EQ("[extdll hand]\npath = /by/hand.so\nload = 0\n", File());
+    EXPECT_EQ("hand:0:3:0 ", State());
+}
+
 } // namespace
