@@ -106,7 +106,7 @@ TEST_F(StoreTest, ReadsTheFormatAndRefusesWhatItCannotHold)
     // Names and values the format could not read back are refused.
     for (const char* key : {"k=1", "", "a]b"})
         EXPECT_FALSE(Set("s", key, "v")) << key;
-    EXPECT_FALSE(Set("s", "k", "two\nlines"));
+    EXPECT_FALSE(Set("s", "k", "two\nlines") || Set("s", "k", " padded") || Set("s", "k", "x\t"));
     // Only a regular file is read (a pipe would block) or replaced.
     const std::string fifo = m_dir + "/fifo";
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
@@ -164,6 +164,12 @@ TEST_F(StoreTest, CommitRefusesAFileChangedOnDiskAndLeavesItAsEdited)
     // A store that never read the file does not overwrite it either.
     BFileNV unread(Write("[hand]\nx = y\n"));
     EXPECT_EQ(0, unread.Commit());
+    // Nor one that read another file.
+    Write("[other]\n", m_dir + "/other.conf");
+    unread.ReadFile((m_dir + "/other.conf").c_str());
+    unread.m_fileName = BString(m_path.c_str());
+    EXPECT_EQ(0, unread.Commit());
+    unlink((m_dir + "/other.conf").c_str());
     // Once re-read, the edit is kept.
     ASSERT_EQ(1, m_store.ReadFile(m_path.c_str()));
     ASSERT_TRUE(Set("a", "k", "3"));
@@ -267,6 +273,14 @@ TEST_F(StoreTest, TheLockRefusesASecondHolderAndStaysOnTheLiveFile)
         EXPECT_FALSE(Lockable(m_path));
     }
     EXPECT_TRUE(Lockable(m_path)) << "the store lets go when it ends";
+    BFileNV other;
+    const std::string fifo = m_dir + "/fifo";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    EXPECT_FALSE(KAF::LockConfig(fifo, other, message));
+    EXPECT_EQ("cannot lock '" + fifo + "': not a regular file", message);
+    EXPECT_FALSE(KAF::LockConfig(fifo + ".none", other, message));
+    EXPECT_EQ("cannot lock '" + fifo + ".none': No such file or directory", message);
+    unlink(fifo.c_str());
 
     // A daemon's lock names the socket to use instead.
     const std::pair<std::vector<const char*>, const char*> daemons[] = {
@@ -289,7 +303,6 @@ TEST_F(StoreTest, TheLockRefusesASecondHolderAndStaysOnTheLiveFile)
         close(input[0]);
         for (int tenths = 0; tenths < 100 && Lockable(m_path); ++tenths)
             usleep(100000);
-        BFileNV other;
         EXPECT_FALSE(KAF::LockConfig(m_path, other, message));
         EXPECT_EQ(m_path + " is in use by murox pid " + std::to_string(pid) +
                       " (a daemon serving " + serving + "): use murox --remote",
