@@ -290,11 +290,14 @@ bool RewriteConfigFile(const std::string& path, const TFileImage& synced, const 
         }
         original = ::openat(dirFd.Get(), base.c_str(),
                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        // Something else may have taken the name since.
-        if (original.Get() < 0 || ::fstat(original.Get(), &current) != 0 ||
-            !S_ISREG(current.st_mode)) {
-            error =
-                prefix + (original.Get() < 0 && errno != ELOOP ? Reason() : "not a regular file");
+        struct stat opened;
+        if (original.Get() < 0 || ::fstat(original.Get(), &opened) != 0) {
+            error = prefix + (errno == ELOOP ? "not a regular file" : Reason());
+            return false;
+        }
+        // Something else may have taken the name since it was looked at.
+        if (!SameFile(opened, current)) {
+            error = prefix + kChanged;
             return false;
         }
     } else if (errno != ENOENT) {

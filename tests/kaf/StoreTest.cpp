@@ -100,6 +100,10 @@ TEST_F(StoreTest, ReadsTheFormatAndRefusesWhatItCannotHold)
     }
     EXPECT_EQ(0, m_store.ReadFile("/nonexistent-dir/x.conf"));
     EXPECT_TRUE(Refused("cannot read"));
+    // What one read may allocate is bounded (64 MiB).
+    ASSERT_EQ(0, truncate(Write(""), (64 << 20) + 1));
+    EXPECT_EQ(0, m_store.ReadFile(m_path.c_str()));
+    EXPECT_TRUE(Refused("cannot read '" + m_path + "': File too large"));
     EXPECT_EQ(m_path, m_store.m_fileName.c_str());
     EXPECT_EQ("v=w", Value("t", "k")) << "a bad file changes nothing";
 
@@ -138,6 +142,8 @@ TEST_F(StoreTest, CommitKeepsEveryLineItDoesNotChange)
     BString name;
     EXPECT_EQ(3, reread.SectionCount());
     EXPECT_TRUE(reread.SectionNameAt(2, name) && std::string("d") == name.c_str());
+    EXPECT_TRUE(reread.RemoveSection(BString("a")) && reread.RemoveSection(BString("c")));
+    EXPECT_TRUE(reread.SectionNameAt(0, name) && std::string("d") == name.c_str());
     // Removing what was appended gives back the file as it was.
     ASSERT_EQ(1, m_store.RemoveSection(BString("d")));
     ASSERT_EQ(1, m_store.Commit());
@@ -281,17 +287,25 @@ TEST_F(StoreTest, TheLockRefusesASecondHolderAndStaysOnTheLiveFile)
     EXPECT_FALSE(KAF::LockConfig(fifo + ".none", other, message));
     EXPECT_EQ("cannot lock '" + fifo + ".none': No such file or directory", message);
     unlink(fifo.c_str());
+    // Locking another file lets go of the first.
+    Write("", m_dir + "/other.conf");
+    ASSERT_TRUE(KAF::LockConfig(m_path, other, message));
+    ASSERT_TRUE(KAF::LockConfig(m_dir + "/other.conf", other, message));
+    EXPECT_TRUE(Lockable(m_path));
 
-    // A daemon's lock names the socket to use instead.
-    const std::pair<std::vector<const char*>, const char*> daemons[] = {
-        {{"--socket", "/run/a.ctl"}, "/run/a.ctl"},
-        {{"--socket=/run/b.ctl"}, "/run/b.ctl"},
-        {{}, "its default socket"}};
-    for (const auto& [options, serving] : daemons) {
+    // A daemon's lock names the socket to use instead; only an flock on
+    // this very file counts.
+    const std::pair<std::vector<const char*>, std::string> holders[] = {
+        {{"--daemon", "--socket", "/run/a.ctl"},
+         " (a daemon serving /run/a.ctl): use murox --remote"},
+        {{"--daemon", "--socket=/run/b.ctl"}, " (a daemon serving /run/b.ctl): use murox --remote"},
+        {{"--daemon"}, " (a daemon serving its default socket): use murox --remote"},
+        {{"-e", "--daemon"}, ""}};
+    for (const auto& [options, serving] : holders) {
         int input[2];
         ASSERT_EQ(0, pipe2(input, O_CLOEXEC));
-        std::vector<const char*> argv = {"flock", "-o",     m_path.c_str(),    "sh",
-                                         "-c",    "read x", "/usr/sbin/murox", "--daemon"};
+        std::vector<const char*> argv = {"flock", "-o",     m_path.c_str(),   "sh",
+                                         "-c",    "read x", "/usr/sbin/murox"};
         argv.insert(argv.end(), options.begin(), options.end());
         argv.push_back(nullptr);
         const pid_t pid = fork();
@@ -303,10 +317,16 @@ TEST_F(StoreTest, TheLockRefusesASecondHolderAndStaysOnTheLiveFile)
         close(input[0]);
         for (int tenths = 0; tenths < 100 && Lockable(m_path); ++tenths)
             usleep(100000);
+        // Newer locks, listed first: a record lock here, an flock elsewhere.
+        const int record = open(m_path.c_str(), O_RDONLY),
+                  elsewhere = open(m_dir.c_str(), O_RDONLY);
+        struct flock range = {};
+        range.l_type = F_RDLCK;
+        EXPECT_TRUE(fcntl(record, F_SETLK, &range) == 0 && flock(elsewhere, LOCK_EX) == 0);
         EXPECT_FALSE(KAF::LockConfig(m_path, other, message));
-        EXPECT_EQ(m_path + " is in use by murox pid " + std::to_string(pid) +
-                      " (a daemon serving " + serving + "): use murox --remote",
-                  message);
+        EXPECT_EQ(m_path + " is in use by murox pid " + std::to_string(pid) + serving, message);
+        close(record);
+        close(elsewhere);
         close(input[1]); // ends the shell, which has no other writer
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
