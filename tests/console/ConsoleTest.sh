@@ -144,7 +144,8 @@ fi
 # The console to a daemon: completion asks the daemon, and an event that
 # arrives while a line is typed is shown above it, the line left intact.
 ctl=$tmp/run/murox.ctl
-"$murox" --daemon --config "$config" --socket "$ctl" >"$tmp/daemon.log" 2>&1 &
+cp "$config" "$tmp/daemon.conf"
+"$murox" --daemon --config "$tmp/daemon.conf" --socket "$ctl" >"$tmp/daemon.log" 2>&1 &
 daemon=$!
 await "a daemon" grep -q "^listening on" "$tmp/daemon.log"
 launch "env HOME='$home' TERM=screen '$murox' --remote --socket '$ctl'; echo \"[exit \$?]\"; sleep 600"
@@ -160,6 +161,41 @@ keys Enter
 await "the line then runs in the daemon" eval 'shows "hello: init" && typed ""'
 keys C-d
 await "the end of input leaves the console" ended
+
+# What the daemon sends reaches a terminal with its control characters
+# shown as text, and a pipe byte for byte.
+remote() {
+    launch "env HOME='$home' TERM=$1 '$murox' --remote --socket '$ctl'; echo \"[exit \$?]\"; sleep 600"
+    await "a remote console on a terminal of type $1" typed ""
+}
+remote screen
+evil=$'/x/\e[7m/x.so'
+"$murox" --remote --socket "$ctl" -e "xdll -a evil $evil" >"$tmp/piped"
+await "an event's escape sequence shows as text" shows 'dlopen failed: /x/\x1b[7m/x.so'
+grep -qF "dlopen failed: $evil" "$tmp/piped" || fail "... and passes through a pipe as it came"
+keys xdll Enter
+await "... an answer's too" shows 'Path:   /x/\x1b[7m/x.so'
+
+# A daemon that does not answer: Ctrl-C abandons the wait, the console goes
+# on, and the answer that comes later is not shown.
+abandon() {
+    kill -STOP "$daemon"
+    keys "help xdll" Enter
+    await "$1: a line the stopped daemon does not answer" eval '[ "$(last)" = "murox> help xdll" ]'
+    keys C-c
+    await "... Ctrl-C abandons the wait" eval 'shows "murox: answer abandoned" && typed ""'
+    kill -CONT "$daemon"
+    keys "help quit" Enter
+    await "... the next line is answered" shows "leave murox"
+    shows "Extension DLL admin" && fail "... the abandoned answer is not shown"
+}
+abandon editing
+keys quit Enter
+await "quit leaves the console with status 0" ended
+remote dumb
+abandon plain
+keys C-d
+await "... and the end of input" ended
 kill -TERM "$daemon" && wait "$daemon" || fail "the daemon stops on SIGTERM with status 0"
 daemon=
 
