@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdlib>
 
 #include "host/console/ScreenPosition.h"
 
@@ -52,6 +53,9 @@ TEST(ScreenPositionTest, BytesThatDoNotDecodeTakeOneColumnEach)
 // one that does not fit at the end of a row starts the next.
 TEST(ScreenPositionTest, WideCharactersMoveWholeToTheNextRow)
 {
+#ifdef MUROX_TEST_LOCPATH
+    setenv("LOCPATH", MUROX_TEST_LOCPATH, 1); // a cross build's own locale
+#endif
     const std::string before = std::setlocale(LC_CTYPE, nullptr);
     ASSERT_NE(nullptr, std::setlocale(LC_CTYPE, "C.UTF-8"));
     const std::string wide = "\xe6\xbc\xa2"; // two columns
