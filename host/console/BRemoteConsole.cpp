@@ -399,11 +399,12 @@ BRemoteConsole::TResult BRemoteConsole::Receive(control::TFrame& frame, std::str
             break;
         }
         int timeout = -1;
-        if (deadline != TClock::time_point::max()) {
-            const TClock::time_point now = TClock::now();
+        const TClock::time_point now = TClock::now();
+        if (deadline <= now) {
+            timeout = 0;
+        } else if (deadline != TClock::time_point::max()) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-            timeout =
-                deadline <= now ? 0 : static_cast<int>(std::min<long long>(left.count(), INT_MAX));
+            timeout = static_cast<int>(std::min<long long>(left.count(), INT_MAX));
         }
         pollfd readable = {m_fd, POLLIN, 0};
         const int ready = poll(&readable, 1, timeout);
