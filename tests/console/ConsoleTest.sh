@@ -144,7 +144,11 @@ fi
 # The console to a daemon: completion asks the daemon, and an event that
 # arrives while a line is typed is shown above it, the line left intact.
 ctl=$tmp/run/murox.ctl
-cp "$config" "$tmp/daemon.conf"
+# With a name no one can type: it is shown escaped, and never completed.
+{
+    cat "$config"
+    printf '[extdll e\033x]\npath = /nonexistent.so\nload = 0\n'
+} >"$tmp/daemon.conf"
 "$murox" --daemon --config "$tmp/daemon.conf" --socket "$ctl" >"$tmp/daemon.log" 2>&1 &
 daemon=$!
 await "a daemon" grep -q "^listening on" "$tmp/daemon.log"
@@ -174,7 +178,19 @@ evil=$'/x/\e[7m/x.so'
 await "an event's escape sequence shows as text" shows 'dlopen failed: /x/\x1b[7m/x.so'
 grep -qF "dlopen failed: $evil" "$tmp/piped" || fail "... and passes through a pipe as it came"
 keys xdll Enter
-await "... an answer's too" shows 'Path:   /x/\x1b[7m/x.so'
+await "... an answer's too" eval "shows 'Path:   /x/\\x1b[7m/x.so' && shows 'e\\x1bx'"
+keys "xdll -l e" Tab
+await "a name with a control character is not offered" typed "xdll -l evil"
+# Tab gives up on a daemon that does not answer, and the line stays editable.
+kill -STOP "$daemon"
+keys C-u "xdll -l h" Tab
+sleep 1
+keys e
+await "... Tab does not wait for a stopped daemon for long" typed "xdll -l he"
+kill -CONT "$daemon"
+keys Tab
+await "... and completes again once it answers" typed "xdll -l hello"
+keys C-u
 
 # A daemon that does not answer: Ctrl-C abandons the wait, the console goes
 # on, and the answer that comes later is not shown.

@@ -413,7 +413,7 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(0, d.stop())
 
 
-    def stand_in(self, name, serve=None):
+    def stand_in(self, name, serve=None, backlog=8):
         """A socket where a stand-in for the daemon listens, for one console.
 
         serve(conn, lines) talks to it after the greeting, and may append what
@@ -423,7 +423,7 @@ class DaemonTestCase(unittest.TestCase):
         path = os.path.join(self.work, name)
         listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         listener.bind(path)
-        listener.listen(8)
+        listener.listen(backlog)
         self.addCleanup(listener.close)
         lines = []
 
@@ -468,8 +468,9 @@ class DaemonTestCase(unittest.TestCase):
     def test_a_console_bounds_its_trust_in_the_daemon(self):
         console = MUROX + ["--remote", "--socket"]
         pipes = dict(stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        # One that never greets is given up after 10 s; one that answers
-        # after longer than that is waited for: the line may take long.
+        # One that never greets, one whose backlog is full and one that reads
+        # nothing are given up after 10 s; one that answers after longer
+        # than that is waited for: a line may take long.
         def late(conn, lines):
             sent = self.lines_sent(conn)
             lines.append(next(sent))
@@ -478,11 +479,32 @@ class DaemonTestCase(unittest.TestCase):
             lines.extend(sent)
 
         mute, _, _ = self.stand_in("mute")
+        full, _, _ = self.stand_in("full", backlog=0)
+        for _ in range(100):
+            filler = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            self.addCleanup(filler.close)
+            filler.setblocking(False)
+            try:
+                filler.connect(full)
+            except BlockingIOError:
+                break
+        deaf, _, _ = self.stand_in("deaf", lambda conn, lines: time.sleep(WAIT))
         slow, _, _ = self.stand_in("slow", late)
+        long_line = os.path.join(self.work, "long_line")
+        with open(long_line, "wb") as f:
+            f.write(b"x" * (1 << 20) + b"\n")
         started = time.monotonic()
-        ungreeted = subprocess.Popen(console + [mute, "-e", "xdll"], **pipes)
+        given_up = []
+        for path, expected, limit in (
+                (mute, "the daemon at {} sent no greeting within 10 seconds", 10),
+                (full, "no daemon answers at {}: Resource temporarily unavailable", 10),
+                # A send that got some bytes through waits once more.
+                (deaf, "the daemon at {} took nothing for 10 seconds", 20)):
+            with open(long_line, "rb") as stdin:
+                proc = subprocess.Popen(console + [path] + (["-e", "xdll"] if path != deaf else []),
+                                        stdin=stdin, **pipes)
+            given_up.append((proc, self.exit_time(proc), f"murox: {expected.format(path)}\n", limit))
         patient = subprocess.Popen(console + [slow, "-e", "xdll"], **pipes)
-        ungreeted_end = self.exit_time(ungreeted)
 
         # Answers and events pass through a pipe byte for byte; a daemon
         # that goes away in the middle of the lines fails the console; "quit"
@@ -510,6 +532,56 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual((0, raw, b""), (result.returncode, result.stdout, result.stderr))
         server.join(WAIT)
         self.assertEqual([b"one"], quitting_lines)
+        # An answer to no line: the console can no longer tell which is which.
+        rogue, _, _ = self.stand_in("rogue", lambda conn, lines: [
+            conn.sendall(frame(b"A", b"unasked\n")), lines.extend(self.lines_sent(conn))])
+        result = subprocess.Popen(console + [rogue], stdin=subprocess.PIPE, **pipes)
+        self.assertEqual(1, result.wait(timeout=WAIT))  # its input still open
+        self.assertEqual((b"", b"murox: the daemon sent an answer to no line\n"),
+                         result.communicate(timeout=WAIT))
+
+        # Ctrl-C while an answer is awaited, standard input on a terminal:
+        # that answer is dropped whatever pieces it comes in; the events
+        # and the next line's answer are shown.
+        import pty
+        import threading
+        interrupted = threading.Event()
+
+        def abandoned(conn, lines):
+            sent = self.lines_sent(conn)
+            lines.append(next(sent))
+            interrupted.wait(WAIT)
+            conn.sendall(frame(b"A")[:1] + struct.pack(">I", 8) + b"drop")
+            time.sleep(0.5)
+            conn.sendall(b"ped\n" + frame(b"V", b"event"))
+            lines.append(next(sent))
+            conn.sendall(frame(b"A", b"shown\n"))
+            lines.extend(sent)
+
+        terminal, typist = pty.openpty()
+        patient_path, patient_lines, _ = self.stand_in("abandoned", abandoned)
+        waiter = subprocess.Popen(console + [patient_path], stdin=typist, **pipes)
+        os.close(typist)
+        os.write(terminal, b"first\n")
+        wait_for(lambda: patient_lines == [b"first"], "the first line")
+        waiter.send_signal(signal.SIGINT)
+        os.set_blocking(waiter.stderr.fileno(), False)
+        said = []
+        wait_for(lambda: said.append(waiter.stderr.read() or b"") or b"abandoned" in b"".join(said),
+                 "the console to abandon the answer")
+        interrupted.set()
+        os.write(terminal, b"second\n")
+        os.set_blocking(waiter.stdout.fileno(), False)
+        out = []
+        wait_for(lambda: out.append(waiter.stdout.read() or b"") or b"shown" in b"".join(out),
+                 "the second answer")
+        os.write(terminal, b"\x04")
+        out.append(waiter.communicate(timeout=WAIT)[0])
+        os.close(terminal)
+        self.assertEqual(0, waiter.returncode)
+        self.assertEqual(b"murox: answer abandoned; the daemon still runs the line\n", b"".join(said))
+        self.assertEqual(b"murox> \nmurox> event\nshown\nmurox> \n", b"".join(out))
+        self.assertEqual([b"first", b"second"], patient_lines)
 
         # An answer of any length streams through a console whose memory
         # stays bounded.
@@ -573,12 +645,11 @@ class DaemonTestCase(unittest.TestCase):
 
         self.assertEqual((b"late\n", b""), patient.communicate(timeout=WAIT))
         self.assertEqual(0, patient.returncode)
-        error = ungreeted.communicate(timeout=WAIT)[1]
-        self.assertEqual(f"murox: the daemon at {mute} sent no greeting within 10 seconds\n".encode(),
-                         error)
-        self.assertEqual(1, ungreeted.returncode)
-        self.assertGreaterEqual(ungreeted_end[0] - started, 10)
-        self.assertLess(ungreeted_end[0] - started, 10 + WAIT / 6)
+        for proc, ended, expected, limit in given_up:
+            self.assertEqual((b"", expected.encode()), proc.communicate(timeout=WAIT))
+            self.assertEqual(1, proc.returncode)
+            self.assertGreaterEqual(ended[0] - started, 10)
+            self.assertLess(ended[0] - started, limit + WAIT / 6)
 
 if __name__ == "__main__":
     run = unittest.main(argv=[sys.argv[0], "-v"] + (["-k"] + SELECTED if SELECTED else []),
