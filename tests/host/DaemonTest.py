@@ -559,11 +559,11 @@ class DaemonTestCase(unittest.TestCase):
             lines.extend(sent)
 
         terminal, typist = pty.openpty()
-        patient_path, patient_lines, _ = self.stand_in("abandoned", abandoned)
-        waiter = subprocess.Popen(console + [patient_path], stdin=typist, **pipes)
+        typed_to, typed_lines, _ = self.stand_in("abandoned", abandoned)
+        waiter = subprocess.Popen(console + [typed_to], stdin=typist, **pipes)
         os.close(typist)
         os.write(terminal, b"first\n")
-        wait_for(lambda: patient_lines == [b"first"], "the first line")
+        wait_for(lambda: typed_lines == [b"first"], "the first line")
         waiter.send_signal(signal.SIGINT)
         os.set_blocking(waiter.stderr.fileno(), False)
         said = []
@@ -581,7 +581,7 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(0, waiter.returncode)
         self.assertEqual(b"murox: answer abandoned; the daemon still runs the line\n", b"".join(said))
         self.assertEqual(b"murox> \nmurox> event\nshown\nmurox> \n", b"".join(out))
-        self.assertEqual([b"first", b"second"], patient_lines)
+        self.assertEqual([b"first", b"second"], typed_lines)
 
         # An answer of any length streams through a console whose memory
         # stays bounded.
@@ -622,7 +622,7 @@ class DaemonTestCase(unittest.TestCase):
         d.proc.send_signal(signal.SIGSTOP)
         waiter.stdin.write(b"xdll\n")
         waiter.stdin.flush()
-        greeted = subprocess.Popen(console + [d.sock, "-e", "xdll"], **pipes)
+        unanswered = subprocess.Popen(console + [d.sock, "-e", "xdll"], **pipes)
         time.sleep(1)
 
         def cpu_seconds(proc):
@@ -630,13 +630,13 @@ class DaemonTestCase(unittest.TestCase):
                 fields = f.read().rsplit(")", 1)[1].split()
             return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
-        before = [cpu_seconds(p) for p in (waiter, greeted)]
+        before = [cpu_seconds(p) for p in (waiter, unanswered)]
         time.sleep(2)
-        used = [cpu_seconds(p) - b for p, b in zip((waiter, greeted), before)]
+        used = [cpu_seconds(p) - b for p, b in zip((waiter, unanswered), before)]
         self.assertLess(max(used), 0.2, "waiting consoles spin")
         d.proc.kill()
         killed = time.monotonic()
-        for proc in (waiter, greeted):
+        for proc in (waiter, unanswered):
             error = proc.communicate(timeout=WAIT)[1]
             self.assertEqual(f"murox: the daemon at {d.sock} closed the connection\n".encode(), error)
             self.assertEqual(1, proc.returncode)
@@ -650,6 +650,7 @@ class DaemonTestCase(unittest.TestCase):
             self.assertEqual(1, proc.returncode)
             self.assertGreaterEqual(ended[0] - started, 10)
             self.assertLess(ended[0] - started, limit + WAIT / 6)
+
 
 if __name__ == "__main__":
     run = unittest.main(argv=[sys.argv[0], "-v"] + (["-k"] + SELECTED if SELECTED else []),
