@@ -4,9 +4,11 @@
 # GoogleTest, Google Benchmark, clang with libFuzzer, and the checkers
 # (abigail-tools for the ABI baselines, lintian and systemd-analyze for the
 # packages), libedit for the console and tmux for its terminal test,
-# python3 and setpriv (util-linux) for the daemon's end-to-end test, man-db
-# for the manual pages' check, debootstrap and systemd-nspawn
-# (systemd-container) for the packages' test in a booted Debian system.
+# python3 and setpriv (util-linux) for the daemon's end-to-end test, the
+# locale sources (locales) that the PowerPC console test makes its UTF-8
+# locale from, man-db for the manual pages' check, debootstrap and
+# systemd-nspawn (systemd-container) for the packages' test in a booted
+# Debian system.
 set -euo pipefail
 
 packages=(
@@ -17,7 +19,7 @@ packages=(
     gcovr dpkg-dev file pkg-config
     abigail-tools lintian systemd
     libedit-dev tmux
-    python3 util-linux
+    python3 util-linux locales
     man-db debootstrap systemd-container
 )
 

@@ -3,11 +3,16 @@
 // through the event log; results are nonzero on success.
 #include "hostapi/DLLExtAgents.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "eventlog/MuroxLogEvent.h"
+#include "host/kaf/StoreControl.h"
 #include "host/registry/ExtConfig.h"
 #include "host/registry/ExtImage.h"
 
@@ -21,6 +26,18 @@ struct TRecord {
 std::string ToStd(const KAF::BString& text)
 {
     return std::string(text.c_str(), text.length());
+}
+
+std::string_view View(const KAF::BString& text)
+{
+    return std::string_view(text.c_str(), text.length());
+}
+
+// A record's name as an index key; it lives as long as the record, whose
+// name never changes.
+std::string_view NameOf(const TRecord& record)
+{
+    return View(record.agent.name);
 }
 
 void SetText(KAF::BString& target, const std::string& text)
@@ -39,6 +56,41 @@ std::unique_ptr<TRecord> MakeRecord(const TExtConfigEntry& entry)
     pRecord->agent.loaded = 0;
     return pRecord;
 }
+
+using TRecords = std::vector<std::unique_ptr<TRecord>>; // configuration order
+using TIndex = std::unordered_map<std::string_view, TRecord*>;
+
+// A record on its way in: indexed, with room made for it so that
+// joining cannot fail once the file holds it; forgotten again unless it
+// joins.
+class TJoining {
+public:
+    TJoining(TRecords& records, TIndex& index, std::unique_ptr<TRecord> pRecord)
+        : m_records(records), m_index(index), m_pRecord(std::move(pRecord))
+    {
+        if (m_records.size() == m_records.capacity())
+            m_records.reserve(2 * m_records.size() + 8);
+        m_index.emplace(NameOf(*m_pRecord), m_pRecord.get());
+    }
+    ~TJoining()
+    {
+        if (m_pRecord != nullptr)
+            m_index.erase(NameOf(*m_pRecord));
+    }
+    TJoining(const TJoining&) = delete;
+    TJoining& operator=(const TJoining&) = delete;
+
+    TRecord& Join()
+    {
+        m_records.push_back(std::move(m_pRecord));
+        return *m_records.back();
+    }
+
+private:
+    TRecords& m_records;
+    TIndex& m_index;
+    std::unique_ptr<TRecord> m_pRecord;
+};
 
 int LoadRecord(TRecord& record)
 {
@@ -94,38 +146,55 @@ bool StoreUsable(KAF::INonVolatile* config, const std::string& rejected, const c
     return true;
 }
 
-// After a failed commit the file still holds what it held before; the
-// store is brought back to it so that memory and file agree again.
-void RestoreFromFile(KAF::INonVolatile* config)
+// After a failed commit the store is brought back to what its file held
+// when last read or written, not by reading the file again: that would take
+// in, unseen, an edit made by hand since, which the next commit refuses to
+// overwrite until the operator re-reads the file.
+void UndoUncommitted(KAF::INonVolatile* config)
 {
     auto* pFile = dynamic_cast<KAF::BFileNV*>(config);
     if (pFile == nullptr)
         MuroxLogEvent("configuration store differs from its file until it is re-read");
-    else if (pFile->ReadFile(pFile->m_fileName.c_str()) == 0)
-        MuroxLogEvent("configuration store differs from its file until it is re-read: %s",
-                      pFile->LastError());
+    else
+        KAF::RevertToLastSynced(*pFile);
 }
 
 } // namespace
 
+// Every name is looked up through the index, so that the registry's work
+// grows with the number of records, never with its square.
 struct DLLExtAgents::TImpl {
-    std::vector<std::unique_ptr<TRecord>> records;
+    TRecords records;     // configuration order
+    TIndex index;         // every record by name
     std::string rejected; // why the last configuration was not applied
 
-    std::vector<std::unique_ptr<TRecord>>::iterator Find(const std::string& name)
+    TRecord* Lookup(std::string_view name) const
     {
-        auto it = records.begin();
-        while (it != records.end() && ToStd((*it)->agent.name) != name)
-            ++it;
-        return it;
+        auto it = index.find(name);
+        return it != index.end() ? it->second : nullptr;
+    }
+    TRecords::iterator Find(const std::string& name)
+    {
+        const TRecord* pRecord = Lookup(name);
+        if (pRecord == nullptr)
+            return records.end();
+        return std::find_if(records.begin(), records.end(),
+                            [pRecord](const auto& pEach) { return pEach.get() == pRecord; });
     }
     TRecord* Known(const KAF::BString& name)
     {
-        auto it = Find(ToStd(name));
-        if (it != records.end())
-            return it->get();
+        if (TRecord* pRecord = Lookup(View(name)))
+            return pRecord;
         MuroxLogEvent("no extension library '%s' is configured", name.c_str());
         return nullptr;
+    }
+    // Removes the record from the registry and hands it over.
+    std::unique_ptr<TRecord> Take(TRecords::iterator it)
+    {
+        std::unique_ptr<TRecord> pRecord = std::move(*it);
+        records.erase(it);
+        index.erase(NameOf(*pRecord));
+        return pRecord;
     }
 };
 
@@ -153,7 +222,7 @@ ExtAgent* DLLExtAgents::ExtAgentAt(int index)
 
 int DLLExtAgents::Exist(const KAF::BString& name)
 {
-    return m_pImpl->Find(ToStd(name)) != m_pImpl->records.end() ? 1 : 0;
+    return m_pImpl->Lookup(View(name)) != nullptr ? 1 : 0;
 }
 
 int DLLExtAgents::Load(const KAF::BString& name)
@@ -184,33 +253,37 @@ int DLLExtAgents::Load(KAF::INonVolatile* config)
     }
     m_pImpl->rejected.clear();
 
-    // Everything that allocates happens before the first record moves.
-    std::vector<std::unique_ptr<TRecord>> next;
-    next.reserve(entries.size());
+    // Everything that allocates happens before the first record moves. A
+    // record that stays configured hands its image and state to the fresh
+    // record of its entry, which takes its place.
     std::vector<std::unique_ptr<TRecord>> fresh;
-    for (const TExtConfigEntry& entry : entries)
+    fresh.reserve(entries.size());
+    TIndex index;
+    index.reserve(entries.size());
+    for (const TExtConfigEntry& entry : entries) {
         fresh.push_back(MakeRecord(entry));
+        index.emplace(NameOf(*fresh.back()), fresh.back().get());
+    }
+    std::vector<std::unique_ptr<TRecord>> gone;
+    gone.reserve(m_pImpl->records.size());
 
-    auto& records = m_pImpl->records;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        auto it = m_pImpl->Find(entries[i].name);
-        if (it == records.end()) {
-            next.push_back(std::move(fresh[i]));
+    for (auto& pOld : m_pImpl->records) {
+        auto it = index.find(NameOf(*pOld));
+        if (it == index.end()) {
+            // No longer configured: unloaded, it vanishes.
+            gone.push_back(std::move(pOld));
             continue;
         }
         // A loaded library keeps its image; a changed path applies to the
         // next load.
-        std::unique_ptr<TRecord> pKept = std::move(*it);
-        records.erase(it);
-        pKept->agent.path = fresh[i]->agent.path;
-        pKept->agent.web = fresh[i]->agent.web;
-        pKept->agent.load = fresh[i]->agent.load;
-        next.push_back(std::move(pKept));
+        TRecord& kept = *it->second;
+        kept.image = std::exchange(pOld->image, TExtImage());
+        kept.agent.status = pOld->agent.status;
+        kept.agent.loaded = pOld->agent.loaded;
     }
-    // What is left is no longer configured: unloaded, it vanishes.
-    std::vector<std::unique_ptr<TRecord>> gone;
-    gone.swap(records);
-    records.swap(next);
+    m_pImpl->records.swap(fresh);
+    m_pImpl->index.swap(index);
+    auto& records = m_pImpl->records;
     int result = 1;
     for (auto& pRecord : gone)
         result &= UnloadRecord(*pRecord);
@@ -244,8 +317,7 @@ int DLLExtAgents::Add(KAF::INonVolatile* config, const KAF::BString& name, const
         MuroxLogEvent("extension library '%s' not added: no path", libName.c_str());
         return 0;
     }
-    std::unique_ptr<TRecord> pRecord = MakeRecord(entry);
-    m_pImpl->records.reserve(m_pImpl->records.size() + 1);
+    TJoining joining(m_pImpl->records, m_pImpl->index, MakeRecord(entry));
 
     const KAF::BString section(ExtSectionName(libName).c_str());
     if (config->SetValue(section, KAF::BString("path"), path) == 0 ||
@@ -260,11 +332,10 @@ int DLLExtAgents::Add(KAF::INonVolatile* config, const KAF::BString& name, const
     if (config->Commit() == 0) {
         MuroxLogEvent("extension library '%s' not added: %s", libName.c_str(), config->LastError());
         config->RemoveSection(section);
-        RestoreFromFile(config);
+        UndoUncommitted(config);
         return 0;
     }
-    m_pImpl->records.push_back(std::move(pRecord));
-    return LoadRecord(*m_pImpl->records.back());
+    return LoadRecord(joining.Join());
 }
 
 int DLLExtAgents::Delete(KAF::INonVolatile* config, const KAF::BString& name)
@@ -281,10 +352,9 @@ int DLLExtAgents::Delete(KAF::INonVolatile* config, const KAF::BString& name)
     if (config->RemoveSection(section) != 0 && config->Commit() == 0) {
         MuroxLogEvent("extension library '%s' not deleted: %s", libName.c_str(),
                       config->LastError());
-        RestoreFromFile(config);
+        UndoUncommitted(config);
         return 0;
     }
-    std::unique_ptr<TRecord> pRecord = std::move(*it);
-    m_pImpl->records.erase(it);
+    std::unique_ptr<TRecord> pRecord = m_pImpl->Take(it);
     return UnloadRecord(*pRecord);
 }

@@ -24,8 +24,9 @@ struct TClientLimits {
     std::size_t hardUnsent = 64 * 1024 * 1024;
     // How long part of a frame may wait for the rest.
     long long partialFrameMs = 30000;
-    // How long a dismissed client has to take its farewell.
-    long long farewellMs = 1000;
+    // How long a dismissed client has to take its farewell: one that stopped
+    // reading may still come back for it.
+    long long farewellMs = 10000;
 };
 
 class BControlClient {
@@ -92,6 +93,9 @@ public:
     bool Finished(long long nowMs) const;
     // Why it goes, as the log says it: empty for an ordinary leave.
     const std::string& Why() const { return m_why; }
+    // Whether the log was told why yet; it is told once.
+    bool Reported() const { return m_reported; }
+    void SetReported() { m_reported = true; }
 
 private:
     void Finish(TState state, TReason reason, const std::string& why);
@@ -110,6 +114,7 @@ private:
     long long m_lastProgressMs; // when it last took anything, or was last within limits
     long long m_closeByMs = -1; // a dismissed client's deadline
     std::string m_why;
+    bool m_reported = false;
 };
 
 #endif

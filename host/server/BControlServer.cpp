@@ -84,8 +84,9 @@ void BControlServer::Inform(const KAF::BMessage& msg)
         pClient->Queue(control::kEvent, msg.m_text.c_str(), length);
 }
 
-int BControlServer::Poll(std::vector<pollfd>& fds, long long nowMs)
+int BControlServer::Poll(long long nowMs, int maxWaitMs)
 {
+    std::vector<pollfd>& fds = m_polled;
     fds.clear();
     fds.push_back({m_signalFd, POLLIN, 0});
     const bool accepting = nowMs >= m_acceptPausedUntilMs;
@@ -103,43 +104,52 @@ int BControlServer::Poll(std::vector<pollfd>& fds, long long nowMs)
         due = Earliest(due, client.DueMs(m_limits));
         fds.push_back({client.Fd(), events, 0});
     }
-    const long long wait = ready ? 0 : due < 0 ? -1 : due > nowMs ? due - nowMs : 0;
+    long long wait = ready ? 0 : due < 0 ? -1 : due > nowMs ? due - nowMs : 0;
+    if (maxWaitMs >= 0 && (wait < 0 || wait > maxWaitMs))
+        wait = maxWaitMs;
     return poll(fds.data(), fds.size(), static_cast<int>(wait < 60000 ? wait : 60000));
 }
 
 int BControlServer::Serve(ICommandRunner& runner)
 {
-    std::vector<pollfd> fds;
     for (;;) {
-        if (Poll(fds, NowMs()) < 0 && errno != EINTR) {
-            MuroxLogEvent("control server: poll failed: %s", std::strerror(errno));
-            m_socket.Release();
-            return SIGTERM;
-        }
-        if (fds[0].revents & POLLIN) {
-            const int signal = HandleSignal(runner);
-            if (signal != 0) {
-                m_socket.Release();
-                return signal;
-            }
-        }
-        long long now = NowMs();
-        // Consoles that left free their places before new ones are let in.
-        Service(fds.data() + 3, now);
-        if (fds[1].revents & POLLIN)
-            Accept(now);
-        for (const auto& pClient : m_clients)
-            RunFrames(*pClient, runner);
-        now = NowMs();
-        for (const auto& pClient : m_clients) {
-            pClient->Flush(now);
-            pClient->Enforce(m_limits, now);
-        }
-        if (m_pStdout != nullptr)
-            m_pStdout->Drain();
-        m_refusals.Flush(now);
-        Reap(now);
+        const int signal = Turn(runner, -1);
+        if (signal != 0)
+            return signal;
     }
+}
+
+int BControlServer::Turn(ICommandRunner& runner, int maxWaitMs)
+{
+    if (Poll(NowMs(), maxWaitMs) < 0 && errno != EINTR) {
+        MuroxLogEvent("control server: poll failed: %s", std::strerror(errno));
+        m_socket.Release();
+        return SIGTERM;
+    }
+    if (m_polled[0].revents & POLLIN) {
+        const int signal = HandleSignal(runner);
+        if (signal != 0) {
+            m_socket.Release();
+            return signal;
+        }
+    }
+    long long now = NowMs();
+    // Consoles that left free their places before new ones are let in.
+    Service(m_polled.data() + 3, now);
+    if (m_polled[1].revents & POLLIN)
+        Accept(now);
+    for (const auto& pClient : m_clients)
+        RunFrames(*pClient, runner);
+    now = NowMs();
+    for (const auto& pClient : m_clients) {
+        pClient->Flush(now);
+        pClient->Enforce(m_limits, now);
+    }
+    if (m_pStdout != nullptr)
+        m_pStdout->Drain();
+    m_refusals.Flush(now);
+    Reap(now);
+    return 0;
 }
 
 void BControlServer::Service(const pollfd* pPolled, long long nowMs)
@@ -230,12 +240,18 @@ void BControlServer::Admit(BFd fd, long long nowMs)
         m_refusals.Refused(peer, refusal, nowMs);
         return;
     }
-    std::unique_ptr<BControlClient> pClient(new BControlClient(std::move(fd), peer, nowMs));
+    Attach(std::move(fd), peer);
+}
+
+void BControlServer::Attach(BFd fd, const TPeer& peer)
+{
+    const long long now = NowMs();
+    std::unique_ptr<BControlClient> pClient(new BControlClient(std::move(fd), peer, now));
     pClient->Queue(control::kHello,
                    std::string(control::kGreeting) + " " + std::to_string(getpid()));
     // Logged before it is attached: a console is not told of itself.
     MuroxLogEvent("console connected: %s", PeerName(peer).c_str());
-    pClient->Flush(nowMs);
+    pClient->Flush(now);
     m_clients.push_back(std::move(pClient));
 }
 
@@ -257,19 +273,24 @@ bool BControlServer::HasRoom(const TPeer& peer, long long nowMs)
 
 void BControlServer::Reap(long long nowMs)
 {
-    std::vector<std::string> gone;
+    // A client dropped is logged when it is, not when it finally goes: a
+    // dismissed one may wait a while for its farewell to be taken.
+    std::vector<std::string> records;
     for (auto it = m_clients.begin(); it != m_clients.end();) {
-        const BControlClient& client = **it;
+        BControlClient& client = **it;
+        if (!client.Why().empty() && !client.Reported()) {
+            client.SetReported();
+            records.push_back("console dropped: " + PeerName(client.Peer()) + ": " + client.Why());
+        }
         if (!client.Finished(nowMs)) {
             ++it;
             continue;
         }
-        const std::string& why = client.Why();
-        gone.push_back(why.empty() ? "console disconnected: " + PeerName(client.Peer())
-                                   : "console dropped: " + PeerName(client.Peer()) + ": " + why);
+        if (client.Why().empty())
+            records.push_back("console disconnected: " + PeerName(client.Peer()));
         it = m_clients.erase(it);
     }
-    for (const std::string& text : gone)
+    for (const std::string& text : records)
         MuroxLogEvent("%s", text.c_str());
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include <poll.h>
 #include <sys/types.h>
 
 #include "host/server/BControlClient.h"
@@ -44,6 +45,14 @@ public:
     // reloads the configuration as a console's reload would. Returns the
     // stopping signal's number. Stops accepting before it returns.
     int Serve(ICommandRunner& runner);
+    // One turn of that loop, waiting at most `maxWaitMs` (-1: until
+    // something happens) for something to do. Returns the stopping signal's
+    // number, or 0 to go on.
+    int Turn(ICommandRunner& runner, int maxWaitMs);
+
+    // Serves a connection made elsewhere, as if accepted from the socket
+    // and let in, with `peer` as its credentials.
+    void Attach(BFd fd, const TPeer& peer);
 
     // Sends every console `farewell` after what is queued for it, waits at
     // most `waitMs` for them to take it, and closes them all.
@@ -52,7 +61,7 @@ public:
     void Inform(const KAF::BMessage& msg) override;
 
 private:
-    int Poll(std::vector<struct pollfd>& fds, long long nowMs);
+    int Poll(long long nowMs, int maxWaitMs);
     void Accept(long long nowMs);
     void Admit(BFd fd, long long nowMs);
     bool HasRoom(const TPeer& peer, long long nowMs);
@@ -77,7 +86,8 @@ private:
     bool m_logOnly = false;
     std::vector<std::unique_ptr<BControlClient>> m_clients;
     long long m_acceptPausedUntilMs = 0;
-    std::string m_answer; // the line's answer, its storage kept from line to line
+    std::vector<struct pollfd> m_polled; // the last turn's descriptors, in order
+    std::string m_answer;                // the line's answer, its storage kept from line to line
 };
 
 #endif

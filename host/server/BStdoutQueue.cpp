@@ -81,8 +81,8 @@ void BStdoutQueue::Queue(const char* pData, std::size_t size)
 void BStdoutQueue::Drain()
 {
     std::size_t written = 0;
-    while (!m_broken && written < kPerDrain && (Pending() || m_dropped > 0) && Writable(Fd(), 0)) {
-        if (!Pending()) {
+    while (written < kPerDrain && Pending() && Writable(Fd(), 0)) {
+        if (m_start == m_queue.size()) {
             // Said only once the queue has room for it again.
             const std::string note = std::to_string(m_dropped) +
                                      " event records dropped: standard output is not being read\n";
@@ -103,7 +103,7 @@ void BStdoutQueue::Drain()
         m_start += static_cast<std::size_t>(n);
         written += static_cast<std::size_t>(n);
     }
-    if (m_broken || !Pending()) {
+    if (m_broken || m_start == m_queue.size()) {
         m_queue.clear();
         m_start = 0;
     }
@@ -115,8 +115,7 @@ void BStdoutQueue::Finish(int waitMs)
     for (;;) {
         Drain();
         const long long left = deadline - NowMs();
-        if (m_broken || (!Pending() && m_dropped == 0) || left <= 0 ||
-            !Writable(Fd(), static_cast<int>(left)))
+        if (!Pending() || left <= 0 || !Writable(Fd(), static_cast<int>(left)))
             return;
     }
 }

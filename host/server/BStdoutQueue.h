@@ -32,8 +32,9 @@ public:
     bool Install();
 
     int Fd() const { return 1; }
-    // Whether anything waits for descriptor 1.
-    bool Pending() const { return m_start < m_queue.size(); }
+    // Whether anything waits for descriptor 1: records, or the count of
+    // those dropped.
+    bool Pending() const { return !m_broken && (m_start < m_queue.size() || m_dropped > 0); }
     // Writes what descriptor 1 takes now, without blocking.
     void Drain();
     // Drains for at most `waitMs`; what is left then is lost.

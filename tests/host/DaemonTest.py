@@ -11,6 +11,7 @@ import grp
 import os
 import pwd
 import random
+import resource
 import re
 import shutil
 import signal
@@ -19,6 +20,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -287,9 +289,12 @@ class DaemonTestCase(unittest.TestCase):
         # A long listing: a console killed while it is on its way.
         many = "".join(f"[extdll x{i:04}]\npath = /nonexistent/x{i}.so\nload = 0\n"
                        for i in range(2000))
-        d = self.daemon(many).start()
+        d = self.daemon(many, env=dict(os.environ, MUROX_PARTIAL_FRAME_TIMEOUT_MS="4000")).start()
         full_length = len(d.console("xdll").stdout)
         self.assertGreater(full_length, 150000)
+        # Idle, it is left alone; stuck in the middle of a frame, it is not.
+        idle, stuck = RawPeer(d.sock), RawPeer(d.sock)
+        stuck.sock.sendall(frame(b"L", b"xdll")[:3])
         quitter = RawPeer(d.sock)
         quitter.sock.sendall(frame(b"L", b"xdll"))
         quitter.sock.recv(100)
@@ -302,6 +307,8 @@ class DaemonTestCase(unittest.TestCase):
                          talker.answer(b"x" * 4097)[1])
         self.assertTrue(talker.answer(b"x" * 4096)[1].startswith(b"Unknown command 'xxx"))
         self.assertEqual(full_length, len(talker.answer(b"xdll")[1]))
+        self.assertEqual(b"murox: line refused: it holds a line break or a zero byte\n",
+                         talker.answer(b"xdll\0-u hello")[1])
         talker.close()
         # One that says all it has to say at once still gets its answers.
         brief = RawPeer(d.sock)
@@ -315,9 +322,9 @@ class DaemonTestCase(unittest.TestCase):
         leaver = RawPeer(d.sock)
         self.assertEqual(b"", leaver.answer(b"quit")[1])
         self.assertTrue(leaver.closed_by_daemon())
-        # Past the consoles the daemon serves, one more is let in for root;
-        # the next is turned away.
-        crowd = [RawPeer(d.sock) for _ in range(257)]
+        # Past the 256 consoles the daemon serves (idle and stuck among
+        # them), one more is let in for root; the next is turned away.
+        crowd = [RawPeer(d.sock) for _ in range(257 - 2)]
         extra = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         extra.settimeout(WAIT)
         extra.connect(d.sock)
@@ -326,11 +333,14 @@ class DaemonTestCase(unittest.TestCase):
         self.assertIn(b"murox: access refused: too many consoles (256)", refusal)
         for peer in crowd + [extra]:
             peer.close()
-        # One that sends lines and never reads the answers stalls itself.
+        # One that sends lines and never reads the answers stalls itself,
+        # paused once 64 KiB wait for it: the lines it got to run are about
+        # what that and the kernel's buffer hold (some 40 bytes a line).
         rss = d.rss_kib()
+        ran = d.log().count("hello: term")
         greedy = RawPeer(d.sock)
         greedy.sock.setblocking(False)
-        requests, sent = frame(b"L", b"xdll") * 200000, 0
+        requests, sent = frame(b"L", b"xdll -f hello") * 200000, 0
         deadline = time.monotonic() + 2
         while sent < len(requests) and time.monotonic() < deadline:
             try:
@@ -341,6 +351,7 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(full_length, len(d.console("xdll").stdout))
         if MEMORY_MEASURED:
             self.assertLess(d.rss_kib() - rss, 4096)
+        self.assertLess(d.log().count("hello: term") - ran, 16000)
         greedy.close()
         # Half a frame waits for the rest without holding anyone up.
         half = RawPeer(d.sock)
@@ -354,16 +365,39 @@ class DaemonTestCase(unittest.TestCase):
         junk.sock.sendall(b"x" * 10240)
         self.assertTrue(junk.closed_by_daemon())
         rand = RawPeer(d.sock)
-        rand.sock.sendall(random.Random(7).randbytes(65536))
+        try:
+            rand.sock.sendall(random.Random(7).randbytes(65536))
+        except (BrokenPipeError, ConnectionResetError):
+            pass  # closed before it took it all
         self.assertTrue(rand.closed_by_daemon())
-        # One that never reads while events flood in is dropped.
-        sleeper = RawPeer(d.sock)
+        # The one stuck in its frame is closed with a word; the idle one
+        # still runs lines.
+        farewell = next(f for f in iter(stuck.frame, (None, None)) if f[0] != b"V")
+        self.assertEqual((b"X", b"murox: closed: part of a frame and nothing more for 4 s\n"),
+                         farewell)
+        self.assertTrue(stuck.closed_by_daemon())
+        self.assertTrue(idle.answer(b"help quit")[1].startswith(b"quit"))
+        idle.close()
+        # One that does not read for a while keeps its events below 1 MiB;
+        # past it, it is dropped, and told so after what it had.
         name = "bad]" + "n" * 900
-        flood = "".join(f"xdll -a {name}{i} p\n" for i in range(1500)).encode()
-        flooder = d.console(stdin=flood)
-        self.assertEqual(1500, flooder.stdout.count(b"not added"))
-        d.await_log(f"console dropped: uid {os.getuid()}, pid {os.getpid()}: it stopped reading")
-        self.assertTrue(sleeper.closed_by_daemon())
+
+        def flood(count):
+            lines = "".join(f"xdll -a {name}{i} p\n" for i in range(count)).encode()
+            self.assertEqual(count, d.console(stdin=lines).stdout.count(b"not added"))
+        patient = RawPeer(d.sock)
+        flood(600)
+        time.sleep(3)
+        events = patient.answer(b"help quit")[0]
+        self.assertEqual(600, sum(b"not added" in event for event in events))
+        patient.close()
+        sleeper = RawPeer(d.sock)
+        flood(2000)
+        d.await_log(f"console dropped: uid {os.getuid()}, pid {os.getpid()}: it stopped reading: ")
+        unread = int(re.search(r"it stopped reading: (\d+) bytes unread", d.log()).group(1))
+        self.assertGreater(unread, 1024 * 1024)
+        frames = list(iter(sleeper.frame, (None, None)))
+        self.assertTrue(frames[-1][1].startswith(b"murox: dropped: this console stopped reading"))
         self.assertIn("it sent a malformed frame", d.log())
         self.assertEqual(full_length, len(d.console("xdll").stdout))
         self.assertEqual(0, d.stop())
@@ -505,17 +539,22 @@ class DaemonTestCase(unittest.TestCase):
 
     def test_one_daemon_per_socket_and_a_clean_stop(self):
         for wrong in (["--daemon", "-e", "xdll"], ["--remote", "--config", TEMPLATE],
-                      ["--remote", "--daemon"], ["--socket", "/tmp/x.ctl"]):
+                      ["--remote", "--daemon"], ["--socket", "/tmp/x.ctl"],
+                      ["--daemon", "--socket", ""], ["--daemon", "--socket="],
+                      ["--daemon", "--socket-group", "no-such-group"],
+                      ["--remote", "--socket-group=root"], ["--daemon", "--syslog=yes"]):
             result = subprocess.run(MUROX + wrong, capture_output=True, timeout=WAIT)
             self.assertEqual(2, result.returncode, wrong)
             self.assertTrue(result.stderr.startswith(b"murox: "), result.stderr)
-        d = self.daemon().start()
+        # Whatever the umask, the directory is 0750 and the socket 0660.
+        d = self.daemon().start(preexec_fn=lambda: os.umask(0o077))
         run_dir = os.path.dirname(d.sock)
         self.assertEqual(0o750, os.stat(run_dir).st_mode & 0o777)
         self.assertEqual(0o660, os.stat(d.sock).st_mode & 0o777)
         second = self.daemon(name="second").start(expect_ready=False)
         self.assertEqual(1, second.wait())
         self.assertIn(f"murox: a daemon is already serving {d.sock}\n", second.log())
+        self.assertEqual(["murox.ctl"], os.listdir(run_dir))  # no temporary name left
         self.assertNotIn("hello: init", second.log())
         # Killed, it leaves a socket that nothing accepts on: replaced.
         d.proc.kill()
@@ -546,6 +585,23 @@ class DaemonTestCase(unittest.TestCase):
         tail = log[log.index("stopping on SIGTERM"):]
         self.assertEqual("stopping on SIGTERM\nhello: term\nidle: term\ndaemon stopped\n", tail)
         self.assertFalse(os.path.exists(third.sock))
+        # SIGINT stops it the same way. Started with its standard descriptors
+        # closed, it takes none of them for a socket.
+        fourth = self.daemon(name="fourth", prefix=["sh", "-c", 'exec "$@" <&- >&- 2>&-', "sh"])
+        fourth.start(expect_ready=False)
+        wait_for(lambda: os.path.exists(fourth.sock), "the socket")
+        self.assertEqual(b"hello: term\n", fourth.console("xdll -u hello").stdout)
+        self.assertEqual(["/dev/null"] * 3, [os.readlink(f"/proc/{fourth.proc.pid}/fd/{fd}")
+                                             for fd in range(3)])
+        fourth.proc.send_signal(signal.SIGINT)
+        self.assertEqual(0, fourth.wait())
+        self.assertEqual([], os.listdir(run_dir))
+        fifth = self.daemon(name="fifth").start()
+        fifth.console("xdll -l idle")
+        self.assertEqual(0, fifth.stop(signal.SIGINT))
+        log = fifth.log()
+        self.assertEqual("stopping on SIGINT\nidle: term\nhello: term\ndaemon stopped\n",
+                         log[log.index("stopping on"):])
         # Anything else at the path is left alone.
         with open(d.sock, "w"):
             pass
@@ -555,6 +611,97 @@ class DaemonTestCase(unittest.TestCase):
         gone = d.console("xdll", check=False)
         self.assertEqual((1, b""), (gone.returncode, gone.stdout))
         self.assertTrue(gone.stderr.startswith(f"murox: no daemon answers at {d.sock}: ".encode()))
+
+    @unittest.skipUnless(ROOT, "root's default socket is in /run")
+    def test_roots_daemon_listens_at_its_default_socket(self):
+        # The packaged service names no socket: root's default must serve
+        # whatever the environment says.
+        default = "/run/murox/murox.ctl"
+        made = not os.path.exists(os.path.dirname(default))
+        env = {k: v for k, v in os.environ.items() if k != "XDG_RUNTIME_DIR"}
+        d = self.daemon(sock=default, env=env)
+        d.args.remove("--socket")
+        d.args.remove(default)
+        try:
+            d.start()
+            result = subprocess.run(MUROX + ["--remote", "-e", "xdll -u hello"], env=env,
+                                    capture_output=True, timeout=WAIT)
+            self.assertEqual((0, b"hello: term\n"), (result.returncode, result.stdout))
+            self.assertEqual(0, d.stop())
+            self.assertFalse(os.path.exists(default))
+        finally:
+            if made:
+                shutil.rmtree(os.path.dirname(default), ignore_errors=True)
+
+    def test_nothing_stalls_the_loop(self):
+        # Each start and reload: one event of about 500 bytes per entry.
+        count = 3000
+        many = "".join(f"[extdll x{i:04}]\npath = /nonexistent/{'p' * 400}{i}.so\n"
+                       for i in range(count))
+        d = self.daemon(many)
+        # Standard output is a pipe that nobody reads yet.
+        d.start(expect_ready=False, stdout=subprocess.PIPE)
+        wait_for(lambda: os.path.exists(d.sock), "the socket")
+        # A console's own line may produce more than a console may leave
+        # unread: it is not dropped for that.
+        reload = d.console("xdll -r")
+        self.assertEqual(count, reload.stdout.count(b" not loaded: "))
+        gate, captured = threading.Event(), []
+
+        def read_output():
+            while True:
+                gate.wait()
+                data = os.read(d.proc.stdout.fileno(), 65536)
+                if not data:
+                    return
+                captured.append(data)
+        reader = threading.Thread(target=read_output, daemon=True)
+        reader.start()
+        gate.set()
+        wait_for(lambda: re.search(rb"\n\d+ event records dropped: standard output is not being "
+                                   rb"read\n", b"".join(captured)), "the count of dropped records")
+        gate.clear()
+        os.read(d.proc.stdout.fileno(), 0)
+        time.sleep(0.2)
+        # A reload's events reach a reading console whole, and a console
+        # that does not read its answer does not hold up the stop.
+        attached = subprocess.Popen(MUROX + ["--remote", "--socket", d.sock],
+                                    stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE)
+        lazy = RawPeer(d.sock)
+        lazy.sock.sendall(frame(b"L", b"xdll"))
+        seen = []
+        os.set_blocking(attached.stdout.fileno(), False)
+        attached.stdin.write(b"help quit\n")
+        attached.stdin.flush()
+        wait_for(lambda: seen.append(attached.stdout.read() or b"") or b"leave murox" in b"".join(seen),
+                 "the attached console")
+        d.proc.send_signal(signal.SIGHUP)
+        wait_for(lambda: seen.append(attached.stdout.read() or b"") or
+                 b"".join(seen).count(b" not loaded: ") >= count, "the reload's events")
+        started = time.monotonic()
+        self.assertEqual(0, d.stop())
+        self.assertLess(time.monotonic() - started, 15 if EMULATED else 8)
+        _, err = attached.communicate(timeout=WAIT)
+        self.assertEqual(b"murox: the daemon has stopped\n", err)
+        lazy.close()
+        # Out of descriptors, it rests from accepting instead of spinning,
+        # says so in a line or two, and serves again once some are back.
+        limited = self.daemon(name="limited").start(
+            preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (48, 48)))
+        waiting = []
+        for _ in range(80):
+            waiting.append(socket.socket(socket.AF_UNIX, socket.SOCK_STREAM))
+            waiting[-1].connect(limited.sock)
+        limited.await_log("control server: cannot accept a console: Too many open files")
+        before = cpu_seconds(limited.proc.pid)
+        time.sleep(1)
+        self.assertLess(cpu_seconds(limited.proc.pid) - before, 0.3)
+        for peer in waiting:
+            peer.close()
+        self.assertEqual(b"hello: term\n", limited.console("xdll -u hello").stdout)
+        self.assertLessEqual(limited.log().count("cannot accept a console"), 5 * 3)
+        self.assertEqual(0, limited.stop())
 
     def test_soak_keeps_descriptors_and_memory(self):
         d = self.daemon().start()
@@ -569,6 +716,245 @@ class DaemonTestCase(unittest.TestCase):
         if MEMORY_MEASURED:
             self.assertLess(d.rss_kib() - rss, 1024)
         self.assertEqual(0, d.stop())
+
+
+    def stand_in(self, name, serve=None, backlog=8):
+        """A socket where a stand-in for the daemon listens, for one console.
+
+        serve(conn, lines) talks to it after the greeting, and may append what
+        it received to `lines`; without serve, nothing is ever accepted.
+        Returns the path, the lines and the thread that serves."""
+        import threading
+        path = os.path.join(self.work, name)
+        listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        listener.bind(path)
+        listener.listen(backlog)
+        self.addCleanup(listener.close)
+        lines = []
+
+        def run():
+            conn, _ = listener.accept()
+            with conn:
+                conn.sendall(frame(b"H", b"murox-control 1 4242"))
+                try:
+                    serve(conn, lines)
+                except OSError:
+                    pass  # the console is gone: it says why itself
+
+        thread = threading.Thread(target=run, daemon=True)
+        if serve:
+            thread.start()
+        return path, lines, thread
+
+    @staticmethod
+    def lines_sent(conn):
+        """The lines a console sends, until it closes."""
+        buffer = b""
+        while True:
+            while len(buffer) >= 5 and len(buffer) >= 5 + struct.unpack(">I", buffer[1:5])[0]:
+                length = struct.unpack(">I", buffer[1:5])[0]
+                assert buffer[:1] == b"L", buffer[:1]
+                yield buffer[5:5 + length]
+                buffer = buffer[5 + length:]
+            data = conn.recv(65536)
+            if not data:
+                return
+            buffer += data
+
+    @staticmethod
+    def exit_time(proc):
+        """A list that receives the moment `proc` exits."""
+        import threading
+        ended = []
+        threading.Thread(target=lambda: (proc.wait(), ended.append(time.monotonic())),
+                         daemon=True).start()
+        return ended
+
+    def test_a_console_bounds_its_trust_in_the_daemon(self):
+        console = MUROX + ["--remote", "--socket"]
+        pipes = dict(stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        # One that never greets, one whose backlog is full and one that reads
+        # nothing are given up after 10 s; one that answers after longer
+        # than that is waited for: a line may take long.
+        def late(conn, lines):
+            sent = self.lines_sent(conn)
+            lines.append(next(sent))
+            time.sleep(11)
+            conn.sendall(frame(b"A", b"late\n"))
+            lines.extend(sent)
+
+        mute, _, _ = self.stand_in("mute")
+        full, _, _ = self.stand_in("full", backlog=0)
+        for _ in range(100):
+            filler = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            self.addCleanup(filler.close)
+            filler.setblocking(False)
+            try:
+                filler.connect(full)
+            except BlockingIOError:
+                break
+        deaf, _, _ = self.stand_in("deaf", lambda conn, lines: time.sleep(WAIT))
+        slow, _, _ = self.stand_in("slow", late)
+        long_line = os.path.join(self.work, "long_line")
+        with open(long_line, "wb") as f:
+            f.write(b"x" * (1 << 20) + b"\n")
+        started = time.monotonic()
+        given_up = []
+        for path, expected, limit in (
+                (mute, "the daemon at {} sent no greeting within 10 seconds", 10),
+                (full, "no daemon answers at {}: Resource temporarily unavailable", 10),
+                # A send that got some bytes through waits once more.
+                (deaf, "the daemon at {} took nothing for 10 seconds", 20)):
+            with open(long_line, "rb") as stdin:
+                proc = subprocess.Popen(console + [path] + (["-e", "xdll"] if path != deaf else []),
+                                        stdin=stdin, **pipes)
+            given_up.append((proc, self.exit_time(proc), f"murox: {expected.format(path)}\n", limit))
+        patient = subprocess.Popen(console + [slow, "-e", "xdll"], **pipes)
+
+        # Answers and events pass through a pipe byte for byte; a daemon
+        # that goes away in the middle of the lines fails the console; "quit"
+        # leaves and never reaches the daemon.
+        shown = frame(b"V", b"\x1b]0;owned\x07event") + frame(b"A", b"\x1b[2J\r\x1b[Kanswer\xc2\x9b\n")
+        raw = b"\x1b]0;owned\x07event\n\x1b[2J\r\x1b[Kanswer\xc2\x9b\n"
+
+        def answers(conn, lines, until=None):
+            for line in self.lines_sent(conn):
+                lines.append(line)
+                if line == until:
+                    return
+                conn.sendall(shown)
+
+        leaving, leaving_lines, _ = self.stand_in("leaving", lambda c, l: answers(c, l, b"two"))
+        result = subprocess.run(console + [leaving, "-e", "one", "-e", "two", "-e", "three"],
+                                timeout=WAIT, **pipes)
+        self.assertEqual((1, raw), (result.returncode, result.stdout))
+        self.assertEqual(f"murox: the daemon at {leaving} closed the connection\n".encode(),
+                         result.stderr)
+        self.assertEqual([b"one", b"two"], leaving_lines)
+        quitting, quitting_lines, server = self.stand_in("quitting", answers)
+        result = subprocess.run(console + [quitting], input=b"one\n  quit now\nthree\n",
+                                timeout=WAIT, **pipes)
+        self.assertEqual((0, raw, b""), (result.returncode, result.stdout, result.stderr))
+        server.join(WAIT)
+        self.assertEqual([b"one"], quitting_lines)
+        # An answer to no line: the console can no longer tell which is which.
+        rogue, _, _ = self.stand_in("rogue", lambda conn, lines: [
+            conn.sendall(frame(b"A", b"unasked\n")), lines.extend(self.lines_sent(conn))])
+        result = subprocess.Popen(console + [rogue], stdin=subprocess.PIPE, **pipes)
+        self.assertEqual(1, result.wait(timeout=WAIT))  # its input still open
+        self.assertEqual((b"", b"murox: the daemon sent an answer to no line\n"),
+                         result.communicate(timeout=WAIT))
+
+        # Ctrl-C while an answer is awaited, standard input on a terminal:
+        # that answer is dropped whatever pieces it comes in; the events
+        # and the next line's answer are shown.
+        import pty
+        import threading
+        interrupted = threading.Event()
+
+        def abandoned(conn, lines):
+            sent = self.lines_sent(conn)
+            lines.append(next(sent))
+            interrupted.wait(WAIT)
+            conn.sendall(frame(b"A")[:1] + struct.pack(">I", 8) + b"drop")
+            time.sleep(0.5)
+            conn.sendall(b"ped\n" + frame(b"V", b"event"))
+            lines.append(next(sent))
+            conn.sendall(frame(b"A", b"shown\n"))
+            lines.extend(sent)
+
+        terminal, typist = pty.openpty()
+        typed_to, typed_lines, _ = self.stand_in("abandoned", abandoned)
+        waiter = subprocess.Popen(console + [typed_to], stdin=typist, **pipes)
+        os.close(typist)
+        os.write(terminal, b"first\n")
+        wait_for(lambda: typed_lines == [b"first"], "the first line")
+        waiter.send_signal(signal.SIGINT)
+        os.set_blocking(waiter.stderr.fileno(), False)
+        said = []
+        wait_for(lambda: said.append(waiter.stderr.read() or b"") or b"abandoned" in b"".join(said),
+                 "the console to abandon the answer")
+        interrupted.set()
+        os.write(terminal, b"second\n")
+        os.set_blocking(waiter.stdout.fileno(), False)
+        out = []
+        wait_for(lambda: out.append(waiter.stdout.read() or b"") or b"shown" in b"".join(out),
+                 "the second answer")
+        os.write(terminal, b"\x04")
+        out.append(waiter.communicate(timeout=WAIT)[0])
+        os.close(terminal)
+        self.assertEqual(0, waiter.returncode)
+        self.assertEqual(b"murox: answer abandoned; the daemon still runs the line\n", b"".join(said))
+        self.assertEqual(b"murox> \nmurox> event\nshown\nmurox> \n", b"".join(out))
+        self.assertEqual([b"first", b"second"], typed_lines)
+
+        # An answer of any length streams through a console whose memory
+        # stays bounded.
+        endless_console = []
+
+        def endless(conn, lines):
+            lines.append(next(self.lines_sent(conn)))
+            conn.sendall(frame(b"A")[:1] + struct.pack(">I", 0xFFFFFFF0))
+            chunk = b"x" * (1 << 20)
+            for _ in range(300):
+                conn.sendall(chunk)
+            with open(f"/proc/{endless_console[0].pid}/status") as f:
+                lines.append(int(re.search(r"VmHWM:\s+(\d+)", f.read()).group(1)))
+
+        huge, huge_lines, server = self.stand_in("huge", endless)
+        endless_console.append(subprocess.Popen(console + [huge, "-e", "xdll"],
+                                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE))
+        server.join(WAIT * 4)
+        self.assertEqual(2, len(huge_lines), "the console took all of it")
+        if MEMORY_MEASURED:
+            self.assertLess(huge_lines[1], 64 * 1024)
+        self.assertIn(b"closed the connection", endless_console[0].communicate(timeout=WAIT)[1])
+        self.assertEqual(1, endless_console[0].returncode)
+
+        # A daemon killed while consoles wait for its greeting and for an
+        # answer: they say so at once and exit 1, and they wait without
+        # spinning.
+        d = self.daemon().start()
+        connected = d.log().count("console connected")
+        waiter = subprocess.Popen(console + [d.sock], stdin=subprocess.PIPE, **pipes)
+        d.await_log("console connected", connected + 1)
+        waiter.stdin.write(b"xdll -f hello\n")
+        waiter.stdin.flush()
+        os.set_blocking(waiter.stdout.fileno(), False)
+        seen = []
+        wait_for(lambda: seen.append(waiter.stdout.read() or b"") or b"hello: init\n" in b"".join(seen),
+                 "the first answer")
+        d.proc.send_signal(signal.SIGSTOP)
+        waiter.stdin.write(b"xdll\n")
+        waiter.stdin.flush()
+        unanswered = subprocess.Popen(console + [d.sock, "-e", "xdll"], **pipes)
+        time.sleep(1)
+
+        def cpu_seconds(proc):
+            with open(f"/proc/{proc.pid}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+        before = [cpu_seconds(p) for p in (waiter, unanswered)]
+        time.sleep(2)
+        used = [cpu_seconds(p) - b for p, b in zip((waiter, unanswered), before)]
+        self.assertLess(max(used), 0.2, "waiting consoles spin")
+        d.proc.kill()
+        killed = time.monotonic()
+        for proc in (waiter, unanswered):
+            error = proc.communicate(timeout=WAIT)[1]
+            self.assertEqual(f"murox: the daemon at {d.sock} closed the connection\n".encode(), error)
+            self.assertEqual(1, proc.returncode)
+        self.assertLess(time.monotonic() - killed, 5)
+        d.wait()
+
+        self.assertEqual((b"late\n", b""), patient.communicate(timeout=WAIT))
+        self.assertEqual(0, patient.returncode)
+        for proc, ended, expected, limit in given_up:
+            self.assertEqual((b"", expected.encode()), proc.communicate(timeout=WAIT))
+            self.assertEqual(1, proc.returncode)
+            self.assertGreaterEqual(ended[0] - started, 10)
+            self.assertLess(ended[0] - started, limit + WAIT / 6)
 
 
 if __name__ == "__main__":
