@@ -76,7 +76,7 @@ changelog=$build_dir/next.changelog
 cmp -s "$work/next.changelog" "$changelog" || cp "$work/next.changelog" "$changelog"
 (
     cmake -S "$source_dir" -B "$build_dir/next" -DMUROX_CHANGELOG="$changelog" \
-        -DMUROX_BUILD_TESTS=OFF -DMUROX_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE= &&
+        -DMUROX_BUILD_TESTS=OFF -DMUROX_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
         cmake --build "$build_dir/next" -j "$(nproc)" &&
         cpack --config "$build_dir/next/CPackConfig.cmake" -G DEB -B "$work/next-cpack" \
             -D CPACK_CMAKE_GENERATOR=Ninja &&
