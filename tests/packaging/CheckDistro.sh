@@ -281,6 +281,8 @@ inside murox --remote -e "xdll -d extra" >/dev/null 2>&1
 # Upgrade to the next version: the daemon runs the new program, the
 # operator's edit stays.
 wait "$next_build" || { tail -n 30 "$work/next.log"; die "building the next version failed"; }
+# Into the running system's tree, which is a folder here.
+cp "$work/debs/next"/*.deb "$root/root/debs/next/" || die "no packages of the next version"
 mapfile -t next < <(debs next)
 pid=$(mainpid)
 expect "apt-get install upgrades the three packages to $next_deb_version" \
