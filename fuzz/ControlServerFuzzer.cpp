@@ -97,6 +97,7 @@ private:
 struct TRequest {
     enum TKind { kRun, kQuit, kWords, kRefused, kMalformed } kind;
     std::string line;
+    std::size_t end = 0; // where it ends in all its console queued
 };
 
 // Appends the frame `pick` chooses to `out`; `tag` stands for each '@'.
@@ -137,13 +138,12 @@ struct TConsole {
     std::size_t firstEvent = 0, eventBytesBefore = 0; // what was published before it came
     bool reading = true, stoppedReading = false, shut = false, ended = false, last = false;
     bool greeted = false;
-    std::string unsent;                    // queued, not yet taken by the socket
-    std::size_t queued = 0, sentBytes = 0; // bytes
-    std::vector<TRequest> requests;        // every one queued
-    std::vector<std::size_t> ends;         // where each ends in the bytes queued
-    std::size_t sent = 0, answered = 0;    // requests
-    std::size_t answerable = SIZE_MAX;     // before a malformed one, up to a "quit"
-    std::string inbox;                     // part of a frame
+    std::string unsent; // queued, not yet taken by the socket
+    std::size_t sentBytes = 0;
+    std::vector<TRequest> requests;     // every one queued
+    std::size_t sent = 0, answered = 0; // requests
+    std::size_t answerable = SIZE_MAX;  // before a malformed one, up to a "quit"
+    std::string inbox;                  // part of a frame
     std::size_t events = 0;
 
     bool SentMalformed() const
@@ -215,9 +215,8 @@ public:
     {
         const std::size_t index = console.requests.size();
         const std::string tag = "c" + std::to_string(console.id) + "x" + std::to_string(index);
-        const std::size_t before = console.unsent.size();
         console.requests.push_back(Request(pick, tag, console.unsent));
-        console.ends.push_back(console.queued += console.unsent.size() - before);
+        console.requests.back().end = console.sentBytes + console.unsent.size();
         const TRequest::TKind kind = console.requests.back().kind;
         if (console.answerable == SIZE_MAX && kind == TRequest::kMalformed)
             console.answerable = index;
@@ -237,8 +236,8 @@ public:
             return false;
         console.unsent.erase(0, static_cast<std::size_t>(n));
         console.sentBytes += static_cast<std::size_t>(n);
-        while (console.sent < console.ends.size() &&
-               console.ends[console.sent] <= console.sentBytes)
+        while (console.sent < console.requests.size() &&
+               console.requests[console.sent].end <= console.sentBytes)
             ++console.sent;
         return true;
     }
@@ -306,33 +305,39 @@ private:
     {
         std::string& in = console.inbox;
         in.append(pData, size);
-        while (in.size() >= control::kHeaderSize) {
+        std::size_t at = 0;
+        while (in.size() - at >= control::kHeaderSize) {
             std::uint32_t length = 0;
             for (int i = 1; i <= 4; ++i)
-                length = (length << 8) | static_cast<unsigned char>(in[i]);
-            const char type = in[0];
+                length = (length << 8) | static_cast<unsigned char>(in[at + i]);
+            const char type = in[at];
             if (std::string("HVAWX").find(type) == std::string::npos ||
                 (type != control::kAnswer && length > control::kMaxFrame))
                 Broken("a frame not of the wire format", console.id);
-            if (in.size() - control::kHeaderSize < length)
-                return;
-            const std::string payload = in.substr(control::kHeaderSize, length);
-            in.erase(0, control::kHeaderSize + length);
-            if (console.last)
-                Broken("a frame after the last word", console.id);
-            if (!console.greeted || type == control::kHello) {
-                if (console.greeted || type != control::kHello || payload != m_greeting)
-                    Broken("not greeted once, first", console.id);
-                console.greeted = true;
-            } else if (type == control::kEvent) {
-                const std::size_t next = console.firstEvent + console.events++;
-                if (next >= m_events.size() || m_events[next] != payload)
-                    Broken("an event other than the next one published", console.id);
-            } else if (type == control::kFarewell) {
-                Farewell(console);
-            } else {
-                Answer(console, type, payload);
-            }
+            if (in.size() - at - control::kHeaderSize < length)
+                break;
+            Frame(console, type, in.substr(at + control::kHeaderSize, length));
+            at += control::kHeaderSize + length;
+        }
+        in.erase(0, at);
+    }
+
+    void Frame(TConsole& console, char type, const std::string& payload)
+    {
+        if (console.last)
+            Broken("a frame after the last word", console.id);
+        if (!console.greeted || type == control::kHello) {
+            if (console.greeted || type != control::kHello || payload != m_greeting)
+                Broken("not greeted once, first", console.id);
+            console.greeted = true;
+        } else if (type == control::kEvent) {
+            const std::size_t next = console.firstEvent + console.events++;
+            if (next >= m_events.size() || m_events[next] != payload)
+                Broken("an event other than the next one published", console.id);
+        } else if (type == control::kFarewell) {
+            Farewell(console);
+        } else {
+            Answer(console, type, payload);
         }
     }
 
@@ -437,5 +442,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
         }
     }
     harness.Settle();
+    // Nothing of the input outlives it: libFuzzer then has no leak to look for.
+    script = fake_registry::TState();
     return 0;
 }
