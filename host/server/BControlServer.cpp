@@ -84,6 +84,14 @@ void BControlServer::Inform(const KAF::BMessage& msg)
         pClient->Queue(control::kEvent, msg.m_text.c_str(), length);
 }
 
+std::size_t BControlServer::MaxUnsent() const
+{
+    std::size_t most = 0;
+    for (const auto& pClient : m_clients)
+        most = pClient->Unsent() > most ? pClient->Unsent() : most;
+    return most;
+}
+
 int BControlServer::Poll(long long nowMs, int maxWaitMs)
 {
     std::vector<pollfd>& fds = m_polled;

@@ -60,6 +60,9 @@ public:
 
     void Inform(const KAF::BMessage& msg) override;
 
+    // The most bytes waiting to be sent to any one console; for tests.
+    std::size_t MaxUnsent() const;
+
 private:
     int Poll(long long nowMs, int maxWaitMs);
     void Accept(long long nowMs);
