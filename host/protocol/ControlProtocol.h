@@ -9,11 +9,16 @@
 //          daemon runs it and answers with exactly one 'A'. A longer one is
 //          refused with an 'A' saying so, and the connection stays usable.
 //     'W'  asks for the words a console completes; answered by one 'W'.
+//     'S'  which events the console is sent from now on: "all" of them (as
+//          at the start), or "own", those published while its own lines run.
 //   daemon -> console
 //     'H'  the greeting, sent once the peer is let in: kGreeting, a blank,
-//          the daemon's process id.
-//     'A'  the answer to one 'L': the text the command wrote, byte for byte
-//          (possibly empty). Answers come in the order of the requests.
+//          the daemon's process id, a blank, the daemon's version.
+//     'A'  the answer to one 'L' that succeeded: the text the command wrote,
+//          byte for byte (possibly empty). Each 'L' gets one 'A' or one 'E',
+//          in the order of the requests.
+//     'E'  the answer to one 'L' that failed (refused, or what it asked for
+//          did not happen), as 'A' otherwise.
 //     'V'  an event record: the text of one published event, no newline.
 //          Frames never interleave: an event published while an answer is
 //          on its way follows it. The events a line causes reach its
@@ -36,14 +41,20 @@
 
 namespace control {
 
-const char kGreeting[] = "murox-control 1";
+const char kGreeting[] = "murox-control 2";
 
 const char kLine = 'L';
 const char kWords = 'W';
+const char kEvents = 'S';
 const char kHello = 'H';
 const char kAnswer = 'A';
+const char kFailed = 'E';
 const char kEvent = 'V';
 const char kFarewell = 'X';
+
+// The payloads of 'S'.
+const char kOwnEvents[] = "own";
+const char kAllEvents[] = "all";
 
 const std::size_t kHeaderSize = 5;
 // The longest command line the daemon runs.

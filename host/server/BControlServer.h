@@ -86,8 +86,9 @@ private:
     bool m_logOnly = false;
     std::vector<std::unique_ptr<BControlClient>> m_clients;
     long long m_acceptPausedUntilMs = 0;
-    std::vector<struct pollfd> m_polled; // the last turn's descriptors, in order
-    std::string m_answer;                // the line's answer, its storage kept from line to line
+    BControlClient* m_pRunning = nullptr; // whose line runs now
+    std::vector<struct pollfd> m_polled;  // the last turn's descriptors, in order
+    std::string m_answer;                 // the line's answer, its storage kept from line to line
 };
 
 #endif

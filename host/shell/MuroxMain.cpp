@@ -23,12 +23,12 @@
 #include "host/protocol/BFd.h"
 #include "host/protocol/ControlProtocol.h"
 #include "host/registry/ExtConfig.h"
+#include "host/server/BAnswerStream.h"
 #include "host/server/BControlServer.h"
 #include "host/server/BControlSocket.h"
 #include "host/server/BStdoutQueue.h"
 #include "host/shell/BCmdInterpreter.h"
 #include "host/shell/BHostCommands.h"
-#include "host/shell/BStdoutStream.h"
 #include "host/shell/MuroxOptions.h"
 #include "hostapi/BFileNV.h"
 #include "hostapi/BMessage.h"
@@ -38,37 +38,55 @@ namespace {
 const int kBadUsage = 2;
 const int kFailure = 1;
 
-// False after "quit". A failing line is reported and the shell goes on.
-bool RunLine(BCmdInterpreter& interpreter, const std::string& line, BStdoutStream& out)
+const int kLineFailed = 3;
+
+// Writes a line's answer where its outcome says: standard error for a line
+// that failed, else standard output (after the events the line caused,
+// which the sink wrote there already).
+void WriteAnswer(const std::string& answer, TLineOutcome outcome)
 {
-    try {
-        return interpreter.Execute(line, out);
-    } catch (const std::exception& e) {
-        out.Flush();
-        std::fprintf(stderr, "murox: command failed: %s\n", e.what());
-        return true;
+    if (outcome == TLineOutcome::kFailed) {
+        std::fflush(stdout);
+        std::fwrite(answer.data(), 1, answer.size(), stderr);
+    } else {
+        std::fwrite(answer.data(), 1, answer.size(), stdout);
+        std::fflush(stdout);
     }
 }
 
-void RunSession(const TMuroxOptions& options, KAF::BFileNV& store)
+// The shell: the -e lines, or standard input's, until their end or "quit".
+// 3 when a line failed, after running them all; 1 when standard output
+// could not be written.
+int RunSession(const TMuroxOptions& options, KAF::BFileNV& store)
 {
     BHostCommands commands(store);
-    BCmdInterpreter& interpreter = commands.Interpreter();
-    BStdoutStream out;
-    out.Flush();
-
+    bool failed = false;
+    std::string answer;
+    const auto run = [&](const std::string& line) {
+        answer.clear();
+        BAnswerStream out(answer);
+        const TLineOutcome outcome = commands.RunLine(line, out);
+        WriteAnswer(answer, outcome);
+        failed = failed || outcome == TLineOutcome::kFailed;
+        return outcome != TLineOutcome::kLeave;
+    };
     if (!options.lines.empty()) {
         for (const std::string& line : options.lines)
-            if (!RunLine(interpreter, line, out))
+            if (!run(line))
                 break;
-        return;
+    } else {
+        BLineReader reader("murox> ", MuroxHistoryPath(),
+                           WordsCompleter([&commands] { return commands.CompletionWords(); }));
+        std::string line;
+        while (reader.ReadLine(line))
+            if (!run(line))
+                break;
     }
-    BLineReader reader("murox> ", MuroxHistoryPath(),
-                       WordsCompleter([&commands] { return commands.CompletionWords(); }));
-    std::string line;
-    while (reader.ReadLine(line))
-        if (!RunLine(interpreter, line, out))
-            break;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "murox: cannot write to standard output: %s\n", std::strerror(errno));
+        return kFailure;
+    }
+    return failed ? kLineFailed : 0;
 }
 
 // The limits consoles are held to. MUROX_PARTIAL_FRAME_TIMEOUT_MS shortens
@@ -273,7 +291,7 @@ int main(int argc, char** argv)
     if (options.mode == TMuroxMode::kDaemon)
         status = RunDaemon(options, socketGroup, store);
     else
-        RunSession(options, store);
+        status = RunSession(options, store);
 
     KAF::BMessageDispatcher::s_pInstance->Unsubscribe(&sink);
     std::fflush(stdout);
