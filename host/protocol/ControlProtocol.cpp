@@ -22,7 +22,7 @@ std::uint32_t PayloadLength(const char* pHeader)
 std::string DefaultSocketPath(std::string& error)
 {
     if (geteuid() == 0)
-        return "/run/murox/murox.ctl";
+        return kSystemSocketPath;
     const char* szRuntime = std::getenv("XDG_RUNTIME_DIR");
     if (szRuntime == nullptr || szRuntime[0] != '/') {
         error = "XDG_RUNTIME_DIR is not set to a directory; name the socket with --socket PATH";

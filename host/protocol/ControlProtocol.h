@@ -64,6 +64,9 @@ const std::uint32_t kMaxLine = 4096;
 // a console accepts any length for 'A'.
 const std::uint32_t kMaxFrame = 64 * 1024;
 
+// The system daemon's socket, root's default.
+const char kSystemSocketPath[] = "/run/murox/murox.ctl";
+
 // Where the daemon listens unless told otherwise: /run/murox/murox.ctl for
 // root, $XDG_RUNTIME_DIR/murox/murox.ctl for anyone else. Empty, with the
 // reason in `error`, when there is no runtime directory to use.

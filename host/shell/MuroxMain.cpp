@@ -13,6 +13,9 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include "eventlog/MuroxLogEvent.h"
@@ -137,7 +140,22 @@ bool SocketGroup(const TMuroxOptions& options, gid_t& group)
     return true;
 }
 
-// The control socket both modes use: --socket, else the default. Empty,
+// The C library drops records silently when the system log cannot be
+// reached: say so once, at start.
+void WarnWithoutSystemLog()
+{
+    sockaddr_un address;
+    const BFd fd(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (control::SocketAddress("/dev/log", address) && fd.Valid() &&
+        connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+        return;
+    std::fprintf(stderr,
+                 "murox: the system log cannot be reached at /dev/log (%s): its records "
+                 "will be lost\n",
+                 std::strerror(errno));
+}
+
+// The control socket a daemon claims: --socket, else the default. Empty,
 // with the reason on standard error, when there is none to use.
 std::string SocketPath(const TMuroxOptions& options)
 {
@@ -148,6 +166,23 @@ std::string SocketPath(const TMuroxOptions& options)
     if (path.empty())
         std::fprintf(stderr, "murox: %s\n", error.c_str());
     return path;
+}
+
+// The socket a console connects to: --socket, $MUROX_SOCKET, the user's
+// own default where a socket is, else the system daemon's.
+std::string ConsoleSocketPath(const TMuroxOptions& options)
+{
+    if (!options.socketPath.empty())
+        return options.socketPath;
+    const char* szEnvironment = std::getenv("MUROX_SOCKET");
+    if (szEnvironment != nullptr && szEnvironment[0] != '\0')
+        return szEnvironment;
+    std::string error;
+    const std::string own = control::DefaultSocketPath(error);
+    struct stat found {};
+    if (!own.empty() && lstat(own.c_str(), &found) == 0 && S_ISSOCK(found.st_mode))
+        return own;
+    return control::kSystemSocketPath;
 }
 
 // The daemon: claims the control socket first, so that a second daemon
@@ -183,8 +218,8 @@ int RunDaemon(const TMuroxOptions& options, gid_t socketGroup, KAF::BFileNV& sto
     if (!output.Install())
         std::fprintf(stderr, "murox: standard output is written directly: %s\n",
                      std::strerror(errno));
-    MuroxLogEvent("daemon started, pid %d, configuration %s", static_cast<int>(getpid()),
-                  options.configPath.c_str());
+    MuroxLogEvent("daemon started, version %s, pid %d, configuration %s", MUROX_VERSION,
+                  static_cast<int>(getpid()), options.configPath.c_str());
     {
         BControlServer server(socket, signalFd.Get(), &output, ClientLimits());
         KAF::BMessageDispatcher::s_pInstance->Subscribe(&server);
@@ -247,11 +282,15 @@ int main(int argc, char** argv)
     TMuroxOptions options;
     std::string error;
     if (!ParseMuroxOptions(argc, argv, defaultConfig, options, error)) {
-        std::fprintf(stderr, "murox: %s\n%s", error.c_str(), MuroxUsage(defaultConfig).c_str());
+        std::fprintf(stderr, "murox: %s (try murox --help)\n", error.c_str());
         return kBadUsage;
     }
     if (options.help) {
         std::fputs(MuroxUsage(defaultConfig).c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("murox %s\n", MUROX_VERSION);
         return 0;
     }
 
@@ -261,8 +300,7 @@ int main(int argc, char** argv)
         return kBadUsage;
     }
     if (options.mode == TMuroxMode::kRemote) {
-        const std::string path = SocketPath(options);
-        return path.empty() ? kFailure : RunRemoteConsole(path, options.lines);
+        return RunRemoteConsole(ConsoleSocketPath(options), options.lines);
     }
 
     KAF::BFileNV store;
@@ -283,8 +321,10 @@ int main(int argc, char** argv)
     if (ownDispatcher)
         KAF::BMessageDispatcher::s_pInstance = new KAF::BMessageDispatcher;
     MuroxMsgSubscriber sink;
-    if (options.toSyslog)
+    if (options.toSyslog) {
         sink.LogToSyslog();
+        WarnWithoutSystemLog();
+    }
     KAF::BMessageDispatcher::s_pInstance->Subscribe(&sink);
 
     int status = 0;

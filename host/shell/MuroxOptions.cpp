@@ -19,6 +19,7 @@ std::string MuroxUsage(const std::string& defaultConfig)
            "  --socket-group NAME  the socket's group, whose members may use it (default\n"
            "                 the daemon's own group)\n"
            "  --help         print this text\n"
+           "  --version, -V  print murox's version\n"
            "Without -e, murox reads commands from standard input until its end or \"quit\".\n"
            "\"help\" lists the commands.\n";
 }
@@ -46,6 +47,8 @@ bool ParseMuroxOptions(int argc, const char* const* argv, const std::string& def
         }
         if (word == "--help" || word == "-h") {
             parsed.help = true;
+        } else if (word == "--version" || word == "-V") {
+            parsed.version = true;
         } else if (word == "--syslog") {
             parsed.toSyslog = true;
         } else if (word == "--daemon") {

@@ -18,6 +18,7 @@ struct TMuroxOptions {
     std::string socketGroup;        // --socket-group; empty: the daemon's group
     bool toSyslog = false;          // --syslog
     bool help = false;              // --help
+    bool version = false;           // --version
     std::vector<std::string> lines; // each -e, in order
 };
 
