@@ -3,8 +3,12 @@
 // through the event log; results are nonzero on success.
 #include "hostapi/DLLExtAgents.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "eventlog/MuroxLogEvent.h"
@@ -23,6 +27,18 @@ std::string ToStd(const KAF::BString& text)
     return std::string(text.c_str(), text.length());
 }
 
+std::string_view View(const KAF::BString& text)
+{
+    return std::string_view(text.c_str(), text.length());
+}
+
+// A record's name as an index key; it lives as long as the record, whose
+// name never changes.
+std::string_view NameOf(const TRecord& record)
+{
+    return View(record.agent.name);
+}
+
 void SetText(KAF::BString& target, const std::string& text)
 {
     target.Assign(text.c_str(), static_cast<unsigned>(text.size()));
@@ -39,6 +55,41 @@ std::unique_ptr<TRecord> MakeRecord(const TExtConfigEntry& entry)
     pRecord->agent.loaded = 0;
     return pRecord;
 }
+
+using TRecords = std::vector<std::unique_ptr<TRecord>>; // configuration order
+using TIndex = std::unordered_map<std::string_view, TRecord*>;
+
+// A record on its way in: indexed, with room made for it so that
+// joining cannot fail once the file holds it; forgotten again unless it
+// joins.
+class TJoining {
+public:
+    TJoining(TRecords& records, TIndex& index, std::unique_ptr<TRecord> pRecord)
+        : m_records(records), m_index(index), m_pRecord(std::move(pRecord))
+    {
+        if (m_records.size() == m_records.capacity())
+            m_records.reserve(2 * m_records.size() + 8);
+        m_index.emplace(NameOf(*m_pRecord), m_pRecord.get());
+    }
+    ~TJoining()
+    {
+        if (m_pRecord != nullptr)
+            m_index.erase(NameOf(*m_pRecord));
+    }
+    TJoining(const TJoining&) = delete;
+    TJoining& operator=(const TJoining&) = delete;
+
+    TRecord& Join()
+    {
+        m_records.push_back(std::move(m_pRecord));
+        return *m_records.back();
+    }
+
+private:
+    TRecords& m_records;
+    TIndex& m_index;
+    std::unique_ptr<TRecord> m_pRecord;
+};
 
 int LoadRecord(TRecord& record)
 {
@@ -108,24 +159,40 @@ void RestoreFromFile(KAF::INonVolatile* config)
 
 } // namespace
 
+// Every name is looked up through the index, so that the registry's work
+// grows with the number of records, never with its square.
 struct DLLExtAgents::TImpl {
-    std::vector<std::unique_ptr<TRecord>> records;
+    TRecords records;     // configuration order
+    TIndex index;         // every record by name
     std::string rejected; // why the last configuration was not applied
 
-    std::vector<std::unique_ptr<TRecord>>::iterator Find(const std::string& name)
+    TRecord* Lookup(std::string_view name) const
     {
-        auto it = records.begin();
-        while (it != records.end() && ToStd((*it)->agent.name) != name)
-            ++it;
-        return it;
+        auto it = index.find(name);
+        return it != index.end() ? it->second : nullptr;
+    }
+    TRecords::iterator Find(const std::string& name)
+    {
+        const TRecord* pRecord = Lookup(name);
+        if (pRecord == nullptr)
+            return records.end();
+        return std::find_if(records.begin(), records.end(),
+                            [pRecord](const auto& pEach) { return pEach.get() == pRecord; });
     }
     TRecord* Known(const KAF::BString& name)
     {
-        auto it = Find(ToStd(name));
-        if (it != records.end())
-            return it->get();
+        if (TRecord* pRecord = Lookup(View(name)))
+            return pRecord;
         MuroxLogEvent("no extension library '%s' is configured", name.c_str());
         return nullptr;
+    }
+    // Removes the record from the registry and hands it over.
+    std::unique_ptr<TRecord> Take(TRecords::iterator it)
+    {
+        std::unique_ptr<TRecord> pRecord = std::move(*it);
+        records.erase(it);
+        index.erase(NameOf(*pRecord));
+        return pRecord;
     }
 };
 
@@ -153,7 +220,7 @@ ExtAgent* DLLExtAgents::ExtAgentAt(int index)
 
 int DLLExtAgents::Exist(const KAF::BString& name)
 {
-    return m_pImpl->Find(ToStd(name)) != m_pImpl->records.end() ? 1 : 0;
+    return m_pImpl->Lookup(View(name)) != nullptr ? 1 : 0;
 }
 
 int DLLExtAgents::Load(const KAF::BString& name)
@@ -184,33 +251,37 @@ int DLLExtAgents::Load(KAF::INonVolatile* config)
     }
     m_pImpl->rejected.clear();
 
-    // Everything that allocates happens before the first record moves.
-    std::vector<std::unique_ptr<TRecord>> next;
-    next.reserve(entries.size());
+    // Everything that allocates happens before the first record moves. A
+    // record that stays configured hands its image and state to the fresh
+    // record of its entry, which takes its place.
     std::vector<std::unique_ptr<TRecord>> fresh;
-    for (const TExtConfigEntry& entry : entries)
+    fresh.reserve(entries.size());
+    TIndex index;
+    index.reserve(entries.size());
+    for (const TExtConfigEntry& entry : entries) {
         fresh.push_back(MakeRecord(entry));
+        index.emplace(NameOf(*fresh.back()), fresh.back().get());
+    }
+    std::vector<std::unique_ptr<TRecord>> gone;
+    gone.reserve(m_pImpl->records.size());
 
-    auto& records = m_pImpl->records;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        auto it = m_pImpl->Find(entries[i].name);
-        if (it == records.end()) {
-            next.push_back(std::move(fresh[i]));
+    for (auto& pOld : m_pImpl->records) {
+        auto it = index.find(NameOf(*pOld));
+        if (it == index.end()) {
+            // No longer configured: unloaded, it vanishes.
+            gone.push_back(std::move(pOld));
             continue;
         }
         // A loaded library keeps its image; a changed path applies to the
         // next load.
-        std::unique_ptr<TRecord> pKept = std::move(*it);
-        records.erase(it);
-        pKept->agent.path = fresh[i]->agent.path;
-        pKept->agent.web = fresh[i]->agent.web;
-        pKept->agent.load = fresh[i]->agent.load;
-        next.push_back(std::move(pKept));
+        TRecord& kept = *it->second;
+        kept.image = std::exchange(pOld->image, TExtImage());
+        kept.agent.status = pOld->agent.status;
+        kept.agent.loaded = pOld->agent.loaded;
     }
-    // What is left is no longer configured: unloaded, it vanishes.
-    std::vector<std::unique_ptr<TRecord>> gone;
-    gone.swap(records);
-    records.swap(next);
+    m_pImpl->records.swap(fresh);
+    m_pImpl->index.swap(index);
+    auto& records = m_pImpl->records;
     int result = 1;
     for (auto& pRecord : gone)
         result &= UnloadRecord(*pRecord);
@@ -244,8 +315,7 @@ int DLLExtAgents::Add(KAF::INonVolatile* config, const KAF::BString& name, const
         MuroxLogEvent("extension library '%s' not added: no path", libName.c_str());
         return 0;
     }
-    std::unique_ptr<TRecord> pRecord = MakeRecord(entry);
-    m_pImpl->records.reserve(m_pImpl->records.size() + 1);
+    TJoining joining(m_pImpl->records, m_pImpl->index, MakeRecord(entry));
 
     const KAF::BString section(ExtSectionName(libName).c_str());
     if (config->SetValue(section, KAF::BString("path"), path) == 0 ||
@@ -263,8 +333,7 @@ int DLLExtAgents::Add(KAF::INonVolatile* config, const KAF::BString& name, const
         RestoreFromFile(config);
         return 0;
     }
-    m_pImpl->records.push_back(std::move(pRecord));
-    return LoadRecord(*m_pImpl->records.back());
+    return LoadRecord(joining.Join());
 }
 
 int DLLExtAgents::Delete(KAF::INonVolatile* config, const KAF::BString& name)
@@ -284,7 +353,6 @@ int DLLExtAgents::Delete(KAF::INonVolatile* config, const KAF::BString& name)
         RestoreFromFile(config);
         return 0;
     }
-    std::unique_ptr<TRecord> pRecord = std::move(*it);
-    m_pImpl->records.erase(it);
+    std::unique_ptr<TRecord> pRecord = m_pImpl->Take(it);
     return UnloadRecord(*pRecord);
 }

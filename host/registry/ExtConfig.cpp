@@ -1,19 +1,59 @@
 #include "host/registry/ExtConfig.h"
 
 #include <cstring>
+#include <unordered_set>
 
 namespace {
 
 const char kSectionWord[] = "extdll";
 const char kBlanks[] = " \t";
 
-std::string Value(const KAF::INonVolatile& config, const KAF::BString& section, const char* key,
-                  bool& present)
-{
-    KAF::BString value;
-    present = config.GetValue(section, KAF::BString(key), value) != 0;
-    return std::string(value.c_str(), value.length());
-}
+// Reads each section's values into an entry, telling apart the names it
+// has met, complete or not.
+class TSectionReader {
+public:
+    TSectionReader(const KAF::INonVolatile& config, std::size_t sections) : m_config(config)
+    {
+        m_names.reserve(sections);
+    }
+
+    // Fills in what follows the name; `why` gets each problem that keeps the
+    // section from describing a library, none when it does.
+    void Read(const KAF::BString& section, TExtConfigEntry& entry, std::vector<std::string>& why)
+    {
+        if (!IsExtName(entry.name)) {
+            why.push_back("the library name must be one word");
+            return;
+        }
+        if (!m_names.insert(entry.name).second) {
+            why.push_back("library '" + entry.name + "' is configured twice");
+            return;
+        }
+        bool present = false;
+        entry.path = Value(section, m_pathKey, present);
+        entry.web = Value(section, m_webKey, present);
+        const std::string load = Value(section, m_loadKey, present);
+        if (entry.path.empty())
+            why.push_back("no path");
+        if (present && load != "0" && load != "1")
+            why.push_back("load must be 0 or 1, not '" + load + "'");
+        entry.load = !present || load == "1";
+    }
+
+private:
+    std::string Value(const KAF::BString& section, const KAF::BString& key, bool& present)
+    {
+        // The buffer is reused; a missing key leaves it as it was.
+        present = m_config.GetValue(section, key, m_value) != 0;
+        return present ? std::string(m_value.c_str(), m_value.length()) : std::string();
+    }
+
+    const KAF::INonVolatile& m_config;
+    // Made once: a configuration may hold tens of thousands of sections.
+    const KAF::BString m_pathKey{"path"}, m_webKey{"web"}, m_loadKey{"load"};
+    KAF::BString m_value;
+    std::unordered_set<std::string> m_names;
+};
 
 // False for a section of another part of the host; else `name` is what
 // follows the section word, possibly empty.
@@ -45,42 +85,43 @@ std::string ExtSectionName(const std::string& name)
     return std::string(kSectionWord) + ' ' + name;
 }
 
+void ScanExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>& entries,
+                   std::vector<std::string>& problems,
+                   std::string (*checkEntry)(const TExtConfigEntry&))
+{
+    const int count = config.SectionCount();
+    TSectionReader reader(config, static_cast<std::size_t>(count));
+    entries.reserve(entries.size() + static_cast<std::size_t>(count));
+    KAF::BString section;
+    for (int i = 0; i < count; ++i) {
+        config.SectionNameAt(i, section);
+        TExtConfigEntry entry;
+        if (!SplitSectionName(section.c_str(), entry.name))
+            continue;
+        std::vector<std::string> why;
+        reader.Read(section, entry, why);
+        const bool complete = why.empty();
+        if (complete && checkEntry != nullptr) {
+            std::string problem = checkEntry(entry);
+            if (!problem.empty())
+                why.push_back(std::move(problem));
+        }
+        for (const std::string& problem : why)
+            problems.push_back(std::string("section [") + section.c_str() + "]: " + problem);
+        if (complete)
+            entries.push_back(std::move(entry));
+    }
+}
+
 bool ReadExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>& entries,
                    std::string& error)
 {
     std::vector<TExtConfigEntry> read;
-    const int count = config.SectionCount();
-    for (int i = 0; i < count; ++i) {
-        KAF::BString section;
-        config.SectionNameAt(i, section);
-        const std::string where = std::string("section [") + section.c_str() + "]: ";
-        TExtConfigEntry entry;
-        if (!SplitSectionName(section.c_str(), entry.name))
-            continue;
-        if (!IsExtName(entry.name)) {
-            error = where + "the library name must be one word";
-            return false;
-        }
-        for (const TExtConfigEntry& earlier : read) {
-            if (earlier.name == entry.name) {
-                error = where + "library '" + entry.name + "' is configured twice";
-                return false;
-            }
-        }
-        bool present = false;
-        entry.path = Value(config, section, "path", present);
-        if (entry.path.empty()) {
-            error = where + "no path";
-            return false;
-        }
-        entry.web = Value(config, section, "web", present);
-        const std::string load = Value(config, section, "load", present);
-        if (present && load != "0" && load != "1") {
-            error = where + "load must be 0 or 1, not '" + load + "'";
-            return false;
-        }
-        entry.load = !present || load == "1";
-        read.push_back(entry);
+    std::vector<std::string> problems;
+    ScanExtConfig(config, read, problems);
+    if (!problems.empty()) {
+        error = problems.front();
+        return false;
     }
     entries.swap(read);
     return true;

@@ -33,6 +33,15 @@ struct TExtConfigEntry {
 bool ReadExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>& entries,
                    std::string& error);
 
+// Every extension library the store describes, in store order, appended to
+// `entries`, and a line for each problem of a section appended to
+// `problems`, in store order, "section [SECTION]: WHY". `checkEntry`, when
+// given, is asked about each complete entry: a nonempty answer is one more
+// problem of its section.
+void ScanExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>& entries,
+                   std::vector<std::string>& problems,
+                   std::string (*checkEntry)(const TExtConfigEntry&) = nullptr);
+
 // True when `name` can name a library: one word, storable in a section name.
 bool IsExtName(const std::string& name);
 

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include "host/registry/ExtFile.h"
 #include "host/registry/MuroxExt.h"
 
 namespace {
@@ -16,6 +17,17 @@ std::string LastDlError()
 
 int OpenExtImage(const std::string& path, TExtImage& image, std::string& why)
 {
+    // dlopen would wait on a FIFO for a writer, blocking the daemon, and
+    // open a device. The check and dlopen both go by path: someone who can
+    // swap the file in between can also replace the library itself, which
+    // gives more than a blocked load, so the check guards against mistakes,
+    // not against the owner of the library's directory. Loading through a
+    // descriptor would need /proc and change the library's name.
+    if (IsExtFilePath(path)) {
+        why = ExtFileTypeProblem(path);
+        if (!why.empty())
+            return kExtFailedToLoad;
+    }
     dlerror();
     void* pHandle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (pHandle == nullptr) {

@@ -12,7 +12,8 @@ struct TExtImage {
 };
 
 // Opens `path` and runs its init entry point. 0 when the library is ready,
-// with `image` holding it; otherwise kExtFailedToLoad (dlopen failed) or
+// with `image` holding it; otherwise kExtFailedToLoad (a path with a '/'
+// that is not a regular file, never opened; or dlopen failed) or
 // kExtFailedToInit (an entry point is missing or init reported failure;
 // the library is closed again), with `image` empty and the reason, naming
 // the path, in `why`.

@@ -1,27 +1,33 @@
 // The registry against real extension libraries and a real store: what it
 // loads, unloads and forgets when the configuration changes, and what it
-// refuses.
+// refuses; and the configuration check, which loads nothing.
 #include <gmock/gmock.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
+#include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "host/registry/ExtConfigCheck.h"
 #include "hostapi/BFileNV.h"
 #include "hostapi/DLLExtAgents.h"
 #include "tests/support/EventTestSupport.h"
 
 namespace {
 
+std::string MakeDirectory()
+{
+    char dir[] = "/tmp/murox-registry-XXXXXX";
+    return mkdtemp(dir) != nullptr ? dir : "/nonexistent";
+}
+
 class RegistryTest : public ::testing::Test {
 protected:
     RegistryTest() { m_dispatcher.Subscribe(&m_recorder); }
-    ~RegistryTest() override
-    {
-        unlink(m_path.c_str());
-        unlink((m_path + ".tmp").c_str());
-    }
+    ~RegistryTest() override { std::filesystem::remove_all(m_dir); }
     // Writes the file and has the store read it.
     bool Configure(const std::string& text)
     {
@@ -46,35 +52,93 @@ protected:
     eventlog_test::TRecorder m_recorder{&m_events};
     KAF::BMessageDispatcher m_dispatcher;
     eventlog_test::TInstanceScope m_scope{&m_dispatcher};
-    const std::string m_path = "/tmp/murox-registry-" + std::to_string(getpid()) + ".conf";
+    const std::string m_dir = MakeDirectory();
+    const std::string m_path = m_dir + "/murox.conf";
     KAF::BFileNV m_store;
     DLLExtAgents m_registry;
 };
 
-TEST_F(RegistryTest, ALibraryWithoutEntryPointsFailsToInitialise)
+TEST_F(RegistryTest, ALibraryThatFailsToInitialiseIsClosedAgain)
 {
-    ASSERT_TRUE(Configure("[extdll a]\npath = " HELLO_LIBRARY
+    ASSERT_TRUE(Configure("[extdll a]\npath = " HELLO_LIBRARY "\n[extdll b]\npath = " BROKEN_LIBRARY
                           "\n[extdll c]\npath = " NO_ENTRY_LIBRARY "\n"));
     EXPECT_EQ(0, m_registry.Load(&m_store));
-    EXPECT_EQ("a:1:0:1 c:1:2:0 ", State());
-    EXPECT_THAT(Take(), testing::ElementsAre("hello: init",
-                                             testing::HasSubstr("'c' not loaded: " NO_ENTRY_LIBRARY
-                                                                " lacks an entry point")));
+    EXPECT_EQ("a:1:0:1 b:1:2:0 c:1:2:0 ", State());
+    EXPECT_THAT(
+        Take(),
+        testing::ElementsAre(
+            "hello: init", "broken: init refuses, it has nothing to serve",
+            "extension library 'b' not loaded: MuroxExtInit of " BROKEN_LIBRARY " reported failure",
+            testing::HasSubstr("'c' not loaded: " NO_ENTRY_LIBRARY " lacks an entry point")));
+    void* pHello = dlopen(HELLO_LIBRARY, RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_NE(nullptr, pHello) << "a loaded library is mapped";
+    if (pHello != nullptr)
+        dlclose(pHello);
+    EXPECT_EQ(nullptr, dlopen(BROKEN_LIBRARY, RTLD_NOW | RTLD_NOLOAD)) << "still mapped";
+}
+
+// dlopen would wait for a writer on a FIFO; none of these may be opened.
+TEST_F(RegistryTest, RefusesAPathThatIsNotARegularFileAtOnce)
+{
+    const std::string fifo = m_dir + "/fifo";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    alarm(30);
+    ASSERT_TRUE(Configure("[extdll f]\npath = " + fifo + "\n[extdll d]\npath = " + m_dir +
+                          "\n[extdll n]\npath = /dev/null\n"));
+    EXPECT_EQ(0, m_registry.Load(&m_store));
+    EXPECT_THAT(
+        Take(),
+        testing::ElementsAre(
+            "extension library 'f' not loaded: " + fifo + " is not a regular file (a FIFO)",
+            "extension library 'd' not loaded: " + m_dir + " is not a regular file (a directory)",
+            "extension library 'n' not loaded: /dev/null is not a regular file "
+            "(a character device)"));
+    // Added all the same, for the operator to put the right file there.
+    EXPECT_EQ(0, m_registry.Add(&m_store, "g", fifo.c_str(), ""));
+    EXPECT_THAT(Take(), testing::ElementsAre(testing::HasSubstr("is not a regular file")));
+    EXPECT_EQ(0, m_registry.Load(KAF::BString("g")));
+    alarm(0);
+    EXPECT_EQ("f:1:1:0 d:1:1:0 n:1:1:0 g:1:1:0 ", State());
+    KAF::BFileNV reread;
+    ASSERT_NE(0, reread.ReadFile(m_path.c_str()));
+    KAF::BString path;
+    EXPECT_NE(0, reread.GetValue("extdll g", "path", path));
+    EXPECT_EQ(fifo, path.c_str());
 }
 
 TEST_F(RegistryTest, FollowsTheConfigurationAndLoadsEachLibraryOnce)
 {
     ASSERT_TRUE(Configure("[extdll a]\npath = " HELLO_LIBRARY "\n[extdll b]\npath = " IDLE_LIBRARY
-                          "\nload = 0\n"));
+                          "\nload = 0\n[extdll c]\npath = " IDLE_LIBRARY "\nload = 0\n"));
     EXPECT_EQ(1, m_registry.Load(&m_store));
     EXPECT_THAT(Take(), testing::ElementsAre("hello: init"));
     EXPECT_EQ(1, m_registry.Load(KAF::BString("a")));
     EXPECT_THAT(Take(), testing::IsEmpty()) << "a loaded library is not initialised again";
-    // a is gone from the file: unloaded. b has a new path: loaded from it.
-    ASSERT_TRUE(Configure("[extdll b]\npath = " HELLO_LIBRARY "\n"));
+    // Reordered: b is gone, c is to be loaded now, a stays loaded, d is new.
+    ASSERT_TRUE(Configure("[extdll c]\npath = " IDLE_LIBRARY "\n[extdll a]\npath = " HELLO_LIBRARY
+                          "\n[extdll d]\npath = " HELLO_LIBRARY "\nload = 0\n"));
     EXPECT_EQ(1, m_registry.Load(&m_store));
-    EXPECT_THAT(Take(), testing::ElementsAre("hello: term", "hello: init"));
-    EXPECT_EQ("b:1:0:1 ", State());
+    EXPECT_THAT(Take(), testing::ElementsAre("idle: init"));
+    EXPECT_EQ("c:1:0:1 a:1:0:1 d:0:3:0 ", State());
+    EXPECT_EQ(0, m_registry.Exist("b"));
+    EXPECT_EQ(0, m_registry.Unload("b"));
+    EXPECT_EQ(1, m_registry.Unload("a"));
+    EXPECT_THAT(Take(),
+                testing::ElementsAre("no extension library 'b' is configured", "hello: term"));
+    // Every name is still found after one in the middle is deleted.
+    EXPECT_EQ(1, m_registry.Delete(&m_store, "a"));
+    EXPECT_EQ(0, m_registry.Exist("a"));
+    EXPECT_EQ(1, m_registry.Load(KAF::BString("d")));
+    EXPECT_EQ(1, m_registry.Unload("c"));
+    EXPECT_EQ(1, m_registry.Add(&m_store, "a", IDLE_LIBRARY, ""));
+    EXPECT_EQ(1, m_registry.Exist("a"));
+    EXPECT_THAT(Take(), testing::ElementsAre("hello: init", "idle: term", "idle: init"));
+    EXPECT_EQ("c:1:3:0 d:0:0:1 a:1:0:1 ", State());
+    // d and a are gone from the file: unloaded. c has a new path: loaded from it.
+    ASSERT_TRUE(Configure("[extdll c]\npath = " HELLO_LIBRARY "\n"));
+    EXPECT_EQ(1, m_registry.Load(&m_store));
+    EXPECT_THAT(Take(), testing::ElementsAre("hello: term", "idle: term", "hello: init"));
+    EXPECT_EQ("c:1:0:1 ", State());
 }
 
 TEST_F(RegistryTest, RejectsAnIncompleteConfigurationAndChangesNothing)
@@ -115,10 +179,48 @@ TEST_F(RegistryTest, AddWritesTheFileAndRefusesWhatItCannotKeep)
     EXPECT_EQ(0, m_registry.Add(&m_store, "f", IDLE_LIBRARY, ""));
     EXPECT_NE(0, access((m_path + ".tmp").c_str(), F_OK)) << "temporary file left behind";
     EXPECT_EQ("h:1:0:1 m:1:1:0 ", State());
+    EXPECT_EQ(0, m_registry.Exist("f")) << "a name not added is not found";
     std::ifstream file(m_path);
     EXPECT_EQ("[murox]\nx = 1\n\n[extdll h]\npath = " HELLO_LIBRARY
               "\nweb = /w\nload = 1\n\n[extdll m]\npath = /nonexistent.so\nweb = \nload = 1\n",
               std::string(std::istreambuf_iterator<char>(file), {}));
+}
+
+TEST_F(RegistryTest, CheckReportsEveryProblemAndLoadsNothing)
+{
+    // A regular file that not even root may read.
+    const std::string writeOnly = "/proc/sys/vm/drop_caches";
+    EXPECT_THAT(CheckExtConfigFile(m_path),
+                testing::ElementsAre("cannot read '" + m_path + "': No such file or directory"));
+    std::ofstream(m_path) << "[extdll a]\npath = " HELLO_LIBRARY "\n[extdll a\n";
+    EXPECT_THAT(
+        CheckExtConfigFile(m_path),
+        testing::ElementsAre("malformed '" + m_path + "', line 3: section header without ']'"));
+    // A name without '/' is for dlopen to search.
+    std::ofstream(m_path) << "[other]\nx = 1\n[extdll a]\npath = " HELLO_LIBRARY
+                             "\nload = 0\n[extdll b]\npath = libc.so.6\n";
+    EXPECT_THAT(CheckExtConfigFile(m_path), testing::IsEmpty());
+
+    const std::string fifo = m_dir + "/fifo";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    std::ofstream(m_path) << "[extdll a]\npath = " HELLO_LIBRARY "\n[extdll]\npath = p\n"
+                          << "[extdll  a]\npath = " HELLO_LIBRARY "\n[extdll w]\nweb = /w\n"
+                          << "[extdll l]\npath = /x\nload = yes\n[extdll m]\npath = /nonexistent\n"
+                          << "[extdll f]\npath = " << fifo << "\n[extdll d]\npath = " << m_dir
+                          << "\n[extdll r]\npath = " << writeOnly << "\n";
+    alarm(30);
+    const std::string in = m_path + ": section [extdll";
+    EXPECT_THAT(
+        CheckExtConfigFile(m_path),
+        testing::ElementsAre(in + "]: the library name must be one word",
+                             in + "  a]: library 'a' is configured twice", in + " w]: no path",
+                             in + " l]: load must be 0 or 1, not 'yes'",
+                             in + " m]: cannot read /nonexistent: No such file or directory",
+                             in + " f]: " + fifo + " is not a regular file (a FIFO)",
+                             in + " d]: " + m_dir + " is not a regular file (a directory)",
+                             in + " r]: cannot read " + writeOnly + ": Permission denied"));
+    alarm(0);
+    EXPECT_THAT(Take(), testing::IsEmpty()) << "nothing loaded";
 }
 
 } // namespace

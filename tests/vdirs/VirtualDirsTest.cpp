@@ -64,4 +64,24 @@ TEST(VirtualDirs, RemovalClosesTheGapInOrderAndLeavesASpareSlot)
     EXPECT_TRUE(table.Count() == 0 && table.Capacity() == 16 && table.Find(BString("a")) == -1);
 }
 
+// A copy has an array of its own from the start, also when its source has
+// no record (fresh) or no array (cleared), and grows on its own.
+TEST(VirtualDirs, ACopyOfAnEmptyTableTakesAppends)
+{
+    VirtualDirs fresh;
+    VirtualDirs cleared;
+    cleared.Clear();
+    for (const VirtualDirs* pSource : {&fresh, &cleared}) {
+        VirtualDirs copy(*pSource);
+        Append(copy, {"a", "b", "c", "d", "e", "f", "g", "h", "i"});
+        EXPECT_EQ(9, copy.Count());
+        EXPECT_EQ(16, copy.Capacity());
+        EXPECT_EQ("i|v8|w", Records(copy).back());
+        EXPECT_EQ(8, copy.Find(BString("i")));
+        EXPECT_EQ(0, pSource->Count());
+    }
+    EXPECT_EQ(8, fresh.Capacity());
+    EXPECT_EQ(0, cleared.Capacity());
+}
+
 } // namespace
