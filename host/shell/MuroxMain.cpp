@@ -26,6 +26,7 @@
 #include "host/protocol/BFd.h"
 #include "host/protocol/ControlProtocol.h"
 #include "host/registry/ExtConfig.h"
+#include "host/registry/ExtConfigCheck.h"
 #include "host/server/BAnswerStream.h"
 #include "host/server/BControlServer.h"
 #include "host/server/BControlSocket.h"
@@ -298,6 +299,12 @@ int main(int argc, char** argv)
     if (!SocketGroup(options, socketGroup)) {
         std::fprintf(stderr, "murox: --socket-group: no group '%s'\n", options.socketGroup.c_str());
         return kBadUsage;
+    }
+    if (options.mode == TMuroxMode::kCheck) {
+        const std::vector<std::string> problems = CheckExtConfigFile(options.configPath);
+        for (const std::string& problem : problems)
+            std::fprintf(stderr, "murox: %s\n", problem.c_str());
+        return problems.empty() ? 0 : kFailure;
     }
     if (options.mode == TMuroxMode::kRemote) {
         return RunRemoteConsole(ConsoleSocketPath(options), options.lines);
