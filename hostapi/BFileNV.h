@@ -36,7 +36,24 @@ public:
 //   key = value          (blanks around key and value are dropped)
 // A key before the first section, a line of any other form, an empty or
 // repeated section name, or a repeated key within a section makes the file
-// malformed. Commit writes the same format, without the comments.
+// malformed. Sections and keys are found by name through a hash index;
+// reading takes time linear in the file's length.
+//
+// The store keeps the file's lines as read. A section owns the comment
+// lines directly above its header (no blank line between) and every line
+// after it up to the next section's; the lines before the first section
+// belong to none. Commit rewrites only what changed: a changed value's
+// line becomes "key = value", a new key follows its section's last key, a
+// new section is appended (after a blank line), and a removed section goes
+// with all its lines. Comments, blank lines and the text of everything
+// else are written back as they were.
+//
+// The store remembers its file as it last read or wrote it. Commit refuses,
+// changing nothing, when the file on disk is no longer that (edited,
+// replaced or removed by hand; a file the store never read counts as one
+// that did not exist), or when another process holds the file's lock:
+// LastError() then says why (for an edit, to re-read it: "xdll -r").
+// The host may lock the file for the store (host/kaf/StoreControl.h).
 class KAF_API BFileNV : public INonVolatile {
 public:
     BFileNV();
@@ -46,9 +63,10 @@ public:
     BFileNV(const BFileNV&) = delete;
     BFileNV& operator=(const BFileNV&) = delete;
 
-    // Replaces the contents with those of the named file, which becomes the
-    // store's file. Nonzero on success; on failure (unreadable or malformed
-    // file) the contents and the file name stay as they were and
+    // Replaces the contents with those of the named regular file, which
+    // becomes the store's file. Nonzero on success; on failure (unreadable
+    // or malformed file, or one locked by another process while this store
+    // holds a lock) the contents and the file name stay as they were and
     // LastError() says why, with the line number for a malformed line.
     int ReadFile(const char* fileName);
 
@@ -59,7 +77,11 @@ public:
     int RemoveSection(const BString& section) override;
     // Writes the contents to the store's file through a temporary file that
     // is flushed, synced and renamed over it, so readers see the old file or
-    // the new one, never a mix.
+    // the new one, never a mix. The temporary file is created beside the
+    // final target of a symbolic link (the link stays), under a name nobody
+    // can foresee and without following anything found there, with the old
+    // file's mode, owner and group (a new file: 0644 less the umask). Only
+    // a regular file is replaced; no temporary file outlives a failure.
     int Commit() override;
     const char* LastError() const override;
 

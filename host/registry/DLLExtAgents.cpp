@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "eventlog/MuroxLogEvent.h"
+#include "host/kaf/StoreControl.h"
 #include "host/registry/ExtConfig.h"
 #include "host/registry/ExtImage.h"
 
@@ -145,16 +146,17 @@ bool StoreUsable(KAF::INonVolatile* config, const std::string& rejected, const c
     return true;
 }
 
-// After a failed commit the file still holds what it held before; the
-// store is brought back to it so that memory and file agree again.
-void RestoreFromFile(KAF::INonVolatile* config)
+// After a failed commit the store is brought back to what its file held
+// when last read or written, not by reading the file again: that would take
+// in, unseen, an edit made by hand since, which the next commit refuses to
+// overwrite until the operator re-reads the file.
+void UndoUncommitted(KAF::INonVolatile* config)
 {
     auto* pFile = dynamic_cast<KAF::BFileNV*>(config);
     if (pFile == nullptr)
         MuroxLogEvent("configuration store differs from its file until it is re-read");
-    else if (pFile->ReadFile(pFile->m_fileName.c_str()) == 0)
-        MuroxLogEvent("configuration store differs from its file until it is re-read: %s",
-                      pFile->LastError());
+    else
+        KAF::RevertToLastSynced(*pFile);
 }
 
 } // namespace
@@ -330,7 +332,7 @@ int DLLExtAgents::Add(KAF::INonVolatile* config, const KAF::BString& name, const
     if (config->Commit() == 0) {
         MuroxLogEvent("extension library '%s' not added: %s", libName.c_str(), config->LastError());
         config->RemoveSection(section);
-        RestoreFromFile(config);
+        UndoUncommitted(config);
         return 0;
     }
     return LoadRecord(joining.Join());
@@ -350,7 +352,7 @@ int DLLExtAgents::Delete(KAF::INonVolatile* config, const KAF::BString& name)
     if (config->RemoveSection(section) != 0 && config->Commit() == 0) {
         MuroxLogEvent("extension library '%s' not deleted: %s", libName.c_str(),
                       config->LastError());
-        RestoreFromFile(config);
+        UndoUncommitted(config);
         return 0;
     }
     std::unique_ptr<TRecord> pRecord = m_pImpl->Take(it);

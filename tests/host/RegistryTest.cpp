@@ -15,6 +15,7 @@
 #include "hostapi/BFileNV.h"
 #include "hostapi/DLLExtAgents.h"
 #include "tests/support/EventTestSupport.h"
+#include "tests/support/FullDisk.h"
 
 namespace {
 
@@ -44,6 +45,11 @@ protected:
                      std::to_string(p->status) + ':' + std::to_string(p->loaded) + ' ';
         }
         return state;
+    }
+    std::string File() const
+    {
+        std::ifstream file(m_path);
+        return std::string(std::istreambuf_iterator<char>(file), {});
     }
     // The events logged since the last call.
     std::vector<std::string> Take() { return std::exchange(m_events, {}); }
@@ -174,16 +180,49 @@ TEST_F(RegistryTest, AddWritesTheFileAndRefusesWhatItCannotKeep)
     EXPECT_EQ(0, m_registry.Add(&m_store, "e", "", ""));                // no path
     EXPECT_EQ(0, m_registry.Add(&m_store, "m", "/nonexistent.so", "")); // added, not loaded
     EXPECT_EQ("h:1:0:1 m:1:1:0 ", State());
-    // A commit that fails on a full device leaves no temporary file behind.
-    ASSERT_EQ(0, symlink("/dev/full", (m_path + ".tmp").c_str()));
-    EXPECT_EQ(0, m_registry.Add(&m_store, "f", IDLE_LIBRARY, ""));
-    EXPECT_NE(0, access((m_path + ".tmp").c_str(), F_OK)) << "temporary file left behind";
+    // Commits that fail on a full disk leave the store as it was and no
+    // temporary file: the next commit writes the file in the same order.
+    {
+        TFullDisk full;
+        EXPECT_EQ(0, m_registry.Add(&m_store, "f", IDLE_LIBRARY, ""));
+        EXPECT_EQ(0, m_registry.Delete(&m_store, "h"));
+    }
     EXPECT_EQ("h:1:0:1 m:1:1:0 ", State());
     EXPECT_EQ(0, m_registry.Exist("f")) << "a name not added is not found";
-    std::ifstream file(m_path);
-    EXPECT_EQ("[murox]\nx = 1\n\n[extdll h]\npath = " HELLO_LIBRARY
-              "\nweb = /w\nload = 1\n\n[extdll m]\npath = /nonexistent.so\nweb = \nload = 1\n",
-              std::string(std::istreambuf_iterator<char>(file), {}));
+    EXPECT_EQ(1, m_registry.Add(&m_store, "i", IDLE_LIBRARY, ""));
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir))
+        EXPECT_EQ(m_path, entry.path()) << "left behind";
+    EXPECT_EQ("# kept apart\n[murox]\nx = 1\n\n[extdll h]\npath = " HELLO_LIBRARY
+              "\nweb = /w\nload = 1\n\n[extdll m]\npath = /nonexistent.so\nweb = \nload = 1\n"
+              "\n[extdll i]\npath = " IDLE_LIBRARY "\nweb = \nload = 1\n",
+              File());
+}
+
+// An edit made by hand since the file was read is neither overwritten nor
+// taken in without a re-read.
+TEST_F(RegistryTest, AHandEditRefusesChangesUntilTheFileIsReread)
+{
+    const std::string read = "# mine\n[extdll a]\npath = " IDLE_LIBRARY "\nload = 0\n";
+    ASSERT_TRUE(Configure(read));
+    ASSERT_EQ(1, m_registry.Load(&m_store));
+    const std::string edited = read + "[extdll hand]\npath = /by/hand.so\nload = 0\n";
+    std::ofstream(m_path) << edited;
+    EXPECT_EQ(0, m_registry.Add(&m_store, "n", IDLE_LIBRARY, ""));
+    EXPECT_EQ(0, m_registry.Delete(&m_store, "a"));
+    const std::string changed = ": cannot write '" + m_path +
+                                "': the file changed on disk since it was last read; run \"xdll "
+                                "-r\" first";
+    EXPECT_THAT(Take(), testing::ElementsAre("extension library 'n' not added" + changed,
+                                             "extension library 'a' not deleted" + changed));
+    EXPECT_EQ(edited, File());
+    EXPECT_EQ("a:0:3:0 ", State());
+    EXPECT_EQ(1, m_store.SectionCount()) << "the edit was taken in unseen";
+    // Re-read, the edit is followed and kept.
+    ASSERT_EQ(1, m_store.ReadFile(m_path.c_str()));
+    ASSERT_EQ(1, m_registry.Load(&m_store));
+    EXPECT_EQ(1, m_registry.Delete(&m_store, "a"));
+    EXPECT_EQ("[extdll hand]\npath = /by/hand.so\nload = 0\n", File());
+    EXPECT_EQ("hand:0:3:0 ", State());
 }
 
 TEST_F(RegistryTest, CheckReportsEveryProblemAndLoadsNothing)

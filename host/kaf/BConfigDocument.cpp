@@ -1,0 +1,195 @@
+#include "host/kaf/BConfigDocument.h"
+
+#include <iterator>
+#include <string_view>
+#include <utility>
+
+namespace KAF {
+
+namespace {
+
+const std::size_t kNone = std::string::npos;
+
+std::string_view Trim(std::string_view text)
+{
+    const char* const blanks = " \t\r";
+    const std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos)
+        return std::string_view();
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+bool IsBlank(const std::string& line)
+{
+    return line.find_first_not_of(" \t\r") == std::string::npos;
+}
+
+} // namespace
+
+bool BConfigDocument::Parse(const std::string& text, std::string& error)
+{
+    BConfigDocument parsed;
+    std::vector<std::string>* pLines = &parsed.m_preamble;
+    TSection* pSection = nullptr;
+    // Where the run of comment lines directly above the current line begins.
+    std::size_t comments = kNone;
+    int lineNo = 0;
+    for (std::size_t begin = 0; begin < text.size();) {
+        std::size_t end = text.find('\n', begin);
+        if (end == std::string::npos)
+            end = text.size();
+        // The trimmed line is read from the text itself, which outlives it.
+        const std::string_view line = Trim(std::string_view(text).substr(begin, end - begin));
+        std::string raw(text, begin, end - begin);
+        begin = end + 1;
+        ++lineNo;
+        const auto where = [lineNo] { return "line " + std::to_string(lineNo) + ": "; };
+        if (line.empty() || line[0] == '#' || line[0] == ';') {
+            if (line.empty())
+                comments = kNone;
+            else if (comments == kNone)
+                comments = pLines->size();
+            pLines->push_back(std::move(raw));
+            continue;
+        }
+        if (line[0] == '[') {
+            if (line.back() != ']') {
+                error = where() + "section header without ']'";
+                return false;
+            }
+            const std::string name(Trim(line.substr(1, line.size() - 2)));
+            if (name.empty() || name.find_first_of("[]") != std::string::npos) {
+                error = where() + "bad section name";
+                return false;
+            }
+            if (parsed.m_byName.count(name) != 0) {
+                error = where() + "section [" + name + "] repeated";
+                return false;
+            }
+            // The comments directly above a header describe its section.
+            std::vector<std::string> lines;
+            if (comments != kNone) {
+                lines.assign(std::make_move_iterator(pLines->begin() + comments),
+                             std::make_move_iterator(pLines->end()));
+                pLines->erase(pLines->begin() + comments, pLines->end());
+            }
+            lines.push_back(std::move(raw));
+            pSection = &parsed.Append(name, std::move(lines));
+            pLines = &pSection->lines;
+            comments = kNone;
+            continue;
+        }
+        comments = kNone;
+        const std::size_t eq = line.find('=');
+        if (eq == std::string_view::npos) {
+            error = where() + "expected [section] or key = value";
+            return false;
+        }
+        if (pSection == nullptr) {
+            error = where() + "key outside any section";
+            return false;
+        }
+        const std::string key(Trim(line.substr(0, eq)));
+        if (key.empty()) {
+            error = where() + "empty key";
+            return false;
+        }
+        if (!pSection->keys
+                 .emplace(key, TKey{std::string(Trim(line.substr(eq + 1))), pLines->size()})
+                 .second) {
+            error = where() + "key '" + key + "' repeated";
+            return false;
+        }
+        pLines->push_back(std::move(raw));
+        pSection->keysEnd = pLines->size();
+    }
+    *this = std::move(parsed);
+    return true;
+}
+
+std::string BConfigDocument::Render() const
+{
+    std::string text;
+    const auto add = [&text](const std::vector<std::string>& lines) {
+        for (const std::string& line : lines) {
+            text += line;
+            text += '\n';
+        }
+    };
+    add(m_preamble);
+    for (const auto& pSection : m_sections)
+        add(pSection->lines);
+    return text;
+}
+
+const std::string* BConfigDocument::Value(const std::string& section, const std::string& key) const
+{
+    const auto found = m_byName.find(section);
+    if (found == m_byName.end())
+        return nullptr;
+    const auto entry = found->second->keys.find(key);
+    return entry != found->second->keys.end() ? &entry->second.value : nullptr;
+}
+
+void BConfigDocument::SetValue(const std::string& section, const std::string& key,
+                               const std::string& value)
+{
+    const std::string line = key + " = " + value;
+    auto found = m_byName.find(section);
+    TSection* pSection = nullptr;
+    if (found != m_byName.end()) {
+        pSection = found->second;
+        const auto entry = pSection->keys.find(key);
+        if (entry != pSection->keys.end()) {
+            entry->second.value = value;
+            pSection->lines[entry->second.line] = line;
+            return;
+        }
+    } else {
+        // A blank line sets a new section apart from the text before it.
+        std::vector<std::string> lines;
+        if (EndsOpen())
+            lines.emplace_back();
+        lines.push_back('[' + section + ']');
+        pSection = &Append(section, std::move(lines));
+    }
+    // Only comments and blank lines follow the last key: no key line moves.
+    pSection->lines.insert(pSection->lines.begin() + pSection->keysEnd, line);
+    pSection->keys.emplace(key, TKey{value, pSection->keysEnd});
+    ++pSection->keysEnd;
+}
+
+bool BConfigDocument::RemoveSection(const std::string& section)
+{
+    const auto found = m_byName.find(section);
+    if (found == m_byName.end())
+        return false;
+    const std::size_t index = found->second->index;
+    m_byName.erase(found);
+    m_sections.erase(m_sections.begin() + index);
+    for (std::size_t i = index; i < m_sections.size(); ++i)
+        m_sections[i]->index = i;
+    return true;
+}
+
+BConfigDocument::TSection& BConfigDocument::Append(const std::string& name,
+                                                   std::vector<std::string> lines)
+{
+    std::unique_ptr<TSection> pSection(new TSection);
+    pSection->name = name;
+    pSection->index = m_sections.size();
+    pSection->lines = std::move(lines);
+    pSection->keysEnd = pSection->lines.size();
+    m_sections.push_back(std::move(pSection));
+    m_byName.emplace(name, m_sections.back().get());
+    return *m_sections.back();
+}
+
+bool BConfigDocument::EndsOpen() const
+{
+    if (!m_sections.empty()) // a section has at least its header
+        return !IsBlank(m_sections.back()->lines.back());
+    return !m_preamble.empty() && !IsBlank(m_preamble.back());
+}
+
+} // namespace KAF
