@@ -23,6 +23,7 @@
 #include "host/console/BLineReader.h"
 #include "host/console/BRemoteConsole.h"
 #include "host/console/ShellConsole.h"
+#include "host/kaf/StoreControl.h"
 #include "host/protocol/BFd.h"
 #include "host/protocol/ControlProtocol.h"
 #include "host/registry/ExtConfig.h"
@@ -319,6 +320,12 @@ int main(int argc, char** argv)
     if (!ReadExtConfig(store, entries, error)) {
         std::fprintf(stderr, "murox: %s: %s\n", options.configPath.c_str(), error.c_str());
         return kBadUsage;
+    }
+    // One murox per configuration: a second would load every library again
+    // and overwrite the first one's changes.
+    if (!KAF::LockConfig(options.configPath, store, error)) {
+        std::fprintf(stderr, "murox: %s\n", error.c_str());
+        return kFailure;
     }
 
     // The sink is attached before the first library loads, so that their
