@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "host/console/CommandCompletion.h"
+#include "host/registry/ExtFailures.h"
 #include "hostapi/BCmdLineParser.h"
 
 namespace {
@@ -40,6 +41,7 @@ BHostCommands::BHostCommands(KAF::BFileNV& store) : m_handler(store, Loaded(m_re
 TLineOutcome BHostCommands::RunLine(const std::string& line, KAF::ICmdStream& out)
 {
     BWatchedStream watched(out);
+    const unsigned long failures = ExtFailureCount();
     TLineOutcome outcome = TLineOutcome::kFailed;
     try {
         outcome = m_interpreter.Execute(line, watched);
@@ -47,7 +49,8 @@ TLineOutcome BHostCommands::RunLine(const std::string& line, KAF::ICmdStream& ou
         out.Write(KAF::BString((std::string("murox: command failed: ") + e.what() + "\n").c_str()));
         return TLineOutcome::kFailed;
     }
-    if (outcome == TLineOutcome::kSucceeded && watched.Wrote() && IsAction(line))
+    const bool actionRefused = watched.Wrote() && IsAction(line);
+    if (outcome == TLineOutcome::kSucceeded && (actionRefused || ExtFailureCount() != failures))
         outcome = TLineOutcome::kFailed;
     return outcome;
 }

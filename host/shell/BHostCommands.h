@@ -23,7 +23,7 @@ public:
     // Runs the line; a command that throws is reported at the end of its
     // answer. Beyond what the interpreter says, a line failed when an
     // "xdll" action wrote anything (its actions write only to say why they
-    // could not act).
+    // could not act) or the registry reported a failure while it ran.
     TLineOutcome RunLine(const std::string& line, KAF::ICmdStream& out) override;
     // Runs "xdll -r".
     void Reload(KAF::ICmdStream& out) override;
