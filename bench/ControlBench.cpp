@@ -31,13 +31,20 @@ std::size_t s_answerLength = 0;
 // Sends "xdll" and returns its answer's length, or -1; events are skipped.
 long RoundTrip(BRemoteConsole& console)
 {
-    if (!console.Send(control::kLine, "xdll"))
+    std::string error;
+    if (!console.Send(control::kLine, "xdll", error))
         return -1;
     control::TFrame frame;
-    std::string error;
-    while (console.Receive(frame, error))
-        if (frame.type == control::kAnswer)
-            return static_cast<long>(frame.payload.size());
+    long length = 0;
+    while (console.Receive(frame, error, BRemoteConsole::TClock::time_point::max()) ==
+           BRemoteConsole::kReceived) {
+        if (frame.type != control::kAnswer)
+            continue;
+        // The console takes an answer in the pieces it arrives in.
+        length += static_cast<long>(frame.payload.size());
+        if (!frame.more)
+            return length;
+    }
     return -1;
 }
 

@@ -4,7 +4,9 @@
 # GoogleTest, Google Benchmark, clang with libFuzzer, and the checkers
 # (abigail-tools for the ABI baselines, lintian and systemd-analyze for the
 # packages), libedit for the console and tmux for its terminal test,
-# python3 and setpriv (util-linux) for the daemon's end-to-end test.
+# python3 and setpriv (util-linux) for the daemon's end-to-end test, the
+# locale sources (locales) that the PowerPC console test makes its UTF-8
+# locale from.
 set -euo pipefail
 
 packages=(
@@ -15,7 +17,7 @@ packages=(
     gcovr dpkg-dev file pkg-config
     abigail-tools lintian systemd
     libedit-dev tmux
-    python3 util-linux
+    python3 util-linux locales
 )
 
 missing=()

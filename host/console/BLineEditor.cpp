@@ -108,11 +108,12 @@ void BLineEditor::Show()
 {
     if (m_shown || m_ended)
         return;
-    // A Ctrl-C pressed while no line was being typed abandons nothing, and
-    // the prompt is drawn anew anyway.
-    for (const char signal : m_signals.Drain())
-        if (signal == TSignalPipe::kResize)
-            rl_resize_terminal();
+    // A Ctrl-C pressed while no line was being typed, and that the caller
+    // did not take, abandons nothing; the prompt is drawn anew anyway.
+    TakeInterrupt();
+    if (m_resized)
+        rl_resize_terminal();
+    m_resized = false;
     Start(m_hiddenLine);
     m_hiddenLine.clear();
     m_shown = true;
@@ -208,6 +209,21 @@ bool BLineEditor::Read(std::vector<std::string>& lines)
         return false;
     }
     return true;
+}
+
+int BLineEditor::InterruptFd() const
+{
+    return m_shown ? -1 : m_signals.Fd();
+}
+
+bool BLineEditor::TakeInterrupt()
+{
+    bool interrupted = false;
+    for (const char signal : m_signals.Drain()) {
+        interrupted = interrupted || signal == TSignalPipe::kInterrupt;
+        m_resized = m_resized || signal == TSignalPipe::kResize;
+    }
+    return interrupted;
 }
 
 void BLineEditor::OnLine(char* szLine)

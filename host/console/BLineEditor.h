@@ -30,6 +30,8 @@ public:
     void Show();
     void Hide();
     void PrintAbove(const std::string& text);
+    int InterruptFd() const;
+    bool TakeInterrupt();
 
 private:
     static void OnLine(char* szLine);
@@ -55,6 +57,7 @@ private:
     bool m_shown = false;
     bool m_ended = false;
     bool m_lineDone = false;
+    bool m_resized = false;   // while hidden: the next Show() asks the size
     std::string m_line;       // the completed line, when m_lineDone
     std::string m_hiddenLine; // what Hide took from the screen
     // The line on the screen and the cursor's offset in it, as libedit

@@ -9,6 +9,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "host/console/SignalPipe.h"
+
 #ifdef MUROX_HAVE_LIBEDIT
 #include "host/console/BLineEditor.h"
 #endif
@@ -22,8 +24,9 @@ struct BLineReader::TState {
     bool terminal = false; // standard input is one: the prompt is written
     bool promptShown = false;
     bool ended = false;
-    std::string partial;            // read, not yet ended by '\n'
-    std::deque<std::string> queued; // completed lines that ReadLine keeps
+    std::string partial;                   // read, not yet ended by '\n'
+    std::deque<std::string> queued;        // completed lines that ReadLine keeps
+    std::unique_ptr<TSignalPipe> pSignals; // Ctrl-C, when CatchInterrupts
 };
 
 namespace {
@@ -170,6 +173,40 @@ void BLineReader::HidePrompt()
         m_pState->pEditor->Hide();
 #endif
     m_pState->promptShown = false;
+}
+
+void BLineReader::CatchInterrupts()
+{
+    TState& state = *m_pState;
+    if (Editing() || !state.terminal || state.pSignals)
+        return;
+    state.pSignals.reset(new TSignalPipe);
+    if (!state.pSignals->Ok())
+        state.pSignals.reset();
+}
+
+int BLineReader::InterruptFd() const
+{
+#ifdef MUROX_HAVE_LIBEDIT
+    if (m_pState->pEditor)
+        return m_pState->pEditor->InterruptFd();
+#endif
+    return m_pState->pSignals ? m_pState->pSignals->Fd() : -1;
+}
+
+bool BLineReader::TakeInterrupt()
+{
+#ifdef MUROX_HAVE_LIBEDIT
+    if (m_pState->pEditor)
+        return m_pState->pEditor->TakeInterrupt();
+#endif
+    TState& state = *m_pState;
+    if (!state.pSignals ||
+        state.pSignals->Drain().find(TSignalPipe::kInterrupt) == std::string::npos)
+        return false;
+    state.partial.clear();
+    state.promptShown = false;
+    return true;
 }
 
 void BLineReader::PrintAbove(const std::string& text)

@@ -18,15 +18,17 @@
 //   Down, Ctrl-R), Tab completion through the completer. Ctrl-C abandons
 //   the line being typed: SIGINT (and SIGWINCH, SIGCONT) are caught while
 //   the reader lives, their handler only writes a byte to a pipe that the
-//   reader polls; a Ctrl-C pressed while the prompt is hidden is dropped.
+//   reader polls; a Ctrl-C pressed while the prompt is hidden is left to
+//   the caller (InterruptFd), and dropped if the caller does not take it.
 //   Back from Ctrl-Z, the line is drawn again. The reader sets LC_CTYPE
 //   from the environment so that libedit decodes the terminal's
 //   characters.
 // - Plain, otherwise: exactly what reading standard input with std::getline
 //   does. Lines are split at '\n' (the '\n' is not part of the line, any
 //   other byte is), a last line without '\n' still counts, nothing is
-//   echoed, signals are left alone, there is no history. The prompt is
-//   written only when standard input is a terminal.
+//   echoed, signals are left alone (unless the caller asks to catch
+//   Ctrl-C), there is no history. The prompt is written only when standard
+//   input is a terminal.
 //
 // The prompt is either shown or hidden, under the caller's control, and a
 // completed line hides it: a console shows it again when it is ready for
@@ -84,6 +86,21 @@ public:
     // Hides the prompt and any half-typed line from the screen; no-op in
     // plain mode.
     void HidePrompt();
+
+    // Catches Ctrl-C in plain mode too when standard input is a terminal
+    // (the terminal drops the line being typed), for a caller that has
+    // something to abandon; editing mode always catches it. SIGWINCH and
+    // SIGCONT are caught with it and change nothing.
+    void CatchInterrupts();
+    // The descriptor that polls readable for POLLIN when Ctrl-C may have
+    // been pressed and the reader leaves it to the caller: while the
+    // prompt is hidden in editing mode, at any time in plain mode once
+    // CatchInterrupts() caught it; otherwise -1, which poll ignores.
+    int InterruptFd() const;
+    // Whether Ctrl-C was pressed since the last call; call when
+    // InterruptFd() is readable. In plain mode the part of a line read so
+    // far is dropped with it, and the prompt counts as no longer shown.
+    bool TakeInterrupt();
 
     // Writes `text` (whole lines; a missing last '\n' is added) to standard
     // output. With the prompt shown in editing mode, the text appears above

@@ -3,25 +3,49 @@
 #include "host/console/BLineReader.h"
 #include "host/console/CommandCompletion.h"
 #include "host/console/ShellConsole.h"
+#include "host/protocol/VisibleText.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <deque>
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 namespace {
 
+using TClock = BRemoteConsole::TClock;
+
 const char kPrompt[] = "murox> ";
+// How long Tab waits for the daemon's words before it offers none, and how
+// much of the other frames it holds meanwhile.
+const std::chrono::milliseconds kWordsWait(3000);
+const std::size_t kMaxHeld = 1024 * 1024;
 
 void Print(const std::string& text)
 {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
+}
+
+// The console's own remarks and the daemon's farewell, on standard error.
+void Remark(const std::string& text)
+{
+    std::fflush(stdout);
+    const std::string shown = isatty(STDERR_FILENO) ? control::VisibleText(text) : text;
+    std::fwrite(shown.data(), 1, shown.size(), stderr);
+}
+
+int Lost(const std::string& error)
+{
+    Remark("murox: " + error + "\n");
+    return 1;
 }
 
 // The console leaves on "quit" itself: the daemon is never asked to.
@@ -31,127 +55,311 @@ bool IsQuit(const std::string& line)
     return !words.empty() && words[0] == "quit";
 }
 
+// The lines of `text` that a terminal shows as they are: a completion
+// word with a control character in it cannot be typed anyway.
+std::string PrintableLines(const std::string& text)
+{
+    std::string kept;
+    std::string::size_type start = 0;
+    while (start < text.size()) {
+        std::string::size_type end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        const std::string line = text.substr(start, end - start);
+        if (control::VisibleText(line) == line)
+            kept += line;
+        start = end;
+    }
+    return kept;
+}
+
+// What the daemon sends, as standard output shows it: byte for byte, or on
+// a terminal with control characters made visible.
+class BScreen {
+public:
+    explicit BScreen(bool terminal) : m_terminal(terminal) {}
+
+    // An event's text as the line that shows it.
+    std::string EventLine(const std::string& text) const
+    {
+        return (m_terminal ? control::VisibleText(text) : text) + "\n";
+    }
+
+    // A piece of an answer: a failed line's goes to standard error.
+    void Answer(const control::TFrame& piece)
+    {
+        const bool failed = piece.type == control::kFailed;
+        m_failed = m_failed || failed;
+        FILE* const pStream = failed ? stderr : stdout;
+        if (failed)
+            std::fflush(stdout);
+        std::string shown = piece.payload;
+        if (isatty(fileno(pStream)) != 0) {
+            shown = m_answer.Add(piece.payload.data(), piece.payload.size());
+            if (!piece.more)
+                shown += m_answer.End();
+        }
+        std::fwrite(shown.data(), 1, shown.size(), pStream);
+        std::fflush(pStream);
+    }
+
+    // The exit status of a console that ran its lines to the end.
+    int Status() const
+    {
+        if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+            std::fprintf(stderr, "murox: cannot write to standard output: %s\n",
+                         std::strerror(errno));
+            return 1;
+        }
+        return m_failed ? 3 : 0;
+    }
+
+    // The rest of the answer under way will not be shown.
+    void CutAnswer() { m_answer = control::BVisibleText(); }
+
+private:
+    bool m_terminal;
+    bool m_failed = false;
+    control::BVisibleText m_answer;
+};
+
+bool IsAnswer(const control::TFrame& frame)
+{
+    return frame.type == control::kAnswer || frame.type == control::kFailed;
+}
+
 // Prints one frame from the daemon. False for a farewell, after saying it.
-bool Show(const control::TFrame& frame)
+bool Show(BScreen& screen, const control::TFrame& frame)
 {
     if (frame.type == control::kEvent) {
-        Print(frame.payload + "\n");
-    } else if (frame.type == control::kAnswer) {
-        Print(frame.payload);
+        Print(screen.EventLine(frame.payload));
+    } else if (IsAnswer(frame)) {
+        screen.Answer(frame);
     } else if (frame.type == control::kFarewell) {
-        std::fflush(stdout);
-        std::fputs(frame.payload.c_str(), stderr);
+        Remark(frame.payload);
         return false;
     }
     return true;
 }
 
-int Lost(const std::string& error)
-{
-    std::fflush(stdout);
-    std::fprintf(stderr, "murox: %s\n", error.c_str());
-    return 1;
-}
-
-// Sends each line and prints what arrives up to its answer.
-int RunLines(BRemoteConsole& console, const std::vector<std::string>& lines)
+// Sends each line and prints what arrives up to its answer's last piece,
+// however long the daemon takes.
+int RunLines(BRemoteConsole& console, BScreen& screen, const std::vector<std::string>& lines)
 {
     std::string error;
     for (const std::string& line : lines) {
         if (IsQuit(line))
             break;
-        if (!console.Send(control::kLine, line))
-            return Lost("the daemon closed the connection");
+        if (!console.Send(control::kLine, line, error))
+            return Lost(error);
         control::TFrame frame;
         do {
-            if (!console.Receive(frame, error))
+            if (console.Receive(frame, error, TClock::time_point::max()) !=
+                BRemoteConsole::kReceived)
                 return Lost(error);
-            if (!Show(frame))
+            if (!Show(screen, frame))
                 return 1;
-        } while (frame.type != control::kAnswer);
+        } while (!IsAnswer(frame) || frame.more);
     }
-    return 0;
+    return screen.Status();
 }
 
-// The words the console completes, asked of the daemon without a word on
-// the screen; frames that arrive meanwhile wait in `held`. Empty when the
-// daemon is gone, which the loop finds out next.
-std::string AskWords(BRemoteConsole& console, std::deque<control::TFrame>& held)
+// Every event as it comes, after the local time, until the daemon stops.
+int Follow(BRemoteConsole& console, BScreen& screen)
 {
     std::string error;
     control::TFrame frame;
-    if (!console.Send(control::kWords, std::string()))
-        return std::string();
-    while (console.Receive(frame, error)) {
-        if (frame.type == control::kWords)
-            return frame.payload;
-        held.push_back(std::move(frame));
+    for (;;) {
+        if (console.Receive(frame, error, TClock::time_point::max()) != BRemoteConsole::kReceived)
+            return Lost(error);
+        if (frame.type == control::kFarewell) {
+            Remark(frame.payload);
+            return 1;
+        }
+        if (frame.type != control::kEvent)
+            continue;
+        char stamp[64];
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S%z ", localtime_r(&now, &local));
+        Print(stamp + screen.EventLine(frame.payload));
+        if (std::ferror(stdout) != 0)
+            return screen.Status();
     }
-    return std::string();
 }
 
-// Lines from standard input, one in flight at a time. Events are shown
-// as they arrive, above the line being typed; an answer is shown whole,
-// then the prompt again.
-int RunInput(BRemoteConsole& console)
+// Lines from standard input, one in flight at a time. Events are shown as
+// they arrive, above the line being typed; an answer is shown as it
+// arrives, then the prompt again.
+class BSession {
+public:
+    BSession(BRemoteConsole& console, BScreen& screen)
+        : m_console(console), m_screen(screen),
+          m_reader(kPrompt, MuroxHistoryPath(), WordsCompleter([this] { return AskWords(); }))
+    {
+    }
+
+    int Run();
+
+private:
+    BRemoteConsole::TResult Take(control::TFrame& frame, std::string& error);
+    bool OnFrame(const control::TFrame& frame, std::string& error);
+    void OnInterrupt();
+    std::string AskWords();
+
+    BRemoteConsole& m_console;
+    BScreen& m_screen;
+    BLineReader m_reader;
+    std::deque<std::string> m_queued; // lines read, not yet sent
+    bool m_waiting = false;           // for the answer to the line sent
+    bool m_inputDone = false;
+    // Answers still to come to lines whose wait was abandoned.
+    unsigned m_abandoned = 0;
+    // Frames that arrived while Tab waited for the words, and their size.
+    std::deque<control::TFrame> m_held;
+    std::size_t m_heldBytes = 0;
+    // Words still to come that Tab no longer waits for.
+    unsigned m_staleWords = 0;
+};
+
+int BSession::Run()
 {
-    std::deque<control::TFrame> held;
-    BLineReader reader(kPrompt, MuroxHistoryPath(),
-                       WordsCompleter([&] { return AskWords(console, held); }));
-    std::deque<std::string> queued;
-    std::vector<std::string> lines;
-    bool waiting = false, inputDone = false;
     std::string error;
-    reader.ShowPrompt();
+    m_reader.CatchInterrupts();
+    m_reader.ShowPrompt();
     for (;;) {
-        if (!waiting && !queued.empty()) {
-            const std::string line = std::move(queued.front());
-            queued.pop_front();
+        if (!m_waiting && !m_queued.empty()) {
+            const std::string line = std::move(m_queued.front());
+            m_queued.pop_front();
             if (IsQuit(line))
-                return 0;
-            if (!console.Send(control::kLine, line))
-                return Lost("the daemon closed the connection");
-            waiting = true;
+                return m_screen.Status();
+            if (!m_console.Send(control::kLine, line, error))
+                return Lost(error);
+            m_waiting = true;
             continue;
         }
-        if (!waiting && inputDone)
-            return 0;
-        pollfd fds[2] = {{console.Fd(), POLLIN, 0}, {inputDone ? -1 : reader.Fd(), POLLIN, 0}};
-        const bool pending = !held.empty() || console.HasFrame();
-        if (!pending && poll(fds, 2, -1) < 0 && errno != EINTR)
+        if (!m_waiting && m_inputDone)
+            return m_screen.Status();
+        pollfd fds[3] = {{m_console.Fd(), POLLIN, 0},
+                         {m_inputDone ? -1 : m_reader.Fd(), POLLIN, 0},
+                         {m_reader.InterruptFd(), POLLIN, 0}};
+        const bool pending = !m_held.empty() || m_console.HasFrame();
+        if (!pending && poll(fds, 3, -1) < 0 && errno != EINTR)
             return Lost(std::string("poll failed: ") + std::strerror(errno));
+        if ((fds[2].revents & POLLIN) && m_reader.TakeInterrupt()) {
+            OnInterrupt();
+            continue;
+        }
         if (pending || (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
             control::TFrame frame;
-            if (!held.empty()) {
-                frame = std::move(held.front());
-                held.pop_front();
-            } else if (!console.Receive(frame, error)) {
-                reader.HidePrompt();
+            const BRemoteConsole::TResult result = Take(frame, error);
+            if (result == BRemoteConsole::kLost) {
+                m_reader.HidePrompt();
                 return Lost(error);
             }
-            if (frame.type == control::kFarewell) {
-                reader.HidePrompt();
-                Show(frame);
-                return 1;
-            }
-            if (frame.type == control::kEvent) {
-                reader.PrintAbove(frame.payload + "\n"); // an empty event is an empty line
-            } else if (frame.type == control::kAnswer) {
-                // While a line is in flight the prompt is hidden: the
-                // answer goes out as the command wrote it.
-                Show(frame);
-                waiting = false;
-                if (queued.empty() && !inputDone)
-                    reader.ShowPrompt();
+            if (result == BRemoteConsole::kReceived && !OnFrame(frame, error)) {
+                m_reader.HidePrompt();
+                return error.empty() ? 1 : Lost(error);
             }
             continue;
         }
         if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
-            lines.clear();
-            inputDone = !reader.Read(lines);
-            queued.insert(queued.end(), lines.begin(), lines.end());
+            std::vector<std::string> lines;
+            m_inputDone = !m_reader.Read(lines);
+            m_queued.insert(m_queued.end(), lines.begin(), lines.end());
         }
     }
+}
+
+// The next frame, held or arrived, without waiting for one.
+BRemoteConsole::TResult BSession::Take(control::TFrame& frame, std::string& error)
+{
+    if (m_held.empty())
+        return m_console.Receive(frame, error, TClock::time_point::min());
+    frame = std::move(m_held.front());
+    m_held.pop_front();
+    m_heldBytes -= sizeof frame + frame.payload.size();
+    return BRemoteConsole::kReceived;
+}
+
+// Shows a frame. False when the session ends: after a farewell (said,
+// `error` empty) or an answer to no line (`error` says so).
+bool BSession::OnFrame(const control::TFrame& frame, std::string& error)
+{
+    if (frame.type == control::kFarewell) {
+        m_reader.HidePrompt();
+        Remark(frame.payload);
+        return false;
+    }
+    if (frame.type == control::kEvent) {
+        m_reader.PrintAbove(m_screen.EventLine(frame.payload));
+    } else if (frame.type == control::kWords && m_staleWords > 0) {
+        --m_staleWords;
+    } else if (IsAnswer(frame)) {
+        if (m_abandoned > 0) {
+            if (!frame.more)
+                --m_abandoned;
+            return true;
+        }
+        if (!m_waiting) {
+            error = "the daemon sent an answer to no line";
+            return false;
+        }
+        // While a line is in flight the prompt is hidden: the answer goes
+        // out as the command wrote it.
+        m_screen.Answer(frame);
+        if (!frame.more) {
+            m_waiting = false;
+            if (m_queued.empty() && !m_inputDone)
+                m_reader.ShowPrompt();
+        }
+    }
+    return true;
+}
+
+// Ctrl-C: the wait for the answer is abandoned, with the lines typed ahead
+// (the terminal drops them too); at a plain prompt, the line being typed.
+void BSession::OnInterrupt()
+{
+    // Past the terminal's own "^C".
+    Print("\n");
+    if (m_waiting) {
+        m_screen.CutAnswer();
+        ++m_abandoned;
+        m_waiting = false;
+        m_queued.clear();
+        Remark("murox: answer abandoned; the daemon still runs the line\n");
+    }
+    if (!m_inputDone)
+        m_reader.ShowPrompt();
+}
+
+// The words the console completes, asked of the daemon without a word on
+// the screen; frames that arrive meanwhile are held for the loop. Empty
+// when the daemon is gone (the loop finds out next) or slow to answer.
+std::string BSession::AskWords()
+{
+    std::string error;
+    if (!m_console.Send(control::kWords, std::string(), error))
+        return std::string();
+    const TClock::time_point deadline = TClock::now() + kWordsWait;
+    control::TFrame frame;
+    while (m_heldBytes < kMaxHeld) {
+        const BRemoteConsole::TResult result = m_console.Receive(frame, error, deadline);
+        if (result == BRemoteConsole::kLost)
+            return std::string();
+        if (result == BRemoteConsole::kTimedOut)
+            break;
+        if (frame.type == control::kWords && m_staleWords == 0)
+            return PrintableLines(frame.payload);
+        if (frame.type == control::kWords) {
+            --m_staleWords;
+            continue;
+        }
+        m_heldBytes += sizeof frame + frame.payload.size();
+        m_held.push_back(std::move(frame));
+    }
+    ++m_staleWords;
+    return std::string();
 }
 
 } // namespace
@@ -171,13 +379,24 @@ bool BRemoteConsole::Connect(const std::string& path, std::string& error)
     }
     m_path = path;
     m_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (m_fd < 0 ||
+    // Bounds connect() too: it waits while the daemon's backlog is full.
+    const timeval patience = {kPatienceSeconds, 0};
+    if (m_fd < 0 || setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience) != 0 ||
         connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        error = "no daemon answers at " + path + ": " + std::strerror(errno);
+        error = errno == EACCES
+                    ? "a daemon may serve " + path +
+                          ", but this user may not use it: access needs membership of the "
+                          "socket's group (ls -l " + path + " names it)"
+                    : "no daemon answers at " + path + ": " + std::strerror(errno);
         return false;
     }
     control::TFrame frame;
-    if (!Receive(frame, error))
+    const TClock::time_point deadline = TClock::now() + std::chrono::seconds(kPatienceSeconds);
+    const TResult result = Receive(frame, error, deadline);
+    if (result == kTimedOut)
+        error = "the daemon at " + path + " sent no greeting within " +
+                std::to_string(kPatienceSeconds) + " seconds";
+    if (result != kReceived)
         return false;
     if (frame.type == control::kFarewell) {
         error = frame.payload;
@@ -192,10 +411,11 @@ bool BRemoteConsole::Connect(const std::string& path, std::string& error)
         error = path + " does not speak the murox control protocol";
         return false;
     }
+    m_greeting = frame.payload.substr(greeting.size());
     return true;
 }
 
-bool BRemoteConsole::Send(char type, const std::string& payload)
+bool BRemoteConsole::Send(char type, const std::string& payload, std::string& error)
 {
     std::string frame;
     control::AppendFrame(frame, type, payload);
@@ -204,42 +424,84 @@ bool BRemoteConsole::Send(char type, const std::string& payload)
         const ssize_t n = send(m_fd, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            error = "the daemon at " + m_path + " took nothing for " +
+                    std::to_string(kPatienceSeconds) + " seconds";
             return false;
+        }
+        if (n <= 0) {
+            error = "the daemon at " + m_path + " closed the connection";
+            return false;
+        }
         sent += static_cast<std::size_t>(n);
     }
     return true;
 }
 
-bool BRemoteConsole::Receive(control::TFrame& frame, std::string& error)
+BRemoteConsole::TResult BRemoteConsole::Receive(control::TFrame& frame, std::string& error,
+                                                TClock::time_point deadline)
 {
     for (;;) {
         switch (m_reader.Next(frame)) {
         case control::BFrameReader::kFrame:
-            return true;
+            return kReceived;
         case control::BFrameReader::kMalformed:
             error = "the daemon at " + m_path + " sent a malformed frame";
-            return false;
+            return kLost;
         case control::BFrameReader::kNone:
             break;
         }
+        int timeout = -1;
+        const TClock::time_point now = TClock::now();
+        if (deadline <= now) {
+            timeout = 0;
+        } else if (deadline != TClock::time_point::max()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+            timeout = static_cast<int>(std::min<long long>(left.count(), INT_MAX));
+        }
+        pollfd readable = {m_fd, POLLIN, 0};
+        const int ready = poll(&readable, 1, timeout);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0) {
+            error = std::string("poll failed: ") + std::strerror(errno);
+            return kLost;
+        }
+        if (ready == 0)
+            return kTimedOut;
         char buffer[16384];
-        const ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
-        if (n < 0 && errno == EINTR)
+        const ssize_t n = recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
             continue;
         if (n <= 0) {
             error = "the daemon at " + m_path + " closed the connection";
-            return false;
+            return kLost;
         }
         m_reader.Append(buffer, static_cast<std::size_t>(n));
     }
 }
 
-int RunRemoteConsole(const std::string& path, const std::vector<std::string>& lines)
+int RunRemoteConsole(const std::string& path, const std::vector<std::string>& lines, bool follow)
 {
     BRemoteConsole console;
     std::string error;
     if (!console.Connect(path, error))
         return Lost(error);
-    return lines.empty() ? RunInput(console) : RunLines(console, lines);
+    BScreen screen(isatty(STDOUT_FILENO) != 0);
+    if (follow)
+        return Follow(console, screen);
+    const bool interactive = lines.empty() && isatty(STDIN_FILENO) != 0;
+    // A script's lines are answered with what they cause, and only that.
+    if (!interactive && !console.Send(control::kEvents, control::kOwnEvents, error))
+        return Lost(error);
+    if (!lines.empty())
+        return RunLines(console, screen, lines);
+    if (interactive) {
+        const std::string::size_type blank = console.Greeting().find(' ');
+        Print("murox: connected to the daemon at " + path + ", pid " +
+              console.Greeting().substr(0, blank) + ", version " +
+              (blank == std::string::npos ? "?" : console.Greeting().substr(blank + 1)) + "\n");
+    }
+    BSession session(console, screen);
+    return session.Run();
 }

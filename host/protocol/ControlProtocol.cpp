@@ -1,5 +1,6 @@
 #include "host/protocol/ControlProtocol.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -52,53 +53,89 @@ void AppendFrame(std::string& out, char type, const char* pData, std::size_t len
 
 bool BFrameReader::Refused(char type, std::uint32_t length) const
 {
-    const bool unbounded = m_answerUnbounded && type == kAnswer;
     return type == '\0' || std::strchr(m_szAccepted, type) == nullptr ||
-           (!unbounded && length > kMaxFrame);
+           (!Streamed(type) && length > kMaxFrame);
 }
 
 bool BFrameReader::Ready() const
 {
     if (m_malformed)
         return true;
+    if (m_answerLeft > 0)
+        return Buffered() > 0;
     if (Buffered() < kHeaderSize)
         return false;
+    const char type = m_buffer[m_start];
     const std::uint32_t length = PayloadLength(m_buffer.data() + m_start);
-    return Refused(m_buffer[m_start], length) || Buffered() - kHeaderSize >= length;
+    if (Refused(type, length))
+        return true;
+    if (Streamed(type))
+        return length == 0 || Buffered() > kHeaderSize;
+    return Buffered() - kHeaderSize >= length;
 }
 
 BFrameReader::TResult BFrameReader::Next(TFrame& frame)
 {
     if (m_malformed)
         return kMalformed;
-    if (Buffered() < kHeaderSize) {
-        if (m_start > 0 && Buffered() == 0) {
-            m_buffer.clear();
-            m_start = 0;
+    if (m_answerLeft == 0) {
+        if (Buffered() < kHeaderSize) {
+            Compact();
+            return kNone;
         }
+        const char type = m_buffer[m_start];
+        const std::uint32_t length = PayloadLength(m_buffer.data() + m_start);
+        if (Refused(type, length)) {
+            m_malformed = true;
+            return kMalformed;
+        }
+        if (Streamed(type)) {
+            m_start += kHeaderSize;
+            m_answerLeft = length;
+            m_answerType = type;
+            if (length == 0) {
+                frame.type = type;
+                frame.payload.clear();
+                frame.oversized = frame.more = false;
+                Compact();
+                return kFrame;
+            }
+        } else {
+            if (Buffered() - kHeaderSize < length)
+                return kNone;
+            frame.type = type;
+            frame.more = false;
+            frame.oversized = type == kLine && length > kMaxLine;
+            if (frame.oversized)
+                frame.payload.clear();
+            else
+                frame.payload.assign(m_buffer, m_start + kHeaderSize, length);
+            m_start += kHeaderSize + length;
+            Compact();
+            return kFrame;
+        }
+    }
+    const std::size_t piece = std::min<std::size_t>(Buffered(), m_answerLeft);
+    if (piece == 0) {
+        Compact();
         return kNone;
     }
-    const char type = m_buffer[m_start];
-    const std::uint32_t length = PayloadLength(m_buffer.data() + m_start);
-    if (Refused(type, length)) {
-        m_malformed = true;
-        return kMalformed;
-    }
-    if (Buffered() - kHeaderSize < length)
-        return kNone;
-    frame.type = type;
-    frame.oversized = type == kLine && length > kMaxLine;
-    if (frame.oversized)
-        frame.payload.clear();
-    else
-        frame.payload.assign(m_buffer, m_start + kHeaderSize, length);
-    m_start += kHeaderSize + length;
-    // Taken bytes are dropped once they outweigh what is left.
-    if (m_start >= m_buffer.size() - m_start) {
+    frame.type = m_answerType;
+    frame.oversized = false;
+    frame.payload.assign(m_buffer, m_start, piece);
+    m_start += piece;
+    m_answerLeft -= static_cast<std::uint32_t>(piece);
+    frame.more = m_answerLeft > 0;
+    Compact();
+    return kFrame;
+}
+
+void BFrameReader::Compact()
+{
+    if (m_start > 0 && m_start >= m_buffer.size() - m_start) {
         m_buffer.erase(0, m_start);
         m_start = 0;
     }
-    return kFrame;
 }
 
 } // namespace control

@@ -13,10 +13,15 @@
 //          at the start), or "own", those published while its own lines run.
 //   daemon -> console
 //     'H'  the greeting, sent once the peer is let in: kGreeting, a blank,
-//          the daemon's process id, a blank, the daemon's version.
+//          the daemon's process id, a blank, the daemon's version. A
+//          console gives up on a daemon that has not greeted it within 10
+//          seconds.
 //     'A'  the answer to one 'L' that succeeded: the text the command wrote,
 //          byte for byte (possibly empty). Each 'L' gets one 'A' or one 'E',
-//          in the order of the requests.
+//          in the order of the requests. An answer may be of any length (a
+//          listing of many thousand libraries runs to megabytes): the
+//          console takes it in pieces as they arrive and passes each on, so
+//          its memory stays bounded.
 //     'E'  the answer to one 'L' that failed (refused, or what it asked for
 //          did not happen), as 'A' otherwise.
 //     'V'  an event record: the text of one published event, no newline.
@@ -29,7 +34,8 @@
 //          refused, too many consoles, the daemon stopping), one line.
 //
 // A frame of another type, or longer than its type allows (kMaxFrame for
-// all but a refused 'L'), is malformed: the receiver closes the connection.
+// all but a refused 'L' and an 'A'), is malformed: the receiver closes the
+// connection.
 #ifndef HOST_PROTOCOL_CONTROLPROTOCOL_H
 #define HOST_PROTOCOL_CONTROLPROTOCOL_H
 
@@ -61,7 +67,7 @@ const std::size_t kHeaderSize = 5;
 const std::uint32_t kMaxLine = 4096;
 // The longest frame either side accepts; a refused line may be up to this
 // long, anything longer is malformed. The daemon's answers may be longer:
-// a console accepts any length for 'A'.
+// a console takes an 'A' of any length, in pieces.
 const std::uint32_t kMaxFrame = 64 * 1024;
 
 // The system daemon's socket, root's default.
@@ -87,15 +93,20 @@ struct TFrame {
     char type = 0;
     std::string payload;
     bool oversized = false; // an 'L' over kMaxLine: payload dropped
+    bool more = false;      // a piece of an 'A' or 'E' that more pieces follow
 };
 
 // Cuts frames out of a byte stream as it arrives. `accepted` lists the
-// types this side takes; `answerUnbounded` lifts the length limit for 'A'
-// (the console's side).
+// types this side takes. With `answerStreamed` (the console's side), an
+// 'A' or 'E' of any length is handed out in pieces as its bytes arrive:
+// each piece is a frame of its type holding the next bytes of the answer, with
+// `more` set on all but the last (an empty answer is one empty piece).
+// What the reader holds then stays within one frame of another type plus
+// what the caller appends between two calls of Next().
 class BFrameReader {
 public:
-    BFrameReader(const char* szAccepted, bool answerUnbounded)
-        : m_szAccepted(szAccepted), m_answerUnbounded(answerUnbounded)
+    BFrameReader(const char* szAccepted, bool answerStreamed)
+        : m_szAccepted(szAccepted), m_answerStreamed(answerStreamed)
     {
     }
 
@@ -106,18 +117,27 @@ public:
     bool Ready() const;
 
     enum TResult { kNone, kFrame, kMalformed };
-    // The next whole frame, if one has arrived. Once kMalformed, always.
+    // The next whole frame (or answer piece), if one has arrived. Once
+    // kMalformed, always.
     TResult Next(TFrame& frame);
 
 private:
     // Whether a frame with this header is malformed on this side.
     bool Refused(char type, std::uint32_t length) const;
+    bool Streamed(char type) const
+    {
+        return m_answerStreamed && (type == kAnswer || type == kFailed);
+    }
+    // Drops the bytes taken once they outweigh what is left.
+    void Compact();
 
     const char* m_szAccepted;
-    bool m_answerUnbounded;
+    bool m_answerStreamed;
     bool m_malformed = false;
     std::string m_buffer;
-    std::size_t m_start = 0; // where the unread bytes begin
+    std::size_t m_start = 0;        // where the unread bytes begin
+    std::uint32_t m_answerLeft = 0; // of the streamed answer under way
+    char m_answerType = kAnswer;    // of that answer: 'A' or 'E'
 };
 
 } // namespace control

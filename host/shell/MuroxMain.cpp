@@ -308,7 +308,7 @@ int main(int argc, char** argv)
         return problems.empty() ? 0 : kFailure;
     }
     if (options.mode == TMuroxMode::kRemote) {
-        return RunRemoteConsole(ConsoleSocketPath(options), options.lines);
+        return RunRemoteConsole(ConsoleSocketPath(options), options.lines, options.follow);
     }
 
     KAF::BFileNV store;

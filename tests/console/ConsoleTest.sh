@@ -144,7 +144,12 @@ fi
 # The console to a daemon: completion asks the daemon, and an event that
 # arrives while a line is typed is shown above it, the line left intact.
 ctl=$tmp/run/murox.ctl
-"$murox" --daemon --config "$config" --socket "$ctl" >"$tmp/daemon.log" 2>&1 &
+# With a name no one can type: it is shown escaped, and never completed.
+{
+    cat "$config"
+    printf '[extdll e\033x]\npath = /nonexistent.so\nload = 0\n'
+} >"$tmp/daemon.conf"
+"$murox" --daemon --config "$tmp/daemon.conf" --socket "$ctl" >"$tmp/daemon.log" 2>&1 &
 daemon=$!
 await "a daemon" grep -q "^listening on" "$tmp/daemon.log"
 launch "env HOME='$home' TERM=screen '$murox' --remote --socket '$ctl'; echo \"[exit \$?]\"; sleep 600"
@@ -160,6 +165,53 @@ keys Enter
 await "the line then runs in the daemon" eval 'shows "hello: init" && typed ""'
 keys C-d
 await "the end of input leaves the console" ended
+
+# What the daemon sends reaches a terminal with its control characters
+# shown as text, and a pipe byte for byte.
+remote() {
+    launch "env HOME='$home' TERM=$1 '$murox' --remote --socket '$ctl'; echo \"[exit \$?]\"; sleep 600"
+    await "a remote console on a terminal of type $1" typed ""
+}
+remote screen
+evil=$'/x/\e[7m/x.so'
+"$murox" --remote --socket "$ctl" -e "xdll -a evil $evil" >"$tmp/piped"
+await "an event's escape sequence shows as text" shows 'dlopen failed: /x/\x1b[7m/x.so'
+grep -qF "dlopen failed: $evil" "$tmp/piped" || fail "... and passes through a pipe as it came"
+keys xdll Enter
+await "... an answer's too" eval "shows 'Path:   /x/\\x1b[7m/x.so' && shows 'e\\x1bx'"
+keys "xdll -l e" Tab
+await "a name with a control character is not offered" typed "xdll -l evil"
+# Tab gives up on a daemon that does not answer, and the line stays editable.
+kill -STOP "$daemon"
+keys C-u "xdll -l h" Tab
+sleep 1
+keys e
+await "... Tab does not wait for a stopped daemon for long" typed "xdll -l he"
+kill -CONT "$daemon"
+keys Tab
+await "... and completes again once it answers" typed "xdll -l hello"
+keys C-u
+
+# A daemon that does not answer: Ctrl-C abandons the wait, the console goes
+# on, and the answer that comes later is not shown.
+abandon() {
+    kill -STOP "$daemon"
+    keys "help xdll" Enter
+    await "$1: a line the stopped daemon does not answer" eval '[ "$(last)" = "murox> help xdll" ]'
+    keys C-c
+    await "... Ctrl-C abandons the wait" eval 'shows "murox: answer abandoned" && typed ""'
+    kill -CONT "$daemon"
+    keys "help quit" Enter
+    await "... the next line is answered" shows "leave murox"
+    shows "Extension DLL admin" && fail "... the abandoned answer is not shown"
+}
+abandon editing
+keys quit Enter
+await "quit leaves the console with status 0" ended
+remote dumb
+abandon plain
+keys C-d
+await "... and the end of input" ended
 kill -TERM "$daemon" && wait "$daemon" || fail "the daemon stops on SIGTERM with status 0"
 daemon=
 

@@ -2,6 +2,9 @@
 // console erases before it prints above them.
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdlib>
+
 #include "host/console/ScreenPosition.h"
 
 namespace {
@@ -44,6 +47,25 @@ TEST(ScreenPositionTest, BytesThatDoNotDecodeTakeOneColumnEach)
     ExpectAt("a\xff"
              "b",
              80, 0, 3);
+}
+
+// As the console runs on a UTF-8 terminal: characters decode, and a wide
+// one that does not fit at the end of a row starts the next.
+TEST(ScreenPositionTest, WideCharactersMoveWholeToTheNextRow)
+{
+#ifdef MUROX_TEST_LOCPATH
+    setenv("LOCPATH", MUROX_TEST_LOCPATH, 1); // a cross build's own locale
+#endif
+    const std::string before = std::setlocale(LC_CTYPE, nullptr);
+    ASSERT_NE(nullptr, std::setlocale(LC_CTYPE, "C.UTF-8"));
+    const std::string wide = "\xe6\xbc\xa2"; // two columns
+    ExpectAt("\xc3\xa9", 80, 0, 1);
+    ExpectAt(wide + wide, 80, 0, 4);
+    ExpectAt("12345678" + wide, 10, 1, 0);
+    ExpectAt("123456789" + wide, 10, 1, 2);
+    ExpectAt("123456789" + wide + "x", 10, 1, 3);
+    ExpectAt(wide + wide + wide, 5, 1, 2);
+    std::setlocale(LC_CTYPE, before.c_str());
 }
 
 } // namespace

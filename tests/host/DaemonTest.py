@@ -718,6 +718,245 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(0, d.stop())
 
 
+    def stand_in(self, name, serve=None, backlog=8):
+        """A socket where a stand-in for the daemon listens, for one console.
+
+        serve(conn, lines) talks to it after the greeting, and may append what
+        it received to `lines`; without serve, nothing is ever accepted.
+        Returns the path, the lines and the thread that serves."""
+        import threading
+        path = os.path.join(self.work, name)
+        listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        listener.bind(path)
+        listener.listen(backlog)
+        self.addCleanup(listener.close)
+        lines = []
+
+        def run():
+            conn, _ = listener.accept()
+            with conn:
+                conn.sendall(frame(b"H", b"murox-control 1 4242"))
+                try:
+                    serve(conn, lines)
+                except OSError:
+                    pass  # the console is gone: it says why itself
+
+        thread = threading.Thread(target=run, daemon=True)
+        if serve:
+            thread.start()
+        return path, lines, thread
+
+    @staticmethod
+    def lines_sent(conn):
+        """The lines a console sends, until it closes."""
+        buffer = b""
+        while True:
+            while len(buffer) >= 5 and len(buffer) >= 5 + struct.unpack(">I", buffer[1:5])[0]:
+                length = struct.unpack(">I", buffer[1:5])[0]
+                assert buffer[:1] == b"L", buffer[:1]
+                yield buffer[5:5 + length]
+                buffer = buffer[5 + length:]
+            data = conn.recv(65536)
+            if not data:
+                return
+            buffer += data
+
+    @staticmethod
+    def exit_time(proc):
+        """A list that receives the moment `proc` exits."""
+        import threading
+        ended = []
+        threading.Thread(target=lambda: (proc.wait(), ended.append(time.monotonic())),
+                         daemon=True).start()
+        return ended
+
+    def test_a_console_bounds_its_trust_in_the_daemon(self):
+        console = MUROX + ["--remote", "--socket"]
+        pipes = dict(stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        # One that never greets, one whose backlog is full and one that reads
+        # nothing are given up after 10 s; one that answers after longer
+        # than that is waited for: a line may take long.
+        def late(conn, lines):
+            sent = self.lines_sent(conn)
+            lines.append(next(sent))
+            time.sleep(11)
+            conn.sendall(frame(b"A", b"late\n"))
+            lines.extend(sent)
+
+        mute, _, _ = self.stand_in("mute")
+        full, _, _ = self.stand_in("full", backlog=0)
+        for _ in range(100):
+            filler = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            self.addCleanup(filler.close)
+            filler.setblocking(False)
+            try:
+                filler.connect(full)
+            except BlockingIOError:
+                break
+        deaf, _, _ = self.stand_in("deaf", lambda conn, lines: time.sleep(WAIT))
+        slow, _, _ = self.stand_in("slow", late)
+        long_line = os.path.join(self.work, "long_line")
+        with open(long_line, "wb") as f:
+            f.write(b"x" * (1 << 20) + b"\n")
+        started = time.monotonic()
+        given_up = []
+        for path, expected, limit in (
+                (mute, "the daemon at {} sent no greeting within 10 seconds", 10),
+                (full, "no daemon answers at {}: Resource temporarily unavailable", 10),
+                # A send that got some bytes through waits once more.
+                (deaf, "the daemon at {} took nothing for 10 seconds", 20)):
+            with open(long_line, "rb") as stdin:
+                proc = subprocess.Popen(console + [path] + (["-e", "xdll"] if path != deaf else []),
+                                        stdin=stdin, **pipes)
+            given_up.append((proc, self.exit_time(proc), f"murox: {expected.format(path)}\n", limit))
+        patient = subprocess.Popen(console + [slow, "-e", "xdll"], **pipes)
+
+        # Answers and events pass through a pipe byte for byte; a daemon
+        # that goes away in the middle of the lines fails the console; "quit"
+        # leaves and never reaches the daemon.
+        shown = frame(b"V", b"\x1b]0;owned\x07event") + frame(b"A", b"\x1b[2J\r\x1b[Kanswer\xc2\x9b\n")
+        raw = b"\x1b]0;owned\x07event\n\x1b[2J\r\x1b[Kanswer\xc2\x9b\n"
+
+        def answers(conn, lines, until=None):
+            for line in self.lines_sent(conn):
+                lines.append(line)
+                if line == until:
+                    return
+                conn.sendall(shown)
+
+        leaving, leaving_lines, _ = self.stand_in("leaving", lambda c, l: answers(c, l, b"two"))
+        result = subprocess.run(console + [leaving, "-e", "one", "-e", "two", "-e", "three"],
+                                timeout=WAIT, **pipes)
+        self.assertEqual((1, raw), (result.returncode, result.stdout))
+        self.assertEqual(f"murox: the daemon at {leaving} closed the connection\n".encode(),
+                         result.stderr)
+        self.assertEqual([b"one", b"two"], leaving_lines)
+        quitting, quitting_lines, server = self.stand_in("quitting", answers)
+        result = subprocess.run(console + [quitting], input=b"one\n  quit now\nthree\n",
+                                timeout=WAIT, **pipes)
+        self.assertEqual((0, raw, b""), (result.returncode, result.stdout, result.stderr))
+        server.join(WAIT)
+        self.assertEqual([b"one"], quitting_lines)
+        # An answer to no line: the console can no longer tell which is which.
+        rogue, _, _ = self.stand_in("rogue", lambda conn, lines: [
+            conn.sendall(frame(b"A", b"unasked\n")), lines.extend(self.lines_sent(conn))])
+        result = subprocess.Popen(console + [rogue], stdin=subprocess.PIPE, **pipes)
+        self.assertEqual(1, result.wait(timeout=WAIT))  # its input still open
+        self.assertEqual((b"", b"murox: the daemon sent an answer to no line\n"),
+                         result.communicate(timeout=WAIT))
+
+        # Ctrl-C while an answer is awaited, standard input on a terminal:
+        # that answer is dropped whatever pieces it comes in; the events
+        # and the next line's answer are shown.
+        import pty
+        import threading
+        interrupted = threading.Event()
+
+        def abandoned(conn, lines):
+            sent = self.lines_sent(conn)
+            lines.append(next(sent))
+            interrupted.wait(WAIT)
+            conn.sendall(frame(b"A")[:1] + struct.pack(">I", 8) + b"drop")
+            time.sleep(0.5)
+            conn.sendall(b"ped\n" + frame(b"V", b"event"))
+            lines.append(next(sent))
+            conn.sendall(frame(b"A", b"shown\n"))
+            lines.extend(sent)
+
+        terminal, typist = pty.openpty()
+        typed_to, typed_lines, _ = self.stand_in("abandoned", abandoned)
+        waiter = subprocess.Popen(console + [typed_to], stdin=typist, **pipes)
+        os.close(typist)
+        os.write(terminal, b"first\n")
+        wait_for(lambda: typed_lines == [b"first"], "the first line")
+        waiter.send_signal(signal.SIGINT)
+        os.set_blocking(waiter.stderr.fileno(), False)
+        said = []
+        wait_for(lambda: said.append(waiter.stderr.read() or b"") or b"abandoned" in b"".join(said),
+                 "the console to abandon the answer")
+        interrupted.set()
+        os.write(terminal, b"second\n")
+        os.set_blocking(waiter.stdout.fileno(), False)
+        out = []
+        wait_for(lambda: out.append(waiter.stdout.read() or b"") or b"shown" in b"".join(out),
+                 "the second answer")
+        os.write(terminal, b"\x04")
+        out.append(waiter.communicate(timeout=WAIT)[0])
+        os.close(terminal)
+        self.assertEqual(0, waiter.returncode)
+        self.assertEqual(b"murox: answer abandoned; the daemon still runs the line\n", b"".join(said))
+        self.assertEqual(b"murox> \nmurox> event\nshown\nmurox> \n", b"".join(out))
+        self.assertEqual([b"first", b"second"], typed_lines)
+
+        # An answer of any length streams through a console whose memory
+        # stays bounded.
+        endless_console = []
+
+        def endless(conn, lines):
+            lines.append(next(self.lines_sent(conn)))
+            conn.sendall(frame(b"A")[:1] + struct.pack(">I", 0xFFFFFFF0))
+            chunk = b"x" * (1 << 20)
+            for _ in range(300):
+                conn.sendall(chunk)
+            with open(f"/proc/{endless_console[0].pid}/status") as f:
+                lines.append(int(re.search(r"VmHWM:\s+(\d+)", f.read()).group(1)))
+
+        huge, huge_lines, server = self.stand_in("huge", endless)
+        endless_console.append(subprocess.Popen(console + [huge, "-e", "xdll"],
+                                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE))
+        server.join(WAIT * 4)
+        self.assertEqual(2, len(huge_lines), "the console took all of it")
+        if MEMORY_MEASURED:
+            self.assertLess(huge_lines[1], 64 * 1024)
+        self.assertIn(b"closed the connection", endless_console[0].communicate(timeout=WAIT)[1])
+        self.assertEqual(1, endless_console[0].returncode)
+
+        # A daemon killed while consoles wait for its greeting and for an
+        # answer: they say so at once and exit 1, and they wait without
+        # spinning.
+        d = self.daemon().start()
+        connected = d.log().count("console connected")
+        waiter = subprocess.Popen(console + [d.sock], stdin=subprocess.PIPE, **pipes)
+        d.await_log("console connected", connected + 1)
+        waiter.stdin.write(b"xdll -f hello\n")
+        waiter.stdin.flush()
+        os.set_blocking(waiter.stdout.fileno(), False)
+        seen = []
+        wait_for(lambda: seen.append(waiter.stdout.read() or b"") or b"hello: init\n" in b"".join(seen),
+                 "the first answer")
+        d.proc.send_signal(signal.SIGSTOP)
+        waiter.stdin.write(b"xdll\n")
+        waiter.stdin.flush()
+        unanswered = subprocess.Popen(console + [d.sock, "-e", "xdll"], **pipes)
+        time.sleep(1)
+
+        def cpu_seconds(proc):
+            with open(f"/proc/{proc.pid}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+        before = [cpu_seconds(p) for p in (waiter, unanswered)]
+        time.sleep(2)
+        used = [cpu_seconds(p) - b for p, b in zip((waiter, unanswered), before)]
+        self.assertLess(max(used), 0.2, "waiting consoles spin")
+        d.proc.kill()
+        killed = time.monotonic()
+        for proc in (waiter, unanswered):
+            error = proc.communicate(timeout=WAIT)[1]
+            self.assertEqual(f"murox: the daemon at {d.sock} closed the connection\n".encode(), error)
+            self.assertEqual(1, proc.returncode)
+        self.assertLess(time.monotonic() - killed, 5)
+        d.wait()
+
+        self.assertEqual((b"late\n", b""), patient.communicate(timeout=WAIT))
+        self.assertEqual(0, patient.returncode)
+        for proc, ended, expected, limit in given_up:
+            self.assertEqual((b"", expected.encode()), proc.communicate(timeout=WAIT))
+            self.assertEqual(1, proc.returncode)
+            self.assertGreaterEqual(ended[0] - started, 10)
+            self.assertLess(ended[0] - started, limit + WAIT / 6)
+
+
 if __name__ == "__main__":
     run = unittest.main(argv=[sys.argv[0], "-v"] + (["-k"] + SELECTED if SELECTED else []),
                         exit=False).result

@@ -1,0 +1,47 @@
+// Text that a peer sent, made safe to show on a terminal or to quote in a
+// log: what would be a command to the terminal is shown as text instead.
+//
+// Escaped, each byte as \xHH (two lowercase hex digits):
+// - the C0 control characters (below 0x20) except '\n' and '\t', and DEL
+//   (0x7f): ESC, CR, BS, BEL and the like move the cursor, clear the
+//   screen, retitle the window or ring;
+// - the C1 control characters U+0080..U+009F encoded in UTF-8 (both bytes):
+//   some terminals act on them as on ESC sequences;
+// - every byte that is not part of a valid UTF-8 sequence (a stray
+//   continuation byte, an overlong form, a surrogate, a sequence cut
+//   short): a terminal in a single-byte character set takes 0x80..0x9f for
+//   C1 controls.
+// Everything else, valid UTF-8 included, is kept as it is. A backslash is
+// not escaped: the result is for reading, not for decoding back.
+#ifndef HOST_PROTOCOL_VISIBLETEXT_H
+#define HOST_PROTOCOL_VISIBLETEXT_H
+
+#include <cstddef>
+#include <string>
+
+namespace control {
+
+// `text` as a whole, made visible.
+std::string VisibleText(const char* pData, std::size_t length);
+inline std::string VisibleText(const std::string& text)
+{
+    return VisibleText(text.data(), text.size());
+}
+
+// The same for a text that arrives in pieces: a UTF-8 sequence cut
+// between two pieces is kept (at most three bytes) until the next one
+// tells whether it is whole.
+class BVisibleText {
+public:
+    // The next piece, made visible as far as it can be decided.
+    std::string Add(const char* pData, std::size_t length);
+    // The end of the text: a sequence still cut short, escaped.
+    std::string End();
+
+private:
+    std::string m_held;
+};
+
+} // namespace control
+
+#endif
