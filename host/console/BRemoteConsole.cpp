@@ -386,7 +386,8 @@ bool BRemoteConsole::Connect(const std::string& path, std::string& error)
         error = errno == EACCES
                     ? "a daemon may serve " + path +
                           ", but this user may not use it: access needs membership of the "
-                          "socket's group (ls -l " + path + " names it)"
+                          "socket's group (ls -l " +
+                          path + " names it)"
                     : "no daemon answers at " + path + ": " + std::strerror(errno);
         return false;
     }
@@ -491,9 +492,29 @@ int RunRemoteConsole(const std::string& path, const std::vector<std::string>& li
     if (follow)
         return Follow(console, screen);
     const bool interactive = lines.empty() && isatty(STDIN_FILENO) != 0;
-    // A script's lines are answered with what they cause, and only that.
-    if (!interactive && !console.Send(control::kEvents, control::kOwnEvents, error))
-        return Lost(error);
+    // A script's lines are answered with what they cause, and only that:
+    // the events that come before the daemon agrees are passed over.
+    if (!interactive) {
+        control::TFrame frame;
+        if (!console.Send(control::kEvents, control::kOwnEvents, error))
+            return Lost(error);
+        const TClock::time_point deadline =
+            TClock::now() + std::chrono::seconds(BRemoteConsole::kPatienceSeconds);
+        do {
+            const BRemoteConsole::TResult result = console.Receive(frame, error, deadline);
+            if (result == BRemoteConsole::kTimedOut)
+                return Lost("the daemon at " + path + " did not answer within " +
+                            std::to_string(BRemoteConsole::kPatienceSeconds) + " seconds");
+            if (result != BRemoteConsole::kReceived)
+                return Lost(error);
+            if (frame.type == control::kFarewell) {
+                Remark(frame.payload);
+                return 1;
+            }
+            if (IsAnswer(frame))
+                return Lost("the daemon sent an answer to no line");
+        } while (frame.type != control::kEvents);
+    }
     if (!lines.empty())
         return RunLines(console, screen, lines);
     if (interactive) {

@@ -52,7 +52,7 @@ private:
     int m_fd = -1;
     std::string m_path;
     std::string m_greeting;
-    control::BFrameReader m_reader{"HAEVWX", true};
+    control::BFrameReader m_reader{"HAESVWX", true};
 };
 
 // Runs a console on `path`: the `lines` in order, or, without any, the

@@ -11,6 +11,8 @@
 //     'W'  asks for the words a console completes; answered by one 'W'.
 //     'S'  which events the console is sent from now on: "all" of them (as
 //          at the start), or "own", those published while its own lines run.
+//          Answered by the same 'S': the events before it came before the
+//          choice.
 //   daemon -> console
 //     'H'  the greeting, sent once the peer is let in: kGreeting, a blank,
 //          the daemon's process id, a blank, the daemon's version. A
@@ -24,6 +26,7 @@
 //          its memory stays bounded.
 //     'E'  the answer to one 'L' that failed (refused, or what it asked for
 //          did not happen), as 'A' otherwise.
+//     'S'  the answer to an 'S': the events it chose follow.
 //     'V'  an event record: the text of one published event, no newline.
 //          Frames never interleave: an event published while an answer is
 //          on its way follows it. The events a line causes reach its

@@ -169,16 +169,22 @@ void BControlServer::RunFrames(BControlClient& client, ICommandRunner& runner)
             client.Drop(BControlClient::TReason::kMalformed, "it sent a malformed frame");
         else if (frame.type == control::kWords)
             client.Queue(control::kWords, runner.CompletionWords());
-        else if (frame.type == control::kEvents && frame.payload == control::kOwnEvents)
-            client.SetOwnEventsOnly(true);
-        else if (frame.type == control::kEvents && frame.payload == control::kAllEvents)
-            client.SetOwnEventsOnly(false);
         else if (frame.type == control::kEvents)
-            client.Drop(BControlClient::TReason::kMalformed,
-                        "it asked for events of no known kind");
+            ChooseEvents(client, frame.payload);
         else
             RunLine(client, frame, runner);
     }
+}
+
+void BControlServer::ChooseEvents(BControlClient& client, const std::string& choice)
+{
+    if (choice != control::kOwnEvents && choice != control::kAllEvents) {
+        client.Drop(BControlClient::TReason::kMalformed, "it asked for events of no known kind");
+        return;
+    }
+    client.SetOwnEventsOnly(choice == control::kOwnEvents);
+    // Said back, so that the console knows which events came before.
+    client.Queue(control::kEvents, choice);
 }
 
 void BControlServer::RunLine(BControlClient& client, const control::TFrame& frame,

@@ -70,6 +70,7 @@ private:
     void Service(const struct pollfd* pPolled, long long nowMs);
     void RunFrames(BControlClient& client, ICommandRunner& runner);
     void RunLine(BControlClient& client, const control::TFrame& frame, ICommandRunner& runner);
+    void ChooseEvents(BControlClient& client, const std::string& choice);
     void Reap(long long nowMs);
     int HandleSignal(ICommandRunner& runner);
     // Writes a record to the daemon's log without showing it to consoles.
