@@ -69,15 +69,16 @@ public:
 class BRecordingRunner : public ICommandRunner {
 public:
     explicit BRecordingRunner(KAF::BFileNV& store) : m_commands(store) {}
-    bool RunLine(const std::string& line, KAF::ICmdStream& out) override
+    TLineOutcome RunLine(const std::string& line, KAF::ICmdStream& out) override
     {
         BCapture answer;
-        const bool keep = m_commands.RunLine(line, answer);
-        if (m_answers.emplace(line, answer.m_text).first->second != answer.m_text)
+        const TLineOutcome outcome = m_commands.RunLine(line, answer);
+        const auto recorded = m_answers.emplace(line, std::make_pair(answer.m_text, outcome));
+        if (recorded.first->second != std::make_pair(answer.m_text, outcome))
             Broken("the scripted commands answered a line two ways", 0);
         out.Write(KAF::BString(answer.m_text.c_str()));
         Note(answer.m_text);
-        return keep;
+        return outcome;
     }
     void Reload(KAF::ICmdStream& out) override { m_commands.Reload(out); }
     std::string CompletionWords() override { return Note(m_words = m_commands.CompletionWords()); }
@@ -86,7 +87,7 @@ public:
         m_longest = answer.size() > m_longest ? answer.size() : m_longest;
         return answer;
     }
-    std::map<std::string, std::string> m_answers;
+    std::map<std::string, std::pair<std::string, TLineOutcome>> m_answers;
     std::string m_words;
     std::size_t m_longest = 0;
 
@@ -156,7 +157,7 @@ class BHarness : public KAF::IMessageSubscriber {
 public:
     BHarness(BControlSocket& unclaimed, BRecordingRunner& runner)
         : m_server(unclaimed, -1, nullptr, Limits()), m_runner(runner),
-          m_greeting(std::string(control::kGreeting) + " " + std::to_string(getpid()))
+          m_greeting(std::string(control::kGreeting) + " " + std::to_string(getpid()) + " ")
     {
         KAF::BMessageDispatcher::s_pInstance->Subscribe(&m_server);
         KAF::BMessageDispatcher::s_pInstance->Subscribe(this);
@@ -311,8 +312,9 @@ private:
             for (int i = 1; i <= 4; ++i)
                 length = (length << 8) | static_cast<unsigned char>(in[at + i]);
             const char type = in[at];
-            if (std::string("HVAWX").find(type) == std::string::npos ||
-                (type != control::kAnswer && length > control::kMaxFrame))
+            const bool answer = type == control::kAnswer || type == control::kFailed;
+            if (std::string("HVAEWX").find(type) == std::string::npos ||
+                (!answer && length > control::kMaxFrame))
                 Broken("a frame not of the wire format", console.id);
             if (in.size() - at - control::kHeaderSize < length)
                 break;
@@ -327,7 +329,8 @@ private:
         if (console.last)
             Broken("a frame after the last word", console.id);
         if (!console.greeted || type == control::kHello) {
-            if (console.greeted || type != control::kHello || payload != m_greeting)
+            if (console.greeted || type != control::kHello ||
+                payload.compare(0, m_greeting.size(), m_greeting) != 0)
                 Broken("not greeted once, first", console.id);
             console.greeted = true;
         } else if (type == control::kEvent) {
@@ -359,14 +362,18 @@ private:
         if (console.answered >= console.sent || console.answered >= console.answerable)
             Broken("an answer to nothing this console sent", console.id);
         const TRequest& request = console.requests[console.answered++];
-        bool right = type == control::kAnswer;
+        bool right = false;
         if (request.kind == TRequest::kWords) {
             right = type == control::kWords && payload == m_runner.m_words;
         } else if (request.kind == TRequest::kRefused) {
-            right = right && payload.compare(0, 21, "murox: line refused: ") == 0;
+            right =
+                type == control::kFailed && payload.compare(0, 21, "murox: line refused: ") == 0;
         } else {
             const auto it = m_runner.m_answers.find(request.line);
-            right = right && it != m_runner.m_answers.end() && it->second == payload;
+            const bool failed =
+                it != m_runner.m_answers.end() && it->second.second == TLineOutcome::kFailed;
+            right = type == (failed ? control::kFailed : control::kAnswer) &&
+                    it != m_runner.m_answers.end() && it->second.first == payload;
         }
         if (!right)
             Broken("an answer other than its request's", console.id);
