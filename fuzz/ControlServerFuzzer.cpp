@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -181,6 +182,9 @@ public:
     // Every event, as a console receives it.
     void Inform(const KAF::BMessage& msg) override
     {
+        // The record of each line run goes to the log only.
+        if (std::strncmp(msg.m_text.c_str(), "line from uid ", 14) == 0)
+            return;
         const std::size_t length = std::min<std::size_t>(msg.m_text.length(), control::kMaxFrame);
         m_events.emplace_back(msg.m_text.c_str(), length);
         m_eventBytes += control::kHeaderSize + length;

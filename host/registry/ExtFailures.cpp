@@ -2,8 +2,10 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "eventlog/MuroxLogEvent.h"
+#include "host/protocol/VisibleText.h"
 
 namespace {
 
@@ -20,7 +22,9 @@ void ReportExtFailure(const char* szFormat, ...)
     std::vsnprintf(text, sizeof text, szFormat, args);
     va_end(args);
     ++s_failures;
-    MuroxLogEvent("%s", text);
+    // Names and paths come from the operator's peers: a control character
+    // in them must not reach a terminal or the log as one.
+    MuroxLogEvent("%s", control::VisibleText(text, std::strlen(text)).c_str());
 }
 
 unsigned long ExtFailureCount()

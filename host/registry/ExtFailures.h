@@ -5,7 +5,8 @@
 #ifndef HOST_REGISTRY_EXTFAILURES_H
 #define HOST_REGISTRY_EXTFAILURES_H
 
-// Publishes the text as MuroxLogEvent does and counts it.
+// Publishes the text as MuroxLogEvent does, control characters shown as
+// \xHH, and counts it.
 void ReportExtFailure(const char* szFormat, ...) __attribute__((format(printf, 1, 2)));
 
 // How many failures were reported since the process started.

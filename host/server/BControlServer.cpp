@@ -12,6 +12,7 @@
 
 #include "eventlog/MuroxLogEvent.h"
 #include "host/protocol/ControlProtocol.h"
+#include "host/protocol/VisibleText.h"
 #include "host/server/BAnswerStream.h"
 #include "host/server/BControlSocket.h"
 #include "host/server/BStdoutQueue.h"
@@ -210,6 +211,8 @@ void BControlServer::RunLine(BControlClient& client, const control::TFrame& fram
         // The events the line causes are queued as they happen, so its
         // console sees them before the answer, which is whole only now.
         BAnswerStream out(answer);
+        LogOnly("line from " + PeerName(client.Peer()) + ": " +
+                control::VisibleText(frame.payload));
         m_pRunning = &client;
         outcome = runner.RunLine(frame.payload, out);
         m_pRunning = nullptr;
