@@ -540,10 +540,13 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual((b"", b"murox: the daemon sent an answer to no line\n"),
                          result.communicate(timeout=WAIT))
 
-        # Ctrl-C while an answer is awaited, standard input on a terminal:
-        # that answer is dropped whatever pieces it comes in; the events
-        # and the next line's answer are shown.
+        # On a terminal (a plain one here): Ctrl-C while an answer is awaited
+        # drops that answer whatever pieces it comes in, and the lines typed
+        # ahead; events and the next line's answer are shown. Control
+        # characters from the daemon show as text, on standard error too.
+        import fcntl
         import pty
+        import termios
         import threading
         interrupted = threading.Event()
 
@@ -553,34 +556,44 @@ class DaemonTestCase(unittest.TestCase):
             interrupted.wait(WAIT)
             conn.sendall(frame(b"A")[:1] + struct.pack(">I", 8) + b"drop")
             time.sleep(0.5)
-            conn.sendall(b"ped\n" + frame(b"V", b"event"))
+            conn.sendall(b"ped\n" + frame(b"V", b"ev\x1bent"))
             lines.append(next(sent))
-            conn.sendall(frame(b"A", b"shown\n"))
-            lines.extend(sent)
+            conn.sendall(frame(b"A", b"shown\x1b[K\xe2\x82") + frame(b"X", b"murox: bye\x07\n"))
 
         terminal, typist = pty.openpty()
+        modes = termios.tcgetattr(typist)
+        modes[1] &= ~termios.OPOST  # output as written
+        modes[3] &= ~termios.ECHO
+        termios.tcsetattr(typist, termios.TCSANOW, modes)
         typed_to, typed_lines, _ = self.stand_in("abandoned", abandoned)
-        waiter = subprocess.Popen(console + [typed_to], stdin=typist, **pipes)
-        os.close(typist)
+        waiter = subprocess.Popen(console + [typed_to], stdin=typist, stdout=typist, stderr=typist,
+                                  env=dict(os.environ, TERM="dumb"))
         os.write(terminal, b"first\n")
         wait_for(lambda: typed_lines == [b"first"], "the first line")
+        os.write(terminal, b"ahead\n")
+        unread = lambda: struct.unpack("i", fcntl.ioctl(typist, termios.FIONREAD, b"\0" * 4))[0]
+        wait_for(lambda: unread() == 0, "the console to read the line typed ahead")
+        os.close(typist)
         waiter.send_signal(signal.SIGINT)
-        os.set_blocking(waiter.stderr.fileno(), False)
-        said = []
-        wait_for(lambda: said.append(waiter.stderr.read() or b"") or b"abandoned" in b"".join(said),
-                 "the console to abandon the answer")
+        os.set_blocking(terminal, False)
+        screen = []
+
+        def shows(text):
+            try:
+                screen.append(os.read(terminal, 65536))
+            except (BlockingIOError, OSError):
+                pass
+            return text in b"".join(screen)
+
+        wait_for(lambda: shows(b"abandoned"), "the console to abandon the answer")
         interrupted.set()
         os.write(terminal, b"second\n")
-        os.set_blocking(waiter.stdout.fileno(), False)
-        out = []
-        wait_for(lambda: out.append(waiter.stdout.read() or b"") or b"shown" in b"".join(out),
-                 "the second answer")
-        os.write(terminal, b"\x04")
-        out.append(waiter.communicate(timeout=WAIT)[0])
+        self.assertEqual(1, waiter.wait(timeout=WAIT))
+        wait_for(lambda: shows(b"bye\\x07\n"), "the rest of the screen")
         os.close(terminal)
-        self.assertEqual(0, waiter.returncode)
-        self.assertEqual(b"murox: answer abandoned; the daemon still runs the line\n", b"".join(said))
-        self.assertEqual(b"murox> \nmurox> event\nshown\nmurox> \n", b"".join(out))
+        self.assertEqual(b"murox> \nmurox: answer abandoned; the daemon still runs the line\n"
+                         b"murox> ev\\x1bent\nshown\\x1b[K\\xe2\\x82murox> murox: bye\\x07\n",
+                         b"".join(screen))
         self.assertEqual([b"first", b"second"], typed_lines)
 
         # An answer of any length streams through a console whose memory
