@@ -456,6 +456,12 @@ class DaemonTestCase(unittest.TestCase):
                 return
             buffer += data
 
+    def spawn(self, *args, **kwargs):
+        """A process that is killed at the end, should the test fail first."""
+        proc = subprocess.Popen(*args, **kwargs)
+        self.addCleanup(lambda: proc.poll() is None and (proc.kill(), proc.wait()))
+        return proc
+
     @staticmethod
     def exit_time(proc):
         """A list that receives the moment `proc` exits."""
@@ -501,10 +507,10 @@ class DaemonTestCase(unittest.TestCase):
                 # A send that got some bytes through waits once more.
                 (deaf, "the daemon at {} took nothing for 10 seconds", 20)):
             with open(long_line, "rb") as stdin:
-                proc = subprocess.Popen(console + [path] + (["-e", "xdll"] if path != deaf else []),
+                proc = self.spawn(console + [path] + (["-e", "xdll"] if path != deaf else []),
                                         stdin=stdin, **pipes)
             given_up.append((proc, self.exit_time(proc), f"murox: {expected.format(path)}\n", limit))
-        patient = subprocess.Popen(console + [slow, "-e", "xdll"], **pipes)
+        patient = self.spawn(console + [slow, "-e", "xdll"], **pipes)
 
         # Answers and events pass through a pipe byte for byte; a daemon
         # that goes away in the middle of the lines fails the console; "quit"
@@ -535,7 +541,7 @@ class DaemonTestCase(unittest.TestCase):
         # An answer to no line: the console can no longer tell which is which.
         rogue, _, _ = self.stand_in("rogue", lambda conn, lines: [
             conn.sendall(frame(b"A", b"unasked\n")), lines.extend(self.lines_sent(conn))])
-        result = subprocess.Popen(console + [rogue], stdin=subprocess.PIPE, **pipes)
+        result = self.spawn(console + [rogue], stdin=subprocess.PIPE, **pipes)
         self.assertEqual(1, result.wait(timeout=WAIT))  # its input still open
         self.assertEqual((b"", b"murox: the daemon sent an answer to no line\n"),
                          result.communicate(timeout=WAIT))
@@ -566,7 +572,7 @@ class DaemonTestCase(unittest.TestCase):
         modes[3] &= ~termios.ECHO
         termios.tcsetattr(typist, termios.TCSANOW, modes)
         typed_to, typed_lines, _ = self.stand_in("abandoned", abandoned)
-        waiter = subprocess.Popen(console + [typed_to], stdin=typist, stdout=typist, stderr=typist,
+        waiter = self.spawn(console + [typed_to], stdin=typist, stdout=typist, stderr=typist,
                                   env=dict(os.environ, TERM="dumb"))
         os.write(terminal, b"first\n")
         wait_for(lambda: typed_lines == [b"first"], "the first line")
@@ -610,7 +616,7 @@ class DaemonTestCase(unittest.TestCase):
                 lines.append(int(re.search(r"VmHWM:\s+(\d+)", f.read()).group(1)))
 
         huge, huge_lines, server = self.stand_in("huge", endless)
-        endless_console.append(subprocess.Popen(console + [huge, "-e", "xdll"],
+        endless_console.append(self.spawn(console + [huge, "-e", "xdll"],
                                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE))
         server.join(WAIT * 4)
         self.assertEqual(2, len(huge_lines), "the console took all of it")
@@ -624,7 +630,7 @@ class DaemonTestCase(unittest.TestCase):
         # spinning.
         d = self.daemon().start()
         connected = d.log().count("console connected")
-        waiter = subprocess.Popen(console + [d.sock], stdin=subprocess.PIPE, **pipes)
+        waiter = self.spawn(console + [d.sock], stdin=subprocess.PIPE, **pipes)
         d.await_log("console connected", connected + 1)
         waiter.stdin.write(b"xdll -f hello\n")
         waiter.stdin.flush()
@@ -635,7 +641,7 @@ class DaemonTestCase(unittest.TestCase):
         d.proc.send_signal(signal.SIGSTOP)
         waiter.stdin.write(b"xdll\n")
         waiter.stdin.flush()
-        unanswered = subprocess.Popen(console + [d.sock, "-e", "xdll"], **pipes)
+        unanswered = self.spawn(console + [d.sock, "-e", "xdll"], **pipes)
         time.sleep(1)
 
         def cpu_seconds(proc):
