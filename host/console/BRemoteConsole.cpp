@@ -217,7 +217,7 @@ private:
     // Frames that arrived while Tab waited for the words, and their size.
     std::deque<control::TFrame> m_held;
     std::size_t m_heldBytes = 0;
-    // Words still to come that Tab no longer waits for.
+    // Words still to come that no Tab waits for any more.
     unsigned m_staleWords = 0;
 };
 
@@ -349,12 +349,10 @@ std::string BSession::AskWords()
             return std::string();
         if (result == BRemoteConsole::kTimedOut)
             break;
-        if (frame.type == control::kWords && m_staleWords == 0)
+        // Any words will do, an earlier Tab's too: the words still to come
+        // are as many as before, and none is waited for.
+        if (frame.type == control::kWords)
             return PrintableLines(frame.payload);
-        if (frame.type == control::kWords) {
-            --m_staleWords;
-            continue;
-        }
         m_heldBytes += sizeof frame + frame.payload.size();
         m_held.push_back(std::move(frame));
     }

@@ -15,7 +15,7 @@ public:
 
     // How long the daemon may take to greet a console, and to take what
     // the console sends: a daemon that is stopped or stuck is given up.
-    static const int kPatienceSeconds = 10;
+    static constexpr int kPatienceSeconds = 10;
 
     BRemoteConsole() = default;
     BRemoteConsole(const BRemoteConsole&) = delete;

@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "host/registry/ExtFailures.h"
 #include "host/kaf/StoreControl.h"
 #include "host/registry/ExtConfig.h"
+#include "host/registry/ExtFailures.h"
 #include "host/registry/ExtImage.h"
 
 namespace {
@@ -101,7 +101,7 @@ int LoadRecord(TRecord& record)
     record.agent.status = status;
     if (status != 0) {
         ReportExtFailure("extension library '%s' not loaded: %s", record.agent.name.c_str(),
-                      why.c_str());
+                         why.c_str());
         return 0;
     }
     record.agent.loaded = 1;
@@ -117,7 +117,7 @@ int UnloadRecord(TRecord& record)
     std::string why;
     if (!CloseExtImage(record.image, why)) {
         ReportExtFailure("extension library '%s' (%s) unloaded, but %s", record.agent.name.c_str(),
-                      record.agent.path.c_str(), why.c_str());
+                         record.agent.path.c_str(), why.c_str());
         return 0;
     }
     return 1;
@@ -131,7 +131,7 @@ bool StoreUsable(KAF::INonVolatile* config, const std::string& rejected, const c
 {
     if (config == nullptr) {
         ReportExtFailure("extension library '%s' not %s: no configuration store", name.c_str(),
-                      szAction);
+                         szAction);
         return false;
     }
     const char* szError = config->LastError();
@@ -139,8 +139,8 @@ bool StoreUsable(KAF::INonVolatile* config, const std::string& rejected, const c
         szError = rejected.c_str();
     if (szError[0] != '\0') {
         ReportExtFailure("extension library '%s' not %s: the configuration store reports '%s'; "
-                      "fix the file and re-read it first",
-                      name.c_str(), szAction, szError);
+                         "fix the file and re-read it first",
+                         name.c_str(), szAction, szError);
         return false;
     }
     return true;
@@ -247,7 +247,7 @@ int DLLExtAgents::Load(KAF::INonVolatile* config)
     std::string error = config->LastError() != nullptr ? config->LastError() : "";
     if (!error.empty() || !ReadExtConfig(*config, entries, error)) {
         ReportExtFailure("configuration not applied, extension libraries unchanged: %s",
-                      error.c_str());
+                         error.c_str());
         m_pImpl->rejected = error;
         return 0;
     }
@@ -303,13 +303,14 @@ int DLLExtAgents::Add(KAF::INonVolatile* config, const KAF::BString& name, const
     if (!StoreUsable(config, m_pImpl->rejected, "added", libName))
         return 0;
     if (!IsExtName(libName)) {
-        ReportExtFailure("extension library '%s' not added: a name is one word without any of []=#;",
-                      libName.c_str());
+        ReportExtFailure(
+            "extension library '%s' not added: a name is one word without any of []=#;",
+            libName.c_str());
         return 0;
     }
     if (Exist(name) != 0) {
         ReportExtFailure("extension library '%s' not added: that name is configured already",
-                      libName.c_str());
+                         libName.c_str());
         return 0;
     }
     TExtConfigEntry entry{libName, ToStd(path), ToStd(web), true};
@@ -325,12 +326,13 @@ int DLLExtAgents::Add(KAF::INonVolatile* config, const KAF::BString& name, const
         config->SetValue(section, KAF::BString("load"), KAF::BString("1")) == 0) {
         config->RemoveSection(section);
         ReportExtFailure("extension library '%s' not added: the configuration file cannot hold "
-                      "path '%s' or web part '%s'",
-                      libName.c_str(), path.c_str(), web.c_str());
+                         "path '%s' or web part '%s'",
+                         libName.c_str(), path.c_str(), web.c_str());
         return 0;
     }
     if (config->Commit() == 0) {
-        ReportExtFailure("extension library '%s' not added: %s", libName.c_str(), config->LastError());
+        ReportExtFailure("extension library '%s' not added: %s", libName.c_str(),
+                         config->LastError());
         config->RemoveSection(section);
         UndoUncommitted(config);
         return 0;
@@ -345,13 +347,14 @@ int DLLExtAgents::Delete(KAF::INonVolatile* config, const KAF::BString& name)
         return 0;
     auto it = m_pImpl->Find(libName);
     if (it == m_pImpl->records.end()) {
-        ReportExtFailure("extension library '%s' not deleted: it is not configured", libName.c_str());
+        ReportExtFailure("extension library '%s' not deleted: it is not configured",
+                         libName.c_str());
         return 0;
     }
     const KAF::BString section(ExtSectionName(libName).c_str());
     if (config->RemoveSection(section) != 0 && config->Commit() == 0) {
         ReportExtFailure("extension library '%s' not deleted: %s", libName.c_str(),
-                      config->LastError());
+                         config->LastError());
         UndoUncommitted(config);
         return 0;
     }

@@ -775,6 +775,12 @@ class DaemonTestCase(unittest.TestCase):
                 return
             buffer += data
 
+    def spawn(self, *args, **kwargs):
+        """A process that is killed at the end, should the test fail first."""
+        proc = subprocess.Popen(*args, **kwargs)
+        self.addCleanup(lambda: proc.poll() is None and (proc.kill(), proc.wait()))
+        return proc
+
     @staticmethod
     def exit_time(proc):
         """A list that receives the moment `proc` exits."""
@@ -821,10 +827,10 @@ class DaemonTestCase(unittest.TestCase):
                 # A send that got some bytes through waits once more.
                 (deaf, "the daemon at {} took nothing for 10 seconds", 20)):
             with open(long_line, "rb") as stdin:
-                proc = subprocess.Popen(console + [path] + (["-e", "xdll"] if path != deaf else []),
+                proc = self.spawn(console + [path] + (["-e", "xdll"] if path != deaf else []),
                                         stdin=stdin, **pipes)
             given_up.append((proc, self.exit_time(proc), f"murox: {expected.format(path)}\n", limit))
-        patient = subprocess.Popen(console + [slow, "-e", "xdll"], **pipes)
+        patient = self.spawn(console + [slow, "-e", "xdll"], **pipes)
 
         # Answers and events pass through a pipe byte for byte; a daemon
         # that goes away in the middle of the lines fails the console; "quit"
@@ -855,15 +861,18 @@ class DaemonTestCase(unittest.TestCase):
         # An answer to no line: the console can no longer tell which is which.
         rogue, _, _ = self.stand_in("rogue", lambda conn, lines: [
             conn.sendall(frame(b"A", b"unasked\n")), lines.extend(self.lines_sent(conn))])
-        result = subprocess.Popen(console + [rogue], stdin=subprocess.PIPE, **pipes)
+        result = self.spawn(console + [rogue], stdin=subprocess.PIPE, **pipes)
         self.assertEqual(1, result.wait(timeout=WAIT))  # its input still open
         self.assertEqual((b"", b"murox: the daemon sent an answer to no line\n"),
                          result.communicate(timeout=WAIT))
 
-        # Ctrl-C while an answer is awaited, standard input on a terminal:
-        # that answer is dropped whatever pieces it comes in; the events
-        # and the next line's answer are shown.
+        # On a terminal (a plain one here): Ctrl-C while an answer is awaited
+        # drops that answer whatever pieces it comes in, and the lines typed
+        # ahead; events and the next line's answer are shown. Control
+        # characters from the daemon show as text, on standard error too.
+        import fcntl
         import pty
+        import termios
         import threading
         interrupted = threading.Event()
 
@@ -873,35 +882,45 @@ class DaemonTestCase(unittest.TestCase):
             interrupted.wait(WAIT)
             conn.sendall(frame(b"A")[:1] + struct.pack(">I", 8) + b"drop")
             time.sleep(0.5)
-            conn.sendall(b"ped\n" + frame(b"V", b"event"))
+            conn.sendall(b"ped\n" + frame(b"V", b"ev\x1bent"))
             lines.append(next(sent))
-            conn.sendall(frame(b"A", b"shown\n"))
-            lines.extend(sent)
+            conn.sendall(frame(b"A", b"shown\x1b[K\xe2\x82") + frame(b"X", b"murox: bye\x07\n"))
 
         terminal, typist = pty.openpty()
+        modes = termios.tcgetattr(typist)
+        modes[1] &= ~termios.OPOST  # output as written
+        modes[3] &= ~termios.ECHO
+        termios.tcsetattr(typist, termios.TCSANOW, modes)
         typed_to, typed_lines, _ = self.stand_in("abandoned", abandoned)
-        waiter = subprocess.Popen(console + [typed_to], stdin=typist, **pipes)
-        os.close(typist)
+        waiter = self.spawn(console + [typed_to], stdin=typist, stdout=typist, stderr=typist,
+                                  env=dict(os.environ, TERM="dumb"))
         os.write(terminal, b"first\n")
         wait_for(lambda: typed_lines == [b"first"], "the first line")
+        os.write(terminal, b"ahead\n")
+        unread = lambda: struct.unpack("i", fcntl.ioctl(typist, termios.FIONREAD, b"\0" * 4))[0]
+        wait_for(lambda: unread() == 0, "the console to read the line typed ahead")
+        os.close(typist)
         waiter.send_signal(signal.SIGINT)
-        os.set_blocking(waiter.stderr.fileno(), False)
-        said = []
-        wait_for(lambda: said.append(waiter.stderr.read() or b"") or b"abandoned" in b"".join(said),
-                 "the console to abandon the answer")
+        os.set_blocking(terminal, False)
+        screen = []
+
+        def shows(text):
+            try:
+                screen.append(os.read(terminal, 65536))
+            except (BlockingIOError, OSError):
+                pass
+            return text in b"".join(screen)
+
+        wait_for(lambda: shows(b"abandoned"), "the console to abandon the answer")
         interrupted.set()
         os.write(terminal, b"second\n")
-        os.set_blocking(waiter.stdout.fileno(), False)
-        out = []
-        wait_for(lambda: out.append(waiter.stdout.read() or b"") or b"shown" in b"".join(out),
-                 "the second answer")
-        os.write(terminal, b"\x04")
-        out.append(waiter.communicate(timeout=WAIT)[0])
+        self.assertEqual(1, waiter.wait(timeout=WAIT))
+        wait_for(lambda: shows(b"bye\\x07\n"), "the rest of the screen")
         os.close(terminal)
-        self.assertEqual(0, waiter.returncode)
-        self.assertEqual(b"murox: answer abandoned; the daemon still runs the line\n", b"".join(said))
         self.assertEqual(f"murox: connected to the daemon at {typed_to}, pid 4242, version 9.9.9\n"
-                         "murox> \nmurox> event\nshown\nmurox> \n".encode(), b"".join(out))
+                         "murox> \nmurox: answer abandoned; the daemon still runs the line\n"
+                         "murox> ev\\x1bent\nshown\\x1b[K\\xe2\\x82murox> murox: bye\\x07\n".encode(),
+                         b"".join(screen))
         self.assertEqual([b"first", b"second"], typed_lines)
 
         # An answer of any length streams through a console whose memory
@@ -918,7 +937,7 @@ class DaemonTestCase(unittest.TestCase):
                 lines.append(int(re.search(r"VmHWM:\s+(\d+)", f.read()).group(1)))
 
         huge, huge_lines, server = self.stand_in("huge", endless)
-        endless_console.append(subprocess.Popen(console + [huge, "-e", "xdll"],
+        endless_console.append(self.spawn(console + [huge, "-e", "xdll"],
                                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE))
         server.join(WAIT * 4)
         self.assertEqual(2, len(huge_lines), "the console took all of it")
@@ -932,7 +951,7 @@ class DaemonTestCase(unittest.TestCase):
         # spinning.
         d = self.daemon().start()
         connected = d.log().count("console connected")
-        waiter = subprocess.Popen(console + [d.sock], stdin=subprocess.PIPE, **pipes)
+        waiter = self.spawn(console + [d.sock], stdin=subprocess.PIPE, **pipes)
         d.await_log("console connected", connected + 1)
         waiter.stdin.write(b"xdll -f hello\n")
         waiter.stdin.flush()
@@ -943,7 +962,7 @@ class DaemonTestCase(unittest.TestCase):
         d.proc.send_signal(signal.SIGSTOP)
         waiter.stdin.write(b"xdll\n")
         waiter.stdin.flush()
-        unanswered = subprocess.Popen(console + [d.sock, "-e", "xdll"], **pipes)
+        unanswered = self.spawn(console + [d.sock, "-e", "xdll"], **pipes)
         time.sleep(1)
 
         def cpu_seconds(proc):
