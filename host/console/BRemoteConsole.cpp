@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <deque>
 
 #include <poll.h>
@@ -83,16 +84,33 @@ public:
         return (m_terminal ? control::VisibleText(text) : text) + "\n";
     }
 
+    // A piece of an answer: a failed line's goes to standard error.
     void Answer(const control::TFrame& piece)
     {
-        if (!m_terminal) {
-            Print(piece.payload);
-            return;
+        const bool failed = piece.type == control::kFailed;
+        m_failed = m_failed || failed;
+        FILE* const pStream = failed ? stderr : stdout;
+        if (failed)
+            std::fflush(stdout);
+        std::string shown = piece.payload;
+        if (isatty(fileno(pStream)) != 0) {
+            shown = m_answer.Add(piece.payload.data(), piece.payload.size());
+            if (!piece.more)
+                shown += m_answer.End();
         }
-        std::string shown = m_answer.Add(piece.payload.data(), piece.payload.size());
-        if (!piece.more)
-            shown += m_answer.End();
-        Print(shown);
+        std::fwrite(shown.data(), 1, shown.size(), pStream);
+        std::fflush(pStream);
+    }
+
+    // The exit status of a console that ran its lines to the end.
+    int Status() const
+    {
+        if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+            std::fprintf(stderr, "murox: cannot write to standard output: %s\n",
+                         std::strerror(errno));
+            return 1;
+        }
+        return m_failed ? 3 : 0;
     }
 
     // The rest of the answer under way will not be shown.
@@ -100,15 +118,21 @@ public:
 
 private:
     bool m_terminal;
+    bool m_failed = false;
     control::BVisibleText m_answer;
 };
+
+bool IsAnswer(const control::TFrame& frame)
+{
+    return frame.type == control::kAnswer || frame.type == control::kFailed;
+}
 
 // Prints one frame from the daemon. False for a farewell, after saying it.
 bool Show(BScreen& screen, const control::TFrame& frame)
 {
     if (frame.type == control::kEvent) {
         Print(screen.EventLine(frame.payload));
-    } else if (frame.type == control::kAnswer) {
+    } else if (IsAnswer(frame)) {
         screen.Answer(frame);
     } else if (frame.type == control::kFarewell) {
         Remark(frame.payload);
@@ -134,9 +158,33 @@ int RunLines(BRemoteConsole& console, BScreen& screen, const std::vector<std::st
                 return Lost(error);
             if (!Show(screen, frame))
                 return 1;
-        } while (frame.type != control::kAnswer || frame.more);
+        } while (!IsAnswer(frame) || frame.more);
     }
-    return 0;
+    return screen.Status();
+}
+
+// Every event as it comes, after the local time, until the daemon stops.
+int Follow(BRemoteConsole& console, BScreen& screen)
+{
+    std::string error;
+    control::TFrame frame;
+    for (;;) {
+        if (console.Receive(frame, error, TClock::time_point::max()) != BRemoteConsole::kReceived)
+            return Lost(error);
+        if (frame.type == control::kFarewell) {
+            Remark(frame.payload);
+            return 1;
+        }
+        if (frame.type != control::kEvent)
+            continue;
+        char stamp[64];
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S%z ", localtime_r(&now, &local));
+        Print(stamp + screen.EventLine(frame.payload));
+        if (std::ferror(stdout) != 0)
+            return screen.Status();
+    }
 }
 
 // Lines from standard input, one in flight at a time. Events are shown as
@@ -169,7 +217,7 @@ private:
     // Frames that arrived while Tab waited for the words, and their size.
     std::deque<control::TFrame> m_held;
     std::size_t m_heldBytes = 0;
-    // Words still to come that Tab no longer waits for.
+    // Words still to come that no Tab waits for any more.
     unsigned m_staleWords = 0;
 };
 
@@ -183,14 +231,14 @@ int BSession::Run()
             const std::string line = std::move(m_queued.front());
             m_queued.pop_front();
             if (IsQuit(line))
-                return 0;
+                return m_screen.Status();
             if (!m_console.Send(control::kLine, line, error))
                 return Lost(error);
             m_waiting = true;
             continue;
         }
         if (!m_waiting && m_inputDone)
-            return 0;
+            return m_screen.Status();
         pollfd fds[3] = {{m_console.Fd(), POLLIN, 0},
                          {m_inputDone ? -1 : m_reader.Fd(), POLLIN, 0},
                          {m_reader.InterruptFd(), POLLIN, 0}};
@@ -246,7 +294,7 @@ bool BSession::OnFrame(const control::TFrame& frame, std::string& error)
         m_reader.PrintAbove(m_screen.EventLine(frame.payload));
     } else if (frame.type == control::kWords && m_staleWords > 0) {
         --m_staleWords;
-    } else if (frame.type == control::kAnswer) {
+    } else if (IsAnswer(frame)) {
         if (m_abandoned > 0) {
             if (!frame.more)
                 --m_abandoned;
@@ -301,12 +349,10 @@ std::string BSession::AskWords()
             return std::string();
         if (result == BRemoteConsole::kTimedOut)
             break;
-        if (frame.type == control::kWords && m_staleWords == 0)
+        // Any words will do, an earlier Tab's too: the words still to come
+        // are as many as before, and none is waited for.
+        if (frame.type == control::kWords)
             return PrintableLines(frame.payload);
-        if (frame.type == control::kWords) {
-            --m_staleWords;
-            continue;
-        }
         m_heldBytes += sizeof frame + frame.payload.size();
         m_held.push_back(std::move(frame));
     }
@@ -335,7 +381,12 @@ bool BRemoteConsole::Connect(const std::string& path, std::string& error)
     const timeval patience = {kPatienceSeconds, 0};
     if (m_fd < 0 || setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience) != 0 ||
         connect(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        error = "no daemon answers at " + path + ": " + std::strerror(errno);
+        error = errno == EACCES
+                    ? "a daemon may serve " + path +
+                          ", but this user may not use it: access needs membership of the "
+                          "socket's group (ls -l " +
+                          path + " names it)"
+                    : "no daemon answers at " + path + ": " + std::strerror(errno);
         return false;
     }
     control::TFrame frame;
@@ -359,6 +410,7 @@ bool BRemoteConsole::Connect(const std::string& path, std::string& error)
         error = path + " does not speak the murox control protocol";
         return false;
     }
+    m_greeting = frame.payload.substr(greeting.size());
     return true;
 }
 
@@ -428,15 +480,47 @@ BRemoteConsole::TResult BRemoteConsole::Receive(control::TFrame& frame, std::str
     }
 }
 
-int RunRemoteConsole(const std::string& path, const std::vector<std::string>& lines)
+int RunRemoteConsole(const std::string& path, const std::vector<std::string>& lines, bool follow)
 {
     BRemoteConsole console;
     std::string error;
     if (!console.Connect(path, error))
         return Lost(error);
     BScreen screen(isatty(STDOUT_FILENO) != 0);
+    if (follow)
+        return Follow(console, screen);
+    const bool interactive = lines.empty() && isatty(STDIN_FILENO) != 0;
+    // A script's lines are answered with what they cause, and only that:
+    // the events that come before the daemon agrees are passed over.
+    if (!interactive) {
+        control::TFrame frame;
+        if (!console.Send(control::kEvents, control::kOwnEvents, error))
+            return Lost(error);
+        const TClock::time_point deadline =
+            TClock::now() + std::chrono::seconds(BRemoteConsole::kPatienceSeconds);
+        do {
+            const BRemoteConsole::TResult result = console.Receive(frame, error, deadline);
+            if (result == BRemoteConsole::kTimedOut)
+                return Lost("the daemon at " + path + " did not answer within " +
+                            std::to_string(BRemoteConsole::kPatienceSeconds) + " seconds");
+            if (result != BRemoteConsole::kReceived)
+                return Lost(error);
+            if (frame.type == control::kFarewell) {
+                Remark(frame.payload);
+                return 1;
+            }
+            if (IsAnswer(frame))
+                return Lost("the daemon sent an answer to no line");
+        } while (frame.type != control::kEvents);
+    }
     if (!lines.empty())
         return RunLines(console, screen, lines);
+    if (interactive) {
+        const std::string::size_type blank = console.Greeting().find(' ');
+        Print("murox: connected to the daemon at " + path + ", pid " +
+              console.Greeting().substr(0, blank) + ", version " +
+              (blank == std::string::npos ? "?" : console.Greeting().substr(blank + 1)) + "\n");
+    }
     BSession session(console, screen);
     return session.Run();
 }

@@ -15,7 +15,7 @@ public:
 
     // How long the daemon may take to greet a console, and to take what
     // the console sends: a daemon that is stopped or stuck is given up.
-    static const int kPatienceSeconds = 10;
+    static constexpr int kPatienceSeconds = 10;
 
     BRemoteConsole() = default;
     BRemoteConsole(const BRemoteConsole&) = delete;
@@ -27,6 +27,9 @@ public:
     // answers at `path`, access is refused, the peer does not speak the
     // protocol or does not greet in time.
     bool Connect(const std::string& path, std::string& error);
+    // The greeting's words after the protocol's name: the daemon's pid and
+    // version.
+    const std::string& Greeting() const { return m_greeting; }
 
     int Fd() const { return m_fd; }
 
@@ -48,7 +51,8 @@ public:
 private:
     int m_fd = -1;
     std::string m_path;
-    control::BFrameReader m_reader{"HAVWX", true};
+    std::string m_greeting;
+    control::BFrameReader m_reader{"HAESVWX", true};
 };
 
 // Runs a console on `path`: the `lines` in order, or, without any, the
@@ -67,6 +71,16 @@ private:
 // as they come and its answer is dropped when it arrives (answers come in
 // the order of the lines, so the console knows which one it is). With
 // lines given, the console waits for each answer as long as it takes.
-int RunRemoteConsole(const std::string& path, const std::vector<std::string>& lines);
+//
+// Lines given or piped in are sent only the events they cause; an
+// interactive console is sent every event and greets its operator with the
+// daemon's version, pid and socket. The answer of a line that failed goes
+// to standard error, and the status is then 3, after all the lines ran
+// (1 still wins); a write error on standard output gives 1.
+//
+// With `follow`, no lines are read: every event is printed as it comes,
+// after the local time (ISO 8601), until the console is interrupted or the
+// daemon stops.
+int RunRemoteConsole(const std::string& path, const std::vector<std::string>& lines, bool follow);
 
 #endif

@@ -23,7 +23,7 @@ std::uint32_t PayloadLength(const char* pHeader)
 std::string DefaultSocketPath(std::string& error)
 {
     if (geteuid() == 0)
-        return "/run/murox/murox.ctl";
+        return kSystemSocketPath;
     const char* szRuntime = std::getenv("XDG_RUNTIME_DIR");
     if (szRuntime == nullptr || szRuntime[0] != '/') {
         error = "XDG_RUNTIME_DIR is not set to a directory; name the socket with --socket PATH";
@@ -92,8 +92,9 @@ BFrameReader::TResult BFrameReader::Next(TFrame& frame)
         if (Streamed(type)) {
             m_start += kHeaderSize;
             m_answerLeft = length;
+            m_answerType = type;
             if (length == 0) {
-                frame.type = kAnswer;
+                frame.type = type;
                 frame.payload.clear();
                 frame.oversized = frame.more = false;
                 Compact();
@@ -119,7 +120,7 @@ BFrameReader::TResult BFrameReader::Next(TFrame& frame)
         Compact();
         return kNone;
     }
-    frame.type = kAnswer;
+    frame.type = m_answerType;
     frame.oversized = false;
     frame.payload.assign(m_buffer, m_start, piece);
     m_start += piece;

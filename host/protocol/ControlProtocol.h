@@ -9,15 +9,24 @@
 //          daemon runs it and answers with exactly one 'A'. A longer one is
 //          refused with an 'A' saying so, and the connection stays usable.
 //     'W'  asks for the words a console completes; answered by one 'W'.
+//     'S'  which events the console is sent from now on: "all" of them (as
+//          at the start), or "own", those published while its own lines run.
+//          Answered by the same 'S': the events before it came before the
+//          choice.
 //   daemon -> console
 //     'H'  the greeting, sent once the peer is let in: kGreeting, a blank,
-//          the daemon's process id. A console gives up on a daemon that
-//          has not greeted it within 10 seconds.
-//     'A'  the answer to one 'L': the text the command wrote, byte for byte
-//          (possibly empty). Answers come in the order of the requests.
-//          An answer may be of any length (a listing of many thousand
-//          libraries runs to megabytes): the console takes it in pieces as
-//          they arrive and passes each on, so its memory stays bounded.
+//          the daemon's process id, a blank, the daemon's version. A
+//          console gives up on a daemon that has not greeted it within 10
+//          seconds.
+//     'A'  the answer to one 'L' that succeeded: the text the command wrote,
+//          byte for byte (possibly empty). Each 'L' gets one 'A' or one 'E',
+//          in the order of the requests. An answer may be of any length (a
+//          listing of many thousand libraries runs to megabytes): the
+//          console takes it in pieces as they arrive and passes each on, so
+//          its memory stays bounded.
+//     'E'  the answer to one 'L' that failed (refused, or what it asked for
+//          did not happen), as 'A' otherwise.
+//     'S'  the answer to an 'S': the events it chose follow.
 //     'V'  an event record: the text of one published event, no newline.
 //          Frames never interleave: an event published while an answer is
 //          on its way follows it. The events a line causes reach its
@@ -41,14 +50,20 @@
 
 namespace control {
 
-const char kGreeting[] = "murox-control 1";
+const char kGreeting[] = "murox-control 2";
 
 const char kLine = 'L';
 const char kWords = 'W';
+const char kEvents = 'S';
 const char kHello = 'H';
 const char kAnswer = 'A';
+const char kFailed = 'E';
 const char kEvent = 'V';
 const char kFarewell = 'X';
+
+// The payloads of 'S'.
+const char kOwnEvents[] = "own";
+const char kAllEvents[] = "all";
 
 const std::size_t kHeaderSize = 5;
 // The longest command line the daemon runs.
@@ -57,6 +72,9 @@ const std::uint32_t kMaxLine = 4096;
 // long, anything longer is malformed. The daemon's answers may be longer:
 // a console takes an 'A' of any length, in pieces.
 const std::uint32_t kMaxFrame = 64 * 1024;
+
+// The system daemon's socket, root's default.
+const char kSystemSocketPath[] = "/run/murox/murox.ctl";
 
 // Where the daemon listens unless told otherwise: /run/murox/murox.ctl for
 // root, $XDG_RUNTIME_DIR/murox/murox.ctl for anyone else. Empty, with the
@@ -78,13 +96,13 @@ struct TFrame {
     char type = 0;
     std::string payload;
     bool oversized = false; // an 'L' over kMaxLine: payload dropped
-    bool more = false;      // a piece of an 'A' that more pieces follow
+    bool more = false;      // a piece of an 'A' or 'E' that more pieces follow
 };
 
 // Cuts frames out of a byte stream as it arrives. `accepted` lists the
 // types this side takes. With `answerStreamed` (the console's side), an
-// 'A' of any length is handed out in pieces as its bytes arrive: each
-// piece is a frame of type 'A' holding the next bytes of the answer, with
+// 'A' or 'E' of any length is handed out in pieces as its bytes arrive:
+// each piece is a frame of its type holding the next bytes of the answer, with
 // `more` set on all but the last (an empty answer is one empty piece).
 // What the reader holds then stays within one frame of another type plus
 // what the caller appends between two calls of Next().
@@ -109,7 +127,10 @@ public:
 private:
     // Whether a frame with this header is malformed on this side.
     bool Refused(char type, std::uint32_t length) const;
-    bool Streamed(char type) const { return m_answerStreamed && type == kAnswer; }
+    bool Streamed(char type) const
+    {
+        return m_answerStreamed && (type == kAnswer || type == kFailed);
+    }
     // Drops the bytes taken once they outweigh what is left.
     void Compact();
 
@@ -119,6 +140,7 @@ private:
     std::string m_buffer;
     std::size_t m_start = 0;        // where the unread bytes begin
     std::uint32_t m_answerLeft = 0; // of the streamed answer under way
+    char m_answerType = kAnswer;    // of that answer: 'A' or 'E'
 };
 
 } // namespace control

@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "eventlog/MuroxLogEvent.h"
 #include "host/kaf/StoreControl.h"
 #include "host/registry/ExtConfig.h"
+#include "host/registry/ExtFailures.h"
 #include "host/registry/ExtImage.h"
 
 namespace {
@@ -100,8 +100,8 @@ int LoadRecord(TRecord& record)
     const int status = OpenExtImage(ToStd(record.agent.path), record.image, why);
     record.agent.status = status;
     if (status != 0) {
-        MuroxLogEvent("extension library '%s' not loaded: %s", record.agent.name.c_str(),
-                      why.c_str());
+        ReportExtFailure("extension library '%s' not loaded: %s", record.agent.name.c_str(),
+                         why.c_str());
         return 0;
     }
     record.agent.loaded = 1;
@@ -116,8 +116,8 @@ int UnloadRecord(TRecord& record)
     record.agent.status = kExtNotLoaded;
     std::string why;
     if (!CloseExtImage(record.image, why)) {
-        MuroxLogEvent("extension library '%s' (%s) unloaded, but %s", record.agent.name.c_str(),
-                      record.agent.path.c_str(), why.c_str());
+        ReportExtFailure("extension library '%s' (%s) unloaded, but %s", record.agent.name.c_str(),
+                         record.agent.path.c_str(), why.c_str());
         return 0;
     }
     return 1;
@@ -130,17 +130,17 @@ bool StoreUsable(KAF::INonVolatile* config, const std::string& rejected, const c
                  const std::string& name)
 {
     if (config == nullptr) {
-        MuroxLogEvent("extension library '%s' not %s: no configuration store", name.c_str(),
-                      szAction);
+        ReportExtFailure("extension library '%s' not %s: no configuration store", name.c_str(),
+                         szAction);
         return false;
     }
     const char* szError = config->LastError();
     if (szError == nullptr || szError[0] == '\0')
         szError = rejected.c_str();
     if (szError[0] != '\0') {
-        MuroxLogEvent("extension library '%s' not %s: the configuration store reports '%s'; "
-                      "fix the file and re-read it first",
-                      name.c_str(), szAction, szError);
+        ReportExtFailure("extension library '%s' not %s: the configuration store reports '%s'; "
+                         "fix the file and re-read it first",
+                         name.c_str(), szAction, szError);
         return false;
     }
     return true;
@@ -154,7 +154,7 @@ void UndoUncommitted(KAF::INonVolatile* config)
 {
     auto* pFile = dynamic_cast<KAF::BFileNV*>(config);
     if (pFile == nullptr)
-        MuroxLogEvent("configuration store differs from its file until it is re-read");
+        ReportExtFailure("configuration store differs from its file until it is re-read");
     else
         KAF::RevertToLastSynced(*pFile);
 }
@@ -185,7 +185,7 @@ struct DLLExtAgents::TImpl {
     {
         if (TRecord* pRecord = Lookup(View(name)))
             return pRecord;
-        MuroxLogEvent("no extension library '%s' is configured", name.c_str());
+        ReportExtFailure("no extension library '%s' is configured", name.c_str());
         return nullptr;
     }
     // Removes the record from the registry and hands it over.
@@ -240,14 +240,14 @@ int DLLExtAgents::Unload(const KAF::BString& name)
 int DLLExtAgents::Load(KAF::INonVolatile* config)
 {
     if (config == nullptr) {
-        MuroxLogEvent("configuration not applied: no configuration store");
+        ReportExtFailure("configuration not applied: no configuration store");
         return 0;
     }
     std::vector<TExtConfigEntry> entries;
     std::string error = config->LastError() != nullptr ? config->LastError() : "";
     if (!error.empty() || !ReadExtConfig(*config, entries, error)) {
-        MuroxLogEvent("configuration not applied, extension libraries unchanged: %s",
-                      error.c_str());
+        ReportExtFailure("configuration not applied, extension libraries unchanged: %s",
+                         error.c_str());
         m_pImpl->rejected = error;
         return 0;
     }
@@ -303,18 +303,19 @@ int DLLExtAgents::Add(KAF::INonVolatile* config, const KAF::BString& name, const
     if (!StoreUsable(config, m_pImpl->rejected, "added", libName))
         return 0;
     if (!IsExtName(libName)) {
-        MuroxLogEvent("extension library '%s' not added: a name is one word without any of []=#;",
-                      libName.c_str());
+        ReportExtFailure(
+            "extension library '%s' not added: a name is one word without any of []=#;",
+            libName.c_str());
         return 0;
     }
     if (Exist(name) != 0) {
-        MuroxLogEvent("extension library '%s' not added: that name is configured already",
-                      libName.c_str());
+        ReportExtFailure("extension library '%s' not added: that name is configured already",
+                         libName.c_str());
         return 0;
     }
     TExtConfigEntry entry{libName, ToStd(path), ToStd(web), true};
     if (entry.path.empty()) {
-        MuroxLogEvent("extension library '%s' not added: no path", libName.c_str());
+        ReportExtFailure("extension library '%s' not added: no path", libName.c_str());
         return 0;
     }
     TJoining joining(m_pImpl->records, m_pImpl->index, MakeRecord(entry));
@@ -324,13 +325,14 @@ int DLLExtAgents::Add(KAF::INonVolatile* config, const KAF::BString& name, const
         config->SetValue(section, KAF::BString("web"), web) == 0 ||
         config->SetValue(section, KAF::BString("load"), KAF::BString("1")) == 0) {
         config->RemoveSection(section);
-        MuroxLogEvent("extension library '%s' not added: the configuration file cannot hold "
-                      "path '%s' or web part '%s'",
-                      libName.c_str(), path.c_str(), web.c_str());
+        ReportExtFailure("extension library '%s' not added: the configuration file cannot hold "
+                         "path '%s' or web part '%s'",
+                         libName.c_str(), path.c_str(), web.c_str());
         return 0;
     }
     if (config->Commit() == 0) {
-        MuroxLogEvent("extension library '%s' not added: %s", libName.c_str(), config->LastError());
+        ReportExtFailure("extension library '%s' not added: %s", libName.c_str(),
+                         config->LastError());
         config->RemoveSection(section);
         UndoUncommitted(config);
         return 0;
@@ -345,13 +347,14 @@ int DLLExtAgents::Delete(KAF::INonVolatile* config, const KAF::BString& name)
         return 0;
     auto it = m_pImpl->Find(libName);
     if (it == m_pImpl->records.end()) {
-        MuroxLogEvent("extension library '%s' not deleted: it is not configured", libName.c_str());
+        ReportExtFailure("extension library '%s' not deleted: it is not configured",
+                         libName.c_str());
         return 0;
     }
     const KAF::BString section(ExtSectionName(libName).c_str());
     if (config->RemoveSection(section) != 0 && config->Commit() == 0) {
-        MuroxLogEvent("extension library '%s' not deleted: %s", libName.c_str(),
-                      config->LastError());
+        ReportExtFailure("extension library '%s' not deleted: %s", libName.c_str(),
+                         config->LastError());
         UndoUncommitted(config);
         return 0;
     }

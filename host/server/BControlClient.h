@@ -55,6 +55,9 @@ public:
     TState State() const { return m_state; }
     TReason Reason() const { return m_reason; }
     control::BFrameReader& Reader() { return m_reader; }
+    // Whether it is sent only the events its own lines cause.
+    bool OwnEventsOnly() const { return m_ownEventsOnly; }
+    void SetOwnEventsOnly(bool own) { m_ownEventsOnly = own; }
 
     // Queues one frame, unless the client is leaving or closed.
     void Queue(char type, const char* pData, std::size_t length);
@@ -103,10 +106,11 @@ private:
 
     BFd m_fd;
     TPeer m_peer;
-    control::BFrameReader m_reader{"LW", false};
+    control::BFrameReader m_reader{"LWS", false};
     TState m_state = TState::kOpen;
     TReason m_reason = TReason::kNone;
     bool m_inputEnded = false;
+    bool m_ownEventsOnly = false;
     std::string m_out;          // frames queued for it, from a frame's start
     std::size_t m_sent = 0;     // bytes of m_out sent
     std::size_t m_frameAt = 0;  // where in m_out the frame being sent starts

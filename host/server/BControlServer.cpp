@@ -12,6 +12,8 @@
 
 #include "eventlog/MuroxLogEvent.h"
 #include "host/protocol/ControlProtocol.h"
+#include "host/protocol/VisibleText.h"
+#include "host/server/BAnswerStream.h"
 #include "host/server/BControlSocket.h"
 #include "host/server/BStdoutQueue.h"
 
@@ -30,16 +32,6 @@ long long NowMs()
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
-
-// Collects a command's answer.
-class BAnswerStream : public KAF::ICmdStream {
-public:
-    explicit BAnswerStream(std::string& answer) : m_answer(answer) {}
-    void Write(const KAF::BString& text) override { m_answer.append(text.c_str(), text.length()); }
-
-private:
-    std::string& m_answer;
-};
 
 // A last word to a connection about to be closed, sent without waiting:
 // a fresh connection's buffer has room for it.
@@ -81,7 +73,16 @@ void BControlServer::Inform(const KAF::BMessage& msg)
     const std::size_t length =
         msg.m_text.length() < control::kMaxFrame ? msg.m_text.length() : control::kMaxFrame;
     for (const auto& pClient : m_clients)
-        pClient->Queue(control::kEvent, msg.m_text.c_str(), length);
+        if (!pClient->OwnEventsOnly() || pClient.get() == m_pRunning)
+            pClient->Queue(control::kEvent, msg.m_text.c_str(), length);
+}
+
+std::size_t BControlServer::MaxUnsent() const
+{
+    std::size_t most = 0;
+    for (const auto& pClient : m_clients)
+        most = pClient->Unsent() > most ? pClient->Unsent() : most;
+    return most;
 }
 
 int BControlServer::Poll(long long nowMs, int maxWaitMs)
@@ -177,9 +178,22 @@ void BControlServer::RunFrames(BControlClient& client, ICommandRunner& runner)
             client.Drop(BControlClient::TReason::kMalformed, "it sent a malformed frame");
         else if (frame.type == control::kWords)
             client.Queue(control::kWords, runner.CompletionWords());
+        else if (frame.type == control::kEvents)
+            ChooseEvents(client, frame.payload);
         else
             RunLine(client, frame, runner);
     }
+}
+
+void BControlServer::ChooseEvents(BControlClient& client, const std::string& choice)
+{
+    if (choice != control::kOwnEvents && choice != control::kAllEvents) {
+        client.Drop(BControlClient::TReason::kMalformed, "it asked for events of no known kind");
+        return;
+    }
+    client.SetOwnEventsOnly(choice == control::kOwnEvents);
+    // Said back, so that the console knows which events came before.
+    client.Queue(control::kEvents, choice);
 }
 
 void BControlServer::RunLine(BControlClient& client, const control::TFrame& frame,
@@ -187,7 +201,7 @@ void BControlServer::RunLine(BControlClient& client, const control::TFrame& fram
 {
     std::string& answer = m_answer;
     answer.clear();
-    bool keep = true;
+    TLineOutcome outcome = TLineOutcome::kFailed;
     if (frame.oversized) {
         answer =
             "murox: line refused: longer than " + std::to_string(control::kMaxLine) + " bytes\n";
@@ -197,10 +211,14 @@ void BControlServer::RunLine(BControlClient& client, const control::TFrame& fram
         // The events the line causes are queued as they happen, so its
         // console sees them before the answer, which is whole only now.
         BAnswerStream out(answer);
-        keep = runner.RunLine(frame.payload, out);
+        LogOnly("line from " + PeerName(client.Peer()) + ": " +
+                control::VisibleText(frame.payload));
+        m_pRunning = &client;
+        outcome = runner.RunLine(frame.payload, out);
+        m_pRunning = nullptr;
     }
-    client.Queue(control::kAnswer, answer);
-    if (!keep)
+    client.Queue(outcome == TLineOutcome::kFailed ? control::kFailed : control::kAnswer, answer);
+    if (outcome == TLineOutcome::kLeave)
         client.Leave();
 }
 
@@ -247,8 +265,8 @@ void BControlServer::Attach(BFd fd, const TPeer& peer)
 {
     const long long now = NowMs();
     std::unique_ptr<BControlClient> pClient(new BControlClient(std::move(fd), peer, now));
-    pClient->Queue(control::kHello,
-                   std::string(control::kGreeting) + " " + std::to_string(getpid()));
+    pClient->Queue(control::kHello, std::string(control::kGreeting) + " " +
+                                        std::to_string(getpid()) + " " + MUROX_VERSION);
     // Logged before it is attached: a console is not told of itself.
     MuroxLogEvent("console connected: %s", PeerName(peer).c_str());
     pClient->Flush(now);

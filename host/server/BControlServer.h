@@ -60,6 +60,9 @@ public:
 
     void Inform(const KAF::BMessage& msg) override;
 
+    // The most bytes waiting to be sent to any one console; for tests.
+    std::size_t MaxUnsent() const;
+
 private:
     int Poll(long long nowMs, int maxWaitMs);
     void Accept(long long nowMs);
@@ -70,6 +73,7 @@ private:
     void Service(const struct pollfd* pPolled, long long nowMs);
     void RunFrames(BControlClient& client, ICommandRunner& runner);
     void RunLine(BControlClient& client, const control::TFrame& frame, ICommandRunner& runner);
+    void ChooseEvents(BControlClient& client, const std::string& choice);
     void Reap(long long nowMs);
     int HandleSignal(ICommandRunner& runner);
     // Writes a record to the daemon's log without showing it to consoles.
@@ -86,8 +90,9 @@ private:
     bool m_logOnly = false;
     std::vector<std::unique_ptr<BControlClient>> m_clients;
     long long m_acceptPausedUntilMs = 0;
-    std::vector<struct pollfd> m_polled; // the last turn's descriptors, in order
-    std::string m_answer;                // the line's answer, its storage kept from line to line
+    BControlClient* m_pRunning = nullptr; // whose line runs now
+    std::vector<struct pollfd> m_polled;  // the last turn's descriptors, in order
+    std::string m_answer;                 // the line's answer, its storage kept from line to line
 };
 
 #endif

@@ -7,12 +7,19 @@
 
 #include "hostapi/ICmdStream.h"
 
+// What became of a line.
+enum class TLineOutcome {
+    kSucceeded,
+    kFailed, // refused, or what it asked for did not happen
+    kLeave   // it asks to leave ("quit")
+};
+
 class ICommandRunner {
 public:
     virtual ~ICommandRunner() = default;
-    // Runs one line, writing its answer to `out`. False when the line asks
-    // to leave ("quit"): the console that sent it is closed after the answer.
-    virtual bool RunLine(const std::string& line, KAF::ICmdStream& out) = 0;
+    // Runs one line, writing its answer to `out`. After kLeave, the console
+    // that sent it is closed once it has the answer.
+    virtual TLineOutcome RunLine(const std::string& line, KAF::ICmdStream& out) = 0;
     // Re-reads the configuration and brings the loaded libraries in line
     // with it, as the operator's reload does, writing its answer to `out`.
     virtual void Reload(KAF::ICmdStream& out) = 0;

@@ -64,28 +64,26 @@ const BCmdInterpreter::TCommand* BCmdInterpreter::Find(const std::string& word) 
     return nullptr;
 }
 
-bool BCmdInterpreter::Execute(const std::string& line, KAF::ICmdStream& out)
+TLineOutcome BCmdInterpreter::Execute(const std::string& line, KAF::ICmdStream& out)
 {
     const std::vector<std::string> words = SplitCommandWords(line);
     if (words.empty())
-        return true;
+        return TLineOutcome::kSucceeded;
     if (words[0] == kQuitWord)
-        return false;
-    if (words[0] == kHelpWord) {
-        Help(words, out);
-        return true;
-    }
+        return TLineOutcome::kLeave;
+    if (words[0] == kHelpWord)
+        return Help(words, out) ? TLineOutcome::kSucceeded : TLineOutcome::kFailed;
     const TCommand* pCommand = Find(words[0]);
     if (pCommand == nullptr) {
         WriteText(out, "Unknown command '" + words[0] + "'; \"help\" lists the commands\n");
-        return true;
+        return TLineOutcome::kFailed;
     }
     KAF::BStringArray args;
     for (std::size_t i = 1; i < words.size(); ++i)
         args.PushBack(KAF::BString(words[i].c_str()));
     pCommand->pHandler->CmdExecute(out, KAF::BString(words[0].c_str()), args,
                                    KAF::BSecurityParams(), KAF::BString());
-    return true;
+    return TLineOutcome::kSucceeded;
 }
 
 std::vector<std::string> BCmdInterpreter::CommandWords() const
@@ -98,21 +96,22 @@ std::vector<std::string> BCmdInterpreter::CommandWords() const
     return words;
 }
 
-void BCmdInterpreter::Help(const std::vector<std::string>& words, KAF::ICmdStream& out) const
+bool BCmdInterpreter::Help(const std::vector<std::string>& words, KAF::ICmdStream& out) const
 {
     if (words.size() > 1) {
         for (const CliEntry* pRow = kBuiltIns; pRow->cmdId != -1; ++pRow) {
             if (words[1] == pRow->cmdName) {
                 WriteEntry(out, *pRow);
-                return;
+                return true;
             }
         }
         const TCommand* pCommand = Find(words[1]);
-        if (pCommand == nullptr)
+        if (pCommand == nullptr) {
             WriteText(out, "Unknown command '" + words[1] + "'; \"help\" lists the commands\n");
-        else
-            WriteEntry(out, *pCommand->pEntry);
-        return;
+            return false;
+        }
+        WriteEntry(out, *pCommand->pEntry);
+        return true;
     }
     const KAF::BCmdHandler* pShown = nullptr;
     for (const TCommand& command : m_commands) {
@@ -127,4 +126,5 @@ void BCmdInterpreter::Help(const std::vector<std::string>& words, KAF::ICmdStrea
     WriteText(out, "Commands of murox:\n");
     for (const CliEntry* pRow = kBuiltIns; pRow->cmdId != -1; ++pRow)
         WriteEntry(out, *pRow);
+    return true;
 }

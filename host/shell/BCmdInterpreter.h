@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "host/server/ICommandRunner.h"
 #include "hostapi/BCmdHandler.h"
 #include "hostapi/ICmdStream.h"
 
@@ -25,8 +26,9 @@ public:
     bool Register(KAF::BCmdHandler& handler);
 
     // Runs one line, writing its answer to `out`; a blank line does
-    // nothing. False when the line is "quit".
-    bool Execute(const std::string& line, KAF::ICmdStream& out);
+    // nothing. kLeave for "quit", kFailed for a command or a help topic it
+    // does not know; what a handler's command does is the handler's to say.
+    TLineOutcome Execute(const std::string& line, KAF::ICmdStream& out);
 
     // Every command word, the registered ones in order, then the built-ins.
     std::vector<std::string> CommandWords() const;
@@ -38,7 +40,8 @@ private:
     };
 
     const TCommand* Find(const std::string& word) const;
-    void Help(const std::vector<std::string>& words, KAF::ICmdStream& out) const;
+    // False for a topic it does not know.
+    bool Help(const std::vector<std::string>& words, KAF::ICmdStream& out) const;
 
     std::vector<TCommand> m_commands; // in registration and table order
 };

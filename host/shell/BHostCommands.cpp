@@ -2,7 +2,28 @@
 
 #include <exception>
 
+#include "host/console/CommandCompletion.h"
+#include "host/registry/ExtFailures.h"
+#include "hostapi/BCmdLineParser.h"
+
 namespace {
+
+// Passes a command's answer on and notes whether there was any.
+class BWatchedStream : public KAF::ICmdStream {
+public:
+    explicit BWatchedStream(KAF::ICmdStream& out) : m_out(out) {}
+    void Flush() override { m_out.Flush(); }
+    void Write(const KAF::BString& text) override
+    {
+        m_wrote = m_wrote || text.length() > 0;
+        m_out.Write(text);
+    }
+    bool Wrote() const { return m_wrote; }
+
+private:
+    KAF::ICmdStream& m_out;
+    bool m_wrote = false;
+};
 
 DLLExtAgents& Loaded(DLLExtAgents& registry, KAF::BFileNV& store)
 {
@@ -17,14 +38,34 @@ BHostCommands::BHostCommands(KAF::BFileNV& store) : m_handler(store, Loaded(m_re
     m_interpreter.Register(m_handler);
 }
 
-bool BHostCommands::RunLine(const std::string& line, KAF::ICmdStream& out)
+TLineOutcome BHostCommands::RunLine(const std::string& line, KAF::ICmdStream& out)
 {
+    BWatchedStream watched(out);
+    const unsigned long failures = ExtFailureCount();
+    TLineOutcome outcome = TLineOutcome::kFailed;
     try {
-        return m_interpreter.Execute(line, out);
+        outcome = m_interpreter.Execute(line, watched);
     } catch (const std::exception& e) {
         out.Write(KAF::BString((std::string("murox: command failed: ") + e.what() + "\n").c_str()));
-        return true;
+        return TLineOutcome::kFailed;
     }
+    const bool actionRefused = watched.Wrote() && IsAction(line);
+    if (outcome == TLineOutcome::kSucceeded && (actionRefused || ExtFailureCount() != failures))
+        outcome = TLineOutcome::kFailed;
+    return outcome;
+}
+
+bool BHostCommands::IsAction(const std::string& line) const
+{
+    const std::vector<std::string> words = SplitCommandWords(line);
+    const CliEntry* pEntry = m_handler.CmdGetMap();
+    if (words.empty() || pEntry == nullptr || pEntry->cmdName == nullptr ||
+        words[0] != pEntry->cmdName)
+        return false;
+    for (std::size_t i = 1; i < words.size(); ++i)
+        if (KAF::BCmdLineParser::IsSwitch(KAF::BString(words[i].c_str())) != 0)
+            return true;
+    return false;
 }
 
 void BHostCommands::Reload(KAF::ICmdStream& out)

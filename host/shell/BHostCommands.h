@@ -20,8 +20,11 @@ public:
 
     BCmdInterpreter& Interpreter() { return m_interpreter; }
 
-    // Runs the line; a failure is reported at the end of its answer.
-    bool RunLine(const std::string& line, KAF::ICmdStream& out) override;
+    // Runs the line; a command that throws is reported at the end of its
+    // answer. Beyond what the interpreter says, a line failed when an
+    // "xdll" action wrote anything (its actions write only to say why they
+    // could not act) or the registry reported a failure while it ran.
+    TLineOutcome RunLine(const std::string& line, KAF::ICmdStream& out) override;
     // Runs "xdll -r".
     void Reload(KAF::ICmdStream& out) override;
     // "c WORD" for each command word, then "e NAME" for each extension
@@ -29,6 +32,9 @@ public:
     std::string CompletionWords() override;
 
 private:
+    // Whether the line is an "xdll" command with a switch.
+    bool IsAction(const std::string& line) const;
+
     DLLExtAgents m_registry;
     XDllCmdHndlr m_handler;
     BCmdInterpreter m_interpreter;

@@ -13,6 +13,9 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include "eventlog/MuroxLogEvent.h"
@@ -20,15 +23,17 @@
 #include "host/console/BLineReader.h"
 #include "host/console/BRemoteConsole.h"
 #include "host/console/ShellConsole.h"
+#include "host/kaf/StoreControl.h"
 #include "host/protocol/BFd.h"
 #include "host/protocol/ControlProtocol.h"
 #include "host/registry/ExtConfig.h"
+#include "host/registry/ExtConfigCheck.h"
+#include "host/server/BAnswerStream.h"
 #include "host/server/BControlServer.h"
 #include "host/server/BControlSocket.h"
 #include "host/server/BStdoutQueue.h"
 #include "host/shell/BCmdInterpreter.h"
 #include "host/shell/BHostCommands.h"
-#include "host/shell/BStdoutStream.h"
 #include "host/shell/MuroxOptions.h"
 #include "hostapi/BFileNV.h"
 #include "hostapi/BMessage.h"
@@ -38,37 +43,55 @@ namespace {
 const int kBadUsage = 2;
 const int kFailure = 1;
 
-// False after "quit". A failing line is reported and the shell goes on.
-bool RunLine(BCmdInterpreter& interpreter, const std::string& line, BStdoutStream& out)
+const int kLineFailed = 3;
+
+// Writes a line's answer where its outcome says: standard error for a line
+// that failed, else standard output (after the events the line caused,
+// which the sink wrote there already).
+void WriteAnswer(const std::string& answer, TLineOutcome outcome)
 {
-    try {
-        return interpreter.Execute(line, out);
-    } catch (const std::exception& e) {
-        out.Flush();
-        std::fprintf(stderr, "murox: command failed: %s\n", e.what());
-        return true;
+    if (outcome == TLineOutcome::kFailed) {
+        std::fflush(stdout);
+        std::fwrite(answer.data(), 1, answer.size(), stderr);
+    } else {
+        std::fwrite(answer.data(), 1, answer.size(), stdout);
+        std::fflush(stdout);
     }
 }
 
-void RunSession(const TMuroxOptions& options, KAF::BFileNV& store)
+// The shell: the -e lines, or standard input's, until their end or "quit".
+// 3 when a line failed, after running them all; 1 when standard output
+// could not be written.
+int RunSession(const TMuroxOptions& options, KAF::BFileNV& store)
 {
     BHostCommands commands(store);
-    BCmdInterpreter& interpreter = commands.Interpreter();
-    BStdoutStream out;
-    out.Flush();
-
+    bool failed = false;
+    std::string answer;
+    const auto run = [&](const std::string& line) {
+        answer.clear();
+        BAnswerStream out(answer);
+        const TLineOutcome outcome = commands.RunLine(line, out);
+        WriteAnswer(answer, outcome);
+        failed = failed || outcome == TLineOutcome::kFailed;
+        return outcome != TLineOutcome::kLeave;
+    };
     if (!options.lines.empty()) {
         for (const std::string& line : options.lines)
-            if (!RunLine(interpreter, line, out))
+            if (!run(line))
                 break;
-        return;
+    } else {
+        BLineReader reader("murox> ", MuroxHistoryPath(),
+                           WordsCompleter([&commands] { return commands.CompletionWords(); }));
+        std::string line;
+        while (reader.ReadLine(line))
+            if (!run(line))
+                break;
     }
-    BLineReader reader("murox> ", MuroxHistoryPath(),
-                       WordsCompleter([&commands] { return commands.CompletionWords(); }));
-    std::string line;
-    while (reader.ReadLine(line))
-        if (!RunLine(interpreter, line, out))
-            break;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "murox: cannot write to standard output: %s\n", std::strerror(errno));
+        return kFailure;
+    }
+    return failed ? kLineFailed : 0;
 }
 
 // The limits consoles are held to. MUROX_PARTIAL_FRAME_TIMEOUT_MS shortens
@@ -119,7 +142,22 @@ bool SocketGroup(const TMuroxOptions& options, gid_t& group)
     return true;
 }
 
-// The control socket both modes use: --socket, else the default. Empty,
+// The C library drops records silently when the system log cannot be
+// reached: say so once, at start.
+void WarnWithoutSystemLog()
+{
+    sockaddr_un address;
+    const BFd fd(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (control::SocketAddress("/dev/log", address) && fd.Valid() &&
+        connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+        return;
+    std::fprintf(stderr,
+                 "murox: the system log cannot be reached at /dev/log (%s): its records "
+                 "will be lost\n",
+                 std::strerror(errno));
+}
+
+// The control socket a daemon claims: --socket, else the default. Empty,
 // with the reason on standard error, when there is none to use.
 std::string SocketPath(const TMuroxOptions& options)
 {
@@ -130,6 +168,23 @@ std::string SocketPath(const TMuroxOptions& options)
     if (path.empty())
         std::fprintf(stderr, "murox: %s\n", error.c_str());
     return path;
+}
+
+// The socket a console connects to: --socket, $MUROX_SOCKET, the user's
+// own default where a socket is, else the system daemon's.
+std::string ConsoleSocketPath(const TMuroxOptions& options)
+{
+    if (!options.socketPath.empty())
+        return options.socketPath;
+    const char* szEnvironment = std::getenv("MUROX_SOCKET");
+    if (szEnvironment != nullptr && szEnvironment[0] != '\0')
+        return szEnvironment;
+    std::string error;
+    const std::string own = control::DefaultSocketPath(error);
+    struct stat found {};
+    if (!own.empty() && lstat(own.c_str(), &found) == 0 && S_ISSOCK(found.st_mode))
+        return own;
+    return control::kSystemSocketPath;
 }
 
 // The daemon: claims the control socket first, so that a second daemon
@@ -165,8 +220,8 @@ int RunDaemon(const TMuroxOptions& options, gid_t socketGroup, KAF::BFileNV& sto
     if (!output.Install())
         std::fprintf(stderr, "murox: standard output is written directly: %s\n",
                      std::strerror(errno));
-    MuroxLogEvent("daemon started, pid %d, configuration %s", static_cast<int>(getpid()),
-                  options.configPath.c_str());
+    MuroxLogEvent("daemon started, version %s, pid %d, configuration %s", MUROX_VERSION,
+                  static_cast<int>(getpid()), options.configPath.c_str());
     {
         BControlServer server(socket, signalFd.Get(), &output, ClientLimits());
         KAF::BMessageDispatcher::s_pInstance->Subscribe(&server);
@@ -229,11 +284,15 @@ int main(int argc, char** argv)
     TMuroxOptions options;
     std::string error;
     if (!ParseMuroxOptions(argc, argv, defaultConfig, options, error)) {
-        std::fprintf(stderr, "murox: %s\n%s", error.c_str(), MuroxUsage(defaultConfig).c_str());
+        std::fprintf(stderr, "murox: %s (try murox --help)\n", error.c_str());
         return kBadUsage;
     }
     if (options.help) {
         std::fputs(MuroxUsage(defaultConfig).c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("murox %s\n", MUROX_VERSION);
         return 0;
     }
 
@@ -242,9 +301,14 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "murox: --socket-group: no group '%s'\n", options.socketGroup.c_str());
         return kBadUsage;
     }
+    if (options.mode == TMuroxMode::kCheck) {
+        const std::vector<std::string> problems = CheckExtConfigFile(options.configPath);
+        for (const std::string& problem : problems)
+            std::fprintf(stderr, "murox: %s\n", problem.c_str());
+        return problems.empty() ? 0 : kFailure;
+    }
     if (options.mode == TMuroxMode::kRemote) {
-        const std::string path = SocketPath(options);
-        return path.empty() ? kFailure : RunRemoteConsole(path, options.lines);
+        return RunRemoteConsole(ConsoleSocketPath(options), options.lines, options.follow);
     }
 
     KAF::BFileNV store;
@@ -257,6 +321,12 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "murox: %s: %s\n", options.configPath.c_str(), error.c_str());
         return kBadUsage;
     }
+    // One murox per configuration: a second would load every library again
+    // and overwrite the first one's changes.
+    if (!KAF::LockConfig(options.configPath, store, error)) {
+        std::fprintf(stderr, "murox: %s\n", error.c_str());
+        return kFailure;
+    }
 
     // The sink is attached before the first library loads, so that their
     // init records are written, and detached only after the registry has
@@ -265,15 +335,17 @@ int main(int argc, char** argv)
     if (ownDispatcher)
         KAF::BMessageDispatcher::s_pInstance = new KAF::BMessageDispatcher;
     MuroxMsgSubscriber sink;
-    if (options.toSyslog)
+    if (options.toSyslog) {
         sink.LogToSyslog();
+        WarnWithoutSystemLog();
+    }
     KAF::BMessageDispatcher::s_pInstance->Subscribe(&sink);
 
     int status = 0;
     if (options.mode == TMuroxMode::kDaemon)
         status = RunDaemon(options, socketGroup, store);
     else
-        RunSession(options, store);
+        status = RunSession(options, store);
 
     KAF::BMessageDispatcher::s_pInstance->Unsubscribe(&sink);
     std::fflush(stdout);

@@ -5,7 +5,8 @@ std::string MuroxUsage(const std::string& defaultConfig)
     return "usage: murox [--config FILE] [--syslog] [-e LINE]...\n"
            "       murox --daemon [--config FILE] [--socket PATH] [--socket-group NAME] "
            "[--syslog]\n"
-           "       murox --remote [--socket PATH] [-e LINE]...\n"
+           "       murox --remote [--socket PATH] [-e LINE... | --follow]\n"
+           "       murox --check [--config FILE]\n"
            "  --config FILE  the configuration file (default " +
            defaultConfig +
            ")\n"
@@ -14,11 +15,15 @@ std::string MuroxUsage(const std::string& defaultConfig)
            "  --daemon       serve consoles on the control socket until SIGTERM or SIGINT;\n"
            "                 SIGHUP re-reads the configuration (as \"xdll -r\")\n"
            "  --remote       a console to the daemon serving the control socket\n"
+           "  --follow       with --remote: print every event as it comes, until interrupted\n"
+           "  --check        check the configuration, loading nothing: exit 0 when clean,\n"
+           "                 1 with one line per problem\n"
            "  --socket PATH  the control socket (default /run/murox/murox.ctl for root,\n"
            "                 $XDG_RUNTIME_DIR/murox/murox.ctl otherwise)\n"
            "  --socket-group NAME  the socket's group, whose members may use it (default\n"
            "                 the daemon's own group)\n"
            "  --help         print this text\n"
+           "  --version, -V  print murox's version\n"
            "Without -e, murox reads commands from standard input until its end or \"quit\".\n"
            "\"help\" lists the commands.\n";
 }
@@ -28,7 +33,7 @@ bool ParseMuroxOptions(int argc, const char* const* argv, const std::string& def
 {
     TMuroxOptions parsed;
     parsed.configPath = defaultConfig;
-    bool daemon = false, remote = false, config = false, socket = false;
+    bool daemon = false, remote = false, check = false, config = false, socket = false;
     for (int i = 1; i < argc; ++i) {
         std::string word = argv[i];
         std::string attached;
@@ -46,12 +51,18 @@ bool ParseMuroxOptions(int argc, const char* const* argv, const std::string& def
         }
         if (word == "--help" || word == "-h") {
             parsed.help = true;
+        } else if (word == "--version" || word == "-V") {
+            parsed.version = true;
         } else if (word == "--syslog") {
             parsed.toSyslog = true;
         } else if (word == "--daemon") {
             daemon = true;
         } else if (word == "--remote") {
             remote = true;
+        } else if (word == "--check") {
+            check = true;
+        } else if (word == "--follow") {
+            parsed.follow = true;
         } else if (takesValue) {
             if (!hasAttached && i + 1 >= argc) {
                 error = "option " + word + " needs a value";
@@ -83,6 +94,10 @@ bool ParseMuroxOptions(int argc, const char* const* argv, const std::string& def
     }
     if (daemon && remote)
         error = "--daemon and --remote exclude each other";
+    else if (check && (daemon || remote || socket || !parsed.lines.empty()))
+        error = "--check takes only --config";
+    else if (parsed.follow && (!remote || !parsed.lines.empty()))
+        error = "--follow needs --remote and takes no -e lines";
     else if (daemon && !parsed.lines.empty())
         error = "--daemon takes no -e lines; send them with --remote";
     else if (remote && (config || parsed.toSyslog))
@@ -95,7 +110,10 @@ bool ParseMuroxOptions(int argc, const char* const* argv, const std::string& def
         error = "--socket needs a path";
     if (!error.empty())
         return false;
-    parsed.mode = daemon ? TMuroxMode::kDaemon : remote ? TMuroxMode::kRemote : TMuroxMode::kLocal;
+    parsed.mode = daemon   ? TMuroxMode::kDaemon
+                  : remote ? TMuroxMode::kRemote
+                  : check  ? TMuroxMode::kCheck
+                           : TMuroxMode::kLocal;
     options = parsed;
     return true;
 }

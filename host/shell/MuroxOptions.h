@@ -8,7 +8,8 @@
 enum class TMuroxMode {
     kLocal,  // the shell on this terminal: -e lines, or standard input
     kDaemon, // --daemon: serve the control socket until told to stop
-    kRemote  // --remote: a console to a running daemon
+    kRemote, // --remote: a console to a running daemon
+    kCheck   // --check: read the configuration and check it, loading nothing
 };
 
 struct TMuroxOptions {
@@ -18,6 +19,8 @@ struct TMuroxOptions {
     std::string socketGroup;        // --socket-group; empty: the daemon's group
     bool toSyslog = false;          // --syslog
     bool help = false;              // --help
+    bool version = false;           // --version
+    bool follow = false;            // --follow: the console prints every event
     std::vector<std::string> lines; // each -e, in order
 };
 
@@ -29,7 +32,8 @@ std::string MuroxUsage(const std::string& defaultConfig);
 // unknown option, an option without its value, a stray argument, or
 // options that do not go together (--daemon with -e or --remote; --remote
 // with --config, --syslog or --socket-group; --socket without either mode;
-// --socket-group without --daemon).
+// --socket-group without --daemon; --check with a mode, -e or a socket;
+// --follow without --remote, or with -e).
 bool ParseMuroxOptions(int argc, const char* const* argv, const std::string& defaultConfig,
                        TMuroxOptions& options, std::string& error);
 

@@ -78,9 +78,6 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-COMINGS_AND_GOINGS = re.compile(rb"^console (connected|disconnected|dropped|refused): .*\n", re.M)
-
-
 def entry(name, path, web, load, status):
     return (f"{name}\n   Path:   {path}\n   Web:    {web}\n"
             f"   Load:   {load}\n   Status: {status}\n")
@@ -119,7 +116,7 @@ class RawPeer:
         self.sock.connect(path)
         self.buffer = b""
         kind, payload = self.frame()
-        assert kind == b"H" and payload.startswith(b"murox-control 1 "), (kind, payload)
+        assert kind == b"H" and payload.startswith(b"murox-control 2 "), (kind, payload)
 
     def frame(self):
         """The next frame; (None, None) once the daemon closed the connection."""
@@ -136,14 +133,16 @@ class RawPeer:
             self.buffer += data
 
     def answer(self, line=None):
-        """Sends a line, unless None; returns (events before the answer, the answer)."""
+        """Sends a line, unless None; returns (events before the answer, the
+        answer); `failed` says whether the line failed."""
         if line is not None:
             self.sock.sendall(frame(b"L", line))
         events = []
         while True:
             kind, payload = self.frame()
             if kind != b"V":
-                assert kind == b"A", (kind, payload)
+                assert kind in (b"A", b"E"), (kind, payload)
+                self.failed = kind == b"E"
                 return events, payload
             events.append(payload)
 
@@ -206,8 +205,6 @@ class Daemon:
         result = subprocess.run(args, input=stdin, capture_output=True, timeout=WAIT * 4, env=env)
         if check:
             assert result.returncode == 0, (result.returncode, result.stderr)
-        # Other consoles come and go at any time, and say so to everyone.
-        result.stdout = COMINGS_AND_GOINGS.sub(b"", result.stdout)
         return result
 
     def stop(self, sig=signal.SIGTERM):
@@ -252,18 +249,32 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(b"hello: term\n", d.console("xdll -u hello").stdout)
         self.assertIn(entry("hello", lib("hello"), "/hello", 1, "NOT LOADED"),
                       d.console("xdll").stdout.decode())
-        self.assertEqual(b"No such ext DLL\n", d.console("xdll -l nosuch", "quit", "xdll").stdout)
-        # An attached console sees another console's events as they happen.
-        watcher = subprocess.Popen(MUROX + ["--remote", "--socket", d.sock],
-                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        nosuch = d.console("xdll -l nosuch", "quit", "xdll", check=False)
+        self.assertEqual((3, b"", b"No such ext DLL\n"),
+                         (nosuch.returncode, nosuch.stdout, nosuch.stderr))
+        # A follower sees another console's events as they happen, each after
+        # its time; a console with lines sees only what its own lines cause,
+        # whatever other consoles do meanwhile.
+        watcher = subprocess.Popen(MUROX + ["--remote", "--socket", d.sock, "--follow"],
+                                   stdout=subprocess.PIPE)
         d.await_log("console connected", 5)
         self.assertEqual(b"hello: init\n", d.console("xdll -l hello").stdout)
         os.set_blocking(watcher.stdout.fileno(), False)
         seen = []
         wait_for(lambda: seen.append(watcher.stdout.read() or b"") or b"hello: init\n" in b"".join(seen),
-                 "the event at the watching console")
-        watcher.stdin.close()  # the end of its input leaves; the daemon goes on
-        self.assertEqual(0, watcher.wait(timeout=WAIT))
+                 "the event at the following console")
+        self.assertRegex(b"".join(seen), rb"(^|\n)\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d{4} hello: init\n")
+        looper = subprocess.Popen(MUROX + ["--remote", "--socket", d.sock],
+                                  stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
+        looper.stdin.write(b"xdll -f hello\n" * 400)
+        looper.stdin.flush()
+        help_quit = d.console("help quit").stdout
+        for _ in range(10 if EMULATED else 40):
+            self.assertEqual(help_quit, d.console("help quit").stdout)
+        looper.stdin.close()
+        self.assertEqual(0, looper.wait(timeout=WAIT * 4))
+        watcher.terminate()
+        watcher.wait(timeout=WAIT)
         self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
         self.assertEqual(0, d.stop())
 
@@ -384,7 +395,8 @@ class DaemonTestCase(unittest.TestCase):
 
         def flood(count):
             lines = "".join(f"xdll -a {name}{i} p\n" for i in range(count)).encode()
-            self.assertEqual(count, d.console(stdin=lines).stdout.count(b"not added"))
+            flooder = d.console(stdin=lines, check=False)
+            self.assertEqual((3, count), (flooder.returncode, flooder.stdout.count(b"not added")))
         patient = RawPeer(d.sock)
         flood(600)
         time.sleep(3)
@@ -644,8 +656,8 @@ class DaemonTestCase(unittest.TestCase):
         wait_for(lambda: os.path.exists(d.sock), "the socket")
         # A console's own line may produce more than a console may leave
         # unread: it is not dropped for that.
-        reload = d.console("xdll -r")
-        self.assertEqual(count, reload.stdout.count(b" not loaded: "))
+        reload = d.console("xdll -r", check=False)
+        self.assertEqual((3, count), (reload.returncode, reload.stdout.count(b" not loaded: ")))
         gate, captured = threading.Event(), []
 
         def read_output():
@@ -665,16 +677,14 @@ class DaemonTestCase(unittest.TestCase):
         time.sleep(0.2)
         # A reload's events reach a reading console whole, and a console
         # that does not read its answer does not hold up the stop.
-        attached = subprocess.Popen(MUROX + ["--remote", "--socket", d.sock],
-                                    stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                    stderr=subprocess.PIPE)
+        attached = subprocess.Popen(MUROX + ["--remote", "--socket", d.sock, "--follow"],
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         lazy = RawPeer(d.sock)
         lazy.sock.sendall(frame(b"L", b"xdll"))
         seen = []
         os.set_blocking(attached.stdout.fileno(), False)
-        attached.stdin.write(b"help quit\n")
-        attached.stdin.flush()
-        wait_for(lambda: seen.append(attached.stdout.read() or b"") or b"leave murox" in b"".join(seen),
+        wait_for(lambda: d.console("xdll -l x0000", check=False) and False or
+                 seen.append(attached.stdout.read() or b"") or b"'x0000'" in b"".join(seen),
                  "the attached console")
         d.proc.send_signal(signal.SIGHUP)
         wait_for(lambda: seen.append(attached.stdout.read() or b"") or
@@ -735,7 +745,7 @@ class DaemonTestCase(unittest.TestCase):
         def run():
             conn, _ = listener.accept()
             with conn:
-                conn.sendall(frame(b"H", b"murox-control 1 4242"))
+                conn.sendall(frame(b"H", b"murox-control 2 4242 9.9.9"))
                 try:
                     serve(conn, lines)
                 except OSError:
@@ -748,18 +758,28 @@ class DaemonTestCase(unittest.TestCase):
 
     @staticmethod
     def lines_sent(conn):
-        """The lines a console sends, until it closes."""
+        """The lines a console sends, until it closes (which events it asks
+        for is passed over)."""
         buffer = b""
         while True:
             while len(buffer) >= 5 and len(buffer) >= 5 + struct.unpack(">I", buffer[1:5])[0]:
                 length = struct.unpack(">I", buffer[1:5])[0]
-                assert buffer[:1] == b"L", buffer[:1]
-                yield buffer[5:5 + length]
+                assert buffer[:1] in (b"L", b"S"), buffer[:1]
+                if buffer[:1] == b"L":
+                    yield buffer[5:5 + length]
+                else:
+                    conn.sendall(buffer[:5 + length])
                 buffer = buffer[5 + length:]
             data = conn.recv(65536)
             if not data:
                 return
             buffer += data
+
+    def spawn(self, *args, **kwargs):
+        """A process that is killed at the end, should the test fail first."""
+        proc = subprocess.Popen(*args, **kwargs)
+        self.addCleanup(lambda: proc.poll() is None and (proc.kill(), proc.wait()))
+        return proc
 
     @staticmethod
     def exit_time(proc):
@@ -793,7 +813,8 @@ class DaemonTestCase(unittest.TestCase):
                 filler.connect(full)
             except BlockingIOError:
                 break
-        deaf, _, _ = self.stand_in("deaf", lambda conn, lines: time.sleep(WAIT))
+        deaf, _, _ = self.stand_in("deaf", lambda conn, lines: (
+            conn.sendall(frame(b"S", b"own")), time.sleep(WAIT)))
         slow, _, _ = self.stand_in("slow", late)
         long_line = os.path.join(self.work, "long_line")
         with open(long_line, "wb") as f:
@@ -806,10 +827,10 @@ class DaemonTestCase(unittest.TestCase):
                 # A send that got some bytes through waits once more.
                 (deaf, "the daemon at {} took nothing for 10 seconds", 20)):
             with open(long_line, "rb") as stdin:
-                proc = subprocess.Popen(console + [path] + (["-e", "xdll"] if path != deaf else []),
+                proc = self.spawn(console + [path] + (["-e", "xdll"] if path != deaf else []),
                                         stdin=stdin, **pipes)
             given_up.append((proc, self.exit_time(proc), f"murox: {expected.format(path)}\n", limit))
-        patient = subprocess.Popen(console + [slow, "-e", "xdll"], **pipes)
+        patient = self.spawn(console + [slow, "-e", "xdll"], **pipes)
 
         # Answers and events pass through a pipe byte for byte; a daemon
         # that goes away in the middle of the lines fails the console; "quit"
@@ -840,15 +861,18 @@ class DaemonTestCase(unittest.TestCase):
         # An answer to no line: the console can no longer tell which is which.
         rogue, _, _ = self.stand_in("rogue", lambda conn, lines: [
             conn.sendall(frame(b"A", b"unasked\n")), lines.extend(self.lines_sent(conn))])
-        result = subprocess.Popen(console + [rogue], stdin=subprocess.PIPE, **pipes)
+        result = self.spawn(console + [rogue], stdin=subprocess.PIPE, **pipes)
         self.assertEqual(1, result.wait(timeout=WAIT))  # its input still open
         self.assertEqual((b"", b"murox: the daemon sent an answer to no line\n"),
                          result.communicate(timeout=WAIT))
 
-        # Ctrl-C while an answer is awaited, standard input on a terminal:
-        # that answer is dropped whatever pieces it comes in; the events
-        # and the next line's answer are shown.
+        # On a terminal (a plain one here): Ctrl-C while an answer is awaited
+        # drops that answer whatever pieces it comes in, and the lines typed
+        # ahead; events and the next line's answer are shown. Control
+        # characters from the daemon show as text, on standard error too.
+        import fcntl
         import pty
+        import termios
         import threading
         interrupted = threading.Event()
 
@@ -858,34 +882,45 @@ class DaemonTestCase(unittest.TestCase):
             interrupted.wait(WAIT)
             conn.sendall(frame(b"A")[:1] + struct.pack(">I", 8) + b"drop")
             time.sleep(0.5)
-            conn.sendall(b"ped\n" + frame(b"V", b"event"))
+            conn.sendall(b"ped\n" + frame(b"V", b"ev\x1bent"))
             lines.append(next(sent))
-            conn.sendall(frame(b"A", b"shown\n"))
-            lines.extend(sent)
+            conn.sendall(frame(b"A", b"shown\x1b[K\xe2\x82") + frame(b"X", b"murox: bye\x07\n"))
 
         terminal, typist = pty.openpty()
+        modes = termios.tcgetattr(typist)
+        modes[1] &= ~termios.OPOST  # output as written
+        modes[3] &= ~termios.ECHO
+        termios.tcsetattr(typist, termios.TCSANOW, modes)
         typed_to, typed_lines, _ = self.stand_in("abandoned", abandoned)
-        waiter = subprocess.Popen(console + [typed_to], stdin=typist, **pipes)
-        os.close(typist)
+        waiter = self.spawn(console + [typed_to], stdin=typist, stdout=typist, stderr=typist,
+                                  env=dict(os.environ, TERM="dumb"))
         os.write(terminal, b"first\n")
         wait_for(lambda: typed_lines == [b"first"], "the first line")
+        os.write(terminal, b"ahead\n")
+        unread = lambda: struct.unpack("i", fcntl.ioctl(typist, termios.FIONREAD, b"\0" * 4))[0]
+        wait_for(lambda: unread() == 0, "the console to read the line typed ahead")
+        os.close(typist)
         waiter.send_signal(signal.SIGINT)
-        os.set_blocking(waiter.stderr.fileno(), False)
-        said = []
-        wait_for(lambda: said.append(waiter.stderr.read() or b"") or b"abandoned" in b"".join(said),
-                 "the console to abandon the answer")
+        os.set_blocking(terminal, False)
+        screen = []
+
+        def shows(text):
+            try:
+                screen.append(os.read(terminal, 65536))
+            except (BlockingIOError, OSError):
+                pass
+            return text in b"".join(screen)
+
+        wait_for(lambda: shows(b"abandoned"), "the console to abandon the answer")
         interrupted.set()
         os.write(terminal, b"second\n")
-        os.set_blocking(waiter.stdout.fileno(), False)
-        out = []
-        wait_for(lambda: out.append(waiter.stdout.read() or b"") or b"shown" in b"".join(out),
-                 "the second answer")
-        os.write(terminal, b"\x04")
-        out.append(waiter.communicate(timeout=WAIT)[0])
+        self.assertEqual(1, waiter.wait(timeout=WAIT))
+        wait_for(lambda: shows(b"bye\\x07\n"), "the rest of the screen")
         os.close(terminal)
-        self.assertEqual(0, waiter.returncode)
-        self.assertEqual(b"murox: answer abandoned; the daemon still runs the line\n", b"".join(said))
-        self.assertEqual(b"murox> \nmurox> event\nshown\nmurox> \n", b"".join(out))
+        self.assertEqual(f"murox: connected to the daemon at {typed_to}, pid 4242, version 9.9.9\n"
+                         "murox> \nmurox: answer abandoned; the daemon still runs the line\n"
+                         "murox> ev\\x1bent\nshown\\x1b[K\\xe2\\x82murox> murox: bye\\x07\n".encode(),
+                         b"".join(screen))
         self.assertEqual([b"first", b"second"], typed_lines)
 
         # An answer of any length streams through a console whose memory
@@ -902,7 +937,7 @@ class DaemonTestCase(unittest.TestCase):
                 lines.append(int(re.search(r"VmHWM:\s+(\d+)", f.read()).group(1)))
 
         huge, huge_lines, server = self.stand_in("huge", endless)
-        endless_console.append(subprocess.Popen(console + [huge, "-e", "xdll"],
+        endless_console.append(self.spawn(console + [huge, "-e", "xdll"],
                                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE))
         server.join(WAIT * 4)
         self.assertEqual(2, len(huge_lines), "the console took all of it")
@@ -916,7 +951,7 @@ class DaemonTestCase(unittest.TestCase):
         # spinning.
         d = self.daemon().start()
         connected = d.log().count("console connected")
-        waiter = subprocess.Popen(console + [d.sock], stdin=subprocess.PIPE, **pipes)
+        waiter = self.spawn(console + [d.sock], stdin=subprocess.PIPE, **pipes)
         d.await_log("console connected", connected + 1)
         waiter.stdin.write(b"xdll -f hello\n")
         waiter.stdin.flush()
@@ -927,7 +962,7 @@ class DaemonTestCase(unittest.TestCase):
         d.proc.send_signal(signal.SIGSTOP)
         waiter.stdin.write(b"xdll\n")
         waiter.stdin.flush()
-        unanswered = subprocess.Popen(console + [d.sock, "-e", "xdll"], **pipes)
+        unanswered = self.spawn(console + [d.sock, "-e", "xdll"], **pipes)
         time.sleep(1)
 
         def cpu_seconds(proc):

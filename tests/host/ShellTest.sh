@@ -55,18 +55,18 @@ idle: term
 
 run --config "$conf" -e 'xdll -l nosuch' -e 'xdll -f nosuch' -e 'xdll -d nosuch' -e 'xdll -l' \
     -e 'xdll -u' -e 'xdll -d' -e 'xdll -a foo' -e "xdll -a hello $idle" -e 'xdll -a bad[1] p'
-check "unknown names and missing operands" 0 "${start}No such ext DLL
+# Each line fails: its answer goes to standard error, and murox exits 3.
+check "unknown names and missing operands" 3 "${start}extension library 'hello' not added: that name is configured already
+extension library 'bad[1]' not added: a name is one word without any of []=#;
+hello: term
+" "No such ext DLL
 No such ext DLL
 No such ext DLL
 No such ext DLL
 Please specify name of the ext DLL to load
 Please specify name of the ext DLL to unload
 Please specify name of the ext DLL to remove
-Please specify at least <name> and <path>
-extension library 'hello' not added: that name is configured already
-extension library 'bad[1]' not added: a name is one word without any of []=#;
-hello: term
-"
+Please specify at least <name> and <path>"
 
 fresh
 printf '%s\n' "xdll -a extra $idle /extra" quit xdll |
@@ -107,7 +107,7 @@ out=$(
     echo "x$?"
 )
 rc=${out##*x} out=${out%x*} err=
-check "failed writes change nothing" 0 "${start}extension library 'extra' not added: cannot write '$conf': File too large
+check "failed writes change nothing" 3 "${start}extension library 'extra' not added: cannot write '$conf': File too large
 extension library 'idle' not deleted: cannot write '$conf': File too large
 ${listing}hello: term
 "
@@ -125,7 +125,7 @@ printf '[extdll hello]\npath = %s\nload = 0\n[extdll broken]\npath = %s\n[other]
 printf '[extdll idle]\npath = %s\nweb = /i\nload = 1\n' "$idle" >>"$conf"
 say 'xdll -r' xdll
 finish
-check "re-read follows the edited file" 0 "$start${listing}hello: term
+check "re-read follows the edited file" 3 "$start${listing}hello: term
 ${broken_fails}idle: init
 $(
     entry hello "$hello" "" 0 "NOT LOADED"
@@ -142,7 +142,7 @@ await "Status: NOT LOADED"
 printf '[extdll hello\npath = x\n' >"$conf"
 say 'xdll -r' xdll "xdll -a extra $idle"
 finish
-check "malformed file at re-read changes nothing" 0 "$start${listing}configuration not applied, extension libraries unchanged: malformed '$conf', line 1: section header without ']'
+check "malformed file at re-read changes nothing" 3 "$start${listing}configuration not applied, extension libraries unchanged: malformed '$conf', line 1: section header without ']'
 ${listing}extension library 'extra' not added: the configuration store reports 'malformed '$conf', line 1: section header without ']''; fix the file and re-read it first
 hello: term
 "
@@ -150,8 +150,7 @@ hello: term
 
 fresh
 run --config "$conf" -e frobnicate -e 'help xdll'
-check "unknown command, help of one command" 0 "${start}Unknown command 'frobnicate'; \"help\" lists the commands
-xdll [ [ -l | -u | -d | -f ] <name> | -r | -a <name> <path> [<web>] ]
+check "unknown command, help of one command" 3 "${start}xdll [ [ -l | -u | -d | -f ] <name> | -r | -a <name> <path> [<web>] ]
 Extension DLL admin 
  xdll                            list loaded ext dlls
  xdll -l <name>                  load ext dll
@@ -161,9 +160,8 @@ Extension DLL admin
  xdll -a <name> <path> [<web>]   add ext dll to configu and try to load
  xdll -d <name>                  unload and remove ext dll from config
 hello: term
-"
+" "Unknown command 'frobnicate'; \"help\" lists the commands"
 help_xdll=${out#"$start"}
-help_xdll=${help_xdll#*$'\n'}
 help_xdll=${help_xdll%hello: term$'\n'}
 run --config "$conf" -e help
 check "help lists every command" 0 "${start}Commands of \"XDllCmdHndlr\":
@@ -175,6 +173,37 @@ quit
  quit                            leave murox (so does the end of input)
 hello: term
 "
+
+# A write error on standard output is reported: status 1.
+"${murox[@]}" --config "$conf" -e xdll </dev/null >/dev/full 2>"$tmp/err"
+rc=$? && collect
+[ "$rc" = 1 ] && [ "$err" = "murox: cannot write to standard output: No space left on device" ] ||
+    fail "a full standard output (exit $rc): $err"
+run --version
+[ "$rc" = 0 ] && [[ "$out" =~ ^murox\ [0-9]+\.[0-9]+\.[0-9]+$'\n'$ ]] || fail "--version: $out"
+
+# The check reads the configuration, loads nothing and says what is wrong.
+fresh
+run --check --config "$conf"
+check "check of the default configuration" 1 "" \
+    "murox: $conf: section [extdll missing]: cannot read $missing: No such file or directory"
+sed '/^\[extdll broken\]/,$d' "$template" >"$conf"
+run --check --config="$conf"
+check "check of a clean configuration" 0 ""
+printf '[extdll a]\npath = %s\n[extdll a]\n' "$idle" >"$conf"
+run --check --config "$conf"
+check "check of a malformed configuration" 1 "" \
+    "murox: malformed '$conf', line 3: section [extdll a] repeated"
+
+# One murox per configuration: a second is refused while the first runs.
+fresh
+begin --config "$conf"
+say xdll
+await "Status: NOT LOADED"
+"${murox[@]}" --config "$conf" -e xdll </dev/null >"$tmp/second" 2>&1
+[ "$?" = 1 ] && [ "$(cat "$tmp/second")" = "murox: $conf is in use by murox pid $pid" ] ||
+    fail "a second murox on the configuration: $(cat "$tmp/second")"
+finish
 
 # A bad command line or configuration: exit 2, a reason, nothing started.
 bad() {

@@ -25,9 +25,10 @@ collect() {
     err=$(cat "$tmp/err")
 }
 
-# check NAME STATUS EXPECTED_STDOUT
+# check NAME STATUS EXPECTED_STDOUT [EXPECTED_STDERR]: standard error is
+# compared too when it is given (without its last newline).
 check() {
-    if [ "$rc" != "$2" ] || [ "$out" != "$3" ]; then
+    if [ "$rc" != "$2" ] || [ "$out" != "$3" ] || { [ $# -gt 3 ] && [ "$err" != "$4" ]; }; then
         fail "$1 (exit $rc, expected $2)"
         diff <(printf '%s' "$3") <(printf '%s' "$out") | head -n 40
         [ -n "$err" ] && echo "stderr: $err"

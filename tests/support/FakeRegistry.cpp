@@ -18,6 +18,8 @@ void Log(std::string entry)
 {
     TState& state = State();
     state.calls.push_back(std::move(entry));
+    if (state.pOnCall != nullptr)
+        state.pOnCall(state.calls.back());
     if (++state.callCount == state.throwAtCall)
         throw TFault{state.callCount};
 }

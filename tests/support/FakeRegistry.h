@@ -33,6 +33,10 @@ struct TState {
     // "Load(store)", "ExtAgentAt(0)"; the throwing call is logged too. A
     // test may log other events here to see them in order with the calls.
     std::vector<std::string> calls;
+    // If set, called with each entry once it is logged (before a scripted
+    // throw): a program that links the library can publish events from it,
+    // as the daemon's registry does.
+    void (*pOnCall)(const std::string& entry) = nullptr;
 };
 
 TState& State();

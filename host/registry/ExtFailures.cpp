@@ -1,0 +1,33 @@
+#include "host/registry/ExtFailures.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "eventlog/MuroxLogEvent.h"
+#include "host/protocol/VisibleText.h"
+
+namespace {
+
+unsigned long s_failures = 0;
+
+} // namespace
+
+void ReportExtFailure(const char* szFormat, ...)
+{
+    // As long as an event may be: the event log cuts there anyway.
+    char text[1024];
+    va_list args;
+    va_start(args, szFormat);
+    std::vsnprintf(text, sizeof text, szFormat, args);
+    va_end(args);
+    ++s_failures;
+    // Names and paths come from the operator's peers: a control character
+    // in them must not reach a terminal or the log as one.
+    MuroxLogEvent("%s", control::VisibleText(text, std::strlen(text)).c_str());
+}
+
+unsigned long ExtFailureCount()
+{
+    return s_failures;
+}
