@@ -275,6 +275,14 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(0, looper.wait(timeout=WAIT * 4))
         watcher.terminate()
         watcher.wait(timeout=WAIT)
+        # Found through $MUROX_SOCKET; each line logged first, with its sender.
+        found = subprocess.run(MUROX + ["--remote", "-e", "xdll -u hello", "-e", "help\x1b[2J"],
+                               env=dict(os.environ, MUROX_SOCKET=d.sock), capture_output=True,
+                               timeout=WAIT)
+        self.assertEqual((3, b"hello: term\n"), (found.returncode, found.stdout))
+        self.assertRegex(d.log(), r"\nline from uid %d, pid \d+: xdll -u hello\nhello: term\n"
+                         r"line from uid %d, pid \d+: help\\x1b\[2J\n" % (os.getuid(), os.getuid()))
+        d.console("xdll -l hello")
         self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
         self.assertEqual(0, d.stop())
 
