@@ -928,7 +928,7 @@ class DaemonTestCase(unittest.TestCase):
                 pass
             return text in b"".join(screen)
 
-        wait_for(lambda: shows(b"abandoned"), "the console to abandon the answer")
+        wait_for(lambda: shows(b"answer abandoned"), "the console to abandon the answer")
         interrupted.set()
         os.write(terminal, b"second\n")
         self.assertEqual(1, waiter.wait(timeout=WAIT))
