@@ -200,6 +200,11 @@ class Daemon:
         if user is not None:
             args, env = portable_murox(self.dir)
             args = user + args
+            # A coverage build's counters: a tree of each user's own, as the
+            # folders one user makes there are closed to the others.
+            env["GCOV_PREFIX"] = os.path.join(env["GCOV_PREFIX"], user[1].split("=")[1])
+            os.makedirs(env["GCOV_PREFIX"], mode=0o777, exist_ok=True)
+            os.chmod(env["GCOV_PREFIX"], 0o777)
         args = args + ["--remote", "--socket", self.sock]
         for line in lines:
             args += ["-e", line]
