@@ -9,16 +9,12 @@
 
 namespace control {
 
-namespace {
-
 std::uint32_t PayloadLength(const char* pHeader)
 {
     const auto* pBytes = reinterpret_cast<const unsigned char*>(pHeader);
     return (std::uint32_t(pBytes[1]) << 24) | (std::uint32_t(pBytes[2]) << 16) |
            (std::uint32_t(pBytes[3]) << 8) | std::uint32_t(pBytes[4]);
 }
-
-} // namespace
 
 std::string DefaultSocketPath(std::string& error)
 {

@@ -85,6 +85,9 @@ std::string DefaultSocketPath(std::string& error);
 // longer than a socket address holds.
 bool SocketAddress(const std::string& path, sockaddr_un& address);
 
+// The payload length a frame's header (kHeaderSize bytes) announces.
+std::uint32_t PayloadLength(const char* pHeader);
+
 // Appends one frame to `out`.
 void AppendFrame(std::string& out, char type, const char* pData, std::size_t length);
 inline void AppendFrame(std::string& out, char type, const std::string& payload)

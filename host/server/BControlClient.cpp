@@ -9,10 +9,7 @@ namespace {
 // Where the frame that starts at `start` of `out` ends.
 std::size_t FrameEnd(const std::string& out, std::size_t start)
 {
-    const auto* pHeader = reinterpret_cast<const unsigned char*>(out.data() + start);
-    const std::size_t length = (std::size_t(pHeader[1]) << 24) | (std::size_t(pHeader[2]) << 16) |
-                               (std::size_t(pHeader[3]) << 8) | std::size_t(pHeader[4]);
-    return start + control::kHeaderSize + length;
+    return start + control::kHeaderSize + control::PayloadLength(out.data() + start);
 }
 
 // Sent frames are dropped from the front once they add up to this much.

@@ -37,8 +37,9 @@ EMULATED = len(MUROX) > 1
 MEMORY_MEASURED = not EMULATED and os.environ.get("MUROX_TEST_SANITIZED", "0") == "0"
 WAIT = 120 if EMULATED else 30  # seconds for anything to happen
 ROOT = os.getuid() == 0
-# Another user's view: the uid and gid numbers of nobody, nogroup and daemon
-# all differ, so a check that mixed up a uid and a gid would show.
+# Other users: nobody (uid 65534) with the group daemon (gid 1) or nogroup
+# (gid 65534), and the user daemon (uid 1): a check that mixed up a uid and
+# a gid shows.
 NOBODY, NOGROUP = pwd.getpwnam("nobody").pw_uid, grp.getgrnam("nogroup").gr_gid
 DAEMON_GID = grp.getgrnam("daemon").gr_gid
 
@@ -199,6 +200,11 @@ class Daemon:
         if user is not None:
             args, env = portable_murox(self.dir)
             args = user + args
+            # A coverage build's counters: a tree of each user's own, as the
+            # folders one user makes there are closed to the others.
+            env["GCOV_PREFIX"] = os.path.join(env["GCOV_PREFIX"], user[1].split("=")[1])
+            os.makedirs(env["GCOV_PREFIX"], mode=0o777, exist_ok=True)
+            os.chmod(env["GCOV_PREFIX"], 0o777)
         args = args + ["--remote", "--socket", self.sock]
         for line in lines:
             args += ["-e", line]
@@ -275,6 +281,14 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(0, looper.wait(timeout=WAIT * 4))
         watcher.terminate()
         watcher.wait(timeout=WAIT)
+        # Found through $MUROX_SOCKET; each line logged first, with its sender.
+        found = subprocess.run(MUROX + ["--remote", "-e", "xdll -u hello", "-e", "help\x1b[2J"],
+                               env=dict(os.environ, MUROX_SOCKET=d.sock), capture_output=True,
+                               timeout=WAIT)
+        self.assertEqual((3, b"hello: term\n"), (found.returncode, found.stdout))
+        self.assertRegex(d.log(), r"\nline from uid %d, pid \d+: xdll -u hello\nhello: term\n"
+                         r"line from uid %d, pid \d+: help\\x1b\[2J\n" % (os.getuid(), os.getuid()))
+        d.console("xdll -l hello")
         self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
         self.assertEqual(0, d.stop())
 
@@ -497,17 +511,18 @@ class DaemonTestCase(unittest.TestCase):
         os.mkdir(own, 0o700)
         os.chown(own, NOBODY, NOGROUP)
         mine = self.daemon(name="mine", sock=os.path.join(own, "murox.ctl"), env=env,
-                           prefix=as_user(NOBODY, NOGROUP), murox=portable,
+                           prefix=as_user(NOBODY, DAEMON_GID), murox=portable,
                            config_text=f"[extdll hello]\npath = {shutil.copy(lib('hello'), own)}\n")
         os.chmod(mine.conf, 0o644)
         mine.start()
+        self.assertEqual(DAEMON_GID, os.stat(mine.sock).st_gid)  # the daemon's own group
         os.chmod(own, 0o755)
         os.chmod(mine.sock, 0o666)
         self.assertEqual(b"hello: term\n", mine.console("xdll -u hello",
-                                                          user=as_user(NOBODY, DAEMON_GID)).stdout)
-        stranger = mine.console("xdll", user=as_user(1, DAEMON_GID), check=False)
+                                                          user=as_user(NOBODY, NOGROUP)).stdout)
+        stranger = mine.console("xdll", user=as_user(1, NOGROUP), check=False)
         self.assertEqual(b"murox: access refused: uid 1 is not root, the daemon's user or a "
-                         b"member of group nogroup\n", stranger.stderr)
+                         b"member of group daemon\n", stranger.stderr)
         self.assertEqual(0, mine.stop())
 
     @unittest.skipUnless(ROOT, "needs root to make directories of other users")
@@ -530,6 +545,8 @@ class DaemonTestCase(unittest.TestCase):
         os.chown(shared, 0, NOGROUP)
         os.chmod(shared, 0o2777)
         refused(shared, b"is writable by others \\(mode 2777\\)")
+        os.chmod(shared, 0o770)  # its group may write it
+        refused(shared, b"is writable by others \\(mode 0770\\)")
         os.chmod(shared, 0o2755)
         os.chown(shared, NOBODY, -1)
         refused(shared, b"belongs to uid %d" % NOBODY)
@@ -546,6 +563,11 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual((os.getegid(), 0o660), (os.stat(d.sock).st_gid,
                                                  os.stat(d.sock).st_mode & 0o777))
         self.assertEqual(["murox.ctl"], os.listdir(shared))
+        # Only the kernel's word counts: a stranger with no groups is refused.
+        os.chmod(d.sock, 0o666)
+        stranger = d.console("xdll", user=as_user(NOBODY, NOGROUP), check=False)
+        self.assertEqual(b"murox: access refused: uid %d is not root, the daemon's user or a "
+                         b"member of group root\n" % NOBODY, stranger.stderr)
         self.assertEqual(0, d.stop())
         self.assertEqual([], os.listdir(shared))
 
@@ -911,7 +933,7 @@ class DaemonTestCase(unittest.TestCase):
                 pass
             return text in b"".join(screen)
 
-        wait_for(lambda: shows(b"abandoned"), "the console to abandon the answer")
+        wait_for(lambda: shows(b"answer abandoned"), "the console to abandon the answer")
         interrupted.set()
         os.write(terminal, b"second\n")
         self.assertEqual(1, waiter.wait(timeout=WAIT))
