@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -35,6 +36,28 @@ std::string CursorMove(int count, char code)
     return count > 0 ? "\x1b[" + std::to_string(count) + code : std::string();
 }
 
+// A key as libedit's own reader takes it: one character of the locale's
+// encoding, a byte that does not decode taken as it is.
+int ReadCharacter(int fd)
+{
+    std::mbstate_t state{};
+    for (;;) {
+        char byte = 0;
+        const ssize_t count = read(fd, &byte, 1);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count != 1)
+            return EOF;
+        wchar_t character = 0;
+        const std::size_t used = std::mbrtowc(&character, &byte, 1, &state);
+        if (used == static_cast<std::size_t>(-2))
+            continue;
+        if (used == static_cast<std::size_t>(-1))
+            return static_cast<unsigned char>(byte);
+        return static_cast<int>(character);
+    }
+}
+
 int ScreenColumns()
 {
     int rows = 0;
@@ -62,6 +85,7 @@ BLineEditor::BLineEditor(const char* szPrompt, const std::string& historyPath,
     rl_readline_name = "murox";
     rl_instream = stdin;
     rl_outstream = stdout;
+    rl_getc_function = ReadKey;
     rl_initialize();
     rl_attempted_completion_function = OnComplete;
     rl_basic_word_break_characters = kBlanks;
@@ -188,7 +212,12 @@ bool BLineEditor::Read(std::vector<std::string>& lines)
     // One character per call; a key sequence or a search is read whole.
     while (!m_ended && !m_lineDone && ioctl(STDIN_FILENO, FIONREAD, &available) == 0 &&
            available > 0) {
+        m_lastKey = 0;
         rl_callback_read_char();
+        // A search ends on the key that ends it, and libedit keeps that
+        // key for its next read: Enter runs the line found at once.
+        if (!m_lineDone && (m_lastKey == '\r' || m_lastKey == '\n'))
+            rl_callback_read_char();
         TakeLineState();
     }
 
@@ -224,6 +253,14 @@ bool BLineEditor::TakeInterrupt()
         m_resized = m_resized || signal == TSignalPipe::kResize;
     }
     return interrupted;
+}
+
+int BLineEditor::ReadKey(FILE* pStream)
+{
+    const int key = ReadCharacter(fileno(pStream));
+    if (s_pOpen != nullptr)
+        s_pOpen->m_lastKey = key;
+    return key;
 }
 
 void BLineEditor::OnLine(char* szLine)

@@ -3,6 +3,7 @@
 #ifndef HOST_CONSOLE_BLINEEDITOR_H
 #define HOST_CONSOLE_BLINEEDITOR_H
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,7 @@ public:
     bool TakeInterrupt();
 
 private:
+    static int ReadKey(FILE* pStream);
     static void OnLine(char* szLine);
     static char** OnComplete(const char* szWord, int start, int end);
     static char* NextCandidate(const char* szWord, int state);
@@ -57,8 +59,10 @@ private:
     bool m_shown = false;
     bool m_ended = false;
     bool m_lineDone = false;
-    bool m_resized = false;   // while hidden: the next Show() asks the size
-    std::string m_line;       // the completed line, when m_lineDone
+    bool m_resized = false;
+    int m_lastKey = 0;  // the last key libedit read from the terminal   // while hidden: the next
+                        // Show() asks the size
+    std::string m_line; // the completed line, when m_lineDone
     std::string m_hiddenLine; // what Hide took from the screen
     // The line on the screen and the cursor's offset in it, as libedit
     // last reported them (its rl_line_buffer is stale after it starts or

@@ -96,6 +96,10 @@ else
 fi
 
 start
+keys C-r "help q"
+await "Ctrl-R finds a line" eval 'last | grep -qF "help q"'
+keys Enter
+await "... and Enter runs it" eval 'shows "leave murox" && typed ""'
 keys Up
 await "the history survives a restart" typed "help quit"
 keys Up

@@ -225,6 +225,40 @@ bad --config "$tmp/bad.conf"
 run --help
 [ "$rc" = 0 ] && [[ "$out" == "usage: murox "* ]] || fail "--help"
 
+# --syslog warns once at start when the system log cannot be reached, and
+# not when it can: each in a private /dev, where /dev/log is ours to make.
+# The records the log received follow the program's own output.
+syslogged() {
+    unshare --mount --propagation private -- "$BASH" -c '
+        mount -t tmpfs none /dev || exit 99
+        [ "$1" = absent ] && { shift; exec "$@"; }
+        shift
+        exec python3 -c "import socket, subprocess, sys
+log = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+log.bind(\"/dev/log\")
+status = subprocess.call(sys.argv[1:])
+log.setblocking(False)
+try:
+    while True:
+        print(log.recv(4096).decode().split(\"]: \", 1)[1], end=\"\")
+except BlockingIOError:
+    sys.exit(status)" "$@"' _ "$1" "${murox[@]}" --config "$conf" --syslog -e "xdll -u hello" \
+        </dev/null >"$tmp/out" 2>"$tmp/err"
+    rc=$?
+    collect
+}
+fresh
+syslogged absent
+if [ "$rc" = 99 ]; then
+    echo "skipped: --syslog and /dev/log (no private mount namespace here)"
+else
+    check "--syslog without a system log warns once" 0 "" \
+        "murox: the system log cannot be reached at /dev/log (No such file or directory): its records will be lost"
+    syslogged bound
+    check "--syslog with a system log warns of nothing" 0 "${start}hello: term
+" ""
+fi
+
 # A synchronisation that never comes must fail the script, not only say so.
 counted=$failed
 await "a text murox never prints" 1 >/dev/null
