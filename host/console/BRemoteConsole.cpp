@@ -42,6 +42,16 @@ void Remark(const std::string& text)
     std::fwrite(shown.data(), 1, shown.size(), stderr);
 }
 
+// A farewell's text as the reason a console gives for leaving.
+std::string FarewellReason(std::string text)
+{
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    if (text.compare(0, 7, "murox: ") == 0)
+        text.erase(0, 7);
+    return text;
+}
+
 int Lost(const std::string& error)
 {
     Remark("murox: " + error + "\n");
@@ -398,11 +408,7 @@ bool BRemoteConsole::Connect(const std::string& path, std::string& error)
     if (result != kReceived)
         return false;
     if (frame.type == control::kFarewell) {
-        error = frame.payload;
-        while (!error.empty() && error.back() == '\n')
-            error.pop_back();
-        if (error.compare(0, 7, "murox: ") == 0)
-            error.erase(0, 7);
+        error = FarewellReason(frame.payload);
         return false;
     }
     const std::string greeting = std::string(control::kGreeting) + " ";
@@ -429,12 +435,32 @@ bool BRemoteConsole::Send(char type, const std::string& payload, std::string& er
             return false;
         }
         if (n <= 0) {
-            error = "the daemon at " + m_path + " closed the connection";
+            error = ClosedReason();
             return false;
         }
         sent += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// A daemon that closed while a frame was on its way may have said why
+// before: its farewell is among what it sent last, read up to a bound.
+std::string BRemoteConsole::ClosedReason()
+{
+    std::size_t read = 0;
+    for (;;) {
+        control::TFrame frame;
+        while (m_reader.Next(frame) == control::BFrameReader::kFrame)
+            if (frame.type == control::kFarewell)
+                return FarewellReason(frame.payload);
+        char buffer[16384];
+        const ssize_t n =
+            read < kLastWordsBytes ? recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT) : 0;
+        if (n <= 0)
+            return "the daemon at " + m_path + " closed the connection";
+        m_reader.Append(buffer, static_cast<std::size_t>(n));
+        read += static_cast<std::size_t>(n);
+    }
 }
 
 BRemoteConsole::TResult BRemoteConsole::Receive(control::TFrame& frame, std::string& error,

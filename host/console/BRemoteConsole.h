@@ -49,6 +49,10 @@ public:
     bool HasFrame() const { return m_reader.Ready(); }
 
 private:
+    static constexpr std::size_t kLastWordsBytes = 1 << 20;
+
+    std::string ClosedReason();
+
     int m_fd = -1;
     std::string m_path;
     std::string m_greeting;

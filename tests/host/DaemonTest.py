@@ -874,6 +874,15 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(f"murox: the daemon at {leaving} closed the connection\n".encode(),
                          result.stderr)
         self.assertEqual([b"one", b"two"], leaving_lines)
+        # A daemon that stops as a script's console starts: its farewell is
+        # read even when the console's first frame can no longer be sent.
+        def stopping(conn, lines):
+            conn.shutdown(socket.SHUT_RD)
+            conn.sendall(frame(b"X", b"murox: the daemon has stopped\n"))
+        stopped, _, _ = self.stand_in("stopped", stopping)
+        result = subprocess.run(console + [stopped, "-e", "xdll"], timeout=WAIT, **pipes)
+        self.assertEqual((1, b"", b"murox: the daemon has stopped\n"),
+                         (result.returncode, result.stdout, result.stderr))
         quitting, quitting_lines, server = self.stand_in("quitting", answers)
         result = subprocess.run(console + [quitting], input=b"one\n  quit now\nthree\n",
                                 timeout=WAIT, **pipes)
