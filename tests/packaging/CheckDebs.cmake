@@ -265,7 +265,8 @@ if(HOST_FILES MATCHES "murox\\.service" AND EXISTS ${unit})
     foreach(line "ExecStart=/usr/bin/murox --daemon --config /etc/murox/murox.conf --socket-group murox --syslog"
                  "ExecReload=/usr/bin/murox --remote -e \"xdll -r\""
                  "Documentation=man:murox(1) man:murox.conf(5)" "RuntimeDirectory=murox"
-                 "RuntimeDirectoryMode=0750" "ReadWritePaths=/etc/murox")
+                 "RuntimeDirectoryMode=0750" "ReadWritePaths=/etc/murox"
+                 "CapabilityBoundingSet=CAP_CHOWN")
         string(FIND "\n${text}" "\n${line}\n" at)
         if(at EQUAL -1)
             string(APPEND failures "murox-host: murox.service lacks '${line}'\n")
@@ -296,6 +297,22 @@ foreach(page IN LISTS pages)
     else()
         message(STATUS "man --warnings ${page}: no warning")
     endif()
+endforeach()
+
+# What an operator looks up: each page's sections, and every key of the
+# configuration in the format's page.
+set(murox.1_needs "SH OPTIONS" "SH EXIT STATUS" "SH SIGNALS" "SH FILES" "SH ENVIRONMENT")
+set(murox.conf.5_needs "SH KEYS" "BI path \"" "BI web \"" "BI load \"")
+foreach(page IN LISTS pages)
+    get_filename_component(name ${page} NAME)
+    string(REGEX REPLACE "\\.gz$" "" name ${name})
+    execute_process(COMMAND gzip -dc ${page} OUTPUT_VARIABLE source)
+    foreach(needed IN LISTS ${name}_needs)
+        string(FIND "${source}" "\n.${needed}" at)
+        if(at EQUAL -1)
+            string(APPEND failures "murox-host: ${name} has no '.${needed}'\n")
+        endif()
+    endforeach()
 endforeach()
 
 if(failures)

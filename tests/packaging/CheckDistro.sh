@@ -306,6 +306,22 @@ fi
     bad "the upgrade lost the operator's edit to murox.conf"
 [ "$(inside systemctl is-enabled murox.service 2>&1)" = enabled ] && ok "still enabled after the upgrade" ||
     bad "not enabled after the upgrade"
+# A version with a Debian revision keeps its changelog where Debian's
+# tools look for such a one.
+inside test -f /usr/share/doc/murox-host/changelog.Debian.gz &&
+    ! inside test -e /usr/share/doc/murox-host/changelog.gz &&
+    ok "$next_deb_version's changelog is changelog.Debian.gz" ||
+    bad "$next_deb_version's changelog is not changelog.Debian.gz alone"
+# An administrator's "systemctl disable" stands when the package is
+# configured again.
+inside systemctl disable --quiet murox.service
+expect "apt-get reinstall of murox-host" \
+    inside apt-get install -y -q --reinstall -o Dpkg::Options::=--force-confold \
+    "$(printf '%s\n' "${next[@]}" | grep /murox-host_)"
+[ "$(inside systemctl is-enabled murox.service 2>&1)" = disabled ] &&
+    ok "a disabled daemon stays disabled across a reinstall" ||
+    bad "the reinstall enabled the daemon again: $(inside systemctl is-enabled murox.service 2>&1)"
+inside systemctl enable --quiet murox.service
 
 # A daemon built against the installed libmurox-dev, through CMake and
 # through pkg-config.
