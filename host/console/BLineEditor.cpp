@@ -183,9 +183,9 @@ bool BLineEditor::Read(std::vector<std::string>& lines)
     while (poll(fds, 2, 0) < 0 && errno == EINTR) {
     }
     for (const char signal : m_signals.Drain()) {
-        if (signal == TSignalPipe::kResize) {
+        if (signal == BSignalPipe::kResize) {
             rl_resize_terminal();
-        } else if (signal == TSignalPipe::kContinue) {
+        } else if (signal == BSignalPipe::kContinue) {
             // Back in the foreground, where the shell has set the terminal
             // to its own modes: libedit's again, then the prompt and line
             // on the row the shell left the cursor at.
@@ -249,8 +249,8 @@ bool BLineEditor::TakeInterrupt()
 {
     bool interrupted = false;
     for (const char signal : m_signals.Drain()) {
-        interrupted = interrupted || signal == TSignalPipe::kInterrupt;
-        m_resized = m_resized || signal == TSignalPipe::kResize;
+        interrupted = interrupted || signal == BSignalPipe::kInterrupt;
+        m_resized = m_resized || signal == BSignalPipe::kResize;
     }
     return interrupted;
 }

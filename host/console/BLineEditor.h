@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "host/console/BLineReader.h"
+#include "host/console/BSignalPipe.h"
 #include "host/console/ScreenPosition.h"
-#include "host/console/SignalPipe.h"
 
 // libedit keeps its state in statics: one editor at a time in a process.
 // Standard input and output must be terminals. The prompt starts hidden.
@@ -54,7 +54,7 @@ private:
     std::string m_prompt;
     std::string m_historyPath; // empty: no history kept
     BLineReader::TCompleter m_completer;
-    TSignalPipe m_signals;
+    BSignalPipe m_signals;
     int m_pollFd = -1;
     bool m_shown = false;
     bool m_ended = false;

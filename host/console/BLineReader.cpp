@@ -9,7 +9,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "host/console/SignalPipe.h"
+#include "host/console/BSignalPipe.h"
 
 #ifdef MUROX_HAVE_LIBEDIT
 #include "host/console/BLineEditor.h"
@@ -26,7 +26,7 @@ struct BLineReader::TState {
     bool ended = false;
     std::string partial;                   // read, not yet ended by '\n'
     std::deque<std::string> queued;        // completed lines that ReadLine keeps
-    std::unique_ptr<TSignalPipe> pSignals; // Ctrl-C, when CatchInterrupts
+    std::unique_ptr<BSignalPipe> pSignals; // Ctrl-C, when CatchInterrupts
 };
 
 namespace {
@@ -180,7 +180,7 @@ void BLineReader::CatchInterrupts()
     TState& state = *m_pState;
     if (Editing() || !state.terminal || state.pSignals)
         return;
-    state.pSignals.reset(new TSignalPipe);
+    state.pSignals.reset(new BSignalPipe);
     if (!state.pSignals->Ok())
         state.pSignals.reset();
 }
@@ -202,7 +202,7 @@ bool BLineReader::TakeInterrupt()
 #endif
     TState& state = *m_pState;
     if (!state.pSignals ||
-        state.pSignals->Drain().find(TSignalPipe::kInterrupt) == std::string::npos)
+        state.pSignals->Drain().find(BSignalPipe::kInterrupt) == std::string::npos)
         return false;
     state.partial.clear();
     state.promptShown = false;
