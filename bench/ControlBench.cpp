@@ -86,7 +86,7 @@ long RoundTrip(BRemoteConsole& console)
         if (fds[0].revents & POLLIN) {
             const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd >= 0 && send(fd, hello.data(), hello.size(), MSG_NOSIGNAL) > 0)
-                peers.push_back({fd, control::BFrameReader("LW", false)});
+                peers.push_back({fd, control::BFrameReader::FromConsole()});
         }
     }
 }

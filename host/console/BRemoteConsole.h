@@ -52,7 +52,7 @@ private:
     int m_fd = -1;
     std::string m_path;
     std::string m_greeting;
-    control::BFrameReader m_reader{"HAESVWX", true};
+    control::BFrameReader m_reader = control::BFrameReader::FromDaemon();
 };
 
 // Runs a console on `path`: the `lines` in order, or, without any, the

@@ -102,19 +102,19 @@ struct TFrame {
     bool more = false;      // a piece of an 'A' or 'E' that more pieces follow
 };
 
-// Cuts frames out of a byte stream as it arrives. `accepted` lists the
-// types this side takes. With `answerStreamed` (the console's side), an
-// 'A' or 'E' of any length is handed out in pieces as its bytes arrive:
-// each piece is a frame of its type holding the next bytes of the answer, with
-// `more` set on all but the last (an empty answer is one empty piece).
-// What the reader holds then stays within one frame of another type plus
-// what the caller appends between two calls of Next().
+// Cuts frames out of a byte stream as it arrives, taking only the types
+// the receiving side takes. The console's side hands out an 'A' or 'E' of
+// any length in pieces as its bytes arrive: each piece is a frame of its
+// type holding the next bytes of the answer, with `more` set on all but
+// the last (an empty answer is one empty piece). What the reader holds
+// then stays within one frame of another type plus what the caller
+// appends between two calls of Next().
 class BFrameReader {
 public:
-    BFrameReader(const char* szAccepted, bool answerStreamed)
-        : m_szAccepted(szAccepted), m_answerStreamed(answerStreamed)
-    {
-    }
+    // What the daemon reads: the frames a console sends.
+    static BFrameReader FromConsole() { return BFrameReader("LWS", false); }
+    // What a console reads: the frames the daemon sends, answers in pieces.
+    static BFrameReader FromDaemon() { return BFrameReader("HAESVWX", true); }
 
     void Append(const char* pData, std::size_t length) { m_buffer.append(pData, length); }
     // Bytes received but not yet taken as frames.
@@ -128,12 +128,21 @@ public:
     TResult Next(TFrame& frame);
 
 private:
+    BFrameReader(const char* szAccepted, bool answerStreamed)
+        : m_szAccepted(szAccepted), m_answerStreamed(answerStreamed)
+    {
+    }
+
     // Whether a frame with this header is malformed on this side.
     bool Refused(char type, std::uint32_t length) const;
     bool Streamed(char type) const
     {
         return m_answerStreamed && (type == kAnswer || type == kFailed);
     }
+    // The frame whose header starts the unread bytes, once it is whole.
+    TResult NextWhole(char type, std::uint32_t length, TFrame& frame);
+    // The next `size` bytes of the answer under way, as a piece of it.
+    TResult TakePiece(std::size_t size, TFrame& frame);
     // Drops the bytes taken once they outweigh what is left.
     void Compact();
 
