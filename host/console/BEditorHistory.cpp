@@ -10,11 +10,7 @@
 
 #include <editline/readline.h>
 
-namespace {
-
-const char kBlanks[] = " \t";
-
-} // namespace
+#include "host/protocol/CommandGrammar.h"
 
 void BEditorHistory::Load(int lines)
 {
@@ -31,7 +27,7 @@ void BEditorHistory::Load(int lines)
 
 void BEditorHistory::Remember(const std::string& line)
 {
-    if (line.find_first_not_of(kBlanks) == std::string::npos)
+    if (line.find_first_not_of(command::kBlanks) == std::string::npos)
         return;
     if (line == m_lastEntry)
         return;

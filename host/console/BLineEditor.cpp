@@ -14,12 +14,11 @@
 #include <editline/readline.h>
 
 #include "host/console/TerminalKey.h"
+#include "host/protocol/CommandGrammar.h"
 
 BLineEditor* BLineEditor::s_pOpen = nullptr;
 
 namespace {
-
-const char kBlanks[] = " \t";
 
 void WriteOut(const std::string& text)
 {
@@ -48,7 +47,7 @@ BLineEditor::BLineEditor(const char* szPrompt, const std::string& historyPath,
     rl_getc_function = ReadKey;
     rl_initialize();
     rl_attempted_completion_function = OnComplete;
-    rl_basic_word_break_characters = kBlanks;
+    rl_basic_word_break_characters = command::kBlanks;
     rl_completion_append_character = ' ';
 
     m_history.Load(BLineReader::kHistoryLines);

@@ -1,8 +1,8 @@
 #include "host/console/BRemoteConsole.h"
 
 #include "host/console/BLineReader.h"
-#include "host/console/CommandCompletion.h"
 #include "host/console/ShellConsole.h"
+#include "host/protocol/CommandGrammar.h"
 #include "host/protocol/VisibleText.h"
 
 #include <cerrno>
@@ -46,13 +46,6 @@ int Lost(const std::string& error)
 {
     Remark("murox: " + error + "\n");
     return 1;
-}
-
-// The console leaves on "quit" itself: the daemon is never asked to.
-bool IsQuit(const std::string& line)
-{
-    const std::vector<std::string> words = SplitCommandWords(line);
-    return !words.empty() && words[0] == "quit";
 }
 
 // The lines of `text` that a terminal shows as they are: a completion
@@ -147,7 +140,7 @@ int RunLines(BRemoteConsole& console, BScreen& screen, const std::vector<std::st
 {
     std::string error;
     for (const std::string& line : lines) {
-        if (IsQuit(line))
+        if (command::IsQuit(line))
             break;
         if (!console.Send(control::kLine, line, error))
             return Lost(error);
@@ -230,7 +223,8 @@ int BSession::Run()
         if (!m_waiting && !m_queued.empty()) {
             const std::string line = std::move(m_queued.front());
             m_queued.pop_front();
-            if (IsQuit(line))
+            // The console leaves without a word to the daemon, which runs on.
+            if (command::IsQuit(line))
                 return m_screen.Status();
             if (!m_console.Send(control::kLine, line, error))
                 return Lost(error);

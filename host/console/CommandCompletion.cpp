@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "host/protocol/CommandGrammar.h"
+
 namespace {
 
-const char kBlanks[] = " \t\r\n";
-const char kHelpWord[] = "help";
 const char kXdllWord[] = "xdll";
 const std::vector<std::string> kXdllSwitches = {"-l", "-u", "-f", "-r", "-a", "-d"};
 // The switches whose operand is the name of a configured library.
@@ -29,34 +29,21 @@ bool Contains(const std::vector<std::string>& words, const std::string& word)
 
 } // namespace
 
-std::vector<std::string> SplitCommandWords(const std::string& line)
-{
-    std::vector<std::string> words;
-    std::string::size_type start = line.find_first_not_of(kBlanks);
-    while (start != std::string::npos) {
-        const std::string::size_type end = line.find_first_of(kBlanks, start);
-        words.push_back(line.substr(start, end - start));
-        start = line.find_first_not_of(kBlanks, end);
-    }
-    return words;
-}
-
 std::vector<std::string> CompleteCommandLine(const std::string& lineBeforeCursor,
                                              const std::vector<std::string>& commandWords,
                                              const std::vector<std::string>& extensionNames)
 {
     // The finished words, then the one being typed (none after a blank).
-    std::vector<std::string> words = SplitCommandWords(lineBeforeCursor);
+    std::vector<std::string> words = command::SplitWords(lineBeforeCursor);
     std::string typed;
-    if (!words.empty() && !lineBeforeCursor.empty() &&
-        std::string(kBlanks).find(lineBeforeCursor.back()) == std::string::npos) {
+    if (!words.empty() && !command::IsBlank(lineBeforeCursor.back())) {
         typed = words.back();
         words.pop_back();
     }
 
     if (words.empty())
         return StartingWith(commandWords, typed);
-    if (words.size() == 1 && words[0] == kHelpWord)
+    if (words.size() == 1 && words[0] == command::kHelpWord)
         return StartingWith(commandWords, typed);
     if (words[0] != kXdllWord)
         return {};

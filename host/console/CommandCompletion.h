@@ -5,10 +5,6 @@
 #include <string>
 #include <vector>
 
-// The words of a command line, as the interpreter takes them: split at
-// blanks, tabs, carriage returns and line feeds, with no quoting.
-std::vector<std::string> SplitCommandWords(const std::string& line);
-
 // The words that may replace the word being typed at the end of
 // `lineBeforeCursor` (what follows its last blank or tab; empty after a
 // blank), each starting with it, in the order of the lists given:
@@ -18,7 +14,7 @@ std::vector<std::string> SplitCommandWords(const std::string& line);
 // - after "xdll -l", "-u", "-f" or "-d": an extension library's name.
 // Nothing anywhere else (the new name and the path of "xdll -a", the
 // words after the ones above). Words are split as the interpreter splits
-// them, at blanks and tabs.
+// them (host/protocol/CommandGrammar.h).
 std::vector<std::string> CompleteCommandLine(const std::string& lineBeforeCursor,
                                              const std::vector<std::string>& commandWords,
                                              const std::vector<std::string>& extensionNames);

@@ -2,12 +2,12 @@
 
 #include <cstring>
 
-#include "host/console/CommandCompletion.h"
+#include "host/protocol/CommandGrammar.h"
 
 namespace {
 
-const char kHelpWord[] = "help";
-const char kQuitWord[] = "quit";
+using command::kHelpWord;
+using command::kQuitWord;
 
 // The built-in commands, shown by "help" like a handler's table.
 const CliEntry kBuiltIns[] = {
@@ -66,11 +66,11 @@ const BCmdInterpreter::TCommand* BCmdInterpreter::Find(const std::string& word) 
 
 TLineOutcome BCmdInterpreter::Execute(const std::string& line, KAF::ICmdStream& out)
 {
-    const std::vector<std::string> words = SplitCommandWords(line);
+    if (command::IsQuit(line))
+        return TLineOutcome::kLeave;
+    const std::vector<std::string> words = command::SplitWords(line);
     if (words.empty())
         return TLineOutcome::kSucceeded;
-    if (words[0] == kQuitWord)
-        return TLineOutcome::kLeave;
     if (words[0] == kHelpWord)
         return Help(words, out) ? TLineOutcome::kSucceeded : TLineOutcome::kFailed;
     const TCommand* pCommand = Find(words[0]);

@@ -10,10 +10,10 @@
 #include "hostapi/BCmdHandler.h"
 #include "hostapi/ICmdStream.h"
 
-// A line is split into words at blanks and tabs; there is no quoting, so no
-// word holds a blank. The first word picks the command, the others are its
-// arguments, in order. Two commands are built in: "help [<command>]" and
-// "quit".
+// A line is split into words as host/protocol/CommandGrammar.h says; there
+// is no quoting, so no word holds a blank. The first word picks the
+// command, the others are its arguments, in order. Two commands are built
+// in: "help [<command>]" and "quit".
 class BCmdInterpreter {
 public:
     BCmdInterpreter() = default;

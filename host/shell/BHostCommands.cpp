@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "host/console/CommandCompletion.h"
+#include "host/protocol/CommandGrammar.h"
 #include "host/registry/ExtFailures.h"
 #include "hostapi/BCmdLineParser.h"
 
@@ -57,7 +57,7 @@ TLineOutcome BHostCommands::RunLine(const std::string& line, KAF::ICmdStream& ou
 
 bool BHostCommands::IsAction(const std::string& line) const
 {
-    const std::vector<std::string> words = SplitCommandWords(line);
+    const std::vector<std::string> words = command::SplitWords(line);
     const CliEntry* pEntry = m_handler.CmdGetMap();
     if (words.empty() || pEntry == nullptr || pEntry->cmdName == nullptr ||
         words[0] != pEntry->cmdName)
