@@ -30,8 +30,7 @@ std::vector<TModelFrame> Model(const std::string& stream, bool& malformed)
         std::uint32_t length = 0;
         for (int i = 1; i <= 4; ++i)
             length = (length << 8) | static_cast<unsigned char>(stream[at + i]);
-        if ((type != control::kLine && type != control::kWords && type != control::kEvents) ||
-            length > control::kMaxFrame) {
+        if ((type != control::kLine && type != control::kEvents) || length > control::kMaxFrame) {
             malformed = true;
             break;
         }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include <poll.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include "host/console/BPlainInput.h"
@@ -108,4 +109,16 @@ bool BLineReader::TakeInterrupt()
 void BLineReader::PrintAbove(const std::string& text)
 {
     m_pInput->PrintAbove(text);
+}
+
+std::string MuroxHistoryPath()
+{
+    const char* szHome = std::getenv("HOME");
+    if (szHome == nullptr || szHome[0] == '\0') {
+        const passwd* const pUser = getpwuid(getuid());
+        szHome = pUser != nullptr ? pUser->pw_dir : nullptr;
+    }
+    if (szHome == nullptr || szHome[0] == '\0')
+        return std::string();
+    return std::string(szHome) + "/.murox_history";
 }

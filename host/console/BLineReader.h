@@ -116,4 +116,9 @@ private:
     std::deque<std::string> m_queued;     // lines read that ReadLine keeps
 };
 
+// ~/.murox_history, the operator's history: $HOME, else the user's home
+// directory from the password database; empty (no history) when neither
+// is known.
+std::string MuroxHistoryPath();
+
 #endif

@@ -1,8 +1,9 @@
 #include "host/console/BRemoteConsole.h"
 
 #include "host/console/BLineReader.h"
-#include "host/console/ShellConsole.h"
+#include "host/console/CommandCompletion.h"
 #include "host/protocol/CommandGrammar.h"
+#include "host/protocol/CommandWords.h"
 #include "host/protocol/VisibleText.h"
 
 #include <cerrno>
@@ -23,10 +24,6 @@ namespace {
 using TClock = BRemoteConsole::TClock;
 
 const char kPrompt[] = "murox> ";
-// How long Tab waits for the daemon's words before it offers none, and how
-// much of the other frames it holds meanwhile.
-const std::chrono::milliseconds kWordsWait(3000);
-const std::size_t kMaxHeld = 1024 * 1024;
 
 void Print(const std::string& text)
 {
@@ -46,23 +43,6 @@ int Lost(const std::string& error)
 {
     Remark("murox: " + error + "\n");
     return 1;
-}
-
-// The lines of `text` that a terminal shows as they are: a completion
-// word with a control character in it cannot be typed anyway.
-std::string PrintableLines(const std::string& text)
-{
-    std::string kept;
-    std::string::size_type start = 0;
-    while (start < text.size()) {
-        std::string::size_type end = text.find('\n', start);
-        end = end == std::string::npos ? text.size() : end + 1;
-        const std::string line = text.substr(start, end - start);
-        if (control::VisibleText(line) == line)
-            kept += line;
-        start = end;
-    }
-    return kept;
 }
 
 // What the daemon sends, as standard output shows it: byte for byte, or on
@@ -182,36 +162,32 @@ int Follow(BRemoteConsole& console, BScreen& screen)
 
 // Lines from standard input, one in flight at a time. Events are shown as
 // they arrive, above the line being typed; an answer is shown as it
-// arrives, then the prompt again.
+// arrives, then the prompt again. Tab completes from the words the daemon
+// last described, without asking it: a daemon that is slow to answer
+// holds up no key.
 class BSession {
 public:
     BSession(BRemoteConsole& console, BScreen& screen)
         : m_console(console), m_screen(screen),
-          m_reader(kPrompt, MuroxHistoryPath(), WordsCompleter([this] { return AskWords(); }))
+          m_reader(kPrompt, MuroxHistoryPath(), CommandCompleter([this] { return m_words; }))
     {
     }
 
     int Run();
 
 private:
-    BRemoteConsole::TResult Take(control::TFrame& frame, std::string& error);
     bool OnFrame(const control::TFrame& frame, std::string& error);
     void OnInterrupt();
-    std::string AskWords();
 
     BRemoteConsole& m_console;
     BScreen& m_screen;
+    control::TCommandWords m_words; // what Tab completes
     BLineReader m_reader;
     std::deque<std::string> m_queued; // lines read, not yet sent
     bool m_waiting = false;           // for the answer to the line sent
     bool m_inputDone = false;
     // Answers still to come to lines whose wait was abandoned.
     unsigned m_abandoned = 0;
-    // Frames that arrived while Tab waited for the words, and their size.
-    std::deque<control::TFrame> m_held;
-    std::size_t m_heldBytes = 0;
-    // Words still to come that no Tab waits for any more.
-    unsigned m_staleWords = 0;
 };
 
 int BSession::Run()
@@ -236,7 +212,7 @@ int BSession::Run()
         pollfd fds[3] = {{m_console.Fd(), POLLIN, 0},
                          {m_inputDone ? -1 : m_reader.Fd(), POLLIN, 0},
                          {m_reader.InterruptFd(), POLLIN, 0}};
-        const bool pending = !m_held.empty() || m_console.HasFrame();
+        const bool pending = m_console.HasFrame();
         if (!pending && poll(fds, 3, -1) < 0 && errno != EINTR)
             return Lost(std::string("poll failed: ") + std::strerror(errno));
         if ((fds[2].revents & POLLIN) && m_reader.TakeInterrupt()) {
@@ -245,7 +221,8 @@ int BSession::Run()
         }
         if (pending || (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
             control::TFrame frame;
-            const BRemoteConsole::TResult result = Take(frame, error);
+            const BRemoteConsole::TResult result =
+                m_console.Receive(frame, error, TClock::time_point::min());
             if (result == BRemoteConsole::kLost) {
                 m_reader.HidePrompt();
                 return Lost(error);
@@ -264,17 +241,6 @@ int BSession::Run()
     }
 }
 
-// The next frame, held or arrived, without waiting for one.
-BRemoteConsole::TResult BSession::Take(control::TFrame& frame, std::string& error)
-{
-    if (m_held.empty())
-        return m_console.Receive(frame, error, TClock::time_point::min());
-    frame = std::move(m_held.front());
-    m_held.pop_front();
-    m_heldBytes -= sizeof frame + frame.payload.size();
-    return BRemoteConsole::kReceived;
-}
-
 // Shows a frame. False when the session ends: after a farewell (said,
 // `error` empty) or an answer to no line (`error` says so).
 bool BSession::OnFrame(const control::TFrame& frame, std::string& error)
@@ -286,8 +252,8 @@ bool BSession::OnFrame(const control::TFrame& frame, std::string& error)
     }
     if (frame.type == control::kEvent) {
         m_reader.PrintAbove(m_screen.EventLine(frame.payload));
-    } else if (frame.type == control::kWords && m_staleWords > 0) {
-        --m_staleWords;
+    } else if (frame.type == control::kWords) {
+        m_words = control::DecodeWords(frame.payload);
     } else if (IsAnswer(frame)) {
         if (m_abandoned > 0) {
             if (!frame.more)
@@ -325,33 +291,6 @@ void BSession::OnInterrupt()
     }
     if (!m_inputDone)
         m_reader.ShowPrompt();
-}
-
-// The words the console completes, asked of the daemon without a word on
-// the screen; frames that arrive meanwhile are held for the loop. Empty
-// when the daemon is gone (the loop finds out next) or slow to answer.
-std::string BSession::AskWords()
-{
-    std::string error;
-    if (!m_console.Send(control::kWords, std::string(), error))
-        return std::string();
-    const TClock::time_point deadline = TClock::now() + kWordsWait;
-    control::TFrame frame;
-    while (m_heldBytes < kMaxHeld) {
-        const BRemoteConsole::TResult result = m_console.Receive(frame, error, deadline);
-        if (result == BRemoteConsole::kLost)
-            return std::string();
-        if (result == BRemoteConsole::kTimedOut)
-            break;
-        // Any words will do, an earlier Tab's too: the words still to come
-        // are as many as before, and none is waited for.
-        if (frame.type == control::kWords)
-            return PrintableLines(frame.payload);
-        m_heldBytes += sizeof frame + frame.payload.size();
-        m_held.push_back(std::move(frame));
-    }
-    ++m_staleWords;
-    return std::string();
 }
 
 } // namespace

@@ -8,7 +8,6 @@
 //     'L'  a command line, without its newline, at most kMaxLine bytes; the
 //          daemon runs it and answers with exactly one 'A'. A longer one is
 //          refused with an 'A' saying so, and the connection stays usable.
-//     'W'  asks for the words a console completes; answered by one 'W'.
 //     'S'  which events the console is sent from now on: "all" of them (as
 //          at the start), or "own", those published while its own lines run.
 //          Answered by the same 'S': the events before it came before the
@@ -31,8 +30,19 @@
 //          Frames never interleave: an event published while an answer is
 //          on its way follows it. The events a line causes reach its
 //          console before that line's answer.
-//     'W'  completion words, one per line: "c WORD" for a command word,
-//          "e NAME" for an extension library.
+//     'W'  the words a console completes, unasked: right after the greeting,
+//          and to every console again whenever a line or a reload changed
+//          them (the words a line changes reach its console before that
+//          line's answer). One word a line, after a tag and a blank:
+//            "c WORD"  a command word;
+//            "s WORD"  a switch of the command word above it;
+//            "n WORD"  such a switch whose operand is the name of an
+//                      extension library ("xdll -l NAME");
+//            "e NAME"  the name of an extension library.
+//          Commands come first, each followed by its switches, then the
+//          names. At most kMaxWords words of at most kMaxWordLength bytes
+//          (CommandWords.h): a receiver passes over what lies beyond, and
+//          over lines of another form.
 //     'X'  a last word before the daemon closes the connection (access
 //          refused, too many consoles, the daemon stopping), one line.
 //
@@ -50,7 +60,7 @@
 
 namespace control {
 
-const char kGreeting[] = "murox-control 2";
+const char kGreeting[] = "murox-control 3";
 
 const char kLine = 'L';
 const char kWords = 'W';
@@ -112,7 +122,7 @@ struct TFrame {
 class BFrameReader {
 public:
     // What the daemon reads: the frames a console sends.
-    static BFrameReader FromConsole() { return BFrameReader("LWS", false); }
+    static BFrameReader FromConsole() { return BFrameReader("LS", false); }
     // What a console reads: the frames the daemon sends, answers in pieces.
     static BFrameReader FromDaemon() { return BFrameReader("HAESVWX", true); }
 

@@ -87,9 +87,10 @@ TEST(AnswerPiecesTest, OtherFramesAndUnstreamedAnswersStayBounded)
               Read(Header(control::kEvent, control::kMaxFrame + 1) + "v", 8));
     EXPECT_EQ(std::vector<std::string>{"malformed"}, Read(Header('L', 1) + "x", 8));
     // The daemon's side streams nothing: a line longer than any frame is
-    // malformed, and so is an answer from a console.
+    // malformed, and so is an answer, or words, from a console.
     for (const std::string& stream :
-         {Header(control::kLine, control::kMaxFrame + 1), Header(control::kAnswer, 1) + "x"}) {
+         {Header(control::kLine, control::kMaxFrame + 1), Header(control::kAnswer, 1) + "x",
+          Header(control::kWords, 0)}) {
         BFrameReader fromConsole = BFrameReader::FromConsole();
         fromConsole.Append(stream.data(), stream.size());
         TFrame frame;
