@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "host/console/BRemoteConsole.h"
+#include "host/console/BDaemonConnection.h"
 #include "host/protocol/ControlProtocol.h"
 
 namespace {
@@ -29,15 +29,15 @@ std::string s_echoPath;   // the echo server's
 std::size_t s_answerLength = 0;
 
 // Sends "xdll" and returns its answer's length, or -1; events are skipped.
-long RoundTrip(BRemoteConsole& console)
+long RoundTrip(BDaemonConnection& connection)
 {
     std::string error;
-    if (!console.Send(control::kLine, "xdll", error))
+    if (!connection.Send(control::kLine, "xdll", error))
         return -1;
     control::TFrame frame;
     long length = 0;
-    while (console.Receive(frame, error, BRemoteConsole::TClock::time_point::max()) ==
-           BRemoteConsole::kReceived) {
+    while (connection.Receive(frame, error, BDaemonConnection::TClock::time_point::max()) ==
+           BDaemonConnection::kReceived) {
         if (frame.type != control::kAnswer)
             continue;
         // The console takes an answer in the pieces it arrives in.
@@ -86,14 +86,14 @@ long RoundTrip(BRemoteConsole& console)
         if (fds[0].revents & POLLIN) {
             const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd >= 0 && send(fd, hello.data(), hello.size(), MSG_NOSIGNAL) > 0)
-                peers.push_back({fd, control::BFrameReader("LW", false)});
+                peers.push_back({fd, control::BFrameReader::FromConsole()});
         }
     }
 }
 
 void Exchange(benchmark::State& state, const std::string& path)
 {
-    BRemoteConsole console;
+    BDaemonConnection console;
     std::string error;
     if (!console.Connect(path, error)) {
         state.SkipWithError(error.c_str());
@@ -138,7 +138,7 @@ pid_t Spawn(const std::vector<std::string>& args)
 bool AwaitDaemon()
 {
     for (int i = 0; i < 500; ++i) {
-        BRemoteConsole console;
+        BDaemonConnection console;
         std::string error;
         if (console.Connect(s_daemonPath, error)) {
             const long length = RoundTrip(console);

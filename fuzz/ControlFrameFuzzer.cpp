@@ -30,7 +30,7 @@ std::vector<TModelFrame> Model(const std::string& stream, bool& malformed)
         std::uint32_t length = 0;
         for (int i = 1; i <= 4; ++i)
             length = (length << 8) | static_cast<unsigned char>(stream[at + i]);
-        if ((type != control::kLine && type != control::kWords) || length > control::kMaxFrame) {
+        if ((type != control::kLine && type != control::kEvents) || length > control::kMaxFrame) {
             malformed = true;
             break;
         }
@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     bool malformed = false;
     const std::vector<TModelFrame> expected = Model(stream, malformed);
 
-    control::BFrameReader reader("LW", false);
+    control::BFrameReader reader = control::BFrameReader::FromConsole();
     std::vector<TModelFrame> got;
     bool refused = false;
     for (std::size_t at = 0; at < stream.size(); at += piece) {

@@ -7,7 +7,10 @@
 // or resume reading, shut the sending side, hang up; or turn the loop. At
 // the end every console still there reads until nothing moves. Rules:
 //   - a console reads whole frames of the daemon's types within their
-//     lengths: the greeting first, nothing after a last word;
+//     lengths: the greeting first, the words it completes before any
+//     answer, nothing after a last word;
+//   - the words a console last got are the interpreter's and registry's
+//     words as they are;
 //   - each request gets one answer, in order, the one the interpreter gave
 //     that very line (lines carry their console's own words), and nothing
 //     answers a request not sent;
@@ -34,6 +37,7 @@
 #include <vector>
 
 #include "eventlog/MuroxLogEvent.h"
+#include "host/protocol/CommandWords.h"
 #include "host/server/BControlServer.h"
 #include "host/server/BControlSocket.h"
 #include "host/shell/BHostCommands.h"
@@ -82,14 +86,24 @@ public:
         return outcome;
     }
     void Reload(KAF::ICmdStream& out) override { m_commands.Reload(out); }
-    std::string CompletionWords() override { return Note(m_words = m_commands.CompletionWords()); }
+    control::TCommandWords CompletionWords() override
+    {
+        const control::TCommandWords words = m_commands.CompletionWords();
+        std::string encoded = control::EncodeWords(words);
+        // What every console is sent when they changed.
+        if (encoded != m_words)
+            m_wordBytes += control::kHeaderSize + Note(encoded).size();
+        m_words.swap(encoded);
+        return words;
+    }
     const std::string& Note(const std::string& answer)
     {
         m_longest = answer.size() > m_longest ? answer.size() : m_longest;
         return answer;
     }
     std::map<std::string, std::pair<std::string, TLineOutcome>> m_answers;
-    std::string m_words;
+    std::string m_words;         // as the last 'W' carries them
+    std::size_t m_wordBytes = 0; // of every 'W' sent to every console, as frames
     std::size_t m_longest = 0;
 
 private:
@@ -97,7 +111,7 @@ private:
 };
 
 struct TRequest {
-    enum TKind { kRun, kQuit, kWords, kRefused, kMalformed } kind;
+    enum TKind { kRun, kQuit, kRefused, kMalformed } kind;
     std::string line;
     std::size_t end = 0; // where it ends in all its console queued
 };
@@ -117,9 +131,9 @@ TRequest Request(std::uint8_t pick, const std::string& tag, std::string& out)
             out += static_cast<char>((length >> shift) & 0xFF);
         return {TRequest::kMalformed, ""};
     }
-    if (kind == 13) {
+    if (kind == 13) { // the daemon's words are not a console's to send
         control::AppendFrame(out, control::kWords, tag);
-        return {TRequest::kWords, ""};
+        return {TRequest::kMalformed, ""};
     }
     if (kind == 14) { // too long, or holding a line break or a zero byte
         control::AppendFrame(out, control::kLine,
@@ -138,8 +152,11 @@ struct TConsole {
     int id = 0;
     BFd fd;
     std::size_t firstEvent = 0, eventBytesBefore = 0; // what was published before it came
+    std::size_t wordBytesBefore = 0;                  // what words were sent before it came
     bool reading = true, stoppedReading = false, shut = false, ended = false, last = false;
     bool greeted = false;
+    std::string words; // the last ones sent
+    bool toldWords = false;
     std::string unsent; // queued, not yet taken by the socket
     std::size_t sentBytes = 0;
     std::vector<TRequest> requests;     // every one queued
@@ -214,6 +231,7 @@ public:
         console.fd = BFd(fds[1]);
         console.firstEvent = m_events.size();
         console.eventBytesBefore = m_eventBytes;
+        console.wordBytesBefore = m_runner.m_wordBytes;
     }
 
     void Queue(TConsole& console, std::uint8_t pick)
@@ -301,6 +319,8 @@ public:
                 Broken("a request went unanswered", console.id);
             if (console.firstEvent + console.events != m_events.size())
                 Broken("an event did not reach a console", console.id);
+            if (!console.toldWords || console.words != m_runner.m_words)
+                Broken("a console holds other words than the daemon's", console.id);
         }
     }
 
@@ -337,6 +357,9 @@ private:
                 payload.compare(0, m_greeting.size(), m_greeting) != 0)
                 Broken("not greeted once, first", console.id);
             console.greeted = true;
+        } else if (type == control::kWords) {
+            console.words = payload;
+            console.toldWords = true;
         } else if (type == control::kEvent) {
             const std::size_t next = console.firstEvent + console.events++;
             if (next >= m_events.size() || m_events[next] != payload)
@@ -344,6 +367,8 @@ private:
         } else if (type == control::kFarewell) {
             Farewell(console);
         } else {
+            if (!console.toldWords)
+                Broken("an answer before the words", console.id);
             Answer(console, type, payload);
         }
     }
@@ -354,7 +379,8 @@ private:
             Broken("a console that kept reading was dropped", console.id);
         // Its own answers stop at pauseAt and one more; the rest is events.
         const TClientLimits limits = Limits();
-        if (m_eventBytes - console.eventBytesBefore + limits.pauseAt + control::kHeaderSize +
+        if (m_eventBytes - console.eventBytesBefore + m_runner.m_wordBytes -
+                console.wordBytesBefore + limits.pauseAt + control::kHeaderSize +
                 m_runner.m_longest + kRefusalSlack <=
             limits.hardUnsent)
             Broken("a console was dropped that could not have passed the hard limit", console.id);
@@ -367,9 +393,7 @@ private:
             Broken("an answer to nothing this console sent", console.id);
         const TRequest& request = console.requests[console.answered++];
         bool right = false;
-        if (request.kind == TRequest::kWords) {
-            right = type == control::kWords && payload == m_runner.m_words;
-        } else if (request.kind == TRequest::kRefused) {
+        if (request.kind == TRequest::kRefused) {
             right =
                 type == control::kFailed && payload.compare(0, 21, "murox: line refused: ") == 0;
         } else {

@@ -1,224 +1,124 @@
 #include "host/console/BLineReader.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 
 #include <poll.h>
+#include <pwd.h>
 #include <unistd.h>
 
-#include "host/console/SignalPipe.h"
+#include "host/console/BPlainInput.h"
 
 #ifdef MUROX_HAVE_LIBEDIT
 #include "host/console/BLineEditor.h"
 #endif
 
-struct BLineReader::TState {
-    std::string prompt;
-#ifdef MUROX_HAVE_LIBEDIT
-    std::unique_ptr<BLineEditor> pEditor;
-#endif
-    // Plain mode.
-    bool terminal = false; // standard input is one: the prompt is written
-    bool promptShown = false;
-    bool ended = false;
-    std::string partial;                   // read, not yet ended by '\n'
-    std::deque<std::string> queued;        // completed lines that ReadLine keeps
-    std::unique_ptr<TSignalPipe> pSignals; // Ctrl-C, when CatchInterrupts
-};
-
 namespace {
 
-#ifdef MUROX_HAVE_LIBEDIT
-bool TerminalCanEdit()
+// The one place that knows whether the build has libedit.
+std::unique_ptr<ILineInput> OpenInput(const char* szPrompt, const std::string& historyPath,
+                                      BLineReader::TCompleter completer)
 {
+#ifdef MUROX_HAVE_LIBEDIT
     const char* szTerm = std::getenv("TERM");
-    return isatty(STDIN_FILENO) != 0 && isatty(STDOUT_FILENO) != 0 && szTerm != nullptr &&
-           szTerm[0] != '\0' && std::strcmp(szTerm, "dumb") != 0 && BLineEditor::CanOpen();
-}
-#endif
-
-} // namespace
-
-BLineReader::BLineReader(const char* szPrompt, const std::string& historyPath, TCompleter completer)
-    : m_pState(new TState)
-{
-    m_pState->prompt = szPrompt;
-    m_pState->terminal = isatty(STDIN_FILENO) != 0;
-#ifdef MUROX_HAVE_LIBEDIT
-    if (TerminalCanEdit())
-        m_pState->pEditor.reset(new BLineEditor(szPrompt, historyPath, std::move(completer)));
+    if (isatty(STDIN_FILENO) != 0 && isatty(STDOUT_FILENO) != 0 && szTerm != nullptr &&
+        szTerm[0] != '\0' && std::strcmp(szTerm, "dumb") != 0 && BLineEditor::CanOpen())
+        return std::unique_ptr<ILineInput>(
+            new BLineEditor(szPrompt, historyPath, std::move(completer)));
 #else
     (void)historyPath;
     (void)completer;
 #endif
+    return std::unique_ptr<ILineInput>(new BPlainInput(szPrompt));
+}
+
+} // namespace
+
+BLineReader::BLineReader(const char* szPrompt, const std::string& historyPath, TCompleter completer)
+    : m_pInput(OpenInput(szPrompt, historyPath, std::move(completer)))
+{
 }
 
 BLineReader::~BLineReader() = default;
 
 bool BLineReader::Editing() const
 {
-#ifdef MUROX_HAVE_LIBEDIT
-    return m_pState->pEditor != nullptr;
-#else
-    return false;
-#endif
+    return m_pInput->Editing();
 }
 
 int BLineReader::Fd() const
 {
-#ifdef MUROX_HAVE_LIBEDIT
-    if (m_pState->pEditor)
-        return m_pState->pEditor->Fd();
-#endif
-    return m_pState->ended ? -1 : STDIN_FILENO;
+    return m_pInput->Fd();
 }
 
 bool BLineReader::Read(std::vector<std::string>& lines)
 {
-#ifdef MUROX_HAVE_LIBEDIT
-    if (m_pState->pEditor)
-        return m_pState->pEditor->Read(lines);
-#endif
-    TState& state = *m_pState;
-    if (state.ended)
-        return false;
-    char buffer[4096];
-    ssize_t count;
-    do
-        count = read(STDIN_FILENO, buffer, sizeof buffer);
-    while (count < 0 && errno == EINTR);
-    if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-        return true;
-    if (count <= 0) {
-        // As std::getline: a read error ends the input like its end.
-        if (!state.partial.empty()) {
-            lines.push_back(state.partial);
-            state.partial.clear();
-            state.promptShown = false;
-        }
-        if (state.terminal && state.promptShown)
-            std::fputs("\n", stdout);
-        state.ended = true;
-        return false;
-    }
-    state.partial.append(buffer, static_cast<std::string::size_type>(count));
-    std::string::size_type start = 0;
-    std::string::size_type end;
-    while ((end = state.partial.find('\n', start)) != std::string::npos) {
-        lines.push_back(state.partial.substr(start, end - start));
-        state.promptShown = false;
-        start = end + 1;
-    }
-    state.partial.erase(0, start);
-    return true;
+    return m_pInput->Read(lines);
 }
 
 bool BLineReader::ReadLine(std::string& line)
 {
-    TState& state = *m_pState;
     ShowPrompt();
-    // Input that ended right after its last line (one without '\n'): that
-    // line was returned, this prompt ends as the one at the end does.
-    if (state.queued.empty() && state.ended) {
-        if (!Editing() && state.terminal)
-            std::fputs("\n", stdout);
-        return false;
-    }
     std::vector<std::string> lines;
     bool more = true;
-    while (state.queued.empty() && more) {
+    while (m_queued.empty() && more) {
+        // At the end of the input there is nothing to wait for: Read says so.
         pollfd input = {Fd(), POLLIN, 0};
-        if (input.fd < 0)
-            break;
-        if (poll(&input, 1, -1) < 0) {
+        if (input.fd >= 0 && poll(&input, 1, -1) < 0) {
             if (errno == EINTR)
                 continue;
             break;
         }
         lines.clear();
         more = Read(lines);
-        state.queued.insert(state.queued.end(), lines.begin(), lines.end());
-        if (!more)
-            state.ended = true;
+        m_queued.insert(m_queued.end(), lines.begin(), lines.end());
     }
-    if (state.queued.empty())
+    if (m_queued.empty())
         return false;
-    line = state.queued.front();
-    state.queued.pop_front();
+    line = m_queued.front();
+    m_queued.pop_front();
     return true;
 }
 
 void BLineReader::ShowPrompt()
 {
-#ifdef MUROX_HAVE_LIBEDIT
-    if (m_pState->pEditor) {
-        m_pState->pEditor->Show();
-        return;
-    }
-#endif
-    if (m_pState->terminal) {
-        std::fputs(m_pState->prompt.c_str(), stdout);
-        std::fflush(stdout);
-    }
-    m_pState->promptShown = true;
+    m_pInput->ShowPrompt();
 }
 
 void BLineReader::HidePrompt()
 {
-#ifdef MUROX_HAVE_LIBEDIT
-    if (m_pState->pEditor)
-        m_pState->pEditor->Hide();
-#endif
-    m_pState->promptShown = false;
+    m_pInput->HidePrompt();
 }
 
 void BLineReader::CatchInterrupts()
 {
-    TState& state = *m_pState;
-    if (Editing() || !state.terminal || state.pSignals)
-        return;
-    state.pSignals.reset(new TSignalPipe);
-    if (!state.pSignals->Ok())
-        state.pSignals.reset();
+    m_pInput->CatchInterrupts();
 }
 
 int BLineReader::InterruptFd() const
 {
-#ifdef MUROX_HAVE_LIBEDIT
-    if (m_pState->pEditor)
-        return m_pState->pEditor->InterruptFd();
-#endif
-    return m_pState->pSignals ? m_pState->pSignals->Fd() : -1;
+    return m_pInput->InterruptFd();
 }
 
 bool BLineReader::TakeInterrupt()
 {
-#ifdef MUROX_HAVE_LIBEDIT
-    if (m_pState->pEditor)
-        return m_pState->pEditor->TakeInterrupt();
-#endif
-    TState& state = *m_pState;
-    if (!state.pSignals ||
-        state.pSignals->Drain().find(TSignalPipe::kInterrupt) == std::string::npos)
-        return false;
-    state.partial.clear();
-    state.promptShown = false;
-    return true;
+    return m_pInput->TakeInterrupt();
 }
 
 void BLineReader::PrintAbove(const std::string& text)
 {
-#ifdef MUROX_HAVE_LIBEDIT
-    if (m_pState->pEditor) {
-        m_pState->pEditor->PrintAbove(text);
-        return;
+    m_pInput->PrintAbove(text);
+}
+
+std::string MuroxHistoryPath()
+{
+    const char* szHome = std::getenv("HOME");
+    if (szHome == nullptr || szHome[0] == '\0') {
+        const passwd* const pUser = getpwuid(getuid());
+        szHome = pUser != nullptr ? pUser->pw_dir : nullptr;
     }
-#endif
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    if (!text.empty() && text.back() != '\n')
-        std::fputs("\n", stdout);
-    std::fflush(stdout);
+    if (szHome == nullptr || szHome[0] == '\0')
+        return std::string();
+    return std::string(szHome) + "/.murox_history";
 }

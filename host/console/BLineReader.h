@@ -3,10 +3,13 @@
 #ifndef HOST_CONSOLE_BLINEREADER_H
 #define HOST_CONSOLE_BLINEREADER_H
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "host/console/ILineInput.h"
 
 // Reads the operator's lines from standard input and writes the prompt and
 // the line being edited to standard output.
@@ -109,8 +112,13 @@ public:
     void PrintAbove(const std::string& text);
 
 private:
-    struct TState;
-    std::unique_ptr<TState> m_pState;
+    std::unique_ptr<ILineInput> m_pInput; // the mode chosen at construction
+    std::deque<std::string> m_queued;     // lines read that ReadLine keeps
 };
+
+// ~/.murox_history, the operator's history: $HOME, else the user's home
+// directory from the password database; empty (no history) when neither
+// is known.
+std::string MuroxHistoryPath();
 
 #endif

@@ -2,67 +2,88 @@
 
 #include <algorithm>
 
+#include "host/protocol/CommandGrammar.h"
+#include "host/protocol/VisibleText.h"
+
 namespace {
 
-const char kBlanks[] = " \t\r\n";
-const char kHelpWord[] = "help";
-const char kXdllWord[] = "xdll";
-const std::vector<std::string> kXdllSwitches = {"-l", "-u", "-f", "-r", "-a", "-d"};
-// The switches whose operand is the name of a configured library.
-const std::vector<std::string> kNamedSwitches = {"-l", "-u", "-f", "-d"};
+void AddStartingWith(std::vector<std::string>& matches, const std::string& word,
+                     const std::string& prefix)
+{
+    if (word.compare(0, prefix.size(), prefix) == 0 && control::VisibleText(word) == word &&
+        std::find(matches.begin(), matches.end(), word) == matches.end())
+        matches.push_back(word);
+}
 
-std::vector<std::string> StartingWith(const std::vector<std::string>& words,
-                                      const std::string& prefix)
+std::vector<std::string> Commands(const control::TCommandWords& words, const std::string& prefix)
 {
     std::vector<std::string> matches;
-    for (const std::string& word : words)
-        if (word.compare(0, prefix.size(), prefix) == 0 &&
-            std::find(matches.begin(), matches.end(), word) == matches.end())
-            matches.push_back(word);
+    for (const control::TCommandWord& command : words.commands)
+        AddStartingWith(matches, command.word, prefix);
     return matches;
 }
 
-bool Contains(const std::vector<std::string>& words, const std::string& word)
+std::vector<std::string> Switches(const control::TCommandWord& command, const std::string& prefix)
 {
-    return std::find(words.begin(), words.end(), word) != words.end();
+    std::vector<std::string> matches;
+    for (const control::TSwitchWord& option : command.switches)
+        AddStartingWith(matches, option.word, prefix);
+    return matches;
+}
+
+std::vector<std::string> Names(const control::TCommandWords& words, const std::string& prefix)
+{
+    std::vector<std::string> matches;
+    for (const std::string& name : words.names)
+        AddStartingWith(matches, name, prefix);
+    return matches;
+}
+
+const control::TCommandWord* FindCommand(const control::TCommandWords& words,
+                                         const std::string& word)
+{
+    for (const control::TCommandWord& command : words.commands)
+        if (command.word == word)
+            return &command;
+    return nullptr;
+}
+
+bool TakesName(const control::TCommandWord& command, const std::string& word)
+{
+    for (const control::TSwitchWord& option : command.switches)
+        if (option.word == word)
+            return option.takesName;
+    return false;
 }
 
 } // namespace
 
-std::vector<std::string> SplitCommandWords(const std::string& line)
-{
-    std::vector<std::string> words;
-    std::string::size_type start = line.find_first_not_of(kBlanks);
-    while (start != std::string::npos) {
-        const std::string::size_type end = line.find_first_of(kBlanks, start);
-        words.push_back(line.substr(start, end - start));
-        start = line.find_first_not_of(kBlanks, end);
-    }
-    return words;
-}
-
 std::vector<std::string> CompleteCommandLine(const std::string& lineBeforeCursor,
-                                             const std::vector<std::string>& commandWords,
-                                             const std::vector<std::string>& extensionNames)
+                                             const control::TCommandWords& words)
 {
     // The finished words, then the one being typed (none after a blank).
-    std::vector<std::string> words = SplitCommandWords(lineBeforeCursor);
+    std::vector<std::string> finished = command::SplitWords(lineBeforeCursor);
     std::string typed;
-    if (!words.empty() && !lineBeforeCursor.empty() &&
-        std::string(kBlanks).find(lineBeforeCursor.back()) == std::string::npos) {
-        typed = words.back();
-        words.pop_back();
+    if (!finished.empty() && !command::IsBlank(lineBeforeCursor.back())) {
+        typed = finished.back();
+        finished.pop_back();
     }
 
-    if (words.empty())
-        return StartingWith(commandWords, typed);
-    if (words.size() == 1 && words[0] == kHelpWord)
-        return StartingWith(commandWords, typed);
-    if (words[0] != kXdllWord)
+    if (finished.empty() || (finished.size() == 1 && finished[0] == command::kHelpWord))
+        return Commands(words, typed);
+    const control::TCommandWord* pCommand = FindCommand(words, finished[0]);
+    if (pCommand == nullptr)
         return {};
-    if (words.size() == 1)
-        return StartingWith(kXdllSwitches, typed);
-    if (words.size() == 2 && Contains(kNamedSwitches, words[1]))
-        return StartingWith(extensionNames, typed);
+    if (finished.size() == 1)
+        return Switches(*pCommand, typed);
+    if (finished.size() == 2 && TakesName(*pCommand, finished[1]))
+        return Names(words, typed);
     return {};
+}
+
+BLineReader::TCompleter CommandCompleter(std::function<control::TCommandWords()> words)
+{
+    return [words](const std::string& lineBeforeCursor) {
+        return CompleteCommandLine(lineBeforeCursor, words());
+    };
 }

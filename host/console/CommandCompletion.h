@@ -1,26 +1,32 @@
-// Tab completion of the operator's command lines.
+// Tab completion of the operator's command lines, from the words the
+// daemon or the shell describes.
 #ifndef HOST_CONSOLE_COMMANDCOMPLETION_H
 #define HOST_CONSOLE_COMMANDCOMPLETION_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
-// The words of a command line, as the interpreter takes them: split at
-// blanks, tabs, carriage returns and line feeds, with no quoting.
-std::vector<std::string> SplitCommandWords(const std::string& line);
+#include "host/console/BLineReader.h"
+#include "host/protocol/CommandWords.h"
 
 // The words that may replace the word being typed at the end of
-// `lineBeforeCursor` (what follows its last blank or tab; empty after a
-// blank), each starting with it, in the order of the lists given:
+// `lineBeforeCursor` (what follows its last blank; empty after a blank),
+// each starting with it, once each, in the order `words` gives them:
 // - the first word: a command word;
 // - after "help": a command word;
-// - after "xdll": one of its switches, -l -u -f -r -a -d;
-// - after "xdll -l", "-u", "-f" or "-d": an extension library's name.
+// - after a command word: one of its switches;
+// - after a switch that takes a name: an extension library's name.
 // Nothing anywhere else (the new name and the path of "xdll -a", the
 // words after the ones above). Words are split as the interpreter splits
-// them, at blanks and tabs.
+// them. A word that a terminal would not show as it is (a control
+// character, bytes that are not UTF-8) is never offered: it cannot be
+// typed anyway.
 std::vector<std::string> CompleteCommandLine(const std::string& lineBeforeCursor,
-                                             const std::vector<std::string>& commandWords,
-                                             const std::vector<std::string>& extensionNames);
+                                             const control::TCommandWords& words);
+
+// Completes as CompleteCommandLine does, with the words `words` returns
+// at each Tab.
+BLineReader::TCompleter CommandCompleter(std::function<control::TCommandWords()> words);
 
 #endif

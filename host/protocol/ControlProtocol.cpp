@@ -85,42 +85,45 @@ BFrameReader::TResult BFrameReader::Next(TFrame& frame)
             m_malformed = true;
             return kMalformed;
         }
-        if (Streamed(type)) {
-            m_start += kHeaderSize;
-            m_answerLeft = length;
-            m_answerType = type;
-            if (length == 0) {
-                frame.type = type;
-                frame.payload.clear();
-                frame.oversized = frame.more = false;
-                Compact();
-                return kFrame;
-            }
-        } else {
-            if (Buffered() - kHeaderSize < length)
-                return kNone;
-            frame.type = type;
-            frame.more = false;
-            frame.oversized = type == kLine && length > kMaxLine;
-            if (frame.oversized)
-                frame.payload.clear();
-            else
-                frame.payload.assign(m_buffer, m_start + kHeaderSize, length);
-            m_start += kHeaderSize + length;
-            Compact();
-            return kFrame;
-        }
+        if (!Streamed(type))
+            return NextWhole(type, length, frame);
+        m_start += kHeaderSize;
+        m_answerLeft = length;
+        m_answerType = type;
+        if (length == 0)
+            return TakePiece(0, frame);
     }
     const std::size_t piece = std::min<std::size_t>(Buffered(), m_answerLeft);
     if (piece == 0) {
         Compact();
         return kNone;
     }
+    return TakePiece(piece, frame);
+}
+
+BFrameReader::TResult BFrameReader::NextWhole(char type, std::uint32_t length, TFrame& frame)
+{
+    if (Buffered() - kHeaderSize < length)
+        return kNone;
+    frame.type = type;
+    frame.more = false;
+    frame.oversized = type == kLine && length > kMaxLine;
+    if (frame.oversized)
+        frame.payload.clear();
+    else
+        frame.payload.assign(m_buffer, m_start + kHeaderSize, length);
+    m_start += kHeaderSize + length;
+    Compact();
+    return kFrame;
+}
+
+BFrameReader::TResult BFrameReader::TakePiece(std::size_t size, TFrame& frame)
+{
     frame.type = m_answerType;
     frame.oversized = false;
-    frame.payload.assign(m_buffer, m_start, piece);
-    m_start += piece;
-    m_answerLeft -= static_cast<std::uint32_t>(piece);
+    frame.payload.assign(m_buffer, m_start, size);
+    m_start += size;
+    m_answerLeft -= static_cast<std::uint32_t>(size);
     frame.more = m_answerLeft > 0;
     Compact();
     return kFrame;

@@ -8,7 +8,6 @@
 //     'L'  a command line, without its newline, at most kMaxLine bytes; the
 //          daemon runs it and answers with exactly one 'A'. A longer one is
 //          refused with an 'A' saying so, and the connection stays usable.
-//     'W'  asks for the words a console completes; answered by one 'W'.
 //     'S'  which events the console is sent from now on: "all" of them (as
 //          at the start), or "own", those published while its own lines run.
 //          Answered by the same 'S': the events before it came before the
@@ -31,8 +30,19 @@
 //          Frames never interleave: an event published while an answer is
 //          on its way follows it. The events a line causes reach its
 //          console before that line's answer.
-//     'W'  completion words, one per line: "c WORD" for a command word,
-//          "e NAME" for an extension library.
+//     'W'  the words a console completes, unasked: right after the greeting,
+//          and to every console again whenever a line or a reload changed
+//          them (the words a line changes reach its console before that
+//          line's answer). One word a line, after a tag and a blank:
+//            "c WORD"  a command word;
+//            "s WORD"  a switch of the command word above it;
+//            "n WORD"  such a switch whose operand is the name of an
+//                      extension library ("xdll -l NAME");
+//            "e NAME"  the name of an extension library.
+//          Commands come first, each followed by its switches, then the
+//          names. At most kMaxWords words of at most kMaxWordLength bytes
+//          (CommandWords.h): a receiver passes over what lies beyond, and
+//          over lines of another form.
 //     'X'  a last word before the daemon closes the connection (access
 //          refused, too many consoles, the daemon stopping), one line.
 //
@@ -50,7 +60,7 @@
 
 namespace control {
 
-const char kGreeting[] = "murox-control 2";
+const char kGreeting[] = "murox-control 3";
 
 const char kLine = 'L';
 const char kWords = 'W';
@@ -102,19 +112,19 @@ struct TFrame {
     bool more = false;      // a piece of an 'A' or 'E' that more pieces follow
 };
 
-// Cuts frames out of a byte stream as it arrives. `accepted` lists the
-// types this side takes. With `answerStreamed` (the console's side), an
-// 'A' or 'E' of any length is handed out in pieces as its bytes arrive:
-// each piece is a frame of its type holding the next bytes of the answer, with
-// `more` set on all but the last (an empty answer is one empty piece).
-// What the reader holds then stays within one frame of another type plus
-// what the caller appends between two calls of Next().
+// Cuts frames out of a byte stream as it arrives, taking only the types
+// the receiving side takes. The console's side hands out an 'A' or 'E' of
+// any length in pieces as its bytes arrive: each piece is a frame of its
+// type holding the next bytes of the answer, with `more` set on all but
+// the last (an empty answer is one empty piece). What the reader holds
+// then stays within one frame of another type plus what the caller
+// appends between two calls of Next().
 class BFrameReader {
 public:
-    BFrameReader(const char* szAccepted, bool answerStreamed)
-        : m_szAccepted(szAccepted), m_answerStreamed(answerStreamed)
-    {
-    }
+    // What the daemon reads: the frames a console sends.
+    static BFrameReader FromConsole() { return BFrameReader("LS", false); }
+    // What a console reads: the frames the daemon sends, answers in pieces.
+    static BFrameReader FromDaemon() { return BFrameReader("HAESVWX", true); }
 
     void Append(const char* pData, std::size_t length) { m_buffer.append(pData, length); }
     // Bytes received but not yet taken as frames.
@@ -128,12 +138,21 @@ public:
     TResult Next(TFrame& frame);
 
 private:
+    BFrameReader(const char* szAccepted, bool answerStreamed)
+        : m_szAccepted(szAccepted), m_answerStreamed(answerStreamed)
+    {
+    }
+
     // Whether a frame with this header is malformed on this side.
     bool Refused(char type, std::uint32_t length) const;
     bool Streamed(char type) const
     {
         return m_answerStreamed && (type == kAnswer || type == kFailed);
     }
+    // The frame whose header starts the unread bytes, once it is whole.
+    TResult NextWhole(char type, std::uint32_t length, TFrame& frame);
+    // The next `size` bytes of the answer under way, as a piece of it.
+    TResult TakePiece(std::size_t size, TFrame& frame);
     // Drops the bytes taken once they outweigh what is left.
     void Compact();
 

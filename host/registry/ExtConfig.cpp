@@ -3,10 +3,11 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "host/protocol/CommandGrammar.h"
+
 namespace {
 
 const char kSectionWord[] = "extdll";
-const char kBlanks[] = " \t";
 
 // Reads each section's values into an entry, telling apart the names it
 // has met, complete or not.
@@ -66,9 +67,9 @@ bool SplitSectionName(const std::string& section, std::string& name)
         name.clear();
         return true;
     }
-    if (std::strchr(kBlanks, section[wordLength]) == nullptr)
+    if (!command::IsBlank(section[wordLength]))
         return false;
-    const std::size_t first = section.find_first_not_of(kBlanks, wordLength);
+    const std::size_t first = section.find_first_not_of(command::kBlanks, wordLength);
     name = first == std::string::npos ? std::string() : section.substr(first);
     return true;
 }
@@ -77,7 +78,10 @@ bool SplitSectionName(const std::string& section, std::string& name)
 
 bool IsExtName(const std::string& name)
 {
-    return !name.empty() && name.find_first_of(" \t\r\n[]=#;") == std::string::npos;
+    // One word of a command line, and nothing the configuration's syntax
+    // would take for its own.
+    return !name.empty() && name.find_first_of(command::kBlanks) == std::string::npos &&
+           name.find_first_of("[]=#;") == std::string::npos;
 }
 
 std::string ExtSectionName(const std::string& name)

@@ -106,7 +106,7 @@ private:
 
     BFd m_fd;
     TPeer m_peer;
-    control::BFrameReader m_reader{"LWS", false};
+    control::BFrameReader m_reader = control::BFrameReader::FromConsole();
     TState m_state = TState::kOpen;
     TReason m_reason = TReason::kNone;
     bool m_inputEnded = false;

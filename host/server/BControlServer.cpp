@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "eventlog/MuroxLogEvent.h"
+#include "host/protocol/CommandWords.h"
 #include "host/protocol/ControlProtocol.h"
 #include "host/protocol/VisibleText.h"
 #include "host/server/BAnswerStream.h"
@@ -127,6 +128,8 @@ int BControlServer::Turn(ICommandRunner& runner, int maxWaitMs)
         m_socket.Release();
         return SIGTERM;
     }
+    if (!m_wordsKnown)
+        ShareWords(runner);
     if (m_polled[0].revents & POLLIN) {
         const int signal = HandleSignal(runner);
         if (signal != 0) {
@@ -176,8 +179,6 @@ void BControlServer::RunFrames(BControlClient& client, ICommandRunner& runner)
             break;
         if (result == control::BFrameReader::kMalformed)
             client.Drop(BControlClient::TReason::kMalformed, "it sent a malformed frame");
-        else if (frame.type == control::kWords)
-            client.Queue(control::kWords, runner.CompletionWords());
         else if (frame.type == control::kEvents)
             ChooseEvents(client, frame.payload);
         else
@@ -216,10 +217,22 @@ void BControlServer::RunLine(BControlClient& client, const control::TFrame& fram
         m_pRunning = &client;
         outcome = runner.RunLine(frame.payload, out);
         m_pRunning = nullptr;
+        ShareWords(runner);
     }
     client.Queue(outcome == TLineOutcome::kFailed ? control::kFailed : control::kAnswer, answer);
     if (outcome == TLineOutcome::kLeave)
         client.Leave();
+}
+
+void BControlServer::ShareWords(ICommandRunner& runner)
+{
+    std::string words = control::EncodeWords(runner.CompletionWords());
+    if (m_wordsKnown && words == m_words)
+        return;
+    m_words.swap(words);
+    m_wordsKnown = true;
+    for (const auto& pClient : m_clients)
+        pClient->Queue(control::kWords, m_words);
 }
 
 void BControlServer::Accept(long long nowMs)
@@ -267,6 +280,8 @@ void BControlServer::Attach(BFd fd, const TPeer& peer)
     std::unique_ptr<BControlClient> pClient(new BControlClient(std::move(fd), peer, now));
     pClient->Queue(control::kHello, std::string(control::kGreeting) + " " +
                                         std::to_string(getpid()) + " " + MUROX_VERSION);
+    if (m_wordsKnown)
+        pClient->Queue(control::kWords, m_words);
     // Logged before it is attached: a console is not told of itself.
     MuroxLogEvent("console connected: %s", PeerName(peer).c_str());
     pClient->Flush(now);
@@ -326,6 +341,7 @@ int BControlServer::HandleSignal(ICommandRunner& runner)
         std::string answer;
         BAnswerStream out(answer);
         runner.Reload(out);
+        ShareWords(runner);
         if (!answer.empty())
             MuroxLogEvent("%s", answer.c_str());
     }

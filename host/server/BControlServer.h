@@ -24,6 +24,8 @@ class BStdoutQueue;
 // Subscribed to the process's dispatcher (by whoever wires it), it queues
 // every published event to every console let in, whole, between answers:
 // the events a line causes reach its console before the line's answer.
+// Consoles are sent the runner's words after the greeting, and again
+// whenever a line or a reload changed them.
 // Connections turned away are recorded in the log only.
 class BControlServer : public KAF::IMessageSubscriber {
 public:
@@ -74,6 +76,8 @@ private:
     void RunFrames(BControlClient& client, ICommandRunner& runner);
     void RunLine(BControlClient& client, const control::TFrame& frame, ICommandRunner& runner);
     void ChooseEvents(BControlClient& client, const std::string& choice);
+    // Sends every console the runner's words, if they changed.
+    void ShareWords(ICommandRunner& runner);
     void Reap(long long nowMs);
     int HandleSignal(ICommandRunner& runner);
     // Writes a record to the daemon's log without showing it to consoles.
@@ -93,6 +97,8 @@ private:
     BControlClient* m_pRunning = nullptr; // whose line runs now
     std::vector<struct pollfd> m_polled;  // the last turn's descriptors, in order
     std::string m_answer;                 // the line's answer, its storage kept from line to line
+    std::string m_words;                  // the words last sent, as a 'W' payload
+    bool m_wordsKnown = false;            // whether they were taken from the runner yet
 };
 
 #endif

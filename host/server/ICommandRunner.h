@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "host/protocol/CommandWords.h"
 #include "hostapi/ICmdStream.h"
 
 // What became of a line.
@@ -23,8 +24,8 @@ public:
     // Re-reads the configuration and brings the loaded libraries in line
     // with it, as the operator's reload does, writing its answer to `out`.
     virtual void Reload(KAF::ICmdStream& out) = 0;
-    // The words a console completes, as the 'W' frame carries them.
-    virtual std::string CompletionWords() = 0;
+    // The words a console completes, as they are now.
+    virtual control::TCommandWords CompletionWords() = 0;
 };
 
 #endif

@@ -1,13 +1,15 @@
 #include "host/shell/BCmdInterpreter.h"
 
 #include <cstring>
+#include <sstream>
 
-#include "host/console/CommandCompletion.h"
+#include "host/protocol/CommandGrammar.h"
+#include "hostapi/BCmdLineParser.h"
 
 namespace {
 
-const char kHelpWord[] = "help";
-const char kQuitWord[] = "quit";
+using command::kHelpWord;
+using command::kQuitWord;
 
 // The built-in commands, shown by "help" like a handler's table.
 const CliEntry kBuiltIns[] = {
@@ -34,6 +36,34 @@ void WriteEntry(KAF::ICmdStream& out, const CliEntry& entry)
     const std::size_t length = std::strlen(szDescr);
     WriteText(out, length > 0 && szDescr[length - 1] != '\n' ? std::string(szDescr) + '\n'
                                                              : std::string(szDescr));
+}
+
+bool IsOperand(const std::string& word)
+{
+    return word[0] == '<' || word[0] == '[';
+}
+
+// The switches of a command's help lines, in their order, once each.
+std::vector<control::TSwitchWord> HelpSwitches(const CliEntry& entry)
+{
+    std::vector<control::TSwitchWord> switches;
+    std::istringstream help(entry.descr != nullptr ? entry.descr : "");
+    for (std::string line; std::getline(help, line);) {
+        const std::vector<std::string> words = command::SplitWords(line);
+        if (words.size() < 2 || words[0] != entry.cmdName ||
+            KAF::BCmdLineParser::IsSwitch(KAF::BString(words[1].c_str())) == 0)
+            continue;
+        std::size_t end = 2;
+        while (end < words.size() && IsOperand(words[end]))
+            ++end;
+        const bool takesName = end == 3 && words[2] == "<name>";
+        bool known = false;
+        for (const control::TSwitchWord& seen : switches)
+            known = known || seen.word == words[1];
+        if (!known)
+            switches.push_back({words[1], takesName});
+    }
+    return switches;
 }
 
 } // namespace
@@ -66,11 +96,11 @@ const BCmdInterpreter::TCommand* BCmdInterpreter::Find(const std::string& word) 
 
 TLineOutcome BCmdInterpreter::Execute(const std::string& line, KAF::ICmdStream& out)
 {
-    const std::vector<std::string> words = SplitCommandWords(line);
+    if (command::IsQuit(line))
+        return TLineOutcome::kLeave;
+    const std::vector<std::string> words = command::SplitWords(line);
     if (words.empty())
         return TLineOutcome::kSucceeded;
-    if (words[0] == kQuitWord)
-        return TLineOutcome::kLeave;
     if (words[0] == kHelpWord)
         return Help(words, out) ? TLineOutcome::kSucceeded : TLineOutcome::kFailed;
     const TCommand* pCommand = Find(words[0]);
@@ -86,13 +116,13 @@ TLineOutcome BCmdInterpreter::Execute(const std::string& line, KAF::ICmdStream& 
     return TLineOutcome::kSucceeded;
 }
 
-std::vector<std::string> BCmdInterpreter::CommandWords() const
+control::TCommandWords BCmdInterpreter::Words() const
 {
-    std::vector<std::string> words;
+    control::TCommandWords words;
     for (const TCommand& command : m_commands)
-        words.push_back(command.pEntry->cmdName);
+        words.commands.push_back({command.pEntry->cmdName, HelpSwitches(*command.pEntry)});
     for (const CliEntry* pRow = kBuiltIns; pRow->cmdId != -1; ++pRow)
-        words.push_back(pRow->cmdName);
+        words.commands.push_back({pRow->cmdName, {}});
     return words;
 }
 

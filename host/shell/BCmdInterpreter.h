@@ -6,14 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "host/protocol/CommandWords.h"
 #include "host/server/ICommandRunner.h"
 #include "hostapi/BCmdHandler.h"
 #include "hostapi/ICmdStream.h"
 
-// A line is split into words at blanks and tabs; there is no quoting, so no
-// word holds a blank. The first word picks the command, the others are its
-// arguments, in order. Two commands are built in: "help [<command>]" and
-// "quit".
+// A line is split into words as host/protocol/CommandGrammar.h says; there
+// is no quoting, so no word holds a blank. The first word picks the
+// command, the others are its arguments, in order. Two commands are built
+// in: "help [<command>]" and "quit".
 class BCmdInterpreter {
 public:
     BCmdInterpreter() = default;
@@ -30,8 +31,11 @@ public:
     // does not know; what a handler's command does is the handler's to say.
     TLineOutcome Execute(const std::string& line, KAF::ICmdStream& out);
 
-    // Every command word, the registered ones in order, then the built-ins.
-    std::vector<std::string> CommandWords() const;
+    // Every command word, the registered ones in order, then the built-ins,
+    // each with the switches its help gives one a line (" WORD -X <operand>...
+    // what it does"): a switch whose only operand is "<name>" takes the name
+    // of a configured extension library. No extension names.
+    control::TCommandWords Words() const;
 
 private:
     struct TCommand {

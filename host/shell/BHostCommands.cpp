@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "host/console/CommandCompletion.h"
+#include "host/protocol/CommandGrammar.h"
 #include "host/registry/ExtFailures.h"
 #include "hostapi/BCmdLineParser.h"
 
@@ -57,7 +57,7 @@ TLineOutcome BHostCommands::RunLine(const std::string& line, KAF::ICmdStream& ou
 
 bool BHostCommands::IsAction(const std::string& line) const
 {
-    const std::vector<std::string> words = SplitCommandWords(line);
+    const std::vector<std::string> words = command::SplitWords(line);
     const CliEntry* pEntry = m_handler.CmdGetMap();
     if (words.empty() || pEntry == nullptr || pEntry->cmdName == nullptr ||
         words[0] != pEntry->cmdName)
@@ -73,15 +73,13 @@ void BHostCommands::Reload(KAF::ICmdStream& out)
     RunLine("xdll -r", out);
 }
 
-std::string BHostCommands::CompletionWords()
+control::TCommandWords BHostCommands::CompletionWords()
 {
-    std::string words;
-    for (const std::string& word : m_interpreter.CommandWords())
-        words += "c " + word + "\n";
-    for (int i = 0; i < m_registry.NumExtAgents(); ++i) {
+    control::TCommandWords words = m_interpreter.Words();
+    for (int i = 0; i < m_registry.NumExtAgents() && words.names.size() < control::kMaxWords; ++i) {
         const ExtAgent* pAgent = m_registry.ExtAgentAt(i);
         if (pAgent != nullptr)
-            words += "e " + std::string(pAgent->name.c_str(), pAgent->name.length()) + "\n";
+            words.names.emplace_back(pAgent->name.c_str(), pAgent->name.length());
     }
     return words;
 }

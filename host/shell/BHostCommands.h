@@ -27,9 +27,9 @@ public:
     TLineOutcome RunLine(const std::string& line, KAF::ICmdStream& out) override;
     // Runs "xdll -r".
     void Reload(KAF::ICmdStream& out) override;
-    // "c WORD" for each command word, then "e NAME" for each extension
-    // library, one a line.
-    std::string CompletionWords() override;
+    // The interpreter's words, then the registry's names in its order, as
+    // many as control::kMaxWords allows.
+    control::TCommandWords CompletionWords() override;
 
 private:
     // Whether the line is an "xdll" command with a switch.

@@ -21,8 +21,8 @@
 #include "eventlog/MuroxLogEvent.h"
 #include "eventlog/MuroxMsgSubscriber.h"
 #include "host/console/BLineReader.h"
-#include "host/console/BRemoteConsole.h"
-#include "host/console/ShellConsole.h"
+#include "host/console/CommandCompletion.h"
+#include "host/console/RemoteConsole.h"
 #include "host/kaf/StoreControl.h"
 #include "host/protocol/BFd.h"
 #include "host/protocol/ControlProtocol.h"
@@ -81,7 +81,7 @@ int RunSession(const TMuroxOptions& options, KAF::BFileNV& store)
                 break;
     } else {
         BLineReader reader("murox> ", MuroxHistoryPath(),
-                           WordsCompleter([&commands] { return commands.CompletionWords(); }));
+                           CommandCompleter([&commands] { return commands.CompletionWords(); }));
         std::string line;
         while (reader.ReadLine(line))
             if (!run(line))

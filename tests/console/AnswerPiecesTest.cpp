@@ -25,7 +25,7 @@ std::string Header(char type, std::uint32_t length)
 // each frame as "T:payload" with a '+' after a piece that more follow.
 std::vector<std::string> Read(const std::string& stream, std::size_t step)
 {
-    BFrameReader reader("HAVWX", true);
+    BFrameReader reader = BFrameReader::FromDaemon();
     std::vector<std::string> got;
     for (std::size_t at = 0; at < stream.size(); at += step) {
         reader.Append(stream.data() + at, std::min(step, stream.size() - at));
@@ -63,7 +63,7 @@ TEST(AnswerPiecesTest, AnAnswerComesInThePiecesItArrivesIn)
 
 TEST(AnswerPiecesTest, AnAnswerOfAnyLengthIsHeldPieceByPiece)
 {
-    BFrameReader reader("HAVWX", true);
+    BFrameReader reader = BFrameReader::FromDaemon();
     reader.Append(Header(control::kAnswer, 0xfffffff0).data(), control::kHeaderSize);
     const std::string data(64 * 1024, 'x');
     TFrame frame;
@@ -86,12 +86,16 @@ TEST(AnswerPiecesTest, OtherFramesAndUnstreamedAnswersStayBounded)
     EXPECT_EQ(std::vector<std::string>{"malformed"},
               Read(Header(control::kEvent, control::kMaxFrame + 1) + "v", 8));
     EXPECT_EQ(std::vector<std::string>{"malformed"}, Read(Header('L', 1) + "x", 8));
-    // A side that does not stream answers takes them whole, as any frame.
-    BFrameReader wholeAnswers("A", false);
-    const std::string longAnswer = Header(control::kAnswer, control::kMaxFrame + 1);
-    wholeAnswers.Append(longAnswer.data(), longAnswer.size());
-    TFrame frame;
-    EXPECT_EQ(BFrameReader::kMalformed, wholeAnswers.Next(frame));
+    // The daemon's side streams nothing: a line longer than any frame is
+    // malformed, and so is an answer, or words, from a console.
+    for (const std::string& stream :
+         {Header(control::kLine, control::kMaxFrame + 1), Header(control::kAnswer, 1) + "x",
+          Header(control::kWords, 0)}) {
+        BFrameReader fromConsole = BFrameReader::FromConsole();
+        fromConsole.Append(stream.data(), stream.size());
+        TFrame frame;
+        EXPECT_EQ(BFrameReader::kMalformed, fromConsole.Next(frame));
+    }
 }
 
 } // namespace

@@ -1,21 +1,35 @@
 // Tab completion of command lines: what the console offers for the word
-// being typed, from the command words and the extension names given.
+// being typed, from the words the daemon or the shell describes, and how
+// those words travel from the daemon.
 #include <gmock/gmock.h>
 
 #include "host/console/CommandCompletion.h"
-#include "host/console/ShellConsole.h"
+#include "host/protocol/CommandWords.h"
+#include "host/protocol/ControlProtocol.h"
 
 namespace {
 
+using control::TCommandWords;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-const std::vector<std::string> kWords = {"xdll", "help", "quit"};
 const std::vector<std::string> kNames = {"hello", "broken", "missing", "idle", "hello2"};
+
+TCommandWords Words(const std::vector<std::string>& names = kNames)
+{
+    TCommandWords words;
+    words.commands = {
+        {"xdll",
+         {{"-l", true}, {"-u", true}, {"-f", true}, {"-r", false}, {"-a", false}, {"-d", true}}},
+        {"help", {}},
+        {"quit", {}}};
+    words.names = names;
+    return words;
+}
 
 std::vector<std::string> Complete(const std::string& line)
 {
-    return CompleteCommandLine(line, kWords, kNames);
+    return CompleteCommandLine(line, Words());
 }
 
 TEST(CompletionTest, FirstWordIsACommandWord)
@@ -27,9 +41,11 @@ TEST(CompletionTest, FirstWordIsACommandWord)
     EXPECT_THAT(Complete("z"), IsEmpty());
     EXPECT_THAT(Complete("xdllx"), IsEmpty());
     // The words come from the caller: a daemon offering more is completed.
-    EXPECT_THAT(CompleteCommandLine("st", {"xdll", "status", "stop"}, {}),
-                ElementsAre("status", "stop"));
-    EXPECT_THAT(CompleteCommandLine("x", {"xdll", "xdll"}, {}), ElementsAre("xdll"));
+    TCommandWords more;
+    more.commands = {{"xdll", {}}, {"status", {}}, {"stop", {{"-now", false}}}, {"xdll", {}}};
+    EXPECT_THAT(CompleteCommandLine("st", more), ElementsAre("status", "stop"));
+    EXPECT_THAT(CompleteCommandLine("x", more), ElementsAre("xdll"));
+    EXPECT_THAT(CompleteCommandLine("stop -", more), ElementsAre("-now"));
 }
 
 TEST(CompletionTest, HelpTakesACommandWord)
@@ -57,26 +73,72 @@ TEST(CompletionTest, XdllTakesASwitchThenANameForTheNamedOnes)
     EXPECT_THAT(Complete("xdll -a new /lib/x.so "), IsEmpty());
     EXPECT_THAT(Complete("xdll -l hello "), IsEmpty());
     EXPECT_THAT(Complete("xdll -x "), IsEmpty());
-    EXPECT_THAT(CompleteCommandLine("xdll -l ", kWords, {}), IsEmpty());
+    EXPECT_THAT(CompleteCommandLine("xdll -l ", Words({})), IsEmpty());
 }
 
-// The words as a command runner offers them, locally or from the daemon.
-TEST(CompletionTest, WordsOfferedAsTextAreReadLineByLine)
+// A word with a control character, or bytes that are not UTF-8, cannot be
+// typed: it is never offered, whoever describes it.
+TEST(CompletionTest, OnlyWordsATerminalShowsAsTheyAreAreOffered)
 {
-    const TCompletionWords words =
-        ParseCompletionWords("c xdll\nc help\ne hello\nx odd\nc\ne  spaced\ne idle");
-    EXPECT_THAT(words.commands, ElementsAre("xdll", "help"));
-    EXPECT_THAT(words.extensions, ElementsAre("hello", " spaced", "idle"));
-    EXPECT_THAT(ParseCompletionWords("").commands, IsEmpty());
+    const TCommandWords words = Words({"e\x1bx", "evil", "e\xff", "\xc3\xa9t\xc3\xa9"});
+    EXPECT_THAT(CompleteCommandLine("xdll -l e", words), ElementsAre("evil"));
+    EXPECT_THAT(CompleteCommandLine("xdll -l ", words), ElementsAre("evil", "\xc3\xa9t\xc3\xa9"));
+    EXPECT_THAT(CompleteCommandLine("xdll -l e", control::DecodeWords(control::EncodeWords(words))),
+                ElementsAre("evil"));
 
     int asked = 0;
-    const BLineReader::TCompleter complete = WordsCompleter([&asked] {
+    const BLineReader::TCompleter complete = CommandCompleter([&asked] {
         ++asked;
-        return std::string("c xdll\nc help\ne hello\ne idle\n");
+        return Words({"hello", "idle"});
     });
     EXPECT_THAT(complete("xdll -l "), ElementsAre("hello", "idle"));
     EXPECT_THAT(complete("he"), ElementsAre("help"));
-    EXPECT_EQ(2, asked); // asked again at each Tab: the names change
+    EXPECT_EQ(2, asked); // at each Tab: the names change
+}
+
+// The 'W' frame's payload: one word a line after its tag, read back as
+// it was given; lines of another form are passed over.
+TEST(CompletionTest, WordsTravelAsTheyWereGiven)
+{
+    TCommandWords words;
+    words.commands = {{"xdll", {{"-l", true}, {"-r", false}}}, {"help", {}}};
+    words.names = {"hello", "e\x1bx"};
+    EXPECT_EQ("c xdll\nn -l\ns -r\nc help\ne hello\ne e\x1bx\n", control::EncodeWords(words));
+    EXPECT_TRUE(control::DecodeWords(control::EncodeWords(words)) == words);
+    EXPECT_TRUE(control::DecodeWords(control::EncodeWords(Words())) == Words());
+
+    const TCommandWords read =
+        control::DecodeWords("s -z\ne hello\nx odd\nc\nc xdll\nn -l\ne  spaced\ns\ne idle");
+    ASSERT_EQ(1u, read.commands.size());
+    EXPECT_EQ("xdll", read.commands[0].word);
+    ASSERT_EQ(1u, read.commands[0].switches.size());
+    EXPECT_TRUE(read.commands[0].switches[0].takesName);
+    EXPECT_THAT(read.names, ElementsAre("hello", " spaced", "idle"));
+    EXPECT_TRUE(control::DecodeWords("") == TCommandWords());
+}
+
+// A daemon is trusted only so far: so many words, so long, in one frame.
+TEST(CompletionTest, WordsAreBounded)
+{
+    const std::string longest(control::kMaxWordLength, 'n');
+    TCommandWords words;
+    words.names = {longest + "n", "a\nb", "", longest};
+    EXPECT_EQ("e " + longest + "\n", control::EncodeWords(words));
+    EXPECT_THAT(control::DecodeWords("e " + longest + "n\ne ok\n").names, ElementsAre("ok"));
+
+    std::string many;
+    for (std::size_t i = 0; i <= control::kMaxWords; ++i)
+        many += "e n" + std::to_string(i) + "\n";
+    const TCommandWords decoded = control::DecodeWords("c xdll\n" + many);
+    EXPECT_EQ(control::kMaxWords - 1, decoded.names.size());
+    EXPECT_EQ("n" + std::to_string(control::kMaxWords - 2), decoded.names.back());
+
+    words.names.assign(control::kMaxWords, longest);
+    const std::string full = control::EncodeWords(words);
+    EXPECT_LE(full.size(), control::kMaxFrame);
+    EXPECT_EQ(full.size() / (longest.size() + 3), control::DecodeWords(full).names.size());
+    words.names.assign(control::kMaxWords + 1, "n");
+    EXPECT_EQ(control::kMaxWords, control::DecodeWords(control::EncodeWords(words)).names.size());
 }
 
 } // namespace

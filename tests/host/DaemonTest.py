@@ -117,7 +117,11 @@ class RawPeer:
         self.sock.connect(path)
         self.buffer = b""
         kind, payload = self.frame()
-        assert kind == b"H" and payload.startswith(b"murox-control 2 "), (kind, payload)
+        assert kind == b"H" and payload.startswith(b"murox-control 3 "), (kind, payload)
+        # The words it completes come with the greeting; later ones are counted.
+        kind, self.words = self.frame()
+        assert kind == b"W", (kind, self.words)
+        self.word_frames = 0
 
     def frame(self):
         """The next frame; (None, None) once the daemon closed the connection."""
@@ -141,7 +145,9 @@ class RawPeer:
         events = []
         while True:
             kind, payload = self.frame()
-            if kind != b"V":
+            if kind == b"W":
+                self.words, self.word_frames = payload, self.word_frames + 1
+            elif kind != b"V":
                 assert kind in (b"A", b"E"), (kind, payload)
                 self.failed = kind == b"E"
                 return events, payload
@@ -251,6 +257,29 @@ class DaemonTestCase(unittest.TestCase):
     def test_state_lives_in_the_daemon_and_events_reach_consoles_live(self):
         d = self.daemon().start()
         self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
+        # Each console is sent the words it completes (the switches as the
+        # help gives them), and again whenever a line or a reload changes
+        # them, before that line's answer.
+        peer = RawPeer(d.sock)
+        words = (b"c xdll\nn -l\nn -u\nn -f\ns -r\ns -a\nn -d\nc help\nc quit\n"
+                 b"e hello\ne broken\ne missing\ne idle\n")
+        self.assertEqual(words, peer.words)
+        d.console("xdll -a added /nonexistent/added.so", check=False)
+        peer.answer(b"xdll")
+        self.assertEqual((1, words + b"e added\n"), (peer.word_frames, peer.words))
+        peer.answer(b"xdll -d added")
+        self.assertEqual((2, words), (peer.word_frames, peer.words))
+        with open(d.conf) as f:
+            config = f.read()
+        for text, later in ((config + "[extdll later]\npath = /x.so\n", b"e later\n"), (config, b"")):
+            with open(d.conf, "w") as f:
+                f.write(text)
+            d.proc.send_signal(signal.SIGHUP)
+            kind = None
+            while kind != b"W":  # unasked: after the reload's events
+                kind, payload = peer.frame()
+            self.assertEqual(words + later, payload)
+        peer.close()
         # Events a line causes come before its answer, as in the shell.
         self.assertEqual(b"hello: term\n", d.console("xdll -u hello").stdout)
         self.assertIn(entry("hello", lib("hello"), "/hello", 1, "NOT LOADED"),
@@ -261,9 +290,10 @@ class DaemonTestCase(unittest.TestCase):
         # A follower sees another console's events as they happen, each after
         # its time; a console with lines sees only what its own lines cause,
         # whatever other consoles do meanwhile.
+        connected = d.log().count("console connected")
         watcher = subprocess.Popen(MUROX + ["--remote", "--socket", d.sock, "--follow"],
                                    stdout=subprocess.PIPE)
-        d.await_log("console connected", 5)
+        d.await_log("console connected", connected + 1)
         self.assertEqual(b"hello: init\n", d.console("xdll -l hello").stdout)
         os.set_blocking(watcher.stdout.fileno(), False)
         seen = []
@@ -397,7 +427,7 @@ class DaemonTestCase(unittest.TestCase):
         self.assertTrue(rand.closed_by_daemon())
         # The one stuck in its frame is closed with a word; the idle one
         # still runs lines.
-        farewell = next(f for f in iter(stuck.frame, (None, None)) if f[0] != b"V")
+        farewell = next(f for f in iter(stuck.frame, (None, None)) if f[0] not in (b"V", b"W"))
         self.assertEqual((b"X", b"murox: closed: part of a frame and nothing more for 4 s\n"),
                          farewell)
         self.assertTrue(stuck.closed_by_daemon())
@@ -767,7 +797,7 @@ class DaemonTestCase(unittest.TestCase):
         def run():
             conn, _ = listener.accept()
             with conn:
-                conn.sendall(frame(b"H", b"murox-control 2 4242 9.9.9"))
+                conn.sendall(frame(b"H", b"murox-control 3 4242 9.9.9"))
                 try:
                     serve(conn, lines)
                 except OSError:

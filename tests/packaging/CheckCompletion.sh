@@ -6,8 +6,14 @@
 # configuration's extension libraries.
 # Usage: CheckCompletion.sh MUROX CONFIG COMPLETION MANPAGE
 set -uo pipefail
-murox=$1 config=$2 completion=$3 manpage=$4
+murox=$1 completion=$3 manpage=$4
 failed=0
+# A copy: the configuration is locked by whichever murox uses it, and other
+# tests use the default one at the same time.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+config=$work/murox.conf
+cp "$2" "$config" || exit 1
 
 # shellcheck source=/dev/null
 source "$completion" || { echo "FAIL: cannot source $completion"; exit 1; }

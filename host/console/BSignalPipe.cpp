@@ -1,4 +1,4 @@
-#include "host/console/SignalPipe.h"
+#include "host/console/BSignalPipe.h"
 
 #include <cerrno>
 
@@ -8,7 +8,7 @@
 namespace {
 
 const int kCaught[] = {SIGINT, SIGWINCH, SIGCONT};
-const char kBytes[] = {TSignalPipe::kInterrupt, TSignalPipe::kResize, TSignalPipe::kContinue};
+const char kBytes[] = {BSignalPipe::kInterrupt, BSignalPipe::kResize, BSignalPipe::kContinue};
 
 volatile sig_atomic_t s_writeFd = -1;
 
@@ -30,7 +30,7 @@ void OnSignal(int signal)
 
 } // namespace
 
-TSignalPipe::TSignalPipe()
+BSignalPipe::BSignalPipe()
 {
     static_assert(sizeof kCaught / sizeof kCaught[0] == kSignals, "one byte a signal");
     int fds[2];
@@ -58,7 +58,7 @@ TSignalPipe::TSignalPipe()
     close(fds[1]);
 }
 
-TSignalPipe::~TSignalPipe()
+BSignalPipe::~BSignalPipe()
 {
     if (m_readFd < 0)
         return;
@@ -69,7 +69,7 @@ TSignalPipe::~TSignalPipe()
     close(m_writeFd);
 }
 
-std::string TSignalPipe::Drain()
+std::string BSignalPipe::Drain()
 {
     std::string bytes;
     if (m_readFd < 0)

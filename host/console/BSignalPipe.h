@@ -1,6 +1,6 @@
 // Signals turned into bytes on a pipe, for a poll loop.
-#ifndef HOST_CONSOLE_SIGNALPIPE_H
-#define HOST_CONSOLE_SIGNALPIPE_H
+#ifndef HOST_CONSOLE_BSIGNALPIPE_H
+#define HOST_CONSOLE_BSIGNALPIPE_H
 
 #include <csignal>
 #include <string>
@@ -9,16 +9,16 @@
 // only writes one byte to a pipe: kInterrupt, kResize or kContinue. The
 // earlier handlers are restored at destruction. At most one at a time in a
 // process.
-class TSignalPipe {
+class BSignalPipe {
 public:
     static const char kInterrupt = 'I';
     static const char kResize = 'W';
     static const char kContinue = 'C';
 
-    TSignalPipe();
-    ~TSignalPipe();
-    TSignalPipe(const TSignalPipe&) = delete;
-    TSignalPipe& operator=(const TSignalPipe&) = delete;
+    BSignalPipe();
+    ~BSignalPipe();
+    BSignalPipe(const BSignalPipe&) = delete;
+    BSignalPipe& operator=(const BSignalPipe&) = delete;
 
     // False when the pipe or a handler could not be set up; nothing is
     // caught then.

@@ -1,0 +1,171 @@
+#include "host/console/BDaemonConnection.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
+
+namespace {
+
+// A farewell's text as the reason a console gives for leaving.
+std::string FarewellReason(std::string text)
+{
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    if (text.compare(0, 7, "murox: ") == 0)
+        text.erase(0, 7);
+    return text;
+}
+
+} // namespace
+
+bool BDaemonConnection::Connect(const std::string& path, std::string& error)
+{
+    return Open(path, error) && Greeted(error);
+}
+
+bool BDaemonConnection::Open(const std::string& path, std::string& error)
+{
+    sockaddr_un address;
+    if (!control::SocketAddress(path, address)) {
+        error = "socket path '" + path + "' is empty or too long";
+        return false;
+    }
+    m_path = path;
+    m_fd.Reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    // Bounds connect() too: it waits while the daemon's backlog is full.
+    const timeval patience = {kPatienceSeconds, 0};
+    if (m_fd.Valid() &&
+        setsockopt(m_fd.Get(), SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience) == 0 &&
+        connect(m_fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+        return true;
+    error = errno == EACCES ? "a daemon may serve " + path +
+                                  ", but this user may not use it: access needs membership of "
+                                  "the socket's group (ls -l " +
+                                  path + " names it)"
+                            : "no daemon answers at " + path + ": " + std::strerror(errno);
+    return false;
+}
+
+bool BDaemonConnection::Greeted(std::string& error)
+{
+    control::TFrame frame;
+    const TClock::time_point deadline = TClock::now() + std::chrono::seconds(kPatienceSeconds);
+    const TResult result = Receive(frame, error, deadline);
+    if (result == kTimedOut)
+        error = "the daemon at " + m_path + " sent no greeting within " +
+                std::to_string(kPatienceSeconds) + " seconds";
+    if (result != kReceived)
+        return false;
+    if (frame.type == control::kFarewell) {
+        error = FarewellReason(frame.payload);
+        return false;
+    }
+    const std::string greeting = std::string(control::kGreeting) + " ";
+    if (frame.type != control::kHello || frame.payload.compare(0, greeting.size(), greeting) != 0) {
+        error = m_path + " does not speak the murox control protocol";
+        return false;
+    }
+    m_greeting = frame.payload.substr(greeting.size());
+    return true;
+}
+
+bool BDaemonConnection::Send(char type, const std::string& payload, std::string& error)
+{
+    std::string frame;
+    control::AppendFrame(frame, type, payload);
+    std::size_t sent = 0;
+    while (sent < frame.size()) {
+        const ssize_t n = send(m_fd.Get(), frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            error = "the daemon at " + m_path + " took nothing for " +
+                    std::to_string(kPatienceSeconds) + " seconds";
+            return false;
+        }
+        if (n <= 0) {
+            error = ClosedReason();
+            return false;
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// A daemon that closed while a frame was on its way may have said why
+// before: its farewell is among what it sent last, read up to a bound.
+std::string BDaemonConnection::ClosedReason()
+{
+    std::size_t read = 0;
+    for (;;) {
+        control::TFrame frame;
+        while (m_reader.Next(frame) == control::BFrameReader::kFrame)
+            if (frame.type == control::kFarewell)
+                return FarewellReason(frame.payload);
+        char buffer[16384];
+        const ssize_t n =
+            read < kLastWordsBytes ? recv(m_fd.Get(), buffer, sizeof buffer, MSG_DONTWAIT) : 0;
+        if (n <= 0)
+            return "the daemon at " + m_path + " closed the connection";
+        m_reader.Append(buffer, static_cast<std::size_t>(n));
+        read += static_cast<std::size_t>(n);
+    }
+}
+
+BDaemonConnection::TResult BDaemonConnection::Receive(control::TFrame& frame, std::string& error,
+                                                      TClock::time_point deadline)
+{
+    for (;;) {
+        switch (m_reader.Next(frame)) {
+        case control::BFrameReader::kFrame:
+            return kReceived;
+        case control::BFrameReader::kMalformed:
+            error = "the daemon at " + m_path + " sent a malformed frame";
+            return kLost;
+        case control::BFrameReader::kNone:
+            break;
+        }
+        const int ready = AwaitInput(deadline, error);
+        if (ready < 0)
+            return kLost;
+        if (ready == 0)
+            return kTimedOut;
+        char buffer[16384];
+        const ssize_t n = recv(m_fd.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+            continue;
+        if (n <= 0) {
+            error = "the daemon at " + m_path + " closed the connection";
+            return kLost;
+        }
+        m_reader.Append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+int BDaemonConnection::AwaitInput(TClock::time_point deadline, std::string& error) const
+{
+    for (;;) {
+        int timeout = -1;
+        const TClock::time_point now = TClock::now();
+        if (deadline <= now) {
+            timeout = 0;
+        } else if (deadline != TClock::time_point::max()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+            timeout = static_cast<int>(std::min<long long>(left.count(), INT_MAX));
+        }
+        pollfd readable = {m_fd.Get(), POLLIN, 0};
+        const int ready = poll(&readable, 1, timeout);
+        if (ready >= 0)
+            return ready;
+        if (errno != EINTR) {
+            error = std::string("poll failed: ") + std::strerror(errno);
+            return -1;
+        }
+    }
+}

@@ -1,0 +1,68 @@
+// A console's connection to the daemon: the control socket, the greeting,
+// and frames sent and received.
+#ifndef HOST_CONSOLE_BDAEMONCONNECTION_H
+#define HOST_CONSOLE_BDAEMONCONNECTION_H
+
+#include <chrono>
+#include <string>
+
+#include "host/protocol/BFd.h"
+#include "host/protocol/ControlProtocol.h"
+
+class BDaemonConnection {
+public:
+    using TClock = std::chrono::steady_clock;
+
+    // How long the daemon may take to greet a console, and to take what
+    // the console sends: a daemon that is stopped or stuck is given up.
+    static constexpr int kPatienceSeconds = 10;
+
+    BDaemonConnection() = default;
+    BDaemonConnection(const BDaemonConnection&) = delete;
+    BDaemonConnection& operator=(const BDaemonConnection&) = delete;
+
+    // Connects and waits for the daemon's greeting, kPatienceSeconds at
+    // most. False, with one line for the operator in `error`, when nothing
+    // answers at `path`, access is refused, the peer does not speak the
+    // protocol or does not greet in time.
+    bool Connect(const std::string& path, std::string& error);
+    // The greeting's words after the protocol's name: the daemon's pid and
+    // version.
+    const std::string& Greeting() const { return m_greeting; }
+    // The socket's path, as the operator is told of it.
+    const std::string& Path() const { return m_path; }
+
+    int Fd() const { return m_fd.Get(); }
+
+    // Sends a frame, waiting until the socket took it. False, with the
+    // reason in `error`, when the daemon is gone or took nothing for
+    // kPatienceSeconds.
+    bool Send(char type, const std::string& payload, std::string& error);
+
+    enum TResult { kReceived, kTimedOut, kLost };
+    // The next frame, or piece of an answer (see BFrameReader), waiting for
+    // it until `deadline` at most: TClock::time_point::max() waits as long
+    // as it takes, a time already past reads only what has arrived.
+    // kLost, with the reason in `error`, when the connection closed or the
+    // daemon sent a malformed frame; a farewell ('X') is a frame.
+    TResult Receive(control::TFrame& frame, std::string& error, TClock::time_point deadline);
+    // Whether a frame has arrived already (Receive will not wait).
+    bool HasFrame() const { return m_reader.Ready(); }
+
+private:
+    static constexpr std::size_t kLastWordsBytes = 1 << 20;
+
+    bool Open(const std::string& path, std::string& error);
+    bool Greeted(std::string& error);
+    std::string ClosedReason();
+    // Waits for the socket to be readable until `deadline`; 0 when it is
+    // not by then, -1 (with `error`) when poll fails.
+    int AwaitInput(TClock::time_point deadline, std::string& error) const;
+
+    BFd m_fd;
+    std::string m_path;
+    std::string m_greeting;
+    control::BFrameReader m_reader = control::BFrameReader::FromDaemon();
+};
+
+#endif

@@ -1,0 +1,37 @@
+// The operator's console to a running daemon, over its control socket.
+#ifndef HOST_CONSOLE_REMOTECONSOLE_H
+#define HOST_CONSOLE_REMOTECONSOLE_H
+
+#include <string>
+#include <vector>
+
+// Runs a console on `path`: the `lines` in order, or, without any, the
+// lines of standard input (interactive on a terminal). Answers and events
+// go to standard output as they arrive, answers piece by piece; when
+// standard output is a terminal, control characters in them are shown
+// as \xHH (see host/protocol/VisibleText.h), otherwise they are passed on
+// byte for byte. Returns the exit status: 0 when done, 1 when no daemon
+// answers, access is refused or the connection is lost (with one line on
+// standard error). "quit" or the end of input leaves the console; the
+// daemon runs on and is never sent "quit". Tab completes, on a terminal,
+// from the words the daemon describes.
+//
+// With standard input on a terminal, Ctrl-C while a line's answer is
+// awaited abandons the wait: the console says so and takes the next line;
+// the daemon still runs the abandoned line, the events it causes are shown
+// as they come and its answer is dropped when it arrives (answers come in
+// the order of the lines, so the console knows which one it is). With
+// lines given, the console waits for each answer as long as it takes.
+//
+// Lines given or piped in are sent only the events they cause; an
+// interactive console is sent every event and greets its operator with the
+// daemon's version, pid and socket. The answer of a line that failed goes
+// to standard error, and the status is then 3, after all the lines ran
+// (1 still wins); a write error on standard output gives 1.
+//
+// With `follow`, no lines are read: every event is printed as it comes,
+// after the local time (ISO 8601), until the console is interrupted or the
+// daemon stops.
+int RunRemoteConsole(const std::string& path, const std::vector<std::string>& lines, bool follow);
+
+#endif
