@@ -296,7 +296,7 @@ void BControlServer::Reap(long long nowMs)
     std::vector<std::string> records;
     for (auto it = m_clients.begin(); it != m_clients.end();) {
         BControlClient& client = **it;
-        if (!client.Why().empty() && !client.Reported()) {
+        if (client.Dropped() && !client.Reported()) {
             client.SetReported();
             records.push_back("console dropped: " + PeerName(client.Peer()) + ": " + client.Why());
         }
@@ -304,7 +304,7 @@ void BControlServer::Reap(long long nowMs)
             ++it;
             continue;
         }
-        if (client.Why().empty())
+        if (!client.Dropped())
             records.push_back("console disconnected: " + PeerName(client.Peer()));
         it = m_clients.erase(it);
     }
