@@ -4,7 +4,9 @@
 #define HOST_SERVER_BCONTROLCLIENT_H
 
 #include <cstddef>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "host/protocol/BFd.h"
 #include "host/protocol/ControlProtocol.h"
@@ -122,5 +124,8 @@ private:
     std::string m_why;
     bool m_reported = false;
 };
+
+// The clients served, in the order they were let in.
+using TClients = std::vector<std::unique_ptr<BControlClient>>;
 
 #endif

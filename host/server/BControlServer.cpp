@@ -53,29 +53,11 @@ BControlServer::BControlServer(BControlSocket& socket, int signalFd, BStdoutQueu
                                const TClientLimits& limits)
     : m_socket(socket), m_signalFd(signalFd), m_pStdout(pStdout), m_limits(limits),
       m_daemonUid(geteuid()), m_group(socket.Group()), m_groupName(GroupName(m_group)),
-      m_refusals([this](const std::string& text) { LogOnly(text); })
+      m_refusals([this](const std::string& text) { m_fanOut.LogOnly(text); })
 {
 }
 
 BControlServer::~BControlServer() = default;
-
-void BControlServer::LogOnly(const std::string& text)
-{
-    m_logOnly = true;
-    MuroxLogEvent("%s", text.c_str());
-    m_logOnly = false;
-}
-
-void BControlServer::Inform(const KAF::BMessage& msg)
-{
-    if (m_logOnly)
-        return;
-    const std::size_t length =
-        msg.m_text.length() < control::kMaxFrame ? msg.m_text.length() : control::kMaxFrame;
-    for (const auto& pClient : m_clients)
-        if (!pClient->OwnEventsOnly() || pClient.get() == m_pRunning)
-            pClient->Queue(control::kEvent, msg.m_text.c_str(), length);
-}
 
 std::size_t BControlServer::MaxUnsent() const
 {
@@ -211,11 +193,11 @@ void BControlServer::RunLine(BControlClient& client, const control::TFrame& fram
         // The events the line causes are queued as they happen, so its
         // console sees them before the answer, which is whole only now.
         BAnswerStream out(answer);
-        LogOnly("line from " + PeerName(client.Peer()) + ": " +
-                control::VisibleText(frame.payload));
-        m_pRunning = &client;
+        m_fanOut.LogOnly("line from " + PeerName(client.Peer()) + ": " +
+                         control::VisibleText(frame.payload));
+        m_fanOut.SetRunning(&client);
         outcome = runner.RunLine(frame.payload, out);
-        m_pRunning = nullptr;
+        m_fanOut.SetRunning(nullptr);
     }
     client.Queue(outcome == TLineOutcome::kFailed ? control::kFailed : control::kAnswer, answer);
     if (outcome == TLineOutcome::kLeave)

@@ -3,7 +3,6 @@
 #ifndef HOST_SERVER_BCONTROLSERVER_H
 #define HOST_SERVER_BCONTROLSERVER_H
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,9 +10,9 @@
 #include <sys/types.h>
 
 #include "host/server/BControlClient.h"
+#include "host/server/BEventFanOut.h"
 #include "host/server/BRefusalLog.h"
 #include "host/server/ICommandRunner.h"
-#include "hostapi/BMessage.h"
 
 class BControlSocket;
 class BStdoutQueue;
@@ -21,11 +20,10 @@ class BStdoutQueue;
 // Serves consoles on a claimed control socket. Lines run one at a time,
 // each to the end, in the order the loop takes them; nothing a console
 // sends or fails to read can block the loop or reach another console.
-// Subscribed to the process's dispatcher (by whoever wires it), it queues
-// every published event to every console let in, whole, between answers:
-// the events a line causes reach its console before the line's answer.
-// Connections turned away are recorded in the log only.
-class BControlServer : public KAF::IMessageSubscriber {
+// The daemon's events reach the consoles through FanOut(), once whoever
+// wires the server subscribes it to the process's dispatcher. Connections
+// turned away are recorded in the log only.
+class BControlServer {
 public:
     // Most consoles served at once; one more is let in for root or the
     // daemon's user, so that the administrator can always get in.
@@ -36,7 +34,7 @@ public:
     // drained by the loop.
     BControlServer(BControlSocket& socket, int signalFd, BStdoutQueue* pStdout,
                    const TClientLimits& limits);
-    ~BControlServer() override;
+    ~BControlServer();
     BControlServer(const BControlServer&) = delete;
     BControlServer& operator=(const BControlServer&) = delete;
 
@@ -58,7 +56,8 @@ public:
     // most `waitMs` for them to take it, and closes them all.
     void CloseAll(const std::string& farewell, int waitMs);
 
-    void Inform(const KAF::BMessage& msg) override;
+    // What passes the daemon's events on to the consoles.
+    KAF::IMessageSubscriber& FanOut() { return m_fanOut; }
 
     // The most bytes waiting to be sent to any one console; for tests.
     std::size_t MaxUnsent() const;
@@ -76,8 +75,6 @@ private:
     void ChooseEvents(BControlClient& client, const std::string& choice);
     void Reap(long long nowMs);
     int HandleSignal(ICommandRunner& runner);
-    // Writes a record to the daemon's log without showing it to consoles.
-    void LogOnly(const std::string& text);
 
     BControlSocket& m_socket;
     int m_signalFd;
@@ -86,13 +83,12 @@ private:
     uid_t m_daemonUid;
     gid_t m_group;           // the socket's group when the server started
     std::string m_groupName; // its name, looked up once
+    TClients m_clients;
+    BEventFanOut m_fanOut{m_clients};
     BRefusalLog m_refusals;
-    bool m_logOnly = false;
-    std::vector<std::unique_ptr<BControlClient>> m_clients;
     long long m_acceptPausedUntilMs = 0;
-    BControlClient* m_pRunning = nullptr; // whose line runs now
-    std::vector<struct pollfd> m_polled;  // the last turn's descriptors, in order
-    std::string m_answer;                 // the line's answer, its storage kept from line to line
+    std::vector<struct pollfd> m_polled; // the last turn's descriptors, in order
+    std::string m_answer;                // the line's answer, its storage kept from line to line
 };
 
 #endif

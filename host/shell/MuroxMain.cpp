@@ -23,6 +23,7 @@
 #include "host/console/BLineReader.h"
 #include "host/console/BRemoteConsole.h"
 #include "host/console/ShellConsole.h"
+#include "host/kaf/BSubscription.h"
 #include "host/kaf/StoreControl.h"
 #include "host/protocol/BFd.h"
 #include "host/protocol/ControlProtocol.h"
@@ -224,14 +225,15 @@ int RunDaemon(const TMuroxOptions& options, gid_t socketGroup, KAF::BFileNV& sto
                   static_cast<int>(getpid()), options.configPath.c_str());
     {
         BControlServer server(socket, signalFd.Get(), &output, ClientLimits());
-        KAF::BMessageDispatcher::s_pInstance->Subscribe(&server);
+        // The consoles hear the libraries load and, until they are told
+        // the daemon has stopped, unload.
+        const KAF::BSubscription toConsoles(*KAF::BMessageDispatcher::s_pInstance, server.FanOut());
         {
             BHostCommands commands(store);
             MuroxLogEvent("listening on %s", path.c_str());
             server.Serve(commands);
         }
         server.CloseAll("murox: the daemon has stopped\n", 2000);
-        KAF::BMessageDispatcher::s_pInstance->Unsubscribe(&server);
     }
     MuroxLogEvent("daemon stopped");
     output.Finish(2000);
