@@ -6,7 +6,6 @@
 #include <ctime>
 
 #include <poll.h>
-#include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include "host/server/BAnswerStream.h"
 #include "host/server/BControlSocket.h"
 #include "host/server/BStdoutQueue.h"
+#include "host/server/DaemonSignals.h"
 
 namespace {
 
@@ -110,7 +110,7 @@ int BControlServer::Turn(ICommandRunner& runner, int maxWaitMs)
         return SIGTERM;
     }
     if (m_polled[0].revents & POLLIN) {
-        const int signal = HandleSignal(runner);
+        const int signal = TakeDaemonSignals(m_signalFd, runner);
         if (signal != 0) {
             m_socket.Release();
             return signal;
@@ -292,26 +292,6 @@ void BControlServer::Reap(long long nowMs)
     }
     for (const std::string& text : records)
         MuroxLogEvent("%s", text.c_str());
-}
-
-int BControlServer::HandleSignal(ICommandRunner& runner)
-{
-    signalfd_siginfo info{};
-    while (read(m_signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-        const int signal = static_cast<int>(info.ssi_signo);
-        if (signal != SIGHUP) {
-            const char* szName = sigabbrev_np(signal);
-            MuroxLogEvent("stopping on SIG%s", szName != nullptr ? szName : "?");
-            return signal;
-        }
-        MuroxLogEvent("SIGHUP: running \"xdll -r\"");
-        std::string answer;
-        BAnswerStream out(answer);
-        runner.Reload(out);
-        if (!answer.empty())
-            MuroxLogEvent("%s", answer.c_str());
-    }
-    return 0;
 }
 
 void BControlServer::CloseAll(const std::string& farewell, int waitMs)

@@ -74,7 +74,6 @@ private:
     void RunLine(BControlClient& client, const control::TFrame& frame, ICommandRunner& runner);
     void ChooseEvents(BControlClient& client, const std::string& choice);
     void Reap(long long nowMs);
-    int HandleSignal(ICommandRunner& runner);
 
     BControlSocket& m_socket;
     int m_signalFd;

@@ -12,7 +12,6 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -33,6 +32,7 @@
 #include "host/server/BControlServer.h"
 #include "host/server/BControlSocket.h"
 #include "host/server/BStdoutQueue.h"
+#include "host/server/DaemonSignals.h"
 #include "host/shell/BCmdInterpreter.h"
 #include "host/shell/BHostCommands.h"
 #include "host/shell/MuroxOptions.h"
@@ -206,13 +206,7 @@ int RunDaemon(const TMuroxOptions& options, gid_t socketGroup, KAF::BFileNV& sto
                          : claim.error.c_str());
         return kFailure;
     }
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
-        sigaddset(&signals, signal);
-    const BFd signalFd(sigprocmask(SIG_BLOCK, &signals, nullptr) == 0
-                           ? signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC)
-                           : -1);
+    const BFd signalFd = OpenDaemonSignals();
     if (!signalFd.Valid()) {
         std::fprintf(stderr, "murox: cannot read signals: %s\n", std::strerror(errno));
         return kFailure;
