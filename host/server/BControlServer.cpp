@@ -11,16 +11,12 @@
 
 #include "eventlog/MuroxLogEvent.h"
 #include "host/protocol/ControlProtocol.h"
-#include "host/protocol/VisibleText.h"
-#include "host/server/BAnswerStream.h"
 #include "host/server/BControlSocket.h"
 #include "host/server/BStdoutQueue.h"
 #include "host/server/DaemonSignals.h"
 
 namespace {
 
-// Frames one console may run before the others get their turn.
-const std::size_t kBurst = 8;
 // Connections taken from the backlog in one turn.
 const int kAcceptsPerTurn = 64;
 // How long accepting rests after the process ran out of descriptors.
@@ -122,7 +118,7 @@ int BControlServer::Turn(ICommandRunner& runner, int maxWaitMs)
     if (m_polled[1].revents & POLLIN)
         Accept(now);
     for (const auto& pClient : m_clients)
-        RunFrames(*pClient, runner);
+        m_requests.Answer(*pClient, runner);
     now = NowMs();
     for (const auto& pClient : m_clients) {
         pClient->Flush(now);
@@ -147,61 +143,6 @@ void BControlServer::Service(const pollfd* pPolled, long long nowMs)
             client.Flush(nowMs);
     }
     Reap(nowMs);
-}
-
-void BControlServer::RunFrames(BControlClient& client, ICommandRunner& runner)
-{
-    for (std::size_t i = 0; i < kBurst && client.MayRun(m_limits); ++i) {
-        control::TFrame frame;
-        const control::BFrameReader::TResult result = client.Reader().Next(frame);
-        if (result == control::BFrameReader::kNone)
-            break;
-        if (result == control::BFrameReader::kMalformed)
-            client.Drop(BControlClient::TReason::kMalformed, "it sent a malformed frame");
-        else if (frame.type == control::kWords)
-            client.Queue(control::kWords, runner.CompletionWords());
-        else if (frame.type == control::kEvents)
-            ChooseEvents(client, frame.payload);
-        else
-            RunLine(client, frame, runner);
-    }
-}
-
-void BControlServer::ChooseEvents(BControlClient& client, const std::string& choice)
-{
-    if (choice != control::kOwnEvents && choice != control::kAllEvents) {
-        client.Drop(BControlClient::TReason::kMalformed, "it asked for events of no known kind");
-        return;
-    }
-    client.SetOwnEventsOnly(choice == control::kOwnEvents);
-    // Said back, so that the console knows which events came before.
-    client.Queue(control::kEvents, choice);
-}
-
-void BControlServer::RunLine(BControlClient& client, const control::TFrame& frame,
-                             ICommandRunner& runner)
-{
-    std::string& answer = m_answer;
-    answer.clear();
-    TLineOutcome outcome = TLineOutcome::kFailed;
-    if (frame.oversized) {
-        answer =
-            "murox: line refused: longer than " + std::to_string(control::kMaxLine) + " bytes\n";
-    } else if (frame.payload.find_first_of(std::string("\n\r\0", 3)) != std::string::npos) {
-        answer = "murox: line refused: it holds a line break or a zero byte\n";
-    } else {
-        // The events the line causes are queued as they happen, so its
-        // console sees them before the answer, which is whole only now.
-        BAnswerStream out(answer);
-        m_fanOut.LogOnly("line from " + PeerName(client.Peer()) + ": " +
-                         control::VisibleText(frame.payload));
-        m_fanOut.SetRunning(&client);
-        outcome = runner.RunLine(frame.payload, out);
-        m_fanOut.SetRunning(nullptr);
-    }
-    client.Queue(outcome == TLineOutcome::kFailed ? control::kFailed : control::kAnswer, answer);
-    if (outcome == TLineOutcome::kLeave)
-        client.Leave();
 }
 
 void BControlServer::Accept(long long nowMs)

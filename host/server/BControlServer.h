@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <sys/types.h>
 
+#include "host/server/BClientRequests.h"
 #include "host/server/BControlClient.h"
 #include "host/server/BEventFanOut.h"
 #include "host/server/BRefusalLog.h"
@@ -70,9 +71,6 @@ private:
     // Reads and sends for each client as `pPolled` (one entry a client, in
     // order) says, then closes those that are done.
     void Service(const struct pollfd* pPolled, long long nowMs);
-    void RunFrames(BControlClient& client, ICommandRunner& runner);
-    void RunLine(BControlClient& client, const control::TFrame& frame, ICommandRunner& runner);
-    void ChooseEvents(BControlClient& client, const std::string& choice);
     void Reap(long long nowMs);
 
     BControlSocket& m_socket;
@@ -84,10 +82,10 @@ private:
     std::string m_groupName; // its name, looked up once
     TClients m_clients;
     BEventFanOut m_fanOut{m_clients};
+    BClientRequests m_requests{m_limits, m_fanOut};
     BRefusalLog m_refusals;
     long long m_acceptPausedUntilMs = 0;
     std::vector<struct pollfd> m_polled; // the last turn's descriptors, in order
-    std::string m_answer;                // the line's answer, its storage kept from line to line
 };
 
 #endif
