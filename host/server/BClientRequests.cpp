@@ -53,7 +53,7 @@ void BClientRequests::RunLine(BControlClient& client, const control::TFrame& fra
         answer = "murox: line refused: it holds a line break or a zero byte\n";
     } else {
         // The events the line causes are queued as they happen, so its
-        // console sees them before the answer, which is whole only now.
+        // client gets them before the answer, which is whole only now.
         BAnswerStream out(answer);
         m_fanOut.LogOnly("line from " + PeerName(client.Peer()) + ": " +
                          control::VisibleText(frame.payload));

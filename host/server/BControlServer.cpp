@@ -113,8 +113,8 @@ int BControlServer::Turn(ICommandRunner& runner, int maxWaitMs)
         }
     }
     long long now = NowMs();
-    // Consoles that left free their places before new ones are let in.
-    Service(m_polled.data() + 3, now);
+    // Clients that left free their places before new ones are let in.
+    ReadAndSend(m_polled.data() + 3, now);
     if (m_polled[1].revents & POLLIN)
         Accept(now);
     for (const auto& pClient : m_clients)
@@ -131,7 +131,7 @@ int BControlServer::Turn(ICommandRunner& runner, int maxWaitMs)
     return 0;
 }
 
-void BControlServer::Service(const pollfd* pPolled, long long nowMs)
+void BControlServer::ReadAndSend(const pollfd* pPolled, long long nowMs)
 {
     for (std::size_t i = 0; i < m_clients.size(); ++i) {
         BControlClient& client = *m_clients[i];
@@ -175,7 +175,7 @@ void BControlServer::Admit(BFd fd, long long nowMs)
                   " is not root, the daemon's user or a member of group " +
                   (group == m_group ? m_groupName : std::to_string(group));
     else if (!HasRoom(peer, nowMs))
-        refusal = "too many consoles (" + std::to_string(kMaxConsoles) + "); try again later";
+        refusal = "too many consoles (" + std::to_string(kMaxClients) + "); try again later";
     if (!refusal.empty()) {
         SendFarewell(fd.Get(), "murox: access refused: " + refusal + "\n");
         m_refusals.Refused(peer, refusal, nowMs);
@@ -190,7 +190,7 @@ void BControlServer::Attach(BFd fd, const TPeer& peer)
     std::unique_ptr<BControlClient> pClient(new BControlClient(std::move(fd), peer, now));
     pClient->Queue(control::kHello, std::string(control::kGreeting) + " " +
                                         std::to_string(getpid()) + " " + MUROX_VERSION);
-    // Logged before it is attached: a console is not told of itself.
+    // Logged before it is attached: a client is not told of itself.
     MuroxLogEvent("console connected: %s", PeerName(peer).c_str());
     pClient->Flush(now);
     m_clients.push_back(std::move(pClient));
@@ -199,16 +199,16 @@ void BControlServer::Attach(BFd fd, const TPeer& peer)
 bool BControlServer::HasRoom(const TPeer& peer, long long nowMs)
 {
     const bool administrator = peer.uid == 0 || peer.uid == m_daemonUid;
-    const std::size_t room = administrator ? kMaxConsoles + 1 : kMaxConsoles;
+    const std::size_t room = administrator ? kMaxClients + 1 : kMaxClients;
     if (m_clients.size() < room)
         return true;
-    // Accepting takes several connections without polling again: consoles
+    // Accepting takes several connections without polling again: clients
     // that left meanwhile are looked for before one is turned away.
     std::vector<pollfd> fds;
     for (const auto& pClient : m_clients)
         fds.push_back({pClient->Fd(), POLLIN, 0});
     if (poll(fds.data(), fds.size(), 0) > 0)
-        Service(fds.data(), nowMs);
+        ReadAndSend(fds.data(), nowMs);
     return m_clients.size() < room;
 }
 

@@ -1,5 +1,5 @@
 // The daemon's control server: one thread, one poll loop over the listening
-// socket, a signalfd, the daemon's standard output and every console.
+// socket, a signalfd, the daemon's standard output and every client.
 #ifndef HOST_SERVER_BCONTROLSERVER_H
 #define HOST_SERVER_BCONTROLSERVER_H
 
@@ -18,17 +18,17 @@
 class BControlSocket;
 class BStdoutQueue;
 
-// Serves consoles on a claimed control socket. Lines run one at a time,
-// each to the end, in the order the loop takes them; nothing a console
-// sends or fails to read can block the loop or reach another console.
-// The daemon's events reach the consoles through FanOut(), once whoever
-// wires the server subscribes it to the process's dispatcher. Connections
-// turned away are recorded in the log only.
+// Serves clients, the consoles' connections, on a claimed control socket.
+// Lines run one at a time, each to the end, in the order the loop takes
+// them; nothing a client sends or fails to read can block the loop or
+// reach another client. The daemon's events reach the clients through
+// FanOut(), once whoever wires the server subscribes that to the process's
+// dispatcher. Connections turned away are recorded in the log only.
 class BControlServer {
 public:
-    // Most consoles served at once; one more is let in for root or the
+    // Most clients served at once; one more is let in for root or the
     // daemon's user, so that the administrator can always get in.
-    static const std::size_t kMaxConsoles = 256;
+    static const std::size_t kMaxClients = 256;
 
     // Peers are let in by the rules of PeerAllowed, with the socket's
     // group read again at each connection. `pStdout`, when given, is
@@ -53,14 +53,14 @@ public:
     // and let in, with `peer` as its credentials.
     void Attach(BFd fd, const TPeer& peer);
 
-    // Sends every console `farewell` after what is queued for it, waits at
+    // Sends every client `farewell` after what is queued for it, waits at
     // most `waitMs` for them to take it, and closes them all.
     void CloseAll(const std::string& farewell, int waitMs);
 
-    // What passes the daemon's events on to the consoles.
+    // What passes the daemon's events on to the clients.
     KAF::IMessageSubscriber& FanOut() { return m_fanOut; }
 
-    // The most bytes waiting to be sent to any one console; for tests.
+    // The most bytes waiting to be sent to any one client; for tests.
     std::size_t MaxUnsent() const;
 
 private:
@@ -70,7 +70,7 @@ private:
     bool HasRoom(const TPeer& peer, long long nowMs);
     // Reads and sends for each client as `pPolled` (one entry a client, in
     // order) says, then closes those that are done.
-    void Service(const struct pollfd* pPolled, long long nowMs);
+    void ReadAndSend(const struct pollfd* pPolled, long long nowMs);
     void Reap(long long nowMs);
 
     BControlSocket& m_socket;
