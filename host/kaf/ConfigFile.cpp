@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -20,36 +21,6 @@ namespace {
 const off_t kMaxConfigBytes = 64 << 20;
 const int kTemporaryAttempts = 16;
 const char kChanged[] = "the file changed on disk since it was last read; run \"xdll -r\" first";
-
-// A descriptor closed when it goes out of scope.
-class BDescriptor {
-public:
-    explicit BDescriptor(int fd = -1) : m_fd(fd) {}
-    ~BDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    BDescriptor(const BDescriptor&) = delete;
-    BDescriptor& operator=(const BDescriptor&) = delete;
-    BDescriptor& operator=(int fd)
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = fd;
-        return *this;
-    }
-    int Get() const { return m_fd; }
-    int Release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
 
 // Removes the temporary file unless it was renamed into place.
 class BTemporaryName {
@@ -221,11 +192,11 @@ bool SameFile(const struct stat& a, const struct stat& b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-bool ReadConfigFile(const std::string& path, std::string& text, int& fd, std::string& error)
+bool ReadConfigFile(const std::string& path, std::string& text, BFd& fd, std::string& error)
 {
     const std::string prefix = "cannot read '" + path + "': ";
     // Non-blocking: a FIFO at the name must not stall the reader.
-    BDescriptor file(::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    BFd file(::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
     if (file.Get() < 0 || ::fstat(file.Get(), &st) != 0) {
         error = prefix + Reason();
@@ -239,34 +210,32 @@ bool ReadConfigFile(const std::string& path, std::string& text, int& fd, std::st
         error = prefix + Reason();
         return false;
     }
-    fd = file.Release();
+    fd = std::move(file);
     return true;
 }
 
-bool TakeOverLock(int fd, int& lockFd, const std::string& path, std::string& error)
+bool TakeOverLock(BFd fd, BFd& lock, const std::string& path, std::string& error)
 {
-    BDescriptor file(fd);
-    if (lockFd < 0)
+    if (!lock.Valid())
         return true;
     struct stat opened, locked;
-    if (::fstat(fd, &opened) != 0 || ::fstat(lockFd, &locked) != 0) {
+    if (::fstat(fd.Get(), &opened) != 0 || ::fstat(lock.Get(), &locked) != 0) {
         error = "cannot lock '" + path + "': " + Reason();
         return false;
     }
     if (SameFile(opened, locked))
         return true;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
         error = errno == EWOULDBLOCK ? DescribeLockHolder(path, opened)
                                      : "cannot lock '" + path + "': " + Reason();
         return false;
     }
-    ::close(lockFd);
-    lockFd = file.Release();
+    lock = std::move(fd);
     return true;
 }
 
 bool RewriteConfigFile(const std::string& path, const TFileImage& synced, const std::string& text,
-                       int& lockFd, std::string& error)
+                       BFd& lock, std::string& error)
 {
     const std::string prefix = "cannot write '" + path + "': ";
     std::string dir, base;
@@ -274,7 +243,7 @@ bool RewriteConfigFile(const std::string& path, const TFileImage& synced, const 
         error = prefix + error;
         return false;
     }
-    const BDescriptor dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const BFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (dirFd.Get() < 0) {
         error = prefix + Reason();
         return false;
@@ -282,14 +251,14 @@ bool RewriteConfigFile(const std::string& path, const TFileImage& synced, const 
     // The rename would replace whatever stands at the name: a device such
     // as /dev/null, a pipe or a link must never give way to a configuration.
     struct stat current;
-    BDescriptor original;
+    BFd original;
     if (::fstatat(dirFd.Get(), base.c_str(), &current, AT_SYMLINK_NOFOLLOW) == 0) {
         if (!S_ISREG(current.st_mode)) {
             error = prefix + "not a regular file";
             return false;
         }
-        original = ::openat(dirFd.Get(), base.c_str(),
-                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        original.Reset(::openat(dirFd.Get(), base.c_str(),
+                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         struct stat opened;
         if (original.Get() < 0 || ::fstat(original.Get(), &opened) != 0) {
             error = prefix + (errno == ELOOP ? "not a regular file" : Reason());
@@ -312,7 +281,7 @@ bool RewriteConfigFile(const std::string& path, const TFileImage& synced, const 
     // Whoever else holds the live file keeps it; the store's own lock on it
     // moves below.
     struct stat locked;
-    const bool ownLock = lockFd >= 0 && ::fstat(lockFd, &locked) == 0 && original.Get() >= 0 &&
+    const bool ownLock = lock.Valid() && ::fstat(lock.Get(), &locked) == 0 && original.Get() >= 0 &&
                          SameFile(locked, current);
     if (original.Get() >= 0 && !ownLock && ::flock(original.Get(), LOCK_EX | LOCK_NB) != 0) {
         error = errno == EWOULDBLOCK ? DescribeLockHolder(path, current) : prefix + Reason();
@@ -320,8 +289,7 @@ bool RewriteConfigFile(const std::string& path, const TFileImage& synced, const 
     }
 
     std::string name;
-    BDescriptor temporary(
-        CreateTemporary(dirFd.Get(), base, original.Get() >= 0 ? 0600 : 0644, name));
+    BFd temporary(CreateTemporary(dirFd.Get(), base, original.Get() >= 0 ? 0600 : 0644, name));
     if (temporary.Get() < 0) {
         error = prefix + Reason();
         return false;
@@ -332,16 +300,14 @@ bool RewriteConfigFile(const std::string& path, const TFileImage& synced, const 
         return false;
     }
     if (!WriteAll(temporary.Get(), text) || ::fsync(temporary.Get()) != 0 ||
-        (lockFd >= 0 && ::flock(temporary.Get(), LOCK_EX | LOCK_NB) != 0) ||
+        (lock.Valid() && ::flock(temporary.Get(), LOCK_EX | LOCK_NB) != 0) ||
         ::renameat(dirFd.Get(), name.c_str(), dirFd.Get(), base.c_str()) != 0) {
         error = prefix + Reason();
         return false;
     }
     created.Keep();
-    if (lockFd >= 0) {
-        ::close(lockFd);
-        lockFd = temporary.Release();
-    }
+    if (lock.Valid())
+        lock = std::move(temporary);
     if (::fsync(dirFd.Get()) != 0) {
         error =
             prefix + "replaced, but its directory not synced (" + Reason() + "); run \"xdll -r\"";

@@ -113,9 +113,9 @@ void EnsureStandardDescriptors()
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
             continue;
-        const int opened = open("/dev/null", O_RDWR);
-        if (opened >= 0 && opened != fd)
-            close(opened); // not the lowest free descriptor: leave it
+        BFd opened(open("/dev/null", O_RDWR));
+        if (opened.Get() == fd)
+            opened.Release(); // it now stands in for the closed one
     }
 }
 
