@@ -219,7 +219,7 @@ bad --config "$conf" -e
 bad --config "$conf" stray
 # Options that do not go together.
 bad --daemon --remote
-bad --check --socket "$tmp/s"
+bad --check --remote
 bad --follow
 bad --remote --follow -e xdll
 bad --daemon -e xdll
