@@ -177,13 +177,13 @@ public:
         : m_server(unclaimed, -1, nullptr, Limits()), m_runner(runner),
           m_greeting(std::string(control::kGreeting) + " " + std::to_string(getpid()) + " ")
     {
-        KAF::BMessageDispatcher::s_pInstance->Subscribe(&m_server);
+        KAF::BMessageDispatcher::s_pInstance->Subscribe(&m_server.FanOut());
         KAF::BMessageDispatcher::s_pInstance->Subscribe(this);
     }
     ~BHarness() override
     {
         KAF::BMessageDispatcher::s_pInstance->Unsubscribe(this);
-        KAF::BMessageDispatcher::s_pInstance->Unsubscribe(&m_server);
+        KAF::BMessageDispatcher::s_pInstance->Unsubscribe(&m_server.FanOut());
     }
 
     static TClientLimits Limits()

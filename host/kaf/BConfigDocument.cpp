@@ -29,10 +29,7 @@ bool IsBlank(const std::string& line)
 bool BConfigDocument::Parse(const std::string& text, std::string& error)
 {
     BConfigDocument parsed;
-    std::vector<std::string>* pLines = &parsed.m_preamble;
-    TSection* pSection = nullptr;
-    // Where the run of comment lines directly above the current line begins.
-    std::size_t comments = kNone;
+    TParseState state{&parsed.m_preamble, nullptr, kNone};
     int lineNo = 0;
     for (std::size_t begin = 0; begin < text.size();) {
         std::size_t end = text.find('\n', begin);
@@ -43,67 +40,88 @@ bool BConfigDocument::Parse(const std::string& text, std::string& error)
         std::string raw(text, begin, end - begin);
         begin = end + 1;
         ++lineNo;
-        const auto where = [lineNo] { return "line " + std::to_string(lineNo) + ": "; };
-        if (line.empty() || line[0] == '#' || line[0] == ';') {
-            if (line.empty())
-                comments = kNone;
-            else if (comments == kNone)
-                comments = pLines->size();
-            pLines->push_back(std::move(raw));
-            continue;
-        }
-        if (line[0] == '[') {
-            if (line.back() != ']') {
-                error = where() + "section header without ']'";
-                return false;
-            }
-            const std::string name(Trim(line.substr(1, line.size() - 2)));
-            if (name.empty() || name.find_first_of("[]") != std::string::npos) {
-                error = where() + "bad section name";
-                return false;
-            }
-            if (parsed.m_byName.count(name) != 0) {
-                error = where() + "section [" + name + "] repeated";
-                return false;
-            }
-            // The comments directly above a header describe its section.
-            std::vector<std::string> lines;
-            if (comments != kNone) {
-                lines.assign(std::make_move_iterator(pLines->begin() + comments),
-                             std::make_move_iterator(pLines->end()));
-                pLines->erase(pLines->begin() + comments, pLines->end());
-            }
-            lines.push_back(std::move(raw));
-            pSection = &parsed.Append(name, std::move(lines));
-            pLines = &pSection->lines;
-            comments = kNone;
-            continue;
-        }
-        comments = kNone;
-        const std::size_t eq = line.find('=');
-        if (eq == std::string_view::npos) {
-            error = where() + "expected [section] or key = value";
+        std::string why;
+        if (!parsed.ParseLine(line, std::move(raw), state, why)) {
+            error = "line " + std::to_string(lineNo) + ": " + why;
             return false;
         }
-        if (pSection == nullptr) {
-            error = where() + "key outside any section";
-            return false;
-        }
-        const std::string key(Trim(line.substr(0, eq)));
-        if (key.empty()) {
-            error = where() + "empty key";
-            return false;
-        }
-        if (!pSection->keys
-                 .emplace(key, TKey{std::string(Trim(line.substr(eq + 1))), pLines->size()})
-                 .second) {
-            error = where() + "key '" + key + "' repeated";
-            return false;
-        }
-        pLines->push_back(std::move(raw));
-        pSection->keysEnd = pLines->size();
     }
     *this = std::move(parsed);
+    return true;
+}
+
+bool BConfigDocument::ParseLine(std::string_view line, std::string raw, TParseState& state,
+                                std::string& why)
+{
+    if (line.empty() || line[0] == '#' || line[0] == ';') {
+        if (line.empty())
+            state.comments = kNone;
+        else if (state.comments == kNone)
+            state.comments = state.pLines->size();
+        state.pLines->push_back(std::move(raw));
+        return true;
+    }
+    if (line[0] == '[')
+        return ParseHeader(line, std::move(raw), state, why);
+    state.comments = kNone;
+    return ParseKey(line, std::move(raw), state, why);
+}
+
+bool BConfigDocument::ParseHeader(std::string_view line, std::string raw, TParseState& state,
+                                  std::string& why)
+{
+    if (line.back() != ']') {
+        why = "section header without ']'";
+        return false;
+    }
+    const std::string name(Trim(line.substr(1, line.size() - 2)));
+    if (name.empty() || name.find_first_of("[]") != std::string::npos) {
+        why = "bad section name";
+        return false;
+    }
+    if (m_byName.count(name) != 0) {
+        why = "section [" + name + "] repeated";
+        return false;
+    }
+    // The comments directly above a header describe its section.
+    std::vector<std::string>& above = *state.pLines;
+    std::vector<std::string> lines;
+    if (state.comments != kNone) {
+        lines.assign(std::make_move_iterator(above.begin() + state.comments),
+                     std::make_move_iterator(above.end()));
+        above.erase(above.begin() + state.comments, above.end());
+    }
+    lines.push_back(std::move(raw));
+    state.pSection = &Append(name, std::move(lines));
+    state.pLines = &state.pSection->lines;
+    state.comments = kNone;
+    return true;
+}
+
+bool BConfigDocument::ParseKey(std::string_view line, std::string raw, TParseState& state,
+                               std::string& why)
+{
+    const std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos) {
+        why = "expected [section] or key = value";
+        return false;
+    }
+    if (state.pSection == nullptr) {
+        why = "key outside any section";
+        return false;
+    }
+    const std::string key(Trim(line.substr(0, eq)));
+    if (key.empty()) {
+        why = "empty key";
+        return false;
+    }
+    const TKey value{std::string(Trim(line.substr(eq + 1))), state.pLines->size()};
+    if (!state.pSection->keys.emplace(key, value).second) {
+        why = "key '" + key + "' repeated";
+        return false;
+    }
+    state.pLines->push_back(std::move(raw));
+    state.pSection->keysEnd = state.pLines->size();
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -50,6 +51,19 @@ private:
         std::size_t keysEnd; // the line after the last key (after the header: no key)
         std::unordered_map<std::string, TKey> keys;
     };
+    // Where parsing stands: the lines the next one joins, the section they
+    // belong to (none before the first), and where the run of comment lines
+    // directly above the next line begins (npos for none).
+    struct TParseState {
+        std::vector<std::string>* pLines;
+        TSection* pSection;
+        std::size_t comments;
+    };
+    // Each takes one trimmed line, `raw` as it was read; false, with `why`,
+    // for a malformed one.
+    bool ParseLine(std::string_view line, std::string raw, TParseState& state, std::string& why);
+    bool ParseHeader(std::string_view line, std::string raw, TParseState& state, std::string& why);
+    bool ParseKey(std::string_view line, std::string raw, TParseState& state, std::string& why);
     TSection& Append(const std::string& name, std::vector<std::string> lines);
     bool EndsOpen() const;
 

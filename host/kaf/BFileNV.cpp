@@ -4,8 +4,6 @@
 #include <string>
 #include <utility>
 
-#include <unistd.h>
-
 #include "host/kaf/FileNVContents.h"
 
 namespace KAF {
@@ -45,8 +43,6 @@ BFileNV::BFileNV(const char* fileName) : m_fileName(fileName), m_pContents(new T
 
 BFileNV::~BFileNV()
 {
-    if (m_pContents->lockFd >= 0)
-        ::close(m_pContents->lockFd);
     delete m_pContents;
 }
 
@@ -54,19 +50,18 @@ int BFileNV::ReadFile(const char* fileName)
 {
     const std::string name = fileName != nullptr ? fileName : "";
     std::string text, error;
-    int fd = -1;
+    BFd fd;
     if (!ReadConfigFile(name, text, fd, error)) {
         SetText(m_lastError, error);
         return 0;
     }
     BConfigDocument parsed;
     if (!parsed.Parse(text, error)) {
-        ::close(fd);
         SetText(m_lastError, "malformed '" + name + "', " + error);
         return 0;
     }
     // A store that holds a lock keeps the file it reads locked.
-    if (!TakeOverLock(fd, m_pContents->lockFd, name, error)) {
+    if (!TakeOverLock(std::move(fd), m_pContents->lock, name, error)) {
         SetText(m_lastError, error);
         return 0;
     }
@@ -121,7 +116,7 @@ int BFileNV::Commit()
     const std::string name = ToStd(m_fileName);
     std::string text = m_pContents->document.Render();
     std::string error;
-    if (!RewriteConfigFile(name, m_pContents->synced, text, m_pContents->lockFd, error)) {
+    if (!RewriteConfigFile(name, m_pContents->synced, text, m_pContents->lock, error)) {
         SetText(m_lastError, error);
         return 0;
     }

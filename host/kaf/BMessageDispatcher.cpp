@@ -58,10 +58,10 @@ int BMessageDispatcher::Unsubscribe(IMessageSubscriber* pSubscriber)
 
 int BMessageDispatcher::Publish(const BMessage& msg)
 {
-    struct TDelivery {
+    struct BDelivery {
         BMessageDispatcher& dispatcher;
-        explicit TDelivery(BMessageDispatcher& d) : dispatcher(d) { ++dispatcher.m_delivering; }
-        ~TDelivery()
+        explicit BDelivery(BMessageDispatcher& d) : dispatcher(d) { ++dispatcher.m_delivering; }
+        ~BDelivery()
         {
             if (--dispatcher.m_delivering == 0 && dispatcher.m_removedWhileDelivering != 0)
                 dispatcher.Compact();

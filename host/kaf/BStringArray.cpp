@@ -14,9 +14,9 @@ void BStringArray::PushBack(const BString& item)
         BString* pItems = new BString[newCapacity];
         // Copy into the new array before touching the old one, so that a
         // throwing allocator leaves the array as it was.
-        struct TDropOnThrow {
+        struct BDropOnThrow {
             BString*& p;
-            ~TDropOnThrow() { delete[] p; }
+            ~BDropOnThrow() { delete[] p; }
         } guard{pItems};
         for (int32_t i = 0; i < m_count; ++i)
             pItems[i] = m_pItems[i];

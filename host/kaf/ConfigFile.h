@@ -8,6 +8,8 @@
 
 #include <sys/stat.h>
 
+#include "host/protocol/BFd.h"
+
 namespace KAF {
 
 // What the store's file held when the store last read or wrote it.
@@ -23,14 +25,14 @@ bool SameFile(const struct stat& a, const struct stat& b);
 // Reads the regular file at `path` (through a symbolic link) into `text`
 // and leaves it open in `fd` for TakeOverLock. False, with `error` set and
 // no descriptor open, when it cannot.
-bool ReadConfigFile(const std::string& path, std::string& text, int& fd, std::string& error);
+bool ReadConfigFile(const std::string& path, std::string& text, BFd& fd, std::string& error);
 
-// Where `lockFd` holds the store's lock (it is -1 when the store holds
-// none), moves it to the open file `fd` unless that is the locked file
-// already; then closes whichever descriptor is no longer needed. False,
+// Where `lock` holds the store's lock (it holds nothing when the store
+// holds none), moves it to the open file `fd` unless that is the locked
+// file already; whichever descriptor is no longer needed is closed. False,
 // with `error` naming the holder and the lock unmoved, when another holds
 // the file in `fd`.
-bool TakeOverLock(int fd, int& lockFd, const std::string& path, std::string& error);
+bool TakeOverLock(BFd fd, BFd& lock, const std::string& path, std::string& error);
 
 // Replaces the file named `path` with `text`. A symbolic link stays and
 // its final target is replaced, in the target's directory: through a
@@ -44,7 +46,7 @@ bool TakeOverLock(int fd, int& lockFd, const std::string& path, std::string& err
 // longer holds what `synced` says (`synced` naming another path counts as
 // a file that did not exist). On every failure no temporary file is left.
 bool RewriteConfigFile(const std::string& path, const TFileImage& synced, const std::string& text,
-                       int& lockFd, std::string& error);
+                       BFd& lock, std::string& error);
 
 } // namespace KAF
 

@@ -20,41 +20,32 @@ const int kLockAttempts = 8;
 
 bool LockConfig(const std::string& path, BFileNV& store, std::string& holderMessage)
 {
-    int& lockFd = BFileNV::TContents::Of(store).lockFd;
+    BFd& lock = BFileNV::TContents::Of(store).lock;
     const std::string prefix = "cannot lock '" + path + "': ";
     for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        BFd fd(::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
         struct stat opened, held, named;
-        if (fd < 0 || ::fstat(fd, &opened) != 0) {
+        if (!fd.Valid() || ::fstat(fd.Get(), &opened) != 0) {
             holderMessage = prefix + std::strerror(errno);
-            if (fd >= 0)
-                ::close(fd);
             return false;
         }
         if (!S_ISREG(opened.st_mode)) {
             holderMessage = prefix + "not a regular file";
-            ::close(fd);
             return false;
         }
-        if (lockFd >= 0 && ::fstat(lockFd, &held) == 0 && SameFile(held, opened)) {
-            ::close(fd);
+        if (lock.Valid() && ::fstat(lock.Get(), &held) == 0 && SameFile(held, opened))
             return true;
-        }
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
             holderMessage = errno == EWOULDBLOCK ? DescribeLockHolder(path, opened)
                                                  : prefix + std::strerror(errno);
-            ::close(fd);
             return false;
         }
         // The lock counts only on the file that the name still leads to: a
         // commit may have put another in its place since the open.
         if (::stat(path.c_str(), &named) == 0 && SameFile(named, opened)) {
-            if (lockFd >= 0)
-                ::close(lockFd);
-            lockFd = fd;
+            lock = std::move(fd);
             return true;
         }
-        ::close(fd);
     }
     holderMessage = prefix + "it is replaced again and again";
     return false;

@@ -7,156 +7,19 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
-#include "host/kaf/StoreControl.h"
 #include "host/registry/ExtConfig.h"
 #include "host/registry/ExtFailures.h"
-#include "host/registry/ExtImage.h"
+#include "host/registry/ExtRecords.h"
+#include "host/registry/ExtStoreUse.h"
 
 namespace {
-
-struct TRecord {
-    ExtAgent agent;
-    TExtImage image;
-};
 
 std::string ToStd(const KAF::BString& text)
 {
     return std::string(text.c_str(), text.length());
-}
-
-std::string_view View(const KAF::BString& text)
-{
-    return std::string_view(text.c_str(), text.length());
-}
-
-// A record's name as an index key; it lives as long as the record, whose
-// name never changes.
-std::string_view NameOf(const TRecord& record)
-{
-    return View(record.agent.name);
-}
-
-void SetText(KAF::BString& target, const std::string& text)
-{
-    target.Assign(text.c_str(), static_cast<unsigned>(text.size()));
-}
-
-std::unique_ptr<TRecord> MakeRecord(const TExtConfigEntry& entry)
-{
-    std::unique_ptr<TRecord> pRecord(new TRecord);
-    SetText(pRecord->agent.name, entry.name);
-    SetText(pRecord->agent.path, entry.path);
-    SetText(pRecord->agent.web, entry.web);
-    pRecord->agent.load = entry.load ? 1 : 0;
-    pRecord->agent.status = kExtNotLoaded;
-    pRecord->agent.loaded = 0;
-    return pRecord;
-}
-
-using TRecords = std::vector<std::unique_ptr<TRecord>>; // configuration order
-using TIndex = std::unordered_map<std::string_view, TRecord*>;
-
-// A record on its way in: indexed, with room made for it so that
-// joining cannot fail once the file holds it; forgotten again unless it
-// joins.
-class TJoining {
-public:
-    TJoining(TRecords& records, TIndex& index, std::unique_ptr<TRecord> pRecord)
-        : m_records(records), m_index(index), m_pRecord(std::move(pRecord))
-    {
-        if (m_records.size() == m_records.capacity())
-            m_records.reserve(2 * m_records.size() + 8);
-        m_index.emplace(NameOf(*m_pRecord), m_pRecord.get());
-    }
-    ~TJoining()
-    {
-        if (m_pRecord != nullptr)
-            m_index.erase(NameOf(*m_pRecord));
-    }
-    TJoining(const TJoining&) = delete;
-    TJoining& operator=(const TJoining&) = delete;
-
-    TRecord& Join()
-    {
-        m_records.push_back(std::move(m_pRecord));
-        return *m_records.back();
-    }
-
-private:
-    TRecords& m_records;
-    TIndex& m_index;
-    std::unique_ptr<TRecord> m_pRecord;
-};
-
-int LoadRecord(TRecord& record)
-{
-    if (record.agent.loaded != 0)
-        return 1;
-    std::string why;
-    const int status = OpenExtImage(ToStd(record.agent.path), record.image, why);
-    record.agent.status = status;
-    if (status != 0) {
-        ReportExtFailure("extension library '%s' not loaded: %s", record.agent.name.c_str(),
-                         why.c_str());
-        return 0;
-    }
-    record.agent.loaded = 1;
-    return 1;
-}
-
-int UnloadRecord(TRecord& record)
-{
-    if (record.agent.loaded == 0)
-        return 1;
-    record.agent.loaded = 0;
-    record.agent.status = kExtNotLoaded;
-    std::string why;
-    if (!CloseExtImage(record.image, why)) {
-        ReportExtFailure("extension library '%s' (%s) unloaded, but %s", record.agent.name.c_str(),
-                         record.agent.path.c_str(), why.c_str());
-        return 0;
-    }
-    return 1;
-}
-
-// A store whose last read or write failed no longer mirrors its file, and
-// one whose contents were not applied no longer mirrors the registry:
-// writing either would overwrite what the operator has put in the file.
-bool StoreUsable(KAF::INonVolatile* config, const std::string& rejected, const char* szAction,
-                 const std::string& name)
-{
-    if (config == nullptr) {
-        ReportExtFailure("extension library '%s' not %s: no configuration store", name.c_str(),
-                         szAction);
-        return false;
-    }
-    const char* szError = config->LastError();
-    if (szError == nullptr || szError[0] == '\0')
-        szError = rejected.c_str();
-    if (szError[0] != '\0') {
-        ReportExtFailure("extension library '%s' not %s: the configuration store reports '%s'; "
-                         "fix the file and re-read it first",
-                         name.c_str(), szAction, szError);
-        return false;
-    }
-    return true;
-}
-
-// After a failed commit the store is brought back to what its file held
-// when last read or written, not by reading the file again: that would take
-// in, unseen, an edit made by hand since, which the next commit refuses to
-// overwrite until the operator re-reads the file.
-void UndoUncommitted(KAF::INonVolatile* config)
-{
-    auto* pFile = dynamic_cast<KAF::BFileNV*>(config);
-    if (pFile == nullptr)
-        ReportExtFailure("configuration store differs from its file until it is re-read");
-    else
-        KAF::RevertToLastSynced(*pFile);
 }
 
 } // namespace
@@ -252,37 +115,7 @@ int DLLExtAgents::Load(KAF::INonVolatile* config)
         return 0;
     }
     m_pImpl->rejected.clear();
-
-    // Everything that allocates happens before the first record moves. A
-    // record that stays configured hands its image and state to the fresh
-    // record of its entry, which takes its place.
-    std::vector<std::unique_ptr<TRecord>> fresh;
-    fresh.reserve(entries.size());
-    TIndex index;
-    index.reserve(entries.size());
-    for (const TExtConfigEntry& entry : entries) {
-        fresh.push_back(MakeRecord(entry));
-        index.emplace(NameOf(*fresh.back()), fresh.back().get());
-    }
-    std::vector<std::unique_ptr<TRecord>> gone;
-    gone.reserve(m_pImpl->records.size());
-
-    for (auto& pOld : m_pImpl->records) {
-        auto it = index.find(NameOf(*pOld));
-        if (it == index.end()) {
-            // No longer configured: unloaded, it vanishes.
-            gone.push_back(std::move(pOld));
-            continue;
-        }
-        // A loaded library keeps its image; a changed path applies to the
-        // next load.
-        TRecord& kept = *it->second;
-        kept.image = std::exchange(pOld->image, TExtImage());
-        kept.agent.status = pOld->agent.status;
-        kept.agent.loaded = pOld->agent.loaded;
-    }
-    m_pImpl->records.swap(fresh);
-    m_pImpl->index.swap(index);
+    TRecords gone = FollowEntries(entries, m_pImpl->records, m_pImpl->index);
     auto& records = m_pImpl->records;
     int result = 1;
     for (auto& pRecord : gone)
@@ -318,7 +151,7 @@ int DLLExtAgents::Add(KAF::INonVolatile* config, const KAF::BString& name, const
         ReportExtFailure("extension library '%s' not added: no path", libName.c_str());
         return 0;
     }
-    TJoining joining(m_pImpl->records, m_pImpl->index, MakeRecord(entry));
+    BJoining joining(m_pImpl->records, m_pImpl->index, MakeRecord(entry));
 
     const KAF::BString section(ExtSectionName(libName).c_str());
     if (config->SetValue(section, KAF::BString("path"), path) == 0 ||

@@ -11,9 +11,9 @@ const char kSectionWord[] = "extdll";
 
 // Reads each section's values into an entry, telling apart the names it
 // has met, complete or not.
-class TSectionReader {
+class BSectionReader {
 public:
-    TSectionReader(const KAF::INonVolatile& config, std::size_t sections) : m_config(config)
+    BSectionReader(const KAF::INonVolatile& config, std::size_t sections) : m_config(config)
     {
         m_names.reserve(sections);
     }
@@ -94,7 +94,7 @@ void ScanExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>
                    std::string (*checkEntry)(const TExtConfigEntry&))
 {
     const int count = config.SectionCount();
-    TSectionReader reader(config, static_cast<std::size_t>(count));
+    BSectionReader reader(config, static_cast<std::size_t>(count));
     entries.reserve(entries.size() + static_cast<std::size_t>(count));
     KAF::BString section;
     for (int i = 0; i < count; ++i) {

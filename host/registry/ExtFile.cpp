@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "host/protocol/BFd.h"
+
 namespace {
 
 const char* KindOf(mode_t mode)
@@ -53,9 +55,8 @@ std::string ExtFileProblem(const std::string& path)
         return NotRegular(path, info.st_mode);
     // Regular, so opening it has no effect of its own; O_NONBLOCK still
     // guards against the file having turned into a FIFO since.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
+    const BFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.Valid())
         return "cannot read " + path + ": " + std::strerror(errno);
-    ::close(fd);
     return std::string();
 }

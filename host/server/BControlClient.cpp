@@ -143,6 +143,21 @@ long long BControlClient::DueMs(const TClientLimits& limits) const
     return due;
 }
 
+bool BControlClient::Dropped() const
+{
+    switch (m_reason) {
+    case TReason::kMalformed:
+    case TReason::kStoppedReading:
+    case TReason::kPartialFrame:
+        return true;
+    case TReason::kNone:
+    case TReason::kHungUp:
+    case TReason::kFinished:
+        return false;
+    }
+    return false;
+}
+
 bool BControlClient::Finished(long long nowMs) const
 {
     switch (m_state) {

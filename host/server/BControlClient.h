@@ -4,7 +4,9 @@
 #define HOST_SERVER_BCONTROLCLIENT_H
 
 #include <cstddef>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "host/protocol/BFd.h"
 #include "host/protocol/ControlProtocol.h"
@@ -42,8 +44,7 @@ public:
         kFinished,       // it asked to leave, or its input ended and all is answered
         kMalformed,      // it broke the framing
         kStoppedReading, // it left too much unread for too long
-        kPartialFrame,   // it sent part of a frame and nothing more
-        kStopping        // the daemon stops
+        kPartialFrame    // it sent part of a frame and nothing more
     };
 
     BControlClient(BFd fd, const TPeer& peer, long long nowMs);
@@ -80,7 +81,7 @@ public:
 
     // Closed once what is queued is sent.
     void Leave() { Finish(TState::kLeaving, TReason::kFinished, std::string()); }
-    // Closed at once; `why` is for the log, empty for an ordinary leave.
+    // Closed at once; `why` is for the log, empty for a client that hung up.
     void Drop(TReason reason, const std::string& why) { Finish(TState::kClosed, reason, why); }
     // Closed with a last word: what waits unsent behind the frame in flight
     // is cut, the farewell follows it, and the client is closed once it is
@@ -94,7 +95,10 @@ public:
     long long DueMs(const TClientLimits& limits) const;
     // Whether it can be closed now.
     bool Finished(long long nowMs) const;
-    // Why it goes, as the log says it: empty for an ordinary leave.
+    // Whether it is sent away for breaking a rule, rather than leaving or
+    // hanging up.
+    bool Dropped() const;
+    // Why it was dropped, as the log says it.
     const std::string& Why() const { return m_why; }
     // Whether the log was told why yet; it is told once.
     bool Reported() const { return m_reported; }
@@ -120,5 +124,8 @@ private:
     std::string m_why;
     bool m_reported = false;
 };
+
+// The clients served, in the order they were let in.
+using TClients = std::vector<std::unique_ptr<BControlClient>>;
 
 #endif

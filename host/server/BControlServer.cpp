@@ -6,22 +6,17 @@
 #include <ctime>
 
 #include <poll.h>
-#include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "eventlog/MuroxLogEvent.h"
-#include "host/protocol/CommandWords.h"
 #include "host/protocol/ControlProtocol.h"
-#include "host/protocol/VisibleText.h"
-#include "host/server/BAnswerStream.h"
 #include "host/server/BControlSocket.h"
 #include "host/server/BStdoutQueue.h"
+#include "host/server/DaemonSignals.h"
 
 namespace {
 
-// Frames one console may run before the others get their turn.
-const std::size_t kBurst = 8;
 // Connections taken from the backlog in one turn.
 const int kAcceptsPerTurn = 64;
 // How long accepting rests after the process ran out of descriptors.
@@ -54,29 +49,11 @@ BControlServer::BControlServer(BControlSocket& socket, int signalFd, BStdoutQueu
                                const TClientLimits& limits)
     : m_socket(socket), m_signalFd(signalFd), m_pStdout(pStdout), m_limits(limits),
       m_daemonUid(geteuid()), m_group(socket.Group()), m_groupName(GroupName(m_group)),
-      m_refusals([this](const std::string& text) { LogOnly(text); })
+      m_refusals([this](const std::string& text) { m_fanOut.LogOnly(text); })
 {
 }
 
 BControlServer::~BControlServer() = default;
-
-void BControlServer::LogOnly(const std::string& text)
-{
-    m_logOnly = true;
-    MuroxLogEvent("%s", text.c_str());
-    m_logOnly = false;
-}
-
-void BControlServer::Inform(const KAF::BMessage& msg)
-{
-    if (m_logOnly)
-        return;
-    const std::size_t length =
-        msg.m_text.length() < control::kMaxFrame ? msg.m_text.length() : control::kMaxFrame;
-    for (const auto& pClient : m_clients)
-        if (!pClient->OwnEventsOnly() || pClient.get() == m_pRunning)
-            pClient->Queue(control::kEvent, msg.m_text.c_str(), length);
-}
 
 std::size_t BControlServer::MaxUnsent() const
 {
@@ -128,22 +105,24 @@ int BControlServer::Turn(ICommandRunner& runner, int maxWaitMs)
         m_socket.Release();
         return SIGTERM;
     }
-    if (!m_wordsKnown)
-        ShareWords(runner);
-    if (m_polled[0].revents & POLLIN) {
-        const int signal = HandleSignal(runner);
+    const bool signalled = (m_polled[0].revents & POLLIN) != 0;
+    if (signalled) {
+        const int signal = TakeDaemonSignals(m_signalFd, runner);
         if (signal != 0) {
             m_socket.Release();
             return signal;
         }
     }
+    // The words at the first turn, and after a reload, which may change them.
+    if (signalled || !m_requests.WordsShared())
+        m_requests.ShareWords(runner);
     long long now = NowMs();
-    // Consoles that left free their places before new ones are let in.
-    Service(m_polled.data() + 3, now);
+    // Clients that left free their places before new ones are let in.
+    ReadAndSend(m_polled.data() + 3, now);
     if (m_polled[1].revents & POLLIN)
         Accept(now);
     for (const auto& pClient : m_clients)
-        RunFrames(*pClient, runner);
+        m_requests.Answer(*pClient, runner);
     now = NowMs();
     for (const auto& pClient : m_clients) {
         pClient->Flush(now);
@@ -156,7 +135,7 @@ int BControlServer::Turn(ICommandRunner& runner, int maxWaitMs)
     return 0;
 }
 
-void BControlServer::Service(const pollfd* pPolled, long long nowMs)
+void BControlServer::ReadAndSend(const pollfd* pPolled, long long nowMs)
 {
     for (std::size_t i = 0; i < m_clients.size(); ++i) {
         BControlClient& client = *m_clients[i];
@@ -168,71 +147,6 @@ void BControlServer::Service(const pollfd* pPolled, long long nowMs)
             client.Flush(nowMs);
     }
     Reap(nowMs);
-}
-
-void BControlServer::RunFrames(BControlClient& client, ICommandRunner& runner)
-{
-    for (std::size_t i = 0; i < kBurst && client.MayRun(m_limits); ++i) {
-        control::TFrame frame;
-        const control::BFrameReader::TResult result = client.Reader().Next(frame);
-        if (result == control::BFrameReader::kNone)
-            break;
-        if (result == control::BFrameReader::kMalformed)
-            client.Drop(BControlClient::TReason::kMalformed, "it sent a malformed frame");
-        else if (frame.type == control::kEvents)
-            ChooseEvents(client, frame.payload);
-        else
-            RunLine(client, frame, runner);
-    }
-}
-
-void BControlServer::ChooseEvents(BControlClient& client, const std::string& choice)
-{
-    if (choice != control::kOwnEvents && choice != control::kAllEvents) {
-        client.Drop(BControlClient::TReason::kMalformed, "it asked for events of no known kind");
-        return;
-    }
-    client.SetOwnEventsOnly(choice == control::kOwnEvents);
-    // Said back, so that the console knows which events came before.
-    client.Queue(control::kEvents, choice);
-}
-
-void BControlServer::RunLine(BControlClient& client, const control::TFrame& frame,
-                             ICommandRunner& runner)
-{
-    std::string& answer = m_answer;
-    answer.clear();
-    TLineOutcome outcome = TLineOutcome::kFailed;
-    if (frame.oversized) {
-        answer =
-            "murox: line refused: longer than " + std::to_string(control::kMaxLine) + " bytes\n";
-    } else if (frame.payload.find_first_of(std::string("\n\r\0", 3)) != std::string::npos) {
-        answer = "murox: line refused: it holds a line break or a zero byte\n";
-    } else {
-        // The events the line causes are queued as they happen, so its
-        // console sees them before the answer, which is whole only now.
-        BAnswerStream out(answer);
-        LogOnly("line from " + PeerName(client.Peer()) + ": " +
-                control::VisibleText(frame.payload));
-        m_pRunning = &client;
-        outcome = runner.RunLine(frame.payload, out);
-        m_pRunning = nullptr;
-        ShareWords(runner);
-    }
-    client.Queue(outcome == TLineOutcome::kFailed ? control::kFailed : control::kAnswer, answer);
-    if (outcome == TLineOutcome::kLeave)
-        client.Leave();
-}
-
-void BControlServer::ShareWords(ICommandRunner& runner)
-{
-    std::string words = control::EncodeWords(runner.CompletionWords());
-    if (m_wordsKnown && words == m_words)
-        return;
-    m_words.swap(words);
-    m_wordsKnown = true;
-    for (const auto& pClient : m_clients)
-        pClient->Queue(control::kWords, m_words);
 }
 
 void BControlServer::Accept(long long nowMs)
@@ -265,7 +179,7 @@ void BControlServer::Admit(BFd fd, long long nowMs)
                   " is not root, the daemon's user or a member of group " +
                   (group == m_group ? m_groupName : std::to_string(group));
     else if (!HasRoom(peer, nowMs))
-        refusal = "too many consoles (" + std::to_string(kMaxConsoles) + "); try again later";
+        refusal = "too many consoles (" + std::to_string(kMaxClients) + "); try again later";
     if (!refusal.empty()) {
         SendFarewell(fd.Get(), "murox: access refused: " + refusal + "\n");
         m_refusals.Refused(peer, refusal, nowMs);
@@ -280,9 +194,8 @@ void BControlServer::Attach(BFd fd, const TPeer& peer)
     std::unique_ptr<BControlClient> pClient(new BControlClient(std::move(fd), peer, now));
     pClient->Queue(control::kHello, std::string(control::kGreeting) + " " +
                                         std::to_string(getpid()) + " " + MUROX_VERSION);
-    if (m_wordsKnown)
-        pClient->Queue(control::kWords, m_words);
-    // Logged before it is attached: a console is not told of itself.
+    m_requests.ShareWordsWith(*pClient);
+    // Logged before it is attached: a client is not told of itself.
     MuroxLogEvent("console connected: %s", PeerName(peer).c_str());
     pClient->Flush(now);
     m_clients.push_back(std::move(pClient));
@@ -291,16 +204,16 @@ void BControlServer::Attach(BFd fd, const TPeer& peer)
 bool BControlServer::HasRoom(const TPeer& peer, long long nowMs)
 {
     const bool administrator = peer.uid == 0 || peer.uid == m_daemonUid;
-    const std::size_t room = administrator ? kMaxConsoles + 1 : kMaxConsoles;
+    const std::size_t room = administrator ? kMaxClients + 1 : kMaxClients;
     if (m_clients.size() < room)
         return true;
-    // Accepting takes several connections without polling again: consoles
+    // Accepting takes several connections without polling again: clients
     // that left meanwhile are looked for before one is turned away.
     std::vector<pollfd> fds;
     for (const auto& pClient : m_clients)
         fds.push_back({pClient->Fd(), POLLIN, 0});
     if (poll(fds.data(), fds.size(), 0) > 0)
-        Service(fds.data(), nowMs);
+        ReadAndSend(fds.data(), nowMs);
     return m_clients.size() < room;
 }
 
@@ -311,7 +224,7 @@ void BControlServer::Reap(long long nowMs)
     std::vector<std::string> records;
     for (auto it = m_clients.begin(); it != m_clients.end();) {
         BControlClient& client = **it;
-        if (!client.Why().empty() && !client.Reported()) {
+        if (client.Dropped() && !client.Reported()) {
             client.SetReported();
             records.push_back("console dropped: " + PeerName(client.Peer()) + ": " + client.Why());
         }
@@ -319,33 +232,12 @@ void BControlServer::Reap(long long nowMs)
             ++it;
             continue;
         }
-        if (client.Why().empty())
+        if (!client.Dropped())
             records.push_back("console disconnected: " + PeerName(client.Peer()));
         it = m_clients.erase(it);
     }
     for (const std::string& text : records)
         MuroxLogEvent("%s", text.c_str());
-}
-
-int BControlServer::HandleSignal(ICommandRunner& runner)
-{
-    signalfd_siginfo info{};
-    while (read(m_signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-        const int signal = static_cast<int>(info.ssi_signo);
-        if (signal != SIGHUP) {
-            const char* szName = sigabbrev_np(signal);
-            MuroxLogEvent("stopping on SIG%s", szName != nullptr ? szName : "?");
-            return signal;
-        }
-        MuroxLogEvent("SIGHUP: running \"xdll -r\"");
-        std::string answer;
-        BAnswerStream out(answer);
-        runner.Reload(out);
-        ShareWords(runner);
-        if (!answer.empty())
-            MuroxLogEvent("%s", answer.c_str());
-    }
-    return 0;
 }
 
 void BControlServer::CloseAll(const std::string& farewell, int waitMs)

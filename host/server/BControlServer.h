@@ -1,44 +1,41 @@
 // The daemon's control server: one thread, one poll loop over the listening
-// socket, a signalfd, the daemon's standard output and every console.
+// socket, a signalfd, the daemon's standard output and every client.
 #ifndef HOST_SERVER_BCONTROLSERVER_H
 #define HOST_SERVER_BCONTROLSERVER_H
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include <poll.h>
 #include <sys/types.h>
 
+#include "host/server/BClientRequests.h"
 #include "host/server/BControlClient.h"
+#include "host/server/BEventFanOut.h"
 #include "host/server/BRefusalLog.h"
 #include "host/server/ICommandRunner.h"
-#include "hostapi/BMessage.h"
 
 class BControlSocket;
 class BStdoutQueue;
 
-// Serves consoles on a claimed control socket. Lines run one at a time,
-// each to the end, in the order the loop takes them; nothing a console
-// sends or fails to read can block the loop or reach another console.
-// Subscribed to the process's dispatcher (by whoever wires it), it queues
-// every published event to every console let in, whole, between answers:
-// the events a line causes reach its console before the line's answer.
-// Consoles are sent the runner's words after the greeting, and again
-// whenever a line or a reload changed them.
-// Connections turned away are recorded in the log only.
-class BControlServer : public KAF::IMessageSubscriber {
+// Serves clients, the consoles' connections, on a claimed control socket.
+// Lines run one at a time, each to the end, in the order the loop takes
+// them; nothing a client sends or fails to read can block the loop or
+// reach another client. The daemon's events reach the clients through
+// FanOut(), once whoever wires the server subscribes that to the process's
+// dispatcher. Connections turned away are recorded in the log only.
+class BControlServer {
 public:
-    // Most consoles served at once; one more is let in for root or the
+    // Most clients served at once; one more is let in for root or the
     // daemon's user, so that the administrator can always get in.
-    static const std::size_t kMaxConsoles = 256;
+    static const std::size_t kMaxClients = 256;
 
     // Peers are let in by the rules of PeerAllowed, with the socket's
     // group read again at each connection. `pStdout`, when given, is
     // drained by the loop.
     BControlServer(BControlSocket& socket, int signalFd, BStdoutQueue* pStdout,
                    const TClientLimits& limits);
-    ~BControlServer() override;
+    ~BControlServer();
     BControlServer(const BControlServer&) = delete;
     BControlServer& operator=(const BControlServer&) = delete;
 
@@ -56,13 +53,14 @@ public:
     // and let in, with `peer` as its credentials.
     void Attach(BFd fd, const TPeer& peer);
 
-    // Sends every console `farewell` after what is queued for it, waits at
+    // Sends every client `farewell` after what is queued for it, waits at
     // most `waitMs` for them to take it, and closes them all.
     void CloseAll(const std::string& farewell, int waitMs);
 
-    void Inform(const KAF::BMessage& msg) override;
+    // What passes the daemon's events on to the clients.
+    KAF::IMessageSubscriber& FanOut() { return m_fanOut; }
 
-    // The most bytes waiting to be sent to any one console; for tests.
+    // The most bytes waiting to be sent to any one client; for tests.
     std::size_t MaxUnsent() const;
 
 private:
@@ -72,16 +70,8 @@ private:
     bool HasRoom(const TPeer& peer, long long nowMs);
     // Reads and sends for each client as `pPolled` (one entry a client, in
     // order) says, then closes those that are done.
-    void Service(const struct pollfd* pPolled, long long nowMs);
-    void RunFrames(BControlClient& client, ICommandRunner& runner);
-    void RunLine(BControlClient& client, const control::TFrame& frame, ICommandRunner& runner);
-    void ChooseEvents(BControlClient& client, const std::string& choice);
-    // Sends every console the runner's words, if they changed.
-    void ShareWords(ICommandRunner& runner);
+    void ReadAndSend(const struct pollfd* pPolled, long long nowMs);
     void Reap(long long nowMs);
-    int HandleSignal(ICommandRunner& runner);
-    // Writes a record to the daemon's log without showing it to consoles.
-    void LogOnly(const std::string& text);
 
     BControlSocket& m_socket;
     int m_signalFd;
@@ -90,15 +80,12 @@ private:
     uid_t m_daemonUid;
     gid_t m_group;           // the socket's group when the server started
     std::string m_groupName; // its name, looked up once
+    TClients m_clients;
+    BEventFanOut m_fanOut{m_clients};
+    BClientRequests m_requests{m_clients, m_limits, m_fanOut};
     BRefusalLog m_refusals;
-    bool m_logOnly = false;
-    std::vector<std::unique_ptr<BControlClient>> m_clients;
     long long m_acceptPausedUntilMs = 0;
-    BControlClient* m_pRunning = nullptr; // whose line runs now
-    std::vector<struct pollfd> m_polled;  // the last turn's descriptors, in order
-    std::string m_answer;                 // the line's answer, its storage kept from line to line
-    std::string m_words;                  // the words last sent, as a 'W' payload
-    bool m_wordsKnown = false;            // whether they were taken from the runner yet
+    std::vector<struct pollfd> m_polled; // the last turn's descriptors, in order
 };
 
 #endif

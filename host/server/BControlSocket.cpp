@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -42,69 +43,95 @@ bool AddressIn(int directoryFd, const std::string& name, sockaddr_un& address)
                                   address);
 }
 
-// Opens the socket's directory, made with mode 0750 when missing. False,
-// with what is wrong and how to fix it, unless it is a real directory of
-// root or the daemon's user that no one else can write.
-bool OpenOwnDirectory(const std::string& directory, BFd& fd, std::string& error)
+// A step's word on the claim: none when the claim goes on, else how it ends.
+using TVerdict = std::optional<TClaimResult>;
+
+TClaimResult Refused(const std::string& error)
 {
-    const std::string named = "the socket's directory " + directory;
-    const std::string elsewhere = ", or give --socket a path in a directory of the daemon's own";
+    TClaimResult result;
+    result.outcome = TClaimResult::kRefused;
+    result.error = error;
+    return result;
+}
+
+TClaimResult WithOutcome(TClaimResult::TOutcome outcome)
+{
+    TClaimResult result;
+    result.outcome = outcome;
+    return result;
+}
+
+std::string DirectoryNamed(const std::string& directory)
+{
+    return "the socket's directory " + directory;
+}
+
+const char kElsewhere[] = ", or give --socket a path in a directory of the daemon's own";
+
+TVerdict CheckSocketPath(const std::string& path)
+{
+    sockaddr_un address;
+    if (control::SocketAddress(path, address))
+        return std::nullopt;
+    return Refused("socket path '" + path + "' is empty or longer than " +
+                   std::to_string(sizeof address.sun_path - 1) + " bytes");
+}
+
+// Makes the socket's directory, mode 0750, when it is missing; refuses a
+// symbolic link in its place.
+TVerdict MakeDirectory(const std::string& directory)
+{
     struct stat found {};
-    if (lstat(directory.c_str(), &found) != 0) {
-        if (errno != ENOENT) {
-            error = Reason("cannot examine " + named);
-            return false;
-        }
-        const mode_t umaskBefore = umask(027);
-        const int made = mkdir(directory.c_str(), 0750);
-        const int reason = errno;
-        umask(umaskBefore);
-        if (made != 0 && reason != EEXIST) {
-            errno = reason;
-            error = Reason("cannot create " + named);
-            return false;
-        }
-    } else if (S_ISLNK(found.st_mode)) {
-        error = named + " is a symbolic link: remove it" + elsewhere;
-        return false;
+    if (lstat(directory.c_str(), &found) == 0) {
+        if (S_ISLNK(found.st_mode))
+            return Refused(DirectoryNamed(directory) + " is a symbolic link: remove it" +
+                           kElsewhere);
+        return std::nullopt;
     }
+    if (errno != ENOENT)
+        return Refused(Reason("cannot examine " + DirectoryNamed(directory)));
+    const mode_t umaskBefore = umask(027);
+    const int made = mkdir(directory.c_str(), 0750);
+    const int reason = errno;
+    umask(umaskBefore);
+    if (made != 0 && reason != EEXIST) {
+        errno = reason;
+        return Refused(Reason("cannot create " + DirectoryNamed(directory)));
+    }
+    return std::nullopt;
+}
+
+// Opens the socket's directory, which must be a real directory of root or
+// the daemon's user that no one else can write.
+TVerdict OpenOwnDirectory(const std::string& directory, BFd& fd)
+{
+    const std::string named = DirectoryNamed(directory);
     fd.Reset(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd.Valid()) {
-        error = errno == ENOTDIR || errno == ELOOP
-                    ? named + " is not a directory: remove it" + elsewhere
-                    : Reason("cannot open " + named);
-        return false;
-    }
-    if (fstat(fd.Get(), &found) != 0) {
-        error = Reason("cannot examine " + named);
-        return false;
-    }
-    if (found.st_uid != 0 && found.st_uid != geteuid()) {
-        error = named + " belongs to uid " + std::to_string(found.st_uid) +
-                ", not to root or the daemon's user: remove it" + elsewhere;
-        return false;
-    }
-    if ((found.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        error = named + " is writable by others (mode " + Octal(found.st_mode) + "): chmod go-w " +
-                directory + elsewhere;
-        return false;
-    }
-    return true;
+    if (!fd.Valid())
+        return Refused(errno == ENOTDIR || errno == ELOOP
+                           ? named + " is not a directory: remove it" + kElsewhere
+                           : Reason("cannot open " + named));
+    struct stat found {};
+    if (fstat(fd.Get(), &found) != 0)
+        return Refused(Reason("cannot examine " + named));
+    if (found.st_uid != 0 && found.st_uid != geteuid())
+        return Refused(named + " belongs to uid " + std::to_string(found.st_uid) +
+                       ", not to root or the daemon's user: remove it" + kElsewhere);
+    if ((found.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return Refused(named + " is writable by others (mode " + Octal(found.st_mode) +
+                       "): chmod go-w " + directory + kElsewhere);
+    return std::nullopt;
 }
 
 // A listening socket at `name`, mode 0660 from the umask and group `group`.
-bool ListenAt(int directoryFd, const std::string& name, gid_t group, BFd& fd, std::string& error)
+TVerdict ListenAt(int directoryFd, const std::string& name, gid_t group, BFd& fd)
 {
     sockaddr_un address;
-    if (!AddressIn(directoryFd, name, address)) {
-        error = "the socket's name '" + name + "' is too long";
-        return false;
-    }
+    if (!AddressIn(directoryFd, name, address))
+        return Refused("the socket's name '" + name + "' is too long");
     fd.Reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!fd.Valid()) {
-        error = Reason("cannot create a socket");
-        return false;
-    }
+    if (!fd.Valid())
+        return Refused(Reason("cannot create a socket"));
     // One of this name was left by a daemon of this pid that died.
     unlinkat(directoryFd, name.c_str(), 0);
     const mode_t umaskBefore = umask(0117);
@@ -112,20 +139,14 @@ bool ListenAt(int directoryFd, const std::string& name, gid_t group, BFd& fd, st
     const int reason = errno;
     umask(umaskBefore);
     errno = reason;
-    if (bound != 0) {
-        error = Reason("cannot create a socket in the socket's directory");
-        return false;
-    }
+    if (bound != 0)
+        return Refused(Reason("cannot create a socket in the socket's directory"));
     if (fchownat(directoryFd, name.c_str(), static_cast<uid_t>(-1), group, AT_SYMLINK_NOFOLLOW) !=
-        0) {
-        error = Reason("cannot give the socket group " + std::to_string(group));
-        return false;
-    }
-    if (listen(fd.Get(), 128) != 0) {
-        error = Reason("cannot listen");
-        return false;
-    }
-    return true;
+        0)
+        return Refused(Reason("cannot give the socket group " + std::to_string(group)));
+    if (listen(fd.Get(), 128) != 0)
+        return Refused(Reason("cannot listen"));
+    return std::nullopt;
 }
 
 enum class TProbe { kLive, kStale, kGone, kUnknown };
@@ -153,50 +174,49 @@ bool SameFile(const struct stat& a, const struct stat& b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Links `temporary` to `name`, which fails while anything is there: two
-// daemons starting at once cannot both take the path. A stale socket in
-// the way is removed, if it is still the one found refusing.
-TClaimResult LinkInPlace(int directoryFd, const std::string& temporary, const std::string& name,
-                         const std::string& path)
+// What stands in the way at `name`, found by `before`: a live daemon ends
+// the claim; a stale socket, if it is still the one found refusing, is
+// removed.
+TVerdict ClearTheWay(int directoryFd, const std::string& name, const std::string& path,
+                     const struct stat& before)
 {
-    TClaimResult result;
+    if (!S_ISSOCK(before.st_mode))
+        return Refused(path + " exists and is not a socket: remove it or choose another --socket");
+    switch (Probe(directoryFd, name)) {
+    case TProbe::kLive:
+        return WithOutcome(TClaimResult::kRunning);
+    case TProbe::kStale: {
+        struct stat now {};
+        if (fstatat(directoryFd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+            SameFile(now, before))
+            unlinkat(directoryFd, name.c_str(), 0);
+        return std::nullopt;
+    }
+    case TProbe::kGone:
+        return std::nullopt;
+    case TProbe::kUnknown:
+        break;
+    }
+    return Refused(Reason("cannot tell whether a daemon serves " + path));
+}
+
+// Links `temporary` to `name`, which fails while anything is there: two
+// daemons starting at once cannot both take the path. None once linked.
+TVerdict LinkInPlace(int directoryFd, const std::string& temporary, const std::string& name,
+                     const std::string& path)
+{
     for (int attempt = 0; attempt < 5; ++attempt) {
-        if (linkat(directoryFd, temporary.c_str(), directoryFd, name.c_str(), 0) == 0) {
-            result.outcome = TClaimResult::kClaimed;
-            return result;
-        }
-        if (errno != EEXIST) {
-            result.error = Reason("cannot create " + path);
-            return result;
-        }
+        if (linkat(directoryFd, temporary.c_str(), directoryFd, name.c_str(), 0) == 0)
+            return std::nullopt;
+        if (errno != EEXIST)
+            return Refused(Reason("cannot create " + path));
         struct stat before {};
         if (fstatat(directoryFd, name.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0)
             continue; // gone meanwhile
-        if (!S_ISSOCK(before.st_mode)) {
-            result.error =
-                path + " exists and is not a socket: remove it or choose another --socket";
-            return result;
-        }
-        switch (Probe(directoryFd, name)) {
-        case TProbe::kLive:
-            result.outcome = TClaimResult::kRunning;
-            return result;
-        case TProbe::kStale: {
-            struct stat now {};
-            if (fstatat(directoryFd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-                SameFile(now, before))
-                unlinkat(directoryFd, name.c_str(), 0);
-            break;
-        }
-        case TProbe::kGone:
-            break;
-        case TProbe::kUnknown:
-            result.error = Reason("cannot tell whether a daemon serves " + path);
-            return result;
-        }
+        if (TVerdict verdict = ClearTheWay(directoryFd, name, path, before))
+            return verdict;
     }
-    result.error = path + " keeps changing; is another daemon starting?";
-    return result;
+    return Refused(path + " keeps changing; is another daemon starting?");
 }
 
 } // namespace
@@ -209,30 +229,33 @@ BControlSocket::~BControlSocket()
 TClaimResult BControlSocket::Claim(const std::string& path, gid_t group)
 {
     Release();
-    TClaimResult result;
-    sockaddr_un address;
-    if (!control::SocketAddress(path, address)) {
-        result.error = "socket path '" + path + "' is empty or longer than " +
-                       std::to_string(sizeof address.sun_path - 1) + " bytes";
-        return result;
-    }
     std::string directoryPath, name;
     SplitPath(path, directoryPath, name);
-    BFd directory, socket;
-    if (!OpenOwnDirectory(directoryPath, directory, result.error))
-        return result;
+    BFd directory;
+    TVerdict verdict = CheckSocketPath(path);
+    if (!verdict)
+        verdict = MakeDirectory(directoryPath);
+    if (!verdict)
+        verdict = OpenOwnDirectory(directoryPath, directory);
+    if (verdict)
+        return *verdict;
+    BFd socket;
     const std::string temporary = ".murox-" + std::to_string(getpid()) + ".ctl";
-    if (ListenAt(directory.Get(), temporary, group, socket, result.error))
-        result = LinkInPlace(directory.Get(), temporary, name, path);
+    verdict = ListenAt(directory.Get(), temporary, group, socket);
+    if (!verdict)
+        verdict = LinkInPlace(directory.Get(), temporary, name, path);
     unlinkat(directory.Get(), temporary.c_str(), 0);
+    if (verdict)
+        return *verdict;
+    return Keep(std::move(socket), std::move(directory), path, name);
+}
+
+TClaimResult BControlSocket::Keep(BFd socket, BFd directory, const std::string& path,
+                                  const std::string& name)
+{
     struct stat claimed {};
-    if (result.outcome != TClaimResult::kClaimed)
-        return result;
-    if (fstatat(directory.Get(), name.c_str(), &claimed, AT_SYMLINK_NOFOLLOW) != 0) {
-        result.outcome = TClaimResult::kRefused;
-        result.error = path + " vanished as it was made; is another daemon starting?";
-        return result;
-    }
+    if (fstatat(directory.Get(), name.c_str(), &claimed, AT_SYMLINK_NOFOLLOW) != 0)
+        return Refused(path + " vanished as it was made; is another daemon starting?");
     m_socket = std::move(socket);
     m_directory = std::move(directory);
     m_path = path;
@@ -240,7 +263,7 @@ TClaimResult BControlSocket::Claim(const std::string& path, gid_t group)
     m_device = claimed.st_dev;
     m_inode = claimed.st_ino;
     m_group = claimed.st_gid;
-    return result;
+    return WithOutcome(TClaimResult::kClaimed);
 }
 
 gid_t BControlSocket::Group() const

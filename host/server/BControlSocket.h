@@ -54,6 +54,10 @@ public:
     void Release();
 
 private:
+    // Holds the socket that now listens at `path`, found as `name` in
+    // `directory`.
+    TClaimResult Keep(BFd socket, BFd directory, const std::string& path, const std::string& name);
+
     BFd m_socket;
     BFd m_directory;
     std::string m_path;

@@ -1,6 +1,6 @@
 // Records of connections turned away, for the daemon's log only. A stranger
 // can connect as fast as the kernel lets it: each record would cost the log
-// a line and every console an event. So they never reach consoles, and
+// a line and every client an event. So they never reach clients, and
 // past a few a second they are counted and summed up once a second.
 #ifndef HOST_SERVER_BREFUSALLOG_H
 #define HOST_SERVER_BREFUSALLOG_H

@@ -12,7 +12,7 @@ namespace {
 // A pipe that polls writable takes this much without blocking.
 const std::size_t kChunk = 4096;
 // Bytes written in one turn of the loop, so that a fast reader cannot keep
-// the loop away from the consoles.
+// the loop away from the clients.
 const std::size_t kPerDrain = 64 * 1024;
 
 bool Writable(int fd, int waitMs)

@@ -1,7 +1,7 @@
 // The daemon's standard output, where the event sink writes its records,
 // without ever blocking the loop. Under a service manager standard output
 // is a pipe to the journal, which can stall: a blocking write there would
-// stop every console and the signals with it.
+// stop every client and the signals with it.
 #ifndef HOST_SERVER_BSTDOUTQUEUE_H
 #define HOST_SERVER_BSTDOUTQUEUE_H
 

@@ -28,92 +28,138 @@ std::string MuroxUsage(const std::string& defaultConfig)
            "\"help\" lists the commands.\n";
 }
 
+namespace {
+
+// The options seen that decide the mode, or that only some modes take.
+struct TSeen {
+    bool daemon = false;
+    bool remote = false;
+    bool check = false;
+    bool config = false;
+    bool socket = false;
+};
+
+bool TakesValue(const std::string& word)
+{
+    return word == "--config" || word == "-e" || word == "--socket" || word == "--socket-group";
+}
+
+// False when `word` is no option without a value.
+bool TakeSwitch(const std::string& word, TMuroxOptions& parsed, TSeen& seen)
+{
+    if (word == "--help" || word == "-h")
+        parsed.help = true;
+    else if (word == "--version" || word == "-V")
+        parsed.version = true;
+    else if (word == "--syslog")
+        parsed.toSyslog = true;
+    else if (word == "--daemon")
+        seen.daemon = true;
+    else if (word == "--remote")
+        seen.remote = true;
+    else if (word == "--check")
+        seen.check = true;
+    else if (word == "--follow")
+        parsed.follow = true;
+    else
+        return false;
+    return true;
+}
+
+// Takes the value of an option that TakesValue; false, with `error`, for
+// one it cannot have.
+bool TakeValue(const std::string& word, const std::string& value, TMuroxOptions& parsed,
+               TSeen& seen, std::string& error)
+{
+    if (word == "-e") {
+        parsed.lines.push_back(value);
+    } else if (word == "--socket-group") {
+        parsed.socketGroup = value;
+        if (value.empty()) {
+            error = "--socket-group needs a group";
+            return false;
+        }
+    } else if (word == "--socket") {
+        seen.socket = true;
+        parsed.socketPath = value;
+    } else {
+        seen.config = true;
+        parsed.configPath = value;
+    }
+    return true;
+}
+
+// Why the options do not go together; empty when they do.
+std::string Conflict(const TMuroxOptions& parsed, const TSeen& seen)
+{
+    if (seen.daemon && seen.remote)
+        return "--daemon and --remote exclude each other";
+    if (seen.check && (seen.daemon || seen.remote || seen.socket || !parsed.lines.empty()))
+        return "--check takes only --config";
+    if (parsed.follow && (!seen.remote || !parsed.lines.empty()))
+        return "--follow needs --remote and takes no -e lines";
+    if (seen.daemon && !parsed.lines.empty())
+        return "--daemon takes no -e lines; send them with --remote";
+    if (seen.remote && (seen.config || parsed.toSyslog))
+        return "--remote takes neither --config nor --syslog: they are the daemon's";
+    if (seen.socket && !seen.daemon && !seen.remote)
+        return "--socket needs --daemon or --remote";
+    if (!parsed.socketGroup.empty() && !seen.daemon)
+        return "--socket-group needs --daemon";
+    if (seen.socket && parsed.socketPath.empty())
+        return "--socket needs a path";
+    return std::string();
+}
+
+// Takes argv[i], and its value from argv[i + 1] when it has one there (i
+// then moves past it). False, with `error`, for a word it cannot take.
+bool TakeWord(int argc, const char* const* argv, int& i, TMuroxOptions& parsed, TSeen& seen,
+              std::string& error)
+{
+    std::string word = argv[i];
+    std::string attached;
+    const std::string::size_type equals = word.find('=');
+    const bool hasAttached = word.compare(0, 2, "--") == 0 && equals != std::string::npos;
+    if (hasAttached) {
+        attached = word.substr(equals + 1);
+        word.erase(equals);
+    }
+    if (hasAttached && !TakesValue(word)) {
+        error = "option " + word + " takes no value";
+        return false;
+    }
+    if (TakeSwitch(word, parsed, seen))
+        return true;
+    if (TakesValue(word)) {
+        if (!hasAttached && i + 1 >= argc) {
+            error = "option " + word + " needs a value";
+            return false;
+        }
+        return TakeValue(word, hasAttached ? attached : argv[++i], parsed, seen, error);
+    }
+    error = !word.empty() && word[0] == '-' ? "unknown option '" + word + "'"
+                                            : "unexpected argument '" + word + "'";
+    return false;
+}
+
+} // namespace
+
 bool ParseMuroxOptions(int argc, const char* const* argv, const std::string& defaultConfig,
                        TMuroxOptions& options, std::string& error)
 {
     TMuroxOptions parsed;
     parsed.configPath = defaultConfig;
-    bool daemon = false, remote = false, check = false, config = false, socket = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string word = argv[i];
-        std::string attached;
-        const std::string::size_type equals = word.find('=');
-        const bool hasAttached = word.compare(0, 2, "--") == 0 && equals != std::string::npos;
-        if (hasAttached) {
-            attached = word.substr(equals + 1);
-            word.erase(equals);
-        }
-        const bool takesValue =
-            word == "--config" || word == "-e" || word == "--socket" || word == "--socket-group";
-        if (hasAttached && !takesValue) {
-            error = "option " + word + " takes no value";
+    TSeen seen;
+    for (int i = 1; i < argc; ++i)
+        if (!TakeWord(argc, argv, i, parsed, seen, error))
             return false;
-        }
-        if (word == "--help" || word == "-h") {
-            parsed.help = true;
-        } else if (word == "--version" || word == "-V") {
-            parsed.version = true;
-        } else if (word == "--syslog") {
-            parsed.toSyslog = true;
-        } else if (word == "--daemon") {
-            daemon = true;
-        } else if (word == "--remote") {
-            remote = true;
-        } else if (word == "--check") {
-            check = true;
-        } else if (word == "--follow") {
-            parsed.follow = true;
-        } else if (takesValue) {
-            if (!hasAttached && i + 1 >= argc) {
-                error = "option " + word + " needs a value";
-                return false;
-            }
-            const std::string value = hasAttached ? attached : argv[++i];
-            if (word == "-e") {
-                parsed.lines.push_back(value);
-            } else if (word == "--socket-group") {
-                parsed.socketGroup = value;
-                if (value.empty()) {
-                    error = "--socket-group needs a group";
-                    return false;
-                }
-            } else if (word == "--socket") {
-                socket = true;
-                parsed.socketPath = value;
-            } else {
-                config = true;
-                parsed.configPath = value;
-            }
-        } else if (!word.empty() && word[0] == '-') {
-            error = "unknown option '" + word + "'";
-            return false;
-        } else {
-            error = "unexpected argument '" + word + "'";
-            return false;
-        }
-    }
-    if (daemon && remote)
-        error = "--daemon and --remote exclude each other";
-    else if (check && (daemon || remote || socket || !parsed.lines.empty()))
-        error = "--check takes only --config";
-    else if (parsed.follow && (!remote || !parsed.lines.empty()))
-        error = "--follow needs --remote and takes no -e lines";
-    else if (daemon && !parsed.lines.empty())
-        error = "--daemon takes no -e lines; send them with --remote";
-    else if (remote && (config || parsed.toSyslog))
-        error = "--remote takes neither --config nor --syslog: they are the daemon's";
-    else if (socket && !daemon && !remote)
-        error = "--socket needs --daemon or --remote";
-    else if (!parsed.socketGroup.empty() && !daemon)
-        error = "--socket-group needs --daemon";
-    else if (socket && parsed.socketPath.empty())
-        error = "--socket needs a path";
+    error = Conflict(parsed, seen);
     if (!error.empty())
         return false;
-    parsed.mode = daemon   ? TMuroxMode::kDaemon
-                  : remote ? TMuroxMode::kRemote
-                  : check  ? TMuroxMode::kCheck
-                           : TMuroxMode::kLocal;
+    parsed.mode = seen.daemon   ? TMuroxMode::kDaemon
+                  : seen.remote ? TMuroxMode::kRemote
+                  : seen.check  ? TMuroxMode::kCheck
+                                : TMuroxMode::kLocal;
     options = parsed;
     return true;
 }

@@ -311,6 +311,20 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(0, looper.wait(timeout=WAIT * 4))
         watcher.terminate()
         watcher.wait(timeout=WAIT)
+        # Between its lines too: one that chose its own events hears nothing
+        # of a console that comes and goes after its line.
+        own = RawPeer(d.sock)
+        own.sock.sendall(frame(b"S", b"own"))
+        reply = own.frame()
+        while reply[0] == b"V":  # the consoles before leaving, as it chose
+            reply = own.frame()
+        self.assertEqual((b"S", b"own"), reply)
+        self.assertEqual([], own.answer(b"help quit")[0])
+        gone = d.log().count("console disconnected")
+        RawPeer(d.sock).close()
+        d.await_log("console disconnected", gone + 1)
+        self.assertEqual([], own.answer(b"help quit")[0])
+        own.close()
         # Found through $MUROX_SOCKET; each line logged first, with its sender.
         found = subprocess.run(MUROX + ["--remote", "-e", "xdll -u hello", "-e", "help\x1b[2J"],
                                env=dict(os.environ, MUROX_SOCKET=d.sock), capture_output=True,

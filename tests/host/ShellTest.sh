@@ -217,6 +217,17 @@ bad() {
 bad --bogus
 bad --config "$conf" -e
 bad --config "$conf" stray
+# Options that do not go together.
+bad --daemon --remote
+bad --check --remote
+bad --follow
+bad --remote --follow -e xdll
+bad --daemon -e xdll
+bad --remote --config "$conf"
+bad --socket "$tmp/s"
+bad --socket-group root
+bad --daemon --socket=
+bad --syslog=yes
 bad --config "$tmp/none.conf"
 printf '[extdll a]\nweb = /a\n' >"$tmp/nopath.conf"
 bad --config "$tmp/nopath.conf"

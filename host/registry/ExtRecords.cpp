@@ -1,0 +1,116 @@
+#include "host/registry/ExtRecords.h"
+
+#include <string>
+#include <utility>
+
+#include "host/registry/ExtFailures.h"
+
+namespace {
+
+std::string ToStd(const KAF::BString& text)
+{
+    return std::string(text.c_str(), text.length());
+}
+
+void SetText(KAF::BString& target, const std::string& text)
+{
+    target.Assign(text.c_str(), static_cast<unsigned>(text.size()));
+}
+
+} // namespace
+
+std::unique_ptr<TRecord> MakeRecord(const TExtConfigEntry& entry)
+{
+    std::unique_ptr<TRecord> pRecord(new TRecord);
+    SetText(pRecord->agent.name, entry.name);
+    SetText(pRecord->agent.path, entry.path);
+    SetText(pRecord->agent.web, entry.web);
+    pRecord->agent.load = entry.load ? 1 : 0;
+    pRecord->agent.status = kExtNotLoaded;
+    pRecord->agent.loaded = 0;
+    return pRecord;
+}
+
+int LoadRecord(TRecord& record)
+{
+    if (record.agent.loaded != 0)
+        return 1;
+    std::string why;
+    const int status = OpenExtImage(ToStd(record.agent.path), record.image, why);
+    record.agent.status = status;
+    if (status != 0) {
+        ReportExtFailure("extension library '%s' not loaded: %s", record.agent.name.c_str(),
+                         why.c_str());
+        return 0;
+    }
+    record.agent.loaded = 1;
+    return 1;
+}
+
+int UnloadRecord(TRecord& record)
+{
+    if (record.agent.loaded == 0)
+        return 1;
+    record.agent.loaded = 0;
+    record.agent.status = kExtNotLoaded;
+    std::string why;
+    if (!CloseExtImage(record.image, why)) {
+        ReportExtFailure("extension library '%s' (%s) unloaded, but %s", record.agent.name.c_str(),
+                         record.agent.path.c_str(), why.c_str());
+        return 0;
+    }
+    return 1;
+}
+
+TRecords FollowEntries(const std::vector<TExtConfigEntry>& entries, TRecords& records,
+                       TIndex& index)
+{
+    TRecords fresh;
+    fresh.reserve(entries.size());
+    TIndex freshIndex;
+    freshIndex.reserve(entries.size());
+    for (const TExtConfigEntry& entry : entries) {
+        fresh.push_back(MakeRecord(entry));
+        freshIndex.emplace(NameOf(*fresh.back()), fresh.back().get());
+    }
+    TRecords gone;
+    gone.reserve(records.size());
+
+    for (auto& pOld : records) {
+        auto it = freshIndex.find(NameOf(*pOld));
+        if (it == freshIndex.end()) {
+            // No longer configured: unloaded, it vanishes.
+            gone.push_back(std::move(pOld));
+            continue;
+        }
+        // A loaded library keeps its image; a changed path applies to the
+        // next load.
+        TRecord& kept = *it->second;
+        kept.image = std::exchange(pOld->image, TExtImage());
+        kept.agent.status = pOld->agent.status;
+        kept.agent.loaded = pOld->agent.loaded;
+    }
+    records.swap(fresh);
+    index.swap(freshIndex);
+    return gone;
+}
+
+BJoining::BJoining(TRecords& records, TIndex& index, std::unique_ptr<TRecord> pRecord)
+    : m_records(records), m_index(index), m_pRecord(std::move(pRecord))
+{
+    if (m_records.size() == m_records.capacity())
+        m_records.reserve(2 * m_records.size() + 8);
+    m_index.emplace(NameOf(*m_pRecord), m_pRecord.get());
+}
+
+BJoining::~BJoining()
+{
+    if (m_pRecord != nullptr)
+        m_index.erase(NameOf(*m_pRecord));
+}
+
+TRecord& BJoining::Join()
+{
+    m_records.push_back(std::move(m_pRecord));
+    return *m_records.back();
+}

@@ -1,0 +1,69 @@
+// The registry's records of extension libraries: each with the image it
+// has opened, kept in configuration order and found by name.
+#ifndef HOST_REGISTRY_EXTRECORDS_H
+#define HOST_REGISTRY_EXTRECORDS_H
+
+#include <memory>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "host/registry/ExtConfig.h"
+#include "host/registry/ExtImage.h"
+#include "hostapi/DLLExtAgents.h"
+
+struct TRecord {
+    ExtAgent agent;
+    TExtImage image;
+};
+
+using TRecords = std::vector<std::unique_ptr<TRecord>>; // configuration order
+using TIndex = std::unordered_map<std::string_view, TRecord*>;
+
+inline std::string_view View(const KAF::BString& text)
+{
+    return std::string_view(text.c_str(), text.length());
+}
+
+// A record's name as an index key; it lives as long as the record, whose
+// name never changes.
+inline std::string_view NameOf(const TRecord& record)
+{
+    return View(record.agent.name);
+}
+
+// A record of the entry, not loaded.
+std::unique_ptr<TRecord> MakeRecord(const TExtConfigEntry& entry);
+
+// Loads or unloads the record's library, unless it is so already; a
+// failure is reported. 1 on success, else 0.
+int LoadRecord(TRecord& record);
+int UnloadRecord(TRecord& record);
+
+// Replaces `records` and `index` with records of `entries`, in their
+// order. A record that stays configured hands its image and state to the
+// fresh record of its entry; those no longer configured are handed back,
+// still loaded. Everything that allocates happens before the first record
+// moves.
+TRecords FollowEntries(const std::vector<TExtConfigEntry>& entries, TRecords& records,
+                       TIndex& index);
+
+// A record on its way in: indexed, with room made for it so that
+// joining cannot fail once the file holds it; forgotten again unless it
+// joins.
+class BJoining {
+public:
+    BJoining(TRecords& records, TIndex& index, std::unique_ptr<TRecord> pRecord);
+    ~BJoining();
+    BJoining(const BJoining&) = delete;
+    BJoining& operator=(const BJoining&) = delete;
+
+    TRecord& Join();
+
+private:
+    TRecords& m_records;
+    TIndex& m_index;
+    std::unique_ptr<TRecord> m_pRecord;
+};
+
+#endif

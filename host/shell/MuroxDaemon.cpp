@@ -1,0 +1,84 @@
+#include "host/shell/MuroxDaemon.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <unistd.h>
+
+#include "eventlog/MuroxLogEvent.h"
+#include "host/kaf/BSubscription.h"
+#include "host/protocol/BFd.h"
+#include "host/server/BControlServer.h"
+#include "host/server/BControlSocket.h"
+#include "host/server/BStdoutQueue.h"
+#include "host/server/DaemonSignals.h"
+#include "host/shell/BHostCommands.h"
+#include "host/shell/MuroxDefaults.h"
+#include "host/shell/MuroxExit.h"
+
+namespace {
+
+// The limits clients are held to. MUROX_PARTIAL_FRAME_TIMEOUT_MS shortens
+// the wait for the rest of a frame, for the daemon's tests.
+TClientLimits ClientLimits()
+{
+    TClientLimits limits;
+    const char* szPartial = std::getenv("MUROX_PARTIAL_FRAME_TIMEOUT_MS");
+    if (szPartial != nullptr && std::atoll(szPartial) > 0)
+        limits.partialFrameMs = std::atoll(szPartial);
+    return limits;
+}
+
+// False, with the reason on standard error, when the socket cannot be
+// claimed at `path`.
+bool Claim(BControlSocket& socket, const std::string& path, gid_t group)
+{
+    const TClaimResult claim = socket.Claim(path, group);
+    if (claim.outcome == TClaimResult::kClaimed)
+        return true;
+    std::fprintf(stderr, "murox: %s\n",
+                 claim.outcome == TClaimResult::kRunning
+                     ? ("a daemon is already serving " + path).c_str()
+                     : claim.error.c_str());
+    return false;
+}
+
+} // namespace
+
+int RunDaemon(const TMuroxOptions& options, gid_t socketGroup, KAF::BFileNV& store,
+              KAF::BMessageDispatcher& dispatcher)
+{
+    const std::string path = SocketPath(options);
+    BControlSocket socket;
+    if (path.empty() || !Claim(socket, path, socketGroup))
+        return kFailure;
+    const BFd signalFd = OpenDaemonSignals();
+    if (!signalFd.Valid()) {
+        std::fprintf(stderr, "murox: cannot read signals: %s\n", std::strerror(errno));
+        return kFailure;
+    }
+    BStdoutQueue output;
+    if (!output.Install())
+        std::fprintf(stderr, "murox: standard output is written directly: %s\n",
+                     std::strerror(errno));
+    MuroxLogEvent("daemon started, version %s, pid %d, configuration %s", MUROX_VERSION,
+                  static_cast<int>(getpid()), options.configPath.c_str());
+    {
+        BControlServer server(socket, signalFd.Get(), &output, ClientLimits());
+        // The consoles hear the libraries load and, until they are told
+        // the daemon has stopped, unload.
+        const KAF::BSubscription toConsoles(dispatcher, server.FanOut());
+        {
+            BHostCommands commands(store);
+            MuroxLogEvent("listening on %s", path.c_str());
+            server.Serve(commands);
+        }
+        server.CloseAll("murox: the daemon has stopped\n", 2000);
+    }
+    MuroxLogEvent("daemon stopped");
+    output.Finish(2000);
+    return 0;
+}

@@ -1,0 +1,31 @@
+// What murox takes where its options say nothing: the configuration
+// installed with it, the control socket, the socket's group.
+#ifndef HOST_SHELL_MUROXDEFAULTS_H
+#define HOST_SHELL_MUROXDEFAULTS_H
+
+#include <string>
+
+#include <sys/types.h>
+
+#include "host/shell/MuroxOptions.h"
+
+// An installed murox takes the configuration installed with it: where the
+// configured prefix puts it, seen from the program's own folder, or where
+// the prefix the program was installed to puts it (a package is installed
+// under another prefix than the tree was configured for). One run from the
+// build tree takes the build tree's.
+std::string DefaultConfigPath();
+
+// The group named by --socket-group (a name or a number), else the
+// daemon's own. False for a group the system does not know.
+bool SocketGroup(const TMuroxOptions& options, gid_t& group);
+
+// The control socket a daemon claims: --socket, else the default. Empty,
+// with the reason on standard error, when there is none to use.
+std::string SocketPath(const TMuroxOptions& options);
+
+// The socket a console connects to: --socket, $MUROX_SOCKET, the user's
+// own default where a socket is, else the system daemon's.
+std::string ConsoleSocketPath(const TMuroxOptions& options);
+
+#endif

@@ -1,0 +1,62 @@
+#include "host/shell/MuroxSession.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "host/console/BLineReader.h"
+#include "host/console/CommandCompletion.h"
+#include "host/server/BAnswerStream.h"
+#include "host/shell/BHostCommands.h"
+#include "host/shell/MuroxExit.h"
+
+namespace {
+
+// Writes a line's answer where its outcome says: standard error for a line
+// that failed, else standard output (after the events the line caused,
+// which the sink wrote there already).
+void WriteAnswer(const std::string& answer, TLineOutcome outcome)
+{
+    if (outcome == TLineOutcome::kFailed) {
+        std::fflush(stdout);
+        std::fwrite(answer.data(), 1, answer.size(), stderr);
+    } else {
+        std::fwrite(answer.data(), 1, answer.size(), stdout);
+        std::fflush(stdout);
+    }
+}
+
+} // namespace
+
+int RunSession(const TMuroxOptions& options, KAF::BFileNV& store)
+{
+    BHostCommands commands(store);
+    bool failed = false;
+    std::string answer;
+    const auto run = [&](const std::string& line) {
+        answer.clear();
+        BAnswerStream out(answer);
+        const TLineOutcome outcome = commands.RunLine(line, out);
+        WriteAnswer(answer, outcome);
+        failed = failed || outcome == TLineOutcome::kFailed;
+        return outcome != TLineOutcome::kLeave;
+    };
+    if (!options.lines.empty()) {
+        for (const std::string& line : options.lines)
+            if (!run(line))
+                break;
+    } else {
+        BLineReader reader("murox> ", MuroxHistoryPath(),
+                           CommandCompleter([&commands] { return commands.CompletionWords(); }));
+        std::string line;
+        while (reader.ReadLine(line))
+            if (!run(line))
+                break;
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "murox: cannot write to standard output: %s\n", std::strerror(errno));
+        return kFailure;
+    }
+    return failed ? kLineFailed : 0;
+}
