@@ -18,4 +18,4 @@ if [ ! -f build/native/CMakeCache.txt ]; then
     cmake --preset native >&2
 fi
 cmake --build --preset native --target murox -j "$(nproc 2>/dev/null || echo 2)" >&2
-exec build/native/host/shell/murox "$@"
+exec build/native/host/program/murox "$@"

@@ -52,6 +52,10 @@ check_format() {
     files=$(git ls-files '*.cpp' '*.h' 2>/dev/null || find . -path ./build -prune -o \( -name '*.cpp' -o -name '*.h' \) -print)
     # shellcheck disable=SC2086
     check format "" clang-format clang-format --dry-run --Werror $files
+    files=$(git ls-files 'CMakeLists.txt' '*/CMakeLists.txt' '*.cmake' 2>/dev/null ||
+        find . -path ./build -prune -o \( -name CMakeLists.txt -o -name '*.cmake' \) -print)
+    # shellcheck disable=SC2086
+    check "cmake format" "" cmake-format cmake-format --check $files
 }
 
 # counts JUNIT: "TESTS FAILED SKIPPED" from the first testsuite element

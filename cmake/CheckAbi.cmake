@@ -23,7 +23,8 @@ execute_process(COMMAND ${ABIDIFF} --no-default-suppression ${options} ${BASELIN
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT rc EQUAL 0)
     # abidiff's status is a bit set: 1 error, 2 usage, 4 change, 8 incompatible change.
-    message(FATAL_ERROR
+    message(
+        FATAL_ERROR
             "${LIBRARY} differs from ${BASELINE} (abidiff status ${rc}):\n${out}${err}\n"
             "An intended change: refresh the baseline with\n  ${refresh}\n"
             "and commit it; an incompatible one also needs a new SONAME.")

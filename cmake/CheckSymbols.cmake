@@ -21,12 +21,16 @@ file(MAKE_DIRECTORY ${WORK_DIR})
 # default architecture reads the library of either target. The version
 # given is one after this one: dpkg-gensymbols forgives the loss of a
 # symbol that the current version introduced.
-execute_process(COMMAND ${DPKG_GENSYMBOLS} -p${PACKAGE} -v${VERSION}+check -e${LIBRARY}
-                        -I${SYMBOLS} -O${WORK_DIR}/symbols -c4
-                WORKING_DIRECTORY ${WORK_DIR}
-                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+execute_process(
+    COMMAND ${DPKG_GENSYMBOLS} -p${PACKAGE} -v${VERSION}+check -e${LIBRARY} -I${SYMBOLS}
+            -O${WORK_DIR}/symbols -c4
+    WORKING_DIRECTORY ${WORK_DIR}
+    RESULT_VARIABLE rc
+    OUTPUT_VARIABLE out
+    ERROR_VARIABLE err)
 if(NOT rc EQUAL 0)
-    message(FATAL_ERROR
+    message(
+        FATAL_ERROR
             "${LIBRARY} does not export what ${SYMBOLS} lists (${rc}):\n${out}${err}\n"
             "A symbol added on purpose, in version NEW, goes in with\n"
             "  ${DPKG_GENSYMBOLS} -p${PACKAGE} -vNEW -e${LIBRARY} -I${SYMBOLS} -O${SYMBOLS}")

@@ -45,24 +45,25 @@ foreach(pair IN LISTS MUROX_ABI_LIBRARIES)
     list(GET pair 0 name)
     list(GET pair 1 target)
     # No absolute paths: the baseline must not depend on where the tree is.
-    list(APPEND refresh
-         COMMAND ${MUROX_ABIDW} --no-corpus-path --no-comp-dir-path --short-locs
-                 --type-id-style hash
-                 --out-file ${MUROX_ABI_DIR}/${name}.${CMAKE_SYSTEM_PROCESSOR}.abi
-                 $<TARGET_FILE:${target}>)
+    list(APPEND refresh COMMAND ${MUROX_ABIDW} --no-corpus-path --no-comp-dir-path --short-locs
+         --type-id-style hash --out-file ${MUROX_ABI_DIR}/${name}.${CMAKE_SYSTEM_PROCESSOR}.abi
+         $<TARGET_FILE:${target}>)
 endforeach()
 if(MUROX_ABIDW)
-    add_custom_target(abi-baseline ${refresh}
-                      COMMENT "Writing the ${CMAKE_SYSTEM_PROCESSOR} ABI baselines to ${MUROX_ABI_DIR}"
-                      VERBATIM)
+    add_custom_target(
+        abi-baseline ${refresh}
+        COMMENT "Writing the ${CMAKE_SYSTEM_PROCESSOR} ABI baselines to ${MUROX_ABI_DIR}" VERBATIM)
 endif()
 
 if(NOT MUROX_BUILD_TESTS)
     return()
 endif()
-if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU" OR NOT CMAKE_BUILD_TYPE STREQUAL "RelWithDebInfo" OR
-   MUROX_SANITIZE OR MUROX_COVERAGE)
-    message(STATUS "ABI check: left out (baselines come from gcc RelWithDebInfo builds without instrumentation)")
+if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU" OR NOT CMAKE_BUILD_TYPE STREQUAL "RelWithDebInfo"
+   OR MUROX_SANITIZE OR MUROX_COVERAGE)
+    message(
+        STATUS
+            "ABI check: left out (baselines come from gcc RelWithDebInfo builds without instrumentation)"
+    )
     return()
 endif()
 enable_testing()
@@ -74,12 +75,11 @@ foreach(pair IN LISTS MUROX_ABI_LIBRARIES)
     if(NOT target STREQUAL "MUROX")
         set(test library.abi.registry)
     endif()
-    add_test(NAME ${test}
-             COMMAND ${CMAKE_COMMAND}
-                     -DABIDIFF=${MUROX_ABIDIFF}
-                     -DLIBRARY=$<TARGET_FILE:${target}>
-                     -DBASELINE=${MUROX_ABI_DIR}/${name}.${CMAKE_SYSTEM_PROCESSOR}.abi
-                     -DSUPPRESSIONS=${MUROX_ABI_DIR}/${name}.abignore
-                     -DBUILD_DIR=${PROJECT_BINARY_DIR}
-                     -P ${CMAKE_CURRENT_LIST_DIR}/CheckAbi.cmake)
+    add_test(
+        NAME ${test}
+        COMMAND
+            ${CMAKE_COMMAND} -DABIDIFF=${MUROX_ABIDIFF} -DLIBRARY=$<TARGET_FILE:${target}>
+            -DBASELINE=${MUROX_ABI_DIR}/${name}.${CMAKE_SYSTEM_PROCESSOR}.abi
+            -DSUPPRESSIONS=${MUROX_ABI_DIR}/${name}.abignore -DBUILD_DIR=${PROJECT_BINARY_DIR} -P
+            ${CMAKE_CURRENT_LIST_DIR}/CheckAbi.cmake)
 endforeach()

@@ -3,7 +3,8 @@
 if(MUROX_SANITIZE)
     # Applied to everything, GoogleTest included, so that every allocation
     # and every call is checked with the same runtime.
-    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all
+                        -fno-omit-frame-pointer)
     add_link_options(-fsanitize=address,undefined)
 endif()
 

@@ -15,10 +15,8 @@ set(MUROX_INSTALL_EXTDIR ${MUROX_INSTALL_PRIVATEDIR})
 
 target_include_directories(MUROX PUBLIC $<INSTALL_INTERFACE:${MUROX_INSTALL_INCLUDEDIR}>)
 
-install(TARGETS MUROX EXPORT MUROXTargets
-        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-                COMPONENT runtime
-                NAMELINK_COMPONENT development)
+install(TARGETS MUROX EXPORT MUROXTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+                                                  COMPONENT runtime NAMELINK_COMPONENT development)
 
 # The public headers, listed one by one so that an internal header (the
 # xdll actions' XDllLine.h, the table's layout checks) never ships.
@@ -26,39 +24,45 @@ install(TARGETS MUROX EXPORT MUROXTargets
 # keep their names under one include directory.
 set(MUROX_PUBLIC_HEADERS
     murox/MuroxExport.h
-    xdll/MuroxEntry.h xdll/XDllCmdHndlr.h
-    eventlog/MuroxLogEvent.h eventlog/MuroxMsg.h eventlog/MuroxMsgSubscriber.h
+    xdll/MuroxEntry.h
+    xdll/XDllCmdHndlr.h
+    eventlog/MuroxLogEvent.h
+    eventlog/MuroxMsg.h
+    eventlog/MuroxMsgSubscriber.h
     vdirs/VirtualDirs.h
-    hostapi/BCmdHandler.h hostapi/BCmdLineParser.h hostapi/BFileNV.h hostapi/BMessage.h
-    hostapi/BString.h hostapi/CliEntry.h hostapi/DLLExtAgents.h hostapi/ICmdStream.h
-    hostapi/KafApi.h hostapi/LayoutChecks.h hostapi/TTraceGuard.h)
+    hostapi/BCmdHandler.h
+    hostapi/BCmdLineParser.h
+    hostapi/BFileNV.h
+    hostapi/BMessage.h
+    hostapi/BString.h
+    hostapi/CliEntry.h
+    hostapi/DLLExtAgents.h
+    hostapi/ICmdStream.h
+    hostapi/KafApi.h
+    hostapi/LayoutChecks.h
+    hostapi/TTraceGuard.h)
 foreach(header IN LISTS MUROX_PUBLIC_HEADERS)
     get_filename_component(dir ${header} DIRECTORY)
-    install(FILES ${PROJECT_SOURCE_DIR}/${header}
-            DESTINATION ${MUROX_INSTALL_INCLUDEDIR}/${dir}
+    install(FILES ${PROJECT_SOURCE_DIR}/${header} DESTINATION ${MUROX_INSTALL_INCLUDEDIR}/${dir}
             COMPONENT development)
 endforeach()
 
-install(EXPORT MUROXTargets
-        NAMESPACE MUROX::
-        DESTINATION ${MUROX_INSTALL_CMAKEDIR}
+install(EXPORT MUROXTargets NAMESPACE MUROX:: DESTINATION ${MUROX_INSTALL_CMAKEDIR}
         COMPONENT development)
-configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/MUROXConfig.cmake.in
-                              ${PROJECT_BINARY_DIR}/MUROXConfig.cmake
-                              INSTALL_DESTINATION ${MUROX_INSTALL_CMAKEDIR})
+configure_package_config_file(
+    ${CMAKE_CURRENT_LIST_DIR}/MUROXConfig.cmake.in ${PROJECT_BINARY_DIR}/MUROXConfig.cmake
+    INSTALL_DESTINATION ${MUROX_INSTALL_CMAKEDIR})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/MUROXConfigVersion.cmake
                                  COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/MUROXConfig.cmake ${PROJECT_BINARY_DIR}/MUROXConfigVersion.cmake
-        DESTINATION ${MUROX_INSTALL_CMAKEDIR}
-        COMPONENT development)
+        DESTINATION ${MUROX_INSTALL_CMAKEDIR} COMPONENT development)
 
 # The .pc file finds its prefix from its own place, so a staged or
 # relocated tree works as well as /usr.
 file(RELATIVE_PATH MUROX_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 string(REGEX REPLACE "/$" "" MUROX_PC_TO_PREFIX "${MUROX_PC_TO_PREFIX}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/murox.pc.in ${PROJECT_BINARY_DIR}/murox.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/murox.pc
-        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+install(FILES ${PROJECT_BINARY_DIR}/murox.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
         COMPONENT development)
 
 # The reference host. Its targets come and go with host/; install those
@@ -104,25 +108,28 @@ file(RELATIVE_PATH MUROX_BIN_TO_LIB /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LI
 set(MUROX_PRIVATE_RPATH "$ORIGIN/${MUROX_BIN_TO_LIB}/murox")
 if(MUROX_HOST_LIBRARIES)
     set_target_properties(${MUROX_HOST_LIBRARIES} PROPERTIES INSTALL_RPATH "$ORIGIN;$ORIGIN/..")
-    install(TARGETS ${MUROX_HOST_LIBRARIES}
-            LIBRARY DESTINATION ${MUROX_INSTALL_PRIVATEDIR} COMPONENT host)
+    install(TARGETS ${MUROX_HOST_LIBRARIES} LIBRARY DESTINATION ${MUROX_INSTALL_PRIVATEDIR}
+                                                    COMPONENT host)
 endif()
 if(MUROX_HOST_PROGRAMS)
-    set_target_properties(${MUROX_HOST_PROGRAMS} PROPERTIES
-                          INSTALL_RPATH "${MUROX_PRIVATE_RPATH};$ORIGIN/${MUROX_BIN_TO_LIB}")
-    install(TARGETS ${MUROX_HOST_PROGRAMS}
-            RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT host)
+    set_target_properties(
+        ${MUROX_HOST_PROGRAMS} PROPERTIES INSTALL_RPATH
+                                          "${MUROX_PRIVATE_RPATH};$ORIGIN/${MUROX_BIN_TO_LIB}")
+    install(TARGETS ${MUROX_HOST_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+                                                   COMPONENT host)
 endif()
 set(MUROX_HOST_RPATH_FILES)
 foreach(target IN LISTS MUROX_HOST_LIBRARIES)
-    list(APPEND MUROX_HOST_RPATH_FILES "${MUROX_INSTALL_PRIVATEDIR}/$<TARGET_FILE_NAME:${target}>=$ORIGIN")
+    list(APPEND MUROX_HOST_RPATH_FILES
+         "${MUROX_INSTALL_PRIVATEDIR}/$<TARGET_FILE_NAME:${target}>=$ORIGIN")
 endforeach()
 foreach(target IN LISTS MUROX_HOST_PROGRAMS)
     list(APPEND MUROX_HOST_RPATH_FILES
          "${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:${target}>=${MUROX_PRIVATE_RPATH}")
 endforeach()
 if(MUROX_HOST_RPATH_FILES)
-    install(CODE "
+    install(
+        CODE "
         if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
             foreach(entry ${MUROX_HOST_RPATH_FILES})
                 string(REGEX MATCH \"^([^=]*)=(.*)$\" ignored \"\${entry}\")
@@ -132,8 +139,8 @@ if(MUROX_HOST_RPATH_FILES)
         COMPONENT host)
 endif()
 if(MUROX_HOST_EXTENSIONS)
-    install(TARGETS ${MUROX_HOST_EXTENSIONS}
-            LIBRARY DESTINATION ${MUROX_INSTALL_EXTDIR} COMPONENT host)
+    install(TARGETS ${MUROX_HOST_EXTENSIONS} LIBRARY DESTINATION ${MUROX_INSTALL_EXTDIR}
+                                                     COMPONENT host)
 endif()
 # The default configuration names the sample extensions by path, and the
 # daemon's systemd unit names murox and the configuration, so both are
@@ -142,14 +149,15 @@ endif()
 # commented out, as examples. The configuration
 # goes to that prefix's sysconfdir by GNUInstallDirs' rule (/etc for / and
 # /usr, /etc/opt/NAME for /opt/NAME, <prefix>/etc otherwise), where murox
-# looks for it relative to its own folder (host/shell/CMakeLists.txt); the
+# looks for it relative to its own folder (host/program/CMakeLists.txt); the
 # unit to /lib/systemd/system for /usr, else to <prefix>/lib/systemd/system.
 # Neither text holds DESTDIR, so a staged install (CPack's) names the final
 # paths.
 set(MUROX_CONFIG_TEMPLATE ${PROJECT_SOURCE_DIR}/host/murox.conf.in)
 set(MUROX_SERVICE_TEMPLATE ${PROJECT_SOURCE_DIR}/host/service/murox.service.in)
 if(MUROX_BUILD_HOST AND EXISTS ${MUROX_CONFIG_TEMPLATE})
-    install(CODE "
+    install(
+        CODE "
         set(MUROX_SAMPLE_DIR \${CMAKE_INSTALL_PREFIX}/${MUROX_INSTALL_EXTDIR})
         set(MUROX_BINDIR \${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR})
         set(MUROX_RUNDIR /run/murox)
@@ -191,8 +199,8 @@ if(MUROX_BUILD_HOST AND "${MUROX_HOST_PROGRAMS}" MATCHES murox)
                 DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT host)
     endforeach()
     install(FILES ${MUROX_DOC_DIR}/murox.bash-completion
-            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
-            RENAME murox COMPONENT host)
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions RENAME murox
+            COMPONENT host)
 endif()
 
 include(${CMAKE_CURRENT_LIST_DIR}/MuroxPackaging.cmake)

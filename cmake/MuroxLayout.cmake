@@ -11,9 +11,8 @@
 set(MUROX_MULTIARCH "${CMAKE_LIBRARY_ARCHITECTURE}")
 if(NOT MUROX_MULTIARCH)
     # A cross compiler knows its own even where CMake found none.
-    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-multiarch
-                    OUTPUT_VARIABLE MUROX_MULTIARCH OUTPUT_STRIP_TRAILING_WHITESPACE
-                    ERROR_QUIET)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-multiarch OUTPUT_VARIABLE MUROX_MULTIARCH
+                    OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
 endif()
 if(MUROX_MULTIARCH)
     set(MUROX_LIBDIR lib/${MUROX_MULTIARCH} CACHE PATH "Library directory, below the prefix")

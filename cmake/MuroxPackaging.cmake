@@ -7,10 +7,8 @@
 # The package architecture is the target's, never the build machine's: a
 # PowerPC cross build yields powerpc packages on an x86-64 machine.
 set(MUROX_DEB_ARCHITECTURES
-    x86_64=amd64 amd64=amd64 AMD64=amd64
-    i386=i386 i486=i386 i586=i386 i686=i386
-    aarch64=arm64 arm64=arm64 armv7l=armhf armhf=armhf
-    powerpc=powerpc ppc=powerpc ppc64=ppc64 ppc64le=ppc64el)
+    x86_64=amd64 amd64=amd64 AMD64=amd64 i386=i386 i486=i386 i586=i386 i686=i386 aarch64=arm64
+    arm64=arm64 armv7l=armhf armhf=armhf powerpc=powerpc ppc=powerpc ppc64=ppc64 ppc64le=ppc64el)
 set(MUROX_DEB_ARCHITECTURE_DEFAULT "")
 foreach(pair IN LISTS MUROX_DEB_ARCHITECTURES)
     string(REPLACE "=" ";" pair "${pair}")
@@ -58,21 +56,24 @@ set(MUROX_DEB_RUNTIME libmurox${PROJECT_VERSION_MAJOR})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${MUROX_DEB_RUNTIME})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION
-    "plug-in library of the murox daemon\nThe xdll command, the event log and the virtual directory table, which\nthe murox daemon loads into its process. The library binds to the\ndaemon's framework and registry at load time.")
+    "plug-in library of the murox daemon\nThe xdll command, the event log and the virtual directory table, which\nthe murox daemon loads into its process. The library binds to the\ndaemon's framework and registry at load time."
+)
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libmurox-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 # The library built with them, exactly: ${binary:Version}, revision included.
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${MUROX_DEB_RUNTIME} (= ${MUROX_DEB_VERSION})")
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
-    "development files of libMUROX\nHeaders (with the host framework declarations), murox.pc and the CMake\npackage MUROX for building a daemon that loads libMUROX.")
+    "development files of libMUROX\nHeaders (with the host framework declarations), murox.pc and the CMake\npackage MUROX for building a daemon that loads libMUROX."
+)
 
 set(CPACK_DEBIAN_HOST_PACKAGE_NAME murox-host)
 set(CPACK_DEBIAN_HOST_PACKAGE_SECTION net)
 # adduser makes the group murox in the postinst.
 set(CPACK_DEBIAN_HOST_PACKAGE_DEPENDS "${MUROX_DEB_RUNTIME} (= ${MUROX_DEB_VERSION}), adduser")
 set(CPACK_DEBIAN_HOST_DESCRIPTION
-    "reference host for libMUROX\nThe stand-in framework, the murox host and daemon with its systemd unit,\nits extension registry, sample extensions and a default configuration.")
+    "reference host for libMUROX\nThe stand-in framework, the murox host and daemon with its systemd unit,\nits extension registry, sample extensions and a default configuration."
+)
 
 # Control files beyond CPack's own, per package, with the permissions dpkg
 # expects (0644).
@@ -154,7 +155,7 @@ find_program(MUROX_DPKG_SHLIBDEPS dpkg-shlibdeps REQUIRED)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/MuroxDebControl.cmake.in
                ${PROJECT_BINARY_DIR}/MuroxDebControl.cmake.gen @ONLY)
 file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/MuroxDebControl.cmake
-              INPUT ${PROJECT_BINARY_DIR}/MuroxDebControl.cmake.gen)
+     INPUT ${PROJECT_BINARY_DIR}/MuroxDebControl.cmake.gen)
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/MuroxDebControl.cmake)
 
 # Each package's copyright and changelog, where Debian looks for them: the
@@ -170,16 +171,16 @@ execute_process(COMMAND ${MUROX_GZIP} -9nc ${MUROX_CHANGELOG}
                 OUTPUT_FILE ${MUROX_DEB_CONTROL}/${MUROX_DEB_CHANGELOG_NAME})
 foreach(component IN LISTS CPACK_COMPONENTS_ALL)
     string(TOUPPER ${component} upper)
-    install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright
-                  ${MUROX_DEB_CONTROL}/${MUROX_DEB_CHANGELOG_NAME}
-            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_${upper}_PACKAGE_NAME}
-            COMPONENT ${component})
+    install(
+        FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright
+              ${MUROX_DEB_CONTROL}/${MUROX_DEB_CHANGELOG_NAME}
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_${upper}_PACKAGE_NAME}
+        COMPONENT ${component})
 endforeach()
 if("host" IN_LIST CPACK_COMPONENTS_ALL)
     install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/murox-host.lintian-overrides
             DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
-            RENAME ${CPACK_DEBIAN_HOST_PACKAGE_NAME}
-            COMPONENT host)
+            RENAME ${CPACK_DEBIAN_HOST_PACKAGE_NAME} COMPONENT host)
 endif()
 
 include(CPack)

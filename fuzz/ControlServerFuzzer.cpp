@@ -40,7 +40,7 @@
 #include "host/protocol/CommandWords.h"
 #include "host/server/BControlServer.h"
 #include "host/server/BControlSocket.h"
-#include "host/shell/BHostCommands.h"
+#include "host/program/BHostCommands.h"
 #include "tests/support/FakeRegistry.h"
 
 namespace {

@@ -25,8 +25,8 @@ function(expect_link path target)
 endfunction()
 
 foreach(component runtime development host)
-    run("installing component ${component}"
-        ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${stage} --component ${component})
+    run("installing component ${component}" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix
+        ${stage} --component ${component})
 endforeach()
 
 # The library's links, which the consumers would not notice missing; the
@@ -63,12 +63,23 @@ foreach(way cmake pkg-config)
     set(build ${WORK_DIR}/${way})
     # Only the stage is searched: no system copy can stand in for it.
     run("configuring the ${way} consumer"
-        ${CMAKE_COMMAND} -E env PKG_CONFIG_LIBDIR=${stage}/${LIBDIR}/pkgconfig PKG_CONFIG_PATH=
-        ${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${build} -DMUROX_CONSUME=${way}
-        -DCMAKE_PREFIX_PATH=${stage} -DPKG_CONFIG_EXECUTABLE=${PKG_CONFIG} ${common})
+        ${CMAKE_COMMAND}
+        -E
+        env
+        PKG_CONFIG_LIBDIR=${stage}/${LIBDIR}/pkgconfig
+        PKG_CONFIG_PATH=
+        ${CMAKE_COMMAND}
+        -S
+        ${CONSUMER_DIR}
+        -B
+        ${build}
+        -DMUROX_CONSUME=${way}
+        -DCMAKE_PREFIX_PATH=${stage}
+        -DPKG_CONFIG_EXECUTABLE=${PKG_CONFIG}
+        ${common})
     run("building the ${way} consumer" ${CMAKE_COMMAND} --build ${build})
-    run("running the ${way} consumer"
-        ${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${stage}/${LIBDIR} ${EMULATOR} ${build}/daemon)
+    run("running the ${way} consumer" ${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${stage}/${LIBDIR}
+        ${EMULATOR} ${build}/daemon)
     # The daemon names the file its libMUROX was loaded from: the staged one,
     # by its SONAME.
     if(NOT output MATCHES "libMUROX from ([^\n]*)\n")

@@ -20,12 +20,12 @@ include(${CMAKE_CURRENT_LIST_DIR}/Run.cmake)
 # build, alongside other tests. A Makefile build would first make its
 # "preinstall" target (all of the tree); CPack runs no such step for Ninja,
 # and installing needs no generator.
-run("cpack" ${CPACK} --config ${BUILD_DIR}/CPackConfig.cmake -G DEB -B ${WORK_DIR}
-    -D CPACK_CMAKE_GENERATOR=Ninja)
+run("cpack" ${CPACK} --config ${BUILD_DIR}/CPackConfig.cmake -G DEB -B ${WORK_DIR} -D
+    CPACK_CMAKE_GENERATOR=Ninja)
 
 # The target's architecture, read from the machine the library is built for.
-set(machines "Advanced Micro Devices X86-64=amd64" "Intel 80386=i386" "AArch64=arm64"
-             "ARM=armhf" "PowerPC=powerpc" "PowerPC64=ppc64")
+set(machines "Advanced Micro Devices X86-64=amd64" "Intel 80386=i386" "AArch64=arm64" "ARM=armhf"
+             "PowerPC=powerpc" "PowerPC64=ppc64")
 run("readelf" ${READELF} -h ${LIBRARY})
 string(REGEX MATCH "Machine: +([^\n]*)" ignored "${output}")
 set(machine "${CMAKE_MATCH_1}")
@@ -49,15 +49,16 @@ set(triplets amd64=x86_64-linux-gnu i386=i386-linux-gnu arm64=aarch64-linux-gnu
 foreach(pair IN LISTS triplets)
     if(pair MATCHES "^${arch}=(.*)$")
         if(NOT LIBDIR STREQUAL "usr/lib/${CMAKE_MATCH_1}")
-            string(APPEND failures "the packages' library directory is ${LIBDIR}, not usr/lib/${CMAKE_MATCH_1}\n")
+            string(APPEND failures
+                   "the packages' library directory is ${LIBDIR}, not usr/lib/${CMAKE_MATCH_1}\n")
         endif()
     endif()
 endforeach()
 
 # The Debian package of each library a packaged binary may need.
-set(library_packages libc.so.6=libc6 libm.so.6=libc6 libstdc++.so.6=libstdc++6
-                     libgcc_s.so.1=libgcc-s1 libMUROX.so.${major}=libmurox${major}
-                     libedit.so.2=libedit2)
+set(library_packages
+    libc.so.6=libc6 libm.so.6=libc6 libstdc++.so.6=libstdc++6 libgcc_s.so.1=libgcc-s1
+    libMUROX.so.${major}=libmurox${major} libedit.so.2=libedit2)
 
 # check_needed(NAME DEPENDS): every library that a binary of package NAME
 # needs is shipped by NAME itself or named in DEPENDS; and, the packages
@@ -73,8 +74,8 @@ function(check_needed name depends)
         endif()
         get_filename_component(base ${file} NAME)
         list(APPEND shipped ${base})
-        execute_process(COMMAND ${READELF} -d ${file} RESULT_VARIABLE rc
-                        OUTPUT_VARIABLE dynamic ERROR_QUIET)
+        execute_process(COMMAND ${READELF} -d ${file} RESULT_VARIABLE rc OUTPUT_VARIABLE dynamic
+                        ERROR_QUIET)
         if(NOT rc EQUAL 0)
             continue()
         endif()
@@ -88,7 +89,8 @@ function(check_needed name depends)
             else()
                 set(private "$ORIGIN/${private}")
             endif()
-            if(NOT rpath STREQUAL private OR NOT below MATCHES "^(usr/bin/|${PRIVATEDIR}/lib(kaf|extagents))")
+            if(NOT rpath STREQUAL private OR NOT below MATCHES
+                                             "^(usr/bin/|${PRIVATEDIR}/lib(kaf|extagents))")
                 string(APPEND failures "${name}: ${below} carries the run path ${rpath}\n")
             endif()
         endif()
@@ -116,7 +118,8 @@ function(check_needed name depends)
             string(REPLACE " (" "," listed ", ${depends},")
             string(FIND "${listed}" ", ${package}," at)
             if(at EQUAL -1)
-                string(APPEND failures "${name}: needs ${soname}, but Depends '${depends}' lacks ${package}\n")
+                string(APPEND failures
+                       "${name}: needs ${soname}, but Depends '${depends}' lacks ${package}\n")
             endif()
         endif()
     endforeach()
@@ -161,7 +164,8 @@ function(check_deb name)
     else()
         set(depends "${CMAKE_MATCH_1}")
         if(NOT depends MATCHES "${ARG_DEPENDS}")
-            string(APPEND failures "${name}: Depends '${depends}' does not match '${ARG_DEPENDS}'\n")
+            string(APPEND failures
+                   "${name}: Depends '${depends}' does not match '${ARG_DEPENDS}'\n")
         endif()
         check_needed(${name} "${depends}")
     endif()
@@ -181,29 +185,31 @@ function(check_deb name)
 endfunction()
 
 set(runtime libmurox${major})
-check_deb(${runtime}
-          DEPENDS "libc6"
-          HAS "${LIBDIR}/libMUROX.so.${VERSION}"
-              "${LIBDIR}/libMUROX.so.${major} -> libMUROX.so.${VERSION}"
-          LACKS "usr/include/" "[^\n]*/libMUROX\\.so -> " "[^\n]*\\.pc\n" "[^\n]*libkaf")
-check_deb(libmurox-dev
-          DEPENDS "(^|, )${runtime} \\(= ${deb_version_pattern}\\)(,|$)"
-          HAS "${LIBDIR}/libMUROX.so -> libMUROX.so.${major}"
-              "${INCLUDEDIR}/xdll/MuroxEntry.h"
-              "${INCLUDEDIR}/murox/MuroxExport.h"
-              "${INCLUDEDIR}/hostapi/BString.h"
-              "${INCLUDEDIR}/hostapi/DLLExtAgents.h"
-              "${LIBDIR}/pkgconfig/murox.pc"
-              "${LIBDIR}/cmake/MUROX/MUROXConfig.cmake"
-              "${LIBDIR}/cmake/MUROX/MUROXConfigVersion.cmake"
-              "${LIBDIR}/cmake/MUROX/MUROXTargets.cmake"
-          LACKS "[^\n]*/libMUROX\\.so\\.[0-9]" "[^\n]*libkaf")
+check_deb(${runtime} DEPENDS "libc6" HAS "${LIBDIR}/libMUROX.so.${VERSION}"
+          "${LIBDIR}/libMUROX.so.${major} -> libMUROX.so.${VERSION}" LACKS "usr/include/"
+          "[^\n]*/libMUROX\\.so -> " "[^\n]*\\.pc\n" "[^\n]*libkaf")
+check_deb(
+    libmurox-dev
+    DEPENDS
+    "(^|, )${runtime} \\(= ${deb_version_pattern}\\)(,|$)"
+    HAS
+    "${LIBDIR}/libMUROX.so -> libMUROX.so.${major}"
+    "${INCLUDEDIR}/xdll/MuroxEntry.h"
+    "${INCLUDEDIR}/murox/MuroxExport.h"
+    "${INCLUDEDIR}/hostapi/BString.h"
+    "${INCLUDEDIR}/hostapi/DLLExtAgents.h"
+    "${LIBDIR}/pkgconfig/murox.pc"
+    "${LIBDIR}/cmake/MUROX/MUROXConfig.cmake"
+    "${LIBDIR}/cmake/MUROX/MUROXConfigVersion.cmake"
+    "${LIBDIR}/cmake/MUROX/MUROXTargets.cmake"
+    LACKS
+    "[^\n]*/libMUROX\\.so\\.[0-9]"
+    "[^\n]*libkaf")
 if(HOST_FILES)
-    check_deb(murox-host
-              DEPENDS "(^|, )${runtime} \\(= ${deb_version_pattern}\\), (.*, )?adduser(,|$)"
-              HAS ${HOST_FILES}
-              LACKS "[^\n]*/libMUROX\\.so" "usr/include/" "${LIBDIR}/[^/\n]*\\.so"
-                    "usr/lib/[^/\n]*\\.so")
+    check_deb(
+        murox-host DEPENDS "(^|, )${runtime} \\(= ${deb_version_pattern}\\), (.*, )?adduser(,|$)"
+        HAS ${HOST_FILES} LACKS "[^\n]*/libMUROX\\.so" "usr/include/" "${LIBDIR}/[^/\n]*\\.so"
+        "usr/lib/[^/\n]*\\.so")
 endif()
 
 # The default configuration names the installed samples, not the build
@@ -223,7 +229,7 @@ if(HOST_FILES MATCHES "(^|;)(etc/[^;]*/murox\\.conf)(;|$)")
     if(NOT sections STREQUAL "[extdll hello];[extdll idle]"
        OR NOT examples STREQUAL "# [extdll broken];# [extdll missing]")
         string(APPEND failures "murox-host: ${config} has the sections '${sections}' and the "
-                               "examples '${examples}', not hello and idle, broken and missing\n")
+               "examples '${examples}', not hello and idle, broken and missing\n")
     endif()
 endif()
 
@@ -243,7 +249,9 @@ if(EXISTS ${control}/shlibs)
     file(READ ${control}/shlibs shlibs)
 endif()
 if(NOT shlibs STREQUAL "libMUROX ${major} ${runtime} (>= ${VERSION})\n")
-    string(APPEND failures "${runtime}: shlibs is '${shlibs}', not 'libMUROX ${major} ${runtime} (>= ${VERSION})'\n")
+    string(
+        APPEND failures
+        "${runtime}: shlibs is '${shlibs}', not 'libMUROX ${major} ${runtime} (>= ${VERSION})'\n")
 endif()
 if(NOT EXISTS ${control}/triggers)
     string(APPEND failures "${runtime}: no ldconfig trigger\n")
@@ -256,17 +264,22 @@ if(HOST_FILES MATCHES "etc/murox/murox\\.conf")
         file(READ ${WORK_DIR}/control/murox-host/conffiles conffiles)
     endif()
     if(NOT conffiles STREQUAL "/etc/murox/murox.conf\n")
-        string(APPEND failures "murox-host: conffiles is '${conffiles}', not /etc/murox/murox.conf\n")
+        string(APPEND failures
+               "murox-host: conffiles is '${conffiles}', not /etc/murox/murox.conf\n")
     endif()
 endif()
 set(unit ${WORK_DIR}/root/murox-host/lib/systemd/system/murox.service)
 if(HOST_FILES MATCHES "murox\\.service" AND EXISTS ${unit})
     file(READ ${unit} text)
-    foreach(line "ExecStart=/usr/bin/murox --daemon --config /etc/murox/murox.conf --socket-group murox --syslog"
-                 "ExecReload=/usr/bin/murox --remote -e \"xdll -r\""
-                 "Documentation=man:murox(1) man:murox.conf(5)" "RuntimeDirectory=murox"
-                 "RuntimeDirectoryMode=0750" "ReadWritePaths=/etc/murox"
-                 "CapabilityBoundingSet=CAP_CHOWN")
+    foreach(
+        line
+        "ExecStart=/usr/bin/murox --daemon --config /etc/murox/murox.conf --socket-group murox --syslog"
+        "ExecReload=/usr/bin/murox --remote -e \"xdll -r\""
+        "Documentation=man:murox(1) man:murox.conf(5)"
+        "RuntimeDirectory=murox"
+        "RuntimeDirectoryMode=0750"
+        "ReadWritePaths=/etc/murox"
+        "CapabilityBoundingSet=CAP_CHOWN")
         string(FIND "\n${text}" "\n${line}\n" at)
         if(at EQUAL -1)
             string(APPEND failures "murox-host: murox.service lacks '${line}'\n")
@@ -277,7 +290,8 @@ if(HOST_FILES MATCHES "murox\\.service" AND EXISTS ${unit})
     if(NOT output MATCHES "Overall exposure level for murox\\.service: ([0-9]+\\.[0-9])")
         string(APPEND failures "murox-host: no exposure level from systemd-analyze:\n${output}")
     elseif(CMAKE_MATCH_1 GREATER 4.0)
-        string(APPEND failures "murox-host: murox.service's exposure is ${CMAKE_MATCH_1}, above 4.0:\n${output}")
+        string(APPEND failures
+               "murox-host: murox.service's exposure is ${CMAKE_MATCH_1}, above 4.0:\n${output}")
     else()
         message(STATUS "murox.service: exposure ${CMAKE_MATCH_1}")
     endif()
@@ -289,9 +303,9 @@ if(HOST_FILES MATCHES "/man1/" AND NOT pages)
     string(APPEND failures "murox-host: no manual page\n")
 endif()
 foreach(page IN LISTS pages)
-    execute_process(COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8 MANROFFSEQ= MANWIDTH=80
-                            ${MAN} --warnings -E UTF-8 -l -Tutf8 -Z ${page}
-                    RESULT_VARIABLE rc OUTPUT_QUIET ERROR_VARIABLE err)
+    execute_process(
+        COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8 MANROFFSEQ= MANWIDTH=80 ${MAN} --warnings -E
+                UTF-8 -l -Tutf8 -Z ${page} RESULT_VARIABLE rc OUTPUT_QUIET ERROR_VARIABLE err)
     if(NOT rc EQUAL 0 OR NOT err STREQUAL "")
         string(APPEND failures "murox-host: man --warnings ${page} (${rc}):\n${err}")
     else()
@@ -322,8 +336,8 @@ endif()
 # Debian's own checker: any error or warning fails; the overrides that the
 # packages ship say why they are there.
 file(GLOB debs ${WORK_DIR}/*.deb)
-execute_process(COMMAND ${LINTIAN} --fail-on error,warning ${debs}
-                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+execute_process(COMMAND ${LINTIAN} --fail-on error,warning ${debs} RESULT_VARIABLE rc
+                OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT rc EQUAL 0)
     message(FATAL_ERROR "lintian found errors or warnings (${rc}):\n${out}${err}")
 endif()

@@ -1,13 +1,13 @@
 // What murox takes where its options say nothing: the configuration
 // installed with it, the control socket, the socket's group.
-#ifndef HOST_SHELL_MUROXDEFAULTS_H
-#define HOST_SHELL_MUROXDEFAULTS_H
+#ifndef HOST_PROGRAM_MUROXDEFAULTS_H
+#define HOST_PROGRAM_MUROXDEFAULTS_H
 
 #include <string>
 
 #include <sys/types.h>
 
-#include "host/shell/MuroxOptions.h"
+#include "host/program/MuroxOptions.h"
 
 // An installed murox takes the configuration installed with it: where the
 // configured prefix puts it, seen from the program's own folder, or where

@@ -1,11 +1,11 @@
 // The daemon: the libraries loaded in this process, served to consoles on
 // the control socket.
-#ifndef HOST_SHELL_MUROXDAEMON_H
-#define HOST_SHELL_MUROXDAEMON_H
+#ifndef HOST_PROGRAM_MUROXDAEMON_H
+#define HOST_PROGRAM_MUROXDAEMON_H
 
 #include <sys/types.h>
 
-#include "host/shell/MuroxOptions.h"
+#include "host/program/MuroxOptions.h"
 #include "hostapi/BFileNV.h"
 #include "hostapi/BMessage.h"
 

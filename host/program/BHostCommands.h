@@ -1,13 +1,13 @@
 // The host's command side, the same for the shell and the daemon: the
 // registry brought in line with the store, the "xdll" handler, and the
 // interpreter that routes lines to it.
-#ifndef HOST_SHELL_BHOSTCOMMANDS_H
-#define HOST_SHELL_BHOSTCOMMANDS_H
+#ifndef HOST_PROGRAM_BHOSTCOMMANDS_H
+#define HOST_PROGRAM_BHOSTCOMMANDS_H
 
 #include <string>
 
 #include "host/server/ICommandRunner.h"
-#include "host/shell/BCmdInterpreter.h"
+#include "host/program/BCmdInterpreter.h"
 #include "hostapi/BFileNV.h"
 #include "hostapi/DLLExtAgents.h"
 #include "xdll/XDllCmdHndlr.h"

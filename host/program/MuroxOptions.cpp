@@ -1,4 +1,4 @@
-#include "host/shell/MuroxOptions.h"
+#include "host/program/MuroxOptions.h"
 
 std::string MuroxUsage(const std::string& defaultConfig)
 {

@@ -1,9 +1,9 @@
 // The shell on the operator's terminal: the libraries loaded in this
 // process, the lines read here.
-#ifndef HOST_SHELL_MUROXSESSION_H
-#define HOST_SHELL_MUROXSESSION_H
+#ifndef HOST_PROGRAM_MUROXSESSION_H
+#define HOST_PROGRAM_MUROXSESSION_H
 
-#include "host/shell/MuroxOptions.h"
+#include "host/program/MuroxOptions.h"
 #include "hostapi/BFileNV.h"
 
 // The -e lines, or standard input's, until their end or "quit". 0, or

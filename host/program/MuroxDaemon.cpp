@@ -1,4 +1,4 @@
-#include "host/shell/MuroxDaemon.h"
+#include "host/program/MuroxDaemon.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -15,9 +15,9 @@
 #include "host/server/BControlSocket.h"
 #include "host/server/BStdoutQueue.h"
 #include "host/server/DaemonSignals.h"
-#include "host/shell/BHostCommands.h"
-#include "host/shell/MuroxDefaults.h"
-#include "host/shell/MuroxExit.h"
+#include "host/program/BHostCommands.h"
+#include "host/program/MuroxDefaults.h"
+#include "host/program/MuroxExit.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // How murox ends: its exit statuses beside 0, success.
-#ifndef HOST_SHELL_MUROXEXIT_H
-#define HOST_SHELL_MUROXEXIT_H
+#ifndef HOST_PROGRAM_MUROXEXIT_H
+#define HOST_PROGRAM_MUROXEXIT_H
 
 const int kFailure = 1;    // it could not do what it was started for
 const int kBadUsage = 2;   // the command line or the configuration is wrong

@@ -1,6 +1,6 @@
 // The command line of murox.
-#ifndef HOST_SHELL_MUROXOPTIONS_H
-#define HOST_SHELL_MUROXOPTIONS_H
+#ifndef HOST_PROGRAM_MUROXOPTIONS_H
+#define HOST_PROGRAM_MUROXOPTIONS_H
 
 #include <string>
 #include <vector>

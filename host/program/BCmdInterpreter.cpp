@@ -1,4 +1,4 @@
-#include "host/shell/BCmdInterpreter.h"
+#include "host/program/BCmdInterpreter.h"
 
 #include <cstring>
 #include <sstream>

@@ -1,4 +1,4 @@
-#include "host/shell/MuroxDefaults.h"
+#include "host/program/MuroxDefaults.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "host/shell/MuroxSession.h"
+#include "host/program/MuroxSession.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -8,8 +8,8 @@
 #include "host/console/BLineReader.h"
 #include "host/console/CommandCompletion.h"
 #include "host/server/BAnswerStream.h"
-#include "host/shell/BHostCommands.h"
-#include "host/shell/MuroxExit.h"
+#include "host/program/BHostCommands.h"
+#include "host/program/MuroxExit.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "host/shell/BHostCommands.h"
+#include "host/program/BHostCommands.h"
 
 #include <exception>
 
