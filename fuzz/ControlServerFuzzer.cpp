@@ -37,10 +37,10 @@
 #include <vector>
 
 #include "eventlog/MuroxLogEvent.h"
+#include "host/program/BHostCommands.h"
 #include "host/protocol/CommandWords.h"
 #include "host/server/BControlServer.h"
 #include "host/server/BControlSocket.h"
-#include "host/program/BHostCommands.h"
 #include "tests/support/FakeRegistry.h"
 
 namespace {

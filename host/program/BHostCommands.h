@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "host/server/ICommandRunner.h"
 #include "host/program/BCmdInterpreter.h"
+#include "host/server/ICommandRunner.h"
 #include "hostapi/BFileNV.h"
 #include "hostapi/DLLExtAgents.h"
 #include "xdll/XDllCmdHndlr.h"

@@ -10,14 +10,14 @@
 
 #include "eventlog/MuroxLogEvent.h"
 #include "host/kaf/BSubscription.h"
+#include "host/program/BHostCommands.h"
+#include "host/program/MuroxDefaults.h"
+#include "host/program/MuroxExit.h"
 #include "host/protocol/BFd.h"
 #include "host/server/BControlServer.h"
 #include "host/server/BControlSocket.h"
 #include "host/server/BStdoutQueue.h"
 #include "host/server/DaemonSignals.h"
-#include "host/program/BHostCommands.h"
-#include "host/program/MuroxDefaults.h"
-#include "host/program/MuroxExit.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 
 #include "host/console/BLineReader.h"
 #include "host/console/CommandCompletion.h"
-#include "host/server/BAnswerStream.h"
 #include "host/program/BHostCommands.h"
 #include "host/program/MuroxExit.h"
+#include "host/server/BAnswerStream.h"
 
 namespace {
 
