@@ -83,7 +83,7 @@ std::vector<std::string> CompleteCommandLine(const std::string& lineBeforeCursor
 
 BLineReader::TCompleter CommandCompleter(std::function<control::TCommandWords()> words)
 {
-    return [words](const std::string& lineBeforeCursor) {
+    return [words = std::move(words)](const std::string& lineBeforeCursor) {
         return CompleteCommandLine(lineBeforeCursor, words());
     };
 }

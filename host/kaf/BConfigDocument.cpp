@@ -87,9 +87,9 @@ bool BConfigDocument::ParseHeader(std::string_view line, std::string raw, TParse
     std::vector<std::string>& above = *state.pLines;
     std::vector<std::string> lines;
     if (state.comments != kNone) {
-        lines.assign(std::make_move_iterator(above.begin() + state.comments),
-                     std::make_move_iterator(above.end()));
-        above.erase(above.begin() + state.comments, above.end());
+        const auto first = above.begin() + static_cast<std::ptrdiff_t>(state.comments);
+        lines.assign(std::make_move_iterator(first), std::make_move_iterator(above.end()));
+        above.erase(first, above.end());
     }
     lines.push_back(std::move(raw));
     state.pSection = &Append(name, std::move(lines));
@@ -172,7 +172,8 @@ void BConfigDocument::SetValue(const std::string& section, const std::string& ke
         pSection = &Append(section, std::move(lines));
     }
     // Only comments and blank lines follow the last key: no key line moves.
-    pSection->lines.insert(pSection->lines.begin() + pSection->keysEnd, line);
+    pSection->lines.insert(pSection->lines.begin() + static_cast<std::ptrdiff_t>(pSection->keysEnd),
+                           line);
     pSection->keys.emplace(key, TKey{value, pSection->keysEnd});
     ++pSection->keysEnd;
 }
@@ -184,7 +185,7 @@ bool BConfigDocument::RemoveSection(const std::string& section)
         return false;
     const std::size_t index = found->second->index;
     m_byName.erase(found);
-    m_sections.erase(m_sections.begin() + index);
+    m_sections.erase(m_sections.begin() + static_cast<std::ptrdiff_t>(index));
     for (std::size_t i = index; i < m_sections.size(); ++i)
         m_sections[i]->index = i;
     return true;

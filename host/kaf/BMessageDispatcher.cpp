@@ -28,7 +28,8 @@ int BMessageDispatcher::Subscribe(IMessageSubscriber* pSubscriber)
         if (m_ppSubscribers[i] == pSubscriber)
             return 0;
     if (m_count == m_capacity) {
-        IMessageSubscriber** ppNew = new IMessageSubscriber*[m_capacity * 2];
+        IMessageSubscriber** ppNew =
+            new IMessageSubscriber*[static_cast<std::size_t>(m_capacity) * 2];
         for (int32_t i = 0; i < m_count; ++i)
             ppNew[i] = m_ppSubscribers[i];
         delete[] m_ppSubscribers;

@@ -34,10 +34,10 @@ void RandomSuffix(std::string& name)
         for (std::size_t i = 0; i < sizeof bytes; ++i)
             bytes[i] = static_cast<unsigned char>(mix >> (i % sizeof mix) * 8);
     }
-    static const char digits[] = "0123456789abcdef";
+    static const char kDigits[] = "0123456789abcdef";
     for (unsigned char byte : bytes) {
-        name += digits[byte >> 4];
-        name += digits[byte & 15];
+        name += kDigits[byte >> 4];
+        name += kDigits[byte & 15];
     }
 }
 

@@ -11,7 +11,7 @@ namespace KAF {
 namespace {
 
 // Command lines are bounded by the kernel; this bounds what is read of one.
-const std::streamsize kMaxCommandLine = 64 * 1024;
+const std::streamsize kMaxCommandLine = std::streamsize{64} * 1024;
 
 // The pid that holds an flock on the file, or 0 when none is visible.
 long FlockHolder(const struct stat& file)

@@ -71,7 +71,7 @@ std::string SocketPath(const TMuroxOptions& options)
     if (!options.socketPath.empty())
         return options.socketPath;
     std::string error;
-    const std::string path = control::DefaultSocketPath(error);
+    std::string path = control::DefaultSocketPath(error);
     if (path.empty())
         std::fprintf(stderr, "murox: %s\n", error.c_str());
     return path;
@@ -85,7 +85,7 @@ std::string ConsoleSocketPath(const TMuroxOptions& options)
     if (szEnvironment != nullptr && szEnvironment[0] != '\0')
         return szEnvironment;
     std::string error;
-    const std::string own = control::DefaultSocketPath(error);
+    std::string own = control::DefaultSocketPath(error);
     struct stat found {};
     if (!own.empty() && lstat(own.c_str(), &found) == 0 && S_ISSOCK(found.st_mode))
         return own;

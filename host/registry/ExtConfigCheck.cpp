@@ -22,6 +22,6 @@ std::vector<std::string> CheckExtConfigFile(const std::string& path)
     std::vector<std::string> problems;
     ScanExtConfig(store, entries, problems, PathProblem);
     for (std::string& line : problems)
-        line = path + ": " + line;
+        line.insert(0, path + ": ");
     return problems;
 }

@@ -13,7 +13,7 @@ std::size_t FrameEnd(const std::string& out, std::size_t start)
 }
 
 // Sent frames are dropped from the front once they add up to this much.
-const std::size_t kCompactAt = 64 * 1024;
+const std::size_t kCompactAt = std::size_t{64} * 1024;
 
 } // namespace
 

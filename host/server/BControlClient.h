@@ -16,14 +16,14 @@
 struct TClientLimits {
     // Unsent bytes past which a client is not read from until it takes
     // some: a client that sends lines and never reads stalls itself.
-    std::size_t pauseAt = 64 * 1024;
+    std::size_t pauseAt = std::size_t{64} * 1024;
     // Unsent bytes past which a client that takes nothing for stallMs is
     // dropped. Output queued while a line or a reload runs is counted only
     // afterwards, once the client had a chance to take it.
-    std::size_t maxUnsent = 1024 * 1024;
+    std::size_t maxUnsent = std::size_t{1024} * 1024;
     long long stallMs = 2000;
     // Unsent bytes past which a client is dropped at once, whatever it takes.
-    std::size_t hardUnsent = 64 * 1024 * 1024;
+    std::size_t hardUnsent = std::size_t{64} * 1024 * 1024;
     // How long part of a frame may wait for the rest.
     long long partialFrameMs = 30000;
     // How long a dismissed client has to take its farewell: one that stopped

@@ -13,7 +13,7 @@ namespace {
 const std::size_t kChunk = 4096;
 // Bytes written in one turn of the loop, so that a fast reader cannot keep
 // the loop away from the clients.
-const std::size_t kPerDrain = 64 * 1024;
+const std::size_t kPerDrain = std::size_t{64} * 1024;
 
 bool Writable(int fd, int waitMs)
 {

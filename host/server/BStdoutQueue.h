@@ -19,7 +19,7 @@
 // is discarded and later records are dropped. One per process.
 class BStdoutQueue {
 public:
-    static const std::size_t kLimit = 1024 * 1024;
+    static const std::size_t kLimit = std::size_t{1024} * 1024;
 
     BStdoutQueue() = default;
     // Puts the original stdout back, after Finish(0).
