@@ -179,8 +179,11 @@ hello: term
 rc=$? && collect
 [ "$rc" = 1 ] && [ "$err" = "murox: cannot write to standard output: No space left on device" ] ||
     fail "a full standard output (exit $rc): $err"
-run --version
-[ "$rc" = 0 ] && [[ "$out" =~ ^murox\ [0-9]+\.[0-9]+\.[0-9]+$'\n'$ ]] || fail "--version: $out"
+for option in -V --version; do
+    run "$option"
+    check "$option" 0 "murox $MUROX_TEST_VERSION
+" ""
+done
 
 # The check reads the configuration, loads nothing and says what is wrong.
 fresh
