@@ -193,10 +193,11 @@ check "check of the default configuration" 1 "" \
 sed '/^\[extdll broken\]/,$d' "$template" >"$conf"
 run --check --config="$conf"
 check "check of a clean configuration" 0 ""
-printf '[extdll a]\npath = %s\n[extdll a]\n' "$idle" >"$conf"
+# Comments and blank lines count as lines.
+printf '# a\n\n; b\n[extdll a]\npath = %s\n\n  # c\n[extdll a]\n' "$idle" >"$conf"
 run --check --config "$conf"
 check "check of a malformed configuration" 1 "" \
-    "murox: malformed '$conf', line 3: section [extdll a] repeated"
+    "murox: malformed '$conf', line 8: section [extdll a] repeated"
 
 # One murox per configuration: a second is refused while the first runs.
 fresh
