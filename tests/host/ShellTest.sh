@@ -209,15 +209,20 @@ await "Status: NOT LOADED"
     fail "a second murox on the configuration: $(cat "$tmp/second")"
 finish
 
-# A bad command line or configuration: exit 2, a reason, nothing started.
-bad() {
+# A bad command line or configuration: exit 2, nothing started and one
+# line that says why, ending in SUFFIX; a bad command line's points to the
+# help.
+refused() {
+    local suffix=$1
+    shift
     run "$@"
-    if [ "$rc" != 2 ] || [ -n "$out" ] || [[ "$err" != "murox: "* ]]; then
+    if [ "$rc" != 2 ] || [ -n "$out" ] || [[ "$err" != "murox: "*"$suffix" || "$err" == *$'\n'* ]]; then
         fail "murox $* (exit $rc, stderr '$err')"
     else
-        echo "ok: murox $*: $(head -n 1 <<<"$err")"
+        echo "ok: murox $*: $err"
     fi
 }
+bad() { refused " (try murox --help)" "$@"; }
 bad --bogus
 bad --config "$conf" -e
 bad --config "$conf" stray
@@ -232,11 +237,11 @@ bad --socket "$tmp/s"
 bad --socket-group root
 bad --daemon --socket=
 bad --syslog=yes
-bad --config "$tmp/none.conf"
+refused "" --config "$tmp/none.conf"
 printf '[extdll a]\nweb = /a\n' >"$tmp/nopath.conf"
-bad --config "$tmp/nopath.conf"
+refused "" --config "$tmp/nopath.conf"
 printf 'key = v\n' >"$tmp/bad.conf"
-bad --config "$tmp/bad.conf"
+refused "" --config "$tmp/bad.conf"
 run --help
 [ "$rc" = 0 ] && [[ "$out" == "usage: murox "* ]] || fail "--help"
 
