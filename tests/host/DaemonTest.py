@@ -36,6 +36,7 @@ EMULATED = len(MUROX) > 1
 # quarantine of freed blocks grow on their own.
 MEMORY_MEASURED = not EMULATED and os.environ.get("MUROX_TEST_SANITIZED", "0") == "0"
 WAIT = 120 if EMULATED else 30  # seconds for anything to happen
+VERSION = os.environ["MUROX_TEST_VERSION"]  # the project's, that murox must say
 ROOT = os.getuid() == 0
 # Other users: nobody (uid 65534) with the group daemon (gid 1) or nogroup
 # (gid 65534), and the user daemon (uid 1): a check that mixed up a uid and
@@ -116,8 +117,8 @@ class RawPeer:
         self.sock.settimeout(WAIT)
         self.sock.connect(path)
         self.buffer = b""
-        kind, payload = self.frame()
-        assert kind == b"H" and payload.startswith(b"murox-control 3 "), (kind, payload)
+        kind, self.greeting = self.frame()
+        assert kind == b"H" and self.greeting.startswith(b"murox-control 3 "), (kind, self.greeting)
         # The words it completes come with the greeting; later ones are counted.
         kind, self.words = self.frame()
         assert kind == b"W", (kind, self.words)
@@ -257,10 +258,14 @@ class DaemonTestCase(unittest.TestCase):
     def test_state_lives_in_the_daemon_and_events_reach_consoles_live(self):
         d = self.daemon().start()
         self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
+        # It says what runs, in its log and to each console.
+        self.assertIn(f"daemon started, version {VERSION}, pid {d.proc.pid}, configuration {d.conf}\n",
+                      d.log())
         # Each console is sent the words it completes (the switches as the
         # help gives them), and again whenever a line or a reload changes
         # them, before that line's answer.
         peer = RawPeer(d.sock)
+        self.assertEqual(f"murox-control 3 {d.proc.pid} {VERSION}".encode(), peer.greeting)
         words = (b"c xdll\nn -l\nn -u\nn -f\ns -r\ns -a\nn -d\nc help\nc quit\n"
                  b"e hello\ne broken\ne missing\ne idle\n")
         self.assertEqual(words, peer.words)
