@@ -292,6 +292,14 @@ class DaemonTestCase(unittest.TestCase):
         nosuch = d.console("xdll -l nosuch", "quit", "xdll", check=False)
         self.assertEqual((3, b"", b"No such ext DLL\n"),
                          (nosuch.returncode, nosuch.stdout, nosuch.stderr))
+        refused = d.console("x" * 4097, check=False)
+        self.assertEqual((3, b"", b"murox: line refused: longer than 4096 bytes\n"),
+                         (refused.returncode, refused.stdout, refused.stderr))
+        with open("/dev/full", "wb") as full:
+            unwritten = subprocess.run(MUROX + ["--remote", "--socket", d.sock, "-e", "xdll"],
+                                       stdout=full, stderr=subprocess.PIPE, timeout=WAIT)
+        self.assertEqual((1, b"murox: cannot write to standard output: No space left on device\n"),
+                         (unwritten.returncode, unwritten.stderr))
         # A follower sees another console's events as they happen, each after
         # its time; a console with lines sees only what its own lines cause,
         # whatever other consoles do meanwhile.
@@ -373,16 +381,18 @@ class DaemonTestCase(unittest.TestCase):
         quitter.sock.sendall(frame(b"L", b"xdll"))
         quitter.sock.recv(100)
         quitter.close()
-        # One that sends a long line: refused, and it may go on.
+        # One that sends a long line or one that is more than a line:
+        # refused as a failed line, and it may go on.
         talker = RawPeer(d.sock)
-        self.assertEqual(b"murox: line refused: longer than 4096 bytes\n",
-                         talker.answer(b"xdll " + b"x" * 10240)[1])
-        self.assertEqual(b"murox: line refused: longer than 4096 bytes\n",
-                         talker.answer(b"x" * 4097)[1])
-        self.assertTrue(talker.answer(b"x" * 4096)[1].startswith(b"Unknown command 'xxx"))
+        for line, why in ((b"xdll " + b"x" * 10240, b"longer than 4096 bytes"),
+                          (b"x" * 4097, b"longer than 4096 bytes"),
+                          (b"xdll\0-u hello", b"it holds a line break or a zero byte"),
+                          (b"xdll\n-u hello", b"it holds a line break or a zero byte")):
+            answer = talker.answer(line)[1]
+            self.assertEqual((b"murox: line refused: " + why + b"\n", True), (answer, talker.failed))
+            self.assertTrue(talker.answer(b"x" * 4096)[1].startswith(b"Unknown command 'xxx"))
         self.assertEqual(full_length, len(talker.answer(b"xdll")[1]))
-        self.assertEqual(b"murox: line refused: it holds a line break or a zero byte\n",
-                         talker.answer(b"xdll\0-u hello")[1])
+        self.assertFalse(talker.failed)
         talker.close()
         # One that says all it has to say at once still gets its answers.
         brief = RawPeer(d.sock)
