@@ -504,9 +504,16 @@ class DaemonTestCase(unittest.TestCase):
             'mount --bind "$0" /etc/group && exec "$@"', members]).start()
         self.assertEqual((DAEMON_GID, 0o660),
                          (os.stat(d.sock).st_gid, os.stat(d.sock).st_mode & 0o777))
+        for path in (self.work, os.path.dirname(d.sock)):
+            os.chmod(path, 0o755)
+        # The socket's mode keeps a stranger out, which is not to say that
+        # no daemon is there.
+        denied = d.console("xdll", user=as_user(NOBODY, NOGROUP), check=False)
+        self.assertEqual((1, b"", f"murox: a daemon may serve {d.sock}, but this user may not use it: "
+                          f"access needs membership of the socket's group (ls -l {d.sock} names it)\n"
+                          .encode()), (denied.returncode, denied.stdout, denied.stderr))
         # Loosened, so that only the credential check stands in the way.
-        for path, mode in ((self.work, 0o755), (os.path.dirname(d.sock), 0o755), (d.sock, 0o666)):
-            os.chmod(path, mode)
+        os.chmod(d.sock, 0o666)
         refusal = (b"murox: access refused: uid %d is not root, the daemon's user or a "
                    b"member of group daemon\n")
         for uid, gid, groups in ((NOBODY, NOGROUP, ()),               # a stranger, or one that dropped the group
