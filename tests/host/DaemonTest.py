@@ -951,6 +951,21 @@ class DaemonTestCase(unittest.TestCase):
         result = subprocess.run(console + [stopped, "-e", "xdll"], timeout=WAIT, **pipes)
         self.assertEqual((1, b"", b"murox: the daemon has stopped\n"),
                          (result.returncode, result.stdout, result.stderr))
+        # One that stops while a script's line awaits its answer: the
+        # farewell is said, and the lines left are not sent.
+        def answers_once(conn, lines):
+            sent = self.lines_sent(conn)
+            lines.append(next(sent))
+            conn.sendall(frame(b"A", b"one\n"))
+            lines.append(next(sent))
+            conn.sendall(frame(b"X", b"murox: the daemon has stopped\n"))
+        ending, ending_lines, server = self.stand_in("ending", answers_once)
+        result = subprocess.run(console + [ending, "-e", "one", "-e", "two", "-e", "three"],
+                                timeout=WAIT, **pipes)
+        self.assertEqual((1, b"one\n", b"murox: the daemon has stopped\n"),
+                         (result.returncode, result.stdout, result.stderr))
+        server.join(WAIT)
+        self.assertEqual([b"one", b"two"], ending_lines)
         quitting, quitting_lines, server = self.stand_in("quitting", answers)
         result = subprocess.run(console + [quitting], input=b"one\n  quit now\nthree\n",
                                 timeout=WAIT, **pipes)
