@@ -347,7 +347,11 @@ class DaemonTestCase(unittest.TestCase):
         sender = f"line from uid {os.getuid()}, pid {found.pid}: "
         d.await_log(f"{sender}help\\x1b[2J\n")  # it may come after the answer
         self.assertIn(f"\n{sender}xdll -u hello\nhello: term\n{sender}help\\x1b[2J\n", d.log())
-        d.console("xdll -l hello")
+        # --socket comes before $MUROX_SOCKET.
+        chosen = subprocess.run(MUROX + ["--remote", "--socket", d.sock, "-e", "xdll -l hello"],
+                                env=dict(os.environ, MUROX_SOCKET=os.path.join(self.work, "none")),
+                                capture_output=True, timeout=WAIT)
+        self.assertEqual((0, b"hello: init\n"), (chosen.returncode, chosen.stdout))
         self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
         self.assertEqual(0, d.stop())
 
