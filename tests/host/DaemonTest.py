@@ -36,6 +36,7 @@ EMULATED = len(MUROX) > 1
 # quarantine of freed blocks grow on their own.
 MEMORY_MEASURED = not EMULATED and os.environ.get("MUROX_TEST_SANITIZED", "0") == "0"
 WAIT = 120 if EMULATED else 30  # seconds for anything to happen
+VERSION = os.environ["MUROX_TEST_VERSION"]  # the project's, that murox must say
 ROOT = os.getuid() == 0
 # Other users: nobody (uid 65534) with the group daemon (gid 1) or nogroup
 # (gid 65534), and the user daemon (uid 1): a check that mixed up a uid and
@@ -116,8 +117,8 @@ class RawPeer:
         self.sock.settimeout(WAIT)
         self.sock.connect(path)
         self.buffer = b""
-        kind, payload = self.frame()
-        assert kind == b"H" and payload.startswith(b"murox-control 3 "), (kind, payload)
+        kind, self.greeting = self.frame()
+        assert kind == b"H" and self.greeting.startswith(b"murox-control 3 "), (kind, self.greeting)
         # The words it completes come with the greeting; later ones are counted.
         kind, self.words = self.frame()
         assert kind == b"W", (kind, self.words)
@@ -257,10 +258,14 @@ class DaemonTestCase(unittest.TestCase):
     def test_state_lives_in_the_daemon_and_events_reach_consoles_live(self):
         d = self.daemon().start()
         self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
+        # It says what runs, in its log and to each console.
+        self.assertIn(f"daemon started, version {VERSION}, pid {d.proc.pid}, configuration {d.conf}\n",
+                      d.log())
         # Each console is sent the words it completes (the switches as the
         # help gives them), and again whenever a line or a reload changes
         # them, before that line's answer.
         peer = RawPeer(d.sock)
+        self.assertEqual(f"murox-control 3 {d.proc.pid} {VERSION}".encode(), peer.greeting)
         words = (b"c xdll\nn -l\nn -u\nn -f\ns -r\ns -a\nn -d\nc help\nc quit\n"
                  b"e hello\ne broken\ne missing\ne idle\n")
         self.assertEqual(words, peer.words)
@@ -287,6 +292,14 @@ class DaemonTestCase(unittest.TestCase):
         nosuch = d.console("xdll -l nosuch", "quit", "xdll", check=False)
         self.assertEqual((3, b"", b"No such ext DLL\n"),
                          (nosuch.returncode, nosuch.stdout, nosuch.stderr))
+        refused = d.console("x" * 4097, check=False)
+        self.assertEqual((3, b"", b"murox: line refused: longer than 4096 bytes\n"),
+                         (refused.returncode, refused.stdout, refused.stderr))
+        with open("/dev/full", "wb") as full:
+            unwritten = subprocess.run(MUROX + ["--remote", "--socket", d.sock, "-e", "xdll"],
+                                       stdout=full, stderr=subprocess.PIPE, timeout=WAIT)
+        self.assertEqual((1, b"murox: cannot write to standard output: No space left on device\n"),
+                         (unwritten.returncode, unwritten.stderr))
         # A follower sees another console's events as they happen, each after
         # its time; a console with lines sees only what its own lines cause,
         # whatever other consoles do meanwhile.
@@ -305,8 +318,9 @@ class DaemonTestCase(unittest.TestCase):
         looper.stdin.write(b"xdll -f hello\n" * 400)
         looper.stdin.flush()
         help_quit = d.console("help quit").stdout
-        for _ in range(10 if EMULATED else 40):
-            self.assertEqual(help_quit, d.console("help quit").stdout)
+        for i in range(10 if EMULATED else 40):  # its lines given with -e, or piped
+            own = d.console("help quit") if i % 2 else d.console(stdin=b"help quit\n")
+            self.assertEqual(help_quit, own.stdout)
         looper.stdin.close()
         self.assertEqual(0, looper.wait(timeout=WAIT * 4))
         watcher.terminate()
@@ -326,13 +340,18 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual([], own.answer(b"help quit")[0])
         own.close()
         # Found through $MUROX_SOCKET; each line logged first, with its sender.
-        found = subprocess.run(MUROX + ["--remote", "-e", "xdll -u hello", "-e", "help\x1b[2J"],
-                               env=dict(os.environ, MUROX_SOCKET=d.sock), capture_output=True,
-                               timeout=WAIT)
-        self.assertEqual((3, b"hello: term\n"), (found.returncode, found.stdout))
-        self.assertRegex(d.log(), r"\nline from uid %d, pid \d+: xdll -u hello\nhello: term\n"
-                         r"line from uid %d, pid \d+: help\\x1b\[2J\n" % (os.getuid(), os.getuid()))
-        d.console("xdll -l hello")
+        found = subprocess.Popen(MUROX + ["--remote", "-e", "xdll -u hello", "-e", "help\x1b[2J"],
+                                 env=dict(os.environ, MUROX_SOCKET=d.sock), stdout=subprocess.PIPE,
+                                 stderr=subprocess.DEVNULL)
+        self.assertEqual((b"hello: term\n", 3), (found.communicate(timeout=WAIT)[0], found.returncode))
+        sender = f"line from uid {os.getuid()}, pid {found.pid}: "
+        d.await_log(f"{sender}help\\x1b[2J\n")  # it may come after the answer
+        self.assertIn(f"\n{sender}xdll -u hello\nhello: term\n{sender}help\\x1b[2J\n", d.log())
+        # --socket comes before $MUROX_SOCKET.
+        chosen = subprocess.run(MUROX + ["--remote", "--socket", d.sock, "-e", "xdll -l hello"],
+                                env=dict(os.environ, MUROX_SOCKET=os.path.join(self.work, "none")),
+                                capture_output=True, timeout=WAIT)
+        self.assertEqual((0, b"hello: init\n"), (chosen.returncode, chosen.stdout))
         self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
         self.assertEqual(0, d.stop())
 
@@ -368,16 +387,18 @@ class DaemonTestCase(unittest.TestCase):
         quitter.sock.sendall(frame(b"L", b"xdll"))
         quitter.sock.recv(100)
         quitter.close()
-        # One that sends a long line: refused, and it may go on.
+        # One that sends a long line or one that is more than a line:
+        # refused as a failed line, and it may go on.
         talker = RawPeer(d.sock)
-        self.assertEqual(b"murox: line refused: longer than 4096 bytes\n",
-                         talker.answer(b"xdll " + b"x" * 10240)[1])
-        self.assertEqual(b"murox: line refused: longer than 4096 bytes\n",
-                         talker.answer(b"x" * 4097)[1])
-        self.assertTrue(talker.answer(b"x" * 4096)[1].startswith(b"Unknown command 'xxx"))
+        for line, why in ((b"xdll " + b"x" * 10240, b"longer than 4096 bytes"),
+                          (b"x" * 4097, b"longer than 4096 bytes"),
+                          (b"xdll\0-u hello", b"it holds a line break or a zero byte"),
+                          (b"xdll\n-u hello", b"it holds a line break or a zero byte")):
+            answer = talker.answer(line)[1]
+            self.assertEqual((b"murox: line refused: " + why + b"\n", True), (answer, talker.failed))
+            self.assertTrue(talker.answer(b"x" * 4096)[1].startswith(b"Unknown command 'xxx"))
         self.assertEqual(full_length, len(talker.answer(b"xdll")[1]))
-        self.assertEqual(b"murox: line refused: it holds a line break or a zero byte\n",
-                         talker.answer(b"xdll\0-u hello")[1])
+        self.assertFalse(talker.failed)
         talker.close()
         # One that says all it has to say at once still gets its answers.
         brief = RawPeer(d.sock)
@@ -487,9 +508,16 @@ class DaemonTestCase(unittest.TestCase):
             'mount --bind "$0" /etc/group && exec "$@"', members]).start()
         self.assertEqual((DAEMON_GID, 0o660),
                          (os.stat(d.sock).st_gid, os.stat(d.sock).st_mode & 0o777))
+        for path in (self.work, os.path.dirname(d.sock)):
+            os.chmod(path, 0o755)
+        # The socket's mode keeps a stranger out, which is not to say that
+        # no daemon is there.
+        denied = d.console("xdll", user=as_user(NOBODY, NOGROUP), check=False)
+        self.assertEqual((1, b"", f"murox: a daemon may serve {d.sock}, but this user may not use it: "
+                          f"access needs membership of the socket's group (ls -l {d.sock} names it)\n"
+                          .encode()), (denied.returncode, denied.stdout, denied.stderr))
         # Loosened, so that only the credential check stands in the way.
-        for path, mode in ((self.work, 0o755), (os.path.dirname(d.sock), 0o755), (d.sock, 0o666)):
-            os.chmod(path, mode)
+        os.chmod(d.sock, 0o666)
         refusal = (b"murox: access refused: uid %d is not root, the daemon's user or a "
                    b"member of group daemon\n")
         for uid, gid, groups in ((NOBODY, NOGROUP, ()),               # a stranger, or one that dropped the group
@@ -927,6 +955,21 @@ class DaemonTestCase(unittest.TestCase):
         result = subprocess.run(console + [stopped, "-e", "xdll"], timeout=WAIT, **pipes)
         self.assertEqual((1, b"", b"murox: the daemon has stopped\n"),
                          (result.returncode, result.stdout, result.stderr))
+        # One that stops while a script's line awaits its answer: the
+        # farewell is said, and the lines left are not sent.
+        def answers_once(conn, lines):
+            sent = self.lines_sent(conn)
+            lines.append(next(sent))
+            conn.sendall(frame(b"A", b"one\n"))
+            lines.append(next(sent))
+            conn.sendall(frame(b"X", b"murox: the daemon has stopped\n"))
+        ending, ending_lines, server = self.stand_in("ending", answers_once)
+        result = subprocess.run(console + [ending, "-e", "one", "-e", "two", "-e", "three"],
+                                timeout=WAIT, **pipes)
+        self.assertEqual((1, b"one\n", b"murox: the daemon has stopped\n"),
+                         (result.returncode, result.stdout, result.stderr))
+        server.join(WAIT)
+        self.assertEqual([b"one", b"two"], ending_lines)
         quitting, quitting_lines, server = self.stand_in("quitting", answers)
         result = subprocess.run(console + [quitting], input=b"one\n  quit now\nthree\n",
                                 timeout=WAIT, **pipes)

@@ -179,8 +179,11 @@ hello: term
 rc=$? && collect
 [ "$rc" = 1 ] && [ "$err" = "murox: cannot write to standard output: No space left on device" ] ||
     fail "a full standard output (exit $rc): $err"
-run --version
-[ "$rc" = 0 ] && [[ "$out" =~ ^murox\ [0-9]+\.[0-9]+\.[0-9]+$'\n'$ ]] || fail "--version: $out"
+for option in -V --version; do
+    run "$option"
+    check "$option" 0 "murox $MUROX_TEST_VERSION
+" ""
+done
 
 # The check reads the configuration, loads nothing and says what is wrong.
 fresh
@@ -190,10 +193,11 @@ check "check of the default configuration" 1 "" \
 sed '/^\[extdll broken\]/,$d' "$template" >"$conf"
 run --check --config="$conf"
 check "check of a clean configuration" 0 ""
-printf '[extdll a]\npath = %s\n[extdll a]\n' "$idle" >"$conf"
+# Comments and blank lines count as lines.
+printf '# a\n\n; b\n[extdll a]\npath = %s\n\n  # c\n[extdll a]\n' "$idle" >"$conf"
 run --check --config "$conf"
 check "check of a malformed configuration" 1 "" \
-    "murox: malformed '$conf', line 3: section [extdll a] repeated"
+    "murox: malformed '$conf', line 8: section [extdll a] repeated"
 
 # One murox per configuration: a second is refused while the first runs.
 fresh
@@ -205,15 +209,20 @@ await "Status: NOT LOADED"
     fail "a second murox on the configuration: $(cat "$tmp/second")"
 finish
 
-# A bad command line or configuration: exit 2, a reason, nothing started.
-bad() {
+# A bad command line or configuration: exit 2, nothing started and one
+# line that says why, ending in SUFFIX; a bad command line's points to the
+# help.
+refused() {
+    local suffix=$1
+    shift
     run "$@"
-    if [ "$rc" != 2 ] || [ -n "$out" ] || [[ "$err" != "murox: "* ]]; then
+    if [ "$rc" != 2 ] || [ -n "$out" ] || [[ "$err" != "murox: "*"$suffix" || "$err" == *$'\n'* ]]; then
         fail "murox $* (exit $rc, stderr '$err')"
     else
-        echo "ok: murox $*: $(head -n 1 <<<"$err")"
+        echo "ok: murox $*: $err"
     fi
 }
+bad() { refused " (try murox --help)" "$@"; }
 bad --bogus
 bad --config "$conf" -e
 bad --config "$conf" stray
@@ -228,11 +237,11 @@ bad --socket "$tmp/s"
 bad --socket-group root
 bad --daemon --socket=
 bad --syslog=yes
-bad --config "$tmp/none.conf"
+refused "" --config "$tmp/none.conf"
 printf '[extdll a]\nweb = /a\n' >"$tmp/nopath.conf"
-bad --config "$tmp/nopath.conf"
+refused "" --config "$tmp/nopath.conf"
 printf 'key = v\n' >"$tmp/bad.conf"
-bad --config "$tmp/bad.conf"
+refused "" --config "$tmp/bad.conf"
 run --help
 [ "$rc" = 0 ] && [[ "$out" == "usage: murox "* ]] || fail "--help"
 
