@@ -139,11 +139,11 @@ int main(int argc, char** argv)
     }
     if (options.help) {
         std::fputs(MuroxUsage(defaultConfig).c_str(), stdout);
-        return 0;
+        return AfterStandardOutput(0);
     }
     if (options.version) {
         std::printf("murox %s\n", MUROX_VERSION);
-        return 0;
+        return AfterStandardOutput(0);
     }
     gid_t socketGroup = 0;
     if (!SocketGroup(options, socketGroup)) {

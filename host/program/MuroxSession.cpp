@@ -54,9 +54,14 @@ int RunSession(const TMuroxOptions& options, KAF::BFileNV& store)
             if (!run(line))
                 break;
     }
+    return AfterStandardOutput(failed ? kLineFailed : 0);
+}
+
+int AfterStandardOutput(int status)
+{
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         std::fprintf(stderr, "murox: cannot write to standard output: %s\n", std::strerror(errno));
         return kFailure;
     }
-    return failed ? kLineFailed : 0;
+    return status;
 }

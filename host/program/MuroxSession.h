@@ -11,4 +11,9 @@
 // standard output could not be written.
 int RunSession(const TMuroxOptions& options, KAF::BFileNV& store);
 
+// `status`, once what was written to standard output has reached it; else
+// kFailure, said on standard error: a script must not take a lost answer
+// for one given.
+int AfterStandardOutput(int status);
+
 #endif

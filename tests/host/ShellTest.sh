@@ -174,11 +174,15 @@ quit
 hello: term
 "
 
-# A write error on standard output is reported: status 1.
-"${murox[@]}" --config "$conf" -e xdll </dev/null >/dev/full 2>"$tmp/err"
-rc=$? && collect
-[ "$rc" = 1 ] && [ "$err" = "murox: cannot write to standard output: No space left on device" ] ||
-    fail "a full standard output (exit $rc): $err"
+# A write error on standard output is reported: status 1, whatever was
+# written.
+for args in "--config $conf -e xdll" --help --version; do
+    # shellcheck disable=SC2086
+    "${murox[@]}" $args </dev/null >/dev/full 2>"$tmp/err"
+    rc=$? && collect
+    [ "$rc" = 1 ] && [ "$err" = "murox: cannot write to standard output: No space left on device" ] ||
+        fail "a full standard output for murox $args (exit $rc): $err"
+done
 for option in -V --version; do
     run "$option"
     check "$option" 0 "murox $MUROX_TEST_VERSION
