@@ -37,7 +37,7 @@
 #include <vector>
 
 #include "eventlog/MuroxLogEvent.h"
-#include "host/program/BHostCommands.h"
+#include "host/commands/BHostCommands.h"
 #include "host/protocol/CommandWords.h"
 #include "host/server/BControlServer.h"
 #include "host/server/BControlSocket.h"

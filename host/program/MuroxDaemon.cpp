@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include "eventlog/MuroxLogEvent.h"
+#include "host/commands/BHostCommands.h"
 #include "host/kaf/BSubscription.h"
-#include "host/program/BHostCommands.h"
 #include "host/program/MuroxDefaults.h"
 #include "host/program/MuroxExit.h"
 #include "host/protocol/BFd.h"

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
+#include "host/commands/BHostCommands.h"
 #include "host/console/BLineReader.h"
 #include "host/console/CommandCompletion.h"
-#include "host/program/BHostCommands.h"
 #include "host/program/MuroxExit.h"
 #include "host/server/BAnswerStream.h"
 

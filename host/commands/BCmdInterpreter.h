@@ -1,7 +1,7 @@
 // The shell's command interpreter: routes each line to the handler whose
 // command table names its first word.
-#ifndef HOST_PROGRAM_BCMDINTERPRETER_H
-#define HOST_PROGRAM_BCMDINTERPRETER_H
+#ifndef HOST_COMMANDS_BCMDINTERPRETER_H
+#define HOST_COMMANDS_BCMDINTERPRETER_H
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "host/program/BCmdInterpreter.h"
+#include "host/commands/BCmdInterpreter.h"
 
 #include <cstring>
 #include <sstream>

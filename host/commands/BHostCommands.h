@@ -1,12 +1,12 @@
 // The host's command side, the same for the shell and the daemon: the
 // registry brought in line with the store, the "xdll" handler, and the
 // interpreter that routes lines to it.
-#ifndef HOST_PROGRAM_BHOSTCOMMANDS_H
-#define HOST_PROGRAM_BHOSTCOMMANDS_H
+#ifndef HOST_COMMANDS_BHOSTCOMMANDS_H
+#define HOST_COMMANDS_BHOSTCOMMANDS_H
 
 #include <string>
 
-#include "host/program/BCmdInterpreter.h"
+#include "host/commands/BCmdInterpreter.h"
 #include "host/server/ICommandRunner.h"
 #include "hostapi/BFileNV.h"
 #include "hostapi/DLLExtAgents.h"

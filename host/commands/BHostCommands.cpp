@@ -1,4 +1,4 @@
-#include "host/program/BHostCommands.h"
+#include "host/commands/BHostCommands.h"
 
 #include <exception>
 
