@@ -50,19 +50,13 @@ int BFileNV::ReadFile(const char* fileName)
 {
     const std::string name = fileName != nullptr ? fileName : "";
     std::string text, error;
-    BFd fd;
-    if (!ReadConfigFile(name, text, fd, error)) {
+    if (!ReadConfigFile(name, text, error)) {
         SetText(m_lastError, error);
         return 0;
     }
     BConfigDocument parsed;
     if (!parsed.Parse(text, error)) {
         SetText(m_lastError, "malformed '" + name + "', " + error);
-        return 0;
-    }
-    // A store that holds a lock keeps the file it reads locked.
-    if (!TakeOverLock(std::move(fd), m_pContents->lock, name, error)) {
-        SetText(m_lastError, error);
         return 0;
     }
     // The name may be this store's own m_fileName; Assign copes with that.
@@ -116,7 +110,7 @@ int BFileNV::Commit()
     const std::string name = ToStd(m_fileName);
     std::string text = m_pContents->document.Render();
     std::string error;
-    if (!RewriteConfigFile(name, m_pContents->synced, text, m_pContents->lock, error)) {
+    if (!RewriteConfigFile(name, m_pContents->synced, text, error)) {
         SetText(m_lastError, error);
         return 0;
     }

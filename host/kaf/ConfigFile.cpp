@@ -1,15 +1,14 @@
 #include "host/kaf/ConfigFile.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include "host/kaf/FileReplacement.h"
-#include "host/kaf/LockHolder.h"
 
 namespace KAF {
 
@@ -99,27 +98,72 @@ bool OpenTarget(const std::string& path, const std::string& prefix, TTarget& tar
     return true;
 }
 
-// Whoever else holds the live file keeps it; the store's own lock on it
-// moves to the new file once that is in place.
-bool LockOriginal(const TTarget& target, const BFd& lock, const std::string& path,
-                  const std::string& prefix, std::string& error)
+// True when the file open in `fd` no longer holds `expected`. It is read
+// from its start, whatever was read of it before.
+bool ContentsChanged(int fd, const std::string& expected)
 {
-    if (!target.original.Valid())
-        return true;
-    struct stat locked;
-    const bool ownLock =
-        lock.Valid() && ::fstat(lock.Get(), &locked) == 0 && SameFile(locked, target.current);
-    if (!ownLock && ::flock(target.original.Get(), LOCK_EX | LOCK_NB) != 0) {
-        error = errno == EWOULDBLOCK ? DescribeLockHolder(path, target.current) : prefix + Reason();
+    struct stat st;
+    std::string text;
+    return ::fstat(fd, &st) != 0 || st.st_size != static_cast<off_t>(expected.size()) ||
+           ::lseek(fd, 0, SEEK_SET) != 0 || !ReadAll(fd, kMaxConfigBytes, text) || text != expected;
+}
+
+// The new file stands at the name and the old one at `temporary`: an edit
+// that reached the old file after it was read is put back, by exchanging
+// again, and the rewrite refused.
+bool KeepEdits(const TTarget& target, const TFileImage& synced, BTemporaryName& created,
+               const std::string& temporary, const std::string& prefix, std::string& error)
+{
+    const int dirFd = target.directory.Get();
+    struct stat out;
+    if (::fstatat(dirFd, temporary.c_str(), &out, AT_SYMLINK_NOFOLLOW) == 0 &&
+        SameFile(out, target.current) && !ContentsChanged(target.original.Get(), synced.text))
+        return true; // the old file goes with the temporary name
+    if (::renameat2(dirFd, temporary.c_str(), dirFd, target.name.c_str(), RENAME_EXCHANGE) != 0) {
+        created.Keep();
+        error = prefix + "the file changed on disk while it was rewritten, and what was there " +
+                "could not be put back (" + Reason() + "): it is in " + temporary;
         return false;
     }
+    error = prefix + kChanged;
+    return false;
+}
+
+// Puts the complete temporary file in the target's place: exchanged with
+// the old file, which is then compared with what the rewrite is based on,
+// or, for a new file, only where nothing stands yet. A file system that
+// cannot exchange gets a plain rename: the check made before writing is
+// then the only one.
+bool PutInPlace(const TTarget& target, const TFileImage& synced, BTemporaryName& created,
+                const std::string& temporary, const std::string& prefix, std::string& error)
+{
+    const int dirFd = target.directory.Get();
+    const char* szFrom = temporary.c_str();
+    const char* szTo = target.name.c_str();
+    const unsigned flags = target.original.Valid() ? RENAME_EXCHANGE : RENAME_NOREPLACE;
+    if (::renameat2(dirFd, szFrom, dirFd, szTo, flags) == 0) {
+        if (flags == RENAME_NOREPLACE) {
+            created.Keep();
+            return true;
+        }
+        return KeepEdits(target, synced, created, temporary, prefix, error);
+    }
+    if (errno == EEXIST) {
+        error = prefix + kChanged;
+        return false;
+    }
+    if ((errno != EINVAL && errno != ENOSYS) || ::renameat(dirFd, szFrom, dirFd, szTo) != 0) {
+        error = prefix + Reason();
+        return false;
+    }
+    created.Keep();
     return true;
 }
 
-// Writes `text` to a new file beside the target, with the original's owner
-// and mode, synced and locked when the store holds a lock, and renames it
-// over the target; the store's lock then moves to it.
-bool ReplaceTarget(const TTarget& target, const std::string& text, BFd& lock,
+// Writes `text` to a new file beside the target, readable by no one else
+// until it is complete, then given the original's owner and mode, synced,
+// and put in the target's place.
+bool ReplaceTarget(const TTarget& target, const TFileImage& synced, const std::string& text,
                    const std::string& prefix, std::string& error)
 {
     const int dirFd = target.directory.Get();
@@ -131,20 +175,19 @@ bool ReplaceTarget(const TTarget& target, const std::string& text, BFd& lock,
         return false;
     }
     BTemporaryName created(dirFd, name);
+    if (!WriteAll(temporary.Get(), text)) {
+        error = prefix + Reason();
+        return false;
+    }
     if (replacing && !KeepOwnerAndMode(temporary.Get(), target.current)) {
         error = prefix + "cannot give the new file the old one's owner and mode: " + Reason();
         return false;
     }
-    if (!WriteAll(temporary.Get(), text) || ::fsync(temporary.Get()) != 0 ||
-        (lock.Valid() && ::flock(temporary.Get(), LOCK_EX | LOCK_NB) != 0) ||
-        ::renameat(dirFd, name.c_str(), dirFd, target.name.c_str()) != 0) {
+    if (::fsync(temporary.Get()) != 0) {
         error = prefix + Reason();
         return false;
     }
-    created.Keep();
-    if (lock.Valid())
-        lock = std::move(temporary);
-    return true;
+    return PutInPlace(target, synced, created, name, prefix, error);
 }
 
 } // namespace
@@ -154,11 +197,11 @@ bool SameFile(const struct stat& a, const struct stat& b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-bool ReadConfigFile(const std::string& path, std::string& text, BFd& fd, std::string& error)
+bool ReadConfigFile(const std::string& path, std::string& text, std::string& error)
 {
     const std::string prefix = "cannot read '" + path + "': ";
     // Non-blocking: a FIFO at the name must not stall the reader.
-    BFd file(::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    const BFd file(::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
     if (file.Get() < 0 || ::fstat(file.Get(), &st) != 0) {
         error = prefix + Reason();
@@ -172,32 +215,11 @@ bool ReadConfigFile(const std::string& path, std::string& text, BFd& fd, std::st
         error = prefix + Reason();
         return false;
     }
-    fd = std::move(file);
-    return true;
-}
-
-bool TakeOverLock(BFd fd, BFd& lock, const std::string& path, std::string& error)
-{
-    if (!lock.Valid())
-        return true;
-    struct stat opened, locked;
-    if (::fstat(fd.Get(), &opened) != 0 || ::fstat(lock.Get(), &locked) != 0) {
-        error = "cannot lock '" + path + "': " + Reason();
-        return false;
-    }
-    if (SameFile(opened, locked))
-        return true;
-    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-        error = errno == EWOULDBLOCK ? DescribeLockHolder(path, opened)
-                                     : "cannot lock '" + path + "': " + Reason();
-        return false;
-    }
-    lock = std::move(fd);
     return true;
 }
 
 bool RewriteConfigFile(const std::string& path, const TFileImage& synced, const std::string& text,
-                       BFd& lock, std::string& error)
+                       std::string& error)
 {
     const std::string prefix = "cannot write '" + path + "': ";
     TTarget target;
@@ -208,8 +230,7 @@ bool RewriteConfigFile(const std::string& path, const TFileImage& synced, const 
         error = prefix + why;
         return false;
     }
-    if (!LockOriginal(target, lock, path, prefix, error) ||
-        !ReplaceTarget(target, text, lock, prefix, error))
+    if (!ReplaceTarget(target, synced, text, prefix, error))
         return false;
     if (::fsync(target.directory.Get()) != 0) {
         error =

@@ -12,7 +12,7 @@ namespace KAF {
 struct BFileNV::TContents {
     BConfigDocument document;
     TFileImage synced; // the file as last read or written
-    BFd lock;          // the store's lock on its file, if it holds one
+    BFd lock;          // the store's lock file, if it holds one (StoreControl.h)
 
     // A nested class may reach the store's private pointer: this is how the
     // framework's functions beside the store do it without new members.

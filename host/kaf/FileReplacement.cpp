@@ -14,6 +14,8 @@ namespace KAF {
 namespace {
 
 const int kTemporaryAttempts = 16;
+const char kTemporaryMark[] = ".tmp-";
+const std::size_t kSuffixDigits = 16;
 
 std::string Reason()
 {
@@ -114,7 +116,7 @@ bool ResolveTarget(const std::string& path, std::string& dir, std::string& base,
 int CreateTemporary(int dirFd, const std::string& base, mode_t mode, std::string& name)
 {
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-        name = base + ".tmp-";
+        name = base + kTemporaryMark;
         RandomSuffix(name);
         const int fd = ::openat(dirFd, name.c_str(),
                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
@@ -122,6 +124,14 @@ int CreateTemporary(int dirFd, const std::string& base, mode_t mode, std::string
             return fd;
     }
     return -1;
+}
+
+bool IsTemporaryName(const std::string& base, const std::string& name)
+{
+    const std::string prefix = base + kTemporaryMark;
+    return name.size() == prefix.size() + kSuffixDigits &&
+           name.compare(0, prefix.size(), prefix) == 0 &&
+           name.find_first_not_of("0123456789abcdef", prefix.size()) == std::string::npos;
 }
 
 // Owner before mode: a change of owner may clear set-id bits.

@@ -27,6 +27,9 @@ bool ResolveTarget(const std::string& path, std::string& dir, std::string& base,
 // errno set, when none could be made.
 int CreateTemporary(int dirFd, const std::string& base, mode_t mode, std::string& name);
 
+// True for a name CreateTemporary gives beside `base`.
+bool IsTemporaryName(const std::string& base, const std::string& name);
+
 // Gives the file open in `fd` the owner, group and mode of `original`.
 bool KeepOwnerAndMode(int fd, const struct stat& original);
 

@@ -10,7 +10,8 @@ namespace KAF {
 
 // "PATH is in use by murox pid N (a daemon serving SOCKET): use murox
 // --remote", from the kernel's table of locks (/proc/locks) and the
-// holder's command line; less where less is known.
+// holder's command line; less where less is known. `file` is the lock
+// file, `path` the configuration it stands for.
 std::string DescribeLockHolder(const std::string& path, const struct stat& file);
 
 } // namespace KAF

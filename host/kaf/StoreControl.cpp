@@ -4,51 +4,127 @@
 #include <cstring>
 #include <utility>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+#include "host/kaf/ConfigLock.h"
 #include "host/kaf/FileNVContents.h"
+#include "host/kaf/FileReplacement.h"
 #include "host/kaf/LockHolder.h"
 
 namespace KAF {
 
 namespace {
-// A commit replaces the file by rename; a few tries outlast any such race.
+
+// Only root or this user can remove a lock file; a few tries outlast that.
 const int kLockAttempts = 8;
+
+std::string Reason()
+{
+    return std::strerror(errno);
+}
+
+// The directory of the configuration's final target, open, and its name
+// there. The configuration itself must be a regular file.
+bool OpenConfigDirectory(const std::string& path, BFd& dirFd, std::string& base, std::string& error)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        error = Reason();
+        return false;
+    }
+    std::string dir;
+    if (!S_ISREG(st.st_mode))
+        error = "not a regular file";
+    else if (ResolveTarget(path, dir, base, error)) {
+        dirFd.Reset(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dirFd.Valid())
+            return true;
+        error = Reason();
+    }
+    return false;
+}
+
+bool SameLock(const BFd& held, int dirFd, const std::string& name)
+{
+    struct stat locked, named;
+    return held.Valid() && ::fstat(held.Get(), &locked) == 0 &&
+           ::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           SameFile(locked, named);
+}
+
 } // namespace
 
-bool LockConfig(const std::string& path, BFileNV& store, std::string& holderMessage)
+bool LockConfig(const std::string& lockDir, const std::string& path, BFileNV& store,
+                std::string& holderMessage)
 {
     BFd& lock = BFileNV::TContents::Of(store).lock;
     const std::string prefix = "cannot lock '" + path + "': ";
+    BFd configDir, locks;
+    std::string base, error;
+    struct stat directory;
+    if (!OpenConfigDirectory(path, configDir, base, error) ||
+        ::fstat(configDir.Get(), &directory) != 0 || !OpenLockDirectory(lockDir, locks, error)) {
+        holderMessage = prefix + (error.empty() ? Reason() : error);
+        return false;
+    }
+    const std::string name = LockFileName(directory, base);
+    if (SameLock(lock, locks.Get(), name))
+        return true;
     for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-        BFd fd(::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-        struct stat opened, held, named;
-        if (!fd.Valid() || ::fstat(fd.Get(), &opened) != 0) {
-            holderMessage = prefix + std::strerror(errno);
+        BFd fd;
+        if (!OpenLockFile(locks.Get(), name, fd, error)) {
+            holderMessage = prefix + error;
             return false;
         }
-        if (!S_ISREG(opened.st_mode)) {
-            holderMessage = prefix + "not a regular file";
-            return false;
-        }
-        if (lock.Valid() && ::fstat(lock.Get(), &held) == 0 && SameFile(held, opened))
-            return true;
         if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-            holderMessage = errno == EWOULDBLOCK ? DescribeLockHolder(path, opened)
-                                                 : prefix + std::strerror(errno);
+            struct stat held;
+            holderMessage = errno == EWOULDBLOCK && ::fstat(fd.Get(), &held) == 0
+                                ? DescribeLockHolder(path, held)
+                                : prefix + Reason();
             return false;
         }
-        // The lock counts only on the file that the name still leads to: a
-        // commit may have put another in its place since the open.
-        if (::stat(path.c_str(), &named) == 0 && SameFile(named, opened)) {
+        // The lock counts only on the file the name still leads to.
+        if (SameLock(fd, locks.Get(), name)) {
             lock = std::move(fd);
             return true;
         }
     }
-    holderMessage = prefix + "it is replaced again and again";
+    holderMessage = prefix + "its lock file is removed again and again";
     return false;
+}
+
+int RemoveLeftoverTemporaries(const std::string& path, std::string& error)
+{
+    BFd dirFd;
+    std::string base;
+    if (!OpenConfigDirectory(path, dirFd, base, error))
+        return -1;
+    DIR* pDir = ::fdopendir(::fcntl(dirFd.Get(), F_DUPFD_CLOEXEC, 0));
+    if (pDir == nullptr) {
+        error = Reason();
+        return -1;
+    }
+    int removed = 0;
+    const uid_t self = ::geteuid();
+    while (const struct dirent* pEntry = ::readdir(pDir)) {
+        struct stat st;
+        const char* szName = pEntry->d_name;
+        if (!IsTemporaryName(base, szName) ||
+            ::fstatat(dirFd.Get(), szName, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != self)
+            continue;
+        if (::unlinkat(dirFd.Get(), szName, 0) != 0) {
+            error = "cannot remove " + std::string(szName) + ": " + Reason();
+            removed = -1;
+            break;
+        }
+        ++removed;
+    }
+    ::closedir(pDir);
+    return removed;
 }
 
 void RevertToLastSynced(BFileNV& store)

@@ -82,11 +82,26 @@ int OpenConfiguration(const std::string& path, KAF::BFileNV& store)
         return kBadUsage;
     }
     // One murox per configuration: a second would load every library again
-    // and overwrite the first one's changes.
-    if (!KAF::LockConfig(path, store, error)) {
+    // and overwrite the first one's changes. The lock is a file of this
+    // user's own, which no reader of the configuration can hold.
+    const std::string lockDir = control::RuntimeDirectory(error);
+    if (lockDir.empty()) {
+        std::fprintf(stderr, "murox: cannot lock '%s': %s\n", path.c_str(), error.c_str());
+        return kFailure;
+    }
+    if (!KAF::LockConfig(lockDir, path, store, error)) {
         std::fprintf(stderr, "murox: %s\n", error.c_str());
         return kFailure;
     }
+    // Only the lock's holder knows that no rewrite of this file is running.
+    const int removed = KAF::RemoveLeftoverTemporaries(path, error);
+    if (removed < 0)
+        std::fprintf(stderr, "murox: %s: temporary files of an interrupted rewrite: %s\n",
+                     path.c_str(), error.c_str());
+    else if (removed > 0)
+        std::fprintf(stderr,
+                     "murox: %s: removed %d temporary file(s) left by an interrupted rewrite\n",
+                     path.c_str(), removed);
     return 0;
 }
 

@@ -16,16 +16,28 @@ std::uint32_t PayloadLength(const char* pHeader)
            (std::uint32_t(pBytes[3]) << 8) | std::uint32_t(pBytes[4]);
 }
 
+std::string RuntimeDirectory(std::string& error)
+{
+    if (geteuid() == 0)
+        return kSystemRuntimeDirectory;
+    const char* szRuntime = std::getenv("XDG_RUNTIME_DIR");
+    if (szRuntime == nullptr || szRuntime[0] != '/') {
+        error = "XDG_RUNTIME_DIR is not set to a directory";
+        return std::string();
+    }
+    return std::string(szRuntime) + "/murox";
+}
+
 std::string DefaultSocketPath(std::string& error)
 {
     if (geteuid() == 0)
         return kSystemSocketPath;
-    const char* szRuntime = std::getenv("XDG_RUNTIME_DIR");
-    if (szRuntime == nullptr || szRuntime[0] != '/') {
-        error = "XDG_RUNTIME_DIR is not set to a directory; name the socket with --socket PATH";
+    const std::string directory = RuntimeDirectory(error);
+    if (directory.empty()) {
+        error += "; name the socket with --socket PATH";
         return std::string();
     }
-    return std::string(szRuntime) + "/murox/murox.ctl";
+    return directory + "/murox.ctl";
 }
 
 bool SocketAddress(const std::string& path, sockaddr_un& address)

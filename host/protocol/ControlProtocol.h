@@ -83,8 +83,14 @@ const std::uint32_t kMaxLine = 4096;
 // a console takes an 'A' of any length, in pieces.
 const std::uint32_t kMaxFrame = 64 * 1024;
 
-// The system daemon's socket, root's default.
+// The system daemon's socket, root's default, in root's runtime directory.
 const char kSystemSocketPath[] = "/run/murox/murox.ctl";
+const char kSystemRuntimeDirectory[] = "/run/murox";
+
+// Where murox keeps what it makes while it runs (the default socket, the
+// configuration's lock): /run/murox for root, $XDG_RUNTIME_DIR/murox for
+// anyone else. Empty, with the reason in `error`, when there is none.
+std::string RuntimeDirectory(std::string& error);
 
 // Where the daemon listens unless told otherwise: /run/murox/murox.ctl for
 // root, $XDG_RUNTIME_DIR/murox/murox.ctl for anyone else. Empty, with the

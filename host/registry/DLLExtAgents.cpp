@@ -184,7 +184,7 @@ int DLLExtAgents::Delete(KAF::INonVolatile* config, const KAF::BString& name)
                          libName.c_str());
         return 0;
     }
-    const KAF::BString section(ExtSectionName(libName).c_str());
+    const KAF::BString section(FindExtSection(*config, libName).c_str());
     if (config->RemoveSection(section) != 0 && config->Commit() == 0) {
         ReportExtFailure("extension library '%s' not deleted: %s", libName.c_str(),
                          config->LastError());

@@ -89,6 +89,19 @@ std::string ExtSectionName(const std::string& name)
     return std::string(kSectionWord) + ' ' + name;
 }
 
+std::string FindExtSection(const KAF::INonVolatile& config, const std::string& name)
+{
+    const int count = config.SectionCount();
+    KAF::BString section;
+    std::string found;
+    for (int i = 0; i < count; ++i) {
+        config.SectionNameAt(i, section);
+        if (SplitSectionName(section.c_str(), found) && found == name)
+            return std::string(section.c_str(), section.length());
+    }
+    return ExtSectionName(name);
+}
+
 void ScanExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>& entries,
                    std::vector<std::string>& problems,
                    std::string (*checkEntry)(const TExtConfigEntry&))

@@ -45,7 +45,13 @@ void ScanExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>
 // True when `name` can name a library: one word, storable in a section name.
 bool IsExtName(const std::string& name);
 
-// The section that describes the library `name`.
+// The section that describes the library `name`, as a new one is named.
 std::string ExtSectionName(const std::string& name);
+
+// The section of `config` that describes the library `name`, found by the
+// name its header gives, whatever blanks stand between the section word and
+// the name ("[extdll  NAME]", a tab); ExtSectionName(name) when there is
+// none.
+std::string FindExtSection(const KAF::INonVolatile& config, const std::string& name);
 
 #endif

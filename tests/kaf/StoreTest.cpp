@@ -1,6 +1,5 @@
-// The file-backed configuration store: its format, bad files, commits that
-// keep what they do not change and follow nothing a stranger planted, and
-// the lock on its file.
+// The file-backed configuration store: its format, bad files, and commits
+// that keep what they do not change and follow nothing a stranger planted.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -19,67 +18,10 @@
 
 #include "host/kaf/StoreControl.h"
 #include "hostapi/BFileNV.h"
+#include "tests/kaf/StoreFixture.h"
 #include "tests/support/FullDisk.h"
 
 namespace {
-
-using KAF::BFileNV;
-using KAF::BString;
-namespace fs = std::filesystem;
-
-std::string Contents(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Whether another open file could take the lock now.
-bool Lockable(const std::string& path)
-{
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    const bool free = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
-    close(fd);
-    return free;
-}
-
-class StoreTest : public ::testing::Test {
-protected:
-    ~StoreTest() override { fs::remove_all(m_dir); }
-    const char* Write(const std::string& text, const std::string& path = "")
-    {
-        std::ofstream(path.empty() ? m_path : path) << text;
-        return m_path.c_str();
-    }
-    std::string Value(const char* section, const char* key)
-    {
-        BString value("<none>");
-        m_store.GetValue(BString(section), BString(key), value);
-        return value.c_str();
-    }
-    bool Set(const char* section, const char* key, const char* value)
-    {
-        return m_store.SetValue(BString(section), BString(key), BString(value)) != 0;
-    }
-    bool Refused(const std::string& reason)
-    {
-        return std::string(m_store.LastError()).find(reason) != std::string::npos;
-    }
-    // The names in a directory: no temporary file may stay behind.
-    static std::set<std::string> Names(const std::string& dir)
-    {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir))
-            names.insert(entry.path().filename().string());
-        return names;
-    }
-
-    const std::string m_dir = [] {
-        std::string dir = ::testing::TempDir() + "murox-store-XXXXXX";
-        return std::string(mkdtemp(&dir[0]) != nullptr ? dir : "");
-    }();
-    const std::string m_path = m_dir + "/murox.conf";
-    BFileNV m_store;
-};
 
 TEST_F(StoreTest, ReadsTheFormatAndRefusesWhatItCannotHold)
 {
@@ -243,94 +185,6 @@ TEST_F(StoreTest, CommitKeepsModeOwnerAndGroup)
     EXPECT_EQ(0640u, st.st_mode & 07777);
     EXPECT_TRUE(st.st_uid == 1 && st.st_gid == 2) << st.st_uid << ':' << st.st_gid;
     EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
-}
-
-TEST_F(StoreTest, TheLockRefusesASecondHolderAndStaysOnTheLiveFile)
-{
-    std::string message;
-    const std::string byMe = m_path + " is in use by " + program_invocation_short_name + " pid " +
-                             std::to_string(getpid());
-    {
-        BFileNV holder, other;
-        ASSERT_TRUE(KAF::LockConfig(Write("[a]\nk = 1\n"), holder, message)) << message;
-        ASSERT_EQ(1, holder.ReadFile(m_path.c_str()));
-        EXPECT_FALSE(KAF::LockConfig(m_path, other, message));
-        EXPECT_EQ(byMe, message);
-        EXPECT_TRUE(KAF::LockConfig(m_path, holder, message)) << "the holder may ask again";
-        // The new file is locked before it takes the old one's place.
-        ASSERT_EQ(1, holder.SetValue(BString("a"), BString("k"), BString("2")));
-        ASSERT_EQ(1, holder.Commit()) << holder.LastError();
-        EXPECT_FALSE(Lockable(m_path));
-        // A store without the lock does not write over the holder's file.
-        ASSERT_EQ(1, m_store.ReadFile(m_path.c_str()));
-        ASSERT_TRUE(Set("a", "k", "3"));
-        EXPECT_EQ(0, m_store.Commit());
-        EXPECT_EQ(byMe, m_store.LastError());
-        // A file put in place by hand: a re-read moves the lock to it,
-        // unless someone else holds it.
-        Write("[a]\nk = 4\n", m_path + ".new");
-        ASSERT_EQ(0, rename((m_path + ".new").c_str(), m_path.c_str()));
-        const int fd = open(m_path.c_str(), O_RDONLY);
-        ASSERT_EQ(0, flock(fd, LOCK_EX));
-        EXPECT_EQ(0, holder.ReadFile(m_path.c_str()));
-        EXPECT_EQ(byMe, holder.LastError());
-        close(fd);
-        ASSERT_EQ(1, holder.ReadFile(m_path.c_str()));
-        EXPECT_FALSE(Lockable(m_path));
-    }
-    EXPECT_TRUE(Lockable(m_path)) << "the store lets go when it ends";
-    BFileNV other;
-    const std::string fifo = m_dir + "/fifo";
-    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
-    EXPECT_FALSE(KAF::LockConfig(fifo, other, message));
-    EXPECT_EQ("cannot lock '" + fifo + "': not a regular file", message);
-    EXPECT_FALSE(KAF::LockConfig(fifo + ".none", other, message));
-    EXPECT_EQ("cannot lock '" + fifo + ".none': No such file or directory", message);
-    unlink(fifo.c_str());
-    // Locking another file lets go of the first.
-    Write("", m_dir + "/other.conf");
-    ASSERT_TRUE(KAF::LockConfig(m_path, other, message));
-    ASSERT_TRUE(KAF::LockConfig(m_dir + "/other.conf", other, message));
-    EXPECT_TRUE(Lockable(m_path));
-
-    // A daemon's lock names the socket to use instead; only an flock on
-    // this very file counts.
-    const std::pair<std::vector<const char*>, std::string> holders[] = {
-        {{"--daemon", "--socket", "/run/a.ctl"},
-         " (a daemon serving /run/a.ctl): use murox --remote"},
-        {{"--daemon", "--socket=/run/b.ctl"}, " (a daemon serving /run/b.ctl): use murox --remote"},
-        {{"--daemon"}, " (a daemon serving its default socket): use murox --remote"},
-        {{"-e", "--daemon"}, ""}};
-    for (const auto& [options, serving] : holders) {
-        int input[2];
-        ASSERT_EQ(0, pipe2(input, O_CLOEXEC));
-        std::vector<const char*> argv = {"flock", "-o",     m_path.c_str(),   "sh",
-                                         "-c",    "read x", "/usr/sbin/murox"};
-        argv.insert(argv.end(), options.begin(), options.end());
-        argv.push_back(nullptr);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            dup2(input[0], 0);
-            execvp(argv[0], const_cast<char* const*>(argv.data()));
-            _exit(127);
-        }
-        close(input[0]);
-        for (int tenths = 0; tenths < 100 && Lockable(m_path); ++tenths)
-            usleep(100000);
-        // Newer locks, listed first: a record lock here, an flock elsewhere.
-        const int record = open(m_path.c_str(), O_RDONLY),
-                  elsewhere = open(m_dir.c_str(), O_RDONLY);
-        struct flock range = {};
-        range.l_type = F_RDLCK;
-        EXPECT_TRUE(fcntl(record, F_SETLK, &range) == 0 && flock(elsewhere, LOCK_EX) == 0);
-        EXPECT_FALSE(KAF::LockConfig(m_path, other, message));
-        EXPECT_EQ(m_path + " is in use by murox pid " + std::to_string(pid) + serving, message);
-        close(record);
-        close(elsewhere);
-        close(input[1]); // ends the shell, which has no other writer
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
 }
 
 } // namespace

@@ -1,0 +1,70 @@
+// What the store's tests share: a fresh directory with a configuration
+// file in it, and a store.
+#ifndef TESTS_KAF_STOREFIXTURE_H
+#define TESTS_KAF_STOREFIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+
+#include "hostapi/BFileNV.h"
+
+namespace {
+
+using KAF::BFileNV;
+using KAF::BString;
+namespace fs = std::filesystem;
+
+inline std::string Contents(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class StoreTest : public ::testing::Test {
+protected:
+    ~StoreTest() override { fs::remove_all(m_dir); }
+    const char* Write(const std::string& text, const std::string& path = "")
+    {
+        std::ofstream(path.empty() ? m_path : path) << text;
+        return m_path.c_str();
+    }
+    std::string Value(const char* section, const char* key)
+    {
+        BString value("<none>");
+        m_store.GetValue(BString(section), BString(key), value);
+        return value.c_str();
+    }
+    bool Set(const char* section, const char* key, const char* value)
+    {
+        return m_store.SetValue(BString(section), BString(key), BString(value)) != 0;
+    }
+    bool Refused(const std::string& reason)
+    {
+        return std::string(m_store.LastError()).find(reason) != std::string::npos;
+    }
+    // The names in a directory: no temporary file may stay behind.
+    static std::set<std::string> Names(const std::string& dir)
+    {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir))
+            names.insert(entry.path().filename().string());
+        return names;
+    }
+
+    const std::string m_dir = [] {
+        std::string dir = ::testing::TempDir() + "murox-store-XXXXXX";
+        return std::string(mkdtemp(&dir[0]) != nullptr ? dir : "");
+    }();
+    const std::string m_path = m_dir + "/murox.conf";
+    BFileNV m_store;
+};
+
+} // namespace
+
+#endif

@@ -1,0 +1,240 @@
+// The lock that keeps one murox per configuration, a file of the host's
+// own that no reader of the configuration can take or hold, and the
+// removal of what an interrupted rewrite left.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "host/kaf/StoreControl.h"
+#include "tests/kaf/StoreFixture.h"
+
+namespace {
+
+class StoreLockTest : public StoreTest {
+protected:
+    bool Lock(BFileNV& store, const std::string& path = "")
+    {
+        return KAF::LockConfig(m_locks, path.empty() ? m_path : path, store, m_message);
+    }
+    // The one lock file in the lock directory.
+    std::string LockFile()
+    {
+        const std::set<std::string> names = Names(m_locks);
+        return names.size() == 1 ? m_locks + "/" + *names.begin() : std::string();
+    }
+    // Whether another open file could take the lock now.
+    bool Free()
+    {
+        const int fd = open(LockFile().c_str(), O_RDONLY | O_CLOEXEC);
+        const bool free = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+        close(fd);
+        return free;
+    }
+
+    const std::string m_locks = m_dir + "/run";
+    std::string m_message;
+    const std::string m_byMe = m_path + " is in use by " + program_invocation_short_name + " pid " +
+                               std::to_string(getpid());
+};
+
+// Anyone may read the configuration and lock it: that never blocks the
+// lock, a read or a commit, and the lock outlives rewrites and files put
+// in place by hand.
+TEST_F(StoreLockTest, OnlyASecondHolderIsRefusedNotAReaderOfTheFile)
+{
+    Write("[a]\nk = 1\n");
+    const int reader = open(m_path.c_str(), O_RDONLY);
+    ASSERT_EQ(0, flock(reader, LOCK_EX));
+    const mode_t umaskWas = umask(0);
+    {
+        BFileNV holder, other;
+        ASSERT_TRUE(Lock(holder)) << m_message;
+        struct stat st;
+        ASSERT_EQ(0, stat(m_locks.c_str(), &st));
+        EXPECT_EQ(0750u, st.st_mode & 07777) << "made 0750 whatever the umask";
+        ASSERT_EQ(0, stat(LockFile().c_str(), &st));
+        EXPECT_EQ(0600u, st.st_mode & 07777);
+        EXPECT_FALSE(Lock(other));
+        EXPECT_EQ(m_byMe, m_message);
+        EXPECT_TRUE(Lock(holder)) << "the holder may ask again";
+        ASSERT_EQ(1, holder.ReadFile(m_path.c_str())) << holder.LastError();
+        ASSERT_EQ(1, holder.SetValue(BString("a"), BString("k"), BString("2")));
+        ASSERT_EQ(1, holder.Commit()) << holder.LastError();
+        EXPECT_FALSE(Lock(other)) << "a rewrite keeps the lock";
+        Write("[a]\nk = 4\n", m_path + ".new");
+        ASSERT_EQ(0, rename((m_path + ".new").c_str(), m_path.c_str()));
+        EXPECT_FALSE(Lock(other)) << "so does a file put in place by hand";
+        ASSERT_EQ(0, symlink("murox.conf", (m_dir + "/link.conf").c_str()));
+        EXPECT_FALSE(Lock(other, m_dir + "/link.conf")) << "and a link to the file";
+        EXPECT_EQ(m_dir + "/link.conf" + m_byMe.substr(m_path.size()), m_message);
+        ASSERT_EQ(1, holder.ReadFile(m_path.c_str())) << holder.LastError();
+        EXPECT_FALSE(Free());
+        // Another file of the same directory has a lock of its own.
+        Write("", m_dir + "/other.conf");
+        EXPECT_TRUE(Lock(other, m_dir + "/other.conf")) << m_message;
+    }
+    umask(umaskWas);
+    close(reader);
+    EXPECT_EQ(2u, Names(m_locks).size());
+    BFileNV other;
+    EXPECT_TRUE(Lock(other)) << "the store lets go when it ends: " << m_message;
+    // Locking another file lets go of the first.
+    ASSERT_TRUE(Lock(other, m_dir + "/other.conf"));
+    BFileNV third;
+    EXPECT_TRUE(Lock(third)) << m_message;
+}
+
+TEST_F(StoreLockTest, RefusesALockDirectoryOrFileThatIsNotItsOwn)
+{
+    Write("");
+    BFileNV store;
+    const std::string fifo = m_dir + "/fifo";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    EXPECT_FALSE(Lock(store, fifo));
+    EXPECT_EQ("cannot lock '" + fifo + "': not a regular file", m_message);
+    EXPECT_FALSE(Lock(store, fifo + ".none"));
+    EXPECT_EQ("cannot lock '" + fifo + ".none': No such file or directory", m_message);
+
+    const std::string prefix = "cannot lock '" + m_path + "': the lock directory " + m_locks;
+    ASSERT_EQ(0, mkdir(m_locks.c_str(), 0700));
+    ASSERT_EQ(0, chmod(m_locks.c_str(), 0770));
+    EXPECT_FALSE(Lock(store));
+    EXPECT_EQ(prefix + " may be written by others (mode 0770)", m_message);
+    ASSERT_EQ(0, chmod(m_locks.c_str(), 0703));
+    EXPECT_FALSE(Lock(store));
+    EXPECT_EQ(prefix + " may be written by others (mode 0703)", m_message);
+    ASSERT_EQ(0, rmdir(m_locks.c_str()));
+    ASSERT_EQ(0, mkdir((m_dir + "/elsewhere").c_str(), 0700));
+    ASSERT_EQ(0, symlink("elsewhere", m_locks.c_str()));
+    EXPECT_FALSE(Lock(store));
+    EXPECT_EQ("cannot lock '" + m_path + "': cannot open the lock directory " + m_locks +
+                  ": not a directory",
+              m_message);
+    ASSERT_EQ(0, unlink(m_locks.c_str()));
+    EXPECT_EQ(std::set<std::string>{}, Names(m_dir + "/elsewhere"));
+
+    // A lock file that is a link, or not the user's, is not used.
+    {
+        BFileNV once;
+        ASSERT_TRUE(Lock(once)) << m_message;
+    }
+    const std::string lockFile = LockFile();
+    ASSERT_EQ(0, unlink(lockFile.c_str()));
+    ASSERT_EQ(0, symlink((m_dir + "/elsewhere/x").c_str(), lockFile.c_str()));
+    EXPECT_FALSE(Lock(store));
+    EXPECT_EQ(0u, m_message.find("cannot lock '" + m_path + "': cannot open the lock file "))
+        << m_message;
+    EXPECT_EQ(std::set<std::string>{}, Names(m_dir + "/elsewhere")) << "the link is not followed";
+    ASSERT_EQ(0, unlink(lockFile.c_str()));
+    if (geteuid() != 0)
+        return;
+    Write("", lockFile);
+    ASSERT_EQ(0, chown(lockFile.c_str(), 1, 1));
+    EXPECT_FALSE(Lock(store));
+    EXPECT_EQ("cannot lock '" + m_path + "': the lock file " + lockFile.substr(m_locks.size() + 1) +
+                  " is not a regular file of this user's",
+              m_message);
+    ASSERT_EQ(0, unlink(lockFile.c_str()));
+    ASSERT_EQ(0, chown(m_locks.c_str(), 1, 1));
+    EXPECT_FALSE(Lock(store));
+    EXPECT_EQ(prefix + " belongs to uid 1, not to this user", m_message);
+}
+
+// A daemon's lock names the socket to use instead, shown as text; only an
+// flock on this very lock file counts.
+TEST_F(StoreLockTest, NamesTheHolder)
+{
+    Write("");
+    {
+        BFileNV once;
+        ASSERT_TRUE(Lock(once)) << m_message;
+    }
+    const std::string lockFile = LockFile();
+    BFileNV other;
+    const std::pair<std::vector<const char*>, std::string> holders[] = {
+        {{"--daemon", "--socket", "/run/a.ctl"},
+         " (a daemon serving /run/a.ctl): use murox --remote"},
+        {{"--daemon", "--socket=/run/\x1b[2Jb.ctl"},
+         " (a daemon serving /run/\\x1b[2Jb.ctl): use murox --remote"},
+        {{"--daemon"}, " (a daemon serving its default socket): use murox --remote"},
+        {{"-e", "--daemon"}, ""}};
+    for (const auto& [options, serving] : holders) {
+        int input[2];
+        ASSERT_EQ(0, pipe2(input, O_CLOEXEC));
+        std::vector<const char*> argv = {"flock", "-o",     lockFile.c_str(), "sh",
+                                         "-c",    "read x", "/usr/sbin/murox"};
+        argv.insert(argv.end(), options.begin(), options.end());
+        argv.push_back(nullptr);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            dup2(input[0], 0);
+            execvp(argv[0], const_cast<char* const*>(argv.data()));
+            _exit(127);
+        }
+        close(input[0]);
+        for (int tenths = 0; tenths < 100 && Free(); ++tenths)
+            usleep(100000);
+        // Newer locks, listed first: a record lock here, an flock elsewhere.
+        const int record = open(lockFile.c_str(), O_RDONLY),
+                  elsewhere = open(m_path.c_str(), O_RDONLY);
+        struct flock range = {};
+        range.l_type = F_RDLCK;
+        EXPECT_TRUE(fcntl(record, F_SETLK, &range) == 0 && flock(elsewhere, LOCK_EX) == 0);
+        EXPECT_FALSE(Lock(other));
+        EXPECT_EQ(m_path + " is in use by murox pid " + std::to_string(pid) + serving, m_message);
+        close(record);
+        close(elsewhere);
+        close(input[1]); // ends the shell, which has no other writer
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+}
+
+// Only the user's own regular files named as a rewrite of this very file
+// names its temporary files are taken for what a killed rewrite left.
+TEST_F(StoreLockTest, RemovesWhatAnInterruptedRewriteLeftAndNothingElse)
+{
+    Write("[a]\n");
+    const std::string left = m_path + ".tmp-0123456789abcdef";
+    const std::vector<std::string> kept = {
+        m_path + ".tmp-0123456789abcdeF", m_path + ".tmp-0123456789abcde",
+        m_path + ".tmp-0123456789abcdef0", m_dir + "/other.conf.tmp-0123456789abcdef",
+        m_path + ".tmp"};
+    Write("left", left);
+    Write("left", m_path + ".tmp-fedcba9876543210");
+    for (const std::string& name : kept)
+        Write("", name);
+    const std::string dir = m_path + ".tmp-00000000000000d1",
+                      link = m_path + ".tmp-000000000000001e";
+    ASSERT_EQ(0, mkdir(dir.c_str(), 0700));
+    ASSERT_EQ(0, symlink(m_path.c_str(), link.c_str()));
+    std::string error;
+    ASSERT_EQ(0, symlink("murox.conf", (m_dir + "/link.conf").c_str()));
+    EXPECT_EQ(2, KAF::RemoveLeftoverTemporaries(m_dir + "/link.conf", error)) << error;
+    std::set<std::string> expected = {"murox.conf", "link.conf", fs::path(dir).filename(),
+                                      fs::path(link).filename()};
+    for (const std::string& name : kept)
+        expected.insert(fs::path(name).filename());
+    EXPECT_EQ(expected, Names(m_dir));
+    EXPECT_EQ(0, KAF::RemoveLeftoverTemporaries(m_path, error));
+    EXPECT_EQ(-1, KAF::RemoveLeftoverTemporaries(m_dir + "/none.conf", error));
+    EXPECT_EQ("No such file or directory", error);
+    if (geteuid() != 0)
+        return;
+    Write("", left);
+    ASSERT_EQ(0, chown(left.c_str(), 1, 1));
+    EXPECT_EQ(0, KAF::RemoveLeftoverTemporaries(m_path, error)) << "another user's is left";
+    EXPECT_TRUE(fs::exists(left));
+}
+
+} // namespace

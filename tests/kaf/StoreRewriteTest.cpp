@@ -1,0 +1,218 @@
+// A rewrite of the store's file racing what others do to it: an edit made
+// by hand while the new file is written and put in place is kept, and
+// nothing a reader does to the file or its temporary file stops it. The
+// moments between the store's steps are reached by standing in for the
+// C library's renameat2 and fchmod, which the store calls through it.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "hostapi/BFileNV.h"
+#include "tests/kaf/StoreFixture.h"
+
+namespace {
+
+using TRename = std::function<int(int, const char*, int, const char*, unsigned)>;
+using TChmod = std::function<void(int, mode_t)>;
+TRename s_onRename;
+TChmod s_onChmod;
+
+int RealRename(int oldDir, const char* szOld, int newDir, const char* szNew, unsigned flags)
+{
+    return static_cast<int>(::syscall(SYS_renameat2, oldDir, szOld, newDir, szNew, flags));
+}
+
+} // namespace
+
+extern "C" int renameat2(int oldDir, const char* szOld, int newDir, const char* szNew,
+                         unsigned flags) noexcept
+{
+    if (s_onRename)
+        return s_onRename(oldDir, szOld, newDir, szNew, flags);
+    return RealRename(oldDir, szOld, newDir, szNew, flags);
+}
+
+extern "C" int fchmod(int fd, mode_t mode) noexcept
+{
+    if (s_onChmod)
+        s_onChmod(fd, mode);
+    return static_cast<int>(::syscall(SYS_fchmod, fd, mode));
+}
+
+namespace {
+
+const char kChanged[] = "': the file changed on disk since it was last read; run \"xdll -r\" first";
+
+class StoreRewriteTest : public StoreTest {
+protected:
+    ~StoreRewriteTest() override
+    {
+        s_onRename = nullptr;
+        s_onChmod = nullptr;
+    }
+    void Append(const std::string& text)
+    {
+        const int fd = open(m_path.c_str(), O_WRONLY | O_APPEND);
+        EXPECT_EQ(static_cast<ssize_t>(text.size()), write(fd, text.data(), text.size()));
+        close(fd);
+    }
+    std::string Changed() const { return "cannot write '" + m_path + kChanged; }
+};
+
+TEST_F(StoreRewriteTest, AHandEditThatLandsDuringTheRewriteIsKept)
+{
+    const std::string original = "[a]\nk = 1\n";
+    // An edit just before the new file is put in place; one by a writer
+    // that opened the file before and writes just after; a file put in
+    // place by hand.
+    const std::function<int(int, const char*, int, const char*, unsigned)> edits[] = {
+        [this](int d1, const char* s1, int d2, const char* s2, unsigned flags) {
+            Append("# by hand\n");
+            return RealRename(d1, s1, d2, s2, flags);
+        },
+        [this](int d1, const char* s1, int d2, const char* s2, unsigned flags) {
+            const int fd = open(m_path.c_str(), O_WRONLY | O_APPEND);
+            const int result = RealRename(d1, s1, d2, s2, flags);
+            EXPECT_EQ(10, write(fd, "# by hand\n", 10));
+            close(fd);
+            return result;
+        },
+        [this, &original](int d1, const char* s1, int d2, const char* s2, unsigned flags) {
+            Write(original + "# by hand\n", m_path + ".new");
+            EXPECT_EQ(0, rename((m_path + ".new").c_str(), m_path.c_str()));
+            return RealRename(d1, s1, d2, s2, flags);
+        },
+    };
+    for (const auto& edit : edits) {
+        ASSERT_EQ(1, m_store.ReadFile(Write(original)));
+        ASSERT_TRUE(Set("a", "k", "2"));
+        int calls = 0;
+        s_onRename = [&](int d1, const char* s1, int d2, const char* s2, unsigned flags) {
+            return ++calls == 1 ? edit(d1, s1, d2, s2, flags) : RealRename(d1, s1, d2, s2, flags);
+        };
+        EXPECT_EQ(0, m_store.Commit());
+        s_onRename = nullptr;
+        EXPECT_EQ(Changed(), m_store.LastError());
+        EXPECT_EQ(2, calls) << "exchanged, then back";
+        EXPECT_EQ(original + "# by hand\n", Contents(m_path));
+        EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
+    }
+    // Re-read, the edit stays beside the change.
+    ASSERT_EQ(1, m_store.ReadFile(m_path.c_str()));
+    ASSERT_TRUE(Set("a", "k", "3"));
+    ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
+    EXPECT_EQ("[a]\nk = 3\n# by hand\n", Contents(m_path));
+    EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
+}
+
+TEST_F(StoreRewriteTest, ANewFileDoesNotReplaceOneMadeMeanwhile)
+{
+    ASSERT_TRUE(Set("a", "k", "1"));
+    m_store.m_fileName = BString(m_path.c_str());
+    s_onRename = [this](int d1, const char* s1, int d2, const char* s2, unsigned flags) {
+        Write("[hand]\n");
+        return RealRename(d1, s1, d2, s2, flags);
+    };
+    EXPECT_EQ(0, m_store.Commit());
+    EXPECT_EQ(Changed(), m_store.LastError());
+    EXPECT_EQ("[hand]\n", Contents(m_path));
+    EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
+}
+
+// An edit the store could not put back is not lost: the error names the
+// file that holds it.
+TEST_F(StoreRewriteTest, AnEditThatCannotBePutBackIsNamed)
+{
+    ASSERT_EQ(1, m_store.ReadFile(Write("[a]\nk = 1\n")));
+    ASSERT_TRUE(Set("a", "k", "2"));
+    std::string temporary;
+    s_onRename = [&](int d1, const char* s1, int d2, const char* s2, unsigned flags) {
+        if (!temporary.empty()) {
+            errno = EIO;
+            return -1;
+        }
+        temporary = s1;
+        Append("# by hand\n");
+        return RealRename(d1, s1, d2, s2, flags);
+    };
+    EXPECT_EQ(0, m_store.Commit());
+    EXPECT_EQ("cannot write '" + m_path +
+                  "': the file changed on disk while it was rewritten, and what was there could "
+                  "not be put back (Input/output error): it is in " +
+                  temporary,
+              m_store.LastError());
+    EXPECT_EQ("[a]\nk = 1\n# by hand\n", Contents(m_dir + "/" + temporary));
+    EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
+}
+
+// Where the file system cannot exchange two names, the new file is renamed
+// into place after the check made before it was written.
+TEST_F(StoreRewriteTest, WithoutExchangeAPlainRenameReplacesTheFile)
+{
+    ASSERT_EQ(1, m_store.ReadFile(Write("[a]\nk = 1\n")));
+    ASSERT_TRUE(Set("a", "k", "2"));
+    s_onRename = [](int, const char*, int, const char*, unsigned) {
+        errno = EINVAL;
+        return -1;
+    };
+    ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
+    EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
+    EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
+    // Another failure of the exchange refuses, leaving nothing behind.
+    ASSERT_TRUE(Set("a", "k", "3"));
+    s_onRename = [](int, const char*, int, const char*, unsigned) {
+        errno = EIO;
+        return -1;
+    };
+    EXPECT_EQ(0, m_store.Commit());
+    EXPECT_EQ("cannot write '" + m_path + "': Input/output error", m_store.LastError());
+    EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
+    EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
+}
+
+// The temporary file is the owner's alone until it is complete, and a
+// reader's locks on the file or on the temporary file change nothing.
+TEST_F(StoreRewriteTest, TheTemporaryFileIsPrivateUntilCompleteAndLocksDoNotStopIt)
+{
+    ASSERT_EQ(1, m_store.ReadFile(Write("[a]\nk = 1\n")));
+    ASSERT_EQ(0, chmod(m_path.c_str(), 0644));
+    const int reader = open(m_path.c_str(), O_RDONLY);
+    ASSERT_EQ(0, flock(reader, LOCK_EX));
+    ASSERT_TRUE(Set("a", "k", "2"));
+    int chmods = 0, renames = 0;
+    s_onChmod = [&](int fd, mode_t mode) {
+        struct stat st;
+        ASSERT_EQ(0, fstat(fd, &st));
+        EXPECT_EQ(0600u, st.st_mode & 07777) << "until the new file is complete";
+        EXPECT_EQ(10, st.st_size) << "the new file is complete";
+        EXPECT_EQ(0644u, mode);
+        ++chmods;
+    };
+    s_onRename = [&](int d1, const char* s1, int d2, const char* s2, unsigned flags) {
+        const int fd = openat(d1, s1, O_RDONLY);
+        EXPECT_EQ(0, flock(fd, LOCK_EX | LOCK_NB));
+        const int result = RealRename(d1, s1, d2, s2, flags);
+        close(fd);
+        ++renames;
+        return result;
+    };
+    ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
+    EXPECT_TRUE(chmods == 1 && renames == 1) << chmods << ' ' << renames;
+    close(reader);
+    struct stat st;
+    ASSERT_EQ(0, stat(m_path.c_str(), &st));
+    EXPECT_EQ(0644u, st.st_mode & 07777);
+    EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
+    EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
+}
+
+} // namespace
