@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include <grp.h>
@@ -64,6 +65,13 @@ bool SocketGroup(const TMuroxOptions& options, gid_t& group)
         return false;
     group = static_cast<gid_t>(number);
     return true;
+}
+
+std::string LockDirectory()
+{
+    std::string error;
+    const std::string runtime = control::RuntimeDirectory(error);
+    return runtime.empty() ? "/tmp/murox-" + std::to_string(geteuid()) : runtime;
 }
 
 std::string SocketPath(const TMuroxOptions& options)

@@ -24,6 +24,11 @@ bool SocketGroup(const TMuroxOptions& options, gid_t& group);
 // with the reason on standard error, when there is none to use.
 std::string SocketPath(const TMuroxOptions& options);
 
+// Where the lock that keeps one murox per configuration is kept: the
+// runtime directory (/run/murox for root, $XDG_RUNTIME_DIR/murox), else,
+// for a user without one, /tmp/murox-UID, which must then be the user's own.
+std::string LockDirectory();
+
 // The socket a console connects to: --socket, $MUROX_SOCKET, the user's
 // own default where a socket is, else the system daemon's.
 std::string ConsoleSocketPath(const TMuroxOptions& options);

@@ -84,12 +84,7 @@ int OpenConfiguration(const std::string& path, KAF::BFileNV& store)
     // One murox per configuration: a second would load every library again
     // and overwrite the first one's changes. The lock is a file of this
     // user's own, which no reader of the configuration can hold.
-    const std::string lockDir = control::RuntimeDirectory(error);
-    if (lockDir.empty()) {
-        std::fprintf(stderr, "murox: cannot lock '%s': %s\n", path.c_str(), error.c_str());
-        return kFailure;
-    }
-    if (!KAF::LockConfig(lockDir, path, store, error)) {
+    if (!KAF::LockConfig(LockDirectory(), path, store, error)) {
         std::fprintf(stderr, "murox: %s\n", error.c_str());
         return kFailure;
     }

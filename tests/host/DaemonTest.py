@@ -718,6 +718,56 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual((1, b""), (gone.returncode, gone.stdout))
         self.assertTrue(gone.stderr.startswith(f"murox: no daemon answers at {d.sock}: ".encode()))
 
+    @unittest.skipUnless(ROOT, "needs root to act as another user")
+    def test_no_reader_of_the_configuration_blocks_the_daemon(self):
+        os.chmod(self.work, 0o755)
+        d = self.daemon(config_text=f"[extdll hello]\npath = {lib('hello')}\n")
+        os.chmod(d.conf, 0o644)
+        # What a killed rewrite left is removed at start, a stranger's is not.
+        left, strangers = d.conf + ".tmp-0123456789abcdef", d.conf + ".tmp-fedcba9876543210"
+        for name in (left, strangers):
+            with open(name, "w") as f:
+                f.write("[extdll half]\n")
+        os.chown(strangers, NOBODY, NOGROUP)
+        # Anyone who may read the configuration may lock it.
+        reader = subprocess.Popen(as_user(NOBODY, NOGROUP) + [
+            "flock", "-x", d.conf, "sh", "-c", "echo locked; read x"],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.assertEqual(b"locked\n", reader.stdout.readline())
+        d.start()
+        self.assertEqual(1, d.log().count("temporary file"))
+        self.assertIn(f"murox: {d.conf}: removed 1 temporary file(s) left by an interrupted "
+                      "rewrite\n", d.log())
+        self.assertEqual((False, True), (os.path.exists(left), os.path.exists(strangers)))
+        os.unlink(strangers)
+        d.console("xdll -r")
+        d.console(f"xdll -a extra {lib('idle')}")
+        with open(d.conf) as f:
+            self.assertIn("[extdll extra]", f.read())
+        d.console("xdll -d extra")
+        with open(d.conf) as f:
+            self.assertNotIn("[extdll extra]", f.read())
+        self.assertEqual(0o644, os.stat(d.conf).st_mode & 0o777)
+        self.assertEqual([], [n for n in os.listdir(self.work) if ".tmp-" in n])
+        # A second murox on the same file is still refused, naming the first.
+        second = self.daemon(name="second", sock=os.path.join(self.work, "second.ctl"))
+        second.args[second.args.index("--config") + 1] = d.conf
+        second.start(expect_ready=False)
+        self.assertEqual(1, second.wait())
+        self.assertEqual(f"murox: {d.conf} is in use by murox pid {d.proc.pid} (a daemon serving "
+                         f"{d.sock}): use murox --remote\n", second.log())
+        # Stopped and started again while the reader still holds its lock.
+        self.assertEqual(0, d.stop())
+        again = self.daemon(name="again")
+        again.args[again.args.index("--config") + 1] = d.conf
+        again.start()
+        self.assertEqual(b"hello: term\n", again.console("xdll -u hello").stdout)
+        self.assertEqual(0, again.stop())
+        self.assertIsNone(reader.poll(), "the reader held its lock all along")
+        reader.stdin.close()
+        reader.stdout.close()
+        reader.wait(timeout=WAIT)
+
     @unittest.skipUnless(ROOT, "root's default socket is in /run")
     def test_roots_daemon_listens_at_its_default_socket(self):
         # The packaged service names no socket: root's default must serve

@@ -225,6 +225,30 @@ TEST_F(RegistryTest, AHandEditRefusesChangesUntilTheFileIsReread)
     EXPECT_EQ("hand:0:3:0 ", State());
 }
 
+// A header written by hand is found by the name the registry reads in it,
+// whatever blanks stand before the name.
+TEST_F(RegistryTest, DeleteFindsASectionByItsNameWhateverTheBlanks)
+{
+    const std::string kept = "[extdll a]\npath = " IDLE_LIBRARY "\nload = 0\n";
+    ASSERT_TRUE(Configure("[extdll  two]\npath = " IDLE_LIBRARY "\nload = 0\n" + kept +
+                          "[extdll\tthree]\npath = " IDLE_LIBRARY "\nload = 0\n"
+                          "[ extdll \t four ]\npath = " IDLE_LIBRARY "\nload = 0\n"));
+    ASSERT_EQ(1, m_registry.Load(&m_store));
+    EXPECT_EQ("two:0:3:0 a:0:3:0 three:0:3:0 four:0:3:0 ", State());
+    for (const char* name : {"two", "three", "four"})
+        EXPECT_EQ(1, m_registry.Delete(&m_store, name)) << name;
+    EXPECT_THAT(Take(), testing::IsEmpty());
+    EXPECT_EQ(kept, File());
+    ASSERT_EQ(1, m_store.ReadFile(m_path.c_str()));
+    ASSERT_EQ(1, m_registry.Load(&m_store));
+    EXPECT_EQ("a:0:3:0 ", State()) << "a re-read brings none back";
+    // Only the section word followed by blanks counts.
+    ASSERT_TRUE(Configure(kept + "[extdlltwo]\npath = /x.so\n"));
+    ASSERT_EQ(1, m_registry.Load(&m_store));
+    EXPECT_EQ(0, m_registry.Delete(&m_store, "two"));
+    EXPECT_EQ(kept + "[extdlltwo]\npath = /x.so\n", File());
+}
+
 TEST_F(RegistryTest, CheckReportsEveryProblemAndLoadsNothing)
 {
     // A regular file that not even root may read.
