@@ -134,16 +134,25 @@ bool IsTemporaryName(const std::string& base, const std::string& name)
            name.find_first_not_of("0123456789abcdef", prefix.size()) == std::string::npos;
 }
 
-// Owner before mode: a change of owner may clear set-id bits.
+// Group, mode, then owner: a process that may give files away (CAP_CHOWN)
+// but not change the mode of another's (CAP_FOWNER), as the packaged
+// daemon, can do it in this order only, and the mode never opens the file
+// to a group it will not have. A change of owner may clear set-id bits:
+// they are given again, which only a process with CAP_FOWNER may.
 bool KeepOwnerAndMode(int fd, const struct stat& original)
 {
+    const mode_t mode = original.st_mode & 07777;
     struct stat created;
-    if (::fstat(fd, &created) != 0)
+    if (::fstat(fd, &created) != 0 ||
+        (created.st_gid != original.st_gid &&
+         ::fchown(fd, static_cast<uid_t>(-1), original.st_gid) != 0) ||
+        ::fchmod(fd, mode) != 0)
         return false;
-    if ((created.st_uid != original.st_uid || created.st_gid != original.st_gid) &&
-        ::fchown(fd, original.st_uid, original.st_gid) != 0)
+    if (created.st_uid == original.st_uid)
+        return true;
+    if (::fchown(fd, original.st_uid, static_cast<gid_t>(-1)) != 0 || ::fstat(fd, &created) != 0)
         return false;
-    return ::fchmod(fd, original.st_mode & 07777) == 0;
+    return (created.st_mode & 07777) == mode || ::fchmod(fd, mode) == 0;
 }
 
 } // namespace KAF

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -11,8 +12,10 @@
 #include <string>
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -171,20 +174,39 @@ TEST_F(StoreTest, CommitFollowsNoStrangerKeepsLinksAndLeavesNoTemporary)
     EXPECT_EQ((std::set<std::string>{"target.conf"}), Names(real));
 }
 
+// Root, and root with no capability but CAP_CHOWN, as the packaged daemon
+// runs: a file of another user's and group keeps them, and its mode. (Such
+// a root reads the file as anyone may: it is readable by all here.)
 TEST_F(StoreTest, CommitKeepsModeOwnerAndGroup)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "giving a file to another owner takes root";
-    ASSERT_EQ(1, m_store.ReadFile(Write("[a]\nk = 1\n")));
-    ASSERT_EQ(0, chown(m_path.c_str(), 1, 2));
-    ASSERT_EQ(0, chmod(m_path.c_str(), 0640));
-    ASSERT_TRUE(Set("a", "k", "2"));
-    ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
-    struct stat st;
-    ASSERT_EQ(0, stat(m_path.c_str(), &st));
-    EXPECT_EQ(0640u, st.st_mode & 07777);
-    EXPECT_TRUE(st.st_uid == 1 && st.st_gid == 2) << st.st_uid << ':' << st.st_gid;
-    EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
+    for (const bool chownOnly : {false, true}) {
+        ASSERT_EQ(1, m_store.ReadFile(Write("[a]\nk = 1\n")));
+        ASSERT_EQ(0, chown(m_path.c_str(), 1, 2));
+        ASSERT_EQ(0, chmod(m_path.c_str(), 0604));
+        ASSERT_TRUE(Set("a", "k", "2"));
+        const pid_t child = fork();
+        if (child == 0) {
+            __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+            __user_cap_data_struct data[2] = {};
+            data[0].effective = data[0].permitted = 1u << CAP_CHOWN;
+            if (chownOnly && syscall(SYS_capset, &header, data) != 0)
+                _exit(2);
+            if (m_store.Commit() == 1)
+                _exit(0);
+            std::fprintf(stderr, "%s\n", m_store.LastError());
+            _exit(1);
+        }
+        int status = -1;
+        ASSERT_EQ(child, waitpid(child, &status, 0));
+        ASSERT_EQ(0, status) << "with CAP_CHOWN only: " << chownOnly;
+        struct stat st;
+        ASSERT_EQ(0, stat(m_path.c_str(), &st));
+        EXPECT_EQ(0604u, st.st_mode & 07777);
+        EXPECT_TRUE(st.st_uid == 1 && st.st_gid == 2) << st.st_uid << ':' << st.st_gid;
+        EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
+    }
 }
 
 } // namespace
