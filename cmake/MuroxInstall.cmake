@@ -152,7 +152,12 @@ endif()
 # looks for it relative to its own folder (host/program/CMakeLists.txt); the
 # unit to /lib/systemd/system for /usr, else to <prefix>/lib/systemd/system.
 # Neither text holds DESTDIR, so a staged install (CPack's) names the final
-# paths.
+# paths. The configuration is 0644 and its folder 0755, whatever the umask
+# of the build: only root may write them, since the daemon loads what the
+# file names and rewrites it through a temporary file in the folder, and
+# anyone may read them (murox --check, an operator's look), which holds no
+# secret and blocks nothing: murox's lock is a file of its own in its
+# runtime directory.
 set(MUROX_CONFIG_TEMPLATE ${PROJECT_SOURCE_DIR}/host/murox.conf.in)
 set(MUROX_SERVICE_TEMPLATE ${PROJECT_SOURCE_DIR}/host/service/murox.service.in)
 if(MUROX_BUILD_HOST AND EXISTS ${MUROX_CONFIG_TEMPLATE})
@@ -175,7 +180,10 @@ if(MUROX_BUILD_HOST AND EXISTS ${MUROX_CONFIG_TEMPLATE})
         endif()
         set(written \$ENV{DESTDIR}\${MUROX_CONFDIR}/murox.conf)
         message(STATUS \"Installing: \${written}\")
-        configure_file(${MUROX_CONFIG_TEMPLATE} \${written} @ONLY)
+        configure_file(${MUROX_CONFIG_TEMPLATE} \${written} @ONLY
+                       FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+        file(CHMOD \$ENV{DESTDIR}\${MUROX_CONFDIR} PERMISSIONS OWNER_READ OWNER_WRITE
+             OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
         if(EXISTS ${MUROX_SERVICE_TEMPLATE} AND \"${MUROX_HOST_PROGRAMS}\" MATCHES murox)
             set(written \$ENV{DESTDIR}\${unitdir}/murox.service)
             message(STATUS \"Installing: \${written}\")

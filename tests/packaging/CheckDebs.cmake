@@ -268,6 +268,18 @@ if(HOST_FILES MATCHES "etc/murox/murox\\.conf")
                "murox-host: conffiles is '${conffiles}', not /etc/murox/murox.conf\n")
     endif()
 endif()
+# The configuration and its folder are root's, 0644 and 0755, whatever
+# the umask of the build: only root writes them, anyone may read them.
+if(HOST_FILES MATCHES "etc/murox/murox\\.conf")
+    file(GLOB host_deb ${WORK_DIR}/murox-host_*.deb)
+    run("dpkg-deb --contents murox-host" ${DPKG_DEB} --contents ${host_deb})
+    foreach(entry "drwxr-xr-x root/root [^\n]* \\./etc/murox/"
+                  "-rw-r--r-- root/root [^\n]* \\./etc/murox/murox\\.conf")
+        if(NOT "\n${output}\n" MATCHES "\n${entry}\n")
+            string(APPEND failures "murox-host: no '${entry}' in its contents:\n${output}")
+        endif()
+    endforeach()
+endif()
 set(unit ${WORK_DIR}/root/murox-host/lib/systemd/system/murox.service)
 if(HOST_FILES MATCHES "murox\\.service" AND EXISTS ${unit})
     file(READ ${unit} text)

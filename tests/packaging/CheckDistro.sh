@@ -278,6 +278,69 @@ inside murox --remote -e "xdll -d extra" >/dev/null 2>&1
     ok "xdll -d unloads it and takes it out of /etc/murox/murox.conf" ||
     bad "xdll -d under the unit's hardening"
 
+# The configuration's store under the unit's hardening: no reader of the
+# configuration blocks the daemon, a configuration of another user's is
+# rewritten, a lock holder is named, and what a killed rewrite left is
+# removed at start.
+# store_journal_has TEXT [COUNT]: the daemon's journal has TEXT on COUNT lines or more.
+store_journal_has() {
+    [ "$(inside journalctl -b -u murox.service --no-pager -o cat | grep -c "$1")" -ge "${2:-1}" ]
+}
+check_store_under_unit() {
+    local conf=/etc/murox/murox.conf modes journal holder
+    modes=$(inside stat -c '%U:%G %a' /etc/murox "$conf" | tr '\n' ' ')
+    [ "$modes" = "root:root 755 root:root 644 " ] && ok "/etc/murox and the configuration are root's, 755 and 644" ||
+        bad "/etc/murox and the configuration are '$modes'"
+    inside systemd-run --quiet --unit=stranger-lock --uid=stranger flock -x "$conf" sleep 600
+    await "a stranger holds an flock on the configuration" inside sh -c "! flock -n $conf true"
+    expect "systemctl reload murox while a stranger locks the configuration" inside systemctl reload murox.service
+    inside murox --remote -e "xdll -a extra $sample" -e "xdll -d extra" >/dev/null 2>&1 &&
+        ! inside grep -q '^\[extdll extra\]' "$conf" &&
+        ok "xdll -a and xdll -d while a stranger locks the configuration" || bad "xdll -a / -d beside a stranger's lock"
+    inside touch "$conf.tmp-0123456789abcdef"
+    inside systemctl restart murox.service
+    await "the daemon restarts while a stranger locks the configuration" listing
+    inside systemctl stop stranger-lock.service
+    journal=$(inside journalctl -b -u murox.service --no-pager -o cat -n 20)
+    ! inside test -e "$conf.tmp-0123456789abcdef" &&
+        grep -q "$conf: removed 1 temporary file(s) left by an interrupted rewrite" <<<"$journal" &&
+        ok "the daemon removed what a killed rewrite left, and said so" ||
+        { bad "a killed rewrite's temporary file at start"; sed 's/^/    /' <<<"$journal"; }
+    # Another user's configuration, readable by the daemon's group: the
+    # daemon, root with CAP_CHOWN only, rewrites it with its owner and mode.
+    inside chown stranger:murox "$conf" && inside chmod 640 "$conf"
+    inside murox --remote -e "xdll -a extra $sample" >/dev/null 2>&1
+    modes=$(inside stat -c '%U:%G %a' "$conf")
+    [ "$(status extra)" = LOADED ] && [ "$modes" = "stranger:murox 640" ] &&
+        inside grep -q '^\[extdll extra\]' "$conf" &&
+        ok "xdll -a rewrites a configuration of another user's, keeping stranger:murox 640" ||
+        { bad "xdll -a on a configuration of another user's: '$modes'"; inside journalctl -b -u murox.service -n 5 --no-pager -o cat; }
+    inside murox --remote -e "xdll -d extra" >/dev/null 2>&1
+    inside chown root:root "$conf" && inside chmod 644 "$conf"
+    # A murox shell of root's holds the configuration: the daemon, which
+    # sees only its own user's processes, names it and does not start.
+    inside systemctl stop murox.service
+    inside systemd-run --quiet --unit=murox-shell sh -c "sleep 600 | murox"
+    await "a murox shell holds the configuration" \
+        inside sh -c 'f=$(ls /run/murox/config-*.lock) && ! flock -n "$f" true'
+    # The daemon is stopped: the one process named murox is the shell.
+    holder=$(inside sh -c 'grep -lx murox /proc/[0-9]*/comm' | cut -d/ -f3)
+    inside systemctl start murox.service
+    await "the daemon refuses to start beside the shell" \
+        store_journal_has "murox: $conf is in use by murox pid $holder\$"
+    # The restart that follows (Restart=on-failure) finds the shell's lock
+    # still in place, and no daemon serves beside the shell.
+    await "the daemon's restart is refused too" \
+        store_journal_has "murox: $conf is in use by murox pid $holder\$" 2
+    listing >/dev/null 2>&1 && bad "a daemon serves beside the murox shell" ||
+        ok "no daemon serves beside the murox shell"
+    inside systemctl stop murox-shell.service murox.service
+    inside systemctl reset-failed murox.service
+    inside systemctl start murox.service
+    await "the daemon starts once the shell has ended" listing
+}
+check_store_under_unit
+
 # Upgrade to the next version: the daemon runs the new program, the
 # operator's edit stays.
 wait "$next_build" || { tail -n 30 "$work/next.log"; die "building the next version failed"; }
