@@ -50,10 +50,10 @@ public:
 //
 // The store remembers its file as it last read or wrote it. Commit refuses,
 // changing nothing, when the file on disk is no longer that (edited,
-// replaced or removed by hand; a file the store never read counts as one
-// that did not exist), or when another process holds the file's lock:
-// LastError() then says why (for an edit, to re-read it: "xdll -r").
-// The host may lock the file for the store (host/kaf/StoreControl.h).
+// replaced or removed by hand, also while the commit writes; a file the
+// store never read counts as one that did not exist): LastError() then
+// says why (to re-read it: "xdll -r"). The host may lock the file for the
+// store, with a lock file of its own (host/kaf/StoreControl.h).
 class KAF_API BFileNV : public INonVolatile {
 public:
     BFileNV();
@@ -65,9 +65,8 @@ public:
 
     // Replaces the contents with those of the named regular file, which
     // becomes the store's file. Nonzero on success; on failure (unreadable
-    // or malformed file, or one locked by another process while this store
-    // holds a lock) the contents and the file name stay as they were and
-    // LastError() says why, with the line number for a malformed line.
+    // or malformed file) the contents and the file name stay as they were
+    // and LastError() says why, with the line number for a malformed line.
     int ReadFile(const char* fileName);
 
     int SectionCount() const override;
@@ -76,10 +75,12 @@ public:
     int SetValue(const BString& section, const BString& key, const BString& value) override;
     int RemoveSection(const BString& section) override;
     // Writes the contents to the store's file through a temporary file that
-    // is flushed, synced and renamed over it, so readers see the old file or
-    // the new one, never a mix. The temporary file is created beside the
-    // final target of a symbolic link (the link stays), under a name nobody
-    // can foresee and without following anything found there, with the old
+    // is flushed, synced and exchanged with it, so readers see the old file
+    // or the new one, never a mix; an edit that reached the old file
+    // meanwhile is exchanged back in and the commit refused. The temporary
+    // file is created beside the final target of a symbolic link (the link
+    // stays), under a name nobody can foresee and without following
+    // anything found there, mode 0600 until complete, then with the old
     // file's mode, owner and group (a new file: 0644 less the umask). Only
     // a regular file is replaced; no temporary file outlives a failure.
     int Commit() override;
