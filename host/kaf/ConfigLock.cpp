@@ -74,7 +74,7 @@ std::string LockFileName(const struct stat& directory, const std::string& base)
 bool OpenLockFile(int dirFd, const std::string& name, BFd& fd, std::string& error)
 {
     fd.Reset(::openat(dirFd, name.c_str(),
-                      O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
+                      O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
     struct stat found;
     if (!fd.Valid() || ::fstat(fd.Get(), &found) != 0) {
         error = "cannot open the lock file " + name + ": " + Reason();

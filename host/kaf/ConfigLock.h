@@ -24,7 +24,8 @@ bool OpenLockDirectory(const std::string& dir, BFd& fd, std::string& error);
 // the lock never has to move to another file.
 std::string LockFileName(const struct stat& directory, const std::string& base);
 
-// Opens, creating it 0600 when missing, the lock file `name` in `dirFd`.
+// Opens for reading and writing (the holder records itself in it),
+// creating it 0600 when missing, the lock file `name` in `dirFd`.
 // False, with `error` set, for anything but a regular file of the
 // effective user's.
 bool OpenLockFile(int dirFd, const std::string& name, BFd& fd, std::string& error);

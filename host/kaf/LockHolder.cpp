@@ -4,7 +4,9 @@
 #include <sstream>
 #include <vector>
 
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include "host/protocol/VisibleText.h"
 
@@ -40,18 +42,41 @@ long FlockHolder(const struct stat& file)
     return 0;
 }
 
-std::vector<std::string> CommandLine(long pid)
+std::vector<std::string> Words(const std::string& text)
 {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
-    std::string text(static_cast<std::size_t>(kMaxCommandLine), '\0');
-    in.read(&text[0], kMaxCommandLine);
-    text.resize(static_cast<std::size_t>(in.gcount()));
     std::vector<std::string> words;
     std::istringstream split(text);
     std::string word;
     while (std::getline(split, word, '\0'))
         words.push_back(word);
     return words;
+}
+
+std::string ReadBounded(std::istream& in)
+{
+    std::string text(static_cast<std::size_t>(kMaxCommandLine), '\0');
+    in.read(&text[0], kMaxCommandLine);
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    return text;
+}
+
+// From /proc, or, where the holder's entry there is hidden from this
+// process (a daemon under ProtectProc=invisible sees only the processes it
+// could trace), from the record the holder keeps in its lock file, if that
+// is the holder's own.
+std::vector<std::string> CommandLine(long pid, int lockFd)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+    std::string text = ReadBounded(in);
+    if (!text.empty() || lockFd < 0)
+        return Words(text);
+    std::string record(static_cast<std::size_t>(kMaxCommandLine) + 32, '\0');
+    const ssize_t n = ::pread(lockFd, &record[0], record.size(), 0);
+    record.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    const std::string prefix = std::to_string(pid) + '\n';
+    if (record.compare(0, prefix.size(), prefix) != 0)
+        return {};
+    return Words(record.substr(prefix.size()));
 }
 
 std::string BaseName(const std::string& path)
@@ -61,12 +86,21 @@ std::string BaseName(const std::string& path)
 
 } // namespace
 
-std::string DescribeLockHolder(const std::string& path, const struct stat& file)
+bool RecordLockHolder(int lockFd)
 {
-    const long pid = FlockHolder(file);
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    const std::string record = std::to_string(::getpid()) + '\n' + ReadBounded(in);
+    return ::ftruncate(lockFd, 0) == 0 &&
+           ::pwrite(lockFd, record.data(), record.size(), 0) == static_cast<ssize_t>(record.size());
+}
+
+std::string DescribeLockHolder(const std::string& path, int lockFd)
+{
+    struct stat file;
+    const long pid = ::fstat(lockFd, &file) == 0 ? FlockHolder(file) : 0;
     if (pid == 0)
         return path + " is in use by another process";
-    const std::vector<std::string> words = CommandLine(pid);
+    const std::vector<std::string> words = CommandLine(pid, lockFd);
     // An emulator may stand before the program on its command line.
     std::string program = words.empty() ? std::string("process") : BaseName(words[0]);
     bool daemon = false;

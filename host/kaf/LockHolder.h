@@ -4,15 +4,19 @@
 
 #include <string>
 
-#include <sys/stat.h>
-
 namespace KAF {
 
 // "PATH is in use by murox pid N (a daemon serving SOCKET): use murox
 // --remote", from the kernel's table of locks (/proc/locks) and the
-// holder's command line; less where less is known. `file` is the lock
-// file, `path` the configuration it stands for.
-std::string DescribeLockHolder(const std::string& path, const struct stat& file);
+// holder's command line; less where less is known. `lockFd` is the lock
+// file, open, `path` the configuration it stands for.
+std::string DescribeLockHolder(const std::string& path, int lockFd);
+
+// Records, in the lock file the caller has just locked (open for writing),
+// its pid and command line, for a process that cannot see it in /proc.
+// False when it cannot: the holder then goes unnamed where /proc hides it
+// (a reader takes a record only under the holder's pid).
+bool RecordLockHolder(int lockFd);
 
 } // namespace KAF
 

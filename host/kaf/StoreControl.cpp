@@ -80,14 +80,13 @@ bool LockConfig(const std::string& lockDir, const std::string& path, BFileNV& st
             return false;
         }
         if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-            struct stat held;
-            holderMessage = errno == EWOULDBLOCK && ::fstat(fd.Get(), &held) == 0
-                                ? DescribeLockHolder(path, held)
-                                : prefix + Reason();
+            holderMessage =
+                errno == EWOULDBLOCK ? DescribeLockHolder(path, fd.Get()) : prefix + Reason();
             return false;
         }
         // The lock counts only on the file the name still leads to.
         if (SameLock(fd, locks.Get(), name)) {
+            RecordLockHolder(fd.Get()); // only ever a help to name it
             lock = std::move(fd);
             return true;
         }

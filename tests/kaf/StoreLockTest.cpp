@@ -10,8 +10,12 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <sched.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -197,6 +201,65 @@ TEST_F(StoreLockTest, NamesTheHolder)
         close(input[1]); // ends the shell, which has no other writer
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
+    }
+}
+
+// Where /proc hides the holder (a daemon under ProtectProc=invisible sees
+// no process it could not trace), its lock file names it: the record the
+// holder keeps there, taken only under the holder's own pid.
+TEST_F(StoreLockTest, NamesAHolderThatProcHides)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "hiding /proc's entries takes root";
+    Write("");
+    BFileNV holder;
+    ASSERT_TRUE(Lock(holder)) << m_message;
+    const std::string byMe = m_path + " is in use by " + program_invocation_short_name + " pid " +
+                             std::to_string(getpid());
+    const std::string lockFile = LockFile();
+    for (const bool forged : {false, true}) {
+        if (forged) {
+            // Another pid's record, as left by an earlier holder.
+            const int fd = open(lockFile.c_str(), O_WRONLY | O_TRUNC);
+            ASSERT_EQ(19, write(fd, "1\n/usr/sbin/murox\0--daemon", 19));
+            close(fd);
+        }
+        int answer[2];
+        ASSERT_EQ(0, pipe(answer));
+        const pid_t child = fork();
+        if (child == 0) {
+            // A /proc of its own that hides what it cannot trace, no
+            // capability, and another group than the holder's.
+            __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+            __user_cap_data_struct none[2] = {};
+            if (unshare(CLONE_NEWNS) != 0 ||
+                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                mount("proc", "/proc", "proc", 0, "hidepid=invisible") != 0)
+                _exit(77);
+            if (setgid(65534) != 0 || syscall(SYS_capset, &header, none) != 0)
+                _exit(1);
+            const std::string seen =
+                access(("/proc/" + std::to_string(getppid())).c_str(), F_OK) == 0 ? "visible"
+                                                                                  : "hidden";
+            BFileNV other;
+            std::string message;
+            KAF::LockConfig(m_locks, m_path, other, message);
+            message = seen + ' ' + message;
+            _exit(write(answer[1], message.data(), message.size()) > 0 ? 0 : 1);
+        }
+        close(answer[1]);
+        char text[512] = {};
+        const ssize_t n = read(answer[0], text, sizeof text - 1);
+        close(answer[0]);
+        int status = -1;
+        ASSERT_EQ(child, waitpid(child, &status, 0));
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+            GTEST_SKIP() << "no /proc of its own can be mounted here";
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0 && n > 0);
+        EXPECT_EQ(
+            "hidden " +
+                (forged ? m_path + " is in use by process pid " + std::to_string(getpid()) : byMe),
+            std::string(text, static_cast<std::size_t>(n)));
     }
 }
 

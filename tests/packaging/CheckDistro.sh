@@ -318,7 +318,9 @@ check_store_under_unit() {
     inside murox --remote -e "xdll -d extra" >/dev/null 2>&1
     inside chown root:root "$conf" && inside chmod 644 "$conf"
     # A murox shell of root's holds the configuration: the daemon, which
-    # sees only its own user's processes, names it and does not start.
+    # cannot see it in /proc (ProtectProc=invisible hides what it could not
+    # trace: the shell is in another group), names it from the record in
+    # the lock file, and does not start.
     inside systemctl stop murox.service
     inside systemd-run --quiet --unit=murox-shell sh -c "sleep 600 | murox"
     await "a murox shell holds the configuration" \
@@ -326,8 +328,9 @@ check_store_under_unit() {
     # The daemon is stopped: the one process named murox is the shell.
     holder=$(inside sh -c 'grep -lx murox /proc/[0-9]*/comm' | cut -d/ -f3)
     inside systemctl start murox.service
-    await "the daemon refuses to start beside the shell" \
-        store_journal_has "murox: $conf is in use by murox pid $holder\$"
+    await "the daemon refuses to start beside the shell, naming it" \
+        store_journal_has "murox: $conf is in use by murox pid $holder\$" ||
+        inside journalctl -b -u murox.service --no-pager -o cat | grep "in use" | sed 's/^/    /'
     # The restart that follows (Restart=on-failure) finds the shell's lock
     # still in place, and no daemon serves beside the shell.
     await "the daemon's restart is refused too" \
