@@ -582,6 +582,7 @@ class DaemonTestCase(unittest.TestCase):
         own = os.path.join(self.work, "own")
         os.mkdir(own, 0o700)
         os.chown(own, NOBODY, NOGROUP)
+        env["XDG_RUNTIME_DIR"] = own  # its configuration's lock goes there
         mine = self.daemon(name="mine", sock=os.path.join(own, "murox.ctl"), env=env,
                            prefix=as_user(NOBODY, DAEMON_GID), murox=portable,
                            config_text=f"[extdll hello]\npath = {shutil.copy(lib('hello'), own)}\n")
