@@ -55,6 +55,35 @@ bool SameLock(const BFd& held, int dirFd, const std::string& name)
            SameFile(locked, named);
 }
 
+// The removal of RemoveLeftoverTemporaries, entry by entry of `pDir`, the
+// directory open in `dirFd`.
+int RemoveLeftovers(DIR* pDir, int dirFd, const std::string& base, std::string& error)
+{
+    int removed = 0;
+    const uid_t self = ::geteuid();
+    for (;;) {
+        errno = 0; // readdir's end and its failure differ by errno alone
+        const struct dirent* pEntry = ::readdir(pDir);
+        if (pEntry == nullptr) {
+            if (errno == 0)
+                return removed;
+            error = Reason();
+            return -1;
+        }
+        struct stat st;
+        const char* szName = pEntry->d_name;
+        if (!IsTemporaryName(base, szName) ||
+            ::fstatat(dirFd, szName, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != self)
+            continue;
+        if (::unlinkat(dirFd, szName, 0) != 0) {
+            error = "cannot remove " + std::string(szName) + ": " + Reason();
+            return -1;
+        }
+        ++removed;
+    }
+}
+
 } // namespace
 
 bool LockConfig(const std::string& lockDir, const std::string& path, BFileNV& store,
@@ -106,22 +135,7 @@ int RemoveLeftoverTemporaries(const std::string& path, std::string& error)
         error = Reason();
         return -1;
     }
-    int removed = 0;
-    const uid_t self = ::geteuid();
-    while (const struct dirent* pEntry = ::readdir(pDir)) {
-        struct stat st;
-        const char* szName = pEntry->d_name;
-        if (!IsTemporaryName(base, szName) ||
-            ::fstatat(dirFd.Get(), szName, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
-            st.st_uid != self)
-            continue;
-        if (::unlinkat(dirFd.Get(), szName, 0) != 0) {
-            error = "cannot remove " + std::string(szName) + ": " + Reason();
-            removed = -1;
-            break;
-        }
-        ++removed;
-    }
+    const int removed = RemoveLeftovers(pDir, dirFd.Get(), base, error);
     ::closedir(pDir);
     return removed;
 }
