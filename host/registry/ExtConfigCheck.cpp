@@ -6,9 +6,12 @@
 
 namespace {
 
+// What loading would find wrong with the path, the same check.
 std::string PathProblem(const TExtConfigEntry& entry)
 {
-    return IsExtFilePath(entry.path) ? ExtFileProblem(entry.path) : std::string();
+    std::string why;
+    OpenExtFile(entry.path, why);
+    return why;
 }
 
 } // namespace
