@@ -47,12 +47,12 @@ std::string Owners()
 
 // Empty when `info`, of the directory or file at `where`, may lead to or
 // be a library; else what is wrong there and what to do, naming `path`.
-std::string TrustProblem(const std::string& path, const std::string& where,
-                         const struct stat& info)
+std::string TrustProblem(const std::string& path, const std::string& where, const struct stat& info)
 {
     const bool directory = S_ISDIR(info.st_mode);
     const std::string what = (directory ? "the directory " : "the file ") + where;
-    const std::string owned = "uid " + std::to_string(info.st_uid) + ", mode " + Octal(info.st_mode);
+    const std::string owned =
+        "uid " + std::to_string(info.st_uid) + ", mode " + Octal(info.st_mode);
     const std::string lead = path + " could be changed by others: " + what;
     if (info.st_uid != 0 && info.st_uid != geteuid())
         return lead + " belongs to " + owned + ", not to " + Owners() +

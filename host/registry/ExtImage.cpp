@@ -45,7 +45,8 @@ std::string LoadName(int fd)
 std::string MappedName(void* pHandle)
 {
     link_map* pMap = nullptr;
-    return dlinfo(pHandle, RTLD_DI_LINKMAP, &pMap) == 0 && pMap != nullptr && pMap->l_name != nullptr
+    return dlinfo(pHandle, RTLD_DI_LINKMAP, &pMap) == 0 && pMap != nullptr &&
+                   pMap->l_name != nullptr
                ? pMap->l_name
                : std::string();
 }

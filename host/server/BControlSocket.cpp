@@ -110,8 +110,8 @@ TVerdict GiveGroup(int directoryFd, const std::string& directory, gid_t group, b
 {
     if (!made || fchown(directoryFd, static_cast<uid_t>(-1), group) == 0)
         return std::nullopt;
-    return Refused(Reason("cannot give " + DirectoryNamed(directory) + " group " +
-                          std::to_string(group)));
+    return Refused(
+        Reason("cannot give " + DirectoryNamed(directory) + " group " + std::to_string(group)));
 }
 
 // Opens the socket's directory, which must be a real directory of root or

@@ -41,8 +41,7 @@ bool Copied(const std::string& from, const std::string& path, mode_t mode, uid_t
 {
     std::error_code error;
     return std::filesystem::copy_file(from, path, error) &&
-           chown(path.c_str(), owner, gid_t(-1)) == 0 &&
-           chmod(path.c_str(), mode) == 0;
+           chown(path.c_str(), owner, gid_t(-1)) == 0 && chmod(path.c_str(), mode) == 0;
 }
 
 class RegistryTest : public ::testing::Test {
@@ -264,7 +263,8 @@ TEST_F(RegistryTest, CheckReportsEveryProblemAndLoadsNothing)
                           << "[extdll  a]\npath = " HELLO_LIBRARY "\n[extdll w]\nweb = /w\n"
                           << "[extdll l]\npath = /x\nload = yes\n[extdll m]\npath = /nonexistent\n"
                           << "[extdll f]\npath = " << fifo << "\n[extdll d]\npath = " << m_dir
-                          << "\n[extdll r]\npath = " << writeOnly << "\n[extdll b]\npath = libc.so.6\n";
+                          << "\n[extdll r]\npath = " << writeOnly
+                          << "\n[extdll b]\npath = libc.so.6\n";
     alarm(30);
     const std::string in = m_path + ": section [extdll";
     EXPECT_THAT(
@@ -309,10 +309,11 @@ TEST_F(RegistryTest, LoadsOnlyWhatNoOneElseCanChange)
     std::string text;
     for (const char* szName : {"a", "b", "c", "d", "e", "f", "g", "h", "i"}) {
         const std::string name = szName;
-        const std::string at = name == "a" ? "eve/sub/" : name == "d" ? "open/"
-                               : name == "e" || name == "f"   ? "sticky/"
-                               : name == "g"                  ? "evesticky/"
-                                                              : "";
+        const std::string at = name == "a"                  ? "eve/sub/"
+                               : name == "d"                ? "open/"
+                               : name == "e" || name == "f" ? "sticky/"
+                               : name == "g"                ? "evesticky/"
+                                                            : "";
         text += "[extdll " + name + "]\npath = " + m_dir + "/" + at + name + ".so\n";
     }
     ASSERT_TRUE(Configure(text));
@@ -322,7 +323,8 @@ TEST_F(RegistryTest, LoadsOnlyWhatNoOneElseCanChange)
     const std::string changed = " could be changed by others: ";
     const std::vector<std::string> why = {
         eve + "/sub/a.so" + changed + "the directory " + eve +
-            " belongs to uid 65534, mode 0755, not to root; " + install + ", such as /usr/local/lib",
+            " belongs to uid 65534, mode 0755, not to root; " + install +
+            ", such as /usr/local/lib",
         m_dir + "/b.so" + changed + "the file " + m_dir +
             "/b.so (uid 0, mode 0664) is writable by its group or others; chmod go-w " + m_dir +
             "/b.so, or " + install,
@@ -340,7 +342,8 @@ TEST_F(RegistryTest, LoadsOnlyWhatNoOneElseCanChange)
             ", such as /usr/local/lib",
         // The link is followed; the directory at fault is named.
         m_dir + "/h.so" + changed + "the directory " + eve +
-            " belongs to uid 65534, mode 0755, not to root; " + install + ", such as /usr/local/lib",
+            " belongs to uid 65534, mode 0755, not to root; " + install +
+            ", such as /usr/local/lib",
     };
     const char* names[] = {"a", "b", "c", "d", "e", "g", "h"};
     std::vector<std::string> events, checked;
@@ -373,7 +376,8 @@ TEST_F(RegistryTest, TheProcesssOwnUserMayLoadItsOwnLibraries)
         std::string why;
         const bool ok = seteuid(kStranger) == 0 && OpenExtFile(mine, why).Valid() &&
                         OpenExtFile(roots, why).Valid() && !OpenExtFile(shared, why).Valid() &&
-                        why.find("chmod go-w " + shared + ", or install the library where only "
+                        why.find("chmod go-w " + shared +
+                                 ", or install the library where only "
                                  "root or uid 65534 can change it") != std::string::npos;
         _exit(ok ? 0 : 1);
     }
@@ -389,8 +393,7 @@ TEST_F(RegistryTest, TheProcesssOwnUserMayLoadItsOwnLibraries)
 // even a FIFO, is never opened.
 TEST_F(RegistryTest, WhatWasCheckedIsWhatIsLoaded)
 {
-    const std::string path = m_dir + "/lib.so", other = m_dir + "/other.so",
-                      fifo = m_dir + "/fifo";
+    const std::string path = m_dir + "/lib.so", other = m_dir + "/other.so", fifo = m_dir + "/fifo";
     ASSERT_TRUE(Copied(HELLO_LIBRARY, path, 0644, geteuid()));
     ASSERT_TRUE(Copied(IDLE_LIBRARY, other, 0644, geteuid()));
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
@@ -418,18 +421,19 @@ TEST_F(RegistryTest, ReasonsNameTheConfiguredPath)
 {
     const std::string text = m_dir + "/text.so";
     std::ofstream(text) << std::string(4096, 'x');
-    ASSERT_TRUE(Configure("[extdll t]\npath = " + text + "\n[extdll n]\npath = " +
-                          UNLOADED_NO_ENTRY_LIBRARY + "\n"));
+    ASSERT_TRUE(Configure("[extdll t]\npath = " + text +
+                          "\n[extdll n]\npath = " + UNLOADED_NO_ENTRY_LIBRARY + "\n"));
     EXPECT_EQ(0, m_registry.Load(&m_store));
     EXPECT_EQ("t:1:1:0 n:1:2:0 ", State());
     const auto named = [](const std::string& lead) {
         return testing::AllOf(testing::StartsWith(lead), testing::Not(testing::HasSubstr("/proc")));
     };
-    EXPECT_THAT(Take(), testing::ElementsAre(
-                            named("extension library 't' not loaded: dlopen failed: " + text + ": "),
-                            named("extension library 'n' not loaded: " UNLOADED_NO_ENTRY_LIBRARY
-                                  " lacks an entry point: " UNLOADED_NO_ENTRY_LIBRARY
-                                  ": undefined symbol: MuroxExtInit")));
+    EXPECT_THAT(Take(),
+                testing::ElementsAre(
+                    named("extension library 't' not loaded: dlopen failed: " + text + ": "),
+                    named("extension library 'n' not loaded: " UNLOADED_NO_ENTRY_LIBRARY
+                          " lacks an entry point: " UNLOADED_NO_ENTRY_LIBRARY
+                          ": undefined symbol: MuroxExtInit")));
 }
 
 } // namespace
