@@ -3,8 +3,8 @@
 // One section per library, in the order the registry lists them:
 //
 //   [extdll NAME]
-//   path = PATH     required: the shared object, as dlopen takes it (a path
-//                   without '/' is searched for in the library path)
+//   path = PATH     required: the shared object's path; what may be loaded
+//                   from where is ExtFile's to say
 //   web = WEB       optional, empty when absent: the library's web part
 //   load = 1        optional, 1 when absent: 1 loads the library at start
 //                   and at "xdll -r", 0 leaves it unloaded
