@@ -629,6 +629,15 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(b"murox: access refused: uid 1 is not root, the daemon's user or a "
                          b"member of group daemon\n", stranger.stderr)
         self.assertEqual(0, mine.stop())
+        # A group it may not give is refused before any socket is made.
+        sub = os.path.join(own, "sub")
+        result = subprocess.run(as_user(NOBODY, DAEMON_GID) + portable + [
+            "--daemon", "--config", mine.conf, "--socket", os.path.join(sub, "murox.ctl"),
+            "--socket-group", "root"], capture_output=True, timeout=WAIT, env=env)
+        self.assertEqual((1, f"murox: cannot give the socket's directory {sub} group 0: "
+                          "Operation not permitted\n".encode()),
+                         (result.returncode, result.stderr))
+        self.assertEqual([], os.listdir(sub))
 
     @unittest.skipUnless(ROOT, "needs root to make directories of other users")
     def test_the_socket_is_claimed_without_trusting_the_path(self):

@@ -263,7 +263,7 @@ TEST_F(RegistryTest, CheckReportsEveryProblemAndLoadsNothing)
                           << "[extdll  a]\npath = " HELLO_LIBRARY "\n[extdll w]\nweb = /w\n"
                           << "[extdll l]\npath = /x\nload = yes\n[extdll m]\npath = /nonexistent\n"
                           << "[extdll f]\npath = " << fifo << "\n[extdll d]\npath = " << m_dir
-                          << "\n[extdll r]\npath = " << writeOnly
+                          << "\n[extdll s]\npath = /\n[extdll r]\npath = " << writeOnly
                           << "\n[extdll b]\npath = libc.so.6\n";
     alarm(30);
     const std::string in = m_path + ": section [extdll";
@@ -275,6 +275,7 @@ TEST_F(RegistryTest, CheckReportsEveryProblemAndLoadsNothing)
                              in + " m]: cannot read /nonexistent: No such file or directory",
                              in + " f]: " + fifo + " is not a regular file (a FIFO)",
                              in + " d]: " + m_dir + " is not a regular file (a directory)",
+                             in + " s]: / is not a regular file (a directory)",
                              in + " r]: cannot read " + writeOnly + ": Permission denied",
                              in + " b]: libc.so.6 is not a path: give the library's full path "
                                   "(the library search path is not examined, so a bare name is "
