@@ -299,7 +299,7 @@ TEST_F(RegistryTest, LoadsOnlyWhatNoOneElseCanChange)
     ASSERT_TRUE(Made(sticky, 01777, 0));
     ASSERT_TRUE(Made(eveSticky, 01777, kStranger));
     ASSERT_TRUE(Copied(HELLO_LIBRARY, eve + "/sub/a.so", 0644, 0));
-    ASSERT_TRUE(Copied(HELLO_LIBRARY, m_dir + "/b.so", 0664, 0));
+    ASSERT_TRUE(Copied(HELLO_LIBRARY, m_dir + "/b.so", 01664, 0)); // sticky means nothing to a file
     ASSERT_TRUE(Copied(HELLO_LIBRARY, m_dir + "/c.so", 0644, kStranger));
     ASSERT_TRUE(Copied(HELLO_LIBRARY, open + "/d.so", 0644, 0));
     ASSERT_TRUE(Copied(HELLO_LIBRARY, sticky + "/e.so", 0644, kStranger));
@@ -327,7 +327,7 @@ TEST_F(RegistryTest, LoadsOnlyWhatNoOneElseCanChange)
             " belongs to uid 65534, mode 0755, not to root; " + install +
             ", such as /usr/local/lib",
         m_dir + "/b.so" + changed + "the file " + m_dir +
-            "/b.so (uid 0, mode 0664) is writable by its group or others; chmod go-w " + m_dir +
+            "/b.so (uid 0, mode 1664) is writable by its group or others; chmod go-w " + m_dir +
             "/b.so, or " + install,
         m_dir + "/c.so" + changed + "the file " + m_dir +
             "/c.so belongs to uid 65534, mode 0644, not to root; " + install +
