@@ -33,6 +33,15 @@ std::string Octal(mode_t mode)
     return text;
 }
 
+// snprintf rather than std::to_string, whose digit table the library
+// would export.
+std::string Uid(uid_t uid)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "uid %lu", static_cast<unsigned long>(uid));
+    return text;
+}
+
 std::string CannotRead(const std::string& path)
 {
     return "cannot read " + path + ": " + std::strerror(errno);
@@ -42,7 +51,7 @@ std::string CannotRead(const std::string& path)
 std::string Owners()
 {
     const uid_t self = geteuid();
-    return self == 0 ? "root" : "root or uid " + std::to_string(self);
+    return self == 0 ? "root" : "root or " + Uid(self);
 }
 
 // Empty when `info`, of the directory or file at `where`, may lead to or
@@ -51,8 +60,7 @@ std::string TrustProblem(const std::string& path, const std::string& where, cons
 {
     const bool directory = S_ISDIR(info.st_mode);
     const std::string what = (directory ? "the directory " : "the file ") + where;
-    const std::string owned =
-        "uid " + std::to_string(info.st_uid) + ", mode " + Octal(info.st_mode);
+    const std::string owned = Uid(info.st_uid) + ", mode " + Octal(info.st_mode);
     const std::string lead = path + " could be changed by others: " + what;
     if (info.st_uid != 0 && info.st_uid != geteuid())
         return lead + " belongs to " + owned + ", not to " + Owners() +

@@ -1,5 +1,7 @@
 #include "host/registry/ExtImage.h"
 
+#include <cstdio>
+
 #include <dlfcn.h>
 #include <link.h>
 
@@ -37,7 +39,11 @@ std::string LoadName(int fd)
     std::string name = "/proc/self/fd/";
     for (unsigned long long count = ++s_loads; count != 0; count >>= 1)
         name += (count & 1) != 0 ? "./" : "/";
-    return name + std::to_string(fd);
+    // snprintf rather than std::to_string, whose digit table the library
+    // would export.
+    char number[16];
+    std::snprintf(number, sizeof number, "%d", fd);
+    return name + number;
 }
 
 // The name the loader knows the library of `pHandle` by, which its reasons
