@@ -96,7 +96,10 @@ std::string Examine(const BFd& fd, const std::string& path, const std::string& w
 BFd OpenStepByStep(const std::string& path, const std::string& real, std::string& why)
 {
     const int kDirectory = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    BFd directory(::open("/", kDirectory));
+    // The process's root, which "/" names, but through /proc: the emulator
+    // that runs the PowerPC build (qemu-user -L) takes "/" itself for the
+    // target's system root, though it leaves the steps below alone.
+    BFd directory(::open("/proc/self/root", O_PATH | O_DIRECTORY | O_CLOEXEC));
     why = Examine(directory, path, "/", true);
     std::string::size_type start = 1;
     std::string::size_type slash = real.find('/', start);
