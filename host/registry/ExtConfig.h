@@ -14,6 +14,7 @@
 #ifndef HOST_REGISTRY_EXTCONFIG_H
 #define HOST_REGISTRY_EXTCONFIG_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,7 +41,7 @@ bool ReadExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>
 // problem of its section.
 void ScanExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>& entries,
                    std::vector<std::string>& problems,
-                   std::string (*checkEntry)(const TExtConfigEntry&) = nullptr);
+                   const std::function<std::string(const TExtConfigEntry&)>& checkEntry = {});
 
 // True when `name` can name a library: one word, storable in a section name.
 bool IsExtName(const std::string& name);

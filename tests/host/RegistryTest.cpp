@@ -267,19 +267,19 @@ TEST_F(RegistryTest, CheckReportsEveryProblemAndLoadsNothing)
                           << "\n[extdll b]\npath = libc.so.6\n";
     alarm(30);
     const std::string in = m_path + ": section [extdll";
-    EXPECT_THAT(
-        CheckExtConfigFile(m_path),
-        testing::ElementsAre(in + "]: the library name must be one word",
-                             in + "  a]: library 'a' is configured twice", in + " w]: no path",
-                             in + " l]: load must be 0 or 1, not 'yes'",
-                             in + " m]: cannot read /nonexistent: No such file or directory",
-                             in + " f]: " + fifo + " is not a regular file (a FIFO)",
-                             in + " d]: " + m_dir + " is not a regular file (a directory)",
-                             in + " s]: / is not a regular file (a directory)",
-                             in + " r]: cannot read " + writeOnly + ": Permission denied",
-                             in + " b]: libc.so.6 is not a path: give the library's full path "
-                                  "(the library search path is not examined, so a bare name is "
-                                  "never loaded)"));
+    EXPECT_THAT(CheckExtConfigFile(m_path),
+                testing::ElementsAre(
+                    in + "]: the library name must be one word",
+                    in + "  a]: library 'a' is configured twice", in + " w]: no path",
+                    in + " l]: load must be 0 or 1, not 'yes'",
+                    in + " m]: line 13: cannot read /nonexistent: No such file or directory",
+                    in + " f]: line 15: " + fifo + " is not a regular file (a FIFO)",
+                    in + " d]: line 17: " + m_dir + " is not a regular file (a directory)",
+                    in + " s]: line 19: / is not a regular file (a directory)",
+                    in + " r]: line 21: cannot read " + writeOnly + ": Permission denied",
+                    in + " b]: line 23: libc.so.6 is not a path: give the library's full path "
+                         "(the library search path is not examined, so a bare name is "
+                         "never loaded)"));
     alarm(0);
     EXPECT_THAT(Take(), testing::IsEmpty()) << "nothing loaded";
 }
@@ -347,10 +347,12 @@ TEST_F(RegistryTest, LoadsOnlyWhatNoOneElseCanChange)
             ", such as /usr/local/lib",
     };
     const char* names[] = {"a", "b", "c", "d", "e", "g", "h"};
+    const char* lines[] = {"2", "4", "6", "8", "10", "14", "16"}; // of their paths
     std::vector<std::string> events, checked;
     for (std::size_t i = 0; i < why.size(); ++i) {
         events.push_back(std::string("extension library '") + names[i] + "' not loaded: " + why[i]);
-        checked.push_back(m_path + ": section [extdll " + names[i] + "]: " + why[i]);
+        checked.push_back(m_path + ": section [extdll " + names[i] + "]: line " + lines[i] + ": " +
+                          why[i]);
     }
     events.insert(events.begin() + 5, "hello: init");
     events.push_back("hello: init");

@@ -193,7 +193,8 @@ done
 fresh
 run --check --config "$conf"
 check "check of the default configuration" 1 "" \
-    "murox: $conf: section [extdll missing]: cannot read $missing: No such file or directory"
+    "murox: $conf: section [extdll missing]: line $(grep -n "^path = $missing\$" "$conf" |
+        cut -d: -f1): cannot read $missing: No such file or directory"
 sed '/^\[extdll broken\]/,$d' "$template" >"$conf"
 run --check --config="$conf"
 check "check of a clean configuration" 0 ""
@@ -217,7 +218,7 @@ $(entry eve "$tmp/eve/lib.so" "" 1 "FAILED TO LOAD")
 "
     run --check --config "$conf"
     check "check of a library in a stranger's directory" 1 "" \
-        "murox: $conf: section [extdll eve]: $eve"
+        "murox: $conf: section [extdll eve]: line 2: $eve"
     chmod 755 "$tmp" && chown nobody "$conf"
     setpriv --reuid=nobody --regid=nogroup --clear-groups "${murox[@]}" --config "$conf" -e xdll \
         </dev/null >"$tmp/out" 2>"$tmp/err"
