@@ -3,14 +3,62 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 namespace {
+
+bool InGroup(gid_t group)
+{
+    if (getegid() == group)
+        return true;
+    const int count = getgroups(0, nullptr);
+    std::vector<gid_t> groups(count > 0 ? static_cast<std::size_t>(count) : 0);
+    const int read = groups.empty() ? 0 : getgroups(count, groups.data());
+    return read > 0 && std::find(groups.begin(), groups.begin() + read, group) != groups.end();
+}
+
+std::string Described(const struct stat& info)
+{
+    char mode[16];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    return "uid " + std::to_string(info.st_uid) + ", group " + std::to_string(info.st_gid) +
+           ", mode " + mode;
+}
+
+// Why connecting at `path` was not allowed: the socket's group, when this
+// process is not in it; else whatever keeps a member out. A member of the
+// socket's group is never told to join it.
+std::string AccessRefused(const std::string& path)
+{
+    const std::string lead = "a daemon may serve " + path + ", but this user may not use it: ";
+    struct stat socketInfo {};
+    const bool seen = stat(path.c_str(), &socketInfo) == 0;
+    if (seen && !InGroup(socketInfo.st_gid))
+        return lead + "access needs membership of the socket's group (ls -l " + path + " names it)";
+    const std::string::size_type slash = path.rfind('/');
+    const std::string directory = slash == std::string::npos ? "."
+                                  : slash == 0               ? "/"
+                                                             : path.substr(0, slash);
+    struct stat directoryInfo {};
+    if (stat(directory.c_str(), &directoryInfo) == 0 &&
+        faccessat(AT_FDCWD, directory.c_str(), X_OK, AT_EACCESS) != 0)
+        return lead + "its directory " + directory + " (" + Described(directoryInfo) +
+               ") does not let this user through; it must let the socket's group in";
+    if (seen)
+        return lead + "this user is in the socket's group, but the socket (" +
+               Described(socketInfo) + ") does not let its group write";
+    return lead + "a directory on the way to it does not let this user through";
+}
 
 // A farewell's text as the reason a console gives for leaving.
 std::string FarewellReason(std::string text)
@@ -44,10 +92,7 @@ bool BDaemonConnection::Open(const std::string& path, std::string& error)
         setsockopt(m_fd.Get(), SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience) == 0 &&
         connect(m_fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
         return true;
-    error = errno == EACCES ? "a daemon may serve " + path +
-                                  ", but this user may not use it: access needs membership of "
-                                  "the socket's group (ls -l " +
-                                  path + " names it)"
+    error = errno == EACCES ? AccessRefused(path)
                             : "no daemon answers at " + path + ": " + std::strerror(errno);
     return false;
 }

@@ -104,7 +104,7 @@ std::string FindExtSection(const KAF::INonVolatile& config, const std::string& n
 
 void ScanExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>& entries,
                    std::vector<std::string>& problems,
-                   std::string (*checkEntry)(const TExtConfigEntry&))
+                   const std::function<std::string(const TExtConfigEntry&)>& checkEntry)
 {
     const int count = config.SectionCount();
     BSectionReader reader(config, static_cast<std::size_t>(count));
@@ -118,7 +118,7 @@ void ScanExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>
         std::vector<std::string> why;
         reader.Read(section, entry, why);
         const bool complete = why.empty();
-        if (complete && checkEntry != nullptr) {
+        if (complete && checkEntry) {
             std::string problem = checkEntry(entry);
             if (!problem.empty())
                 why.push_back(std::move(problem));

@@ -3,8 +3,8 @@
 // One section per library, in the order the registry lists them:
 //
 //   [extdll NAME]
-//   path = PATH     required: the shared object, as dlopen takes it (a path
-//                   without '/' is searched for in the library path)
+//   path = PATH     required: the shared object's path; what may be loaded
+//                   from where is ExtFile's to say
 //   web = WEB       optional, empty when absent: the library's web part
 //   load = 1        optional, 1 when absent: 1 loads the library at start
 //                   and at "xdll -r", 0 leaves it unloaded
@@ -14,6 +14,7 @@
 #ifndef HOST_REGISTRY_EXTCONFIG_H
 #define HOST_REGISTRY_EXTCONFIG_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,7 +41,7 @@ bool ReadExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>
 // problem of its section.
 void ScanExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>& entries,
                    std::vector<std::string>& problems,
-                   std::string (*checkEntry)(const TExtConfigEntry&) = nullptr);
+                   const std::function<std::string(const TExtConfigEntry&)>& checkEntry = {});
 
 // True when `name` can name a library: one word, storable in a section name.
 bool IsExtName(const std::string& name);

@@ -11,9 +11,10 @@
 // parse gives the store's one line ("malformed 'FILE', line N: ..."), as
 // parsing stops there. Otherwise each extension library's section is
 // checked: a name, given once, a path, a load value of 0 or 1, and a path
-// with a '/' that names a regular file this process can read; those lines
-// read "FILE: section [extdll NAME]: ...". A path without '/' is left to
-// dlopen's search of the library path and not checked.
+// that loading would accept (OpenExtFile: a readable regular file, in a
+// place only root or this process's user can change); those lines read
+// "FILE: section [extdll NAME]: ...", and for a path, "FILE: section
+// [extdll NAME]: line N: ..." with the line that gives it.
 std::vector<std::string> CheckExtConfigFile(const std::string& path);
 
 #endif

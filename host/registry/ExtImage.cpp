@@ -1,6 +1,9 @@
 #include "host/registry/ExtImage.h"
 
+#include <cstdio>
+
 #include <dlfcn.h>
+#include <link.h>
 
 #include "host/registry/ExtFile.h"
 #include "host/registry/MuroxExt.h"
@@ -13,35 +16,57 @@ std::string LastDlError()
     return szError != nullptr ? szError : "no reason given";
 }
 
-} // namespace
-
-int OpenExtImage(const std::string& path, TExtImage& image, std::string& why)
+// `text` with every `name` in it replaced by `path`.
+std::string Renamed(std::string text, const std::string& name, const std::string& path)
 {
-    // dlopen would wait on a FIFO for a writer, blocking the daemon, and
-    // open a device. The check and dlopen both go by path: someone who can
-    // swap the file in between can also replace the library itself, which
-    // gives more than a blocked load, so the check guards against mistakes,
-    // not against the owner of the library's directory. Loading through a
-    // descriptor would need /proc and change the library's name.
-    if (IsExtFilePath(path)) {
-        why = ExtFileTypeProblem(path);
-        if (!why.empty())
-            return kExtFailedToLoad;
-    }
-    dlerror();
-    void* pHandle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (pHandle == nullptr) {
-        // The C library's reason usually names the path already.
-        const std::string reason = LastDlError();
-        why = reason.find(path) != std::string::npos ? "dlopen failed: " + reason
-                                                     : "cannot open " + path + ": " + reason;
-        return kExtFailedToLoad;
-    }
+    if (name.empty())
+        return text;
+    for (auto at = text.find(name); at != std::string::npos; at = text.find(name, at + path.size()))
+        text.replace(at, name.size(), path);
+    return text;
+}
+
+// The name under which the loader opens descriptor `fd`: its entry in
+// /proc, reached by a path that no earlier load used. The loader keeps the
+// name of every library it has mapped and answers a later dlopen of that
+// name with the library already mapped, without opening anything; a
+// descriptor's number is reused once it is closed, so one name per number
+// would load a library that was mapped before. The count of loads is
+// spelt in binary by "./" and "/", which the kernel passes over.
+std::string LoadName(int fd)
+{
+    static unsigned long long s_loads = 0;
+    std::string name = "/proc/self/fd/";
+    for (unsigned long long count = ++s_loads; count != 0; count >>= 1)
+        name += (count & 1) != 0 ? "./" : "/";
+    // snprintf rather than std::to_string, whose digit table the library
+    // would export.
+    char number[16];
+    std::snprintf(number, sizeof number, "%d", fd);
+    return name + number;
+}
+
+// The name the loader knows the library of `pHandle` by, which its reasons
+// quote.
+std::string MappedName(void* pHandle)
+{
+    link_map* pMap = nullptr;
+    return dlinfo(pHandle, RTLD_DI_LINKMAP, &pMap) == 0 && pMap != nullptr &&
+                   pMap->l_name != nullptr
+               ? pMap->l_name
+               : std::string();
+}
+
+// Runs the init entry point of the library just opened; closes it again
+// unless it is ready.
+int InitExtImage(void* pHandle, const std::string& path, TExtImage& image, std::string& why)
+{
+    const std::string mapped = MappedName(pHandle);
     dlerror();
     void* pInit = dlsym(pHandle, MUROX_EXT_INIT_SYMBOL);
     void* pTerm = pInit != nullptr ? dlsym(pHandle, MUROX_EXT_TERM_SYMBOL) : nullptr;
     if (pInit == nullptr || pTerm == nullptr) {
-        why = path + " lacks an entry point: " + LastDlError();
+        why = path + " lacks an entry point: " + Renamed(LastDlError(), mapped, path);
     } else if (reinterpret_cast<int (*)()>(pInit)() == 0) {
         why = MUROX_EXT_INIT_SYMBOL " of " + path + " reported failure";
     } else {
@@ -50,8 +75,34 @@ int OpenExtImage(const std::string& path, TExtImage& image, std::string& why)
         return 0;
     }
     if (dlclose(pHandle) != 0)
-        why += "; closing it failed too: " + LastDlError();
+        why += "; closing it failed too: " + Renamed(LastDlError(), mapped, path);
     return kExtFailedToInit;
+}
+
+} // namespace
+
+int OpenExtImage(const std::string& path, TExtImage& image, std::string& why)
+{
+    const BFd fd = OpenExtFile(path, why);
+    return fd.Valid() ? LoadExtImage(fd.Get(), path, image, why) : kExtFailedToLoad;
+}
+
+int LoadExtImage(int fd, const std::string& path, TExtImage& image, std::string& why)
+{
+    // The loader opens the descriptor's entry in /proc, which is the file
+    // the descriptor holds, whatever is at `path` by now.
+    const std::string name = LoadName(fd);
+    dlerror();
+    void* pHandle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (pHandle == nullptr) {
+        // The loader's reason usually names what it opened: it is told as
+        // `path`.
+        const std::string reason = Renamed(LastDlError(), name, path);
+        why = reason.find(path) != std::string::npos ? "dlopen failed: " + reason
+                                                     : "cannot open " + path + ": " + reason;
+        return kExtFailedToLoad;
+    }
+    return InitExtImage(pHandle, path, image, why);
 }
 
 bool CloseExtImage(TExtImage& image, std::string& why)

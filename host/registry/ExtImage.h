@@ -11,13 +11,19 @@ struct TExtImage {
     void (*pTerm)() = nullptr;
 };
 
-// Opens `path` and runs its init entry point. 0 when the library is ready,
-// with `image` holding it; otherwise kExtFailedToLoad (a path with a '/'
-// that is not a regular file, never opened; or dlopen failed) or
-// kExtFailedToInit (an entry point is missing or init reported failure;
-// the library is closed again), with `image` empty and the reason, naming
-// the path, in `why`.
+// Opens the library at `path`, if it may be loaded from there (OpenExtFile),
+// and runs its init entry point. 0 when the library is ready, with `image`
+// holding it; otherwise kExtFailedToLoad (refused by OpenExtFile, or dlopen
+// failed) or kExtFailedToInit (an entry point is missing or init reported
+// failure; the library is closed again), with `image` empty and the reason,
+// naming `path`, in `why`.
 int OpenExtImage(const std::string& path, TExtImage& image, std::string& why);
+
+// As OpenExtImage, for the library that the open descriptor `fd` holds,
+// which was opened and examined as `path`: that file is loaded, whatever
+// `path` names by now, and reasons name `path`. The caller keeps and closes
+// `fd`; the library stays mapped without it.
+int LoadExtImage(int fd, const std::string& path, TExtImage& image, std::string& why);
 
 // Runs the term entry point and closes the library, once; `image` is empty
 // afterwards. False, with the reason in `why`, when closing failed.

@@ -12,8 +12,10 @@
 //                  successful MuroxExtInit.
 //
 // A library that lacks either function is closed again without any call.
-// Several names configured with the same path share one image: each load
-// calls MuroxExtInit again.
+// Several names configured with paths to the same file share one image:
+// each load calls MuroxExtInit again. The library is opened through its
+// descriptor's entry in /proc/self/fd, so $ORIGIN and dladdr see that name,
+// not the configured path.
 #ifndef HOST_REGISTRY_MUROXEXT_H
 #define HOST_REGISTRY_MUROXEXT_H
 

@@ -77,10 +77,11 @@ TVerdict CheckSocketPath(const std::string& path)
                    std::to_string(sizeof address.sun_path - 1) + " bytes");
 }
 
-// Makes the socket's directory, mode 0750, when it is missing; refuses a
-// symbolic link in its place.
-TVerdict MakeDirectory(const std::string& directory)
+// Makes the socket's directory, mode 0750, when it is missing (`made` says
+// so); refuses a symbolic link in its place.
+TVerdict MakeDirectory(const std::string& directory, bool& made)
 {
+    made = false;
     struct stat found {};
     if (lstat(directory.c_str(), &found) == 0) {
         if (S_ISLNK(found.st_mode))
@@ -91,14 +92,26 @@ TVerdict MakeDirectory(const std::string& directory)
     if (errno != ENOENT)
         return Refused(Reason("cannot examine " + DirectoryNamed(directory)));
     const mode_t umaskBefore = umask(027);
-    const int made = mkdir(directory.c_str(), 0750);
+    const int created = mkdir(directory.c_str(), 0750);
     const int reason = errno;
     umask(umaskBefore);
-    if (made != 0 && reason != EEXIST) {
+    if (created != 0 && reason != EEXIST) {
         errno = reason;
         return Refused(Reason("cannot create " + DirectoryNamed(directory)));
     }
+    made = created == 0;
     return std::nullopt;
+}
+
+// Gives the directory the daemon made the socket's group, so that its
+// members can reach the socket through it; one that was there already is
+// the operator's and left as it is.
+TVerdict GiveGroup(int directoryFd, const std::string& directory, gid_t group, bool made)
+{
+    if (!made || fchown(directoryFd, static_cast<uid_t>(-1), group) == 0)
+        return std::nullopt;
+    return Refused(
+        Reason("cannot give " + DirectoryNamed(directory) + " group " + std::to_string(group)));
 }
 
 // Opens the socket's directory, which must be a real directory of root or
@@ -232,11 +245,14 @@ TClaimResult BControlSocket::Claim(const std::string& path, gid_t group)
     std::string directoryPath, name;
     SplitPath(path, directoryPath, name);
     BFd directory;
+    bool made = false;
     TVerdict verdict = CheckSocketPath(path);
     if (!verdict)
-        verdict = MakeDirectory(directoryPath);
+        verdict = MakeDirectory(directoryPath, made);
     if (!verdict)
         verdict = OpenOwnDirectory(directoryPath, directory);
+    if (!verdict)
+        verdict = GiveGroup(directory.Get(), directoryPath, group, made);
     if (verdict)
         return *verdict;
     BFd socket;

@@ -34,7 +34,8 @@ public:
     ~BControlSocket();
 
     // Listens at `path`, a Unix stream socket of mode 0660 and group
-    // `group`. Its directory is created with mode 0750 when missing; an
+    // `group`. Its directory is created with mode 0750 and group `group`
+    // when missing, so that the group's members reach the socket; an
     // existing one must be a real directory (not a symbolic link) owned by
     // root or the daemon's user and writable by no one else. A socket there
     // that accepts belongs to a running daemon; one that refuses was left by

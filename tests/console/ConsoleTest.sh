@@ -184,8 +184,8 @@ remote() {
 remote screen
 evil=$'/x/\e[7m/x.so'
 "$murox" --remote --socket "$ctl" -e "xdll -a evil $evil" >"$tmp/piped"
-await "an event's escape sequence shows as text" shows 'dlopen failed: /x/\x1b[7m/x.so'
-grep -qF 'dlopen failed: /x/\x1b[7m/x.so' "$tmp/piped" ||
+await "an event's escape sequence shows as text" shows 'cannot read /x/\x1b[7m/x.so'
+grep -qF 'cannot read /x/\x1b[7m/x.so' "$tmp/piped" ||
     fail "... and the daemon's record shows it as text through a pipe too"
 keys xdll Enter
 await "... an answer's too" eval "shows 'Path:   /x/\\x1b[7m/x.so' && shows 'e\\x1bx'"

@@ -508,6 +508,39 @@ class DaemonTestCase(unittest.TestCase):
             'mount --bind "$0" /etc/group && exec "$@"', members]).start()
         self.assertEqual((DAEMON_GID, 0o660),
                          (os.stat(d.sock).st_gid, os.stat(d.sock).st_mode & 0o777))
+        # The directory the daemon made is the socket's group's too: its
+        # members get through, no one else.
+        run = os.path.dirname(d.sock)
+        made = os.stat(run)
+        self.assertEqual((0, DAEMON_GID, 0o750), (made.st_uid, made.st_gid, made.st_mode & 0o7777))
+        os.chmod(self.work, 0o755)
+        member = as_user(NOBODY, NOGROUP, [DAEMON_GID])
+        self.assertEqual(b"hello: term\nhello: init\n", d.console("xdll -f hello", user=member).stdout)
+        # A member kept out is told what keeps it out, never to join.
+        lead = f"murox: a daemon may serve {d.sock}, but this user may not use it: "
+        os.chown(run, 0, 0)
+        os.chmod(d.sock, 0o640)
+        for socket_group in (0, DAEMON_GID):
+            os.chown(d.sock, -1, socket_group)
+            kept_out = d.console("xdll", user=member, check=False)
+            self.assertEqual((1, (lead + f"its directory {run} (uid 0, group 0, mode 0750) does not "
+                                  "let this user through; it must let the socket's group in\n")
+                              .encode()), (kept_out.returncode, kept_out.stderr))
+        os.chown(run, 0, DAEMON_GID)
+        kept_out = d.console("xdll", user=member, check=False)
+        self.assertEqual((lead + f"this user is in the socket's group, but the socket (uid 0, "
+                          f"group {DAEMON_GID}, mode 0640) does not let its group write\n").encode(),
+                         kept_out.stderr)
+        os.chmod(d.sock, 0o660)
+        closed = os.path.join(self.work, "closed")
+        os.mkdir(closed, 0o700)
+        deep = self.daemon(name="deep", sock=os.path.join(closed, "run", "murox.ctl"),
+                           options=["--socket-group", "daemon"]).start()
+        kept_out = deep.console("xdll", user=member, check=False)
+        self.assertEqual(f"murox: a daemon may serve {deep.sock}, but this user may not use it: a "
+                         "directory on the way to it does not let this user through\n".encode(),
+                         kept_out.stderr)
+        self.assertEqual(0, deep.stop())
         for path in (self.work, os.path.dirname(d.sock)):
             os.chmod(path, 0o755)
         # The socket's mode keeps a stranger out, which is not to say that
@@ -597,6 +630,15 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(b"murox: access refused: uid 1 is not root, the daemon's user or a "
                          b"member of group daemon\n", stranger.stderr)
         self.assertEqual(0, mine.stop())
+        # A group it may not give is refused before any socket is made.
+        sub = os.path.join(own, "sub")
+        result = subprocess.run(as_user(NOBODY, DAEMON_GID) + portable + [
+            "--daemon", "--config", mine.conf, "--socket", os.path.join(sub, "murox.ctl"),
+            "--socket-group", "root"], capture_output=True, timeout=WAIT, env=env)
+        self.assertEqual((1, f"murox: cannot give the socket's directory {sub} group 0: "
+                          "Operation not permitted\n".encode()),
+                         (result.returncode, result.stderr))
+        self.assertEqual([], os.listdir(sub))
 
     @unittest.skipUnless(ROOT, "needs root to make directories of other users")
     def test_the_socket_is_claimed_without_trusting_the_path(self):

@@ -9,9 +9,12 @@
 
 #include <dlfcn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "host/registry/ExtConfigCheck.h"
+#include "host/registry/ExtFile.h"
+#include "host/registry/ExtImage.h"
 #include "hostapi/BFileNV.h"
 #include "hostapi/DLLExtAgents.h"
 #include "tests/support/EventTestSupport.h"
@@ -19,10 +22,26 @@
 
 namespace {
 
+// A user who is neither root nor the test's.
+const uid_t kStranger = 65534;
+
 std::string MakeDirectory()
 {
     char dir[] = "/tmp/murox-registry-XXXXXX";
     return mkdtemp(dir) != nullptr ? dir : "/nonexistent";
+}
+
+// A directory or a copy of a file at `path`, of that mode and owner.
+bool Made(const std::string& path, mode_t mode, uid_t owner)
+{
+    return mkdir(path.c_str(), 0700) == 0 && chown(path.c_str(), owner, gid_t(-1)) == 0 &&
+           chmod(path.c_str(), mode) == 0;
+}
+bool Copied(const std::string& from, const std::string& path, mode_t mode, uid_t owner)
+{
+    std::error_code error;
+    return std::filesystem::copy_file(from, path, error) &&
+           chown(path.c_str(), owner, gid_t(-1)) == 0 && chmod(path.c_str(), mode) == 0;
 }
 
 class RegistryTest : public ::testing::Test {
@@ -259,9 +278,7 @@ TEST_F(RegistryTest, CheckReportsEveryProblemAndLoadsNothing)
     EXPECT_THAT(
         CheckExtConfigFile(m_path),
         testing::ElementsAre("malformed '" + m_path + "', line 3: section header without ']'"));
-    // A name without '/' is for dlopen to search.
-    std::ofstream(m_path) << "[other]\nx = 1\n[extdll a]\npath = " HELLO_LIBRARY
-                             "\nload = 0\n[extdll b]\npath = libc.so.6\n";
+    std::ofstream(m_path) << "[other]\nx = 1\n[extdll a]\npath = " HELLO_LIBRARY "\nload = 0\n";
     EXPECT_THAT(CheckExtConfigFile(m_path), testing::IsEmpty());
 
     const std::string fifo = m_dir + "/fifo";
@@ -270,20 +287,180 @@ TEST_F(RegistryTest, CheckReportsEveryProblemAndLoadsNothing)
                           << "[extdll  a]\npath = " HELLO_LIBRARY "\n[extdll w]\nweb = /w\n"
                           << "[extdll l]\npath = /x\nload = yes\n[extdll m]\npath = /nonexistent\n"
                           << "[extdll f]\npath = " << fifo << "\n[extdll d]\npath = " << m_dir
-                          << "\n[extdll r]\npath = " << writeOnly << "\n";
+                          << "\n[extdll s]\npath = /\n[extdll r]\npath = " << writeOnly
+                          << "\n[extdll b]\npath = libc.so.6\n";
     alarm(30);
     const std::string in = m_path + ": section [extdll";
-    EXPECT_THAT(
-        CheckExtConfigFile(m_path),
-        testing::ElementsAre(in + "]: the library name must be one word",
-                             in + "  a]: library 'a' is configured twice", in + " w]: no path",
-                             in + " l]: load must be 0 or 1, not 'yes'",
-                             in + " m]: cannot read /nonexistent: No such file or directory",
-                             in + " f]: " + fifo + " is not a regular file (a FIFO)",
-                             in + " d]: " + m_dir + " is not a regular file (a directory)",
-                             in + " r]: cannot read " + writeOnly + ": Permission denied"));
+    EXPECT_THAT(CheckExtConfigFile(m_path),
+                testing::ElementsAre(
+                    in + "]: the library name must be one word",
+                    in + "  a]: library 'a' is configured twice", in + " w]: no path",
+                    in + " l]: load must be 0 or 1, not 'yes'",
+                    in + " m]: line 13: cannot read /nonexistent: No such file or directory",
+                    in + " f]: line 15: " + fifo + " is not a regular file (a FIFO)",
+                    in + " d]: line 17: " + m_dir + " is not a regular file (a directory)",
+                    in + " s]: line 19: / is not a regular file (a directory)",
+                    in + " r]: line 21: cannot read " + writeOnly + ": Permission denied",
+                    in + " b]: line 23: libc.so.6 is not a path: give the library's full path "
+                         "(the library search path is not examined, so a bare name is "
+                         "never loaded)"));
     alarm(0);
     EXPECT_THAT(Take(), testing::IsEmpty()) << "nothing loaded";
+}
+
+// Whoever can change a library or a directory above it could run code as
+// root: only what root (or the process's own user) alone can change loads,
+// and the configuration check says the same of it.
+TEST_F(RegistryTest, LoadsOnlyWhatNoOneElseCanChange)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "a stranger's files can be made by root only";
+    const std::string eve = m_dir + "/eve", open = m_dir + "/open", sticky = m_dir + "/sticky",
+                      eveSticky = m_dir + "/evesticky";
+    ASSERT_TRUE(Made(eve, 0755, kStranger));
+    ASSERT_TRUE(Made(eve + "/sub", 0755, 0));
+    ASSERT_TRUE(Made(open, 0777, 0));
+    ASSERT_TRUE(Made(sticky, 01777, 0));
+    ASSERT_TRUE(Made(eveSticky, 01777, kStranger));
+    ASSERT_TRUE(Copied(HELLO_LIBRARY, eve + "/sub/a.so", 0644, 0));
+    ASSERT_TRUE(Copied(HELLO_LIBRARY, m_dir + "/b.so", 01664, 0)); // sticky means nothing to a file
+    ASSERT_TRUE(Copied(HELLO_LIBRARY, m_dir + "/c.so", 0644, kStranger));
+    ASSERT_TRUE(Copied(HELLO_LIBRARY, open + "/d.so", 0644, 0));
+    ASSERT_TRUE(Copied(HELLO_LIBRARY, sticky + "/e.so", 0644, kStranger));
+    ASSERT_TRUE(Copied(HELLO_LIBRARY, sticky + "/f.so", 0644, 0));
+    ASSERT_TRUE(Copied(HELLO_LIBRARY, eveSticky + "/g.so", 0644, 0));
+    ASSERT_EQ(0, symlink((eve + "/sub/a.so").c_str(), (m_dir + "/h.so").c_str()));
+    ASSERT_EQ(0, symlink("sticky/f.so", (m_dir + "/i.so").c_str()));
+    std::string text;
+    for (const char* szName : {"a", "b", "c", "d", "e", "f", "g", "h", "i"}) {
+        const std::string name = szName;
+        const std::string at = name == "a"                  ? "eve/sub/"
+                               : name == "d"                ? "open/"
+                               : name == "e" || name == "f" ? "sticky/"
+                               : name == "g"                ? "evesticky/"
+                                                            : "";
+        text += "[extdll " + name + "]\npath = " + m_dir + "/" + at + name + ".so\n";
+    }
+    ASSERT_TRUE(Configure(text));
+    EXPECT_EQ(0, m_registry.Load(&m_store));
+    EXPECT_EQ("a:1:1:0 b:1:1:0 c:1:1:0 d:1:1:0 e:1:1:0 f:1:0:1 g:1:1:0 h:1:1:0 i:1:0:1 ", State());
+    const std::string install = "install the library where only root can change it";
+    const std::string changed = " could be changed by others: ";
+    const std::vector<std::string> why = {
+        eve + "/sub/a.so" + changed + "the directory " + eve +
+            " belongs to uid 65534, mode 0755, not to root; " + install +
+            ", such as /usr/local/lib",
+        m_dir + "/b.so" + changed + "the file " + m_dir +
+            "/b.so (uid 0, mode 1664) is writable by its group or others; chmod go-w " + m_dir +
+            "/b.so, or " + install,
+        m_dir + "/c.so" + changed + "the file " + m_dir +
+            "/c.so belongs to uid 65534, mode 0644, not to root; " + install +
+            ", such as /usr/local/lib",
+        open + "/d.so" + changed + "the directory " + open +
+            " (uid 0, mode 0777) is writable by its group or others; chmod go-w " + open + ", or " +
+            install,
+        sticky + "/e.so" + changed + "the file " + sticky +
+            "/e.so belongs to uid 65534, mode 0644, not to root; " + install +
+            ", such as /usr/local/lib",
+        eveSticky + "/g.so" + changed + "the directory " + eveSticky +
+            " belongs to uid 65534, mode 1777, not to root; " + install +
+            ", such as /usr/local/lib",
+        // The link is followed; the directory at fault is named.
+        m_dir + "/h.so" + changed + "the directory " + eve +
+            " belongs to uid 65534, mode 0755, not to root; " + install +
+            ", such as /usr/local/lib",
+    };
+    const char* names[] = {"a", "b", "c", "d", "e", "g", "h"};
+    const char* lines[] = {"2", "4", "6", "8", "10", "14", "16"}; // of their paths
+    std::vector<std::string> events, checked;
+    for (std::size_t i = 0; i < why.size(); ++i) {
+        events.push_back(std::string("extension library '") + names[i] + "' not loaded: " + why[i]);
+        checked.push_back(m_path + ": section [extdll " + names[i] + "]: line " + lines[i] + ": " +
+                          why[i]);
+    }
+    events.insert(events.begin() + 5, "hello: init");
+    events.push_back("hello: init");
+    EXPECT_THAT(Take(), testing::ElementsAreArray(events));
+    EXPECT_THAT(CheckExtConfigFile(m_path), testing::ElementsAreArray(checked));
+}
+
+// The rule is the process's own user's, not root's alone: a shell run by a
+// user loads that user's libraries.
+TEST_F(RegistryTest, TheProcesssOwnUserMayLoadItsOwnLibraries)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "a stranger's files can be made by root only";
+    ASSERT_EQ(0, chmod(m_dir.c_str(), 0755));
+    const std::string own = m_dir + "/own", mine = own + "/mine.so", roots = m_dir + "/root.so",
+                      shared = m_dir + "/shared.so";
+    ASSERT_TRUE(Made(own, 0755, kStranger));
+    ASSERT_TRUE(Copied(HELLO_LIBRARY, mine, 0644, kStranger));
+    ASSERT_TRUE(Copied(HELLO_LIBRARY, roots, 0644, 0));
+    ASSERT_TRUE(Copied(HELLO_LIBRARY, shared, 0664, 0));
+    const pid_t child = fork();
+    ASSERT_NE(-1, child);
+    if (child == 0) {
+        std::string why;
+        const bool ok = seteuid(kStranger) == 0 && OpenExtFile(mine, why).Valid() &&
+                        OpenExtFile(roots, why).Valid() && !OpenExtFile(shared, why).Valid() &&
+                        why.find("chmod go-w " + shared +
+                                 ", or install the library where only "
+                                 "root or uid 65534 can change it") != std::string::npos;
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "as uid 65534";
+    std::string why;
+    EXPECT_FALSE(OpenExtFile(mine, why).Valid()) << "root takes uid 65534's library";
+    EXPECT_THAT(why, testing::HasSubstr("the directory " + own + " belongs to uid 65534"));
+}
+
+// The file loaded is the one examined: one put in its place afterwards,
+// even a FIFO, is never opened.
+TEST_F(RegistryTest, WhatWasCheckedIsWhatIsLoaded)
+{
+    const std::string path = m_dir + "/lib.so", other = m_dir + "/other.so", fifo = m_dir + "/fifo";
+    ASSERT_TRUE(Copied(HELLO_LIBRARY, path, 0644, geteuid()));
+    ASSERT_TRUE(Copied(IDLE_LIBRARY, other, 0644, geteuid()));
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    std::string why;
+    BFd fd = OpenExtFile(path, why);
+    ASSERT_TRUE(fd.Valid()) << why;
+    ASSERT_EQ(0, rename(other.c_str(), path.c_str()));
+    TExtImage image;
+    EXPECT_EQ(0, LoadExtImage(fd.Get(), path, image, why)) << why;
+    EXPECT_TRUE(CloseExtImage(image, why)) << why;
+    EXPECT_THAT(Take(), testing::ElementsAre("hello: init", "hello: term"));
+
+    fd = OpenExtFile(path, why);
+    ASSERT_TRUE(fd.Valid()) << why;
+    ASSERT_EQ(0, rename(fifo.c_str(), path.c_str()));
+    alarm(30);
+    EXPECT_EQ(0, LoadExtImage(fd.Get(), path, image, why)) << why;
+    alarm(0);
+    EXPECT_TRUE(CloseExtImage(image, why)) << why;
+    EXPECT_THAT(Take(), testing::ElementsAre("idle: init", "idle: term"));
+}
+
+// The loader is given a descriptor's name; what it says names the path.
+TEST_F(RegistryTest, ReasonsNameTheConfiguredPath)
+{
+    const std::string text = m_dir + "/text.so";
+    std::ofstream(text) << std::string(4096, 'x');
+    ASSERT_TRUE(Configure("[extdll t]\npath = " + text +
+                          "\n[extdll n]\npath = " + UNLOADED_NO_ENTRY_LIBRARY + "\n"));
+    EXPECT_EQ(0, m_registry.Load(&m_store));
+    EXPECT_EQ("t:1:1:0 n:1:2:0 ", State());
+    const auto named = [](const std::string& lead) {
+        return testing::AllOf(testing::StartsWith(lead), testing::Not(testing::HasSubstr("/proc")));
+    };
+    EXPECT_THAT(Take(),
+                testing::ElementsAre(
+                    named("extension library 't' not loaded: dlopen failed: " + text + ": "),
+                    named("extension library 'n' not loaded: " UNLOADED_NO_ENTRY_LIBRARY
+                          " lacks an entry point: " UNLOADED_NO_ENTRY_LIBRARY
+                          ": undefined symbol: MuroxExtInit")));
 }
 
 } // namespace

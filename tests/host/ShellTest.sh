@@ -20,7 +20,7 @@ hello_up="hello: init
 broken_fails="broken: init refuses, it has nothing to serve
 extension library 'broken' not loaded: MuroxExtInit of $broken reported failure
 "
-missing_fails="extension library 'missing' not loaded: dlopen failed: $missing: cannot open shared object file: No such file or directory
+missing_fails="extension library 'missing' not loaded: cannot read $missing: No such file or directory
 "
 start=$hello_up$broken_fails$missing_fails
 # The listing's first three libraries as the default configuration leaves them.
@@ -193,7 +193,8 @@ done
 fresh
 run --check --config "$conf"
 check "check of the default configuration" 1 "" \
-    "murox: $conf: section [extdll missing]: cannot read $missing: No such file or directory"
+    "murox: $conf: section [extdll missing]: line $(grep -n "^path = $missing\$" "$conf" |
+        cut -d: -f1): cannot read $missing: No such file or directory"
 sed '/^\[extdll broken\]/,$d' "$template" >"$conf"
 run --check --config="$conf"
 check "check of a clean configuration" 0 ""
@@ -202,6 +203,34 @@ printf '# a\n\n; b\n[extdll a]\npath = %s\n\n  # c\n[extdll a]\n' "$idle" >"$con
 run --check --config "$conf"
 check "check of a malformed configuration" 1 "" \
     "murox: malformed '$conf', line 8: section [extdll a] repeated"
+
+# Only what no one but root or murox's own user can change is loaded; the
+# check says the same. A user's shell loads that user's own library.
+if [ "$(id -u)" = 0 ]; then
+    mkdir "$tmp/eve" && cp "$hello" "$tmp/eve/lib.so" && chown -R nobody "$tmp/eve"
+    printf '[extdll eve]\npath = %s\n' "$tmp/eve/lib.so" >"$conf"
+    eve="$tmp/eve/lib.so could be changed by others: the directory $tmp/eve belongs to uid \
+$(id -u nobody), mode 0755, not to root; install the library where only root can change it, \
+such as /usr/local/lib"
+    run --config "$conf" -e xdll
+    check "a library in a stranger's directory" 0 "extension library 'eve' not loaded: $eve
+$(entry eve "$tmp/eve/lib.so" "" 1 "FAILED TO LOAD")
+"
+    run --check --config "$conf"
+    check "check of a library in a stranger's directory" 1 "" \
+        "murox: $conf: section [extdll eve]: line 2: $eve"
+    chmod 755 "$tmp" && chown nobody "$conf"
+    setpriv --reuid=nobody --regid=nogroup --clear-groups "${murox[@]}" --config "$conf" -e xdll \
+        </dev/null >"$tmp/out" 2>"$tmp/err"
+    rc=$? && collect
+    check "the stranger's own shell loads it" 0 "hello: init
+$(entry eve "$tmp/eve/lib.so" "" 1 LOADED)
+hello: term
+"
+    chmod 700 "$tmp"
+else
+    echo "skip: libraries of a stranger need root to make"
+fi
 
 # One murox per configuration: a second is refused while the first runs.
 fresh
