@@ -6,6 +6,8 @@
 
 #include <sys/sysmacros.h>
 
+#include "host/protocol/VisibleText.h"
+
 namespace KAF {
 
 namespace {
@@ -82,9 +84,11 @@ std::string DescribeLockHolder(const std::string& path, const struct stat& file)
         else if ((word == "--config" || word == "-e") && i + 1 < words.size())
             ++i; // a value is never taken for an option
     }
-    std::string text = path + " is in use by " + program + " pid " + std::to_string(pid);
+    // Another process's command line holds whatever it was started with.
+    std::string text =
+        path + " is in use by " + control::VisibleLine(program) + " pid " + std::to_string(pid);
     if (daemon)
-        text += " (a daemon serving " + socket + "): use murox --remote";
+        text += " (a daemon serving " + control::VisibleLine(socket) + "): use murox --remote";
     return text;
 }
 

@@ -16,7 +16,9 @@
 #include "host/protocol/BFd.h"
 #include "host/server/BControlServer.h"
 #include "host/server/BControlSocket.h"
+#include "host/server/BStdoutCapture.h"
 #include "host/server/BStdoutQueue.h"
+#include "host/server/BSyslogQueue.h"
 #include "host/server/DaemonSignals.h"
 
 namespace {
@@ -60,9 +62,14 @@ int RunDaemon(const TMuroxOptions& options, gid_t socketGroup, KAF::BFileNV& sto
         std::fprintf(stderr, "murox: cannot read signals: %s\n", std::strerror(errno));
         return kFailure;
     }
-    BStdoutQueue output;
-    if (!output.Install())
-        std::fprintf(stderr, "murox: standard output is written directly: %s\n",
+    // The event sink writes to stdout in either case (the host keeps it
+    // there): its own syslog() would wait for a stalled log.
+    BStdoutQueue toStdout;
+    BSyslogQueue toSyslog;
+    ILogOutput& output = options.toSyslog ? static_cast<ILogOutput&>(toSyslog) : toStdout;
+    BStdoutCapture capture(output);
+    if (!capture.Install())
+        std::fprintf(stderr, "murox: event records are written directly: %s\n",
                      std::strerror(errno));
     MuroxLogEvent("daemon started, version %s, pid %d, configuration %s", MUROX_VERSION,
                   static_cast<int>(getpid()), options.configPath.c_str());

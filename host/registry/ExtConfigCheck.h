@@ -12,8 +12,9 @@
 // parsing stops there. Otherwise each extension library's section is
 // checked: a name, given once, a path, a load value of 0 or 1, and a path
 // with a '/' that names a regular file this process can read; those lines
-// read "FILE: section [extdll NAME]: ...". A path without '/' is left to
-// dlopen's search of the library path and not checked.
+// read "FILE: section [extdll NAME]: ...", and for a name that holds
+// another character than IsExtName allows, "FILE: line N: section ...". A path without '/' is left
+// to dlopen's search of the library path and not checked.
 std::vector<std::string> CheckExtConfigFile(const std::string& path);
 
 #endif
