@@ -11,6 +11,7 @@
 
 #include "eventlog/MuroxLogEvent.h"
 #include "host/protocol/ControlProtocol.h"
+#include "host/protocol/VisibleText.h"
 #include "host/server/BControlSocket.h"
 #include "host/server/DaemonSignals.h"
 #include "host/server/ILogOutput.h"
@@ -49,7 +50,7 @@ BControlServer::BControlServer(BControlSocket& socket, int signalFd, ILogOutput*
                                const TClientLimits& limits)
     : m_socket(socket), m_signalFd(signalFd), m_pLog(pLog), m_limits(limits),
       m_daemonUid(geteuid()), m_group(socket.Group()), m_groupName(GroupName(m_group)),
-      m_refusals([this](const std::string& text) { m_fanOut.LogOnly(text); })
+      m_refusals([this](const std::string& text) { m_fanOut.LogOnly(control::VisibleLine(text)); })
 {
 }
 
@@ -61,6 +62,14 @@ std::size_t BControlServer::MaxUnsent() const
     for (const auto& pClient : m_clients)
         most = pClient->Unsent() > most ? pClient->Unsent() : most;
     return most;
+}
+
+std::size_t BControlServer::TotalUnsent() const
+{
+    std::size_t total = 0;
+    for (const auto& pClient : m_clients)
+        total += pClient->Unsent();
+    return total;
 }
 
 int BControlServer::Poll(long long nowMs, int maxWaitMs)
@@ -128,6 +137,7 @@ int BControlServer::Turn(ICommandRunner& runner, int maxWaitMs)
         pClient->Flush(now);
         pClient->Enforce(m_limits, now);
     }
+    KeepWithinBudget(now);
     if (m_pLog != nullptr)
         m_pLog->Drain();
     m_refusals.Flush(now);
@@ -238,6 +248,33 @@ void BControlServer::Reap(long long nowMs)
     }
     for (const std::string& text : records)
         MuroxLogEvent("%s", text.c_str());
+}
+
+void BControlServer::KeepWithinBudget(long long nowMs)
+{
+    std::size_t total = TotalUnsent();
+    while (total > m_limits.totalUnsent) {
+        BControlClient* pBehind = nullptr;
+        for (const auto& pClient : m_clients)
+            if (pClient->State() == BControlClient::TState::kOpen &&
+                (pBehind == nullptr || pClient->Unsent() > pBehind->Unsent()))
+                pBehind = pClient.get();
+        if (pBehind == nullptr || pBehind->Unsent() == 0)
+            return; // what is left is on its way out
+        const std::size_t unsent = pBehind->Unsent();
+        const std::string budget = std::to_string(m_limits.totalUnsent);
+        pBehind->Dismiss(BControlClient::TReason::kStoppedReading,
+                         "it fell furthest behind, " + std::to_string(unsent) +
+                             " bytes unread, when the consoles together had more than " + budget +
+                             " bytes unread",
+                         "murox: dropped: this console fell furthest behind (" +
+                             std::to_string(unsent) +
+                             " bytes unread) when the consoles "
+                             "together had more than " +
+                             budget + " bytes unread\n",
+                         m_limits, nowMs);
+        total = total - unsent + pBehind->Unsent();
+    }
 }
 
 void BControlServer::CloseAll(const std::string& farewell, int waitMs)

@@ -60,8 +60,10 @@ public:
     // What passes the daemon's events on to the clients.
     KAF::IMessageSubscriber& FanOut() { return m_fanOut; }
 
-    // The most bytes waiting to be sent to any one client; for tests.
+    // The most bytes waiting to be sent to any one client, and to all of
+    // them together; for tests.
     std::size_t MaxUnsent() const;
+    std::size_t TotalUnsent() const;
 
 private:
     int Poll(long long nowMs, int maxWaitMs);
@@ -72,6 +74,9 @@ private:
     // order) says, then closes those that are done.
     void ReadAndSend(const struct pollfd* pPolled, long long nowMs);
     void Reap(long long nowMs);
+    // Drops the clients furthest behind until all of them together leave
+    // at most m_limits.totalUnsent bytes unsent.
+    void KeepWithinBudget(long long nowMs);
 
     BControlSocket& m_socket;
     int m_signalFd;
