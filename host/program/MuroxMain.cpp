@@ -86,7 +86,7 @@ int OpenConfiguration(const std::string& path, KAF::BFileNV& store)
     // One murox per configuration: a second would load every library again
     // and overwrite the first one's changes.
     if (!KAF::LockConfig(path, store, error)) {
-        std::fprintf(stderr, "murox: %s\n", control::VisibleLine(error).c_str());
+        std::fprintf(stderr, "murox: %s\n", error.c_str());
         return kFailure;
     }
     return 0;
