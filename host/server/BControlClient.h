@@ -72,6 +72,8 @@ public:
         Queue(type, payload.data(), payload.size());
     }
     std::size_t Unsent() const { return m_out.size() - m_sent; }
+    // The memory its queue holds, sent or not.
+    std::size_t Held() const { return m_out.capacity(); }
 
     // Whether the loop should read from it, and whether a frame of it may
     // run now.

@@ -13,6 +13,7 @@
 #include "host/protocol/ControlProtocol.h"
 #include "host/protocol/VisibleText.h"
 #include "host/server/BControlSocket.h"
+#include "host/server/ConsoleBudget.h"
 #include "host/server/DaemonSignals.h"
 #include "host/server/ILogOutput.h"
 
@@ -70,6 +71,11 @@ std::size_t BControlServer::TotalUnsent() const
     for (const auto& pClient : m_clients)
         total += pClient->Unsent();
     return total;
+}
+
+std::size_t BControlServer::TotalHeld() const
+{
+    return HeldByAll(m_clients);
 }
 
 int BControlServer::Poll(long long nowMs, int maxWaitMs)
@@ -137,7 +143,7 @@ int BControlServer::Turn(ICommandRunner& runner, int maxWaitMs)
         pClient->Flush(now);
         pClient->Enforce(m_limits, now);
     }
-    KeepWithinBudget(now);
+    KeepWithinBudget(m_clients, m_limits, now);
     if (m_pLog != nullptr)
         m_pLog->Drain();
     m_refusals.Flush(now);
@@ -248,33 +254,6 @@ void BControlServer::Reap(long long nowMs)
     }
     for (const std::string& text : records)
         MuroxLogEvent("%s", text.c_str());
-}
-
-void BControlServer::KeepWithinBudget(long long nowMs)
-{
-    std::size_t total = TotalUnsent();
-    while (total > m_limits.totalUnsent) {
-        BControlClient* pBehind = nullptr;
-        for (const auto& pClient : m_clients)
-            if (pClient->State() == BControlClient::TState::kOpen &&
-                (pBehind == nullptr || pClient->Unsent() > pBehind->Unsent()))
-                pBehind = pClient.get();
-        if (pBehind == nullptr || pBehind->Unsent() == 0)
-            return; // what is left is on its way out
-        const std::size_t unsent = pBehind->Unsent();
-        const std::string budget = std::to_string(m_limits.totalUnsent);
-        pBehind->Dismiss(BControlClient::TReason::kStoppedReading,
-                         "it fell furthest behind, " + std::to_string(unsent) +
-                             " bytes unread, when the consoles together had more than " + budget +
-                             " bytes unread",
-                         "murox: dropped: this console fell furthest behind (" +
-                             std::to_string(unsent) +
-                             " bytes unread) when the consoles "
-                             "together had more than " +
-                             budget + " bytes unread\n",
-                         m_limits, nowMs);
-        total = total - unsent + pBehind->Unsent();
-    }
 }
 
 void BControlServer::CloseAll(const std::string& farewell, int waitMs)

@@ -64,6 +64,7 @@ public:
     // them together; for tests.
     std::size_t MaxUnsent() const;
     std::size_t TotalUnsent() const;
+    std::size_t TotalHeld() const;
 
 private:
     int Poll(long long nowMs, int maxWaitMs);
@@ -74,9 +75,6 @@ private:
     // order) says, then closes those that are done.
     void ReadAndSend(const struct pollfd* pPolled, long long nowMs);
     void Reap(long long nowMs);
-    // Drops the clients furthest behind until all of them together leave
-    // at most m_limits.totalUnsent bytes unsent.
-    void KeepWithinBudget(long long nowMs);
 
     BControlSocket& m_socket;
     int m_signalFd;
@@ -86,7 +84,7 @@ private:
     gid_t m_group;           // the socket's group when the server started
     std::string m_groupName; // its name, looked up once
     TClients m_clients;
-    BEventFanOut m_fanOut{m_clients};
+    BEventFanOut m_fanOut{m_clients, m_limits};
     BClientRequests m_requests{m_clients, m_limits, m_fanOut};
     BRefusalLog m_refusals;
     long long m_acceptPausedUntilMs = 0;
