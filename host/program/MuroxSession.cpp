@@ -57,11 +57,13 @@ int RunSession(const TMuroxOptions& options, KAF::BFileNV& store)
             if (!run(line))
                 break;
     } else {
+        // The line editor keeps the stream it is made with, and draws on
+        // the terminal itself: it is made and run with stdout unescaped.
+        terminal.Pause();
         BLineReader reader("murox> ", MuroxHistoryPath(),
                            CommandCompleter([&commands] { return commands.CompletionWords(); }));
         std::string line;
         for (;;) {
-            // The line editor draws on the terminal itself.
             terminal.Pause();
             const bool read = reader.ReadLine(line);
             terminal.Resume();

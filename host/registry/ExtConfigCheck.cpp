@@ -1,5 +1,6 @@
 #include "host/registry/ExtConfigCheck.h"
 
+#include <cstdio>
 #include <fstream>
 #include <map>
 
@@ -50,8 +51,13 @@ void LocateBadNames(const std::string& path, std::vector<std::string>& problems)
             lines = HeaderLines(path);
         const auto found =
             lines.find(problem.substr(sectionStart.size(), close - sectionStart.size()));
-        if (found != lines.end())
-            problem.insert(0, "line " + std::to_string(found->second) + ": ");
+        if (found == lines.end())
+            continue;
+        // Not std::to_string: its digit table would be one more symbol the
+        // registry exports.
+        char line[32];
+        std::snprintf(line, sizeof line, "line %zu: ", found->second);
+        problem.insert(0, line);
     }
 }
 
