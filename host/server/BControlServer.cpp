@@ -11,7 +11,6 @@
 
 #include "eventlog/MuroxLogEvent.h"
 #include "host/protocol/ControlProtocol.h"
-#include "host/protocol/VisibleText.h"
 #include "host/server/BControlSocket.h"
 #include "host/server/ConsoleBudget.h"
 #include "host/server/DaemonSignals.h"
@@ -51,7 +50,7 @@ BControlServer::BControlServer(BControlSocket& socket, int signalFd, ILogOutput*
                                const TClientLimits& limits)
     : m_socket(socket), m_signalFd(signalFd), m_pLog(pLog), m_limits(limits),
       m_daemonUid(geteuid()), m_group(socket.Group()), m_groupName(GroupName(m_group)),
-      m_refusals([this](const std::string& text) { m_fanOut.LogOnly(control::VisibleLine(text)); })
+      m_refusals([this](const std::string& text) { m_fanOut.LogOnly(text); })
 {
 }
 

@@ -221,10 +221,11 @@ evil=$'/x\ec\b\b\e]0;owned\a\u202eos.so'
 shown='/x\x1bc\x08\x08\x1b]0;owned\x07\xe2\x80\xaeos.so'
 printf '[extdll evil]\npath = %s\n' "$evil" >"$conf"
 terminal() { script -qfec "$(printf '%q ' "${murox[@]}" "$@")" /dev/null </dev/null | tr -d '\r'; }
-out=$(terminal --config "$conf" -e xdll -e 'xdll -l nosuch'; echo x) && out=${out%x}
+out=$(terminal --config "$conf" -e xdll -e 'xdll -l nosuch' -e $'frob\e]0;t\a'; echo x) && out=${out%x}
 [[ "$out" == *$'\e'* || "$out" == *$'\b'* || "$out" == *$'\u202e'* || "$out" == *$'\a'* ]] &&
     fail "raw control characters reached the terminal: $(printf '%q' "$out")"
-[[ "$out" == *"   Path:   $shown"* && "$out" == *"No such ext DLL"* ]] ||
+[[ "$out" == *"   Path:   $shown"* && "$out" == *"No such ext DLL"* &&
+    "$out" == *"Unknown command 'frob\x1b]0;t\x07'"* ]] ||
     fail "the listing on a terminal: $(printf '%q' "$out")"
 run --config "$conf" -e xdll
 [[ "$out" == *"   Path:   $evil"$'\n'* ]] || fail "the listing through a pipe: $(printf '%q' "$out")"
