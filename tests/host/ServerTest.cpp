@@ -246,6 +246,19 @@ TEST(SyslogQueueTest, ALogThatIsGoneIsLookedForAtEachRecord)
         testing::ElementsAre("e\n", "1 event records dropped: the system log is not being read\n"));
 }
 
+// A record too large for one datagram is lost alone, and counted.
+TEST(SyslogQueueTest, ARecordTooLargeForTheLogIsCounted)
+{
+    TLogSocket log;
+    log.Bind();
+    BSyslogQueue queue(log.Path());
+    const std::string huge(BSyslogQueue::kLimit / 2, 'h');
+    queue.Take(huge.data(), huge.size());
+    queue.Take("after\n", 6);
+    EXPECT_THAT(log.Read(), testing::ElementsAre("after\n", "1 event records dropped: the system "
+                                                            "log is not being read\n"));
+}
+
 // Records the records it is handed.
 class TRecordingOutput : public ILogOutput {
 public:
