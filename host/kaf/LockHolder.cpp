@@ -118,11 +118,11 @@ std::string DescribeLockHolder(const std::string& path, int lockFd)
         else if ((word == "--config" || word == "-e") && i + 1 < words.size())
             ++i; // a value is never taken for an option
     }
-    // Anyone may start a process with any command line: it is shown as text.
+    // Another process's command line holds whatever it was started with.
     std::string text =
-        path + " is in use by " + control::VisibleText(program) + " pid " + std::to_string(pid);
+        path + " is in use by " + control::VisibleLine(program) + " pid " + std::to_string(pid);
     if (daemon)
-        text += " (a daemon serving " + control::VisibleText(socket) + "): use murox --remote";
+        text += " (a daemon serving " + control::VisibleLine(socket) + "): use murox --remote";
     return text;
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include "eventlog/MuroxLogEvent.h"
@@ -16,19 +17,28 @@
 #include "host/protocol/BFd.h"
 #include "host/server/BControlServer.h"
 #include "host/server/BControlSocket.h"
+#include "host/server/BStdoutCapture.h"
 #include "host/server/BStdoutQueue.h"
+#include "host/server/BSyslogQueue.h"
 #include "host/server/DaemonSignals.h"
 
 namespace {
 
+// Blocks from this size on are mapped on their own.
+const int kOwnMappingBytes = 256 * 1024;
+
 // The limits clients are held to. MUROX_PARTIAL_FRAME_TIMEOUT_MS shortens
-// the wait for the rest of a frame, for the daemon's tests.
+// the wait for the rest of a frame, MUROX_CONSOLES_BUDGET_BYTES sets the
+// consoles' shared budget, for the daemon's tests and its measurement.
 TClientLimits ClientLimits()
 {
     TClientLimits limits;
     const char* szPartial = std::getenv("MUROX_PARTIAL_FRAME_TIMEOUT_MS");
     if (szPartial != nullptr && std::atoll(szPartial) > 0)
         limits.partialFrameMs = std::atoll(szPartial);
+    const char* szBudget = std::getenv("MUROX_CONSOLES_BUDGET_BYTES");
+    if (szBudget != nullptr && std::atoll(szBudget) > 0)
+        limits.totalUnsent = static_cast<std::size_t>(std::atoll(szBudget));
     return limits;
 }
 
@@ -60,9 +70,18 @@ int RunDaemon(const TMuroxOptions& options, gid_t socketGroup, KAF::BFileNV& sto
         std::fprintf(stderr, "murox: cannot read signals: %s\n", std::strerror(errno));
         return kFailure;
     }
-    BStdoutQueue output;
-    if (!output.Install())
-        std::fprintf(stderr, "murox: standard output is written directly: %s\n",
+    // The event sink writes to stdout in either case (the host keeps it
+    // there): its own syslog() would wait for a stalled log.
+    // A console's queue that grew for a burst is a block of its own, given
+    // back to the system once freed: a fixed threshold keeps the C library
+    // from raising it and keeping such blocks in the heap.
+    mallopt(M_MMAP_THRESHOLD, kOwnMappingBytes);
+    BStdoutQueue toStdout;
+    BSyslogQueue toSyslog;
+    ILogOutput& output = options.toSyslog ? static_cast<ILogOutput&>(toSyslog) : toStdout;
+    BStdoutCapture capture(output);
+    if (!capture.Install())
+        std::fprintf(stderr, "murox: event records are written directly: %s\n",
                      std::strerror(errno));
     MuroxLogEvent("daemon started, version %s, pid %d, configuration %s", MUROX_VERSION,
                   static_cast<int>(getpid()), options.configPath.c_str());

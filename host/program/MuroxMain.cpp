@@ -23,6 +23,7 @@
 #include "host/program/MuroxSession.h"
 #include "host/protocol/BFd.h"
 #include "host/protocol/ControlProtocol.h"
+#include "host/protocol/VisibleText.h"
 #include "host/registry/ExtConfig.h"
 #include "host/registry/ExtConfigCheck.h"
 #include "hostapi/BFileNV.h"
@@ -58,12 +59,13 @@ void WarnWithoutSystemLog()
                  std::strerror(errno));
 }
 
-// --check: one line per problem on standard error.
+// --check: one line per problem on standard error, what the file holds
+// made visible: names and paths written by hand may hold anything.
 int CheckConfiguration(const std::string& path)
 {
     const std::vector<std::string> problems = CheckExtConfigFile(path);
     for (const std::string& problem : problems)
-        std::fprintf(stderr, "murox: %s\n", problem.c_str());
+        std::fprintf(stderr, "murox: %s\n", control::VisibleLine(problem).c_str());
     return problems.empty() ? 0 : kFailure;
 }
 
@@ -74,11 +76,11 @@ int OpenConfiguration(const std::string& path, KAF::BFileNV& store)
     std::string error;
     std::vector<TExtConfigEntry> entries;
     if (store.ReadFile(path.c_str()) == 0) {
-        std::fprintf(stderr, "murox: %s\n", store.LastError());
+        std::fprintf(stderr, "murox: %s\n", control::VisibleLine(store.LastError()).c_str());
         return kBadUsage;
     }
     if (!ReadExtConfig(store, entries, error)) {
-        std::fprintf(stderr, "murox: %s: %s\n", path.c_str(), error.c_str());
+        std::fprintf(stderr, "murox: %s\n", control::VisibleLine(path + ": " + error).c_str());
         return kBadUsage;
     }
     // One murox per configuration: a second would load every library again
@@ -116,7 +118,10 @@ int RunHost(const TMuroxOptions& options, gid_t socketGroup)
     KAF::BMessageDispatcher& dispatcher = *KAF::BMessageDispatcher::s_pInstance;
     MuroxMsgSubscriber sink;
     if (options.toSyslog) {
-        sink.LogToSyslog();
+        // The daemon queues the sink's records for the log itself, so that
+        // a stalled log never holds its loop; the shell lets the sink write.
+        if (options.mode != TMuroxMode::kDaemon)
+            sink.LogToSyslog();
         WarnWithoutSystemLog();
     }
     {

@@ -5,10 +5,14 @@
 #include <cstring>
 #include <string>
 
+#include <unistd.h>
+
 #include "host/commands/BHostCommands.h"
 #include "host/console/BLineReader.h"
 #include "host/console/CommandCompletion.h"
+#include "host/program/BTerminalText.h"
 #include "host/program/MuroxExit.h"
+#include "host/protocol/VisibleText.h"
 #include "host/server/BAnswerStream.h"
 
 namespace {
@@ -16,11 +20,15 @@ namespace {
 // Writes a line's answer where its outcome says: standard error for a line
 // that failed, else standard output (after the events the line caused,
 // which the sink wrote there already).
+// On a terminal, both show the answer made visible: standard output
+// through BTerminalText, standard error here.
 void WriteAnswer(const std::string& answer, TLineOutcome outcome)
 {
     if (outcome == TLineOutcome::kFailed) {
         std::fflush(stdout);
-        std::fwrite(answer.data(), 1, answer.size(), stderr);
+        const std::string shown =
+            isatty(STDERR_FILENO) != 0 ? control::VisibleText(answer) : answer;
+        std::fwrite(shown.data(), 1, shown.size(), stderr);
     } else {
         std::fwrite(answer.data(), 1, answer.size(), stdout);
         std::fflush(stdout);
@@ -31,6 +39,8 @@ void WriteAnswer(const std::string& answer, TLineOutcome outcome)
 
 int RunSession(const TMuroxOptions& options, KAF::BFileNV& store)
 {
+    // Before the libraries load, after they unload: their events are shown too.
+    BTerminalText terminal;
     BHostCommands commands(store);
     bool failed = false;
     std::string answer;
@@ -47,12 +57,19 @@ int RunSession(const TMuroxOptions& options, KAF::BFileNV& store)
             if (!run(line))
                 break;
     } else {
+        // The line editor keeps the stream it is made with, and draws on
+        // the terminal itself: it is made and run with stdout unescaped.
+        terminal.Pause();
         BLineReader reader("murox> ", MuroxHistoryPath(),
                            CommandCompleter([&commands] { return commands.CompletionWords(); }));
         std::string line;
-        while (reader.ReadLine(line))
-            if (!run(line))
+        for (;;) {
+            terminal.Pause();
+            const bool read = reader.ReadLine(line);
+            terminal.Resume();
+            if (!read || !run(line))
                 break;
+        }
     }
     return AfterStandardOutput(failed ? kLineFailed : 0);
 }

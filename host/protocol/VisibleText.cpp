@@ -45,17 +45,35 @@ int SequenceLength(const unsigned char* pBytes, std::size_t available)
     return length;
 }
 
+// Whether the valid sequence at `pBytes` is a character that a terminal or
+// a log viewer does not show as itself: a C1 control (U+0080..U+009F), or
+// one that hides or reorders the text around it (zero-width characters
+// and marks U+200B..U+200F, the bidi embeddings and overrides
+// U+202A..U+202E, the isolates U+2066..U+2069, U+FEFF).
+bool Hidden(const unsigned char* pBytes, int length)
+{
+    if (length == 2)
+        return pBytes[0] == 0xc2 && pBytes[1] <= 0x9f;
+    if (length != 3)
+        return false;
+    const unsigned int code =
+        (pBytes[0] & 0x0fu) << 12 | (pBytes[1] & 0x3fu) << 6 | (pBytes[2] & 0x3fu);
+    return (code >= 0x200b && code <= 0x200f) || (code >= 0x202a && code <= 0x202e) ||
+           (code >= 0x2066 && code <= 0x2069) || code == 0xfeff;
+}
+
 // Appends the `size` bytes at `pText` made visible. With `more` to come,
 // returns how many bytes at their end were left because they may begin a
 // sequence that the next piece completes; 0 otherwise.
-std::size_t AppendVisible(std::string& out, const char* pText, std::size_t size, bool more)
+std::size_t AppendVisible(std::string& out, const char* pText, std::size_t size, bool more,
+                          bool oneLine = false)
 {
     const auto* pBytes = reinterpret_cast<const unsigned char*>(pText);
     std::size_t i = 0;
     while (i < size) {
         const unsigned char byte = pBytes[i];
         if (byte < 0x80) {
-            if ((byte < 0x20 && byte != '\n' && byte != '\t') || byte == 0x7f)
+            if ((byte < 0x20 && (byte != '\n' || oneLine) && byte != '\t') || byte == 0x7f)
                 AppendEscaped(out, byte);
             else
                 out += static_cast<char>(byte);
@@ -70,9 +88,9 @@ std::size_t AppendVisible(std::string& out, const char* pText, std::size_t size,
             ++i;
             continue;
         }
-        const bool c1 = byte == 0xc2 && pBytes[i + 1] <= 0x9f;
+        const bool hidden = Hidden(pBytes + i, length);
         for (int k = 0; k < length; ++k) {
-            if (c1)
+            if (hidden)
                 AppendEscaped(out, pBytes[i + k]);
             else
                 out += static_cast<char>(pBytes[i + k]);
@@ -89,6 +107,14 @@ std::string VisibleText(const char* pData, std::size_t length)
     std::string out;
     out.reserve(length);
     AppendVisible(out, pData, length, false);
+    return out;
+}
+
+std::string VisibleLine(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    AppendVisible(out, text.data(), text.size(), false, true);
     return out;
 }
 

@@ -7,6 +7,10 @@
 //   screen, retitle the window or ring;
 // - the C1 control characters U+0080..U+009F encoded in UTF-8 (both bytes):
 //   some terminals act on them as on ESC sequences;
+// - the characters that hide or reorder the text around them, every byte
+//   of their UTF-8 form: U+200B..U+200F (zero-width characters, the
+//   direction marks), U+202A..U+202E (the bidi embeddings and overrides),
+//   U+2066..U+2069 (the bidi isolates) and U+FEFF;
 // - every byte that is not part of a valid UTF-8 sequence (a stray
 //   continuation byte, an overlong form, a surrogate, a sequence cut
 //   short): a terminal in a single-byte character set takes 0x80..0x9f for
@@ -27,6 +31,10 @@ inline std::string VisibleText(const std::string& text)
 {
     return VisibleText(text.data(), text.size());
 }
+
+// The same for one record of a log: a line break is escaped too, so that
+// a record cannot pass for two.
+std::string VisibleLine(const std::string& text);
 
 // The same for a text that arrives in pieces: a UTF-8 sequence cut
 // between two pieces is kept (at most three bytes) until the next one

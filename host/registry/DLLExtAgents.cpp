@@ -136,9 +136,8 @@ int DLLExtAgents::Add(KAF::INonVolatile* config, const KAF::BString& name, const
     if (!StoreUsable(config, m_pImpl->rejected, "added", libName))
         return 0;
     if (!IsExtName(libName)) {
-        ReportExtFailure(
-            "extension library '%s' not added: a name is one word without any of []=#;",
-            libName.c_str());
+        ReportExtFailure("extension library '%s' not added: a name is %s", libName.c_str(),
+                         kExtNameRule);
         return 0;
     }
     if (Exist(name) != 0) {

@@ -1,5 +1,6 @@
 #include "host/registry/ExtConfig.h"
 
+#include <cctype>
 #include <cstring>
 #include <unordered_set>
 
@@ -23,7 +24,7 @@ public:
     void Read(const KAF::BString& section, TExtConfigEntry& entry, std::vector<std::string>& why)
     {
         if (!IsExtName(entry.name)) {
-            why.push_back("the library name must be one word");
+            why.push_back(std::string("the library name must be one word: ") + kExtNameRule);
             return;
         }
         if (!m_names.insert(entry.name).second) {
@@ -78,10 +79,15 @@ bool SplitSectionName(const std::string& section, std::string& name)
 
 bool IsExtName(const std::string& name)
 {
-    // One word of a command line, and nothing the configuration's syntax
-    // would take for its own.
-    return !name.empty() && name.find_first_of(command::kBlanks) == std::string::npos &&
-           name.find_first_of("[]=#;") == std::string::npos;
+    // A name is shown on terminals, put in logs, completed and typed into
+    // command lines and shells: only characters that none of them acts on.
+    // Not "-...": the "xdll" handler would take it for a switch.
+    if (name.empty() || name.size() > kMaxExtNameLength || name[0] == '-')
+        return false;
+    for (const char c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '_' && c != '-')
+            return false;
+    return true;
 }
 
 std::string ExtSectionName(const std::string& name)

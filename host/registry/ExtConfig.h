@@ -9,11 +9,12 @@
 //   load = 1        optional, 1 when absent: 1 loads the library at start
 //                   and at "xdll -r", 0 leaves it unloaded
 //
-// NAME is one word. Sections whose name does not begin with the word
-// "extdll" belong to other parts of the host and are left alone.
+// NAME is one word of ASCII letters, digits, '.', '_' and '-' (IsExtName). Sections whose name does
+// not begin with the word "extdll" belong to other parts of the host and are left alone.
 #ifndef HOST_REGISTRY_EXTCONFIG_H
 #define HOST_REGISTRY_EXTCONFIG_H
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -43,7 +44,14 @@ void ScanExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>
                    std::vector<std::string>& problems,
                    const std::function<std::string(const TExtConfigEntry&)>& checkEntry = {});
 
-// True when `name` can name a library: one word, storable in a section name.
+// What a library's name may hold, as said to whoever gave another.
+const char kExtNameRule[] = "1 to 255 letters (a-z, A-Z), digits, '.', '_' or '-', not "
+                            "beginning with '-'";
+const std::size_t kMaxExtNameLength = 255;
+
+// True when `name` can name a library, as kExtNameRule says: ASCII letters,
+// digits, '.', '_' and '-' only, so that no terminal, log, shell or command
+// line acts on a name.
 bool IsExtName(const std::string& name);
 
 // The section that describes the library `name`, as a new one is named.

@@ -13,8 +13,9 @@
 // checked: a name, given once, a path, a load value of 0 or 1, and a path
 // that loading would accept (OpenExtFile: a readable regular file, in a
 // place only root or this process's user can change); those lines read
-// "FILE: section [extdll NAME]: ...", and for a path, "FILE: section
-// [extdll NAME]: line N: ..." with the line that gives it.
+// "FILE: section [extdll NAME]: ...", and for a path or a name that holds
+// another character than IsExtName allows, "FILE: section [SECTION]: line
+// N: ..." with the line that gives it.
 std::vector<std::string> CheckExtConfigFile(const std::string& path);
 
 #endif

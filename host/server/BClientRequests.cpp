@@ -1,8 +1,8 @@
 #include "host/server/BClientRequests.h"
 
 #include "host/protocol/CommandWords.h"
-#include "host/protocol/VisibleText.h"
 #include "host/server/BAnswerStream.h"
+#include "host/server/LineAudit.h"
 #include "host/server/PeerAccess.h"
 
 namespace {
@@ -54,8 +54,8 @@ void BClientRequests::RunLine(BControlClient& client, const control::TFrame& fra
         // The events the line causes are queued as they happen, so its
         // client gets them before the answer, which is whole only now.
         BAnswerStream out(answer);
-        m_fanOut.LogOnly("line from " + PeerName(client.Peer()) + ": " +
-                         control::VisibleText(frame.payload));
+        for (const std::string& record : LineAuditRecords(PeerName(client.Peer()), frame.payload))
+            m_fanOut.LogOnly(record);
         m_fanOut.SetRunning(&client);
         outcome = runner.RunLine(frame.payload, out);
         m_fanOut.SetRunning(nullptr);

@@ -71,12 +71,17 @@ void BControlClient::Flush(long long nowMs)
     while (m_frameAt < m_out.size() && FrameEnd(m_out, m_frameAt) <= m_sent)
         m_frameAt = FrameEnd(m_out, m_frameAt);
     if (m_sent == m_out.size()) {
+        // A queue that grew for a burst gives its memory back once sent.
+        if (m_out.capacity() > kCompactAt)
+            std::string().swap(m_out);
         m_out.clear();
         m_sent = m_frameAt = 0;
     } else if (m_frameAt >= kCompactAt) {
         m_out.erase(0, m_frameAt);
         m_sent -= m_frameAt;
         m_frameAt = 0;
+        if (m_out.capacity() > 2 * m_out.size() + kCompactAt)
+            m_out.shrink_to_fit();
     }
 }
 
@@ -96,6 +101,8 @@ void BControlClient::Dismiss(TReason reason, const std::string& why, const std::
         return;
     m_out.resize(m_sent > m_frameAt ? FrameEnd(m_out, m_frameAt) : m_frameAt);
     control::AppendFrame(m_out, control::kFarewell, farewell);
+    // What was cut is given back.
+    m_out.shrink_to_fit();
     Finish(TState::kLeaving, reason, why);
     m_closeByMs = nowMs + limits.farewellMs;
 }

@@ -24,6 +24,11 @@ struct TClientLimits {
     long long stallMs = 2000;
     // Unsent bytes past which a client is dropped at once, whatever it takes.
     std::size_t hardUnsent = std::size_t{64} * 1024 * 1024;
+    // Unsent bytes of all clients together past which the one furthest
+    // behind is dropped, and the next, until they are within it again:
+    // many slow clients that each stay within their own limits must not
+    // add up to the daemon's memory.
+    std::size_t totalUnsent = std::size_t{64} * 1024 * 1024;
     // How long part of a frame may wait for the rest.
     long long partialFrameMs = 30000;
     // How long a dismissed client has to take its farewell: one that stopped
@@ -67,6 +72,8 @@ public:
         Queue(type, payload.data(), payload.size());
     }
     std::size_t Unsent() const { return m_out.size() - m_sent; }
+    // The memory its queue holds, sent or not.
+    std::size_t Held() const { return m_out.capacity(); }
 
     // Whether the loop should read from it, and whether a frame of it may
     // run now.

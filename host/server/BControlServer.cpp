@@ -12,8 +12,9 @@
 #include "eventlog/MuroxLogEvent.h"
 #include "host/protocol/ControlProtocol.h"
 #include "host/server/BControlSocket.h"
-#include "host/server/BStdoutQueue.h"
+#include "host/server/ConsoleBudget.h"
 #include "host/server/DaemonSignals.h"
+#include "host/server/ILogOutput.h"
 
 namespace {
 
@@ -45,9 +46,9 @@ long long Earliest(long long a, long long b)
 
 } // namespace
 
-BControlServer::BControlServer(BControlSocket& socket, int signalFd, BStdoutQueue* pStdout,
+BControlServer::BControlServer(BControlSocket& socket, int signalFd, ILogOutput* pLog,
                                const TClientLimits& limits)
-    : m_socket(socket), m_signalFd(signalFd), m_pStdout(pStdout), m_limits(limits),
+    : m_socket(socket), m_signalFd(signalFd), m_pLog(pLog), m_limits(limits),
       m_daemonUid(geteuid()), m_group(socket.Group()), m_groupName(GroupName(m_group)),
       m_refusals([this](const std::string& text) { m_fanOut.LogOnly(text); })
 {
@@ -63,6 +64,19 @@ std::size_t BControlServer::MaxUnsent() const
     return most;
 }
 
+std::size_t BControlServer::TotalUnsent() const
+{
+    std::size_t total = 0;
+    for (const auto& pClient : m_clients)
+        total += pClient->Unsent();
+    return total;
+}
+
+std::size_t BControlServer::TotalHeld() const
+{
+    return HeldByAll(m_clients);
+}
+
 int BControlServer::Poll(long long nowMs, int maxWaitMs)
 {
     std::vector<pollfd>& fds = m_polled;
@@ -70,8 +84,8 @@ int BControlServer::Poll(long long nowMs, int maxWaitMs)
     fds.push_back({m_signalFd, POLLIN, 0});
     const bool accepting = nowMs >= m_acceptPausedUntilMs;
     fds.push_back({accepting ? m_socket.Fd() : -1, POLLIN, 0});
-    const bool writing = m_pStdout != nullptr && m_pStdout->Pending();
-    fds.push_back({writing ? m_pStdout->Fd() : -1, POLLOUT, 0});
+    const bool writing = m_pLog != nullptr && m_pLog->Pending();
+    fds.push_back({writing ? m_pLog->Fd() : -1, POLLOUT, 0});
     long long due = Earliest(accepting ? -1 : m_acceptPausedUntilMs, m_refusals.DueMs());
     bool ready = false;
     for (const auto& pClient : m_clients) {
@@ -128,8 +142,9 @@ int BControlServer::Turn(ICommandRunner& runner, int maxWaitMs)
         pClient->Flush(now);
         pClient->Enforce(m_limits, now);
     }
-    if (m_pStdout != nullptr)
-        m_pStdout->Drain();
+    KeepWithinBudget(m_clients, m_limits, now);
+    if (m_pLog != nullptr)
+        m_pLog->Drain();
     m_refusals.Flush(now);
     Reap(now);
     return 0;

@@ -1,5 +1,5 @@
 // The daemon's control server: one thread, one poll loop over the listening
-// socket, a signalfd, the daemon's standard output and every client.
+// socket, a signalfd, the daemon's log output and every client.
 #ifndef HOST_SERVER_BCONTROLSERVER_H
 #define HOST_SERVER_BCONTROLSERVER_H
 
@@ -16,7 +16,7 @@
 #include "host/server/ICommandRunner.h"
 
 class BControlSocket;
-class BStdoutQueue;
+class ILogOutput;
 
 // Serves clients, the consoles' connections, on a claimed control socket.
 // Lines run one at a time, each to the end, in the order the loop takes
@@ -31,9 +31,9 @@ public:
     static const std::size_t kMaxClients = 256;
 
     // Peers are let in by the rules of PeerAllowed, with the socket's
-    // group read again at each connection. `pStdout`, when given, is
-    // drained by the loop.
-    BControlServer(BControlSocket& socket, int signalFd, BStdoutQueue* pStdout,
+    // group read again at each connection. `pLog`, where the event records
+    // wait, is drained by the loop when given.
+    BControlServer(BControlSocket& socket, int signalFd, ILogOutput* pLog,
                    const TClientLimits& limits);
     ~BControlServer();
     BControlServer(const BControlServer&) = delete;
@@ -60,8 +60,11 @@ public:
     // What passes the daemon's events on to the clients.
     KAF::IMessageSubscriber& FanOut() { return m_fanOut; }
 
-    // The most bytes waiting to be sent to any one client; for tests.
+    // The most bytes waiting to be sent to any one client, and to all of
+    // them together; for tests.
     std::size_t MaxUnsent() const;
+    std::size_t TotalUnsent() const;
+    std::size_t TotalHeld() const;
 
 private:
     int Poll(long long nowMs, int maxWaitMs);
@@ -75,13 +78,13 @@ private:
 
     BControlSocket& m_socket;
     int m_signalFd;
-    BStdoutQueue* m_pStdout;
+    ILogOutput* m_pLog;
     TClientLimits m_limits;
     uid_t m_daemonUid;
     gid_t m_group;           // the socket's group when the server started
     std::string m_groupName; // its name, looked up once
     TClients m_clients;
-    BEventFanOut m_fanOut{m_clients};
+    BEventFanOut m_fanOut{m_clients, m_limits};
     BClientRequests m_requests{m_clients, m_limits, m_fanOut};
     BRefusalLog m_refusals;
     long long m_acceptPausedUntilMs = 0;

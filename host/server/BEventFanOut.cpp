@@ -1,7 +1,10 @@
 #include "host/server/BEventFanOut.h"
 
+#include <ctime>
+
 #include "eventlog/MuroxLogEvent.h"
 #include "host/protocol/ControlProtocol.h"
+#include "host/server/ConsoleBudget.h"
 
 void BEventFanOut::LogOnly(const std::string& text)
 {
@@ -19,4 +22,10 @@ void BEventFanOut::Inform(const KAF::BMessage& msg)
     for (const auto& pClient : m_clients)
         if (!pClient->OwnEventsOnly() || pClient.get() == m_pRunning)
             pClient->Queue(control::kEvent, msg.m_text.c_str(), length);
+    if (HeldByAll(m_clients) > m_limits.totalUnsent) {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        KeepWithinBudget(m_clients, m_limits,
+                         static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
+    }
 }

@@ -13,7 +13,13 @@
 // client that chose its own events gets only those of the lines it runs.
 class BEventFanOut : public KAF::IMessageSubscriber {
 public:
-    explicit BEventFanOut(const TClients& clients) : m_clients(clients) {}
+    // Clients are held to `limits.totalUnsent` as each event is queued:
+    // a reload's events, sent to every console, cannot pile up past it
+    // before the line ends.
+    BEventFanOut(const TClients& clients, const TClientLimits& limits)
+        : m_clients(clients), m_limits(limits)
+    {
+    }
     BEventFanOut(const BEventFanOut&) = delete;
     BEventFanOut& operator=(const BEventFanOut&) = delete;
 
@@ -26,6 +32,7 @@ public:
 
 private:
     const TClients& m_clients;
+    const TClientLimits& m_limits;
     const BControlClient* m_pRunning = nullptr;
     bool m_logOnly = false;
 };

@@ -30,40 +30,7 @@ long long NowMs()
 
 } // namespace
 
-BStdoutQueue::~BStdoutQueue()
-{
-    if (m_pStream == nullptr)
-        return;
-    Finish(0);
-    stdout = m_pOriginal;
-    std::fclose(m_pStream);
-}
-
-bool BStdoutQueue::Install()
-{
-    if (m_pStream != nullptr)
-        return true;
-    cookie_io_functions_t functions{};
-    functions.write = &BStdoutQueue::WriteRecord;
-    std::fflush(stdout);
-    m_pStream = fopencookie(this, "w", functions);
-    if (m_pStream == nullptr)
-        return false;
-    // Unbuffered: each record reaches the queue whole, in one call.
-    std::setvbuf(m_pStream, nullptr, _IONBF, 0);
-    m_pOriginal = stdout;
-    stdout = m_pStream;
-    return true;
-}
-
-ssize_t BStdoutQueue::WriteRecord(void* pCookie, const char* pData, std::size_t size)
-{
-    static_cast<BStdoutQueue*>(pCookie)->Queue(pData, size);
-    // Taken, whether queued or counted: the sink has nothing to retry.
-    return static_cast<ssize_t>(size);
-}
-
-void BStdoutQueue::Queue(const char* pData, std::size_t size)
+void BStdoutQueue::Take(const char* pData, std::size_t size)
 {
     if (m_broken)
         return;

@@ -153,11 +153,9 @@ fi
 # that arrives while a line is typed is shown above it, the line left
 # intact.
 ctl=$tmp/run/murox.ctl
-# With a name no one can type: it is shown escaped, and never completed.
-{
-    cat "$config"
-    printf '[extdll e\033x]\npath = /nonexistent.so\nload = 0\n'
-} >"$tmp/daemon.conf"
+# (A name with a control character cannot be configured: the daemon
+# refuses such a file, so none is offered.)
+cat "$config" >"$tmp/daemon.conf"
 "$murox" --daemon --config "$tmp/daemon.conf" --socket "$ctl" >"$tmp/daemon.log" 2>&1 &
 daemon=$!
 await "a daemon" grep -q "^listening on" "$tmp/daemon.log"
@@ -188,7 +186,7 @@ await "an event's escape sequence shows as text" shows 'cannot read /x/\x1b[7m/x
 grep -qF 'cannot read /x/\x1b[7m/x.so' "$tmp/piped" ||
     fail "... and the daemon's record shows it as text through a pipe too"
 keys xdll Enter
-await "... an answer's too" eval "shows 'Path:   /x/\\x1b[7m/x.so' && shows 'e\\x1bx'"
+await "... an answer's too" eval "shows 'Path:   /x/\\x1b[7m/x.so'"
 # "evil" came with another console's line: the words it changed came too.
 keys "xdll -l e" Tab
 await "a name with a control character is not offered" typed "xdll -l evil"

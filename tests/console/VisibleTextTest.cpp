@@ -3,6 +3,8 @@
 // comes whole or in pieces cut anywhere.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "host/protocol/VisibleText.h"
 
 namespace {
@@ -40,9 +42,49 @@ TEST(VisibleTextTest, ControlCharactersAndBytesThatAreNoUtf8AreEscaped)
     EXPECT_EQ("\\xe2\\x82x\\xf0\\x9f\\x98\n", VisibleText("\xe2\x82x\xf0\x9f\x98\n"));
 }
 
+// Characters a terminal or a log viewer does not show as themselves: they
+// hide what follows or turn it around ("U+202E" makes "exe.txt" read
+// "txt.exe"). Each is escaped whole, byte by byte; its neighbours are kept.
+TEST(VisibleTextTest, CharactersThatHideOrReorderTextAreEscaped)
+{
+    const std::pair<const char*, const char*> hidden[] = {
+        {"\xe2\x80\x8b", "\\xe2\\x80\\x8b"}, // U+200B zero width space
+        {"\xe2\x80\x8f", "\\xe2\\x80\\x8f"}, // U+200F right-to-left mark
+        {"\xe2\x80\xaa", "\\xe2\\x80\\xaa"}, // U+202A
+        {"\xe2\x80\xae", "\\xe2\\x80\\xae"}, // U+202E right-to-left override
+        {"\xe2\x81\xa6", "\\xe2\\x81\\xa6"}, // U+2066
+        {"\xe2\x81\xa9", "\\xe2\\x81\\xa9"}, // U+2069
+        {"\xef\xbb\xbf", "\\xef\\xbb\\xbf"}, // U+FEFF
+    };
+    for (const auto& [raw, shown] : hidden)
+        EXPECT_EQ(std::string("a") + shown + "b", VisibleText(std::string("a") + raw + "b"))
+            << shown;
+    // Their neighbours are shown as they are.
+    const std::string kept[] = {"\xe2\x80\x8a", "\xe2\x80\x90", "\xe2\x80\xa9", "\xe2\x80\xaf",
+                                "\xe2\x81\xa5", "\xe2\x81\xaa", "\xef\xbb\xbe", "\xef\xbc\x81"};
+    for (const std::string& text : kept)
+        EXPECT_EQ(text, VisibleText(text));
+    // Cut between two pieces, the override is still found.
+    control::BVisibleText stream;
+    std::string shown = stream.Add("txt\xe2\x80", 5);
+    shown += stream.Add("\xae"
+                        "exe",
+                        4);
+    EXPECT_EQ("txt\\xe2\\x80\\xaeexe", shown + stream.End());
+}
+
+// A log record is one line: a line break in it would start a forged record.
+TEST(VisibleTextTest, ALogRecordKeepsToOneLine)
+{
+    EXPECT_EQ("a\\x0adaemon stopped\tx\\x1b\\xe2\\x80\\xae\xc3\xa9",
+              control::VisibleLine("a\ndaemon stopped\tx\x1b\xe2\x80\xae\xc3\xa9"));
+    EXPECT_EQ("a\nb", VisibleText("a\nb"));
+}
+
 TEST(VisibleTextTest, PiecesCutAnywhereShowAsTheWhole)
 {
-    const std::string text = "a\xe6\xbc\xa2\x1b[1m\xf0\x9f\x98\x80\xc2\x9b\xe2\x82z\xc3\xa9";
+    const std::string text =
+        "a\xe6\xbc\xa2\x1b[1m\xf0\x9f\x98\x80\xc2\x9b\xe2\x82z\xc3\xa9\xe2\x81\xa7";
     const std::string whole = VisibleText(text);
     for (std::size_t cut = 0; cut <= text.size(); ++cut) {
         control::BVisibleText stream;

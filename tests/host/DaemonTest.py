@@ -915,6 +915,173 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(0, d.stop())
 
 
+    def test_what_the_daemon_writes_can_be_trusted(self):
+        d = self.daemon().start()
+        made = os.path.join(self.work, "made")
+        with open(d.conf, "rb") as f:
+            config = f.read()
+        # A name is a word no shell acts on: refused, nothing written.
+        refused = d.console(f"xdll -a h$(touch${{IFS}}{made}) {lib('idle')}", check=False)
+        self.assertEqual(3, refused.returncode)
+        self.assertIn(b"not added: a name is 1 to 255 letters", refused.stdout)
+        self.assertFalse(os.path.exists(made))
+        with open(d.conf, "rb") as f:
+            self.assertEqual(config, f.read())
+        # A padded line's record shows its command, not blanks.
+        peer = RawPeer(d.sock)
+        padded = b" " * 1100 + b"xdll -a hidden " + lib("idle").encode()
+        self.assertIn(b"idle: init", peer.answer(padded)[0])
+        record = f"line from uid {os.getuid()}, pid {os.getpid()}: xdll -a hidden {lib('idle')} " \
+                 "(blanks collapsed)\n"
+        d.await_log(record)
+        self.assertNotRegex(d.log(), r"(?m)^line from [^:]*: *$")
+        # A long line is logged whole, in parts.
+        long_line = b"xdll -l " + b"n" * 3000 + b"\x1b" * 300
+        peer.answer(long_line)
+        d.await_log("line from uid")
+        shown = ("xdll -l " + "n" * 3000 + "\\x1b" * 300)
+        wait_for(lambda: re.search(r"part (\d+) of \1: ", d.log()), "the last part")
+        parts = re.findall(r"(?m)^line from uid \d+, pid \d+, part (\d+) of (\d+): (.*)$", d.log())
+        self.assertEqual(shown, "".join(text for _, _, text in parts))
+        self.assertEqual([str(i + 1) for i in range(len(parts))], [n for n, _, _ in parts])
+        # Escapes, a title and U+202E reach the log as text; the answer
+        # reaches the console byte for byte.
+        evil = "a\x1bc\x08\x1b]0;owned\x07\u202etxt.exe"
+        self.assertEqual(b"No such ext DLL\n", peer.answer(f"xdll -l {evil}".encode())[1])
+        d.await_log("line from uid %d, pid %d: xdll -l a\\x1bc\\x08\\x1b]0;owned\\x07\\xe2\\x80"
+                    "\\xaetxt.exe\n" % (os.getuid(), os.getpid()))
+        peer.close()
+        self.assertEqual(0, d.stop())
+        with open(d.log_path, "rb") as f:
+            log = f.read()
+        for raw in (b"\x1b", b"\x08", b"\x07", "\u202e".encode()):
+            self.assertNotIn(raw, log)
+
+    @unittest.skipUnless(ROOT, "needs root for a private /dev")
+    def test_the_system_log_never_holds_the_loop(self):
+        # In a private mount namespace, /dev/log is a socket that reads
+        # nothing until told to, then writes what it gets to a file.
+        received = os.path.join(self.work, "syslog")
+        keeper = os.path.join(self.work, "keeper.py")
+        with open(keeper, "w") as f:
+            f.write("import os, signal, socket, subprocess, sys, threading\n"
+                    "log = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)\n"
+                    "log.bind('/dev/log')\n"
+                    "go = threading.Event()\n"
+                    "signal.signal(signal.SIGUSR1, lambda *_: go.set())\n"
+                    "def read():\n"
+                    "    go.wait()\n"
+                    "    with open(sys.argv[1], 'ab', buffering=0) as out:\n"
+                    "        while True:\n"
+                    "            out.write(log.recv(65536))\n"
+                    "threading.Thread(target=read, daemon=True).start()\n"
+                    "child = subprocess.Popen(sys.argv[2:])\n"
+                    "signal.signal(signal.SIGTERM, lambda *_: child.send_signal(signal.SIGTERM))\n"
+                    "sys.exit(child.wait())\n")
+        # Past what the log's socket and the daemon's queue of 1 MiB hold.
+        count = 1000 if EMULATED else 3000
+        many = "".join(f"[extdll x{i:04}]\npath = /nonexistent/{'p' * 400}{i}.so\n"
+                       for i in range(count))
+        with open(TEMPLATE) as f:
+            many = f.read() + many
+        d = self.daemon(many, options=["--syslog"], prefix=[
+            "unshare", "--mount", "--propagation", "private", "sh", "-c",
+            'mount -t tmpfs none /dev && exec "$@"', "sh", sys.executable, keeper, received])
+        d.start(expect_ready=False)
+        wait_for(lambda: os.path.exists(d.sock) or d.proc.poll() is not None, "the socket")
+        # Every record a reload logs, with the log not reading: the loop
+        # still greets, answers and stops at once.
+        for _ in range(3):
+            reload = d.console("xdll -r", check=False)
+            self.assertEqual(count + 2, reload.stdout.count(b" not loaded: "))  # broken, missing
+        started = time.monotonic()
+        peer = RawPeer(d.sock)
+        self.assertEqual([b"hello: term", b"hello: init"], peer.answer(b"xdll -f hello")[0])
+        self.assertLess(time.monotonic() - started, 10 if EMULATED else 2)
+        peer.close()
+        # Once the log reads again, the loss is told, and what follows comes.
+        d.proc.send_signal(signal.SIGUSR1)
+        d.console("xdll -f hello")
+
+        def log_text():
+            if not os.path.exists(received):
+                return ""
+            with open(received, "rb") as f:
+                return f.read().decode(errors="replace")
+        form = r"<27>[A-Z][a-z]{2} [ 1-3]\d \d\d:\d\d:\d\d murox\[(\d+)\]: "
+        wait_for(lambda: re.search(form + r"\d+ event records dropped: the system log is not "
+                                   r"being read\n", log_text()), "the count of lost records")
+        wait_for(lambda: "hello: init\n" in log_text(), "records after the loss")
+        self.assertTrue(all(int(pid) != os.getpid() for pid in re.findall(form, log_text())))
+        started = time.monotonic()
+        self.assertEqual(0, d.stop())
+        self.assertLess(time.monotonic() - started, 15 if EMULATED else 5)
+        with open(d.log_path, "rb") as f:
+            self.assertEqual(b"", f.read(), "nothing on standard output")
+
+    def test_slow_consoles_stay_within_the_memory_budget(self):
+        # Consoles that read slowly but steadily each stay within their own
+        # limits; together they are held to the budget, the one furthest
+        # behind dropped first.
+        budget = 4 << 20 if EMULATED else 64 << 20
+        count = 300 if EMULATED else 3000
+        many = "".join(f"[extdll x{i:04}]\npath = /nonexistent/{'p' * 400}{i}.so\n"
+                       for i in range(count))
+        d = self.daemon(many, env=dict(os.environ, MUROX_CONSOLES_BUDGET_BYTES=str(budget)))
+        d.start()
+        rss = d.rss_kib()
+        stop = threading.Event()
+        consoles = [RawPeer(d.sock) for _ in range(12)]
+        taken = [0] * len(consoles)
+
+        def read_slowly(i):
+            # 64 KiB a second, in 4 KiB sips.
+            sock = consoles[i].sock
+            while not stop.is_set():
+                try:
+                    data = sock.recv(4096)
+                except OSError:
+                    return
+                if not data:
+                    return
+                taken[i] += len(data)
+                time.sleep(1 / 16)
+        readers = [threading.Thread(target=read_slowly, args=(i,), daemon=True)
+                   for i in range(len(consoles))]
+        for reader in readers:
+            reader.start()
+        # Each reload logs one event of about 450 bytes per entry, for every
+        # console: more than the budget in all after a few.
+        feeder = RawPeer(d.sock)
+        feeder.sock.sendall(frame(b"S", b"own"))
+        peak = rss
+        reloads = 0
+        while reloads < 60 and not re.search(r"console dropped: .*it fell furthest behind", d.log()):
+            feeder.sock.sendall(frame(b"L", b"xdll -r"))
+            while feeder.frame()[0] not in (b"A", b"E"):
+                pass
+            reloads += 1
+            peak = max(peak, d.rss_kib())
+        d.await_log("it fell furthest behind")
+        for _ in range(2 if EMULATED else 20):
+            feeder.answer(b"xdll -r")
+            peak = max(peak, d.rss_kib())
+        print(f"slow consoles: budget {budget >> 20} MiB, {reloads} reloads and more of {count} events, "
+              f"RSS {rss} KiB at start, {peak} KiB at most", file=sys.stderr)
+        stop.set()
+        dropped = re.findall(r"console dropped: uid \d+, pid \d+: it fell furthest behind, (\d+) "
+                             r"bytes unread, when the consoles together held more than (\d+) bytes",
+                             d.log())
+        self.assertTrue(dropped)
+        self.assertTrue(all(int(total) == budget for _, total in dropped))
+        self.assertLess(len(dropped), len(consoles))
+        if MEMORY_MEASURED:
+            self.assertLess((peak - rss) * 1024, budget + (48 << 20))
+        feeder.close()
+        for console in consoles:
+            console.close()
+        self.assertEqual(0, d.stop())
+
     def stand_in(self, name, serve=None, backlog=8):
         """A socket where a stand-in for the daemon listens, for one console.
 

@@ -176,6 +176,7 @@ TEST_F(RegistryTest, RejectsAnIncompleteConfigurationAndChangesNothing)
         {"[extdll a]\npath = p\nload = yes\n", "load must be 0 or 1, not 'yes'"},
         {"[extdll]\npath = p\n", "the library name must be one word"},
         {"[extdll a b]\npath = p\n", "the library name must be one word"},
+        {"[extdll a$(x)]\npath = p\n", "the library name must be one word: 1 to 255 letters"},
         {"[extdll a]\npath = p\n[extdll  a]\npath = q\n", "library 'a' is configured twice"},
         {"[extdll a\n", "line 1: section header without ']'"},
     };
@@ -291,19 +292,21 @@ TEST_F(RegistryTest, CheckReportsEveryProblemAndLoadsNothing)
                           << "\n[extdll b]\npath = libc.so.6\n";
     alarm(30);
     const std::string in = m_path + ": section [extdll";
-    EXPECT_THAT(CheckExtConfigFile(m_path),
-                testing::ElementsAre(
-                    in + "]: the library name must be one word",
-                    in + "  a]: library 'a' is configured twice", in + " w]: no path",
-                    in + " l]: load must be 0 or 1, not 'yes'",
-                    in + " m]: line 13: cannot read /nonexistent: No such file or directory",
-                    in + " f]: line 15: " + fifo + " is not a regular file (a FIFO)",
-                    in + " d]: line 17: " + m_dir + " is not a regular file (a directory)",
-                    in + " s]: line 19: / is not a regular file (a directory)",
-                    in + " r]: line 21: cannot read " + writeOnly + ": Permission denied",
-                    in + " b]: line 23: libc.so.6 is not a path: give the library's full path "
-                         "(the library search path is not examined, so a bare name is "
-                         "never loaded)"));
+    EXPECT_THAT(
+        CheckExtConfigFile(m_path),
+        testing::ElementsAre(
+            in + "]: line 3: the library name must be one word: 1 to 255 letters (a-z, A-Z), "
+                 "digits, '.', '_' or '-', not beginning with '-'",
+            in + "  a]: library 'a' is configured twice", in + " w]: no path",
+            in + " l]: load must be 0 or 1, not 'yes'",
+            in + " m]: line 13: cannot read /nonexistent: No such file or directory",
+            in + " f]: line 15: " + fifo + " is not a regular file (a FIFO)",
+            in + " d]: line 17: " + m_dir + " is not a regular file (a directory)",
+            in + " s]: line 19: / is not a regular file (a directory)",
+            in + " r]: line 21: cannot read " + writeOnly + ": Permission denied",
+            in + " b]: line 23: libc.so.6 is not a path: give the library's full path "
+                 "(the library search path is not examined, so a bare name is "
+                 "never loaded)"));
     alarm(0);
     EXPECT_THAT(Take(), testing::IsEmpty()) << "nothing loaded";
 }
@@ -461,6 +464,66 @@ TEST_F(RegistryTest, ReasonsNameTheConfiguredPath)
                     named("extension library 'n' not loaded: " UNLOADED_NO_ENTRY_LIBRARY
                           " lacks an entry point: " UNLOADED_NO_ENTRY_LIBRARY
                           ": undefined symbol: MuroxExtInit")));
+}
+
+// Names are shown on terminals, written to logs, typed and completed in
+// shells: only characters none of them acts on are taken.
+TEST_F(RegistryTest, NamesHoldOnlyCharactersNoShellOrTerminalActsOn)
+{
+    const std::string kept = "[extdll a]\npath = " IDLE_LIBRARY "\nload = 0\n";
+    ASSERT_TRUE(Configure(kept));
+    ASSERT_EQ(1, m_registry.Load(&m_store));
+    const std::string refused[] = {"h$(touch${IFS}" + m_dir + "/made)",
+                                   "a`id`",
+                                   "a;b",
+                                   "a|b",
+                                   "a'b",
+                                   "a/b",
+                                   "a*",
+                                   "~a",
+                                   "-l",
+                                   "a\x1b[2J",
+                                   "a\x7f",
+                                   "a\xe2\x80\xae"
+                                   "b",
+                                   "caf\xc3\xa9",
+                                   std::string(256, 'n')};
+    for (const std::string& name : refused) {
+        EXPECT_EQ(0, m_registry.Add(&m_store, name.c_str(), IDLE_LIBRARY, "")) << name;
+        const std::vector<std::string> events = Take();
+        ASSERT_EQ(1U, events.size()) << name;
+        EXPECT_THAT(events[0],
+                    testing::EndsWith("' not added: a name is 1 to 255 letters (a-z, A-Z), digits, "
+                                      "'.', '_' or '-', not beginning with '-'"));
+        // Shown, never obeyed, in the record.
+        EXPECT_EQ(std::string::npos, events[0].find_first_of("\x1b\x7f"));
+        EXPECT_EQ(std::string::npos, events[0].find("\xe2\x80\xae"));
+    }
+    EXPECT_EQ(kept, File()) << "nothing written";
+    EXPECT_EQ("a:0:3:0 ", State());
+    EXPECT_FALSE(std::filesystem::exists(m_dir + "/made"));
+    for (const std::string& name :
+         {std::string("Z9"), std::string("a.b_c-d"), std::string("1"), std::string(255, 'n')}) {
+        // Added (and not loaded: the path leads nowhere).
+        m_registry.Add(&m_store, name.c_str(), "/nonexistent.so", "");
+        EXPECT_EQ(1, m_registry.Exist(name.c_str())) << name;
+        EXPECT_NE(std::string::npos, File().find("[extdll " + name + "]")) << name;
+    }
+    EXPECT_THAT(Take(),
+                testing::Each(testing::HasSubstr("' not loaded: cannot read /nonexistent.so")));
+    // Written by hand, such a name is found by the check, with its line.
+    std::ofstream(m_path) << "[extdll ok]\npath = " IDLE_LIBRARY "\n\n# mine\n  [ extdll a$(x) ]\n"
+                          << "path = " IDLE_LIBRARY "\n[extdll b\xe2\x80\xae"
+                             "c]\npath = /p\n";
+    EXPECT_THAT(CheckExtConfigFile(m_path),
+                testing::ElementsAre(
+                    m_path + ": section [extdll a$(x)]: line 5: the library name must be one word: "
+                             "1 to 255 letters (a-z, A-Z), digits, '.', '_' or '-', not beginning "
+                             "with '-'",
+                    m_path + ": section [extdll b\xe2\x80\xae"
+                             "c]: line 7: the library name must be "
+                             "one word: 1 to 255 letters (a-z, A-Z), digits, '.', '_' or '-', not "
+                             "beginning with '-'"));
 }
 
 } // namespace

@@ -57,7 +57,7 @@ run --config "$conf" -e 'xdll -l nosuch' -e 'xdll -f nosuch' -e 'xdll -d nosuch'
     -e 'xdll -u' -e 'xdll -d' -e 'xdll -a foo' -e "xdll -a hello $idle" -e 'xdll -a bad[1] p'
 # Each line fails: its answer goes to standard error, and murox exits 3.
 check "unknown names and missing operands" 3 "${start}extension library 'hello' not added: that name is configured already
-extension library 'bad[1]' not added: a name is one word without any of []=#;
+extension library 'bad[1]' not added: a name is 1 to 255 letters (a-z, A-Z), digits, '.', '_' or '-', not beginning with '-'
 hello: term
 " "No such ext DLL
 No such ext DLL
@@ -232,6 +232,40 @@ else
     echo "skip: libraries of a stranger need root to make"
 fi
 
+# A name is a word no shell or terminal acts on: any other is refused,
+# nothing is written and nothing runs.
+fresh
+run --config "$conf" -e "xdll -a h\$(touch\${IFS}$tmp/made) $idle"
+check "names a shell would act on" 3 "${start}extension library 'h\$(touch\${IFS}$tmp/made)' not added: a name is 1 to 255 letters (a-z, A-Z), digits, '.', '_' or '-', not beginning with '-'
+hello: term
+" ""
+[ -e "$tmp/made" ] && fail "a name ran as a command"
+cmp -s "$template" "$conf" || fail "a refused name was written"
+
+# What the configuration holds reaches a terminal as text, never as a
+# command to it: escape sequences, backspaces, a title and U+202E in a
+# path, through the listing, the events and --check. Through a pipe the
+# listing stays byte for byte.
+evil=$'/x\ec\b\b\e]0;owned\a\u202eos.so'
+shown='/x\x1bc\x08\x08\x1b]0;owned\x07\xe2\x80\xaeos.so'
+printf '[extdll evil]\npath = %s\n' "$evil" >"$conf"
+terminal() { script -qfec "$(printf '%q ' "${murox[@]}" "$@")" /dev/null </dev/null | tr -d '\r'; }
+out=$(terminal --config "$conf" -e xdll -e 'xdll -l nosuch' -e $'frob\e]0;t\a'; echo x) && out=${out%x}
+[[ "$out" == *$'\e'* || "$out" == *$'\b'* || "$out" == *$'\u202e'* || "$out" == *$'\a'* ]] &&
+    fail "raw control characters reached the terminal: $(printf '%q' "$out")"
+[[ "$out" == *"   Path:   $shown"* && "$out" == *"No such ext DLL"* &&
+    "$out" == *"Unknown command 'frob\x1b]0;t\x07'"* ]] ||
+    fail "the listing on a terminal: $(printf '%q' "$out")"
+run --config "$conf" -e xdll
+[[ "$out" == *"   Path:   $evil"$'\n'* ]] || fail "the listing through a pipe: $(printf '%q' "$out")"
+run --check --config "$conf"
+check "--check shows a path as text" 1 "" \
+    "murox: $conf: section [extdll evil]: line 2: cannot read $shown: No such file or directory"
+printf '[extdll ok]\npath = %s\n\n# by hand\n[extdll a$(b)\u202e]\npath = %s\n' "$idle" "$idle" >"$conf"
+run --check --config "$conf"
+check "--check finds a name written by hand" 1 "" \
+    "murox: $conf: section [extdll a\$(b)\xe2\x80\xae]: line 5: the library name must be one word: 1 to 255 letters (a-z, A-Z), digits, '.', '_' or '-', not beginning with '-'"
+
 # One murox per configuration: a second is refused while the first runs.
 fresh
 begin --config "$conf"
@@ -240,6 +274,15 @@ await "Status: NOT LOADED"
 "${murox[@]}" --config "$conf" -e xdll </dev/null >"$tmp/second" 2>&1
 [ "$?" = 1 ] && [ "$(cat "$tmp/second")" = "murox: $conf is in use by murox pid $pid" ] ||
     fail "a second murox on the configuration: $(cat "$tmp/second")"
+finish
+# The holder's command line is another process's: shown as text.
+fresh
+begin --daemon --config "$conf" --socket "$tmp/r"$'\e]0;t\a\u202e/m.ctl'
+await "listening on"
+"${murox[@]}" --config "$conf" -e xdll </dev/null >"$tmp/second" 2>&1
+[ "$?" = 1 ] && [ "$(cat "$tmp/second")" = "murox: $conf is in use by murox pid $pid (a daemon serving $tmp/r\x1b]0;t\x07\xe2\x80\xae/m.ctl): use murox --remote" ] ||
+    fail "the holder's socket shown: $(printf '%q' "$(cat "$tmp/second")")"
+kill -TERM "$pid"
 finish
 
 # A bad command line or configuration: exit 2, nothing started and one

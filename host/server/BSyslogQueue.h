@@ -1,0 +1,57 @@
+// The system log, where the daemon started with --syslog writes its event
+// records, without ever blocking the loop. The C library's syslog() waits
+// in sendto while /dev/log does not read (a stalled or overloaded log
+// daemon): that would stop every client, the signals with it.
+#ifndef HOST_SERVER_BSYSLOGQUEUE_H
+#define HOST_SERVER_BSYSLOGQUEUE_H
+
+#include <cstddef>
+#include <ctime>
+#include <deque>
+#include <string>
+
+#include "host/protocol/BFd.h"
+#include "host/server/ILogOutput.h"
+
+// Each record taken becomes one datagram in the form the C library's
+// syslog() gives it for the event sink (identity "murox", LOG_PID,
+// facility LOG_DAEMON, level LOG_ERR):
+//   "<27>Mmm dd hh:mm:ss murox[PID]: TEXT\n"
+// stamped when it is taken. Datagrams wait in a queue of at most kLimit
+// bytes, sent to the log's socket without blocking when the loop finds it
+// writable. A record that does not fit, or finds no log to reach (the
+// socket is connected again at the next record, as the C library does), is
+// dropped and counted; once the log reads again and the queue has
+// drained, one record says how many were lost: "N event records dropped:
+// the system log is not being read".
+class BSyslogQueue : public ILogOutput {
+public:
+    static const std::size_t kLimit = std::size_t{1024} * 1024;
+
+    explicit BSyslogQueue(std::string socketPath = "/dev/log");
+    BSyslogQueue(const BSyslogQueue&) = delete;
+    BSyslogQueue& operator=(const BSyslogQueue&) = delete;
+
+    void Take(const char* pData, std::size_t size) override;
+    int Fd() const override { return m_fd.Get(); }
+    bool Pending() const override;
+    void Drain() override;
+    void Finish(int waitMs) override;
+
+    // The datagram for `text` (its newline included) stamped `when`.
+    static std::string Datagram(const std::string& text, std::time_t when);
+
+private:
+    bool Connect();
+    void Push(std::string datagram);
+    // Sends the first datagram; false when the log takes nothing now.
+    bool SendFirst();
+
+    std::string m_path;
+    BFd m_fd;
+    std::deque<std::string> m_queue;
+    std::size_t m_bytes = 0; // in m_queue
+    unsigned long m_dropped = 0;
+};
+
+#endif

@@ -1,0 +1,25 @@
+// Where the daemon's event records go, drained by the control server's
+// loop so that a stalled reader never holds it.
+#ifndef HOST_SERVER_ILOGOUTPUT_H
+#define HOST_SERVER_ILOGOUTPUT_H
+
+#include <cstddef>
+
+class ILogOutput {
+public:
+    virtual ~ILogOutput() = default;
+
+    // Takes one record as the event sink wrote it, its newline included,
+    // without blocking: queued, or counted as dropped.
+    virtual void Take(const char* pData, std::size_t size) = 0;
+    // The descriptor the loop polls for writing while Pending(); -1 for none.
+    virtual int Fd() const = 0;
+    // Whether anything waits for Fd(): records, or the count of those dropped.
+    virtual bool Pending() const = 0;
+    // Writes what Fd() takes now, without blocking.
+    virtual void Drain() = 0;
+    // Drains for at most `waitMs`; what is left then is lost.
+    virtual void Finish(int waitMs) = 0;
+};
+
+#endif

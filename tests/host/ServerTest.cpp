@@ -1,0 +1,518 @@
+// The daemon's side of what it writes: the record of each line, the system
+// log's queue, the records the sink hands over, and the clients' shared
+// memory budget, each through its own interface with real sockets.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "eventlog/MuroxLogEvent.h"
+#include "eventlog/MuroxMsgSubscriber.h"
+#include "host/kaf/BSubscription.h"
+#include "host/protocol/ControlProtocol.h"
+#include "host/protocol/VisibleText.h"
+#include "host/server/BControlServer.h"
+#include "host/server/BControlSocket.h"
+#include "host/server/BStdoutCapture.h"
+#include "host/server/BSyslogQueue.h"
+#include "host/server/ILogOutput.h"
+#include "host/server/LineAudit.h"
+#include "tests/support/EventTestSupport.h"
+
+namespace {
+
+// Whether `text` shows anything but blanks.
+bool ShowsSomething(const std::string& text)
+{
+    return text.find_first_not_of(" \t") != std::string::npos;
+}
+
+TEST(LineAuditTest, APaddedLineIsLoggedWithItsCommand)
+{
+    const std::string line = std::string(1100, ' ') + "xdll -a hidden /x/lib.so" + "\t\t  ";
+    const std::vector<std::string> records = LineAuditRecords("uid 0, pid 7", line);
+    ASSERT_EQ(1U, records.size());
+    EXPECT_EQ("line from uid 0, pid 7: xdll -a hidden /x/lib.so (blanks collapsed)", records[0]);
+    EXPECT_THAT(LineAuditRecords("uid 0, pid 7", "xdll  -l\thello"),
+                testing::ElementsAre("line from uid 0, pid 7: xdll -l hello (blanks collapsed)"));
+    EXPECT_THAT(LineAuditRecords("uid 0, pid 7", "xdll -l hello"),
+                testing::ElementsAre("line from uid 0, pid 7: xdll -l hello"));
+    EXPECT_THAT(LineAuditRecords("uid 0, pid 7", ""),
+                testing::ElementsAre("line from uid 0, pid 7: "));
+    // Blanks between the words of a line too long for one record.
+    const std::string spread =
+        "xdll" + std::string(3000, ' ') + "-u" + std::string(1000, '\t') + "x";
+    EXPECT_THAT(LineAuditRecords("uid 0, pid 7", spread),
+                testing::ElementsAre("line from uid 0, pid 7: xdll -u x (blanks collapsed)"));
+}
+
+TEST(LineAuditTest, ALongLineIsLoggedWholeInPartsCutBetweenCharacters)
+{
+    // Every kind of character, escaped or not, at every offset of a cut;
+    // a backslash of its own too.
+    const std::string unit = "a\x1b]0;t\x07\xe2\x80\xae\xc3\xa9\xf0\x9f\x98\x80\\q";
+    std::string line = "xdll -a ";
+    while (line.size() + unit.size() <= control::kMaxLine)
+        line += unit;
+    const std::string who = "uid 4294967295, pid 2147483647";
+    const std::vector<std::string> records = LineAuditRecords(who, line);
+    ASSERT_GT(records.size(), 3U);
+    const std::string shown = control::VisibleLine(line);
+    std::string joined;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const std::string head = "line from " + who + ", part " + std::to_string(i + 1) + " of " +
+                                 std::to_string(records.size()) + ": ";
+        ASSERT_EQ(head, records[i].substr(0, head.size()));
+        EXPECT_LE(records[i].size(), kMaxAuditRecord);
+        const std::string piece = records[i].substr(head.size());
+        EXPECT_TRUE(ShowsSomething(piece));
+        // A piece is text of its own: nothing cut off either end.
+        EXPECT_EQ(piece, control::VisibleLine(piece)) << i;
+        joined += piece;
+        // Nor an escape: "\\", "\\x" or "\\xH" at its end.
+        const std::size_t slash = piece.rfind('\\');
+        EXPECT_FALSE(slash != std::string::npos && slash + 3 >= piece.size() &&
+                     piece.find_first_not_of("x0123456789abcdef", slash + 1) == std::string::npos)
+            << piece;
+    }
+    EXPECT_EQ(shown, joined);
+}
+
+// A datagram socket bound where the log listens, in a folder of its own.
+class TLogSocket {
+public:
+    TLogSocket()
+    {
+        char dir[] = "/tmp/murox-log-XXXXXX";
+        m_dir = mkdtemp(dir);
+        m_path = m_dir + "/log";
+    }
+    ~TLogSocket()
+    {
+        Close();
+        rmdir(m_dir.c_str());
+    }
+    void Bind()
+    {
+        m_fd = BFd(socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        sockaddr_un address{};
+        ASSERT_TRUE(control::SocketAddress(m_path, address));
+        ASSERT_EQ(0, bind(m_fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address));
+    }
+    void Close()
+    {
+        m_fd = BFd();
+        unlink(m_path.c_str());
+    }
+    // Every datagram waiting, the text after "murox[PID]: " of each; the
+    // whole datagram must have the C library's form.
+    std::vector<std::string> Read()
+    {
+        std::vector<std::string> texts;
+        const std::string ident = " murox[" + std::to_string(getpid()) + "]: ";
+        char buffer[65536];
+        ssize_t n;
+        while ((n = recv(m_fd.Get(), buffer, sizeof buffer, 0)) > 0) {
+            const std::string datagram(buffer, static_cast<std::size_t>(n));
+            // "<27>Mmm dd hh:mm:ss": each character of its kind.
+            const std::string stamp = "<27>Aaa 99 99:99:99";
+            bool formed = datagram.size() > stamp.size() + ident.size() &&
+                          datagram.compare(stamp.size(), ident.size(), ident) == 0 &&
+                          datagram.back() == '\n' && datagram.find('\n') == datagram.size() - 1;
+            for (std::size_t i = 0; formed && i < stamp.size(); ++i) {
+                const char c = datagram[i];
+                const char kind = stamp[i];
+                formed = kind == 'A'   ? std::isupper(static_cast<unsigned char>(c)) != 0
+                         : kind == 'a' ? std::islower(static_cast<unsigned char>(c)) != 0
+                         : kind == '9' ? std::isdigit(static_cast<unsigned char>(c)) != 0 ||
+                                             (i == 8 && c == ' ')
+                                       : c == kind;
+            }
+            EXPECT_TRUE(formed) << datagram;
+            texts.push_back(datagram.substr(stamp.size() + ident.size()));
+        }
+        return texts;
+    }
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_dir, m_path;
+    BFd m_fd;
+};
+
+TEST(SyslogQueueTest, RecordsHaveTheSinksFormInTheLocalTime)
+{
+    const char* szSaved = std::getenv("TZ");
+    const std::string saved = szSaved != nullptr ? szSaved : "";
+    setenv("TZ", "UTC0", 1);
+    tzset();
+    const std::string pid = std::to_string(getpid());
+    EXPECT_EQ("<27>Dec  5 16:58:12 murox[" + pid + "]: abc\n",
+              BSyslogQueue::Datagram("abc\n", 1796489892));
+    EXPECT_EQ("<27>Jan 15 03:04:05 murox[" + pid + "]: %s\n",
+              BSyslogQueue::Datagram("%s\n", 1768446245));
+    setenv("TZ", "XYZ-2", 1); // two hours east of UTC
+    tzset();
+    EXPECT_EQ("<27>Dec  5 18:58:12 murox[" + pid + "]: \n",
+              BSyslogQueue::Datagram("\n", 1796489892));
+    if (szSaved != nullptr)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+
+// A log that does not read costs records, counted, never a wait; once it
+// reads again they are told, after what was queued.
+TEST(SyslogQueueTest, AStalledLogCostsCountedRecordsNeverAWait)
+{
+    TLogSocket log;
+    log.Bind();
+    BSyslogQueue queue(log.Path());
+    const std::string record(999, 'r');
+    std::size_t taken = 0;
+    // Past what the log's socket holds and the queue's own limit; each
+    // Take returns at once (a blocking send would hang the test here).
+    const std::size_t count = 3 * BSyslogQueue::kLimit / record.size();
+    for (; taken < count; ++taken)
+        queue.Take((record + std::to_string(taken) + "\n").c_str(),
+                   record.size() + 1 + std::to_string(taken).size());
+    EXPECT_TRUE(queue.Pending());
+    EXPECT_GE(queue.Fd(), 0);
+    std::vector<std::string> received = log.Read();
+    // The log reads again: the loop drains while the socket is writable.
+    for (int turn = 0; turn < 10000 && queue.Pending(); ++turn) {
+        queue.Drain();
+        const std::vector<std::string> more = log.Read();
+        received.insert(received.end(), more.begin(), more.end());
+    }
+    EXPECT_FALSE(queue.Pending());
+    ASSERT_GT(received.size(), 2U);
+    const std::string note = received.back();
+    received.pop_back();
+    const std::size_t dropped = count - received.size();
+    EXPECT_GT(dropped, 0U);
+    EXPECT_EQ(std::to_string(dropped) +
+                  " event records dropped: the system log is not being read\n",
+              note);
+    // What was kept is in order, from the first record on.
+    for (std::size_t i = 0; i < received.size(); ++i)
+        EXPECT_EQ(0U, received[i].find(record)) << i;
+    EXPECT_EQ(record + "0\n", received[0]);
+    std::size_t last = 0;
+    for (const std::string& text : received) {
+        const std::size_t number = std::stoul(text.substr(record.size()));
+        EXPECT_TRUE(number == 0 || number > last);
+        last = number;
+    }
+    // Told once: the next record comes alone.
+    queue.Take("after\n", 6);
+    EXPECT_THAT(log.Read(), testing::ElementsAre("after\n"));
+}
+
+// No log, or a log daemon that restarted: records are lost and counted
+// until a record finds the log again.
+TEST(SyslogQueueTest, ALogThatIsGoneIsLookedForAtEachRecord)
+{
+    TLogSocket log;
+    BSyslogQueue queue(log.Path());
+    queue.Take("a\n", 2);
+    queue.Take("b\n", 2);
+    EXPECT_FALSE(queue.Pending()) << "nothing to wait for";
+    log.Bind();
+    queue.Take("c\n", 2);
+    EXPECT_THAT(
+        log.Read(),
+        testing::ElementsAre("c\n", "2 event records dropped: the system log is not being read\n"));
+    // Restarted: the old connection leads nowhere.
+    log.Close();
+    log.Bind();
+    queue.Take("d\n", 2);
+    queue.Take("e\n", 2);
+    EXPECT_THAT(
+        log.Read(),
+        testing::ElementsAre("e\n", "1 event records dropped: the system log is not being read\n"));
+}
+
+// A record too large for one datagram is lost alone, and counted.
+TEST(SyslogQueueTest, ARecordTooLargeForTheLogIsCounted)
+{
+    TLogSocket log;
+    log.Bind();
+    BSyslogQueue queue(log.Path());
+    const std::string huge(BSyslogQueue::kLimit / 2, 'h');
+    queue.Take(huge.data(), huge.size());
+    queue.Take("after\n", 6);
+    EXPECT_THAT(log.Read(), testing::ElementsAre("after\n", "1 event records dropped: the system "
+                                                            "log is not being read\n"));
+}
+
+// Records the records it is handed.
+class TRecordingOutput : public ILogOutput {
+public:
+    void Take(const char* pData, std::size_t size) override { taken.emplace_back(pData, size); }
+    int Fd() const override { return -1; }
+    bool Pending() const override { return false; }
+    void Drain() override {}
+    void Finish(int) override {}
+    std::vector<std::string> taken;
+};
+
+// What the library's sink writes to stdout reaches the output one record
+// at a time, made visible on one line: an extension's text cannot act on
+// a terminal that shows the log, or pass for a record of its own.
+TEST(StdoutCaptureTest, TheSinksRecordsArriveWholeAndVisible)
+{
+    eventlog_test::TInstanceScope scope(nullptr);
+    TRecordingOutput output;
+    MuroxMsgSubscriber sink;
+    {
+        BStdoutCapture capture(output);
+        ASSERT_TRUE(capture.Install());
+        KAF::BMessageDispatcher dispatcher;
+        KAF::BMessageDispatcher::s_pInstance = &dispatcher;
+        {
+            const KAF::BSubscription subscription(dispatcher, sink);
+            MuroxLogEvent("plain %d", 1);
+            MuroxLogEvent("%s", "x\x1b]0;title\x07\xe2\x80\xae\ndaemon stopped");
+        }
+        KAF::BMessageDispatcher::s_pInstance = nullptr;
+    }
+    EXPECT_THAT(output.taken,
+                testing::ElementsAre("plain 1\n",
+                                     "x\\x1b]0;title\\x07\\xe2\\x80\\xae\\x0adaemon stopped\n"));
+}
+
+// Runs nothing: the budget is about what waits for the clients.
+class TIdleRunner : public ICommandRunner {
+public:
+    TLineOutcome RunLine(const std::string&, KAF::ICmdStream&) override
+    {
+        return TLineOutcome::kSucceeded;
+    }
+    void Reload(KAF::ICmdStream&) override {}
+    control::TCommandWords CompletionWords() override { return {}; }
+};
+
+// A server on a socket of its own, whose clients are socket pairs that
+// the test reads from as slowly as it likes. Events are published through
+// the process's dispatcher, as the daemon's are.
+class ConsoleBudgetTest : public testing::Test {
+protected:
+    static constexpr std::size_t kBudget = std::size_t{256} * 1024;
+
+    ConsoleBudgetTest()
+    {
+        char dir[] = "/tmp/murox-budget-XXXXXX";
+        m_dir = mkdtemp(dir);
+        m_limits.pauseAt = 1024;
+        m_limits.maxUnsent = m_limits.hardUnsent = std::size_t{1} << 30;
+        m_limits.stallMs = m_limits.partialFrameMs = 1000LL * 3600;
+        m_limits.totalUnsent = kBudget;
+        KAF::BMessageDispatcher::s_pInstance = &m_dispatcher;
+    }
+    ~ConsoleBudgetTest() override
+    {
+        m_pServer.reset();
+        KAF::BMessageDispatcher::s_pInstance = nullptr;
+        unlink((m_dir + "/c.ctl").c_str());
+        rmdir(m_dir.c_str());
+    }
+    void SetUp() override
+    {
+        ASSERT_EQ(TClaimResult::kClaimed, m_socket.Claim(m_dir + "/c.ctl", getegid()).outcome);
+        m_pServer.reset(new BControlServer(m_socket, -1, nullptr, m_limits));
+    }
+    // A client with pid `pid`; its end of the pair is returned. With
+    // `small` buffers the pair holds little, so that what the test leaves
+    // unread waits in the server's queue.
+    int Attach(pid_t pid, bool small = true)
+    {
+        int pair[2];
+        EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair));
+        const int size = 4096;
+        if (small) {
+            setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+            setsockopt(pair[1], SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        }
+        TPeer peer;
+        peer.pid = pid;
+        m_pServer->Attach(BFd(pair[0]), peer);
+        m_peers.emplace_back(pair[1]);
+        return pair[1];
+    }
+    // Reads at most `most` bytes of what waits at `fd`; kept in `m_read`.
+    // False once the server closed its end.
+    bool Read(int fd, std::size_t most)
+    {
+        char buffer[65536];
+        while (most > 0) {
+            const ssize_t n = recv(fd, buffer, most < sizeof buffer ? most : sizeof buffer, 0);
+            if (n == 0)
+                return false;
+            if (n < 0)
+                return true;
+            m_read[fd].append(buffer, static_cast<std::size_t>(n));
+            most -= static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+    // The payloads of the frames of type `type` that `fd` was sent, read
+    // while the server goes on sending until it closed its end or, for a
+    // client it keeps, has nothing more for it.
+    std::vector<std::string> Frames(int fd, char type)
+    {
+        for (int quiet = 0; quiet < 3;) {
+            const std::size_t before = m_read[fd].size();
+            if (!Read(fd, std::size_t{1} << 30))
+                break;
+            quiet = m_read[fd].size() == before ? quiet + 1 : 0;
+            m_pServer->Turn(m_runner, 0);
+        }
+        control::BFrameReader reader = control::BFrameReader::FromDaemon();
+        reader.Append(m_read[fd].data(), m_read[fd].size());
+        std::vector<std::string> payloads;
+        control::TFrame frame;
+        while (reader.Next(frame) == control::BFrameReader::kFrame)
+            if (frame.type == type)
+                payloads.push_back(frame.payload);
+        return payloads;
+    }
+    void Publish(int events)
+    {
+        const std::string text(1000, 'e');
+        for (int i = 0; i < events; ++i)
+            MuroxLogEvent("%s", text.c_str());
+    }
+
+    std::string m_dir;
+    TClientLimits m_limits;
+    KAF::BMessageDispatcher m_dispatcher;
+    BControlSocket m_socket;
+    std::unique_ptr<BControlServer> m_pServer;
+    std::vector<BFd> m_peers;
+    std::map<int, std::string> m_read;
+    TIdleRunner m_runner;
+};
+
+// One console stops reading while the others keep up: it alone is dropped,
+// with a farewell and a log record that names it, once all that waits
+// for the consoles passes the budget.
+TEST_F(ConsoleBudgetTest, TheConsoleFurthestBehindIsDroppedPastTheBudget)
+{
+    std::vector<std::string> log;
+    eventlog_test::TRecorder recorder(&log);
+    const KAF::BSubscription toLog(m_dispatcher, recorder);
+    const int stalled = Attach(101);
+    const std::vector<int> reading = {Attach(102, false), Attach(103, false), Attach(104, false)};
+    const KAF::BSubscription toConsoles(m_dispatcher, m_pServer->FanOut());
+    for (int turn = 0; turn < 60; ++turn) {
+        Publish(10);
+        m_pServer->Turn(m_runner, 0);
+        EXPECT_LE(m_pServer->TotalHeld(), kBudget) << turn;
+        for (const int fd : reading)
+            Read(fd, std::size_t{1} << 30);
+    }
+    EXPECT_THAT(log, testing::Contains(testing::StartsWith(
+                         "console dropped: uid 0, pid 101: it fell furthest behind, ")));
+    EXPECT_EQ(1, std::count_if(log.begin(), log.end(), [](const std::string& record) {
+                  return record.rfind("console dropped: ", 0) == 0;
+              }));
+    const std::vector<std::string> farewells = Frames(stalled, control::kFarewell);
+    ASSERT_EQ(1U, farewells.size());
+    EXPECT_THAT(farewells[0], testing::StartsWith("murox: dropped: this console fell furthest "
+                                                  "behind ("));
+    for (const int fd : reading) {
+        EXPECT_THAT(Frames(fd, control::kFarewell), testing::IsEmpty());
+        EXPECT_THAT(Frames(fd, control::kEvent),
+                    testing::Contains(std::string(1000, 'e')).Times(600));
+    }
+}
+
+// Every console reads, each at its own pace, each within its own limits:
+// together they would still hold more than the budget. The slowest goes
+// first, and only as many as it takes.
+TEST_F(ConsoleBudgetTest, SlowConsolesTogetherStayWithinTheBudget)
+{
+    std::vector<std::string> log;
+    eventlog_test::TRecorder recorder(&log);
+    const KAF::BSubscription toLog(m_dispatcher, recorder);
+    std::vector<int> consoles;
+    for (pid_t pid = 201; pid <= 206; ++pid)
+        consoles.push_back(Attach(pid));
+    const KAF::BSubscription toConsoles(m_dispatcher, m_pServer->FanOut());
+    for (int turn = 0; turn < 80; ++turn) {
+        Publish(8);
+        m_pServer->Turn(m_runner, 0);
+        ASSERT_LE(m_pServer->TotalHeld(), kBudget) << turn;
+        // The first reads 1.5 KiB a turn, the last 9 KiB: all but the last
+        // take less than comes.
+        for (std::size_t i = 0; i < consoles.size(); ++i)
+            Read(consoles[i], (i + 1) * 1536);
+    }
+    std::vector<std::string> dropped;
+    for (const std::string& record : log)
+        if (record.rfind("console dropped: ", 0) == 0)
+            dropped.push_back(record.substr(0, record.find(": it fell furthest behind, ")));
+    ASSERT_GE(dropped.size(), 1U);
+    EXPECT_EQ("console dropped: uid 0, pid 201", dropped[0]);
+    if (dropped.size() > 1) {
+        EXPECT_EQ("console dropped: uid 0, pid 202", dropped[1]);
+    }
+    EXPECT_LT(dropped.size(), consoles.size()) << "the fastest keeps up within the budget";
+}
+
+// A line's events (a reload's, one per library) reach every console while
+// the line runs: they are held to the budget as they are queued, not only
+// once the line is over.
+TEST_F(ConsoleBudgetTest, ALinesEventsAreHeldToTheBudgetAsTheyAreQueued)
+{
+    std::vector<int> consoles;
+    for (pid_t pid = 401; pid <= 404; ++pid)
+        consoles.push_back(Attach(pid));
+    const KAF::BSubscription toConsoles(m_dispatcher, m_pServer->FanOut());
+    // About 150 KiB for each: more than the budget for all four.
+    for (int i = 0; i < 150; ++i) {
+        Publish(1);
+        ASSERT_LE(m_pServer->TotalHeld(), kBudget) << i;
+    }
+    m_pServer->Turn(m_runner, 0);
+    // All equally far behind: those dropped first make room for the rest.
+    int kept = 0;
+    for (const int fd : consoles)
+        kept += Frames(fd, control::kFarewell).empty() ? 1 : 0;
+    EXPECT_GE(kept, 1);
+    EXPECT_LT(kept, 4);
+}
+
+// Within the budget, nobody is dropped, however far behind.
+TEST_F(ConsoleBudgetTest, ConsolesWithinTheBudgetStay)
+{
+    std::vector<std::string> log;
+    eventlog_test::TRecorder recorder(&log);
+    const KAF::BSubscription toLog(m_dispatcher, recorder);
+    const int a = Attach(301);
+    const int b = Attach(302);
+    const KAF::BSubscription toConsoles(m_dispatcher, m_pServer->FanOut());
+    // Each holds about 100 KiB unread; both together stay under 256 KiB.
+    Publish(100);
+    m_pServer->Turn(m_runner, 0);
+    EXPECT_GT(m_pServer->TotalUnsent(), kBudget / 2);
+    EXPECT_THAT(log, testing::Not(testing::Contains(testing::StartsWith("console dropped"))));
+    EXPECT_THAT(Frames(a, control::kFarewell), testing::IsEmpty());
+    EXPECT_THAT(Frames(b, control::kFarewell), testing::IsEmpty());
+}
+
+} // namespace
