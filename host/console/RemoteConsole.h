@@ -11,10 +11,12 @@
 // standard output is a terminal, control characters in them are shown
 // as \xHH (see host/protocol/VisibleText.h), otherwise they are passed on
 // byte for byte. Returns the exit status: 0 when done, 1 when no daemon
-// answers, access is refused or the connection is lost (with one line on
-// standard error). "quit" or the end of input leaves the console; the
-// daemon runs on and is never sent "quit". Tab completes, on a terminal,
-// from the words the daemon describes.
+// answers, access is refused or the connection is lost, kUntrustedDaemon
+// when the socket is served by a process of neither root nor the
+// console's user (each with one line on standard error; nothing is sent
+// to an untrusted daemon, nor anything it sent shown). "quit" or the end of input leaves the
+// console; the daemon runs on and is never sent "quit". Tab completes, on a terminal, from the
+// words the daemon describes.
 //
 // With standard input on a terminal, Ctrl-C while a line's answer is
 // awaited abandons the wait: the console says so and takes the next line;
@@ -32,6 +34,8 @@
 // With `follow`, no lines are read: every event is printed as it comes,
 // after the local time (ISO 8601), until the console is interrupted or the
 // daemon stops.
+const int kUntrustedDaemon = 4;
+
 int RunRemoteConsole(const std::string& path, const std::vector<std::string>& lines, bool follow);
 
 #endif
