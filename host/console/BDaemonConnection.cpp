@@ -44,7 +44,10 @@ bool TakeGreeting(const control::TFrame& frame, const std::string& path, std::st
 bool BDaemonConnection::Connect(const std::string& path, std::string& error)
 {
     m_untrusted = false;
-    return Open(path, error) && Trusted(error) && Greeted(error);
+    if (Open(path, error) && Trusted(error) && Greeted(error))
+        return true;
+    m_fd.Reset();
+    return false;
 }
 
 // Lines carry the operator's authority: they go only to a daemon of root
