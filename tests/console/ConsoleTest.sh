@@ -128,6 +128,44 @@ await "... and edits it" typed "xdll -l hello" 21
 keys C-u quit Enter
 await "... until quit" eval '[ "$(last)" = "\$" ]'
 
+# A history file that is not the operator's own regular file: one warning,
+# no history kept, nothing made where a link points, and the console works
+# on. Root with another user's $HOME (as root only), a link, a FIFO.
+linked=$tmp/linked
+elsewhere() {
+    launch "env HOME='$1' TERM=screen '$murox' --config '$config'; echo \"[exit \$?]\"; sleep 600"
+    await "$2: the prompt" typed ""
+    # Its rows joined: the warning is longer than one.
+    await "... one warning" eval '[ "$(tmux -S "$sock" capture-pane -pJ | grep -c "history is not saved")" = 1 ]'
+    tmux -S "$sock" capture-pane -pJ | grep -qF "$3; history is not saved" || fail "... saying why: $3"
+    keys "help quit" Enter
+    await "... the console works on" eval 'shows "leave murox" && typed ""'
+    keys quit Enter
+    await "... and leaves" ended
+    [ -e "$linked" ] && fail "... a file was made where the link points"
+    [ -z "$(find "$1" -newer "$tmp/murox.conf" -name '.murox_history*' -type f)" ] ||
+        fail "... a history file was written"
+}
+for kind in link fifo theirs; do
+    dir=$tmp/$kind
+    mkdir "$dir"
+    case $kind in
+    fifo) mkfifo "$dir/.murox_history" ;;
+    *) ln -s "$linked" "$dir/.murox_history" ;;
+    esac
+done
+elsewhere "$tmp/link" "a linked history" "it is a symbolic link"
+elsewhere "$tmp/fifo" "a FIFO for history" "it is not a regular file"
+if [ "$(id -u)" = 0 ]; then
+    chown -h 65534:65534 "$tmp/theirs" "$tmp/theirs/.murox_history"
+    elsewhere "$tmp/theirs" "root with another user's HOME" \
+        "its directory belongs to uid 65534, not to this user"
+    rm "$tmp/theirs/.murox_history"
+    elsewhere "$tmp/theirs" "... with no history there" \
+        "its directory belongs to uid 65534, not to this user"
+    [ -e "$tmp/theirs/.murox_history" ] && fail "... a history file was made in it"
+fi
+
 # A terminal that cannot edit: plain lines with the prompt, no history; the
 # end of the input ends the last prompt's line.
 rm "$history"
