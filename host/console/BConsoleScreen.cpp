@@ -57,15 +57,34 @@ int BConsoleScreen::Lost(const std::string& error)
     return 1;
 }
 
+namespace {
+
+// A field of the greeting on the one line that shows it: made visible, and
+// no line break or tab of the daemon's either.
+std::string GreetingField(const std::string& field)
+{
+    std::string shown;
+    for (const char c : control::VisibleText(field)) {
+        if (c == '\n')
+            shown += "\\x0a";
+        else if (c == '\t')
+            shown += "\\x09";
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+} // namespace
+
 // The greeting's words are the daemon's: shown made visible wherever they
-// go, as the console's own line.
+// go, on the console's own line.
 void BConsoleScreen::Greet(const std::string& path, const std::string& greeting)
 {
     const std::string::size_type blank = greeting.find(' ');
     const std::string version = blank == std::string::npos ? "?" : greeting.substr(blank + 1);
-    Print(control::VisibleText("murox: connected to the daemon at " + path + ", pid " +
-                               greeting.substr(0, blank) + ", version " + version) +
-          "\n");
+    Print("murox: connected to the daemon at " + GreetingField(path) + ", pid " +
+          GreetingField(greeting.substr(0, blank)) + ", version " + GreetingField(version) + "\n");
 }
 
 std::string BConsoleScreen::EventLine(const std::string& text) const

@@ -3,6 +3,8 @@
 // through a pipe, answers and events pass byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "host/console/BConsoleScreen.h"
 #include "host/console/BDaemonConnection.h"
 #include "host/console/IConsoleOutput.h"
@@ -47,7 +49,7 @@ TEST(ConsoleScreenTest, TheGreetingsFieldsAreShownAsText)
 {
     control::TFrame hello =
         Frame(control::kHello, std::string(control::kGreeting) + " 42\x1b]0;owned\x07 1.0\x1b[2J" +
-                                   kRightToLeft + "x");
+                                   kRightToLeft + "x\nmurox: forged\t");
     std::string greeting;
     std::string error;
     ASSERT_TRUE(TakeGreeting(hello, "/run/x.ctl", greeting, error));
@@ -59,7 +61,10 @@ TEST(ConsoleScreenTest, TheGreetingsFieldsAreShownAsText)
                                  "\\x07, version 1.0\\x1b[2J"))
             << shown;
         ExpectInert(shown);
+        // One line: the daemon's line break and tab are shown as text.
         EXPECT_EQ('\n', shown.back());
+        EXPECT_EQ(1, std::count(shown.begin(), shown.end(), '\n')) << shown;
+        EXPECT_NE(std::string::npos, shown.find("x\\x0amurox: forged\\x09\n")) << shown;
     }
     // Something else first is no greeting: the console says so and
     // shows none of it.

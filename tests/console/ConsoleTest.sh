@@ -261,5 +261,73 @@ await "... and the end of input" ended
 kill -TERM "$daemon" && wait "$daemon" || fail "the daemon stops on SIGTERM with status 0"
 daemon=
 
+# A daemon that floods the console with events as fast as the terminal
+# takes them (a stand-in of root's, so trusted), and writes down the lines
+# it gets: the line editor still takes keys, Ctrl-C and quit (a line
+# sent after the abandoned one goes out at once; the daemon answers both
+# then, in order). The screen
+# scrolls too fast to read: what the daemon got tells. DaemonTest.py bounds
+# the time they take.
+flooder() {
+    python3 - "$1" "$2" <<'EOF'
+import socket, struct, sys
+got = open(sys.argv[2], "w")
+def frame(kind, payload):
+    return kind + struct.pack(">I", len(payload)) + payload
+listener = socket.socket(socket.AF_UNIX)
+listener.bind(sys.argv[1])
+listener.listen(1)
+conn, _ = listener.accept()
+conn.sendall(frame(b"H", b"murox-control 3 1 1"))
+conn.setblocking(False)
+batch = frame(b"V", b"flood \x1b[2J" + b"x" * 60) * 200
+pending, buffer, held = b"", b"", b""
+while True:
+    try:
+        buffer += conn.recv(65536) or sys.exit(0)
+    except BlockingIOError:
+        pass
+    except OSError:
+        sys.exit(0)
+    while len(buffer) >= 5 and len(buffer) >= 5 + struct.unpack(">I", buffer[1:5])[0]:
+        length = struct.unpack(">I", buffer[1:5])[0]
+        if buffer[:1] == b"L":
+            got.write(buffer[5:5 + length].decode() + "\n")
+            got.flush()
+        # "wait" is answered late: with the next line's answer.
+        if buffer[:1] == b"L" and buffer[5:5 + length] != b"wait":
+            pending += held + frame(b"A", b"answered " + buffer[5:5 + length] + b"\n")
+            held = b""
+        elif buffer[:1] == b"L":
+            held = frame(b"A", b"late\n")
+        buffer = buffer[5 + length:]
+    try:
+        sent = conn.send(pending or batch)
+        pending = pending[sent:]
+    except BlockingIOError:
+        pass
+    except OSError:
+        sys.exit(0)
+EOF
+}
+flooded=$tmp/flood.ctl
+got=$tmp/flood.got
+flooder "$flooded" "$got" &
+daemon=$!
+await "a flooding daemon" test -S "$flooded"
+launch "env HOME='$home' TERM=screen '$murox' --remote --socket '$flooded'; echo \"[exit \$?]\"; sleep 600"
+await "a console flooded with events" shows 'flood \x1b[2J'
+keys "help me" Enter
+await "... takes a line" grep -qx "help me" "$got"
+keys wait Enter
+await "... and another, not answered" grep -qx "wait" "$got"
+keys C-c calm Enter
+await "... Ctrl-C abandons the wait: the next line goes out" grep -qx "calm" "$got"
+keys quit Enter
+await "... quit leaves" ended
+kill "$daemon" 2>/dev/null
+wait "$daemon" 2>/dev/null
+daemon=
+
 echo "$failed failed"
 [ "$failed" -eq 0 ]
