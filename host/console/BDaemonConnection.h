@@ -25,7 +25,7 @@ public:
     // greeting, kPatienceSeconds at most. False, with one line for the
     // operator in `error`, when nothing answers at `path`, access is
     // refused, the peer is not trusted (Untrusted()), does not speak the
-    // protocol or does not greet in time.
+    // protocol or does not greet in time; the connection is closed then.
     bool Connect(const std::string& path, std::string& error);
     // Whether Connect failed because the peer runs as neither root nor the
     // console's user (what the kernel says of it): nothing was read from

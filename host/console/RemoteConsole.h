@@ -27,9 +27,11 @@
 //
 // Lines given or piped in are sent only the events they cause; an
 // interactive console is sent every event and greets its operator with the
-// daemon's version, pid and socket. The answer of a line that failed goes
-// to standard error, and the status is then 3, after all the lines ran
-// (1 still wins); a write error on standard output gives 1.
+// daemon's version, pid and socket (made visible, on one line). Typed
+// lines, "quit" and Ctrl-C are taken between any two frames, however many
+// the daemon sends. The answer of a line that failed goes to standard
+// error, and the status is then 3, after all the lines ran (1 still
+// wins); a write error on standard output gives 1.
 //
 // With `follow`, no lines are read: every event is printed as it comes,
 // after the local time (ISO 8601), until the console is interrupted or the
