@@ -66,6 +66,11 @@ TEST(ConsoleScreenTest, TheGreetingsFieldsAreShownAsText)
         EXPECT_EQ(1, std::count(shown.begin(), shown.end(), '\n')) << shown;
         EXPECT_NE(std::string::npos, shown.find("x\\x0amurox: forged\\x09\n")) << shown;
     }
+    // A greeting without a version says so.
+    BRecordedOutput bare(false, false);
+    BConsoleScreen(bare).Greet("/x", "42");
+    EXPECT_EQ("murox: connected to the daemon at /x, pid 42, version ?\n",
+              bare.written[IConsoleOutput::kOut]);
     // Something else first is no greeting: the console says so and
     // shows none of it.
     EXPECT_FALSE(TakeGreeting(Frame(control::kEvent, "\x1b[2J"), "/run/x.ctl", greeting, error));

@@ -8,7 +8,9 @@
 #include <string>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include "host/console/HistoryFile.h"
@@ -102,6 +104,20 @@ TEST_F(HistoryFileTest, ALinkAFifoOrAFileOthersMayWriteIsNotUsed)
         EXPECT_EQ("others may write it", problem);
     }
     EXPECT_EQ("theirs", Read(m_path));
+
+    // A directory or a socket there: neither is opened.
+    unlink(m_path.c_str());
+    ASSERT_EQ(0, mkdir(m_path.c_str(), 0700));
+    EXPECT_FALSE(Open(problem).Valid());
+    EXPECT_FALSE(problem.empty());
+    rmdir(m_path.c_str());
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    m_path.copy(address.sun_path, sizeof address.sun_path - 1);
+    const BFd listener(socket(AF_UNIX, SOCK_STREAM, 0));
+    ASSERT_EQ(0, bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address));
+    EXPECT_FALSE(Open(problem).Valid());
+    EXPECT_FALSE(problem.empty());
 
     m_path = m_home + "/missing/.murox_history";
     EXPECT_FALSE(Open(problem).Valid());
