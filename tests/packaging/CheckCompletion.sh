@@ -33,6 +33,7 @@ completes() {
     _murox
     [[ $last == [\"\']* ]] && quote=${last:0:1}
     for reply in "${COMPREPLY[@]}"; do
+        # shellcheck disable=SC2154 # word is assigned by the eval
         (cd "$work/run" && eval "word=$quote$reply$quote" && printf '%s\n' "$word")
     done | sed "/^\$/d; s/^$strip//" | sort | paste -sd' '
 }
