@@ -592,9 +592,18 @@ class DaemonTestCase(unittest.TestCase):
         os.chmod(mine.sock, 0o666)
         self.assertEqual(b"hello: term\n", mine.console("xdll -u hello",
                                                           user=as_user(NOBODY, NOGROUP)).stdout)
+        # Another user's console does not trust it (status 4, nothing sent);
+        # the daemon turns that user away all the same, as a raw peer finds.
         stranger = mine.console("xdll", user=as_user(1, NOGROUP), check=False)
-        self.assertEqual(b"murox: access refused: uid 1 is not root, the daemon's user or a "
-                         b"member of group daemon\n", stranger.stderr)
+        self.assertEqual((4, f"murox: the socket {mine.sock} is served by uid {NOBODY}, neither "
+                             "root nor this user: not trusted\n".encode()),
+                         (stranger.returncode, stranger.stderr))
+        peer = ("import socket, sys\ns = socket.socket(socket.AF_UNIX); s.connect(sys.argv[1])\n"
+                "for data in iter(lambda: s.recv(4096), b''): sys.stdout.buffer.write(data)\n")
+        raw = subprocess.run(as_user(1, NOGROUP) + [sys.executable, "-c", peer, mine.sock],
+                             capture_output=True, timeout=WAIT).stdout
+        self.assertEqual(frame(b"X", b"murox: access refused: uid 1 is not root, the daemon's user "
+                                     b"or a member of group daemon\n"), raw)
         self.assertEqual(0, mine.stop())
 
     @unittest.skipUnless(ROOT, "needs root to make directories of other users")
