@@ -11,6 +11,7 @@
 // - what the reader holds stays within one frame and a piece, what is
 //   written within a few times what arrived, and every frame taken
 //   consumes bytes: reading never spins.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -125,6 +126,87 @@ void Expect(const control::TFrame& frame, std::string expected[2])
         expected[IConsoleOutput::kErr] += frame.payload;
 }
 
+// One console's reading of a daemon's bytes, and what it must have shown.
+class BConsoleRun {
+public:
+    BConsoleRun(bool outTerminal, bool errTerminal) : m_output(outTerminal, errTerminal) {}
+
+    // The next bytes, as they arrive; false once the console stopped.
+    bool Feed(const char* pData, std::size_t size)
+    {
+        m_reader.Append(pData, size);
+        m_fed += size;
+        ++m_pieces;
+        Check(m_reader.Buffered() <= control::kHeaderSize + control::kMaxFrame + size);
+        control::TFrame frame;
+        control::BFrameReader::TResult result;
+        while (!m_ended && (result = m_reader.Next(frame)) == control::BFrameReader::kFrame) {
+            Check(++m_frames <= m_fed + m_pieces); // each frame takes bytes
+            Take(frame);
+        }
+        if (!m_ended && result == control::BFrameReader::kMalformed) {
+            const std::string error = "the daemon sent a malformed frame";
+            m_screen.Lost(error);
+            m_expected[IConsoleOutput::kErr] += "murox: " + error + "\n";
+            m_ended = true;
+        }
+        return !m_ended;
+    }
+
+    void Verify()
+    {
+        m_screen.Status();
+        for (const IConsoleOutput::TStream which : {IConsoleOutput::kOut, IConsoleOutput::kErr}) {
+            const std::string& written = m_output.Written(which);
+            Check(written.size() <= 4 * m_fed + 256 * (m_frames + 1));
+            if (m_output.Terminal(which))
+                CheckVisible(written);
+        }
+        if (!m_greeted)
+            return;
+        // Through a pipe, after the greeting's line, the daemon's text as it came.
+        if (!m_output.Terminal(IConsoleOutput::kOut)) {
+            const std::string& out = m_output.Written(IConsoleOutput::kOut);
+            const std::string::size_type line = out.find('\n');
+            Check(line != std::string::npos);
+            CheckVisible(out.substr(0, line + 1));
+            Check(out.substr(line + 1) == m_expected[IConsoleOutput::kOut]);
+        }
+        if (!m_output.Terminal(IConsoleOutput::kErr))
+            Check(m_output.Written(IConsoleOutput::kErr) == m_expected[IConsoleOutput::kErr]);
+    }
+
+private:
+    void Take(const control::TFrame& frame)
+    {
+        if (!m_greeted) {
+            std::string greeting;
+            std::string error;
+            m_greeted = TakeGreeting(frame, kPath, greeting, error);
+            m_ended = !m_greeted;
+            if (m_greeted)
+                m_screen.Greet(kPath, greeting);
+            else
+                m_screen.Lost(error);
+        } else if (frame.type == control::kWords) {
+            CheckWords(control::DecodeWords(frame.payload));
+        } else {
+            Expect(frame, m_expected);
+            m_ended = !m_screen.Show(frame);
+        }
+    }
+
+    BRecordedOutput m_output;
+    BConsoleScreen m_screen{m_output};
+    control::BFrameReader m_reader = control::BFrameReader::FromDaemon();
+    std::string m_expected[2]; // through a pipe, after the greeting
+    std::size_t m_fed = 0;
+    std::size_t m_pieces = 0;
+    std::size_t m_frames = 0;
+    bool m_greeted = false;
+    bool m_ended = false;
+};
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t size)
@@ -134,64 +216,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t siz
     // The first byte: the piece size (low six bits), whether standard
     // output (0x40) and standard error (0x80) are terminals.
     const std::size_t piece = 1 + pData[0] % 64;
-    BRecordedOutput output((pData[0] & 0x40) != 0, (pData[0] & 0x80) != 0);
+    BConsoleRun run((pData[0] & 0x40) != 0, (pData[0] & 0x80) != 0);
     const std::string stream(reinterpret_cast<const char*>(pData + 1), size - 1);
-
-    BConsoleScreen screen(output);
-    control::BFrameReader reader = control::BFrameReader::FromDaemon();
-    std::string expected[2]; // through a pipe, after the greeting
-    std::string greeting;
-    std::size_t frames = 0;
-    std::size_t pieces = 0;
-    bool greeted = false;
-    bool ended = false;
-    for (std::size_t at = 0; at < stream.size() && !ended; at += piece) {
-        reader.Append(stream.data() + at, std::min(piece, stream.size() - at));
-        ++pieces;
-        Check(reader.Buffered() <= control::kHeaderSize + control::kMaxFrame + piece);
-        control::TFrame frame;
-        control::BFrameReader::TResult result;
-        while (!ended && (result = reader.Next(frame)) == control::BFrameReader::kFrame) {
-            Check(++frames <= stream.size() + pieces);
-            std::string error;
-            if (!greeted) {
-                greeted = TakeGreeting(frame, kPath, greeting, error);
-                ended = !greeted;
-                if (greeted)
-                    screen.Greet(kPath, greeting);
-                else
-                    screen.Lost(error);
-            } else if (frame.type == control::kWords) {
-                CheckWords(control::DecodeWords(frame.payload));
-            } else {
-                Expect(frame, expected);
-                ended = !screen.Show(frame);
-            }
-        }
-        if (!ended && result == control::BFrameReader::kMalformed) {
-            const std::string error = "the daemon sent a malformed frame";
-            screen.Lost(error);
-            expected[IConsoleOutput::kErr] += "murox: " + error + "\n";
-            ended = true;
-        }
-    }
-    screen.Status();
-
-    for (const IConsoleOutput::TStream which : {IConsoleOutput::kOut, IConsoleOutput::kErr}) {
-        const std::string& written = output.Written(which);
-        Check(written.size() <= 4 * stream.size() + 256 * (frames + 1));
-        if (output.Terminal(which))
-            CheckVisible(written);
-    }
-    // Through a pipe, after the greeting's line, the daemon's text as it came.
-    if (greeted && !output.Terminal(IConsoleOutput::kOut)) {
-        const std::string& out = output.Written(IConsoleOutput::kOut);
-        const std::string::size_type line = out.find('\n');
-        Check(line != std::string::npos);
-        CheckVisible(out.substr(0, line + 1));
-        Check(out.substr(line + 1) == expected[IConsoleOutput::kOut]);
-    }
-    if (greeted && !output.Terminal(IConsoleOutput::kErr))
-        Check(output.Written(IConsoleOutput::kErr) == expected[IConsoleOutput::kErr]);
+    for (std::size_t at = 0; at < stream.size(); at += piece)
+        if (!run.Feed(stream.data() + at, std::min(piece, stream.size() - at)))
+            break;
+    run.Verify();
     return 0;
 }
