@@ -5,23 +5,29 @@
 
 #include <string>
 
+#include "host/console/IConsoleOutput.h"
 #include "host/protocol/ControlProtocol.h"
 #include "host/protocol/VisibleText.h"
 
-// On a terminal, control characters in what the daemon sends are shown as
-// \xHH (see host/protocol/VisibleText.h); otherwise it passes byte for byte.
+// On a terminal, what the daemon sends is shown made visible (see
+// host/protocol/VisibleText.h); otherwise answers and events pass byte for
+// byte. Remarks, farewells and the greeting are made visible on a
+// terminal too.
 class BConsoleScreen {
 public:
-    explicit BConsoleScreen(bool terminal) : m_terminal(terminal) {}
+    explicit BConsoleScreen(IConsoleOutput& output) : m_output(output) {}
 
-    // Writes `text` to standard output at once.
-    static void Print(const std::string& text);
+    // Writes the console's own `text` to standard output at once.
+    void Print(const std::string& text);
     // A remark of the console, or the daemon's farewell, on standard error,
     // after what standard output holds.
-    static void Remark(const std::string& text);
+    void Remark(const std::string& text);
     // "murox: ERROR" as a remark; 1, the status of a console that lost its
     // daemon.
-    static int Lost(const std::string& error);
+    int Lost(const std::string& error);
+    // The operator's welcome: the socket, and the daemon's pid and version
+    // from `greeting` (the greeting's words after the protocol's name).
+    void Greet(const std::string& path, const std::string& greeting);
 
     // An event's text as the line that shows it.
     std::string EventLine(const std::string& text) const;
@@ -29,12 +35,15 @@ public:
     void Answer(const control::TFrame& piece);
     // The rest of the answer under way will not be shown.
     void CutAnswer() { m_answer = control::BVisibleText(); }
+    // Shows an event, a piece of an answer or a farewell; passes over the
+    // rest. False for a farewell, after saying it.
+    bool Show(const control::TFrame& frame);
     // The exit status of a console that ran its lines to the end: 3 when a
     // line failed, 1 (said) when standard output could not be written.
-    int Status() const;
+    int Status();
 
 private:
-    bool m_terminal;
+    IConsoleOutput& m_output;
     bool m_failed = false;
     control::BVisibleText m_answer;
 };

@@ -46,7 +46,7 @@ int BConsoleSession::SendNext()
         return m_screen.Status();
     std::string error;
     if (!m_connection.Send(control::kLine, line, error))
-        return BConsoleScreen::Lost(error);
+        return m_screen.Lost(error);
     m_waiting = true;
     return kGoOn;
 }
@@ -56,20 +56,28 @@ int BConsoleSession::Turn()
     pollfd fds[3] = {{m_connection.Fd(), POLLIN, 0},
                      {m_inputDone ? -1 : m_reader.Fd(), POLLIN, 0},
                      {m_reader.InterruptFd(), POLLIN, 0}};
-    const bool pending = m_connection.HasFrame();
-    if (!pending && poll(fds, 3, -1) < 0 && errno != EINTR)
-        return BConsoleScreen::Lost(std::string("poll failed: ") + std::strerror(errno));
+    // The operator's keys and Ctrl-C are looked at before each frame: a
+    // daemon that floods the console with events holds up neither.
+    const int timeout = m_connection.HasFrame() ? 0 : -1;
+    if (poll(fds, 3, timeout) < 0) {
+        if (errno != EINTR)
+            return m_screen.Lost(std::string("poll failed: ") + std::strerror(errno));
+        return kGoOn;
+    }
     if ((fds[2].revents & POLLIN) && m_reader.TakeInterrupt()) {
         OnInterrupt();
         return kGoOn;
     }
-    if (pending || (fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
-        return TakeFrame();
     if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
         std::vector<std::string> lines;
         m_inputDone = !m_reader.Read(lines);
         m_queued.insert(m_queued.end(), lines.begin(), lines.end());
+        // A line typed goes out, or "quit" leaves, before the next frame.
+        if (!m_waiting && !m_queued.empty())
+            return kGoOn;
     }
+    if (m_connection.HasFrame() || (fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
+        return TakeFrame();
     return kGoOn;
 }
 
@@ -82,11 +90,11 @@ int BConsoleSession::TakeFrame()
         m_connection.Receive(frame, error, BDaemonConnection::TClock::time_point::min());
     if (result == BDaemonConnection::kLost) {
         m_reader.HidePrompt();
-        return BConsoleScreen::Lost(error);
+        return m_screen.Lost(error);
     }
     if (result == BDaemonConnection::kReceived && !OnFrame(frame, error)) {
         m_reader.HidePrompt();
-        return error.empty() ? 1 : BConsoleScreen::Lost(error);
+        return error.empty() ? 1 : m_screen.Lost(error);
     }
     return kGoOn;
 }
@@ -96,7 +104,7 @@ bool BConsoleSession::OnFrame(const control::TFrame& frame, std::string& error)
     switch (frame.type) {
     case control::kFarewell:
         m_reader.HidePrompt();
-        BConsoleScreen::Remark(frame.payload);
+        m_screen.Remark(frame.payload);
         return false;
     case control::kEvent:
         m_reader.PrintAbove(m_screen.EventLine(frame.payload));
@@ -139,13 +147,13 @@ bool BConsoleSession::OnAnswer(const control::TFrame& piece, std::string& error)
 void BConsoleSession::OnInterrupt()
 {
     // Past the terminal's own "^C".
-    BConsoleScreen::Print("\n");
+    m_screen.Print("\n");
     if (m_waiting) {
         m_screen.CutAnswer();
         ++m_abandoned;
         m_waiting = false;
         m_queued.clear();
-        BConsoleScreen::Remark("murox: answer abandoned; the daemon still runs the line\n");
+        m_screen.Remark("murox: answer abandoned; the daemon still runs the line\n");
     }
     if (!m_inputDone)
         m_reader.ShowPrompt();

@@ -72,9 +72,49 @@ std::string FarewellReason(std::string text)
 
 } // namespace
 
+bool TakeGreeting(const control::TFrame& frame, const std::string& path, std::string& greeting,
+                  std::string& error)
+{
+    if (frame.type == control::kFarewell) {
+        error = FarewellReason(frame.payload);
+        return false;
+    }
+    const std::string hello = std::string(control::kGreeting) + " ";
+    if (frame.type != control::kHello || frame.payload.compare(0, hello.size(), hello) != 0) {
+        error = path + " does not speak the murox control protocol";
+        return false;
+    }
+    greeting = frame.payload.substr(hello.size());
+    return true;
+}
+
 bool BDaemonConnection::Connect(const std::string& path, std::string& error)
 {
-    return Open(path, error) && Greeted(error);
+    m_untrusted = false;
+    if (Open(path, error) && Trusted(error) && Greeted(error))
+        return true;
+    m_fd.Reset();
+    return false;
+}
+
+// Lines carry the operator's authority: they go only to a daemon of root
+// or of the operator's own user, as the kernel knows the peer, however the
+// socket was found.
+bool BDaemonConnection::Trusted(std::string& error)
+{
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (getsockopt(m_fd.Get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || size != sizeof peer) {
+        error = "cannot tell who serves " + m_path + ": " + std::strerror(errno);
+        m_untrusted = true;
+        return false;
+    }
+    if (peer.uid == 0 || peer.uid == geteuid())
+        return true;
+    error = "the socket " + m_path + " is served by uid " + std::to_string(peer.uid) +
+            ", neither root nor this user: not trusted";
+    m_untrusted = true;
+    return false;
 }
 
 bool BDaemonConnection::Open(const std::string& path, std::string& error)
@@ -105,19 +145,7 @@ bool BDaemonConnection::Greeted(std::string& error)
     if (result == kTimedOut)
         error = "the daemon at " + m_path + " sent no greeting within " +
                 std::to_string(kPatienceSeconds) + " seconds";
-    if (result != kReceived)
-        return false;
-    if (frame.type == control::kFarewell) {
-        error = FarewellReason(frame.payload);
-        return false;
-    }
-    const std::string greeting = std::string(control::kGreeting) + " ";
-    if (frame.type != control::kHello || frame.payload.compare(0, greeting.size(), greeting) != 0) {
-        error = m_path + " does not speak the murox control protocol";
-        return false;
-    }
-    m_greeting = frame.payload.substr(greeting.size());
-    return true;
+    return result == kReceived && TakeGreeting(frame, m_path, m_greeting, error);
 }
 
 bool BDaemonConnection::Send(char type, const std::string& payload, std::string& error)

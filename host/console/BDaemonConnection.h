@@ -21,11 +21,16 @@ public:
     BDaemonConnection(const BDaemonConnection&) = delete;
     BDaemonConnection& operator=(const BDaemonConnection&) = delete;
 
-    // Connects and waits for the daemon's greeting, kPatienceSeconds at
-    // most. False, with one line for the operator in `error`, when nothing
-    // answers at `path`, access is refused, the peer does not speak the
-    // protocol or does not greet in time.
+    // Connects, checks who serves the socket, and waits for the daemon's
+    // greeting, kPatienceSeconds at most. False, with one line for the
+    // operator in `error`, when nothing answers at `path`, access is
+    // refused, the peer is not trusted (Untrusted()), does not speak the
+    // protocol or does not greet in time; the connection is closed then.
     bool Connect(const std::string& path, std::string& error);
+    // Whether Connect failed because the peer runs as neither root nor the
+    // console's user (what the kernel says of it): nothing was read from
+    // it, nor sent to it.
+    bool Untrusted() const { return m_untrusted; }
     // The greeting's words after the protocol's name: the daemon's pid and
     // version.
     const std::string& Greeting() const { return m_greeting; }
@@ -53,6 +58,7 @@ private:
     static constexpr std::size_t kLastWordsBytes = 1 << 20;
 
     bool Open(const std::string& path, std::string& error);
+    bool Trusted(std::string& error);
     bool Greeted(std::string& error);
     std::string ClosedReason();
     // Waits for the socket to be readable until `deadline`; 0 when it is
@@ -62,7 +68,15 @@ private:
     BFd m_fd;
     std::string m_path;
     std::string m_greeting;
+    bool m_untrusted = false;
     control::BFrameReader m_reader = control::BFrameReader::FromDaemon();
 };
+
+// The greeting's words after the protocol's name (the daemon's pid and
+// version) from `frame`, the first a daemon at `path` sent. False, with one
+// line for the operator in `error`, for a farewell (its reason) or a frame
+// that is no greeting.
+bool TakeGreeting(const control::TFrame& frame, const std::string& path, std::string& greeting,
+                  std::string& error);
 
 #endif

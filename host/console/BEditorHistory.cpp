@@ -4,21 +4,30 @@
 #include <cstdio>
 #include <cstring>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <editline/readline.h>
 
+#include "host/console/HistoryFile.h"
 #include "host/protocol/CommandGrammar.h"
+#include "host/protocol/VisibleText.h"
 
 void BEditorHistory::Load(int lines)
 {
     stifle_history(lines);
     if (!m_path.empty()) {
-        const int error = read_history(m_path.c_str());
-        if (error != 0 && error != ENOENT)
-            Warn("cannot read the history file", error);
+        std::string problem;
+        m_fd = OpenHistoryFile(m_path, problem);
+        struct stat status {};
+        if (!m_fd.Valid()) {
+            Warn("cannot use the history file", problem);
+        } else if (fstat(m_fd.Get(), &status) == 0 && status.st_size > 0) {
+            // An empty file is one just made: there is nothing to read.
+            const int error = read_history(FdPath().c_str());
+            if (error != 0)
+                Warn("cannot read the history file", std::strerror(error));
+        }
     }
     const HIST_ENTRY* const pNewest = history_get(history_base + history_length - 1);
     if (pNewest != nullptr && pNewest->line != nullptr)
@@ -35,24 +44,22 @@ void BEditorHistory::Remember(const std::string& line)
     m_lastEntry = line;
     if (m_path.empty())
         return;
-    const int fd = open(m_path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
-    if (fd < 0 || fchmod(fd, S_IRUSR | S_IWUSR) != 0) {
-        const int error = errno;
-        if (fd >= 0)
-            close(fd);
-        Warn("cannot write the history file", error);
+    if (fchmod(m_fd.Get(), S_IRUSR | S_IWUSR) != 0) {
+        Warn("cannot write the history file", std::strerror(errno));
         return;
     }
-    close(fd);
-    const int error = write_history(m_path.c_str());
+    const int error = write_history(FdPath().c_str());
     if (error != 0)
-        Warn("cannot write the history file", error);
+        Warn("cannot write the history file", std::strerror(error));
 }
 
 // Once: the file is left alone from then on.
-void BEditorHistory::Warn(const std::string& what, int error)
+void BEditorHistory::Warn(const std::string& what, const std::string& why)
 {
-    std::fprintf(stderr, "murox: %s %s: %s; history is not saved\n", what.c_str(), m_path.c_str(),
-                 std::strerror(error));
+    const std::string text =
+        "murox: " + what + " " + m_path + ": " + why + "; history is not saved\n";
+    const std::string shown = isatty(STDERR_FILENO) != 0 ? control::VisibleText(text) : text;
+    std::fwrite(shown.data(), 1, shown.size(), stderr);
     m_path.clear();
+    m_fd.Reset();
 }

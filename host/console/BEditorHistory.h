@@ -5,8 +5,12 @@
 
 #include <string>
 
-// A history file that cannot be read or written is reported once on
-// standard error and never overwritten: the history stays in memory.
+#include "host/protocol/BFd.h"
+
+// The file is opened once, where it is (see OpenHistoryFile), and read and
+// written through that descriptor only. A history file that cannot be
+// opened as the operator's own, read or written is reported once on
+// standard error and never touched again: the history stays in memory.
 class BEditorHistory {
 public:
     // An empty `path` keeps no file.
@@ -20,9 +24,13 @@ public:
     void Remember(const std::string& line);
 
 private:
-    void Warn(const std::string& what, int error);
+    // libedit reads and writes files by name: the descriptor's own name in
+    // /proc names the file opened, whatever its path names by then.
+    std::string FdPath() const { return "/proc/self/fd/" + std::to_string(m_fd.Get()); }
+    void Warn(const std::string& what, const std::string& why);
 
     std::string m_path;      // empty: no file kept
+    BFd m_fd;                // the file, once opened
     std::string m_lastEntry; // the newest entry
 };
 

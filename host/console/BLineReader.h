@@ -50,9 +50,10 @@ public:
     // `szPrompt` is plain text without control characters. History is
     // read from `historyPath` and each entered line is saved there (mode
     // 0600, at most kHistoryLines lines) in editing mode only; an empty
-    // path keeps no history across sessions. A history file that cannot
-    // be read or written is reported once on standard error and never
-    // overwritten; the console goes on.
+    // path keeps no history across sessions. The file is used only when
+    // it is the user's own (see OpenHistoryFile); one that is not, or that
+    // cannot be read or written, is reported once on standard error and
+    // never touched again; the console goes on.
     BLineReader(const char* szPrompt, const std::string& historyPath, TCompleter completer);
     // Restores the terminal and the signal handlers.
     ~BLineReader();

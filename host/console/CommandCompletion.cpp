@@ -7,10 +7,19 @@
 
 namespace {
 
+// Whether the word can be offered as one word that shows as it is: a
+// blank would split it in the line, and what VisibleText escapes would
+// act on the terminal or hide.
+bool Offerable(const std::string& word)
+{
+    return word.find_first_of(command::kBlanks) == std::string::npos &&
+           control::VisibleText(word) == word;
+}
+
 void AddStartingWith(std::vector<std::string>& matches, const std::string& word,
                      const std::string& prefix)
 {
-    if (word.compare(0, prefix.size(), prefix) == 0 && control::VisibleText(word) == word &&
+    if (word.compare(0, prefix.size(), prefix) == 0 && Offerable(word) &&
         std::find(matches.begin(), matches.end(), word) == matches.end())
         matches.push_back(word);
 }

@@ -19,9 +19,11 @@
 // - after a switch that takes a name: an extension library's name.
 // Nothing anywhere else (the new name and the path of "xdll -a", the
 // words after the ones above). Words are split as the interpreter splits
-// them. A word that a terminal would not show as it is (a control
-// character, bytes that are not UTF-8) is never offered: it cannot be
-// typed anyway.
+// them. Whatever `words` holds, a word with a blank in it, or that a
+// terminal would not show as it is (what VisibleText escapes: a control
+// character, a character that hides or reorders text, bytes that are not
+// UTF-8), is never offered: it would not stay one word in the line, or
+// could not be typed anyway.
 std::vector<std::string> CompleteCommandLine(const std::string& lineBeforeCursor,
                                              const control::TCommandWords& words);
 

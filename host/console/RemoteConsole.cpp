@@ -14,25 +14,6 @@ namespace {
 
 using TClock = BDaemonConnection::TClock;
 
-// Prints one frame from the daemon. False for a farewell, after saying it.
-bool Show(BConsoleScreen& screen, const control::TFrame& frame)
-{
-    switch (frame.type) {
-    case control::kEvent:
-        BConsoleScreen::Print(screen.EventLine(frame.payload));
-        return true;
-    case control::kAnswer:
-    case control::kFailed:
-        screen.Answer(frame);
-        return true;
-    case control::kFarewell:
-        BConsoleScreen::Remark(frame.payload);
-        return false;
-    default:
-        return true;
-    }
-}
-
 // Sends each line and prints what arrives up to its answer's last piece,
 // however long the daemon takes.
 int RunLines(BDaemonConnection& connection, BConsoleScreen& screen,
@@ -43,13 +24,13 @@ int RunLines(BDaemonConnection& connection, BConsoleScreen& screen,
         if (command::IsQuit(line))
             break;
         if (!connection.Send(control::kLine, line, error))
-            return BConsoleScreen::Lost(error);
+            return screen.Lost(error);
         control::TFrame frame;
         do {
             if (connection.Receive(frame, error, TClock::time_point::max()) !=
                 BDaemonConnection::kReceived)
-                return BConsoleScreen::Lost(error);
-            if (!Show(screen, frame))
+                return screen.Lost(error);
+            if (!screen.Show(frame))
                 return 1;
         } while (!IsAnswer(frame) || frame.more);
     }
@@ -64,9 +45,9 @@ int Follow(BDaemonConnection& connection, BConsoleScreen& screen)
     for (;;) {
         if (connection.Receive(frame, error, TClock::time_point::max()) !=
             BDaemonConnection::kReceived)
-            return BConsoleScreen::Lost(error);
+            return screen.Lost(error);
         if (frame.type == control::kFarewell) {
-            BConsoleScreen::Remark(frame.payload);
+            screen.Remark(frame.payload);
             return 1;
         }
         if (frame.type != control::kEvent)
@@ -75,7 +56,7 @@ int Follow(BDaemonConnection& connection, BConsoleScreen& screen)
         const std::time_t now = std::time(nullptr);
         std::tm local{};
         std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S%z ", localtime_r(&now, &local));
-        BConsoleScreen::Print(stamp + screen.EventLine(frame.payload));
+        screen.Print(stamp + screen.EventLine(frame.payload));
         if (std::ferror(stdout) != 0)
             return screen.Status();
     }
@@ -84,62 +65,54 @@ int Follow(BDaemonConnection& connection, BConsoleScreen& screen)
 // A script's lines are answered with what they cause, and only that: the
 // events that come before the daemon agrees are passed over. 0 once it
 // agreed, else the exit status, the reason said.
-int AskOwnEvents(BDaemonConnection& connection)
+int AskOwnEvents(BDaemonConnection& connection, BConsoleScreen& screen)
 {
     std::string error;
     if (!connection.Send(control::kEvents, control::kOwnEvents, error))
-        return BConsoleScreen::Lost(error);
+        return screen.Lost(error);
     const TClock::time_point deadline =
         TClock::now() + std::chrono::seconds(BDaemonConnection::kPatienceSeconds);
     control::TFrame frame;
     do {
         const BDaemonConnection::TResult result = connection.Receive(frame, error, deadline);
         if (result == BDaemonConnection::kTimedOut)
-            return BConsoleScreen::Lost(
-                "the daemon at " + connection.Path() + " did not answer within " +
-                std::to_string(BDaemonConnection::kPatienceSeconds) + " seconds");
+            return screen.Lost("the daemon at " + connection.Path() + " did not answer within " +
+                               std::to_string(BDaemonConnection::kPatienceSeconds) + " seconds");
         if (result != BDaemonConnection::kReceived)
-            return BConsoleScreen::Lost(error);
+            return screen.Lost(error);
         if (frame.type == control::kFarewell) {
-            BConsoleScreen::Remark(frame.payload);
+            screen.Remark(frame.payload);
             return 1;
         }
         if (IsAnswer(frame))
-            return BConsoleScreen::Lost("the daemon sent an answer to no line");
+            return screen.Lost("the daemon sent an answer to no line");
     } while (frame.type != control::kEvents);
     return 0;
-}
-
-void Greet(const BDaemonConnection& connection)
-{
-    const std::string& greeting = connection.Greeting();
-    const std::string::size_type blank = greeting.find(' ');
-    BConsoleScreen::Print("murox: connected to the daemon at " + connection.Path() + ", pid " +
-                          greeting.substr(0, blank) + ", version " +
-                          (blank == std::string::npos ? "?" : greeting.substr(blank + 1)) + "\n");
 }
 
 } // namespace
 
 int RunRemoteConsole(const std::string& path, const std::vector<std::string>& lines, bool follow)
 {
+    BConsoleScreen screen(StandardOutput());
     BDaemonConnection connection;
     std::string error;
-    if (!connection.Connect(path, error))
-        return BConsoleScreen::Lost(error);
-    BConsoleScreen screen(isatty(STDOUT_FILENO) != 0);
+    if (!connection.Connect(path, error)) {
+        screen.Lost(error);
+        return connection.Untrusted() ? kUntrustedDaemon : 1;
+    }
     if (follow)
         return Follow(connection, screen);
     const bool interactive = lines.empty() && isatty(STDIN_FILENO) != 0;
     if (!interactive) {
-        const int status = AskOwnEvents(connection);
+        const int status = AskOwnEvents(connection, screen);
         if (status != 0)
             return status;
     }
     if (!lines.empty())
         return RunLines(connection, screen, lines);
     if (interactive)
-        Greet(connection);
+        screen.Greet(connection.Path(), connection.Greeting());
     BConsoleSession session(connection, screen);
     return session.Run();
 }

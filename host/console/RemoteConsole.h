@@ -11,10 +11,12 @@
 // standard output is a terminal, control characters in them are shown
 // as \xHH (see host/protocol/VisibleText.h), otherwise they are passed on
 // byte for byte. Returns the exit status: 0 when done, 1 when no daemon
-// answers, access is refused or the connection is lost (with one line on
-// standard error). "quit" or the end of input leaves the console; the
-// daemon runs on and is never sent "quit". Tab completes, on a terminal,
-// from the words the daemon describes.
+// answers, access is refused or the connection is lost, kUntrustedDaemon
+// when the socket is served by a process of neither root nor the
+// console's user (each with one line on standard error; nothing is sent
+// to an untrusted daemon, nor anything it sent shown). "quit" or the end of input leaves the
+// console; the daemon runs on and is never sent "quit". Tab completes, on a terminal, from the
+// words the daemon describes.
 //
 // With standard input on a terminal, Ctrl-C while a line's answer is
 // awaited abandons the wait: the console says so and takes the next line;
@@ -25,13 +27,17 @@
 //
 // Lines given or piped in are sent only the events they cause; an
 // interactive console is sent every event and greets its operator with the
-// daemon's version, pid and socket. The answer of a line that failed goes
-// to standard error, and the status is then 3, after all the lines ran
-// (1 still wins); a write error on standard output gives 1.
+// daemon's version, pid and socket (made visible, on one line). Typed
+// lines, "quit" and Ctrl-C are taken between any two frames, however many
+// the daemon sends. The answer of a line that failed goes to standard
+// error, and the status is then 3, after all the lines ran (1 still
+// wins); a write error on standard output gives 1.
 //
 // With `follow`, no lines are read: every event is printed as it comes,
 // after the local time (ISO 8601), until the console is interrupted or the
 // daemon stops.
+const int kUntrustedDaemon = 4;
+
 int RunRemoteConsole(const std::string& path, const std::vector<std::string>& lines, bool follow);
 
 #endif

@@ -76,15 +76,36 @@ TEST(CompletionTest, XdllTakesASwitchThenANameForTheNamedOnes)
     EXPECT_THAT(CompleteCommandLine("xdll -l ", Words({})), IsEmpty());
 }
 
-// A word with a control character, or bytes that are not UTF-8, cannot be
-// typed: it is never offered, whoever describes it.
+// A word with a control character, a character that hides or reorders
+// text, or bytes that are not UTF-8, cannot be typed; one with a blank
+// would not stay one word: neither is offered, whoever describes it.
 TEST(CompletionTest, OnlyWordsATerminalShowsAsTheyAreAreOffered)
 {
-    const TCommandWords words = Words({"e\x1bx", "evil", "e\xff", "\xc3\xa9t\xc3\xa9"});
+    const TCommandWords words =
+        Words({"e\x1bx", "evil", "e\xff", "\xc3\xa9t\xc3\xa9", "e\x7f", "e\xc2\x9b", "e\r"});
     EXPECT_THAT(CompleteCommandLine("xdll -l e", words), ElementsAre("evil"));
     EXPECT_THAT(CompleteCommandLine("xdll -l ", words), ElementsAre("evil", "\xc3\xa9t\xc3\xa9"));
     EXPECT_THAT(CompleteCommandLine("xdll -l e", control::DecodeWords(control::EncodeWords(words))),
                 ElementsAre("evil"));
+    // "xdll -d hel" must not become "xdll -d hello -", nor a command or a
+    // switch hold a blank.
+    TCommandWords spaced = Words({"hello -", "hel\tlo", "help", "hel lo"});
+    spaced.commands.push_back({"xd ll", {}});
+    spaced.commands[0].switches.push_back({"-l -u", true});
+    EXPECT_THAT(CompleteCommandLine("xdll -d hel", spaced), ElementsAre("help"));
+    EXPECT_THAT(CompleteCommandLine("xd", spaced), ElementsAre("xdll"));
+    EXPECT_THAT(CompleteCommandLine("xdll -l", spaced), ElementsAre("-l"));
+    // Characters that reorder or hide text (U+202E, U+200B, U+2066,
+    // U+FEFF): what the name shows is not what it is.
+    const TCommandWords hiding = Words({"h\xe2\x80\xaeolle",
+                                        "h\xe2\x80\x8b"
+                                        "ello",
+                                        "h\xe2\x81\xa6i", "h\xef\xbb\xbfi", "hi"});
+    EXPECT_THAT(CompleteCommandLine("xdll -u h", hiding), ElementsAre("hi"));
+    // A name that the shell would run is a word like any other here: the
+    // console inserts it into its own line, which no shell reads.
+    EXPECT_THAT(CompleteCommandLine("xdll -d h", Words({"h$(touch${IFS}FILE)"})),
+                ElementsAre("h$(touch${IFS}FILE)"));
 
     int asked = 0;
     const BLineReader::TCompleter complete = CommandCompleter([&asked] {

@@ -626,9 +626,18 @@ class DaemonTestCase(unittest.TestCase):
         os.chmod(mine.sock, 0o666)
         self.assertEqual(b"hello: term\n", mine.console("xdll -u hello",
                                                           user=as_user(NOBODY, NOGROUP)).stdout)
+        # Another user's console does not trust it (status 4, nothing sent);
+        # the daemon turns that user away all the same, as a raw peer finds.
         stranger = mine.console("xdll", user=as_user(1, NOGROUP), check=False)
-        self.assertEqual(b"murox: access refused: uid 1 is not root, the daemon's user or a "
-                         b"member of group daemon\n", stranger.stderr)
+        self.assertEqual((4, f"murox: the socket {mine.sock} is served by uid {NOBODY}, neither "
+                             "root nor this user: not trusted\n".encode()),
+                         (stranger.returncode, stranger.stderr))
+        peer = ("import socket, sys\ns = socket.socket(socket.AF_UNIX); s.connect(sys.argv[1])\n"
+                "for data in iter(lambda: s.recv(4096), b''): sys.stdout.buffer.write(data)\n")
+        raw = subprocess.run(as_user(1, NOGROUP) + [sys.executable, "-c", peer, mine.sock],
+                             capture_output=True, timeout=WAIT).stdout
+        self.assertEqual(frame(b"X", b"murox: access refused: uid 1 is not root, the daemon's user "
+                                     b"or a member of group daemon\n"), raw)
         self.assertEqual(0, mine.stop())
         # A group it may not give is refused before any socket is made.
         sub = os.path.join(own, "sub")
@@ -1368,6 +1377,203 @@ class DaemonTestCase(unittest.TestCase):
             self.assertEqual(1, proc.returncode)
             self.assertGreaterEqual(ended[0] - started, 10)
             self.assertLess(ended[0] - started, limit + WAIT / 6)
+
+    # A stand-in daemon run as another user: greets with a title and a
+    # clear screen in its fields, answers each line with "ran: LINE", and
+    # prints how many bytes each console sent it before closing.
+    STRANGER = r"""
+import os, socket, struct, sys
+listener = socket.socket(socket.AF_UNIX)
+listener.bind(sys.argv[1])
+os.chmod(sys.argv[1], 0o666)
+listener.listen(8)
+print("ready", flush=True)
+def frame(kind, payload):
+    return kind + struct.pack(">I", len(payload)) + payload
+while True:
+    conn, _ = listener.accept()
+    hello = b"murox-control 3 6\x1b]0;owned\x07 6\x1b[2J"
+    got, buffer = 0, b""
+    try:
+        conn.sendall(frame(b"H", hello))
+        while True:
+            data = conn.recv(65536)
+            if not data:
+                break
+            got, buffer = got + len(data), buffer + data
+            while len(buffer) >= 5 and len(buffer) >= 5 + struct.unpack(">I", buffer[1:5])[0]:
+                length = struct.unpack(">I", buffer[1:5])[0]
+                kind, payload, buffer = buffer[:1], buffer[5:5 + length], buffer[5 + length:]
+                conn.sendall(frame(b"S", payload) if kind == b"S" else frame(b"A", b"ran: " + payload + b"\n"))
+    except OSError:
+        pass
+    conn.close()
+    print(got, flush=True)
+"""
+
+    def stranger(self, path, uid, gid):
+        """The stand-in above, serving `path` as uid; returns a function that
+        gives the bytes the next console sent it."""
+        proc = self.spawn(as_user(uid, gid) + [sys.executable, "-c", self.STRANGER, path],
+                          stdout=subprocess.PIPE)
+        self.assertEqual(b"ready\n", proc.stdout.readline())
+        return lambda: int(proc.stdout.readline())
+
+    def test_a_console_trusts_only_root_or_its_own_user(self):
+        os.chmod(self.work, 0o755)
+        theirs = os.path.join(self.work, "theirs")
+        os.mkdir(theirs, 0o777)
+        os.chmod(theirs, 0o777)
+        sock = os.path.join(theirs, "murox.ctl")
+        sent = self.stranger(sock, NOBODY, NOGROUP)
+        refusal = (f"murox: the socket {sock} is served by uid {NOBODY}, neither root nor this "
+                   "user: not trusted\n").encode()
+        env = {k: v for k, v in os.environ.items() if k != "MUROX_SOCKET"}
+        # Root's console, however the socket is found, and whatever it was
+        # to do: status 4, one line, nothing sent and nothing of it shown.
+        for args, extra, stdin in (
+                (["--socket", sock, "-e", "xdll -d hello"], {}, None),
+                (["--socket", sock, "--follow"], {}, None),
+                ([], {"MUROX_SOCKET": sock}, b"xdll -d hello\n")):
+            result = subprocess.run(MUROX + ["--remote"] + args, input=stdin, capture_output=True,
+                                    env=dict(env, **extra), timeout=WAIT)
+            self.assertEqual((4, b"", refusal), (result.returncode, result.stdout, result.stderr),
+                             args)
+            self.assertEqual(0, sent(), args)
+        # The user's own daemon serves it; a third user's, found through a
+        # shared runtime directory, does not.
+        portable, portable_env = portable_murox(self.work)
+        mine = subprocess.run(as_user(NOBODY, NOGROUP) + portable + ["--remote", "--socket", sock,
+                                                                     "-e", "xdll"],
+                              capture_output=True, env=portable_env, timeout=WAIT)
+        self.assertEqual((0, b"ran: xdll\n", b""), (mine.returncode, mine.stdout, mine.stderr))
+        self.assertGreater(sent(), 0)
+        runtime = os.path.join(self.work, "runtime")
+        os.makedirs(os.path.join(runtime, "murox"), 0o777)
+        for path in (runtime, os.path.join(runtime, "murox")):
+            os.chmod(path, 0o777)
+        shared = os.path.join(runtime, "murox", "murox.ctl")
+        sent_shared = self.stranger(shared, 1, NOGROUP)
+        other = subprocess.run(as_user(NOBODY, NOGROUP) + portable + ["--remote", "-e", "xdll"],
+                               capture_output=True, timeout=WAIT,
+                               env=dict({k: v for k, v in portable_env.items() if k != "MUROX_SOCKET"},
+                                        XDG_RUNTIME_DIR=runtime))
+        self.assertEqual((4, b"", f"murox: the socket {shared} is served by uid 1, neither root "
+                                  "nor this user: not trusted\n".encode()),
+                         (other.returncode, other.stdout, other.stderr))
+        self.assertEqual(0, sent_shared())
+
+    # A daemon that floods its console with events, as fast as the console
+    # takes them, and answers each line but "wait" between two batches; it
+    # prints each line it got.
+    FLOODER = r"""
+import socket, struct, sys, threading
+def frame(kind, payload):
+    return kind + struct.pack(">I", len(payload)) + payload
+listener = socket.socket(socket.AF_UNIX)
+listener.bind(sys.argv[1])
+listener.listen(1)
+print("ready", flush=True)
+conn, _ = listener.accept()
+lock = threading.Lock()
+conn.sendall(frame(b"H", b"murox-control 3 4242 9.9.9"))
+def read():
+    buffer = b""
+    while True:
+        try:
+            data = conn.recv(65536)
+        except OSError:
+            return
+        if not data:
+            return
+        buffer += data
+        while len(buffer) >= 5 and len(buffer) >= 5 + struct.unpack(">I", buffer[1:5])[0]:
+            length = struct.unpack(">I", buffer[1:5])[0]
+            kind, payload, buffer = buffer[:1], buffer[5:5 + length], buffer[5 + length:]
+            if kind == b"L":
+                print(payload.decode(), flush=True)
+                if payload != b"wait":
+                    with lock:
+                        conn.sendall(frame(b"A", b"answered\n"))
+threading.Thread(target=read, daemon=True).start()
+batch = frame(b"V", b"flood \x1b[2J\xe2\x80\xae" + b"x" * 100) * 500
+try:
+    while True:
+        with lock:
+            conn.sendall(batch)
+except OSError:
+    pass
+"""
+
+    def test_a_console_stays_responsive_under_an_event_flood(self):
+        import pty
+        import termios
+        import threading
+        bound = 3.0 if EMULATED else 1.0  # seconds for a key to take effect
+        # The flood comes from a process of its own that keeps the socket
+        # full: the console always has a frame waiting.
+        path = os.path.join(self.work, "flooding")
+        flooder = self.spawn([sys.executable, "-c", self.FLOODER, path], stdout=subprocess.PIPE)
+        self.assertEqual(b"ready\n", flooder.stdout.readline())
+        lines = []
+        threading.Thread(target=lambda: lines.extend(iter(flooder.stdout.readline, b"")),
+                         daemon=True).start()
+        terminal, typist = pty.openpty()
+        modes = termios.tcgetattr(typist)
+        modes[1] &= ~termios.OPOST
+        modes[3] &= ~termios.ECHO
+        termios.tcsetattr(typist, termios.TCSANOW, modes)
+        console = self.spawn(MUROX + ["--remote", "--socket", path], stdin=typist, stdout=typist,
+                             stderr=typist, env=dict(os.environ, TERM="dumb"))
+        os.close(typist)
+        # The screen, read as a terminal takes it, slower than the daemon
+        # sends: what matters is kept.
+        screen = {"bytes": 0, "tail": b"", "seen": set()}
+        keywords = (b"pid 4242, version 9.9.9", b"answered", b"answer abandoned")
+
+        def read_screen():
+            while True:
+                try:
+                    data = os.read(terminal, 1024)
+                    time.sleep(0.001)
+                except OSError:
+                    return
+                if not data:
+                    return
+                screen["bytes"] += len(data)
+                screen["escape"] = screen.get("escape") or b"\x1b" in data
+                screen["reordering"] = screen.get("reordering") or b"\xe2\x80\xae" in data
+                text = screen["tail"] + data
+                screen["seen"].update(k for k in keywords if k in text)
+                screen["tail"] = text[-64:]
+
+        threading.Thread(target=read_screen, daemon=True).start()
+        wait_for(lambda: screen["bytes"] > 100000, "the flood to reach the screen")
+
+        def typed(keys, effect, what):
+            start = time.monotonic()
+            if keys:
+                os.write(terminal, keys)
+            else:
+                console.send_signal(signal.SIGINT)
+            wait_for(effect, what)
+            return time.monotonic() - start
+
+        # A line typed is sent at once; the next once its answer came
+        # through the events sent before it.
+        took = [typed(b"first\n", lambda: lines == [b"first\n"], "a line typed")]
+        wait_for(lambda: b"answered" in screen["seen"], "the answer")
+        took.append(typed(b"wait\n", lambda: len(lines) == 2, "a line not answered"))
+        took.append(typed(None, lambda: b"answer abandoned" in screen["seen"], "Ctrl-C"))
+        took.append(typed(b"quit\n", lambda: console.poll() is not None, "quit"))
+        print(f"under the flood, keys took effect after {', '.join(f'{t:.3f}' for t in took)} s")
+        self.assertEqual(0, console.wait(timeout=WAIT))
+        self.assertEqual([b"first\n", b"wait\n"], lines)
+        self.assertLess(max(took), bound)
+        self.assertIn(b"pid 4242, version 9.9.9", screen["seen"])
+        self.assertFalse(screen["escape"], "an escape reached the terminal")
+        self.assertFalse(screen["reordering"], "a reordering character reached the terminal")
+        os.close(terminal)
 
 
 if __name__ == "__main__":

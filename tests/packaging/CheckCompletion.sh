@@ -19,15 +19,23 @@ cp "$2" "$config" || exit 1
 source "$completion" || { echo "FAIL: cannot source $completion"; exit 1; }
 
 # completes STRIP WORD...: what Tab offers after "murox WORD...", each
-# without STRIP at its start, sorted, on one line.
+# read back by the shell as readline inserts it (after the quote that the
+# last word opened, which it then closes), without STRIP at its start,
+# sorted, on one line. Whatever the shell would run on the way runs, in
+# $work/run.
+mkdir "$work/run"
 completes() {
-    local strip=$1
+    local strip=$1 last=${!#} quote='' reply
     shift
     COMP_WORDS=(murox "$@")
     COMP_CWORD=$#
     COMPREPLY=()
     _murox
-    printf '%s\n' "${COMPREPLY[@]}" | sed "/^\$/d; s/^$strip//" | sort | paste -sd' '
+    [[ $last == [\"\']* ]] && quote=${last:0:1}
+    for reply in "${COMPREPLY[@]}"; do
+        # shellcheck disable=SC2154 # word is assigned by the eval
+        (cd "$work/run" && eval "word=$quote$reply$quote" && printf '%s\n' "$word")
+    done | sed "/^\$/d; s/^$strip//" | sort | paste -sd' '
 }
 expect() {
     local what=$1 got=$2 wanted=$3
@@ -69,5 +77,25 @@ done
 begun=${names:0:2}
 expect "a name begun" "$(completes 'xdll -u ' --config "$config" -e "\"xdll -u $begun")" \
     "$(for name in $names; do [[ $name == "$begun"* ]] && echo "$name"; done | sort | paste -sd' ')"
+
+# Names a member may give: what the completion inserts is read back by the
+# shell as it is, whatever quote the line opened; a name a terminal cannot
+# show is not offered, nor one with "!" in double quotes, where bash would
+# take it for history.
+hostile=$work/hostile.conf
+printf '[extdll %s]\npath = /x\n' 'h$(touch${IFS}FILE)' "it's" 'a"b\c`d' $'e\ex' 'bang!' >"$hostile"
+for quote in '"' "'" ''; do
+    for begun in h i a e b; do
+        wanted=$(sed -n 's/^\[extdll \(.*\)\]$/\1/p' "$hostile" | grep -F -- "$begun" | grep -v $'\e' |
+                 { [ "$quote" = '"' ] && grep -vF '!' || cat; } | grep "^$begun" | sort | paste -sd' ')
+        typed=$quote'xdll -d '$begun
+        [ -z "$quote" ] && typed='xdll\ -d\ '$begun
+        expect "after $typed" "$(completes 'xdll -d ' --config "$hostile" -e "$typed")" "$wanted"
+    done
+done
+if [ -e "$work/run/FILE" ]; then
+    echo "FAIL: a name's command substitution ran"
+    failed=$((failed + 1))
+fi
 
 [ "$failed" -eq 0 ]

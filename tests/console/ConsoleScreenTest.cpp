@@ -1,0 +1,128 @@
+// What a console shows of a daemon: on a terminal, nothing the daemon sent
+// (greeting, answers, events, farewells) acts on the terminal or hides;
+// through a pipe, answers and events pass byte for byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "host/console/BConsoleScreen.h"
+#include "host/console/BDaemonConnection.h"
+#include "host/console/IConsoleOutput.h"
+
+namespace {
+
+class BRecordedOutput : public IConsoleOutput {
+public:
+    BRecordedOutput(bool outTerminal, bool errTerminal) : m_terminal{outTerminal, errTerminal} {}
+
+    bool Terminal(TStream stream) const override { return m_terminal[stream]; }
+    void Write(TStream stream, const std::string& bytes) override { written[stream] += bytes; }
+    int OutError() override { return error; }
+
+    std::string written[2];
+    int error = 0;
+
+private:
+    bool m_terminal[2];
+};
+
+control::TFrame Frame(char type, const std::string& payload, bool more = false)
+{
+    control::TFrame frame;
+    frame.type = type;
+    frame.payload = payload;
+    frame.more = more;
+    return frame;
+}
+
+const char kRightToLeft[] = "\xe2\x80\xae"; // U+202E, which reverses what follows
+
+// Neither a raw ESC, BEL or CR, nor a character that reorders text.
+void ExpectInert(const std::string& shown)
+{
+    EXPECT_EQ(std::string::npos, shown.find_first_of("\x1b\x07\r")) << shown;
+    EXPECT_EQ(std::string::npos, shown.find(kRightToLeft)) << shown;
+}
+
+// A stranger's greeting carried a title and a clear screen in its fields.
+TEST(ConsoleScreenTest, TheGreetingsFieldsAreShownAsText)
+{
+    control::TFrame hello =
+        Frame(control::kHello, std::string(control::kGreeting) + " 42\x1b]0;owned\x07 1.0\x1b[2J" +
+                                   kRightToLeft + "x\nmurox: forged\t");
+    std::string greeting;
+    std::string error;
+    ASSERT_TRUE(TakeGreeting(hello, "/run/x.ctl", greeting, error));
+    for (const bool terminal : {true, false}) {
+        BRecordedOutput output(terminal, terminal);
+        BConsoleScreen(output).Greet("/run/x.ctl", greeting);
+        const std::string& shown = output.written[IConsoleOutput::kOut];
+        EXPECT_EQ(0u, shown.find("murox: connected to the daemon at /run/x.ctl, pid 42\\x1b]0;owned"
+                                 "\\x07, version 1.0\\x1b[2J"))
+            << shown;
+        ExpectInert(shown);
+        // One line: the daemon's line break and tab are shown as text.
+        EXPECT_EQ('\n', shown.back());
+        EXPECT_EQ(1, std::count(shown.begin(), shown.end(), '\n')) << shown;
+        EXPECT_NE(std::string::npos, shown.find("x\\x0amurox: forged\\x09\n")) << shown;
+    }
+    // A greeting without a version says so.
+    BRecordedOutput bare(false, false);
+    BConsoleScreen(bare).Greet("/x", "42");
+    EXPECT_EQ("murox: connected to the daemon at /x, pid 42, version ?\n",
+              bare.written[IConsoleOutput::kOut]);
+    // Something else first is no greeting: the console says so and
+    // shows none of it.
+    EXPECT_FALSE(TakeGreeting(Frame(control::kEvent, "\x1b[2J"), "/run/x.ctl", greeting, error));
+    EXPECT_EQ("/run/x.ctl does not speak the murox control protocol", error);
+    EXPECT_FALSE(
+        TakeGreeting(Frame(control::kHello, "murox-control 2 1 1"), "/x", greeting, error));
+    EXPECT_FALSE(
+        TakeGreeting(Frame(control::kFarewell, "murox: gone\x07\n"), "/x", greeting, error));
+    EXPECT_EQ("gone\x07", error);
+    BRecordedOutput output(true, true);
+    EXPECT_EQ(1, BConsoleScreen(output).Lost(error));
+    EXPECT_EQ("murox: gone\\x07\n", output.written[IConsoleOutput::kErr]);
+}
+
+TEST(ConsoleScreenTest, OnATerminalWhatTheDaemonSentIsShownAsText)
+{
+    BRecordedOutput output(true, true);
+    BConsoleScreen screen(output);
+    EXPECT_TRUE(screen.Show(Frame(control::kEvent, std::string("ev\x1b[7ment") + kRightToLeft)));
+    EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "an\x1b[2Jsw\xe2\x80", true)));
+    EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "\xae"
+                                                    "er\n")));
+    EXPECT_TRUE(screen.Show(Frame(control::kFailed, "fail\r\x1b[K\n")));
+    EXPECT_TRUE(screen.Show(Frame(control::kWords, "e \x1b")));
+    EXPECT_FALSE(screen.Show(Frame(control::kFarewell, "murox: bye\x07\n")));
+    const std::string& out = output.written[IConsoleOutput::kOut];
+    const std::string& err = output.written[IConsoleOutput::kErr];
+    EXPECT_EQ(0u, out.find("ev\\x1b[7ment")) << out;
+    EXPECT_NE(std::string::npos, out.find("an\\x1b[2Jsw")) << out;
+    EXPECT_EQ("er\n", out.substr(out.size() - 3));
+    EXPECT_EQ("fail\\x0d\\x1b[K\nmurox: bye\\x07\n", err);
+    ExpectInert(out);
+    ExpectInert(err);
+    EXPECT_EQ(3, screen.Status());
+}
+
+TEST(ConsoleScreenTest, ThroughAPipeAnswersAndEventsPassByteForByte)
+{
+    BRecordedOutput output(false, false);
+    BConsoleScreen screen(output);
+    const std::string answer = "\x1b[2J\r\x1b[Kanswer\xc2\x9b\xe2\x80";
+    screen.Show(Frame(control::kEvent, "\x1b]0;owned\x07" + std::string(kRightToLeft)));
+    screen.Show(Frame(control::kAnswer, answer, true));
+    screen.Show(Frame(control::kAnswer, "\xae\n"));
+    screen.Show(Frame(control::kFailed, "\x07no\n"));
+    EXPECT_EQ("\x1b]0;owned\x07" + std::string(kRightToLeft) + "\n" + answer + "\xae\n",
+              output.written[IConsoleOutput::kOut]);
+    EXPECT_EQ("\x07no\n", output.written[IConsoleOutput::kErr]);
+    output.error = EPIPE;
+    EXPECT_EQ(1, screen.Status());
+    EXPECT_NE(std::string::npos,
+              output.written[IConsoleOutput::kErr].find("cannot write to standard output"));
+}
+
+} // namespace

@@ -1,0 +1,151 @@
+// The history file stays where it is: opened without following a link or
+// blocking, and used only when it is the user's own regular file, writable
+// by no one else, in the user's own directory.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "host/console/HistoryFile.h"
+
+namespace {
+
+const uid_t kNobody = 65534;
+
+class HistoryFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char dir[] = "/tmp/murox-history-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(dir));
+        m_home = dir;
+        m_path = m_home + "/.murox_history";
+    }
+    void TearDown() override { std::system(("rm -rf '" + m_home + "'").c_str()); }
+
+    static void Write(const std::string& path, const std::string& text)
+    {
+        std::ofstream(path) << text;
+    }
+    static std::string Read(const std::string& path)
+    {
+        std::ifstream file(path);
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    }
+    static bool Exists(const std::string& path)
+    {
+        struct stat status {};
+        return lstat(path.c_str(), &status) == 0;
+    }
+    // Opens the history, a FIFO's open bounded by an alarm that fails the
+    // test.
+    BFd Open(std::string& problem) const
+    {
+        alarm(10);
+        BFd fd = OpenHistoryFile(m_path, problem);
+        alarm(0);
+        return fd;
+    }
+
+    std::string m_home;
+    std::string m_path;
+};
+
+TEST_F(HistoryFileTest, TheUsersOwnFileIsOpenedOrMadePrivate)
+{
+    std::string problem;
+    {
+        const BFd made = Open(problem);
+        ASSERT_TRUE(made.Valid()) << problem;
+        struct stat status {};
+        ASSERT_EQ(0, fstat(made.Get(), &status));
+        EXPECT_TRUE(S_ISREG(status.st_mode));
+        EXPECT_EQ(0u, status.st_mode & 077);
+        EXPECT_EQ(3, write(made.Get(), "abc", 3));
+    }
+    EXPECT_EQ("abc", Read(m_path));
+    chmod(m_path.c_str(), 0644); // others may read it, as the user chose
+    const BFd again = Open(problem);
+    ASSERT_TRUE(again.Valid()) << problem;
+    char buffer[8] = {};
+    EXPECT_EQ(3, read(again.Get(), buffer, sizeof buffer));
+    EXPECT_EQ("abc", std::string(buffer));
+}
+
+TEST_F(HistoryFileTest, ALinkAFifoOrAFileOthersMayWriteIsNotUsed)
+{
+    const std::string target = m_home + "/target";
+    ASSERT_EQ(0, symlink(target.c_str(), m_path.c_str()));
+    std::string problem;
+    EXPECT_FALSE(Open(problem).Valid());
+    EXPECT_EQ("it is a symbolic link", problem);
+    EXPECT_FALSE(Exists(target)) << "the link was followed";
+    Write(target, "kept");
+    EXPECT_FALSE(Open(problem).Valid());
+    EXPECT_EQ("kept", Read(target));
+
+    unlink(m_path.c_str());
+    ASSERT_EQ(0, mkfifo(m_path.c_str(), 0600));
+    EXPECT_FALSE(Open(problem).Valid());
+    EXPECT_EQ("it is not a regular file", problem);
+
+    unlink(m_path.c_str());
+    Write(m_path, "theirs");
+    for (const mode_t mode : {0620, 0602}) {
+        chmod(m_path.c_str(), mode);
+        EXPECT_FALSE(Open(problem).Valid()) << std::oct << mode;
+        EXPECT_EQ("others may write it", problem);
+    }
+    EXPECT_EQ("theirs", Read(m_path));
+
+    // A directory or a socket there: neither is opened.
+    unlink(m_path.c_str());
+    ASSERT_EQ(0, mkdir(m_path.c_str(), 0700));
+    EXPECT_FALSE(Open(problem).Valid());
+    EXPECT_FALSE(problem.empty());
+    rmdir(m_path.c_str());
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    m_path.copy(address.sun_path, sizeof address.sun_path - 1);
+    const BFd listener(socket(AF_UNIX, SOCK_STREAM, 0));
+    ASSERT_EQ(0, bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address));
+    EXPECT_FALSE(Open(problem).Valid());
+    EXPECT_FALSE(problem.empty());
+
+    m_path = m_home + "/missing/.murox_history";
+    EXPECT_FALSE(Open(problem).Valid());
+    EXPECT_FALSE(problem.empty());
+}
+
+// Root with another user's $HOME: nothing of that user's is used, and
+// nothing is made there.
+TEST_F(HistoryFileTest, AnotherUsersFileOrDirectoryIsNotUsed)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    Write(m_path, "theirs");
+    chmod(m_path.c_str(), 0600);
+    ASSERT_EQ(0, chown(m_path.c_str(), kNobody, kNobody));
+    std::string problem;
+    EXPECT_FALSE(Open(problem).Valid());
+    EXPECT_EQ("it belongs to uid 65534, not to this user", problem);
+
+    unlink(m_path.c_str());
+    ASSERT_EQ(0, chown(m_home.c_str(), kNobody, kNobody));
+    EXPECT_FALSE(Open(problem).Valid());
+    EXPECT_EQ("its directory belongs to uid 65534, not to this user", problem);
+    EXPECT_FALSE(Exists(m_path));
+    Write(m_path, "theirs");
+    ASSERT_EQ(0, chown(m_path.c_str(), kNobody, kNobody));
+    EXPECT_FALSE(Open(problem).Valid());
+    EXPECT_EQ("theirs", Read(m_path));
+}
+
+} // namespace
