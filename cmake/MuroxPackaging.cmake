@@ -156,8 +156,8 @@ else()
         list(APPEND MUROX_DEB_SYSROOT_LIBS ${root}/lib)
     endforeach()
 endif()
-# Looked for again at packaging time: building needs no dpkg-dev.
-find_program(MUROX_DPKG_SHLIBDEPS dpkg-shlibdeps)
+# dpkg-shlibdeps (dpkg-dev) is looked for at packaging time: building
+# needs none.
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/MuroxDebControl.cmake)
 
 # Each package's copyright and changelog, where Debian looks for them: the
