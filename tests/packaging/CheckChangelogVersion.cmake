@@ -16,8 +16,10 @@ if(NOT checked_in MATCHES "^murox \\(([0-9]+)\\.([0-9]+)\\.([0-9]+)[-)]")
     message(FATAL_ERROR "the checked-in changelog names no version")
 endif()
 set(version ${CMAKE_MATCH_1}.${CMAKE_MATCH_2}.${CMAKE_MATCH_3})
+set(major ${CMAKE_MATCH_1})
+set(minor ${CMAKE_MATCH_2})
 math(EXPR patch "${CMAKE_MATCH_3} + 1")
-set(next ${CMAKE_MATCH_1}.${CMAKE_MATCH_2}.${patch})
+set(next ${major}.${minor}.${patch})
 set(next_deb ${next}-1)
 
 # The existing folder, built at the checked-in version.
@@ -32,56 +34,111 @@ if(NOT EXISTS ${build}/libMUROX.so.${version})
                         "libMUROX.so.${version}")
 endif()
 
-# The packager's entry, then cpack alone.
-file(
-    WRITE ${changelog}
-    "murox (${next_deb}) unstable; urgency=medium\n\n"
-    "  * An entry on top, packed by the first cpack after it.\n\n"
-    " -- libMUROX developers <murox-dev@murox.example>  Sun, 06 Dec 2026 00:00:00 +0000\n\n"
-    "${checked_in}")
-file(GLOB old ${build}/*.deb)
-if(old)
-    file(REMOVE ${old})
-endif()
-execute_process(
-    COMMAND ${CPACK} -G DEB
-    WORKING_DIRECTORY ${build}
-    RESULT_VARIABLE rc
-    OUTPUT_VARIABLE out
-    ERROR_VARIABLE err)
-if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "cpack -G DEB after the new entry failed (${rc}):\n${out}${err}")
-endif()
+# packs(VERSION DEB_VERSION): cpack alone, run in the folder, gives
+# packages labelled DEB_VERSION, every one, holding libMUROX.so.VERSION.
+function(packs next next_deb)
+    file(GLOB old ${build}/*.deb)
+    if(old)
+        file(REMOVE ${old})
+    endif()
+    execute_process(
+        COMMAND ${CPACK} -G DEB
+        WORKING_DIRECTORY ${build}
+        RESULT_VARIABLE rc
+        OUTPUT_VARIABLE out
+        ERROR_VARIABLE err)
+    if(NOT rc EQUAL 0)
+        message(
+            FATAL_ERROR "cpack -G DEB after the entry ${next_deb} failed (${rc}):\n${out}${err}")
+    endif()
+    file(GLOB debs ${build}/*.deb)
+    set(library "")
+    set(labels "")
+    foreach(deb IN LISTS debs)
+        run("dpkg-deb --contents ${deb}" ${DPKG_DEB} --contents ${deb})
+        if(output MATCHES "/libMUROX\\.so\\.([0-9]+\\.[0-9]+\\.[0-9]+)\n")
+            set(library ${CMAKE_MATCH_1})
+        endif()
+        run("dpkg-deb --field ${deb}" ${DPKG_DEB} --field ${deb} Package Version)
+        if(NOT output MATCHES "Package: ([^\n]*)\nVersion: ([^\n]*)")
+            message(FATAL_ERROR "${deb} has no package name and version:\n${output}")
+        endif()
+        list(APPEND labels "${CMAKE_MATCH_1} ${CMAKE_MATCH_2}")
+    endforeach()
+    list(LENGTH debs count)
+    if(count LESS 2 OR NOT library)
+        message(
+            FATAL_ERROR "cpack gave ${count} packages (${labels}), no library among them:\n${out}")
+    endif()
+    if(NOT library STREQUAL next)
+        message(FATAL_ERROR "the packages hold libMUROX.so.${library}, not the entry's ${next}")
+    endif()
+    set(failures "")
+    foreach(label IN LISTS labels)
+        if(NOT label MATCHES " ${next_deb}$")
+            string(APPEND failures "  ${label}, holding libMUROX.so.${library}\n")
+        endif()
+    endforeach()
+    if(failures)
+        message(FATAL_ERROR "the first cpack after the entry ${next_deb} labelled:\n${failures}")
+    endif()
+    message(STATUS "after the entry ${next_deb}, cpack gave ${labels} with libMUROX.so.${library}")
+endfunction()
 
-# Every package against the library's file name in the library's package.
-file(GLOB debs ${build}/*.deb)
-set(library "")
-set(labels "")
-foreach(deb IN LISTS debs)
-    run("dpkg-deb --contents ${deb}" ${DPKG_DEB} --contents ${deb})
-    if(output MATCHES "/libMUROX\\.so\\.([0-9]+\\.[0-9]+\\.[0-9]+)\n")
-        set(library ${CMAKE_MATCH_1})
+# entry(DEB_VERSION): the changelog with an entry DEB_VERSION on top of the
+# checked-in one.
+function(entry deb_version)
+    file(
+        WRITE ${changelog}
+        "murox (${deb_version}) unstable; urgency=medium\n\n"
+        "  * An entry on top, packed by the first cpack after it.\n\n"
+        " -- libMUROX developers <murox-dev@murox.example>  Sun, 06 Dec 2026 00:00:00 +0000\n\n"
+        "${checked_in}")
+endfunction()
+
+# The packager's entry, then cpack alone.
+entry(${next_deb})
+packs(${next} ${next_deb})
+# Another entry, in a file older than the build (copied keeping its time
+# stamp): the content counts, not the time.
+math(EXPR patch "${patch} + 1")
+set(later ${major}.${minor}.${patch})
+entry(${later}-1)
+run("touch" touch -d "2000-01-01 00:00:00" ${changelog})
+packs(${later} ${later}-1)
+
+# cpack_fails(WHAT EXPECTED ARG...): cpack in the folder, given ARGs, must
+# fail, pack nothing, and say EXPECTED.
+function(cpack_fails what expected)
+    file(GLOB old ${build}/*.deb)
+    if(old)
+        file(REMOVE ${old})
     endif()
-    run("dpkg-deb --field ${deb}" ${DPKG_DEB} --field ${deb} Package Version)
-    if(NOT output MATCHES "Package: ([^\n]*)\nVersion: ([^\n]*)")
-        message(FATAL_ERROR "${deb} has no package name and version:\n${output}")
+    execute_process(
+        COMMAND ${CPACK} -G DEB ${ARGN}
+        WORKING_DIRECTORY ${build}
+        RESULT_VARIABLE rc
+        OUTPUT_VARIABLE out
+        ERROR_VARIABLE err)
+    file(GLOB debs ${build}/*.deb)
+    string(FIND "${out}${err}" "${expected}" at)
+    if(rc EQUAL 0 OR debs OR at EQUAL -1)
+        message(FATAL_ERROR "cpack ${what}: exit ${rc}, packed '${debs}', "
+                            "not saying '${expected}':\n${out}${err}")
     endif()
-    list(APPEND labels "${CMAKE_MATCH_1} ${CMAKE_MATCH_2}")
-endforeach()
-list(LENGTH debs count)
-if(count LESS 2 OR NOT library)
-    message(FATAL_ERROR "cpack gave ${count} packages (${labels}), no library among them:\n${out}")
-endif()
-if(NOT library STREQUAL next)
-    message(FATAL_ERROR "the packages hold libMUROX.so.${library}, not the new entry's ${next}")
-endif()
-set(failures "")
-foreach(label IN LISTS labels)
-    if(NOT label MATCHES " ${next_deb}$")
-        string(APPEND failures "  ${label}, holding libMUROX.so.${library}\n")
-    endif()
-endforeach()
-if(failures)
-    message(FATAL_ERROR "the first cpack after the new entry ${next_deb} labelled:\n${failures}")
-endif()
-message(STATUS "after the entry ${next_deb}, cpack gave ${labels} with libMUROX.so.${library}")
+endfunction()
+
+# Without dpkg-dev, cpack names it: programs are looked for where the
+# folder given says, and there is none.
+cpack_fails(
+    "without dpkg-shlibdeps"
+    "missing dpkg-shlibdeps (the packages' dependencies): apt-get install dpkg-dev"
+    -D
+    CMAKE_FIND_USE_CMAKE_SYSTEM_PATH=OFF
+    -D
+    CMAKE_FIND_USE_SYSTEM_ENVIRONMENT_PATH=OFF
+    -D
+    CMAKE_PROGRAM_PATH=${WORK_DIR})
+# A changelog that cannot be built packs nothing, not the version before.
+file(WRITE ${changelog} "murox version next\n\n${checked_in}")
+cpack_fails("after a malformed entry" "failed: nothing packed")

@@ -132,5 +132,36 @@ for run in first second; do
     fi
 done
 
+# ./test.sh needs far more than the host: run by the newcomer, it names
+# what is missing in one line and fails, before building anything.
+out=$(newcomer "./test.sh native" 2>&1)
+rc=$?
+lines=$(grep 'apt-get install' <<<"$out")
+if [ "$rc" -ne 0 ] && [ "$(wc -l <<<"$lines")" -eq 1 ] && [[ "$lines " == *" libgtest-dev "* ]] &&
+    [[ "$lines " != *" libedit-dev "* ]] && [ ! -e "$root/home/newcomer/murox/build/native" ]; then
+    ok "./test.sh stops (exit $rc), naming what it lacks in one line"
+else
+    bad "./test.sh run by the newcomer exits $rc, saying:"
+    indent <<<"$out"
+fi
+
+# Run by root, murox.sh installs only what the host lacks: here nothing.
+# An apt-get that records its calls and fails stands in for apt's.
+mkdir -p "$root/root/fake"
+printf '#!/bin/sh
+echo "$*" >>/root/apt-get.calls
+exit 1
+' >"$root/root/fake/apt-get"
+chmod 755 "$root/root/fake/apt-get"
+out=$(sys env PATH=/root/fake:/usr/sbin:/usr/bin:/sbin:/bin sh -c 'cd /home/newcomer/murox && ./murox.sh -e xdll' 2>&1)
+rc=$?
+calls=$(cat "$root/root/apt-get.calls" 2>/dev/null)
+if [ "$rc" -eq 0 ] && [ -z "$calls" ]; then
+    ok "run by root on a system with the host's packages, murox.sh installs nothing"
+else
+    bad "run by root, murox.sh exits $rc, calling apt-get '$calls':"
+    indent <<<"$out"
+fi
+
 echo "newcomer: $passed passed, $failed failed, $((SECONDS - started)) s"
 [ "$failed" -eq 0 ]
