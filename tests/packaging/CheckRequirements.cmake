@@ -18,7 +18,7 @@ function(configure name expect)
     file(REMOVE_RECURSE ${folder})
     execute_process(
         COMMAND ${CMAKE_COMMAND} -E env PKG_CONFIG_LIBDIR=${PKG_CONFIG_LIBDIR} ${CMAKE_COMMAND} -S
-                ${SOURCE_DIR} -B ${folder} -DCMAKE_C_COMPILER=${C_COMPILER}
+                ${SOURCE_DIR} -B ${folder} -G ${GENERATOR} -DCMAKE_C_COMPILER=${C_COMPILER}
                 -DCMAKE_CXX_COMPILER=${CXX_COMPILER} ${ARGN}
         RESULT_VARIABLE rc
         OUTPUT_VARIABLE out
@@ -64,6 +64,21 @@ configure(
     pkg-config
     "missing libedit, the console's line editing (-DMUROX_LINE_EDITING=OFF reads plain lines): apt-get install libedit-dev pkg-config"
     -DPKG_CONFIG_EXECUTABLE=${WORK_DIR}/no-such-pkg-config)
+
+# Programs: CMake told to look nowhere but where it is pointed. The
+# compilers, make, GoogleTest and, one case on, abidiff are pointed at.
+set(nowhere -DCMAKE_FIND_USE_SYSTEM_ENVIRONMENT_PATH=OFF -DCMAKE_FIND_USE_CMAKE_SYSTEM_PATH=OFF
+            -DCMAKE_MAKE_PROGRAM=${MAKE_PROGRAM} -DMUROX_LINE_EDITING=OFF)
+configure(abidiff
+          "missing abidiff (the ABI check, MUROX_BUILD_TESTS): apt-get install abigail-tools"
+          ${nowhere} -DMUROX_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+configure(checker "missing dpkg-gensymbols (the symbols check): apt-get install dpkg-dev"
+          ${nowhere} -DMUROX_BUILD_TESTS=ON -DMUROX_ABIDIFF=${ABIDIFF} -DGTest_DIR=${GTEST_DIR})
+configure(
+    cross
+    "missing the PowerPC cross compiler or emulator: apt-get install g++-powerpc-linux-gnu qemu-user"
+    ${nowhere}
+    -DCMAKE_TOOLCHAIN_FILE=${SOURCE_DIR}/cmake/powerpc-linux-gnu.cmake)
 
 if(failures)
     message(FATAL_ERROR "${failures}")
