@@ -13,7 +13,10 @@
 #              systemd-nspawn (root and the Debian mirror needed; the
 #              system is cached under build/distro)
 # Usage: ./test.sh [CONFIG...]     (default: all of them)
-# Installs missing Debian packages first when run as root.
+# Installs missing Debian packages first when run as root; run by anyone
+# else, names them in one line and fails. Each configuration turns on the
+# tests (and native the benchmarks), so configuring fails too on anything
+# missing, naming it.
 set -uo pipefail
 cd "$(dirname "$0")" || exit 1
 

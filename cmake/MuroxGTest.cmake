@@ -2,6 +2,10 @@
 # from Debian's sources for a cross target, where no prebuilt ones exist.
 if(CMAKE_CROSSCOMPILING)
     set(MUROX_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources for cross builds")
+    if(NOT EXISTS ${MUROX_GTEST_SOURCE_DIR}/CMakeLists.txt)
+        murox_missing("GoogleTest's sources in ${MUROX_GTEST_SOURCE_DIR} (the cross build's tests)"
+                      googletest)
+    endif()
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
     set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
     add_subdirectory(${MUROX_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL)
@@ -11,7 +15,11 @@ if(CMAKE_CROSSCOMPILING)
         endif()
     endforeach()
 else()
-    find_package(GTest REQUIRED)
+    find_package(GTest)
+    if(NOT GTest_FOUND OR NOT TARGET GTest::gmock_main)
+        murox_missing("GoogleTest and GoogleMock (the tests, MUROX_BUILD_TESTS)" libgtest-dev
+                      libgmock-dev)
+    endif()
 endif()
 include(GoogleTest)
 

@@ -29,6 +29,11 @@ set(CPACK_PACKAGE_VENDOR "libMUROX developers")
 # .example is reserved for names that reach no one: the project has no list yet.
 set(CPACK_PACKAGE_CONTACT "libMUROX developers <murox-dev@murox.example>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VERSION_MAJOR ${PROJECT_VERSION_MAJOR})
+set(CPACK_PACKAGE_VERSION_MINOR ${PROJECT_VERSION_MINOR})
+set(CPACK_PACKAGE_VERSION_PATCH ${PROJECT_VERSION_PATCH})
+# Names CPack's staging folder.
+set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${MUROX_DEB_VERSION})
 # The packages' version, MUROX_DEB_VERSION, is the changelog's top entry's
 # (the top-level CMakeLists.txt reads it): with a Debian revision when it
 # has one.
@@ -151,11 +156,8 @@ else()
         list(APPEND MUROX_DEB_SYSROOT_LIBS ${root}/lib)
     endforeach()
 endif()
-find_program(MUROX_DPKG_SHLIBDEPS dpkg-shlibdeps REQUIRED)
-configure_file(${CMAKE_CURRENT_LIST_DIR}/MuroxDebControl.cmake.in
-               ${PROJECT_BINARY_DIR}/MuroxDebControl.cmake.gen @ONLY)
-file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/MuroxDebControl.cmake
-     INPUT ${PROJECT_BINARY_DIR}/MuroxDebControl.cmake.gen)
+# dpkg-shlibdeps (dpkg-dev) is looked for at packaging time: building
+# needs none.
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/MuroxDebControl.cmake)
 
 # Each package's copyright and changelog, where Debian looks for them: the
@@ -182,5 +184,32 @@ if("host" IN_LIST CPACK_COMPONENTS_ALL)
             DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
             RENAME ${CPACK_DEBIAN_HOST_PACKAGE_NAME} COMPONENT host)
 endif()
+
+# Every setting of CPack's that the version decides, as this configuration
+# has it: the packaging script sets them again over what CPack read, in
+# case the changelog changed since (it then configures and builds the tree
+# anew and reads the fresh script instead).
+set(MUROX_CPACK_VERSIONED "")
+foreach(
+    var
+    CPACK_PACKAGE_VERSION
+    CPACK_PACKAGE_VERSION_MAJOR
+    CPACK_PACKAGE_VERSION_MINOR
+    CPACK_PACKAGE_VERSION_PATCH
+    CPACK_PACKAGE_FILE_NAME
+    CPACK_DEBIAN_PACKAGE_RELEASE
+    CPACK_DEBIAN_RUNTIME_PACKAGE_NAME
+    CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
+    CPACK_DEBIAN_HOST_PACKAGE_DEPENDS)
+    if("${${var}}" STREQUAL "")
+        string(APPEND MUROX_CPACK_VERSIONED "unset(${var})\n")
+    else()
+        string(APPEND MUROX_CPACK_VERSIONED "set(${var} \"${${var}}\")\n")
+    endif()
+endforeach()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/MuroxDebControl.cmake.in
+               ${PROJECT_BINARY_DIR}/MuroxDebControl.cmake.gen @ONLY)
+file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/MuroxDebControl.cmake
+     INPUT ${PROJECT_BINARY_DIR}/MuroxDebControl.cmake.gen)
 
 include(CPack)

@@ -14,3 +14,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_CROSSCOMPILING_EMULATOR "qemu-ppc;-L;/usr/powerpc-linux-gnu")
+
+# One line that says what to install, rather than CMake's search report.
+find_program(MUROX_CROSS_CXX powerpc-linux-gnu-g++)
+find_program(MUROX_QEMU_PPC qemu-ppc)
+if(NOT MUROX_CROSS_CXX OR NOT MUROX_QEMU_PPC)
+    message(FATAL_ERROR " missing the PowerPC cross compiler or emulator: "
+                        "apt-get install g++-powerpc-linux-gnu qemu-user")
+endif()

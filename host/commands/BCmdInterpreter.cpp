@@ -26,13 +26,29 @@ void WriteText(KAF::ICmdStream& out, const std::string& text)
     out.Write(KAF::BString(text.c_str()));
 }
 
-void WriteEntry(KAF::ICmdStream& out, const CliEntry& entry)
+// The title line of a command's help, which says what the command is
+// for: its first line when that is not a usage line (those begin with a
+// blank), without trailing blanks. Empty when there is none.
+std::string Title(const CliEntry& entry)
+{
+    if (entry.descr == nullptr || entry.descr[0] == ' ')
+        return "";
+    std::string title(entry.descr, std::strcspn(entry.descr, "\n"));
+    title.erase(title.find_last_not_of(' ') + 1);
+    return title;
+}
+
+// A command's synopsis and help; without its title line where that heads
+// the command's group already.
+void WriteEntry(KAF::ICmdStream& out, const CliEntry& entry, bool untitled = false)
 {
     std::string synopsis = entry.cmdName;
     if (entry.argsDescr != nullptr && entry.argsDescr[0] != '\0')
         synopsis += std::string(" ") + entry.argsDescr;
     WriteText(out, synopsis + '\n');
     const char* szDescr = entry.descr != nullptr ? entry.descr : "";
+    if (untitled && szDescr[std::strcspn(szDescr, "\n")] == '\n')
+        szDescr += std::strcspn(szDescr, "\n") + 1;
     const std::size_t length = std::strlen(szDescr);
     WriteText(out, length > 0 && szDescr[length - 1] != '\n' ? std::string(szDescr) + '\n'
                                                              : std::string(szDescr));
@@ -143,15 +159,22 @@ bool BCmdInterpreter::Help(const std::vector<std::string>& words, KAF::ICmdStrea
         WriteEntry(out, *pCommand->pEntry);
         return true;
     }
-    const KAF::BCmdHandler* pShown = nullptr;
-    for (const TCommand& command : m_commands) {
-        if (command.pHandler != pShown) {
-            pShown = command.pHandler;
-            const char* szName = pShown->CmdGetHndlrName();
-            WriteText(out,
-                      std::string("Commands of ") + (szName != nullptr ? szName : "?") + ":\n");
-        }
-        WriteEntry(out, *command.pEntry);
+    // Each handler's commands under what they are for, the title of the
+    // first one's help; else under their words. A handler's name is a
+    // class's, which tells an operator nothing.
+    for (std::size_t first = 0; first < m_commands.size();) {
+        std::size_t end = first + 1;
+        while (end < m_commands.size() && m_commands[end].pHandler == m_commands[first].pHandler)
+            ++end;
+        const std::string title = Title(*m_commands[first].pEntry);
+        std::string heading = title;
+        for (std::size_t i = first; title.empty() && i < end; ++i)
+            heading +=
+                (i == first ? "Commands " : ", ") + std::string(m_commands[i].pEntry->cmdName);
+        WriteText(out, heading + ":\n");
+        for (std::size_t i = first; i < end; ++i)
+            WriteEntry(out, *m_commands[i].pEntry, i == first && !title.empty());
+        first = end;
     }
     WriteText(out, "Commands of murox:\n");
     for (const CliEntry* pRow = kBuiltIns; pRow->cmdId != -1; ++pRow)

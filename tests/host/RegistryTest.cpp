@@ -92,7 +92,8 @@ TEST_F(RegistryTest, ALibraryThatFailsToInitialiseIsClosedAgain)
     EXPECT_THAT(
         Take(),
         testing::ElementsAre(
-            "hello: init", "broken: init refuses, it has nothing to serve",
+            "hello: init",
+            "broken: init refuses on purpose, a sample of a library that cannot start",
             "extension library 'b' not loaded: MuroxExtInit of " BROKEN_LIBRARY " reported failure",
             testing::HasSubstr("'c' not loaded: " NO_ENTRY_LIBRARY " lacks an entry point")));
     void* pHello = dlopen(HELLO_LIBRARY, RTLD_NOW | RTLD_NOLOAD);

@@ -17,7 +17,7 @@ hello=$ext/libmurox_ext_hello.so broken=$ext/libmurox_ext_broken.so
 missing=$ext/libmurox_ext_missing.so idle=$ext/libmurox_ext_idle.so
 hello_up="hello: init
 "
-broken_fails="broken: init refuses, it has nothing to serve
+broken_fails="broken: init refuses on purpose, a sample of a library that cannot start
 extension library 'broken' not loaded: MuroxExtInit of $broken reported failure
 "
 missing_fails="extension library 'missing' not loaded: cannot read $missing: No such file or directory
@@ -37,6 +37,13 @@ fresh
 run --config "$conf" -e xdll
 check "first listing" 0 "$start${listing}hello: term
 "
+# The samples that fail on purpose say so in the file, in the comment
+# right above their sections, as in the first screen.
+for name in broken missing; do
+    above=$(grep -B1 -x "\[extdll $name\]" "$template" | head -n 1)
+    [[ $above == "#"*"on purpose"* ]] && echo "ok: the configuration says $name fails on purpose" ||
+        fail "the comment above [extdll $name] is '$above'"
+done
 first=$out
 run -e xdll
 check "default configuration" 0 "$first"
@@ -163,9 +170,14 @@ hello: term
 " "Unknown command 'frobnicate'; \"help\" lists the commands"
 help_xdll=${out#"$start"}
 help_xdll=${help_xdll%hello: term$'\n'}
+# The overview heads the command with what it is for, its help's title
+# line, which it does not repeat; never with the handler's class name.
+synopsis=${help_xdll%%$'\n'*}
+usage=${help_xdll#"$synopsis"$'\n'"Extension DLL admin "$'\n'}
 run --config "$conf" -e help
-check "help lists every command" 0 "${start}Commands of \"XDllCmdHndlr\":
-${help_xdll}Commands of murox:
+check "help lists every command under what it is for" 0 "${start}Extension DLL admin:
+$synopsis
+${usage}Commands of murox:
 help [<command>]
  help                            list every command with its help
  help <command>                  the help of one command

@@ -8,10 +8,14 @@
 # purged. Each check prints "ok" or "FAIL"; any failure, or a system that
 # cannot be made or booted, fails the script.
 #
+# Meanwhile a newcomer builds and runs the host as a user who is not root
+# in a chroot of the same system (CheckNewcomer.sh); its checks count here.
+#
 # Usage: CheckDistro.sh SOURCE_DIR BUILD_DIR VERSION DEB_VERSION MULTIARCH
 #   BUILD_DIR keeps, from one run to the next, the system's tarball
-#   (bookworm-minbase.tar.gz), the packages apt downloaded (apt-archives/)
-#   and the build of the next version (next/); distro-run/ is made anew.
+#   (bookworm-minbase.tar.gz), the packages apt downloaded (apt-archives/,
+#   and the newcomer's newcomer-archives/) and the build of the next
+#   version (next/); distro-run/ is made anew.
 set -uo pipefail
 
 source_dir=$1 build_dir=$2 version=$3 deb_version=$4 multiarch=$5
@@ -89,6 +93,25 @@ cpack --config "$build_dir/CPackConfig.cmake" -G DEB -B "$work/cpack" -D CPACK_C
     >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; die "cpack failed"; }
 cp "$work/cpack"/*.deb "$work/debs/current/"
 
+# The newcomer's check, in the background from when the system's tarball
+# is there; finish_newcomer waits for it and counts its checks with these.
+newcomer=
+start_newcomer() {
+    "$source_dir/tests/packaging/CheckNewcomer.sh" "$source_dir" "$tarball" \
+        "$build_dir/newcomer-archives" "$work/newcomer" >"$work/newcomer.log" 2>&1 &
+    newcomer=$!
+}
+finish_newcomer() {
+    local rc
+    wait "$newcomer"
+    rc=$?
+    newcomer=
+    cat "$work/newcomer.log"
+    passed=$((passed + $(grep -c '^ok: ' "$work/newcomer.log")))
+    failed=$((failed + $(grep -c '^FAIL: ' "$work/newcomer.log")))
+    [ "$rc" -eq 0 ] || grep -q '^FAIL: ' "$work/newcomer.log" || bad "the newcomer's check ended with status $rc"
+}
+
 # The system: made once with debootstrap (with apt's lists, so that later
 # runs only refresh them) and kept as a tarball; unpacked anew each run.
 if [ ! -s "$tarball" ]; then
@@ -103,6 +126,8 @@ if [ ! -s "$tarball" ]; then
         die "cannot write $tarball"
     rm -rf "$work/make"
 fi
+start_newcomer
+
 root=$work/root
 mkdir -p "$root"
 tar -C "$root" -xzf "$tarball" || die "cannot unpack $tarball"
@@ -136,6 +161,7 @@ inside() {
 
 finish() {
     local i
+    [ -n "$newcomer" ] && kill "$newcomer" 2>/dev/null
     if [ -n "$init" ] && kill -0 "$nspawn" 2>/dev/null; then
         inside systemctl poweroff >/dev/null 2>&1
     fi
@@ -436,4 +462,5 @@ done
 [ ${#left[@]} -eq 0 ] && ok "the purge left nothing of the packages" || bad "the purge left ${left[*]}"
 inside getent group murox >/dev/null && ok "the purge kept the group murox" || bad "the purge removed the group murox"
 
+finish_newcomer
 [ "$failed" -eq 0 ]

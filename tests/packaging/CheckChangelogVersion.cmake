@@ -1,0 +1,146 @@
+# A packager's changelog entry takes at once: in a build folder that is
+# built, a new entry goes on top of the changelog it was configured with,
+# and `cpack -G DEB` alone, run in the folder as a packager runs it, must
+# give packages whose version is the new entry's and matches the library
+# they hold. The folder (library only: no host, no tests) is kept from one
+# run to the next; each run starts it at the checked-in version again.
+
+cmake_minimum_required(VERSION 3.20)
+
+include(${CMAKE_CURRENT_LIST_DIR}/Run.cmake)
+
+set(changelog ${WORK_DIR}/changelog)
+set(build ${WORK_DIR}/build)
+file(READ ${SOURCE_DIR}/cmake/debian/changelog checked_in)
+if(NOT checked_in MATCHES "^murox \\(([0-9]+)\\.([0-9]+)\\.([0-9]+)[-)]")
+    message(FATAL_ERROR "the checked-in changelog names no version")
+endif()
+set(version ${CMAKE_MATCH_1}.${CMAKE_MATCH_2}.${CMAKE_MATCH_3})
+set(major ${CMAKE_MATCH_1})
+set(minor ${CMAKE_MATCH_2})
+math(EXPR patch "${CMAKE_MATCH_3} + 1")
+set(next ${major}.${minor}.${patch})
+set(next_deb ${next}-1)
+
+# The existing folder, built at the checked-in version.
+file(MAKE_DIRECTORY ${WORK_DIR})
+file(WRITE ${changelog} "${checked_in}")
+run("configuring the folder" ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${build} -DMUROX_BUILD_HOST=OFF
+    -DMUROX_BUILD_TESTS=OFF -DMUROX_CHANGELOG=${changelog} -DCMAKE_BUILD_TYPE=
+    -DCMAKE_C_COMPILER=${C_COMPILER} -DCMAKE_CXX_COMPILER=${CXX_COMPILER})
+run("building the folder" ${CMAKE_COMMAND} --build ${build})
+if(NOT EXISTS ${build}/libMUROX.so.${version})
+    message(FATAL_ERROR "the folder, built from the checked-in changelog, has no "
+                        "libMUROX.so.${version}")
+endif()
+
+# packs(VERSION DEB_VERSION): cpack alone, run in the folder, gives
+# packages labelled DEB_VERSION, every one, holding libMUROX.so.VERSION.
+function(packs next next_deb)
+    file(GLOB old ${build}/*.deb)
+    if(old)
+        file(REMOVE ${old})
+    endif()
+    execute_process(
+        COMMAND ${CPACK} -G DEB
+        WORKING_DIRECTORY ${build}
+        RESULT_VARIABLE rc
+        OUTPUT_VARIABLE out
+        ERROR_VARIABLE err)
+    if(NOT rc EQUAL 0)
+        message(
+            FATAL_ERROR "cpack -G DEB after the entry ${next_deb} failed (${rc}):\n${out}${err}")
+    endif()
+    file(GLOB debs ${build}/*.deb)
+    set(library "")
+    set(labels "")
+    foreach(deb IN LISTS debs)
+        run("dpkg-deb --contents ${deb}" ${DPKG_DEB} --contents ${deb})
+        if(output MATCHES "/libMUROX\\.so\\.([0-9]+\\.[0-9]+\\.[0-9]+)\n")
+            set(library ${CMAKE_MATCH_1})
+        endif()
+        run("dpkg-deb --field ${deb}" ${DPKG_DEB} --field ${deb} Package Version)
+        if(NOT output MATCHES "Package: ([^\n]*)\nVersion: ([^\n]*)")
+            message(FATAL_ERROR "${deb} has no package name and version:\n${output}")
+        endif()
+        list(APPEND labels "${CMAKE_MATCH_1} ${CMAKE_MATCH_2}")
+    endforeach()
+    list(LENGTH debs count)
+    if(count LESS 2 OR NOT library)
+        message(
+            FATAL_ERROR "cpack gave ${count} packages (${labels}), no library among them:\n${out}")
+    endif()
+    if(NOT library STREQUAL next)
+        message(FATAL_ERROR "the packages hold libMUROX.so.${library}, not the entry's ${next}")
+    endif()
+    set(failures "")
+    foreach(label IN LISTS labels)
+        if(NOT label MATCHES " ${next_deb}$")
+            string(APPEND failures "  ${label}, holding libMUROX.so.${library}\n")
+        endif()
+    endforeach()
+    if(failures)
+        message(FATAL_ERROR "the first cpack after the entry ${next_deb} labelled:\n${failures}")
+    endif()
+    message(STATUS "after the entry ${next_deb}, cpack gave ${labels} with libMUROX.so.${library}")
+endfunction()
+
+# entry(DEB_VERSION): the changelog with an entry DEB_VERSION on top of the
+# checked-in one.
+function(entry deb_version)
+    file(
+        WRITE ${changelog}
+        "murox (${deb_version}) unstable; urgency=medium\n\n"
+        "  * An entry on top, packed by the first cpack after it.\n\n"
+        " -- libMUROX developers <murox-dev@murox.example>  Sun, 06 Dec 2026 00:00:00 +0000\n\n"
+        "${checked_in}")
+endfunction()
+
+# The packager's entry, then cpack alone.
+entry(${next_deb})
+packs(${next} ${next_deb})
+# Another entry, in a file older than the build (copied keeping its time
+# stamp): the content counts, not the time.
+math(EXPR patch "${patch} + 1")
+set(later ${major}.${minor}.${patch})
+entry(${later}-1)
+run("touch" touch -d "2000-01-01 00:00:00" ${changelog})
+packs(${later} ${later}-1)
+
+# cpack_fails(WHAT EXPECTED ARG...): cpack in the folder, given ARGs, must
+# fail, pack nothing, and say EXPECTED.
+function(cpack_fails what expected)
+    file(GLOB old ${build}/*.deb)
+    if(old)
+        file(REMOVE ${old})
+    endif()
+    execute_process(
+        COMMAND ${CPACK} -G DEB ${ARGN}
+        WORKING_DIRECTORY ${build}
+        RESULT_VARIABLE rc
+        OUTPUT_VARIABLE out
+        ERROR_VARIABLE err)
+    file(GLOB debs ${build}/*.deb)
+    # CMake folds long messages: blanks and line ends count as one blank.
+    string(REGEX REPLACE "[ \n]+" " " said "${out}${err}")
+    string(FIND "${said}" "${expected}" at)
+    if(rc EQUAL 0 OR debs OR at EQUAL -1)
+        message(FATAL_ERROR "cpack ${what}: exit ${rc}, packed '${debs}', "
+                            "not saying '${expected}':\n${out}${err}")
+    endif()
+endfunction()
+
+# Without dpkg-dev, cpack names it: programs are looked for where the
+# folder given says, and there is none.
+cpack_fails(
+    "without dpkg-shlibdeps"
+    "missing dpkg-shlibdeps (the packages' dependencies): apt-get install dpkg-dev"
+    -D
+    CMAKE_FIND_USE_CMAKE_SYSTEM_PATH=OFF
+    -D
+    CMAKE_FIND_USE_SYSTEM_ENVIRONMENT_PATH=OFF
+    -D
+    CMAKE_PROGRAM_PATH=${WORK_DIR})
+# A changelog that cannot be built packs nothing, not the version before.
+file(WRITE ${changelog} "murox version next\n\n${checked_in}")
+cpack_fails("after a malformed entry" "failed: nothing packed")

@@ -1,0 +1,167 @@
+#!/usr/bin/env bash
+# A newcomer's first runs: in a clean Debian bookworm (the distribution
+# test's system, unpacked afresh), root installs only the packages that
+# README.md names for a user who is not root, and that user runs
+# ./murox.sh -e xdll from a copy of the tree. First without libedit-dev,
+# which must stop with one line naming it and the apt-get command, and
+# leave a half-made build folder; then, libedit-dev installed, twice: the
+# first run must mend the folder, both must build and start the host and
+# list the extension libraries, the samples that fail on purpose named as
+# such. Each check prints "ok" or "FAIL"; any failure fails the script.
+#
+# Usage: CheckNewcomer.sh SOURCE_DIR TARBALL ARCHIVES WORK
+#   TARBALL   the system (made by CheckDistro.sh)
+#   ARCHIVES  apt's downloaded packages, kept from one run to the next
+#   WORK      made anew
+set -uo pipefail
+
+source_dir=$1 tarball=$2 archives=$3 work=$4
+root=$work/root
+started=$SECONDS
+
+passed=0 failed=0
+ok() { echo "ok: newcomer: $*"; passed=$((passed + 1)); }
+bad() { echo "FAIL: newcomer: $*"; failed=$((failed + 1)); }
+die() {
+    bad "$*"
+    exit 1
+}
+indent() { sed 's/^/    /'; }
+
+# sys COMMAND...: runs COMMAND as root in the system, in mount and process
+# namespaces of its own, so that nothing mounted for it outlives it: with a
+# /proc, and apt's package cache kept under ARCHIVES.
+sys() {
+    unshare --mount --pid --fork --propagation private -- sh -c '
+        root=$1 archives=$2
+        shift 2
+        mount --bind "$archives" "$root/var/cache/apt/archives" && mount -t proc proc "$root/proc" &&
+            exec chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
+                DEBIAN_FRONTEND=noninteractive "$@"' sh "$root" "$archives" "$@"
+}
+# newcomer COMMAND: runs the shell command in the tree's copy as the user
+# newcomer, with a user's plain environment.
+newcomer() {
+    sys runuser -u newcomer -- env -i PATH=/usr/bin:/bin HOME=/home/newcomer LANG=C.UTF-8 \
+        bash -c "cd ~/murox && $1"
+}
+
+rm -rf "$work"
+mkdir -p "$root" "$archives/partial"
+tar -C "$root" -xzf "$tarball" || die "cannot unpack $tarball"
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+
+# What README.md tells a user who is not root to have installed, the
+# first "    apt-get install" line; murox.sh run by root installs the same.
+read -r -a packages < <(sed -n 's/^    apt-get install //p' "$source_dir/README.md" | head -n 1)
+[ ${#packages[@]} -gt 0 ] || die "README.md names no packages to install before ./murox.sh"
+host=$("$source_dir/cmake/install-deps.sh" --list host)
+[ "${packages[*]}" = "$host" ] && ok "README.md names what murox.sh installs as root: $host" ||
+    bad "README.md names '${packages[*]}', cmake/install-deps.sh host installs '$host'"
+without=()
+for package in "${packages[@]}"; do
+    [ "$package" = libedit-dev ] || without+=("$package")
+done
+[ ${#without[@]} -lt ${#packages[@]} ] || die "README.md's packages lack libedit-dev"
+
+sys apt-get update -q >"$work/apt.log" 2>&1 || { indent <"$work/apt.log"; die "apt-get update failed"; }
+sys apt-get install -y -q --no-install-recommends "${without[@]}" >>"$work/apt.log" 2>&1 ||
+    { tail -n 20 "$work/apt.log" | indent; die "cannot install ${without[*]}"; }
+sys useradd --create-home --shell /bin/bash newcomer && sys runuser -u newcomer -- mkdir /home/newcomer/murox ||
+    die "cannot make the user newcomer"
+# The tree as a clone has it, written by the user.
+tar -C "$source_dir" --exclude=./build --exclude=./.git -cf - . |
+    sys runuser -u newcomer -- tar -C /home/newcomer/murox -xf - || die "cannot copy the tree"
+
+# Without libedit-dev: one line names it, with the command; the build
+# folder is left half-made, as a configure that stops leaves it.
+out=$(newcomer "./murox.sh -e xdll" 2>&1)
+rc=$?
+lines=$(grep 'apt-get install' <<<"$out")
+if [ "$rc" -ne 0 ] && [ "$(wc -l <<<"$lines")" -eq 1 ] && [[ $lines == *libedit*"apt-get install libedit-dev" ]]; then
+    ok "without libedit-dev, murox.sh stops (exit $rc) with: ${lines#"${lines%%[! ]*}"}"
+else
+    bad "without libedit-dev, murox.sh exits $rc, saying:"
+    indent <<<"$out"
+fi
+folder=$root/home/newcomer/murox/build/host
+[ -f "$folder/CMakeCache.txt" ] && [ ! -f "$folder/Makefile" ] &&
+    ok "the stopped run left a half-made build folder (a cache, no Makefile)" ||
+    bad "the stopped run left no half-made build folder: $(ls "$folder" 2>&1 | paste -sd' ')"
+
+sys apt-get install -y -q --no-install-recommends libedit-dev >>"$work/apt.log" 2>&1 ||
+    { tail -n 20 "$work/apt.log" | indent; die "cannot install libedit-dev"; }
+
+# Twice, from that folder: the same first screen and listing each time.
+sample=/home/newcomer/murox/build/host/host/samples
+listing="hello: init
+broken: init refuses on purpose, a sample of a library that cannot start
+extension library 'broken' not loaded: MuroxExtInit of $sample/libmurox_ext_broken.so reported failure
+extension library 'missing' not loaded: dlopen failed: $sample/libmurox_ext_missing.so: cannot open shared object file: No such file or directory
+hello
+   Path:   $sample/libmurox_ext_hello.so
+   Web:    /hello
+   Load:   1
+   Status: LOADED
+broken
+   Path:   $sample/libmurox_ext_broken.so
+   Web:    /broken
+   Load:   1
+   Status: FAILED TO INITIALIZE/REGISTER
+missing
+   Path:   $sample/libmurox_ext_missing.so
+   Web:    
+   Load:   1
+   Status: FAILED TO LOAD
+idle
+   Path:   $sample/libmurox_ext_idle.so
+   Web:    /idle
+   Load:   0
+   Status: NOT LOADED
+hello: term"
+note='murox.sh: build/host/host/murox.conf loads the samples "broken" and "missing", which fail to load on purpose, to show how failures look'
+for run in first second; do
+    out=$(newcomer "./murox.sh -e xdll" 2>"$work/$run.err")
+    rc=$?
+    if [ "$rc" -eq 0 ] && [ "$out" = "$listing" ] && grep -qxF "$note" "$work/$run.err"; then
+        ok "the $run run with libedit-dev builds and starts the host, the failing samples named as such"
+    else
+        bad "the $run run with libedit-dev exits $rc, printing:"
+        diff <(echo "$listing") <(echo "$out") | indent
+        tail -n 20 "$work/$run.err" | indent
+    fi
+done
+
+# ./test.sh needs far more than the host: run by the newcomer, it names
+# what is missing in one line and fails, before building anything.
+out=$(newcomer "./test.sh native" 2>&1)
+rc=$?
+lines=$(grep 'apt-get install' <<<"$out")
+if [ "$rc" -ne 0 ] && [ "$(wc -l <<<"$lines")" -eq 1 ] && [[ "$lines " == *" libgtest-dev "* ]] &&
+    [[ "$lines " != *" libedit-dev "* ]] && [ ! -e "$root/home/newcomer/murox/build/native" ]; then
+    ok "./test.sh stops (exit $rc), naming what it lacks in one line"
+else
+    bad "./test.sh run by the newcomer exits $rc, saying:"
+    indent <<<"$out"
+fi
+
+# Run by root, murox.sh installs only what the host lacks: here nothing.
+# An apt-get that records its calls and fails stands in for apt's.
+mkdir -p "$root/root/fake"
+printf '#!/bin/sh
+echo "$*" >>/root/apt-get.calls
+exit 1
+' >"$root/root/fake/apt-get"
+chmod 755 "$root/root/fake/apt-get"
+out=$(sys env PATH=/root/fake:/usr/sbin:/usr/bin:/sbin:/bin sh -c 'cd /home/newcomer/murox && ./murox.sh -e xdll' 2>&1)
+rc=$?
+calls=$(cat "$root/root/apt-get.calls" 2>/dev/null)
+if [ "$rc" -eq 0 ] && [ -z "$calls" ]; then
+    ok "run by root on a system with the host's packages, murox.sh installs nothing"
+else
+    bad "run by root, murox.sh exits $rc, calling apt-get '$calls':"
+    indent <<<"$out"
+fi
+
+echo "newcomer: $passed passed, $failed failed, $((SECONDS - started)) s"
+[ "$failed" -eq 0 ]
