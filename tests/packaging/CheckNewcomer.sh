@@ -97,7 +97,7 @@ sample=/home/newcomer/murox/build/host/host/samples
 listing="hello: init
 broken: init refuses on purpose, a sample of a library that cannot start
 extension library 'broken' not loaded: MuroxExtInit of $sample/libmurox_ext_broken.so reported failure
-extension library 'missing' not loaded: dlopen failed: $sample/libmurox_ext_missing.so: cannot open shared object file: No such file or directory
+extension library 'missing' not loaded: cannot read $sample/libmurox_ext_missing.so: No such file or directory
 hello
    Path:   $sample/libmurox_ext_hello.so
    Web:    /hello
