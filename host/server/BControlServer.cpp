@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <ctime>
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -15,6 +14,7 @@
 #include "host/server/ConsoleBudget.h"
 #include "host/server/DaemonSignals.h"
 #include "host/server/ILogOutput.h"
+#include "host/server/OutputWait.h"
 
 namespace {
 
@@ -22,13 +22,6 @@ namespace {
 const int kAcceptsPerTurn = 64;
 // How long accepting rests after the process ran out of descriptors.
 const long long kAcceptPauseMs = 100;
-
-long long NowMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 // A last word to a connection about to be closed, sent without waiting:
 // a fresh connection's buffer has room for it.
@@ -114,7 +107,7 @@ int BControlServer::Serve(ICommandRunner& runner)
 
 int BControlServer::Turn(ICommandRunner& runner, int maxWaitMs)
 {
-    if (Poll(NowMs(), maxWaitMs) < 0 && errno != EINTR) {
+    if (Poll(MonotonicMs(), maxWaitMs) < 0 && errno != EINTR) {
         MuroxLogEvent("control server: poll failed: %s", std::strerror(errno));
         m_socket.Release();
         return SIGTERM;
@@ -130,14 +123,14 @@ int BControlServer::Turn(ICommandRunner& runner, int maxWaitMs)
     // The words at the first turn, and after a reload, which may change them.
     if (signalled || !m_requests.WordsShared())
         m_requests.ShareWords(runner);
-    long long now = NowMs();
+    long long now = MonotonicMs();
     // Clients that left free their places before new ones are let in.
     ReadAndSend(m_polled.data() + 3, now);
     if (m_polled[1].revents & POLLIN)
         Accept(now);
     for (const auto& pClient : m_clients)
         m_requests.Answer(*pClient, runner);
-    now = NowMs();
+    now = MonotonicMs();
     for (const auto& pClient : m_clients) {
         pClient->Flush(now);
         pClient->Enforce(m_limits, now);
@@ -205,7 +198,7 @@ void BControlServer::Admit(BFd fd, long long nowMs)
 
 void BControlServer::Attach(BFd fd, const TPeer& peer)
 {
-    const long long now = NowMs();
+    const long long now = MonotonicMs();
     std::unique_ptr<BControlClient> pClient(new BControlClient(std::move(fd), peer, now));
     pClient->Queue(control::kHello, std::string(control::kGreeting) + " " +
                                         std::to_string(getpid()) + " " + MUROX_VERSION);
@@ -257,18 +250,18 @@ void BControlServer::Reap(long long nowMs)
 
 void BControlServer::CloseAll(const std::string& farewell, int waitMs)
 {
-    const long long deadline = NowMs() + waitMs;
+    const long long deadline = MonotonicMs() + waitMs;
     for (const auto& pClient : m_clients)
         pClient->Queue(control::kFarewell, farewell);
     std::vector<pollfd> fds;
     for (;;) {
         fds.clear();
         for (const auto& pClient : m_clients) {
-            pClient->Flush(NowMs());
+            pClient->Flush(MonotonicMs());
             if (pClient->State() != BControlClient::TState::kClosed && pClient->Unsent() > 0)
                 fds.push_back({pClient->Fd(), POLLOUT, 0});
         }
-        const long long left = deadline - NowMs();
+        const long long left = deadline - MonotonicMs();
         if (fds.empty() || left <= 0 || poll(fds.data(), fds.size(), static_cast<int>(left)) < 0)
             break;
     }

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <ctime>
 
-#include <poll.h>
 #include <unistd.h>
+
+#include "host/server/OutputWait.h"
 
 namespace {
 
@@ -14,19 +14,6 @@ const std::size_t kChunk = 4096;
 // Bytes written in one turn of the loop, so that a fast reader cannot keep
 // the loop away from the clients.
 const std::size_t kPerDrain = std::size_t{64} * 1024;
-
-bool Writable(int fd, int waitMs)
-{
-    pollfd polled{fd, POLLOUT, 0};
-    return poll(&polled, 1, waitMs) > 0 && (polled.revents & (POLLOUT | POLLERR | POLLHUP)) != 0;
-}
-
-long long NowMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 } // namespace
 
@@ -48,7 +35,7 @@ void BStdoutQueue::Take(const char* pData, std::size_t size)
 void BStdoutQueue::Drain()
 {
     std::size_t written = 0;
-    while (written < kPerDrain && Pending() && Writable(Fd(), 0)) {
+    while (written < kPerDrain && Pending() && WritableWithin(Fd(), 0)) {
         if (m_start == m_queue.size()) {
             // Said only once the queue has room for it again.
             const std::string note = std::to_string(m_dropped) +
@@ -73,16 +60,5 @@ void BStdoutQueue::Drain()
     if (m_broken || m_start == m_queue.size()) {
         m_queue.clear();
         m_start = 0;
-    }
-}
-
-void BStdoutQueue::Finish(int waitMs)
-{
-    const long long deadline = NowMs() + waitMs;
-    for (;;) {
-        Drain();
-        const long long left = deadline - NowMs();
-        if (!Pending() || left <= 0 || !Writable(Fd(), static_cast<int>(left)))
-            return;
     }
 }

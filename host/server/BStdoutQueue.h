@@ -31,7 +31,6 @@ public:
         return !m_broken && (m_start < m_queue.size() || m_dropped > 0);
     }
     void Drain() override;
-    void Finish(int waitMs) override;
 
 private:
     std::string m_queue;

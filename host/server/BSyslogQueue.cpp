@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <utility>
 
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include "host/protocol/ControlProtocol.h"
+#include "host/server/OutputWait.h"
 
 namespace {
 
@@ -18,19 +18,6 @@ namespace {
 const std::size_t kPerDrain = std::size_t{64} * 1024;
 // LOG_DAEMON | LOG_ERR, as the event sink writes.
 const int kPriority = 3 * 8 + 3;
-
-long long NowMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-bool Writable(int fd, int waitMs)
-{
-    pollfd polled{fd, POLLOUT, 0};
-    return poll(&polled, 1, waitMs) > 0 && (polled.revents & (POLLOUT | POLLERR | POLLHUP)) != 0;
-}
 
 } // namespace
 
@@ -128,16 +115,5 @@ void BSyslogQueue::Drain()
         m_dropped += m_queue.size();
         m_queue.clear();
         m_bytes = 0;
-    }
-}
-
-void BSyslogQueue::Finish(int waitMs)
-{
-    const long long deadline = NowMs() + waitMs;
-    for (;;) {
-        Drain();
-        const long long left = deadline - NowMs();
-        if (!Pending() || left <= 0 || !Writable(Fd(), static_cast<int>(left)))
-            return;
     }
 }

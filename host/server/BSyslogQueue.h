@@ -36,7 +36,6 @@ public:
     int Fd() const override { return m_fd.Get(); }
     bool Pending() const override;
     void Drain() override;
-    void Finish(int waitMs) override;
 
     // The datagram for `text` (its newline included) stamped `when`.
     static std::string Datagram(const std::string& text, std::time_t when);

@@ -19,7 +19,7 @@ public:
     // Writes what Fd() takes now, without blocking.
     virtual void Drain() = 0;
     // Drains for at most `waitMs`; what is left then is lost.
-    virtual void Finish(int waitMs) = 0;
+    void Finish(int waitMs);
 };
 
 #endif

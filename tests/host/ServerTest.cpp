@@ -266,7 +266,6 @@ public:
     int Fd() const override { return -1; }
     bool Pending() const override { return false; }
     void Drain() override {}
-    void Finish(int) override {}
     std::vector<std::string> taken;
 };
 
