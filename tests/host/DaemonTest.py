@@ -1286,16 +1286,25 @@ class DaemonTestCase(unittest.TestCase):
         modes[3] &= ~termios.ECHO
         termios.tcsetattr(typist, termios.TCSANOW, modes)
         typed_to, typed_lines, _ = self.stand_in("abandoned", abandoned)
-        # The terminal is the console's own, so that Ctrl-C is typed: the
-        # terminal then drops what the console has not read yet, in order,
-        # whenever the console reads.
+        # The terminal is the console's own, so that Ctrl-C is typed, after
+        # the console has read the line typed ahead (the kernel counts what
+        # it read): then only the console can drop that line.
         waiter = self.spawn(console + [typed_to], stdin=typist, stdout=typist, stderr=typist,
                             env=dict(os.environ, TERM="dumb"), start_new_session=True,
                             preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
         os.close(typist)
         os.write(terminal, b"first\n")
         wait_for(lambda: typed_lines == [b"first"], "the first line")
-        os.write(terminal, b"ahead\n\x03")  # Ctrl-C
+
+        def bytes_read():
+            with open(f"/proc/{waiter.pid}/io") as f:
+                return int(re.search(r"rchar: (\d+)", f.read()).group(1))
+
+        before = bytes_read()
+        os.write(terminal, b"ahead\n")
+        wait_for(lambda: bytes_read() >= before + len(b"ahead\n"),
+                 "the console to read the line typed ahead")
+        os.write(terminal, b"\x03")  # Ctrl-C
         os.set_blocking(terminal, False)
         screen = []
 
