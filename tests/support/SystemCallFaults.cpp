@@ -36,6 +36,12 @@ int Shown(TCall call, int fd, const char* szName, int flags)
     return -1;
 }
 
+// Whether openat is given a mode: O_TMPFILE holds O_DIRECTORY's bit.
+bool TakesMode(int flags)
+{
+    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+}
+
 int OpenAt(int dirFd, const char* szName, int flags, mode_t mode)
 {
     if (Shown(TCall::kOpenat, dirFd, szName, flags) != 0)
@@ -71,6 +77,7 @@ THook Failing(int error, int first, int last)
 
 } // namespace syscall_faults
 
+using syscall_faults::TakesMode;
 using syscall_faults::TCall;
 
 extern "C" int fsync(int fd)
@@ -98,7 +105,7 @@ extern "C" int openat(int dirFd, const char* szName, int flags, ...)
 {
     va_list args;
     va_start(args, flags);
-    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(args, mode_t) : 0;
+    const mode_t mode = TakesMode(flags) ? va_arg(args, mode_t) : 0;
     va_end(args);
     return syscall_faults::OpenAt(dirFd, szName, flags, mode);
 }
@@ -108,7 +115,7 @@ extern "C" int openat64(int dirFd, const char* szName, int flags, ...)
 {
     va_list args;
     va_start(args, flags);
-    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(args, mode_t) : 0;
+    const mode_t mode = TakesMode(flags) ? va_arg(args, mode_t) : 0;
     va_end(args);
     return syscall_faults::OpenAt(dirFd, szName, flags | O_LARGEFILE, mode);
 }
