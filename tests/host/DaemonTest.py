@@ -100,6 +100,9 @@ def frame(kind, payload=b""):
     return kind + struct.pack(">I", len(payload)) + payload
 
 
+GREETING = frame(b"H", b"murox-control 3 4242 9.9.9")
+
+
 def wait_for(predicate, what):
     deadline = time.monotonic() + WAIT
     while time.monotonic() < deadline:
@@ -468,8 +471,9 @@ class DaemonTestCase(unittest.TestCase):
         self.assertTrue(stuck.closed_by_daemon())
         self.assertTrue(idle.answer(b"help quit")[1].startswith(b"quit"))
         idle.close()
-        # One that does not read for a while keeps its events below 1 MiB;
-        # past it, it is dropped, and told so after what it had.
+        # One that does not read keeps its events below 1 MiB (how long it
+        # may wait is ControlClientTest's); past it, it is dropped, and told
+        # so after what it had.
         name = "bad]" + "n" * 900
 
         def flood(count):
@@ -478,7 +482,6 @@ class DaemonTestCase(unittest.TestCase):
             self.assertEqual((3, count), (flooder.returncode, flooder.stdout.count(b"not added")))
         patient = RawPeer(d.sock)
         flood(600)
-        time.sleep(3)
         events = patient.answer(b"help quit")[0]
         self.assertEqual(600, sum(b"not added" in event for event in events))
         patient.close()
@@ -1091,11 +1094,12 @@ class DaemonTestCase(unittest.TestCase):
             console.close()
         self.assertEqual(0, d.stop())
 
-    def stand_in(self, name, serve=None, backlog=8):
+    def stand_in(self, name, serve=None, backlog=8, greets=True):
         """A socket where a stand-in for the daemon listens, for one console.
 
-        serve(conn, lines) talks to it after the greeting, and may append what
-        it received to `lines`; without serve, nothing is ever accepted.
+        serve(conn, lines) talks to it after the greeting (or, with greets
+        False, greets itself), and may append what it received to `lines`;
+        without serve, nothing is ever accepted.
         Returns the path, the lines and the thread that serves."""
         import threading
         path = os.path.join(self.work, name)
@@ -1108,7 +1112,8 @@ class DaemonTestCase(unittest.TestCase):
         def run():
             conn, _ = listener.accept()
             with conn:
-                conn.sendall(frame(b"H", b"murox-control 3 4242 9.9.9"))
+                if greets:
+                    conn.sendall(GREETING)
                 try:
                     serve(conn, lines)
                 except OSError:
@@ -1217,10 +1222,12 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual([b"one", b"two"], leaving_lines)
         # A daemon that stops as a script's console starts: its farewell is
         # read even when the console's first frame can no longer be sent.
+        # Reading is shut before the greeting, and the farewell goes with
+        # it, so the console's first send fails whenever it comes.
         def stopping(conn, lines):
             conn.shutdown(socket.SHUT_RD)
-            conn.sendall(frame(b"X", b"murox: the daemon has stopped\n"))
-        stopped, _, _ = self.stand_in("stopped", stopping)
+            conn.sendall(GREETING + frame(b"X", b"murox: the daemon has stopped\n"))
+        stopped, _, _ = self.stand_in("stopped", stopping, greets=False)
         result = subprocess.run(console + [stopped, "-e", "xdll"], timeout=WAIT, **pipes)
         self.assertEqual((1, b"", b"murox: the daemon has stopped\n"),
                          (result.returncode, result.stdout, result.stderr))
@@ -1279,15 +1286,25 @@ class DaemonTestCase(unittest.TestCase):
         modes[3] &= ~termios.ECHO
         termios.tcsetattr(typist, termios.TCSANOW, modes)
         typed_to, typed_lines, _ = self.stand_in("abandoned", abandoned)
+        # The terminal is the console's own, so that Ctrl-C is typed, after
+        # the console has read the line typed ahead (the kernel counts what
+        # it read): then only the console can drop that line.
         waiter = self.spawn(console + [typed_to], stdin=typist, stdout=typist, stderr=typist,
-                                  env=dict(os.environ, TERM="dumb"))
+                            env=dict(os.environ, TERM="dumb"), start_new_session=True,
+                            preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
+        os.close(typist)
         os.write(terminal, b"first\n")
         wait_for(lambda: typed_lines == [b"first"], "the first line")
+
+        def bytes_read():
+            with open(f"/proc/{waiter.pid}/io") as f:
+                return int(re.search(r"rchar: (\d+)", f.read()).group(1))
+
+        before = bytes_read()
         os.write(terminal, b"ahead\n")
-        unread = lambda: struct.unpack("i", fcntl.ioctl(typist, termios.FIONREAD, b"\0" * 4))[0]
-        wait_for(lambda: unread() == 0, "the console to read the line typed ahead")
-        os.close(typist)
-        waiter.send_signal(signal.SIGINT)
+        wait_for(lambda: bytes_read() >= before + len(b"ahead\n"),
+                 "the console to read the line typed ahead")
+        os.write(terminal, b"\x03")  # Ctrl-C
         os.set_blocking(terminal, False)
         screen = []
 

@@ -514,4 +514,60 @@ TEST_F(ConsoleBudgetTest, ConsolesWithinTheBudgetStay)
     EXPECT_THAT(Frames(b, control::kFarewell), testing::IsEmpty());
 }
 
+// Queued for the clients whole or cut to a frame, never longer: a console
+// reads no frame longer than that.
+TEST_F(ConsoleBudgetTest, AnEventLongerThanAFrameIsCutToOne)
+{
+    const int fd = Attach(501, false);
+    const std::string text(control::kMaxFrame + 100, 'v');
+    KAF::BMessage event(1);
+    event.m_text = KAF::BString(text.c_str());
+    m_pServer->FanOut().Inform(event);
+    EXPECT_THAT(Frames(fd, control::kEvent),
+                testing::ElementsAre(text.substr(0, control::kMaxFrame)));
+}
+
+// Writes a long answer to every line.
+class TListingRunner : public TIdleRunner {
+public:
+    static constexpr std::size_t kAnswerBytes = std::size_t{256} * 1024;
+    TLineOutcome RunLine(const std::string&, KAF::ICmdStream& out) override
+    {
+        out.Write(KAF::BString(std::string(kAnswerBytes, 'l').c_str()));
+        return TLineOutcome::kSucceeded;
+    }
+};
+
+class ClientLimitsTest : public ConsoleBudgetTest {
+protected:
+    ClientLimitsTest()
+    {
+        m_limits.maxUnsent = std::size_t{16} * 1024;
+        m_limits.stallMs = 50;
+        m_limits.totalUnsent = std::size_t{1} << 30;
+    }
+};
+
+// A console idle for longer than the stall limit asks for an answer longer
+// than its limit: it is sent it, since the limits apply only once it had
+// a chance to take what was queued.
+TEST_F(ClientLimitsTest, AnIdleConsoleIsSentALongAnswerWhole)
+{
+    const int fd = Attach(401);
+    m_pServer->Turn(m_runner, 0);
+    // At least the stall limit, however loaded the machine: the outcome
+    // does not depend on how much longer.
+    usleep(static_cast<useconds_t>(m_limits.stallMs * 2 * 1000));
+    std::string line;
+    control::AppendFrame(line, control::kLine, "xdll -l");
+    ASSERT_EQ(static_cast<ssize_t>(line.size()), send(fd, line.data(), line.size(), 0));
+    TListingRunner listing;
+    m_pServer->Turn(listing, 0);
+    EXPECT_THAT(Frames(fd, control::kFarewell), testing::IsEmpty());
+    std::string answer;
+    for (const std::string& piece : Frames(fd, control::kAnswer))
+        answer += piece;
+    EXPECT_EQ(std::string(TListingRunner::kAnswerBytes, 'l'), answer);
+}
+
 } // namespace

@@ -18,6 +18,7 @@
 
 #include "hostapi/BFileNV.h"
 #include "tests/kaf/StoreFixture.h"
+#include "tests/support/SystemCallFaults.h"
 
 namespace {
 
@@ -174,6 +175,20 @@ TEST_F(StoreRewriteTest, WithoutExchangeAPlainRenameReplacesTheFile)
         return -1;
     };
     EXPECT_EQ(0, m_store.Commit());
+    EXPECT_EQ("cannot write '" + m_path + "': Input/output error", m_store.LastError());
+    EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
+    EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
+    // So does a failure of the plain rename.
+    s_onRename = [](int, const char*, int, const char*, unsigned) {
+        errno = EINVAL;
+        return -1;
+    };
+    {
+        const syscall_faults::TFault fault(syscall_faults::TCall::kRenameat,
+                                           syscall_faults::Failing(EIO));
+        EXPECT_EQ(0, m_store.Commit());
+        EXPECT_EQ(1, fault.Calls());
+    }
     EXPECT_EQ("cannot write '" + m_path + "': Input/output error", m_store.LastError());
     EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
     EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));

@@ -446,6 +446,12 @@ if [ "$(inside systemctl is-active murox.service)" != active ] && ! inside test 
 else
     bad "the daemon $pid still runs after the removal"
 fi
+# The unit file is gone, and systemd was told: the unit, still wanted by
+# the enabled target, is not kept loaded from a file that is no more.
+unit=$(inside systemctl show -p LoadState -p NeedDaemonReload murox.service | sort | tr '\n' ' ')
+[ "$unit" = "LoadState=not-found NeedDaemonReload=no " ] &&
+    ok "the removal left systemd without the unit" ||
+    bad "the removal left systemd with a stale unit: $unit"
 inside test -f /etc/murox/murox.conf && ! inside test -e /usr/bin/murox &&
     ok "the removal kept /etc/murox/murox.conf" || bad "the removal did not keep only the configuration"
 expect "apt-get purge of the three packages" inside apt-get purge -y -q murox-host libmurox-dev libmurox1

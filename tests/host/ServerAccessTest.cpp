@@ -1,0 +1,223 @@
+// Who the control server lets in, with real connections from processes
+// of another user (so, run as root), and what the socket is given: its
+// group read again at each connection, the place kept for the
+// administrator, and a group that cannot be given refusing the claim.
+// The claim's failure is reached by standing in for the C library's
+// fchownat, which the socket calls through it.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "host/protocol/ControlProtocol.h"
+#include "host/server/BControlServer.h"
+#include "host/server/BControlSocket.h"
+
+namespace {
+
+bool s_failChown = false;
+
+} // namespace
+
+extern "C" int fchownat(int dirFd, const char* szPath, uid_t owner, gid_t group, int flags) noexcept
+{
+    if (s_failChown) {
+        errno = EPERM;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_fchownat, dirFd, szPath, owner, group, flags));
+}
+
+namespace {
+
+const gid_t kGroup = 4242;
+const gid_t kOtherGroup = 4343;
+const uid_t kNobody = 65534;
+
+// Runs nothing: who gets in is decided before any line.
+class TIdleRunner : public ICommandRunner {
+public:
+    TLineOutcome RunLine(const std::string&, KAF::ICmdStream&) override
+    {
+        return TLineOutcome::kSucceeded;
+    }
+    void Reload(KAF::ICmdStream&) override {}
+    control::TCommandWords CompletionWords() override { return {}; }
+};
+
+// Reads exactly `size` bytes, or fewer at the end.
+std::size_t ReadFully(int fd, char* pData, std::size_t size)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = read(fd, pData + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+class ServerAccessTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "connecting as another user needs root";
+        char dir[] = "/tmp/murox-access-XXXXXX";
+        m_dir = mkdtemp(dir);
+        // Others pass through; the socket's own mode and group decide.
+        ASSERT_EQ(0, chmod(m_dir.c_str(), 0711));
+        ASSERT_EQ(0, mkdir((m_dir + "/run").c_str(), 0755));
+        m_path = m_dir + "/run/c.ctl";
+        const TClaimResult claimed = m_socket.Claim(m_path, kGroup);
+        ASSERT_EQ(TClaimResult::kClaimed, claimed.outcome) << claimed.error;
+        m_pServer.reset(new BControlServer(m_socket, -1, nullptr, m_limits));
+    }
+    void TearDown() override
+    {
+        m_pServer.reset();
+        m_peers.clear();
+        m_socket.Release();
+        if (!m_dir.empty()) {
+            rmdir((m_dir + "/run").c_str());
+            rmdir(m_dir.c_str());
+        }
+    }
+    // The first frame the server sends a process that connects as `uid`
+    // with `group` as its only group: its type, then its payload.
+    std::string FirstFrame(uid_t uid, gid_t group)
+    {
+        int report[2];
+        EXPECT_EQ(0, pipe(report));
+        const pid_t pid = fork();
+        if (pid == 0) {
+            close(report[0]);
+            alarm(30);
+            sockaddr_un address;
+            control::SocketAddress(m_path, address);
+            const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+            if (setgroups(1, &group) != 0 || setgid(group) != 0 || setuid(uid) != 0 ||
+                connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+                _exit(1);
+            char frame[control::kHeaderSize + 4096];
+            std::size_t got = ReadFully(fd, frame, control::kHeaderSize);
+            if (got == control::kHeaderSize) {
+                const std::size_t length = control::PayloadLength(frame);
+                got += ReadFully(fd, frame + got, length < 4096 ? length : 4096);
+            }
+            (void)!write(report[1], frame, got);
+            _exit(0);
+        }
+        close(report[1]);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        int status = -1;
+        while (waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline)
+            m_pServer->Turn(m_runner, 10);
+        std::string frame(control::kHeaderSize + 4096, '\0');
+        frame.resize(ReadFully(report[0], &frame[0], frame.size()));
+        close(report[0]);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        return frame.size() < control::kHeaderSize ? frame
+                                                   : frame.erase(1, control::kHeaderSize - 1);
+    }
+    // Serves `count` more clients through socket pairs.
+    void Fill(std::size_t count)
+    {
+        for (std::size_t i = 0; i < count; ++i) {
+            int pair[2];
+            ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair));
+            TPeer peer;
+            peer.uid = kNobody;
+            peer.gid = kGroup;
+            m_pServer->Attach(BFd(pair[0]), peer);
+            m_peers.emplace_back(pair[1]);
+        }
+    }
+    static std::string Greeting()
+    {
+        return std::string(1, control::kHello) + control::kGreeting + " " +
+               std::to_string(getpid()) + " " + MUROX_VERSION;
+    }
+    static std::string Refused(const std::string& why)
+    {
+        return std::string(1, control::kFarewell) + "murox: access refused: " + why + "\n";
+    }
+
+    std::string m_dir;
+    std::string m_path;
+    TClientLimits m_limits;
+    BControlSocket m_socket;
+    std::unique_ptr<BControlServer> m_pServer;
+    std::vector<BFd> m_peers;
+    TIdleRunner m_runner;
+};
+
+// An operator who changes the socket's group lets the new group's members
+// in and keeps the old group's out, and the refused are told which group
+// it takes now.
+TEST_F(ServerAccessTest, TheSocketsGroupIsReadAgainAtEachConnection)
+{
+    struct stat info {};
+    ASSERT_EQ(0, stat(m_path.c_str(), &info));
+    EXPECT_EQ(kGroup, info.st_gid);
+    // Opened to all, so that the server, not the file's mode, turns away
+    // whoever is not in the group.
+    ASSERT_EQ(0, chmod(m_path.c_str(), 0666));
+    EXPECT_EQ(Greeting(), FirstFrame(kNobody, kGroup));
+    EXPECT_EQ(Refused("uid 65534 is not root, the daemon's user or a member of group 4242"),
+              FirstFrame(kNobody, kOtherGroup));
+    ASSERT_EQ(0, chown(m_path.c_str(), static_cast<uid_t>(-1), kOtherGroup));
+    EXPECT_EQ(kOtherGroup, m_socket.Group());
+    EXPECT_EQ(Greeting(), FirstFrame(kNobody, kOtherGroup));
+    EXPECT_EQ(Refused("uid 65534 is not root, the daemon's user or a member of group 4343"),
+              FirstFrame(kNobody, kGroup));
+}
+
+// With every place taken, one more is kept for root or the daemon's user,
+// not for any member of the group.
+TEST_F(ServerAccessTest, TheLastPlaceIsKeptForTheAdministrator)
+{
+    // Each process here leaves once it has its first frame.
+    Fill(BControlServer::kMaxClients - 1);
+    EXPECT_EQ(Greeting(), FirstFrame(kNobody, kGroup));
+    Fill(1);
+    EXPECT_EQ(Refused("too many consoles (" + std::to_string(BControlServer::kMaxClients) +
+                      "); try again later"),
+              FirstFrame(kNobody, kGroup));
+    EXPECT_EQ(Greeting(), FirstFrame(0, kGroup));
+}
+
+// A socket that cannot be given its group is not served, and leaves
+// nothing behind.
+TEST(ControlSocketTest, ASocketThatCannotBeGivenItsGroupIsNotClaimed)
+{
+    char dir[] = "/tmp/murox-chown-XXXXXX";
+    const std::string path = std::string(mkdtemp(dir)) + "/c.ctl";
+    BControlSocket socket;
+    s_failChown = true;
+    const TClaimResult claimed = socket.Claim(path, kGroup);
+    s_failChown = false;
+    EXPECT_EQ(TClaimResult::kRefused, claimed.outcome);
+    EXPECT_THAT(claimed.error, testing::HasSubstr("cannot give the socket group 4242"));
+    EXPECT_EQ(-1, socket.Fd());
+    EXPECT_EQ(0, rmdir(dir)) << "left behind in " << dir;
+}
+
+} // namespace

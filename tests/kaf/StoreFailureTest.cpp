@@ -1,0 +1,147 @@
+// The store's rewrite when a system call fails: nothing is replaced that
+// was not written and synced, a failure after the file was replaced is
+// said, a name taken by someone else is never written through and costs
+// only another name. The calls are made to fail through
+// tests/support/SystemCallFaults.h.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <set>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "hostapi/BFileNV.h"
+#include "tests/kaf/StoreFixture.h"
+#include "tests/support/SystemCallFaults.h"
+
+namespace {
+
+using syscall_faults::Failing;
+using syscall_faults::TCall;
+using syscall_faults::TFault;
+
+const char kTemporary[] = "murox.conf.tmp-";
+
+bool IsTemporary(const char* szName)
+{
+    return szName != nullptr && std::string(szName).rfind(kTemporary, 0) == 0;
+}
+
+bool IsDirectory(int fd)
+{
+    struct stat st;
+    return fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+class StoreFailureTest : public StoreTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(1, m_store.ReadFile(Write("[a]\nk = 1\n")));
+        ASSERT_TRUE(Set("a", "k", "2"));
+    }
+    std::string Error() const { return m_store.LastError(); }
+    // The file as it was, and no temporary file left.
+    void ExpectUnchanged()
+    {
+        EXPECT_EQ("[a]\nk = 1\n", Contents(m_path));
+        EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
+    }
+};
+
+// A new file that could not be synced never takes the file's place.
+TEST_F(StoreFailureTest, ANewFileNotSyncedDoesNotReplaceTheFile)
+{
+    {
+        const TFault fault(TCall::kFsync,
+                           [](int fd, const char*, int) { return IsDirectory(fd) ? 0 : EIO; });
+        EXPECT_EQ(0, m_store.Commit());
+        EXPECT_GE(fault.Calls(), 1);
+    }
+    EXPECT_EQ("cannot write '" + m_path + "': Input/output error", Error());
+    ExpectUnchanged();
+    // The change is still there to write.
+    ASSERT_EQ(1, m_store.Commit()) << Error();
+    EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
+}
+
+// A directory that could not be synced after the file was replaced: the
+// new file is in place, but the operator is told it may not last.
+TEST_F(StoreFailureTest, ADirectoryNotSyncedIsReported)
+{
+    {
+        const TFault fault(TCall::kFsync,
+                           [](int fd, const char*, int) { return IsDirectory(fd) ? EIO : 0; });
+        EXPECT_EQ(0, m_store.Commit());
+    }
+    EXPECT_EQ("cannot write '" + m_path +
+                  "': replaced, but its directory not synced (Input/output error); run \"xdll "
+                  "-r\"",
+              Error());
+    EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
+    EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
+}
+
+// A hard link planted at the temporary file's name, just before it is
+// created, is never opened: the linked file stays as it was, and the
+// rewrite goes on under another name.
+TEST_F(StoreFailureTest, ALinkPlantedAtTheTemporarysNameIsNotWrittenThrough)
+{
+    const std::string victim = m_dir + "/victim";
+    Write("precious\n", victim);
+    std::set<std::string> planted;
+    {
+        const TFault fault(TCall::kOpenat, [&](int dirFd, const char* szName, int) {
+            if (IsTemporary(szName) && planted.empty() &&
+                linkat(AT_FDCWD, victim.c_str(), dirFd, szName, 0) == 0)
+                planted.insert(szName);
+            return 0;
+        });
+        ASSERT_EQ(1, m_store.Commit()) << Error();
+    }
+    ASSERT_EQ(1U, planted.size());
+    EXPECT_EQ("precious\n", Contents(victim));
+    EXPECT_EQ("precious\n", Contents(m_dir + "/" + *planted.begin()));
+    EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
+    EXPECT_EQ((std::set<std::string>{"murox.conf", "victim", *planted.begin()}), Names(m_dir));
+}
+
+// Names taken by others cost another name each, even where no random
+// bytes can be had; past a bound, the rewrite gives up and says why.
+TEST_F(StoreFailureTest, ATakenNameIsRetriedUnderAnotherUpToABound)
+{
+    const TFault noRandom(TCall::kGetrandom, Failing(ENOSYS));
+    std::set<std::string> tried;
+    {
+        int taken = 0;
+        const TFault fault(TCall::kOpenat, [&](int, const char* szName, int flags) {
+            if (!IsTemporary(szName))
+                return 0;
+            EXPECT_EQ(O_CREAT | O_EXCL, flags & (O_CREAT | O_EXCL));
+            tried.insert(szName);
+            return ++taken <= 3 ? EEXIST : 0;
+        });
+        ASSERT_EQ(1, m_store.Commit()) << Error();
+    }
+    EXPECT_EQ(4U, tried.size()) << "a name is not tried twice";
+    EXPECT_GE(noRandom.Calls(), 4);
+    EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
+    EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
+
+    ASSERT_TRUE(Set("a", "k", "3"));
+    {
+        const TFault fault(TCall::kOpenat, [](int, const char* szName, int) {
+            return IsTemporary(szName) ? EEXIST : 0;
+        });
+        EXPECT_EQ(0, m_store.Commit());
+        EXPECT_LT(fault.Calls(), 64) << "bounded";
+    }
+    EXPECT_EQ("cannot write '" + m_path + "': File exists", Error());
+    EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
+}
+
+} // namespace

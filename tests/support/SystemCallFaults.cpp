@@ -1,0 +1,121 @@
+#include "tests/support/SystemCallFaults.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <memory>
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace syscall_faults {
+namespace {
+
+struct TStandIn {
+    THook hook;
+    int calls = 0;
+};
+
+TStandIn s_standIns[4];
+
+TStandIn& StandIn(TCall call)
+{
+    return s_standIns[static_cast<int>(call)];
+}
+
+// 0 to go on, or -1 with errno set as the hook said.
+int Shown(TCall call, int fd, const char* szName, int flags)
+{
+    TStandIn& standIn = StandIn(call);
+    ++standIn.calls;
+    const int error = standIn.hook ? standIn.hook(fd, szName, flags) : 0;
+    if (error == 0)
+        return 0;
+    errno = error;
+    return -1;
+}
+
+// Whether openat is given a mode: O_TMPFILE holds O_DIRECTORY's bit.
+bool TakesMode(int flags)
+{
+    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+}
+
+int OpenAt(int dirFd, const char* szName, int flags, mode_t mode)
+{
+    if (Shown(TCall::kOpenat, dirFd, szName, flags) != 0)
+        return -1;
+    return static_cast<int>(::syscall(SYS_openat, dirFd, szName, flags, mode));
+}
+
+} // namespace
+
+TFault::TFault(TCall call, THook hook) : m_call(call)
+{
+    StandIn(call) = TStandIn{std::move(hook), 0};
+}
+
+TFault::~TFault()
+{
+    StandIn(m_call) = TStandIn{};
+}
+
+int TFault::Calls() const
+{
+    return StandIn(m_call).calls;
+}
+
+THook Failing(int error, int first, int last)
+{
+    auto pSeen = std::make_shared<int>(0);
+    return [=](int, const char*, int) {
+        ++*pSeen;
+        return *pSeen >= first && *pSeen <= last ? error : 0;
+    };
+}
+
+} // namespace syscall_faults
+
+using syscall_faults::TakesMode;
+using syscall_faults::TCall;
+
+extern "C" int fsync(int fd)
+{
+    if (syscall_faults::Shown(TCall::kFsync, fd, nullptr, 0) != 0)
+        return -1;
+    return static_cast<int>(::syscall(SYS_fsync, fd));
+}
+
+extern "C" int renameat(int oldDir, const char* szOld, int newDir, const char* szNew) noexcept
+{
+    if (syscall_faults::Shown(TCall::kRenameat, oldDir, szOld, 0) != 0)
+        return -1;
+    return static_cast<int>(::syscall(SYS_renameat2, oldDir, szOld, newDir, szNew, 0));
+}
+
+extern "C" ssize_t getrandom(void* pBuffer, size_t length, unsigned int flags)
+{
+    if (syscall_faults::Shown(TCall::kGetrandom, -1, nullptr, static_cast<int>(flags)) != 0)
+        return -1;
+    return static_cast<ssize_t>(::syscall(SYS_getrandom, pBuffer, length, flags));
+}
+
+extern "C" int openat(int dirFd, const char* szName, int flags, ...)
+{
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = TakesMode(flags) ? va_arg(args, mode_t) : 0;
+    va_end(args);
+    return syscall_faults::OpenAt(dirFd, szName, flags, mode);
+}
+
+// Where the C library maps openat to it, for a large file offset.
+extern "C" int openat64(int dirFd, const char* szName, int flags, ...)
+{
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = TakesMode(flags) ? va_arg(args, mode_t) : 0;
+    va_end(args);
+    return syscall_faults::OpenAt(dirFd, szName, flags | O_LARGEFILE, mode);
+}

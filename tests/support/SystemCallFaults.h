@@ -1,0 +1,42 @@
+// System calls made to fail on purpose, for this process alone: the C
+// library's fsync, renameat, getrandom and openat are stood in for, and
+// each call is first shown to the test's hook for that call, if any. The
+// hook answers 0 to let the real call go on, or an errno for the call to
+// fail with. Link the OBJECT library murox_syscall_faults: its definitions
+// land in the executable, where the libraries bind to them.
+#ifndef TESTS_SUPPORT_SYSTEMCALLFAULTS_H
+#define TESTS_SUPPORT_SYSTEMCALLFAULTS_H
+
+#include <functional>
+
+namespace syscall_faults {
+
+enum class TCall { kFsync, kRenameat, kGetrandom, kOpenat };
+
+// Given the call's descriptor (the directory's, for renameat and openat;
+// -1 for getrandom) and the name it is given (the source, for renameat;
+// null for fsync and getrandom) and its flags (openat's; 0 otherwise).
+using THook = std::function<int(int fd, const char* szName, int flags)>;
+
+// While it lives, `hook` sees every call of `call`, and counts them.
+class TFault {
+public:
+    TFault(TCall call, THook hook);
+    ~TFault();
+    TFault(const TFault&) = delete;
+    TFault& operator=(const TFault&) = delete;
+
+    // Calls seen so far, failed or not.
+    int Calls() const;
+
+private:
+    TCall m_call;
+};
+
+// A hook that fails the calls numbered `first` to `last` (1-based) with
+// `error`, and lets the others through.
+THook Failing(int error, int first = 1, int last = 1 << 30);
+
+} // namespace syscall_faults
+
+#endif
