@@ -31,6 +31,7 @@ TEST(VisibleTextTest, ControlCharactersAndBytesThatAreNoUtf8AreEscaped)
     // C1 controls, encoded or as stray bytes.
     EXPECT_EQ("\\xc2\\x9b2J\\xc2\\x80", VisibleText("\xc2\x9b"
                                                     "2J\xc2\x80"));
+    EXPECT_EQ("\\xc2\\x9f|\xc2\xa0", VisibleText("\xc2\x9f|\xc2\xa0")) << "the last C1 control";
     EXPECT_EQ("\\x9b2J\\x85", VisibleText("\x9b"
                                           "2J\x85"));
     // Overlong forms, a surrogate, beyond U+10FFFF, bytes never used.

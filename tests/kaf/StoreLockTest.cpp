@@ -263,6 +263,40 @@ TEST_F(StoreLockTest, NamesAHolderThatProcHides)
     }
 }
 
+// A holder's program is named by whatever it was started as: a name that
+// would retitle or clear the terminal is shown as text.
+TEST_F(StoreLockTest, NamesAHolderWhoseProgramCouldActOnATerminal)
+{
+    Write("");
+    {
+        BFileNV once;
+        ASSERT_TRUE(Lock(once)) << m_message;
+    }
+    const std::string program = m_dir + "/fl\x1b]0;x\x07\xe2\x80\xaeock";
+    ASSERT_EQ(0, symlink("/usr/bin/flock", program.c_str()));
+    int input[2];
+    ASSERT_EQ(0, pipe2(input, O_CLOEXEC));
+    const std::string lockFile = LockFile();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(input[0], 0);
+        execl(program.c_str(), program.c_str(), "-o", lockFile.c_str(), "sh", "-c", "read x",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(input[0]);
+    for (int tenths = 0; tenths < 100 && Free(); ++tenths)
+        usleep(100000);
+    BFileNV other;
+    EXPECT_FALSE(Lock(other));
+    EXPECT_EQ(m_path + " is in use by fl\\x1b]0;x\\x07\\xe2\\x80\\xaeock pid " +
+                  std::to_string(pid),
+              m_message);
+    close(input[1]);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
 // Only the user's own regular files named as a rewrite of this very file
 // names its temporary files are taken for what a killed rewrite left.
 TEST_F(StoreLockTest, RemovesWhatAnInterruptedRewriteLeftAndNothingElse)
