@@ -248,7 +248,7 @@ fi
 # whatever another user keeps at /tmp/murox. The uid is one no real user
 # has, so that no real user's lock directory is touched.
 if [ "$(id -u)" = 0 ]; then
-    lonely=$((3000000000 + $$ % 1000000)) locks=/tmp/murox-$((3000000000 + $$ % 1000000))
+    lonely=$((3000000000 + $$ % 1000000)) && locks=/tmp/murox-$lonely
     rm -rf "$locks" && mkdir "$tmp/lonely" && printf '# no libraries\n' >"$tmp/lonely/murox.conf"
     chmod 755 "$tmp" "$tmp/lonely"
     # Another user's /tmp/murox, made only where there is none, and removed after.
