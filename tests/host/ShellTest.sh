@@ -244,6 +244,28 @@ else
     echo "skip: libraries of a stranger need root to make"
 fi
 
+# Without XDG_RUNTIME_DIR, a user's lock is in /tmp/murox-UID, its own,
+# whatever another user keeps at /tmp/murox. The uid is one no real user
+# has, so that no real user's lock directory is touched.
+if [ "$(id -u)" = 0 ]; then
+    lonely=$((3000000000 + $$ % 1000000)) && locks=/tmp/murox-$lonely
+    rm -rf "$locks" && mkdir "$tmp/lonely" && printf '# no libraries\n' >"$tmp/lonely/murox.conf"
+    chmod 755 "$tmp" "$tmp/lonely"
+    # Another user's /tmp/murox, made only where there is none, and removed after.
+    shared= && mkdir -m 755 /tmp/murox 2>/dev/null && chown nobody /tmp/murox && shared=yes
+    env -u XDG_RUNTIME_DIR setpriv --reuid="$lonely" --regid="$lonely" --clear-groups \
+        "${murox[@]}" --config "$tmp/lonely/murox.conf" -e xdll </dev/null >"$tmp/out" 2>"$tmp/err"
+    rc=$? && collect
+    check "a user without a runtime directory locks its configuration" 0 "" ""
+    locked=$(stat -c '%u %n' "$locks" "$locks"/config-*.lock 2>&1)
+    [[ $locked == "$lonely $locks"$'\n'"$lonely $locks/config-"*.lock && $locked != *$'\n'*$'\n'* ]] &&
+        echo "ok: the lock is in $locks, the user's own" ||
+        fail "the lock is not in $locks: $(ls -ld "$locks" "$locks"/* 2>&1)"
+    rm -rf "$locks"
+    [ -n "$shared" ] && rmdir /tmp/murox
+    chmod 700 "$tmp"
+fi
+
 # A name is a word no shell or terminal acts on: any other is refused,
 # nothing is written and nothing runs.
 fresh

@@ -115,6 +115,35 @@ TEST_F(StoreRewriteTest, AHandEditThatLandsDuringTheRewriteIsKept)
     EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
 }
 
+// An edit that keeps the file's length is an edit all the same: what the
+// old file holds is compared, not only how much it holds. It lands just
+// before the exchange, or just after it through a descriptor opened before.
+TEST_F(StoreRewriteTest, AnEditOfTheSameLengthDuringTheRewriteIsKept)
+{
+    const std::string original = "[a]\nk = 1\n";
+    const std::string edited = "[a]\nk = 9\n";
+    for (const bool afterExchange : {false, true}) {
+        ASSERT_EQ(1, m_store.ReadFile(Write(original)));
+        ASSERT_TRUE(Set("a", "k", "2"));
+        int calls = 0;
+        s_onRename = [&](int d1, const char* s1, int d2, const char* s2, unsigned flags) {
+            if (++calls != 1)
+                return RealRename(d1, s1, d2, s2, flags);
+            const int fd = open(m_path.c_str(), O_WRONLY);
+            const int result = afterExchange ? RealRename(d1, s1, d2, s2, flags) : 0;
+            EXPECT_EQ(1, pwrite(fd, "9", 1, 8));
+            close(fd);
+            return afterExchange ? result : RealRename(d1, s1, d2, s2, flags);
+        };
+        EXPECT_EQ(0, m_store.Commit()) << "after the exchange: " << afterExchange;
+        s_onRename = nullptr;
+        EXPECT_EQ(Changed(), m_store.LastError());
+        EXPECT_EQ(2, calls) << "exchanged, then back";
+        EXPECT_EQ(edited, Contents(m_path));
+        EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
+    }
+}
+
 TEST_F(StoreRewriteTest, ANewFileDoesNotReplaceOneMadeMeanwhile)
 {
     ASSERT_TRUE(Set("a", "k", "1"));

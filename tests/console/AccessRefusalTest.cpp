@@ -1,0 +1,128 @@
+// A console the kernel keeps away from the socket is told what keeps it
+// out: the directory it cannot pass through, or the group it is not in.
+// Passing through a directory takes search permission, not read: one this
+// user may list but not pass is named, one it may pass but not list is
+// not. Root passes every check, so the console runs as another user, in a
+// child; the test needs root to make it so.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <grp.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "host/console/BDaemonConnection.h"
+#include "host/protocol/ControlProtocol.h"
+
+namespace {
+
+const uid_t kNobody = 65534;
+const gid_t kNoGroup = 65534;
+// The socket's group: one nobody is not in unless it is given to it.
+const gid_t kSocketGroup = 4321;
+
+class AccessRefusalTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "needs root";
+        char dir[] = "/tmp/murox-refusal-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(dir));
+        m_dir = dir;
+        ASSERT_EQ(0, chmod(dir, 0755));
+        m_run = m_dir + "/run";
+        m_socket = m_run + "/murox.ctl";
+        ASSERT_EQ(0, mkdir(m_run.c_str(), 0755));
+        sockaddr_un address;
+        m_listener = socket(AF_UNIX, SOCK_STREAM, 0);
+        ASSERT_TRUE(control::SocketAddress(m_socket, address));
+        ASSERT_EQ(0, bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address));
+        ASSERT_EQ(0, listen(m_listener, 4));
+        ASSERT_EQ(0, chown(m_socket.c_str(), 0, kSocketGroup));
+        ASSERT_EQ(0, chown(m_run.c_str(), 0, kSocketGroup));
+    }
+    void TearDown() override
+    {
+        if (m_listener >= 0)
+            close(m_listener);
+        if (!m_dir.empty())
+            std::system(("rm -rf '" + m_dir + "'").c_str());
+    }
+
+    // Why a console of nobody, holding `groups` besides its own, may not
+    // connect.
+    std::string RefusalAs(const std::vector<gid_t>& groups) const
+    {
+        int report[2];
+        if (pipe(report) != 0)
+            return "no pipe";
+        const pid_t pid = fork();
+        if (pid == 0) {
+            close(report[0]);
+            if (setgroups(groups.size(), groups.data()) != 0 ||
+                setresgid(kNoGroup, kNoGroup, kNoGroup) != 0 ||
+                setresuid(kNobody, kNobody, kNobody) != 0)
+                _exit(2);
+            BDaemonConnection connection;
+            std::string error;
+            // The listener never greets: a console let in would wait for it.
+            alarm(30);
+            const std::string said = connection.Connect(m_socket, error) ? "connected" : error;
+            _exit(write(report[1], said.data(), said.size()) == static_cast<ssize_t>(said.size())
+                      ? 0
+                      : 1);
+        }
+        close(report[1]);
+        std::string said;
+        char buffer[512];
+        ssize_t n;
+        while ((n = read(report[0], buffer, sizeof buffer)) > 0)
+            said.append(buffer, static_cast<std::size_t>(n));
+        close(report[0]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? said : "the console failed";
+    }
+
+    std::string Lead() const
+    {
+        return "a daemon may serve " + m_socket + ", but this user may not use it: ";
+    }
+
+    std::string m_dir;
+    std::string m_run;
+    std::string m_socket;
+    int m_listener = -1;
+};
+
+TEST_F(AccessRefusalTest, ADirectoryThatCanBeListedButNotPassedIsNamed)
+{
+    ASSERT_EQ(0, chmod(m_run.c_str(), 0754));
+    ASSERT_EQ(0, chmod(m_socket.c_str(), 0660));
+    EXPECT_EQ(Lead() + "its directory " + m_run + " (uid 0, group " + std::to_string(kSocketGroup) +
+                  ", mode 0754) does not let this user through; it must let the socket's group in",
+              RefusalAs({}));
+}
+
+TEST_F(AccessRefusalTest, ADirectoryThatCanBePassedButNotListedIsNotBlamed)
+{
+    ASSERT_EQ(0, chmod(m_run.c_str(), 0711));
+    ASSERT_EQ(0, chmod(m_socket.c_str(), 0640));
+    // A member kept out by the socket's mode.
+    EXPECT_EQ(Lead() + "this user is in the socket's group, but the socket (uid 0, group " +
+                  std::to_string(kSocketGroup) + ", mode 0640) does not let its group write",
+              RefusalAs({kSocketGroup}));
+    // A stranger kept out by the group.
+    EXPECT_EQ(Lead() + "access needs membership of the socket's group (ls -l " + m_socket +
+                  " names it)",
+              RefusalAs({}));
+}
+
+} // namespace
