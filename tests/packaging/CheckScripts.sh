@@ -31,12 +31,20 @@ printf 'install ok installed'
 EOF
 chmod 755 "$work/bin/dpkg-query"
 
-# install-deps.sh as a user who is not root.
+# install-deps.sh as a user who is not root: run by root, as nobody, from
+# a folder nobody can read whatever the tree's own folders allow.
 as_user=()
+deps=$source_dir/cmake/install-deps.sh
 if [ "$(id -u)" -eq 0 ]; then
     as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups --)
+    public=$(mktemp -d)
+    trap 'rm -rf "$public"' EXIT
+    mkdir "$public/bin"
+    cp "$source_dir/cmake/install-deps.sh" "$work/bin/dpkg-query" "$public/bin/"
+    chmod -R a+rX "$public"
+    deps=$public/bin/install-deps.sh
 fi
-"${as_user[@]}" env PATH="$work/bin:$PATH" "$source_dir/cmake/install-deps.sh" host \
+"${as_user[@]}" env PATH="$(dirname "$deps"):$work/bin:$PATH" "$deps" host \
     >"$work/deps.out" 2>"$work/deps.err"
 rc=$?
 err=$(cat "$work/deps.err")
