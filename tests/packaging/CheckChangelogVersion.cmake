@@ -22,8 +22,13 @@ math(EXPR patch "${CMAKE_MATCH_3} + 1")
 set(next ${major}.${minor}.${patch})
 set(next_deb ${next}-1)
 
-# The existing folder, built at the checked-in version.
+# The existing folder, built at the checked-in version. The libraries an
+# earlier run made are not taken for this run's.
 file(MAKE_DIRECTORY ${WORK_DIR})
+file(GLOB libraries ${build}/libMUROX.so*)
+if(libraries)
+    file(REMOVE ${libraries})
+endif()
 file(WRITE ${changelog} "${checked_in}")
 run("configuring the folder" ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${build} -DMUROX_BUILD_HOST=OFF
     -DMUROX_BUILD_TESTS=OFF -DMUROX_CHANGELOG=${changelog} -DCMAKE_BUILD_TYPE=
@@ -41,9 +46,12 @@ function(packs next next_deb)
     if(old)
         file(REMOVE ${old})
     endif()
+    # Bounded: a packaging script that configures and never builds would
+    # configure for ever.
     execute_process(
         COMMAND ${CPACK} -G DEB
         WORKING_DIRECTORY ${build}
+        TIMEOUT 120
         RESULT_VARIABLE rc
         OUTPUT_VARIABLE out
         ERROR_VARIABLE err)
@@ -54,6 +62,7 @@ function(packs next next_deb)
     file(GLOB debs ${build}/*.deb)
     set(library "")
     set(labels "")
+    set(wrong_depends "")
     foreach(deb IN LISTS debs)
         run("dpkg-deb --contents ${deb}" ${DPKG_DEB} --contents ${deb})
         if(output MATCHES "/libMUROX\\.so\\.([0-9]+\\.[0-9]+\\.[0-9]+)\n")
@@ -63,7 +72,16 @@ function(packs next next_deb)
         if(NOT output MATCHES "Package: ([^\n]*)\nVersion: ([^\n]*)")
             message(FATAL_ERROR "${deb} has no package name and version:\n${output}")
         endif()
+        set(package ${CMAKE_MATCH_1})
         list(APPEND labels "${CMAKE_MATCH_1} ${CMAKE_MATCH_2}")
+        # The headers and the host go with the library of their own version.
+        if(NOT package STREQUAL "libmurox${major}")
+            run("dpkg-deb --field ${deb} Depends" ${DPKG_DEB} --field ${deb} Depends)
+            string(FIND "${output}" "libmurox${major} (= ${next_deb})" at)
+            if(at EQUAL -1)
+                list(APPEND wrong_depends "${package} depends on '${output}'")
+            endif()
+        endif()
     endforeach()
     list(LENGTH debs count)
     if(count LESS 2 OR NOT library)
@@ -81,6 +99,10 @@ function(packs next next_deb)
     endforeach()
     if(failures)
         message(FATAL_ERROR "the first cpack after the entry ${next_deb} labelled:\n${failures}")
+    endif()
+    if(NOT labels MATCHES "(^|;)libmurox-dev " OR wrong_depends)
+        message(FATAL_ERROR "after the entry ${next_deb}, not libmurox${major} (= ${next_deb}): "
+                            "${wrong_depends} (packed ${labels})")
     endif()
     message(STATUS "after the entry ${next_deb}, cpack gave ${labels} with libMUROX.so.${library}")
 endfunction()
@@ -106,6 +128,21 @@ set(later ${major}.${minor}.${patch})
 entry(${later}-1)
 run("touch" touch -d "2000-01-01 00:00:00" ${changelog})
 packs(${later} ${later}-1)
+
+# A plain build after an entry builds its version: the changelog is one of
+# the files configuring depends on.
+math(EXPR patch "${patch} + 1")
+set(built ${major}.${minor}.${patch})
+entry(${built}-1)
+run("building after the entry ${built}-1" ${CMAKE_COMMAND} --build ${build})
+if(NOT EXISTS ${build}/libMUROX.so.${built})
+    message(FATAL_ERROR "after the entry ${built}-1, cmake --build made no libMUROX.so.${built}")
+endif()
+# A folder configured but not built (its library gone) is built by cpack
+# alone, once.
+file(GLOB libraries ${build}/libMUROX.so*)
+file(REMOVE ${libraries})
+packs(${built} ${built}-1)
 
 # cpack_fails(WHAT EXPECTED ARG...): cpack in the folder, given ARGs, must
 # fail, pack nothing, and say EXPECTED.

@@ -46,6 +46,9 @@ file(MAKE_DIRECTORY ${PKG_CONFIG_LIBDIR})
 # console without line editing needs no libedit.
 configure(plain ok -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON
           -DMUROX_LINE_EDITING=OFF)
+# So does the preset that ./murox.sh configures.
+configure(host-preset ok --preset host -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON
+          -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON -DMUROX_LINE_EDITING=OFF)
 configure(
     tests
     "missing GoogleTest and GoogleMock (the tests, MUROX_BUILD_TESTS): apt-get install libgtest-dev libgmock-dev"

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# What the newcomer's scripts say when the host's packages are missing,
+# here, without a Debian system of its own (the distribution test has one):
+#   cmake/install-deps.sh run by a user who is not root, on a machine
+#     where dpkg says libedit-dev is not installed: one line on stderr,
+#     naming the package and the command that installs it, status 1;
+#   ./murox.sh, in a tree of links to the source where pkg-config finds
+#     no library: what it shows starts at CMake's error, whose message is
+#     the one line naming libedit and the command.
+# Usage: CheckScripts.sh SOURCE_DIR WORK_DIR
+set -uo pipefail
+source_dir=$1
+work=$2
+failures=0
+bad() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+ok() { echo "ok: $*"; }
+
+rm -rf "$work"
+mkdir -p "$work/bin" "$work/no-pkgconfig"
+chmod 755 "$work" "$work/bin"
+
+# A dpkg-query that knows every package as installed but libedit-dev.
+cat >"$work/bin/dpkg-query" <<'EOF'
+#!/bin/sh
+for arg; do package=$arg; done
+[ "$package" = libedit-dev ] && exit 1
+printf 'install ok installed'
+EOF
+chmod 755 "$work/bin/dpkg-query"
+
+# install-deps.sh as a user who is not root: run by root, as nobody, from
+# a folder nobody can read whatever the tree's own folders allow.
+as_user=()
+deps=$source_dir/cmake/install-deps.sh
+if [ "$(id -u)" -eq 0 ]; then
+    as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups --)
+    public=$(mktemp -d)
+    trap 'rm -rf "$public"' EXIT
+    mkdir "$public/bin"
+    cp "$source_dir/cmake/install-deps.sh" "$work/bin/dpkg-query" "$public/bin/"
+    chmod -R a+rX "$public"
+    deps=$public/bin/install-deps.sh
+fi
+"${as_user[@]}" env PATH="$(dirname "$deps"):$work/bin:$PATH" "$deps" host \
+    >"$work/deps.out" 2>"$work/deps.err"
+rc=$?
+err=$(cat "$work/deps.err")
+if [ "$rc" -eq 1 ] && [ "$(wc -l <"$work/deps.err")" -eq 1 ] && [[ $err == *"apt-get install libedit-dev" ]] &&
+    [ ! -s "$work/deps.out" ]; then
+    ok "install-deps.sh, not root, without libedit-dev: $err"
+else
+    bad "install-deps.sh, not root, without libedit-dev, exits $rc, saying on stderr:"
+    sed 's/^/    /' "$work/deps.err"
+fi
+
+# murox.sh in a tree of links: its build folder is the tree's own.
+mkdir "$work/tree"
+for entry in "$source_dir"/* "$source_dir"/.clang*; do
+    name=$(basename "$entry")
+    case $name in build | murox.sh | '.clang*') continue ;; esac
+    ln -s "$entry" "$work/tree/$name"
+done
+cp "$source_dir/murox.sh" "$work/tree/murox.sh"
+PKG_CONFIG_LIBDIR="$work/no-pkgconfig" "$work/tree/murox.sh" -e xdll >"$work/murox.out" 2>"$work/murox.err"
+rc=$?
+first=$(head -n 1 "$work/murox.err")
+message=$(sed -n '2,$p' "$work/murox.err" | grep -m 1 -v '^[[:space:]]*$' | sed 's/^[[:space:]]*//')
+installs=$(grep -c 'apt-get install' "$work/murox.err")
+if [ "$rc" -ne 0 ] && [[ $first == "CMake Error"* ]] && [ "$installs" -eq 1 ] &&
+    [[ $message == "missing libedit"*": apt-get install libedit-dev" ]] && [ ! -s "$work/murox.out" ]; then
+    ok "murox.sh without libedit: $first / $message"
+else
+    bad "murox.sh without libedit exits $rc, saying on stderr:"
+    sed 's/^/    /' "$work/murox.err"
+fi
+
+[ "$failures" -eq 0 ]
