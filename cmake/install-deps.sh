@@ -10,12 +10,12 @@
 # the emulator that runs the PowerPC tests, GoogleTest, Google Benchmark,
 # clang with libFuzzer, and the checkers (cmake-format for the CMake files'
 # layout, abigail-tools for the ABI baselines, lintian and systemd-analyze
-# for the packages, dpkg-dev for cpack), tmux for the console's terminal
-# test, python3 and setpriv (util-linux) for the daemon's end-to-end test,
-# the locale sources (locales) that the PowerPC console test makes its
-# UTF-8 locale from, man-db for the manual pages' check, debootstrap and
-# systemd-nspawn (systemd-container) for the packages' test in a booted
-# Debian system.
+# for the packages, dpkg-dev for cpack), tmux and ss (iproute2) for the
+# console's terminal test, python3 and setpriv (util-linux) for the
+# daemon's end-to-end test, the locale sources (locales) that the PowerPC
+# console test makes its UTF-8 locale from, man-db for the manual pages'
+# check, debootstrap and systemd-nspawn (systemd-container) for the
+# packages' test in a booted Debian system.
 set -euo pipefail
 
 host=(g++ make cmake pkg-config libedit-dev)
@@ -26,7 +26,7 @@ tests=(
     clang libclang-rt-14-dev clang-format clang-tidy cmake-format
     gcovr dpkg-dev file
     abigail-tools lintian systemd
-    tmux
+    tmux iproute2
     python3 util-linux locales
     man-db debootstrap systemd-container
 )

@@ -75,6 +75,14 @@ TEST(ConsoleScreenTest, TheGreetingsFieldsAreShownAsText)
     // shows none of it.
     EXPECT_FALSE(TakeGreeting(Frame(control::kEvent, "\x1b[2J"), "/run/x.ctl", greeting, error));
     EXPECT_EQ("/run/x.ctl does not speak the murox control protocol", error);
+    // The greeting's words in a frame of another kind are no greeting.
+    for (const char type : {control::kEvent, control::kAnswer, control::kFailed, control::kWords}) {
+        error.clear();
+        EXPECT_FALSE(TakeGreeting(Frame(type, std::string(control::kGreeting) + " 42 1.0"), "/y",
+                                  greeting, error))
+            << type;
+        EXPECT_EQ("/y does not speak the murox control protocol", error) << type;
+    }
     EXPECT_FALSE(
         TakeGreeting(Frame(control::kHello, "murox-control 2 1 1"), "/x", greeting, error));
     EXPECT_FALSE(
@@ -123,6 +131,17 @@ TEST(ConsoleScreenTest, ThroughAPipeAnswersAndEventsPassByteForByte)
     EXPECT_EQ(1, screen.Status());
     EXPECT_NE(std::string::npos,
               output.written[IConsoleOutput::kErr].find("cannot write to standard output"));
+}
+
+// Whether an event is made visible follows where it goes, standard output,
+// whatever standard error is.
+TEST(ConsoleScreenTest, AnEventIsShownAsTextWhenStandardOutputIsATerminal)
+{
+    const std::string event = "ev\x1b[2Jent\x07";
+    BRecordedOutput outTerminal(true, false);
+    EXPECT_EQ("ev\\x1b[2Jent\\x07\n", BConsoleScreen(outTerminal).EventLine(event));
+    BRecordedOutput errTerminal(false, true);
+    EXPECT_EQ(event + "\n", BConsoleScreen(errTerminal).EventLine(event));
 }
 
 } // namespace

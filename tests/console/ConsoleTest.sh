@@ -47,6 +47,10 @@ typed() {
     [ "$(last)" = "${line% }" ] && { [ -z "${2:-}" ] || [ "$(column)" = "$2" ]; }
 }
 shows() { screen | grep -qF -- "$1"; }
+# Whether the daemon is stopped (by SIGSTOP), and whether one of its
+# connections holds bytes it has not read.
+stopped() { [ "$(sed 's/.*) //' "/proc/$daemon/stat" | cut -d ' ' -f 1)" = T ]; }
+unread() { ss -xpH | grep -F "pid=$daemon," | awk '$2 == "ESTAB" && $3 > 0 { found = 1 } END { exit !found }'; }
 ended() { shows "[exit 0]"; }
 
 # launch COMMAND: a new terminal running it.
@@ -238,10 +242,16 @@ keys C-u
 
 # A daemon that does not answer: Ctrl-C abandons the wait, the console goes
 # on, and the answer that comes later is not shown.
+# Ctrl-C is pressed only once the line waits unread in the stopped daemon's
+# socket: pressed before the console took the line, it would drop the line
+# instead.
 abandon() {
     kill -STOP "$daemon"
+    await "$1: the daemon is stopped" stopped
+    unread && fail "$1: the stopped daemon holds bytes unread before the line"
     keys "help xdll" Enter
     await "$1: a line the stopped daemon does not answer" eval '[ "$(last)" = "murox> help xdll" ]'
+    await "... the console sent it" unread
     keys C-c
     await "... Ctrl-C abandons the wait" eval 'shows "murox: answer abandoned" && typed ""'
     kill -CONT "$daemon"

@@ -3,14 +3,22 @@
 // by no one else, in the user's own directory.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 
+#include <csignal>
+
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "host/console/HistoryFile.h"
@@ -146,6 +154,83 @@ TEST_F(HistoryFileTest, AnotherUsersFileOrDirectoryIsNotUsed)
     ASSERT_EQ(0, chown(m_path.c_str(), kNobody, kNobody));
     EXPECT_FALSE(Open(problem).Valid());
     EXPECT_EQ("theirs", Read(m_path));
+}
+
+// A file under a lease (one a file server holds, say) makes a plain open
+// wait until the lease is given up: the console does not wait.
+TEST_F(HistoryFileTest, AFileWhoseOpenWouldWaitIsNotWaitedFor)
+{
+    Write(m_path, "kept");
+    chmod(m_path.c_str(), 0600);
+    const BFd holder(open(m_path.c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(holder.Valid());
+    // The holder is told of the break by SIGIO, which would end the test.
+    const sighandler_t previous = signal(SIGIO, SIG_IGN);
+    if (fcntl(holder.Get(), F_SETLEASE, F_RDLCK) != 0) {
+        signal(SIGIO, previous);
+        GTEST_SKIP() << "no leases here: " << std::strerror(errno);
+    }
+    std::string problem;
+    EXPECT_FALSE(Open(problem).Valid());
+    EXPECT_FALSE(problem.empty());
+    fcntl(holder.Get(), F_SETLEASE, F_UNLCK);
+    signal(SIGIO, previous);
+    EXPECT_EQ("kept", Read(m_path));
+}
+
+// What OpenHistoryFile says of the history as user nobody, in nobody's own
+// directory; with `overrideAccess`, nobody keeps CAP_DAC_OVERRIDE, so that
+// only the owner check stands between it and a file it could not open.
+std::string ProblemAsNobody(const std::string& path, bool overrideAccess)
+{
+    int out[2];
+    if (pipe(out) != 0)
+        return "no pipe";
+    const pid_t child = fork();
+    if (child == 0) {
+        close(out[0]);
+        prctl(PR_SET_KEEPCAPS, 1);
+        if (setresgid(kNobody, kNobody, kNobody) != 0 || setresuid(kNobody, kNobody, kNobody) != 0)
+            _exit(2);
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct data[2] = {};
+        if (overrideAccess) {
+            data[0].effective = data[0].permitted = 1u << CAP_DAC_OVERRIDE;
+            if (syscall(SYS_capset, &header, data) != 0)
+                _exit(3);
+        }
+        std::string problem;
+        const BFd fd = OpenHistoryFile(path, problem);
+        const std::string said = fd.Valid() ? "opened" : problem;
+        _exit(write(out[1], said.data(), said.size()) == static_cast<ssize_t>(said.size()) ? 0 : 4);
+    }
+    close(out[1]);
+    std::string said;
+    char buffer[256];
+    ssize_t n;
+    while ((n = read(out[0], buffer, sizeof buffer)) > 0)
+        said.append(buffer, static_cast<std::size_t>(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0
+               ? said
+               : "child failed: " + std::to_string(status);
+}
+
+// A user's console uses no history of root's, even where it could write it.
+TEST_F(HistoryFileTest, AUsersConsoleLeavesRootsFileAlone)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    ASSERT_EQ(0, chown(m_home.c_str(), kNobody, kNobody));
+    Write(m_path, "root's");
+    const std::string rootOwns = "it belongs to uid 0, not to this user";
+    chmod(m_path.c_str(), 0600);
+    EXPECT_EQ(rootOwns, ProblemAsNobody(m_path, true));
+    chmod(m_path.c_str(), 0666);
+    EXPECT_EQ(rootOwns, ProblemAsNobody(m_path, false));
+    EXPECT_EQ("root's", Read(m_path));
 }
 
 } // namespace
