@@ -19,6 +19,7 @@
 
 #include "host/console/BDaemonConnection.h"
 #include "host/protocol/ControlProtocol.h"
+#include "tests/support/ChildSays.h"
 
 namespace {
 
@@ -60,12 +61,7 @@ protected:
     // connect.
     std::string RefusalAs(const std::vector<gid_t>& groups) const
     {
-        int report[2];
-        if (pipe(report) != 0)
-            return "no pipe";
-        const pid_t pid = fork();
-        if (pid == 0) {
-            close(report[0]);
+        return testsupport::ChildSays([&]() -> std::string {
             if (setgroups(groups.size(), groups.data()) != 0 ||
                 setresgid(kNoGroup, kNoGroup, kNoGroup) != 0 ||
                 setresuid(kNobody, kNobody, kNobody) != 0)
@@ -74,21 +70,8 @@ protected:
             std::string error;
             // The listener never greets: a console let in would wait for it.
             alarm(30);
-            const std::string said = connection.Connect(m_socket, error) ? "connected" : error;
-            _exit(write(report[1], said.data(), said.size()) == static_cast<ssize_t>(said.size())
-                      ? 0
-                      : 1);
-        }
-        close(report[1]);
-        std::string said;
-        char buffer[512];
-        ssize_t n;
-        while ((n = read(report[0], buffer, sizeof buffer)) > 0)
-            said.append(buffer, static_cast<std::size_t>(n));
-        close(report[0]);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? said : "the console failed";
+            return connection.Connect(m_socket, error) ? "connected" : error;
+        });
     }
 
     std::string Lead() const

@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include "host/console/HistoryFile.h"
+#include "tests/support/ChildSays.h"
 
 namespace {
 
@@ -183,12 +184,7 @@ TEST_F(HistoryFileTest, AFileWhoseOpenWouldWaitIsNotWaitedFor)
 // only the owner check stands between it and a file it could not open.
 std::string ProblemAsNobody(const std::string& path, bool overrideAccess)
 {
-    int out[2];
-    if (pipe(out) != 0)
-        return "no pipe";
-    const pid_t child = fork();
-    if (child == 0) {
-        close(out[0]);
+    return testsupport::ChildSays([&]() -> std::string {
         prctl(PR_SET_KEEPCAPS, 1);
         if (setresgid(kNobody, kNobody, kNobody) != 0 || setresuid(kNobody, kNobody, kNobody) != 0)
             _exit(2);
@@ -201,21 +197,8 @@ std::string ProblemAsNobody(const std::string& path, bool overrideAccess)
         }
         std::string problem;
         const BFd fd = OpenHistoryFile(path, problem);
-        const std::string said = fd.Valid() ? "opened" : problem;
-        _exit(write(out[1], said.data(), said.size()) == static_cast<ssize_t>(said.size()) ? 0 : 4);
-    }
-    close(out[1]);
-    std::string said;
-    char buffer[256];
-    ssize_t n;
-    while ((n = read(out[0], buffer, sizeof buffer)) > 0)
-        said.append(buffer, static_cast<std::size_t>(n));
-    close(out[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0
-               ? said
-               : "child failed: " + std::to_string(status);
+        return fd.Valid() ? "opened" : problem;
+    });
 }
 
 // A user's console uses no history of root's, even where it could write it.

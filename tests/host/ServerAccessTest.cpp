@@ -26,6 +26,7 @@
 #include "host/protocol/ControlProtocol.h"
 #include "host/server/BControlServer.h"
 #include "host/server/BControlSocket.h"
+#include "tests/host/TIdleRunner.h"
 
 namespace {
 
@@ -47,17 +48,6 @@ namespace {
 const gid_t kGroup = 4242;
 const gid_t kOtherGroup = 4343;
 const uid_t kNobody = 65534;
-
-// Runs nothing: who gets in is decided before any line.
-class TIdleRunner : public ICommandRunner {
-public:
-    TLineOutcome RunLine(const std::string&, KAF::ICmdStream&) override
-    {
-        return TLineOutcome::kSucceeded;
-    }
-    void Reload(KAF::ICmdStream&) override {}
-    control::TCommandWords CompletionWords() override { return {}; }
-};
 
 // Reads exactly `size` bytes, or fewer at the end.
 std::size_t ReadFully(int fd, char* pData, std::size_t size)

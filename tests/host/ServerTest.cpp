@@ -29,6 +29,7 @@
 #include "host/server/BSyslogQueue.h"
 #include "host/server/ILogOutput.h"
 #include "host/server/LineAudit.h"
+#include "tests/host/TIdleRunner.h"
 #include "tests/support/EventTestSupport.h"
 
 namespace {
@@ -293,17 +294,6 @@ TEST(StdoutCaptureTest, TheSinksRecordsArriveWholeAndVisible)
                 testing::ElementsAre("plain 1\n",
                                      "x\\x1b]0;title\\x07\\xe2\\x80\\xae\\x0adaemon stopped\n"));
 }
-
-// Runs nothing: the budget is about what waits for the clients.
-class TIdleRunner : public ICommandRunner {
-public:
-    TLineOutcome RunLine(const std::string&, KAF::ICmdStream&) override
-    {
-        return TLineOutcome::kSucceeded;
-    }
-    void Reload(KAF::ICmdStream&) override {}
-    control::TCommandWords CompletionWords() override { return {}; }
-};
 
 // A server on a socket of its own, whose clients are socket pairs that
 // the test reads from as slowly as it likes. Events are published through
