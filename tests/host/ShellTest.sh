@@ -283,7 +283,9 @@ cmp -s "$template" "$conf" || fail "a refused name was written"
 evil=$'/x\ec\b\b\e]0;owned\a\u202eos.so'
 shown='/x\x1bc\x08\x08\x1b]0;owned\x07\xe2\x80\xaeos.so'
 printf '[extdll evil]\npath = %s\n' "$evil" >"$conf"
-terminal() { script -qfec "$(printf '%q ' "${murox[@]}" "$@")" /dev/null </dev/null | tr -d '\r'; }
+# script runs the line with $SHELL, which may be a shell without $'...'
+# quoting (CI runs with /bin/sh): printf %q needs bash to read it back.
+terminal() { SHELL=$BASH script -qfec "$(printf '%q ' "${murox[@]}" "$@")" /dev/null </dev/null | tr -d '\r'; }
 out=$(terminal --config "$conf" -e xdll -e 'xdll -l nosuch' -e $'frob\e]0;t\a'; echo x) && out=${out%x}
 [[ "$out" == *$'\e'* || "$out" == *$'\b'* || "$out" == *$'\u202e'* || "$out" == *$'\a'* ]] &&
     fail "raw control characters reached the terminal: $(printf '%q' "$out")"
