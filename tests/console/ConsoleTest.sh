@@ -58,7 +58,8 @@ launch() {
     tmux -S "$sock" kill-server 2>/dev/null
     sessions=$((sessions + 1))
     sock=$tmp/tmux$sessions
-    tmux -S "$sock" -f /dev/null new-session -d -x 120 -y 40 "$1"
+    # tmux runs the line with $SHELL, which under CI may be /bin/sh.
+    SHELL=$BASH tmux -S "$sock" -f /dev/null new-session -d -x 120 -y 40 "$1"
 }
 # A fresh murox in a new terminal of type TERM (screen), at HOME; the pane
 # stays when it ends.
