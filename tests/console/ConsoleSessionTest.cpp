@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -257,6 +258,10 @@ void ServeTwice(int listener, const std::string& second, std::vector<std::string
         if (write(first.Get(), greeting.data(), greeting.size()) < 0)
             return;
         pLines->push_back("first: " + NextLine(first.Get()));
+        // Part of a frame, which the next connection must not read on from.
+        const std::string part = Frame(control::kEvent, "cut short").substr(0, 8);
+        if (write(first.Get(), part.data(), part.size()) < 0)
+            return;
     }
     const BFd next(accept(listener, nullptr, nullptr));
     if (write(next.Get(), second.data(), second.size()) < 0)
@@ -293,7 +298,7 @@ TEST_F(ConsoleSessionTest, AnOperatorsConsoleWaitsForTheNextDaemon)
     ASSERT_TRUE(connection.Connect(m_path, error)) << error;
     BWatchedOutput output;
     BConsoleScreen screen(output);
-    const int status = BConsoleSession(connection, screen, Reconnecting(60000)).Run();
+    const int status = BConsoleSession(connection, screen, Reconnecting(10000)).Run();
     Shown();
     shutdown(connection.Fd(), SHUT_RDWR);
     daemon.join();
@@ -306,6 +311,48 @@ TEST_F(ConsoleSessionTest, AnOperatorsConsoleWaitsForTheNextDaemon)
                   "murox: the answer to the line sent is lost; the daemon may have run it\n"
                   "murox: waiting for the daemon to come back (Ctrl-C gives up)\n",
               output.written[IConsoleOutput::kErr]);
+}
+
+// A line typed for a daemon that is gone by the time it is sent waits for
+// the next daemon, which gets it.
+TEST_F(ConsoleSessionTest, ALineNoDaemonTookGoesToTheNext)
+{
+    Type("one\n", true);
+    std::vector<std::string> lines;
+    std::promise<void> firstGone;
+    std::thread daemon([this, &lines, &firstGone] {
+        const std::string greeting =
+            Frame(control::kHello, std::string(control::kGreeting) + " 1 1.0");
+        {
+            const BFd first(accept(m_listener.Get(), nullptr, nullptr));
+            if (write(first.Get(), greeting.data(), greeting.size()) < 0)
+                return;
+        }
+        firstGone.set_value();
+        const BFd next(accept(m_listener.Get(), nullptr, nullptr));
+        if (write(next.Get(), greeting.data(), greeting.size()) < 0)
+            return;
+        lines.push_back(NextLine(next.Get()));
+        const std::string answer = Frame(control::kAnswer, "ran\n");
+        if (write(next.Get(), answer.data(), answer.size()) < 0)
+            return;
+        NextLine(next.Get());
+    });
+    BDaemonConnection connection;
+    std::string error;
+    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
+    firstGone.get_future().wait();
+    BWatchedOutput output;
+    BConsoleScreen screen(output);
+    const int status = BConsoleSession(connection, screen, Reconnecting(10000)).Run();
+    Shown();
+    shutdown(connection.Fd(), SHUT_RDWR);
+    daemon.join();
+    EXPECT_EQ(0, status);
+    EXPECT_THAT(lines, testing::ElementsAre("one"));
+    EXPECT_THAT(output.written[IConsoleOutput::kOut], testing::EndsWith("ran\n"));
+    EXPECT_EQ(std::string::npos, output.written[IConsoleOutput::kErr].find("is lost"))
+        << output.written[IConsoleOutput::kErr];
 }
 
 // The daemon that comes back is judged as the first was: one that refuses
@@ -323,7 +370,7 @@ TEST_F(ConsoleSessionTest, ARefusalByTheNextDaemonEndsTheConsoleWithFour)
     ASSERT_TRUE(connection.Connect(m_path, error)) << error;
     BWatchedOutput output;
     BConsoleScreen screen(output);
-    const int status = BConsoleSession(connection, screen, Reconnecting(60000)).Run();
+    const int status = BConsoleSession(connection, screen, Reconnecting(10000)).Run();
     Shown();
     daemon.join();
     EXPECT_EQ(4, status);
