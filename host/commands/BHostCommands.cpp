@@ -68,6 +68,11 @@ bool BHostCommands::IsAction(const std::string& line) const
     return false;
 }
 
+bool BHostCommands::PublishingFailure() const
+{
+    return ExtFailureBeingReported();
+}
+
 void BHostCommands::Reload(KAF::ICmdStream& out)
 {
     RunLine("xdll -r", out);

@@ -30,6 +30,8 @@ public:
     // The interpreter's words, then the registry's names in its order, as
     // many as control::kMaxWords allows.
     control::TCommandWords CompletionWords() override;
+    // A failure the registry reports.
+    bool PublishingFailure() const override;
 
 private:
     // Whether the line is an "xdll" command with a switch.

@@ -92,6 +92,11 @@ std::string BConsoleScreen::EventLine(const std::string& text) const
     return (m_output.Terminal(IConsoleOutput::kOut) ? control::VisibleText(text) : text) + "\n";
 }
 
+void BConsoleScreen::FailureEvent(const std::string& text)
+{
+    Remark(text + "\n");
+}
+
 void BConsoleScreen::Answer(const control::TFrame& piece)
 {
     const bool failed = piece.type == control::kFailed;
@@ -112,6 +117,9 @@ bool BConsoleScreen::Show(const control::TFrame& frame)
     switch (frame.type) {
     case control::kEvent:
         Print(EventLine(frame.payload));
+        return true;
+    case control::kFailureEvent:
+        FailureEvent(frame.payload);
         return true;
     case control::kAnswer:
     case control::kFailed:

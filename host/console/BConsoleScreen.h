@@ -31,12 +31,15 @@ public:
 
     // An event's text as the line that shows it.
     std::string EventLine(const std::string& text) const;
+    // Shows an event that says why the console's line fails, on standard
+    // error, made visible when that is a terminal.
+    void FailureEvent(const std::string& text);
     // Shows a piece of an answer: a failed line's on standard error.
     void Answer(const control::TFrame& piece);
     // The rest of the answer under way will not be shown.
     void CutAnswer() { m_answer = control::BVisibleText(); }
-    // Shows an event, a piece of an answer or a farewell; passes over the
-    // rest. False for a farewell, after saying it.
+    // Shows an event, a failure event, a piece of an answer or a farewell;
+    // passes over the rest. False for a farewell, after saying it.
     bool Show(const control::TFrame& frame);
     // The exit status of a console that ran its lines to the end: 3 when a
     // line failed, 1 (said) when standard output could not be written.

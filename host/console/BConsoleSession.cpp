@@ -1,5 +1,6 @@
 #include "host/console/BConsoleSession.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -7,6 +8,7 @@
 #include <poll.h>
 
 #include "host/console/CommandCompletion.h"
+#include "host/console/RemoteConsole.h"
 #include "host/protocol/CommandGrammar.h"
 
 namespace {
@@ -15,8 +17,9 @@ const char kPrompt[] = "murox> ";
 
 } // namespace
 
-BConsoleSession::BConsoleSession(BDaemonConnection& connection, BConsoleScreen& screen)
-    : m_connection(connection), m_screen(screen),
+BConsoleSession::BConsoleSession(BDaemonConnection& connection, BConsoleScreen& screen,
+                                 const TReconnectPolicy& policy)
+    : m_connection(connection), m_screen(screen), m_policy(policy),
       m_reader(kPrompt, MuroxHistoryPath(), CommandCompleter([this] { return m_words; }))
 {
 }
@@ -45,8 +48,11 @@ int BConsoleSession::SendNext()
     if (command::IsQuit(line))
         return m_screen.Status();
     std::string error;
-    if (!m_connection.Send(control::kLine, line, error))
-        return m_screen.Lost(error);
+    if (!m_connection.Send(control::kLine, line, error)) {
+        // No daemon took it: it waits for the next one.
+        m_queued.push_front(line);
+        return Lost(error);
+    }
     m_waiting = true;
     return kGoOn;
 }
@@ -88,15 +94,80 @@ int BConsoleSession::TakeFrame()
     control::TFrame frame;
     const BDaemonConnection::TResult result =
         m_connection.Receive(frame, error, BDaemonConnection::TClock::time_point::min());
-    if (result == BDaemonConnection::kLost) {
-        m_reader.HidePrompt();
-        return m_screen.Lost(error);
-    }
-    if (result == BDaemonConnection::kReceived && !OnFrame(frame, error)) {
-        m_reader.HidePrompt();
-        return error.empty() ? 1 : m_screen.Lost(error);
-    }
+    if (result == BDaemonConnection::kLost ||
+        (result == BDaemonConnection::kReceived && !OnFrame(frame, error)))
+        return Lost(error);
     return kGoOn;
+}
+
+int BConsoleSession::Lost(const std::string& error)
+{
+    m_reader.HidePrompt();
+    const bool more = !m_inputDone || !m_queued.empty();
+    if (!m_policy.enabled || !more)
+        return error.empty() ? 1 : m_screen.Lost(error);
+    if (!error.empty())
+        m_screen.Remark("murox: " + error + "\n");
+    if (m_waiting) {
+        m_screen.CutAnswer();
+        m_screen.Remark("murox: the answer to the line sent is lost; the daemon may have run it\n");
+    }
+    m_waiting = false;
+    m_abandoned = 0;
+    const int status = Reconnect();
+    if (status == kGoOn && m_queued.empty() && !m_inputDone)
+        m_reader.ShowPrompt();
+    return status;
+}
+
+// Bounded waits, growing, until a daemon greets; the prompt stays hidden
+// meanwhile, so that Ctrl-C is the console's and keys wait unread.
+int BConsoleSession::Reconnect()
+{
+    m_screen.Remark("murox: waiting for the daemon to come back (Ctrl-C gives up)\n");
+    const auto start = BDaemonConnection::TClock::now();
+    long long delayMs = m_policy.firstDelayMs;
+    for (;;) {
+        const long long leftMs =
+            m_policy.giveUpMs - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    BDaemonConnection::TClock::now() - start)
+                                    .count();
+        if (leftMs <= 0)
+            return m_screen.Lost("the daemon did not come back within " +
+                                 std::to_string(m_policy.giveUpMs / 1000) + " seconds");
+        if (Interrupted(std::min(delayMs, leftMs)))
+            return m_screen.Lost("gave up waiting for the daemon");
+        std::string error;
+        const std::string path = m_connection.Path();
+        if (m_connection.Connect(path, error, m_reader.InterruptFd())) {
+            m_screen.Greet(path, m_connection.Greeting());
+            return kGoOn;
+        }
+        // Ctrl-C may have ended a wait for a greeting.
+        if (Interrupted(0))
+            return m_screen.Lost("gave up waiting for the daemon");
+        // The daemon that answers is judged as the first was.
+        if (m_connection.Untrusted() || m_connection.Refused()) {
+            m_screen.Lost(error);
+            return kConsoleAccessRefused;
+        }
+        delayMs = std::min<long long>(delayMs * 2, m_policy.longestDelayMs);
+    }
+}
+
+bool BConsoleSession::Interrupted(long long ms)
+{
+    const auto until = BDaemonConnection::TClock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(until - BDaemonConnection::TClock::now());
+        pollfd interrupt = {m_reader.InterruptFd(), POLLIN, 0};
+        if (poll(&interrupt, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0) > 0 &&
+            (interrupt.revents & POLLIN) && m_reader.TakeInterrupt())
+            return true;
+        if (left.count() <= 0)
+            return false;
+    }
 }
 
 bool BConsoleSession::OnFrame(const control::TFrame& frame, std::string& error)
@@ -108,6 +179,9 @@ bool BConsoleSession::OnFrame(const control::TFrame& frame, std::string& error)
         return false;
     case control::kEvent:
         m_reader.PrintAbove(m_screen.EventLine(frame.payload));
+        return true;
+    case control::kFailureEvent:
+        OnFailureEvent(frame.payload);
         return true;
     case control::kWords:
         m_words = control::DecodeWords(frame.payload);
@@ -140,6 +214,18 @@ bool BConsoleSession::OnAnswer(const control::TFrame& piece, std::string& error)
             m_reader.ShowPrompt();
     }
     return true;
+}
+
+// Why a line fails goes where its answer goes, standard error; with the
+// prompt shown (the line's wait was abandoned), below it, drawn again.
+void BConsoleSession::OnFailureEvent(const std::string& text)
+{
+    const bool promptShown = !m_waiting && m_queued.empty() && !m_inputDone;
+    if (promptShown)
+        m_reader.HidePrompt();
+    m_screen.FailureEvent(text);
+    if (promptShown)
+        m_reader.ShowPrompt();
 }
 
 // Ctrl-C: the wait for the answer is abandoned, with the lines typed ahead

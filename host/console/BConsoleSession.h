@@ -11,14 +11,32 @@
 #include "host/console/BLineReader.h"
 #include "host/protocol/CommandWords.h"
 
+// How a console waits for a daemon that went away to come back: attempts
+// to connect again with a growing pause between them, until it is back,
+// the operator gives up with Ctrl-C, or giveUpMs have passed.
+struct TReconnectPolicy {
+    bool enabled = false; // without, a lost daemon ends the session
+    int firstDelayMs = 100;
+    int longestDelayMs = 2000;
+    int giveUpMs = 5 * 60 * 1000;
+};
+
 // Lines from standard input, one in flight at a time. Events are shown as
 // they arrive, above the line being typed; an answer is shown as it
 // arrives, then the prompt again. Tab completes from the words the daemon
 // last described, without asking it: a daemon that is slow to answer
 // holds up no key.
+//
+// With reconnection enabled, a daemon that goes away (it closed the
+// connection, said farewell or broke the protocol) is waited for as the
+// policy says: the console says so, keeps the line being typed and the
+// lines typed ahead, checks the daemon that answers as it checked the
+// first, greets the operator again and goes on. The answer to a line in
+// flight is lost, and said to be; the line is not sent again.
 class BConsoleSession {
 public:
-    BConsoleSession(BDaemonConnection& connection, BConsoleScreen& screen);
+    BConsoleSession(BDaemonConnection& connection, BConsoleScreen& screen,
+                    const TReconnectPolicy& policy = TReconnectPolicy());
     BConsoleSession(const BConsoleSession&) = delete;
     BConsoleSession& operator=(const BConsoleSession&) = delete;
 
@@ -40,10 +58,18 @@ private:
     // or an answer to no line (`error` says so).
     bool OnFrame(const control::TFrame& frame, std::string& error);
     bool OnAnswer(const control::TFrame& piece, std::string& error);
+    // The daemon went away, for `error` (empty when said already): kGoOn
+    // once another serves the socket, else the exit status.
+    int Lost(const std::string& error);
+    int Reconnect();
+    // Waits `ms` for Ctrl-C; whether it was pressed.
+    bool Interrupted(long long ms);
+    void OnFailureEvent(const std::string& text);
     void OnInterrupt();
 
     BDaemonConnection& m_connection;
     BConsoleScreen& m_screen;
+    TReconnectPolicy m_policy;
     control::TCommandWords m_words; // what Tab completes
     BLineReader m_reader;
     std::deque<std::string> m_queued; // lines read, not yet sent

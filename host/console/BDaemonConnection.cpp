@@ -88,13 +88,20 @@ bool TakeGreeting(const control::TFrame& frame, const std::string& path, std::st
     return true;
 }
 
-bool BDaemonConnection::Connect(const std::string& path, std::string& error)
+bool BDaemonConnection::Connect(const std::string& path, std::string& error, int interruptFd)
 {
     m_untrusted = false;
-    if (Open(path, error) && Trusted(error) && Greeted(error))
-        return true;
-    m_fd.Reset();
-    return false;
+    m_refused = false;
+    // A connection made again starts afresh: nothing of the last one's
+    // stream is read as this one's.
+    m_reader = control::BFrameReader::FromDaemon();
+    m_greeting.clear();
+    m_interruptFd = interruptFd;
+    const bool connected = Open(path, error) && Trusted(error) && Greeted(error);
+    m_interruptFd = -1;
+    if (!connected)
+        m_fd.Reset();
+    return connected;
 }
 
 // Lines carry the operator's authority: they go only to a daemon of root
@@ -132,8 +139,9 @@ bool BDaemonConnection::Open(const std::string& path, std::string& error)
         setsockopt(m_fd.Get(), SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience) == 0 &&
         connect(m_fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
         return true;
-    error = errno == EACCES ? AccessRefused(path)
-                            : "no daemon answers at " + path + ": " + std::strerror(errno);
+    m_refused = errno == EACCES;
+    error = m_refused ? AccessRefused(path)
+                      : "no daemon answers at " + path + ": " + std::strerror(errno);
     return false;
 }
 
@@ -145,6 +153,9 @@ bool BDaemonConnection::Greeted(std::string& error)
     if (result == kTimedOut)
         error = "the daemon at " + m_path + " sent no greeting within " +
                 std::to_string(kPatienceSeconds) + " seconds";
+    const std::string refused = control::kAccessRefused;
+    m_refused = result == kReceived && frame.type == control::kFarewell &&
+                frame.payload.compare(0, refused.size(), refused) == 0;
     return result == kReceived && TakeGreeting(frame, m_path, m_greeting, error);
 }
 
@@ -232,8 +243,12 @@ int BDaemonConnection::AwaitInput(TClock::time_point deadline, std::string& erro
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
             timeout = static_cast<int>(std::min<long long>(left.count(), INT_MAX));
         }
-        pollfd readable = {m_fd.Get(), POLLIN, 0};
-        const int ready = poll(&readable, 1, timeout);
+        pollfd readable[2] = {{m_fd.Get(), POLLIN, 0}, {m_interruptFd, POLLIN, 0}};
+        const int ready = poll(readable, 2, timeout);
+        if (ready > 0 && (readable[1].revents & POLLIN) != 0) {
+            error = "interrupted";
+            return -1;
+        }
         if (ready >= 0)
             return ready;
         if (errno != EINTR) {

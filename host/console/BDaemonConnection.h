@@ -26,11 +26,18 @@ public:
     // operator in `error`, when nothing answers at `path`, access is
     // refused, the peer is not trusted (Untrusted()), does not speak the
     // protocol or does not greet in time; the connection is closed then.
-    bool Connect(const std::string& path, std::string& error);
+    // Connecting again drops the last connection and what it left unread.
+    // The wait for the greeting also ends, as a failure, once
+    // `interruptFd` (when not -1) polls readable; it is not read.
+    bool Connect(const std::string& path, std::string& error, int interruptFd = -1);
     // Whether Connect failed because the peer runs as neither root nor the
     // console's user (what the kernel says of it): nothing was read from
     // it, nor sent to it.
     bool Untrusted() const { return m_untrusted; }
+    // Whether Connect failed because access was refused: the socket's
+    // permissions kept this user out, or the daemon refused the console's
+    // credentials (not for a lack of room, which passes).
+    bool Refused() const { return m_refused; }
     // The greeting's words after the protocol's name: the daemon's pid and
     // version.
     const std::string& Greeting() const { return m_greeting; }
@@ -69,6 +76,8 @@ private:
     std::string m_path;
     std::string m_greeting;
     bool m_untrusted = false;
+    bool m_refused = false;
+    int m_interruptFd = -1; // while connecting
     control::BFrameReader m_reader = control::BFrameReader::FromDaemon();
 };
 

@@ -99,7 +99,7 @@ int RunRemoteConsole(const std::string& path, const std::vector<std::string>& li
     std::string error;
     if (!connection.Connect(path, error)) {
         screen.Lost(error);
-        return connection.Untrusted() ? kUntrustedDaemon : 1;
+        return connection.Untrusted() || connection.Refused() ? kConsoleAccessRefused : 1;
     }
     if (follow)
         return Follow(connection, screen);
@@ -113,6 +113,10 @@ int RunRemoteConsole(const std::string& path, const std::vector<std::string>& li
         return RunLines(connection, screen, lines);
     if (interactive)
         screen.Greet(connection.Path(), connection.Greeting());
-    BConsoleSession session(connection, screen);
+    // A script's console ends with its daemon; an operator's waits for the
+    // next one.
+    TReconnectPolicy policy;
+    policy.enabled = interactive;
+    BConsoleSession session(connection, screen, policy);
     return session.Run();
 }

@@ -11,12 +11,14 @@
 // standard output is a terminal, control characters in them are shown
 // as \xHH (see host/protocol/VisibleText.h), otherwise they are passed on
 // byte for byte. Returns the exit status: 0 when done, 1 when no daemon
-// answers, access is refused or the connection is lost, kUntrustedDaemon
-// when the socket is served by a process of neither root nor the
-// console's user (each with one line on standard error; nothing is sent
-// to an untrusted daemon, nor anything it sent shown). "quit" or the end of input leaves the
-// console; the daemon runs on and is never sent "quit". Tab completes, on a terminal, from the
-// words the daemon describes.
+// answers, it has no room for another console or the connection is lost,
+// kConsoleAccessRefused when access is refused: the socket's permissions
+// keep this user out, the daemon refuses the console's credentials, or
+// the socket is served by a process of neither root nor the console's
+// user (each with one line on standard error; nothing is sent to an
+// untrusted daemon, nor anything it sent shown). "quit" or the end of
+// input leaves the console; the daemon runs on and is never sent "quit".
+// Tab completes, on a terminal, from the words the daemon describes.
 //
 // With standard input on a terminal, Ctrl-C while a line's answer is
 // awaited abandons the wait: the console says so and takes the next line;
@@ -29,14 +31,23 @@
 // interactive console is sent every event and greets its operator with the
 // daemon's version, pid and socket (made visible, on one line). Typed
 // lines, "quit" and Ctrl-C are taken between any two frames, however many
-// the daemon sends. The answer of a line that failed goes to standard
-// error, and the status is then 3, after all the lines ran (1 still
+// the daemon sends. Every reason a line failed goes to standard error:
+// its answer, and the events the daemon marks as saying why it failed;
+// standard output carries the answers of lines that succeeded and the
+// other events. The status is then 3, after all the lines ran (1 still
 // wins); a write error on standard output gives 1.
+//
+// An interactive console outlives its daemon: when the daemon goes away it
+// says so and connects again as it comes back (pauses from 0.1 s growing to
+// 2 s, 5 minutes in all), checking the new daemon as it checked the first
+// (status 4 if access is refused) and keeping the line being typed; the
+// answer to a line in flight is lost. Ctrl-C gives up, with status 1. A
+// console of lines given or piped in ends with status 1 at once.
 //
 // With `follow`, no lines are read: every event is printed as it comes,
 // after the local time (ISO 8601), until the console is interrupted or the
 // daemon stops.
-const int kUntrustedDaemon = 4;
+const int kConsoleAccessRefused = 4;
 
 int RunRemoteConsole(const std::string& path, const std::vector<std::string>& lines, bool follow);
 

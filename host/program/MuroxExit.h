@@ -5,7 +5,8 @@
 const int kFailure = 1;    // it could not do what it was started for
 const int kBadUsage = 2;   // the command line or the configuration is wrong
 const int kLineFailed = 3; // the shell ran every line, and one failed
-// Access refused: the console does not trust the process that serves its
+// Access refused: the socket's permissions or the daemon refuse the
+// console, or the console does not trust the process that serves its
 // socket (neither root nor the console's user).
 const int kAccessRefused = 4;
 

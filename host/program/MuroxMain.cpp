@@ -167,7 +167,7 @@ int main(int argc, char** argv)
     }
     if (options.mode == TMuroxMode::kCheck)
         return CheckConfiguration(options.configPath);
-    static_assert(kUntrustedDaemon == kAccessRefused, "the console's refusal is murox's");
+    static_assert(kConsoleAccessRefused == kAccessRefused, "the console's refusal is murox's");
     if (options.mode == TMuroxMode::kRemote)
         return RunRemoteConsole(ConsoleSocketPath(options), options.lines, options.follow);
     return RunHost(options, socketGroup);

@@ -30,6 +30,11 @@
 //          Frames never interleave: an event published while an answer is
 //          on its way follows it. The events a line causes reach its
 //          console before that line's answer.
+//     'F'  a failure event: as 'V', sent instead of it to the console whose
+//          line caused it, when it says why that line fails (an extension
+//          library that did not load, a name configured already). Other
+//          consoles get the same event as a 'V'. A console shows it where
+//          it shows a failed line's answer.
 //     'W'  the words a console completes, unasked: right after the greeting,
 //          and to every console again whenever a line or a reload changed
 //          them (the words a line changes reach its console before that
@@ -44,7 +49,9 @@
 //          (CommandWords.h): a receiver passes over what lies beyond, and
 //          over lines of another form.
 //     'X'  a last word before the daemon closes the connection (access
-//          refused, too many consoles, the daemon stopping), one line.
+//          refused, too many consoles, the daemon stopping), one line. Sent
+//          instead of the greeting to a peer whose credentials are refused,
+//          it starts with kAccessRefused; no other last word does.
 //
 // A frame of another type, or longer than its type allows (kMaxFrame for
 // all but a refused 'L' and an 'A'), is malformed: the receiver closes the
@@ -60,7 +67,7 @@
 
 namespace control {
 
-const char kGreeting[] = "murox-control 3";
+const char kGreeting[] = "murox-control 4";
 
 const char kLine = 'L';
 const char kWords = 'W';
@@ -69,7 +76,11 @@ const char kHello = 'H';
 const char kAnswer = 'A';
 const char kFailed = 'E';
 const char kEvent = 'V';
+const char kFailureEvent = 'F';
 const char kFarewell = 'X';
+
+// How the farewell to a peer whose credentials are refused begins.
+const char kAccessRefused[] = "murox: access refused: ";
 
 // The payloads of 'S'.
 const char kOwnEvents[] = "own";
@@ -130,7 +141,7 @@ public:
     // What the daemon reads: the frames a console sends.
     static BFrameReader FromConsole() { return BFrameReader("LS", false); }
     // What a console reads: the frames the daemon sends, answers in pieces.
-    static BFrameReader FromDaemon() { return BFrameReader("HAESVWX", true); }
+    static BFrameReader FromDaemon() { return BFrameReader("HAESVFWX", true); }
 
     void Append(const char* pData, std::size_t length) { m_buffer.append(pData, length); }
     // Bytes received but not yet taken as frames.

@@ -10,6 +10,16 @@
 namespace {
 
 unsigned long s_failures = 0;
+bool s_reporting = false;
+
+// Set while a failure is published, even when a subscriber throws.
+class BReporting {
+public:
+    BReporting() { s_reporting = true; }
+    ~BReporting() { s_reporting = false; }
+    BReporting(const BReporting&) = delete;
+    BReporting& operator=(const BReporting&) = delete;
+};
 
 } // namespace
 
@@ -24,10 +34,16 @@ void ReportExtFailure(const char* szFormat, ...)
     ++s_failures;
     // Names and paths come from the operator's peers: a control character
     // in them must not reach a terminal or the log as one.
+    const BReporting reporting;
     MuroxLogEvent("%s", control::VisibleText(text, std::strlen(text)).c_str());
 }
 
 unsigned long ExtFailureCount()
 {
     return s_failures;
+}
+
+bool ExtFailureBeingReported()
+{
+    return s_reporting;
 }

@@ -12,4 +12,9 @@ void ReportExtFailure(const char* szFormat, ...) __attribute__((format(printf, 1
 // How many failures were reported since the process started.
 unsigned long ExtFailureCount();
 
+// Whether the event being published now is a failure ReportExtFailure
+// reports: the subscribers that pass events on can tell a line's reasons
+// for failing from its other events.
+bool ExtFailureBeingReported();
+
 #endif

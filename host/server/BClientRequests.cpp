@@ -56,9 +56,9 @@ void BClientRequests::RunLine(BControlClient& client, const control::TFrame& fra
         BAnswerStream out(answer);
         for (const std::string& record : LineAuditRecords(PeerName(client.Peer()), frame.payload))
             m_fanOut.LogOnly(record);
-        m_fanOut.SetRunning(&client);
+        m_fanOut.SetRunning(&client, &runner);
         outcome = runner.RunLine(frame.payload, out);
-        m_fanOut.SetRunning(nullptr);
+        m_fanOut.SetRunning(nullptr, nullptr);
         ShareWords(runner);
     }
     client.Queue(outcome == TLineOutcome::kFailed ? control::kFailed : control::kAnswer, answer);

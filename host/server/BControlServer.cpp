@@ -179,17 +179,22 @@ void BControlServer::Admit(BFd fd, long long nowMs)
 {
     TPeer peer;
     std::string refusal;
+    // The console exits 4 for a refusal of its credentials, 1 for a lack
+    // of room, which passes.
+    std::string lead = control::kAccessRefused;
     const gid_t group = m_socket.Group();
-    if (!ReadPeer(fd.Get(), peer))
+    if (!ReadPeer(fd.Get(), peer)) {
         refusal = "the kernel gives no credentials for it";
-    else if (!PeerAllowed(peer, m_daemonUid, group))
+    } else if (!PeerAllowed(peer, m_daemonUid, group)) {
         refusal = "uid " + std::to_string(peer.uid) +
                   " is not root, the daemon's user or a member of group " +
                   (group == m_group ? m_groupName : std::to_string(group));
-    else if (!HasRoom(peer, nowMs))
+    } else if (!HasRoom(peer, nowMs)) {
         refusal = "too many consoles (" + std::to_string(kMaxClients) + "); try again later";
+        lead = "murox: no room: ";
+    }
     if (!refusal.empty()) {
-        SendFarewell(fd.Get(), "murox: access refused: " + refusal + "\n");
+        SendFarewell(fd.Get(), lead + refusal + "\n");
         m_refusals.Refused(peer, refusal, nowMs);
         return;
     }

@@ -19,9 +19,13 @@ void BEventFanOut::Inform(const KAF::BMessage& msg)
         return;
     const std::size_t length =
         msg.m_text.length() < control::kMaxFrame ? msg.m_text.length() : control::kMaxFrame;
-    for (const auto& pClient : m_clients)
-        if (!pClient->OwnEventsOnly() || pClient.get() == m_pRunning)
-            pClient->Queue(control::kEvent, msg.m_text.c_str(), length);
+    const bool failure = m_pRunner != nullptr && m_pRunner->PublishingFailure();
+    for (const auto& pClient : m_clients) {
+        const bool running = pClient.get() == m_pRunning;
+        if (!pClient->OwnEventsOnly() || running)
+            pClient->Queue(running && failure ? control::kFailureEvent : control::kEvent,
+                           msg.m_text.c_str(), length);
+    }
     if (HeldByAll(m_clients) > m_limits.totalUnsent) {
         timespec now{};
         clock_gettime(CLOCK_MONOTONIC, &now);

@@ -26,6 +26,9 @@ public:
     virtual void Reload(KAF::ICmdStream& out) = 0;
     // The words a console completes, as they are now.
     virtual control::TCommandWords CompletionWords() = 0;
+    // Whether the event being published now, while a line runs, says why
+    // that line fails (rather than what else it caused).
+    virtual bool PublishingFailure() const { return false; }
 };
 
 #endif

@@ -70,7 +70,10 @@ protected:
             std::string error;
             // The listener never greets: a console let in would wait for it.
             alarm(30);
-            return connection.Connect(m_socket, error) ? "connected" : error;
+            if (connection.Connect(m_socket, error))
+                return "connected";
+            // The console's status (4) follows this.
+            return connection.Refused() ? error : error + " (not taken for a refusal)";
         });
     }
 

@@ -133,6 +133,28 @@ TEST(ConsoleScreenTest, ThroughAPipeAnswersAndEventsPassByteForByte)
               output.written[IConsoleOutput::kErr].find("cannot write to standard output"));
 }
 
+// Why a line fails goes to standard error, whoever said it: its answer and
+// the events the daemon marks as its reasons; standard output keeps only
+// the other events and the answers of lines that succeeded.
+TEST(ConsoleScreenTest, AFailedLinesReasonsGoToStandardErrorOnly)
+{
+    BRecordedOutput piped(false, false);
+    BConsoleScreen screen(piped);
+    EXPECT_TRUE(screen.Show(Frame(control::kEvent, "hello: init")));
+    EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "listed\n")));
+    EXPECT_TRUE(screen.Show(Frame(control::kFailureEvent, "extension library 'w\x1b' not loaded")));
+    EXPECT_TRUE(screen.Show(Frame(control::kFailed, "")));
+    EXPECT_EQ("hello: init\nlisted\n", piped.written[IConsoleOutput::kOut]);
+    EXPECT_EQ("extension library 'w\x1b' not loaded\n", piped.written[IConsoleOutput::kErr]);
+    EXPECT_EQ(3, screen.Status());
+    // Made visible where standard error is a terminal, whatever standard
+    // output is.
+    BRecordedOutput errTerminal(false, true);
+    BConsoleScreen(errTerminal).FailureEvent("not\x1b[2Jadded");
+    EXPECT_EQ("not\\x1b[2Jadded\n", errTerminal.written[IConsoleOutput::kErr]);
+    EXPECT_EQ("", errTerminal.written[IConsoleOutput::kOut]);
+}
+
 // Whether an event is made visible follows where it goes, standard output,
 // whatever standard error is.
 TEST(ConsoleScreenTest, AnEventIsShownAsTextWhenStandardOutputIsATerminal)

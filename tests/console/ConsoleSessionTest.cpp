@@ -3,16 +3,21 @@
 // holds up neither. The daemon's frames reach the console in one write, so
 // that they wait in its buffer, and the key or Ctrl-C is there before the
 // console takes the next frame.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -93,7 +98,7 @@ protected:
 
     // What the operator typed, through a pipe or, where Ctrl-C is to be
     // heard, a terminal; then the end of the input.
-    void Type(const std::string& typed, bool terminal)
+    void Type(const std::string& typed, bool terminal, bool end = true)
     {
         int fds[2];
         if (terminal) {
@@ -107,7 +112,7 @@ protected:
             ASSERT_EQ(0, pipe(fds));
         }
         ASSERT_EQ(static_cast<ssize_t>(typed.size()), write(fds[1], typed.data(), typed.size()));
-        if (terminal) {
+        if (terminal && end) {
             ASSERT_EQ(1, write(fds[1], "\x04", 1)); // Ctrl-D: the end
         }
         m_typist.Reset(fds[1]);
@@ -203,6 +208,310 @@ TEST_F(ConsoleSessionTest, CtrlCIsTakenBeforeTheFramesWaiting)
     EXPECT_NE(std::string::npos,
               output.written[IConsoleOutput::kErr].find("murox: answer abandoned"))
         << output.written[IConsoleOutput::kErr] << shown;
+}
+
+// What a console wrote, and Ctrl-C pressed once standard error says
+// `pressAt`.
+class BWatchedOutput : public IConsoleOutput {
+public:
+    explicit BWatchedOutput(std::string pressAt = std::string()) : m_pressAt(std::move(pressAt)) {}
+    bool Terminal(TStream) const override { return false; }
+    void Write(TStream stream, const std::string& bytes) override
+    {
+        written[stream] += bytes;
+        if (stream == kErr && !m_pressAt.empty() && bytes.find(m_pressAt) != std::string::npos)
+            raise(SIGINT);
+    }
+    int OutError() override { return 0; }
+
+    std::string written[2];
+
+private:
+    std::string m_pressAt;
+};
+
+// The payload of the next line frame `fd` sends; empty once it closed.
+std::string NextLine(int fd)
+{
+    control::BFrameReader reader = control::BFrameReader::FromConsole();
+    char buffer[4096];
+    control::TFrame frame;
+    for (;;) {
+        while (reader.Next(frame) == control::BFrameReader::kFrame)
+            if (frame.type == control::kLine)
+                return frame.payload;
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            return std::string();
+        reader.Append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+// One daemon after another at the same socket: the first greets, takes a
+// line and goes away; the second sends `second` (a greeting, a refusal)
+// and answers the lines it gets, which it keeps, until the console leaves.
+void ServeTwice(int listener, const std::string& second, std::vector<std::string>* pLines)
+{
+    const std::string greeting = Frame(control::kHello, std::string(control::kGreeting) + " 1 1.0");
+    {
+        const BFd first(accept(listener, nullptr, nullptr));
+        if (write(first.Get(), greeting.data(), greeting.size()) < 0)
+            return;
+        pLines->push_back("first: " + NextLine(first.Get()));
+        // Part of a frame, which the next connection must not read on from.
+        const std::string part = Frame(control::kEvent, "cut short").substr(0, 8);
+        if (write(first.Get(), part.data(), part.size()) < 0)
+            return;
+    }
+    const BFd next(accept(listener, nullptr, nullptr));
+    if (write(next.Get(), second.data(), second.size()) < 0)
+        return;
+    for (std::string line; !(line = NextLine(next.Get())).empty();) {
+        pLines->push_back("second: " + line);
+        const std::string answer = Frame(control::kAnswer, "ran " + line + "\n");
+        if (write(next.Get(), answer.data(), answer.size()) < 0)
+            return;
+    }
+}
+
+TReconnectPolicy Reconnecting(int giveUpMs)
+{
+    TReconnectPolicy policy;
+    policy.enabled = true;
+    policy.firstDelayMs = 10;
+    policy.longestDelayMs = 200;
+    policy.giveUpMs = giveUpMs;
+    return policy;
+}
+
+// The daemon goes away with a line in flight: the console says so, waits
+// for the next, greets the operator again and sends it the line typed
+// ahead; the line in flight is not sent again.
+TEST_F(ConsoleSessionTest, AnOperatorsConsoleWaitsForTheNextDaemon)
+{
+    Type("one\ntwo\n", true);
+    std::vector<std::string> lines;
+    std::thread daemon(ServeTwice, m_listener.Get(),
+                       Frame(control::kHello, std::string(control::kGreeting) + " 2 2.0"), &lines);
+    BDaemonConnection connection;
+    std::string error;
+    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
+    BWatchedOutput output;
+    BConsoleScreen screen(output);
+    const int status = BConsoleSession(connection, screen, Reconnecting(10000)).Run();
+    Shown();
+    shutdown(connection.Fd(), SHUT_RDWR);
+    daemon.join();
+    EXPECT_EQ(0, status);
+    EXPECT_THAT(lines, testing::ElementsAre("first: one", "second: two"));
+    EXPECT_EQ("murox: connected to the daemon at " + m_path + ", pid 2, version 2.0\nran two\n",
+              output.written[IConsoleOutput::kOut]);
+    EXPECT_EQ("murox: the daemon at " + m_path +
+                  " closed the connection\n"
+                  "murox: the answer to the line sent is lost; the daemon may have run it\n"
+                  "murox: waiting for the daemon to come back (Ctrl-C gives up)\n",
+              output.written[IConsoleOutput::kErr]);
+}
+
+// A line typed for a daemon that is gone by the time it is sent waits for
+// the next daemon, which gets it.
+TEST_F(ConsoleSessionTest, ALineNoDaemonTookGoesToTheNext)
+{
+    Type("one\n", true);
+    std::vector<std::string> lines;
+    std::promise<void> firstGone;
+    std::thread daemon([this, &lines, &firstGone] {
+        const std::string greeting =
+            Frame(control::kHello, std::string(control::kGreeting) + " 1 1.0");
+        {
+            const BFd first(accept(m_listener.Get(), nullptr, nullptr));
+            if (write(first.Get(), greeting.data(), greeting.size()) < 0)
+                return;
+        }
+        firstGone.set_value();
+        const BFd next(accept(m_listener.Get(), nullptr, nullptr));
+        if (write(next.Get(), greeting.data(), greeting.size()) < 0)
+            return;
+        lines.push_back(NextLine(next.Get()));
+        const std::string answer = Frame(control::kAnswer, "ran\n");
+        if (write(next.Get(), answer.data(), answer.size()) < 0)
+            return;
+        NextLine(next.Get());
+    });
+    BDaemonConnection connection;
+    std::string error;
+    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
+    firstGone.get_future().wait();
+    BWatchedOutput output;
+    BConsoleScreen screen(output);
+    const int status = BConsoleSession(connection, screen, Reconnecting(10000)).Run();
+    Shown();
+    shutdown(connection.Fd(), SHUT_RDWR);
+    daemon.join();
+    EXPECT_EQ(0, status);
+    EXPECT_THAT(lines, testing::ElementsAre("one"));
+    EXPECT_THAT(output.written[IConsoleOutput::kOut], testing::EndsWith("ran\n"));
+    EXPECT_EQ(std::string::npos, output.written[IConsoleOutput::kErr].find("is lost"))
+        << output.written[IConsoleOutput::kErr];
+}
+
+// The daemon that comes back is judged as the first was: one that refuses
+// the console ends it with status 4, and is sent nothing.
+TEST_F(ConsoleSessionTest, ARefusalByTheNextDaemonEndsTheConsoleWithFour)
+{
+    Type("one\ntwo\n", true);
+    std::vector<std::string> lines;
+    std::thread daemon(
+        ServeTwice, m_listener.Get(),
+        Frame(control::kFarewell, std::string(control::kAccessRefused) + "uid 7 is not root\n"),
+        &lines);
+    BDaemonConnection connection;
+    std::string error;
+    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
+    BWatchedOutput output;
+    BConsoleScreen screen(output);
+    const int status = BConsoleSession(connection, screen, Reconnecting(10000)).Run();
+    Shown();
+    daemon.join();
+    EXPECT_EQ(4, status);
+    EXPECT_THAT(lines, testing::ElementsAre("first: one"));
+    EXPECT_THAT(output.written[IConsoleOutput::kErr],
+                testing::EndsWith("murox: access refused: uid 7 is not root\n"));
+}
+
+// Nothing comes back: Ctrl-C gives up at once, with status 1.
+TEST_F(ConsoleSessionTest, CtrlCGivesUpWaitingForTheDaemon)
+{
+    Type("one\n", true, false);
+    std::thread daemon([this] {
+        const BFd first(accept(m_listener.Get(), nullptr, nullptr));
+        const std::string greeting =
+            Frame(control::kHello, std::string(control::kGreeting) + " 1 1.0");
+        if (write(first.Get(), greeting.data(), greeting.size()) > 0)
+            NextLine(first.Get());
+        m_listener.Reset(); // no daemon any more
+    });
+    BDaemonConnection connection;
+    std::string error;
+    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
+    BWatchedOutput output("waiting for the daemon");
+    BConsoleScreen screen(output);
+    // Past the test's own deadline, had Ctrl-C not been heard.
+    const int status = BConsoleSession(connection, screen, Reconnecting(600000)).Run();
+    Shown();
+    daemon.join();
+    EXPECT_EQ(1, status);
+    EXPECT_THAT(output.written[IConsoleOutput::kErr],
+                testing::EndsWith("murox: gave up waiting for the daemon\n"));
+}
+
+// Ctrl-C is heard while the console waits for a greeting from a daemon
+// that took it and says nothing: well before that wait would run out.
+TEST_F(ConsoleSessionTest, CtrlCGivesUpWhileTheNextDaemonSaysNothing)
+{
+    Type("one\n", true, false);
+    std::thread daemon([this] {
+        {
+            const BFd first(accept(m_listener.Get(), nullptr, nullptr));
+            const std::string greeting =
+                Frame(control::kHello, std::string(control::kGreeting) + " 1 1.0");
+            if (write(first.Get(), greeting.data(), greeting.size()) > 0)
+                NextLine(first.Get());
+        }
+        const BFd mute(accept(m_listener.Get(), nullptr, nullptr));
+        kill(getpid(), SIGINT);
+        char byte = 0;
+        while (read(mute.Get(), &byte, 1) > 0) {
+        }
+    });
+    BDaemonConnection connection;
+    std::string error;
+    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
+    BWatchedOutput output;
+    BConsoleScreen screen(output);
+    const auto start = std::chrono::steady_clock::now();
+    const int status = BConsoleSession(connection, screen, Reconnecting(600000)).Run();
+    const auto took = std::chrono::steady_clock::now() - start;
+    Shown();
+    daemon.join();
+    EXPECT_EQ(1, status);
+    EXPECT_THAT(output.written[IConsoleOutput::kErr],
+                testing::EndsWith("murox: gave up waiting for the daemon\n"));
+    EXPECT_LT(took, std::chrono::seconds(BDaemonConnection::kPatienceSeconds));
+}
+
+// Daemons that answer and go away at once, for as long as the console is
+// patient: it tries again with growing pauses, not in a loop, and gives up
+// once its time is over, with status 1.
+TEST_F(ConsoleSessionTest, TheWaitForTheDaemonIsBoundedAndBacksOff)
+{
+    Type("one\n", true, false);
+    int attempts = 0;
+    std::thread daemon([this, &attempts] {
+        {
+            const BFd first(accept(m_listener.Get(), nullptr, nullptr));
+            const std::string greeting =
+                Frame(control::kHello, std::string(control::kGreeting) + " 1 1.0");
+            if (write(first.Get(), greeting.data(), greeting.size()) > 0)
+                NextLine(first.Get());
+        }
+        // Each attempt is closed before any greeting; the console's own
+        // end tells the thread to stop.
+        for (;;) {
+            pollfd waiting = {m_listener.Get(), POLLIN, 0};
+            if (poll(&waiting, 1, 1500) <= 0)
+                return;
+            const BFd attempt(accept(m_listener.Get(), nullptr, nullptr));
+            ++attempts;
+        }
+    });
+    BDaemonConnection connection;
+    std::string error;
+    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
+    BWatchedOutput output;
+    BConsoleScreen screen(output);
+    TReconnectPolicy policy = Reconnecting(1000);
+    policy.longestDelayMs = 2000;
+    const auto start = std::chrono::steady_clock::now();
+    const int status = BConsoleSession(connection, screen, policy).Run();
+    const auto took = std::chrono::steady_clock::now() - start;
+    Shown();
+    daemon.join();
+    EXPECT_EQ(1, status);
+    EXPECT_THAT(output.written[IConsoleOutput::kErr],
+                testing::EndsWith("murox: the daemon did not come back within 1 seconds\n"));
+    // 10, 20, 40 ... 640 ms: at most 7 attempts in a second, however fast
+    // the machine; a slower one makes fewer.
+    EXPECT_GE(attempts, 2);
+    EXPECT_LE(attempts, 7);
+    EXPECT_LT(took, std::chrono::seconds(30));
+}
+
+// A script's console (no reconnection) ends with its daemon, status 1,
+// and tries no other.
+TEST_F(ConsoleSessionTest, AScriptsConsoleEndsWithItsDaemon)
+{
+    Type("one\ntwo\n", false);
+    std::vector<std::string> lines;
+    std::thread daemon(ServeTwice, m_listener.Get(),
+                       Frame(control::kHello, std::string(control::kGreeting) + " 2 2.0"), &lines);
+    BDaemonConnection connection;
+    std::string error;
+    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
+    BWatchedOutput output;
+    BConsoleScreen screen(output);
+    const int status = BConsoleSession(connection, screen).Run();
+    Shown();
+    // The second daemon's first console is this one: the console that
+    // lost its daemon tried no other.
+    EXPECT_TRUE(connection.Connect(m_path, error)) << error;
+    EXPECT_EQ("2 2.0", connection.Greeting());
+    shutdown(connection.Fd(), SHUT_RDWR);
+    daemon.join();
+    EXPECT_EQ(1, status);
+    EXPECT_THAT(lines, testing::ElementsAre("first: one"));
+    EXPECT_EQ("murox: the daemon at " + m_path + " closed the connection\n",
+              output.written[IConsoleOutput::kErr]);
 }
 
 } // namespace

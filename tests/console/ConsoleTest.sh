@@ -224,7 +224,9 @@ remote() {
 }
 remote screen
 evil=$'/x/\e[7m/x.so'
-"$murox" --remote --socket "$ctl" -e "xdll -a evil $evil" >"$tmp/piped"
+# (That console's line fails: the reason goes to its standard error.)
+"$murox" --remote --socket "$ctl" -e "xdll -a evil $evil" >"$tmp/piped-out" 2>"$tmp/piped"
+[ -s "$tmp/piped-out" ] && fail "a failed line's reason is not on standard output"
 await "an event's escape sequence shows as text" shows 'cannot read /x/\x1b[7m/x.so'
 grep -qF 'cannot read /x/\x1b[7m/x.so' "$tmp/piped" ||
     fail "... and the daemon's record shows it as text through a pipe too"
@@ -270,6 +272,35 @@ await "... and the end of input" ended
 kill -TERM "$daemon" && wait "$daemon" || fail "the daemon stops on SIGTERM with status 0"
 daemon=
 
+# A restart under an operator's console: it says the daemon went away,
+# keeps the line being typed, and greets the daemon that comes back, which
+# runs the line; with no daemon coming back, Ctrl-C gives up, status 1.
+serve() {
+    "$murox" --daemon --config "$tmp/daemon.conf" --socket "$ctl" >"$tmp/daemon.log" 2>&1 &
+    daemon=$!
+    await "$1" grep -q "^listening on" "$tmp/daemon.log"
+}
+greetings() { [ "$(screen | grep -c "^murox: connected to the daemon at $ctl, pid ")" = "$1" ]; }
+serve "a daemon again"
+launch "env HOME='$home' TERM=screen '$murox' --remote --socket '$ctl'; echo \"[exit \$?]\"; sleep 600"
+await "a console to it" eval 'greetings 1 && typed ""'
+keys "help qu"
+await "... a line being typed" typed "help qu" 14
+kill -TERM "$daemon" && wait "$daemon" || fail "the daemon stops on SIGTERM"
+daemon=
+await "the console says the daemon went away" \
+    shows "murox: waiting for the daemon to come back (Ctrl-C gives up)"
+serve "the daemon restarted"
+await "... the console greets it, the line still typed" eval 'greetings 2 && typed "help qu" 14'
+keys it Enter
+await "... and the line runs in it" eval 'shows "leave murox" && typed ""'
+kill -TERM "$daemon" && wait "$daemon" || fail "the daemon stops on SIGTERM again"
+daemon=
+await "... gone again" eval '[ "$(screen | grep -c "^murox: waiting for the daemon")" = 2 ]'
+keys C-c
+await "... Ctrl-C gives up, status 1" \
+    eval 'shows "murox: gave up waiting for the daemon" && shows "[exit 1]"'
+
 # A daemon that floods the console with events as fast as the terminal
 # takes them (a stand-in of root's, so trusted), and writes down the lines
 # it gets: the line editor still takes keys, Ctrl-C and quit (a line
@@ -287,7 +318,7 @@ listener = socket.socket(socket.AF_UNIX)
 listener.bind(sys.argv[1])
 listener.listen(1)
 conn, _ = listener.accept()
-conn.sendall(frame(b"H", b"murox-control 3 1 1"))
+conn.sendall(frame(b"H", b"murox-control 4 1 1"))
 conn.setblocking(False)
 batch = frame(b"V", b"flood \x1b[2J" + b"x" * 60) * 200
 pending, buffer, held = b"", b"", b""

@@ -100,7 +100,7 @@ def frame(kind, payload=b""):
     return kind + struct.pack(">I", len(payload)) + payload
 
 
-GREETING = frame(b"H", b"murox-control 3 4242 9.9.9")
+GREETING = frame(b"H", b"murox-control 4 4242 9.9.9")
 
 
 def wait_for(predicate, what):
@@ -121,11 +121,12 @@ class RawPeer:
         self.sock.connect(path)
         self.buffer = b""
         kind, self.greeting = self.frame()
-        assert kind == b"H" and self.greeting.startswith(b"murox-control 3 "), (kind, self.greeting)
+        assert kind == b"H" and self.greeting.startswith(b"murox-control 4 "), (kind, self.greeting)
         # The words it completes come with the greeting; later ones are counted.
         kind, self.words = self.frame()
         assert kind == b"W", (kind, self.words)
         self.word_frames = 0
+        self.reasons = []
 
     def frame(self):
         """The next frame; (None, None) once the daemon closed the connection."""
@@ -151,11 +152,14 @@ class RawPeer:
             kind, payload = self.frame()
             if kind == b"W":
                 self.words, self.word_frames = payload, self.word_frames + 1
-            elif kind != b"V":
+                continue
+            if kind not in (b"V", b"F"):
                 assert kind in (b"A", b"E"), (kind, payload)
                 self.failed = kind == b"E"
                 return events, payload
             events.append(payload)
+            if kind == b"F":  # why its own line fails
+                self.reasons.append(payload)
 
     def closed_by_daemon(self):
         try:
@@ -268,7 +272,7 @@ class DaemonTestCase(unittest.TestCase):
         # help gives them), and again whenever a line or a reload changes
         # them, before that line's answer.
         peer = RawPeer(d.sock)
-        self.assertEqual(f"murox-control 3 {d.proc.pid} {VERSION}".encode(), peer.greeting)
+        self.assertEqual(f"murox-control 4 {d.proc.pid} {VERSION}".encode(), peer.greeting)
         words = (b"c xdll\nn -l\nn -u\nn -f\ns -r\ns -a\nn -d\nc help\nc quit\n"
                  b"e hello\ne broken\ne missing\ne idle\n")
         self.assertEqual(words, peer.words)
@@ -423,7 +427,7 @@ class DaemonTestCase(unittest.TestCase):
         extra.connect(d.sock)
         refusal = extra.recv(4096)
         self.assertEqual(b"X", refusal[:1])
-        self.assertIn(b"murox: access refused: too many consoles (256)", refusal)
+        self.assertIn(b"murox: no room: too many consoles (256)", refusal)
         for peer in crowd + [extra]:
             peer.close()
         # One that sends lines and never reads the answers stalls itself,
@@ -479,7 +483,7 @@ class DaemonTestCase(unittest.TestCase):
         def flood(count):
             lines = "".join(f"xdll -a {name}{i} p\n" for i in range(count)).encode()
             flooder = d.console(stdin=lines, check=False)
-            self.assertEqual((3, count), (flooder.returncode, flooder.stdout.count(b"not added")))
+            self.assertEqual((3, count), (flooder.returncode, flooder.stderr.count(b"not added")))
         patient = RawPeer(d.sock)
         flood(600)
         events = patient.answer(b"help quit")[0]
@@ -526,7 +530,8 @@ class DaemonTestCase(unittest.TestCase):
         for socket_group in (0, DAEMON_GID):
             os.chown(d.sock, -1, socket_group)
             kept_out = d.console("xdll", user=member, check=False)
-            self.assertEqual((1, (lead + f"its directory {run} (uid 0, group 0, mode 0750) does not "
+            # The kernel's refusal is a refusal: status 4, as the daemon's.
+            self.assertEqual((4, (lead + f"its directory {run} (uid 0, group 0, mode 0750) does not "
                                   "let this user through; it must let the socket's group in\n")
                               .encode()), (kept_out.returncode, kept_out.stderr))
         os.chown(run, 0, DAEMON_GID)
@@ -549,7 +554,7 @@ class DaemonTestCase(unittest.TestCase):
         # The socket's mode keeps a stranger out, which is not to say that
         # no daemon is there.
         denied = d.console("xdll", user=as_user(NOBODY, NOGROUP), check=False)
-        self.assertEqual((1, b"", f"murox: a daemon may serve {d.sock}, but this user may not use it: "
+        self.assertEqual((4, b"", f"murox: a daemon may serve {d.sock}, but this user may not use it: "
                           f"access needs membership of the socket's group (ls -l {d.sock} names it)\n"
                           .encode()), (denied.returncode, denied.stdout, denied.stderr))
         # Loosened, so that only the credential check stands in the way.
@@ -560,7 +565,7 @@ class DaemonTestCase(unittest.TestCase):
                                  (1, NOGROUP, ()),                    # uid 1 is not gid 1
                                  (NOBODY, NOGROUP, (NOGROUP, 100))):  # other groups only
             result = d.console("xdll -u hello", user=as_user(uid, gid, groups), check=False)
-            self.assertEqual((1, b"", refusal % uid), (result.returncode, result.stdout, result.stderr))
+            self.assertEqual((4, b"", refusal % uid), (result.returncode, result.stdout, result.stderr))
         d.await_log(f"console refused: uid {NOBODY}, pid ")
         self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
         # The group as the process's own, or among its supplementary ones,
@@ -605,8 +610,9 @@ class DaemonTestCase(unittest.TestCase):
         root = RawPeer(d.sock)
         self.assertEqual(b"", root.answer(b"")[1])
         turned_away = d.console("xdll", user=as_user(NOBODY, DAEMON_GID), check=False)
-        self.assertEqual(b"murox: access refused: too many consoles (256); try again later\n",
-                         turned_away.stderr)
+        # No room passes: not a refusal of this user (4), but 1.
+        self.assertEqual((1, b"murox: no room: too many consoles (256); try again later\n"),
+                         (turned_away.returncode, turned_away.stderr))
         os.write(done_w, b"k")
         os.waitpid(holder, 0)
         for fd in (ready_r, ready_w, done_r, done_w):
@@ -693,8 +699,8 @@ class DaemonTestCase(unittest.TestCase):
         # Only the kernel's word counts: a stranger with no groups is refused.
         os.chmod(d.sock, 0o666)
         stranger = d.console("xdll", user=as_user(NOBODY, NOGROUP), check=False)
-        self.assertEqual(b"murox: access refused: uid %d is not root, the daemon's user or a "
-                         b"member of group root\n" % NOBODY, stranger.stderr)
+        self.assertEqual((4, b"murox: access refused: uid %d is not root, the daemon's user or a "
+                          b"member of group root\n" % NOBODY), (stranger.returncode, stranger.stderr))
         self.assertEqual(0, d.stop())
         self.assertEqual([], os.listdir(shared))
 
@@ -856,7 +862,7 @@ class DaemonTestCase(unittest.TestCase):
         # A console's own line may produce more than a console may leave
         # unread: it is not dropped for that.
         reload = d.console("xdll -r", check=False)
-        self.assertEqual((3, count), (reload.returncode, reload.stdout.count(b" not loaded: ")))
+        self.assertEqual((3, count), (reload.returncode, reload.stderr.count(b" not loaded: ")))
         gate, captured = threading.Event(), []
 
         def read_output():
@@ -927,6 +933,53 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(0, d.stop())
 
 
+    def test_a_failed_lines_reasons_go_to_standard_error_only(self):
+        d = self.daemon().start()
+        # The answers and events of lines that succeed pass through a pipe
+        # as they always did, on standard output.
+        ok = d.console("xdll -u hello", "xdll -l hello")
+        self.assertEqual((0, b"hello: term\nhello: init\n", b""),
+                         (ok.returncode, ok.stdout, ok.stderr))
+        # The reasons lines failed, whoever gave them, go to standard error
+        # only: the registry's events of the line, the handler's answer,
+        # the interpreter's; the lines that succeed keep standard output.
+        reasons = (b"extension library 'hello' not added: that name is configured already\n"
+                   b"extension library 'web1' not loaded: cannot read /nonexistent/web1.so: "
+                   b"No such file or directory\n"
+                   b"No such ext DLL\n")
+        lines = ["xdll -u hello", f"xdll -a hello {lib('hello')}", "xdll -a web1 /nonexistent/web1.so",
+                 "xdll -l nosuch", "xdll -l hello"]
+        mixed = d.console(*lines, check=False)
+        self.assertEqual((3, b"hello: term\nhello: init\n", reasons),
+                         (mixed.returncode, mixed.stdout, mixed.stderr))
+        d.console("xdll -d web1")
+        piped = d.console(stdin="".join(line + "\n" for line in lines).encode(), check=False)
+        self.assertEqual((3, b"hello: term\nhello: init\n", reasons),
+                         (piped.returncode, piped.stdout, piped.stderr))
+        # The daemon marks them for the console whose line it is; another
+        # console sees them as any event.
+        watcher, running = RawPeer(d.sock), RawPeer(d.sock)
+        events, _ = running.answer(f"xdll -a hello {lib('hello')}".encode())
+        why = b"extension library 'hello' not added: that name is configured already"
+        self.assertEqual((True, [why], [why]), (running.failed, events, running.reasons))
+        events, _ = watcher.answer(b"help quit")
+        self.assertEqual((why, []), (events[-1], watcher.reasons))
+        # Between lines (a reload of the daemon's own), a failure is an event
+        # to all, and a line that succeeds has no reasons.
+        with open(d.conf, "a") as f:
+            f.write("[extdll gone]\npath = /nonexistent/gone.so\n")
+        d.proc.send_signal(signal.SIGHUP)
+        kind = None
+        while kind != b"W":
+            kind, payload = running.frame()
+            self.assertNotEqual(b"F", kind, payload)
+        running.reasons = []
+        running.answer(b"xdll -u hello")
+        self.assertEqual((False, []), (running.failed, running.reasons))
+        watcher.close()
+        running.close()
+        self.assertEqual(0, d.stop())
+
     def test_what_the_daemon_writes_can_be_trusted(self):
         d = self.daemon().start()
         made = os.path.join(self.work, "made")
@@ -935,7 +988,7 @@ class DaemonTestCase(unittest.TestCase):
         # A name is a word no shell acts on: refused, nothing written.
         refused = d.console(f"xdll -a h$(touch${{IFS}}{made}) {lib('idle')}", check=False)
         self.assertEqual(3, refused.returncode)
-        self.assertIn(b"not added: a name is 1 to 255 letters", refused.stdout)
+        self.assertIn(b"not added: a name is 1 to 255 letters", refused.stderr)
         self.assertFalse(os.path.exists(made))
         with open(d.conf, "rb") as f:
             self.assertEqual(config, f.read())
@@ -1005,7 +1058,7 @@ class DaemonTestCase(unittest.TestCase):
         # still greets, answers and stops at once.
         for _ in range(3):
             reload = d.console("xdll -r", check=False)
-            self.assertEqual(count + 2, reload.stdout.count(b" not loaded: "))  # broken, missing
+            self.assertEqual(count + 2, reload.stderr.count(b" not loaded: "))  # broken, missing
         started = time.monotonic()
         peer = RawPeer(d.sock)
         self.assertEqual([b"hello: term", b"hello: init"], peer.answer(b"xdll -f hello")[0])
@@ -1318,12 +1371,18 @@ class DaemonTestCase(unittest.TestCase):
         wait_for(lambda: shows(b"answer abandoned"), "the console to abandon the answer")
         interrupted.set()
         os.write(terminal, b"second\n")
+        # An operator's console waits for the daemon to come back (the
+        # stand-in's socket takes it, but nothing greets it): Ctrl-C gives up.
+        wait_for(lambda: shows(b"(Ctrl-C gives up)\n"), "the console to wait for the daemon")
+        os.write(terminal, b"\x03")
         self.assertEqual(1, waiter.wait(timeout=WAIT))
-        wait_for(lambda: shows(b"bye\\x07\n"), "the rest of the screen")
+        wait_for(lambda: shows(b"gave up waiting for the daemon\n"), "the rest of the screen")
         os.close(terminal)
         self.assertEqual(f"murox: connected to the daemon at {typed_to}, pid 4242, version 9.9.9\n"
                          "murox> \nmurox: answer abandoned; the daemon still runs the line\n"
-                         "murox> ev\\x1bent\nshown\\x1b[K\\xe2\\x82murox> murox: bye\\x07\n".encode(),
+                         "murox> ev\\x1bent\nshown\\x1b[K\\xe2\\x82murox> murox: bye\\x07\n"
+                         "murox: waiting for the daemon to come back (Ctrl-C gives up)\n"
+                         "murox: gave up waiting for the daemon\n".encode(),
                          b"".join(screen))
         self.assertEqual([b"first", b"second"], typed_lines)
 
@@ -1409,7 +1468,7 @@ def frame(kind, payload):
     return kind + struct.pack(">I", len(payload)) + payload
 while True:
     conn, _ = listener.accept()
-    hello = b"murox-control 3 6\x1b]0;owned\x07 6\x1b[2J"
+    hello = b"murox-control 4 6\x1b]0;owned\x07 6\x1b[2J"
     got, buffer = 0, b""
     try:
         conn.sendall(frame(b"H", hello))
@@ -1493,7 +1552,7 @@ listener.listen(1)
 print("ready", flush=True)
 conn, _ = listener.accept()
 lock = threading.Lock()
-conn.sendall(frame(b"H", b"murox-control 3 4242 9.9.9"))
+conn.sendall(frame(b"H", b"murox-control 4 4242 9.9.9"))
 def read():
     buffer = b""
     while True:

@@ -6,7 +6,9 @@
 
 #include <stdexcept>
 
+#include "eventlog/MuroxLogEvent.h"
 #include "host/commands/BHostCommands.h"
+#include "host/kaf/BSubscription.h"
 #include "hostapi/BFileNV.h"
 #include "tests/support/EventTestSupport.h"
 #include "tests/support/RecordingStream.h"
@@ -46,6 +48,42 @@ TEST(HostCommandsTest, ACommandThatThrowsFailsItsLine)
     TRecordingStream next;
     EXPECT_EQ(TLineOutcome::kSucceeded, commands.RunLine("help boom", next));
     EXPECT_THAT(next.m_pieces, testing::Not(testing::IsEmpty()));
+}
+
+// Notes, for each event, whether the runner took it for a reason why the
+// line fails.
+class TFailureWatch : public KAF::IMessageSubscriber {
+public:
+    explicit TFailureWatch(const BHostCommands& commands) : m_commands(commands) {}
+    void Inform(const KAF::BMessage& msg) override
+    {
+        seen.push_back((m_commands.PublishingFailure() ? "F " : "V ") +
+                       std::string(msg.m_text.c_str()));
+    }
+    std::vector<std::string> seen;
+
+private:
+    const BHostCommands& m_commands;
+};
+
+// The registry's failures are the reasons a line fails; whatever else is
+// published, before, between or after them, is not.
+TEST(HostCommandsTest, TheRegistrysFailuresAreTakenForTheLinesReasons)
+{
+    KAF::BMessageDispatcher dispatcher;
+    const eventlog_test::TInstanceScope scope(&dispatcher);
+    KAF::BFileNV store;
+    BHostCommands commands(store);
+    TFailureWatch watch(commands);
+    const KAF::BSubscription subscription(dispatcher, watch);
+    MuroxLogEvent("before");
+    TRecordingStream out;
+    EXPECT_EQ(TLineOutcome::kFailed, commands.RunLine("xdll -a web1 /nonexistent/web1.so", out));
+    MuroxLogEvent("after");
+    EXPECT_THAT(watch.seen, testing::ElementsAre("V before",
+                                                 "F extension library 'web1' not added: cannot "
+                                                 "write '': no file name",
+                                                 "V after"));
 }
 
 } // namespace

@@ -23,6 +23,7 @@
 #include "host/kaf/BSubscription.h"
 #include "host/protocol/ControlProtocol.h"
 #include "host/protocol/VisibleText.h"
+#include "host/server/BAnswerStream.h"
 #include "host/server/BControlServer.h"
 #include "host/server/BControlSocket.h"
 #include "host/server/BStdoutCapture.h"
@@ -515,6 +516,65 @@ TEST_F(ConsoleBudgetTest, AnEventLongerThanAFrameIsCutToOne)
     m_pServer->FanOut().Inform(event);
     EXPECT_THAT(Frames(fd, control::kEvent),
                 testing::ElementsAre(text.substr(0, control::kMaxFrame)));
+}
+
+// Publishes an event of what it did, then one of why it failed, and fails.
+class TFailingRunner : public TIdleRunner {
+public:
+    TLineOutcome RunLine(const std::string&, KAF::ICmdStream& out) override
+    {
+        MuroxLogEvent("hello: init");
+        m_failing = true;
+        MuroxLogEvent("extension library 'web1' not loaded: dlopen failed");
+        m_failing = false;
+        out.Write(KAF::BString("why\n"));
+        return TLineOutcome::kFailed;
+    }
+    bool PublishingFailure() const override { return m_failing; }
+
+private:
+    bool m_failing = false;
+};
+
+// The events that say why a line fails reach the console that sent it as
+// failure events, before its answer; every other console that is sent
+// events gets them as plain events, and a console of its own events only,
+// nothing. Between lines, a failure is a plain event to all.
+TEST_F(ConsoleBudgetTest, TheReasonsALineFailsReachItsConsoleAsFailureEvents)
+{
+    const int running = Attach(601, false);
+    const int watching = Attach(602, false);
+    const int own = Attach(603, false);
+    const KAF::BSubscription toConsoles(m_dispatcher, m_pServer->FanOut());
+    std::string frames;
+    control::AppendFrame(frames, control::kEvents, control::kOwnEvents);
+    ASSERT_EQ(static_cast<ssize_t>(frames.size()), send(own, frames.data(), frames.size(), 0));
+    m_pServer->Turn(m_runner, 0);
+    frames.clear();
+    control::AppendFrame(frames, control::kLine, "xdll -a web1 /nowhere");
+    ASSERT_EQ(static_cast<ssize_t>(frames.size()), send(running, frames.data(), frames.size(), 0));
+    TFailingRunner failing;
+    m_pServer->Turn(failing, 0);
+    std::string outside;
+    BAnswerStream outsideStream(outside);
+    failing.RunLine("", outsideStream);
+    m_pServer->Turn(m_runner, 0);
+    const std::string why = "extension library 'web1' not loaded: dlopen failed";
+    std::vector<std::string> seen;
+    control::BFrameReader reader = control::BFrameReader::FromDaemon();
+    Frames(running, control::kEvent);
+    reader.Append(m_read[running].data(), m_read[running].size());
+    control::TFrame frame;
+    while (reader.Next(frame) == control::BFrameReader::kFrame)
+        if (frame.type != control::kHello && frame.type != control::kWords)
+            seen.push_back(frame.type + std::string(" ") + frame.payload);
+    EXPECT_THAT(seen, testing::ElementsAre("V hello: init", "F " + why, "E why\n", "V hello: init",
+                                           "V " + why));
+    EXPECT_THAT(Frames(watching, control::kEvent),
+                testing::ElementsAre("hello: init", why, "hello: init", why));
+    EXPECT_THAT(Frames(watching, control::kFailureEvent), testing::IsEmpty());
+    EXPECT_THAT(Frames(own, control::kEvent), testing::IsEmpty());
+    EXPECT_THAT(Frames(own, control::kFailureEvent), testing::IsEmpty());
 }
 
 // Writes a long answer to every line.

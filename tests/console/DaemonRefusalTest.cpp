@@ -1,0 +1,107 @@
+// A console tells a daemon that refused its credentials (status 4) from
+// one that had no room for it, or none at all (status 1): a script can
+// tell a lasting refusal from a passing one.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "host/console/BDaemonConnection.h"
+#include "host/console/RemoteConsole.h"
+#include "host/protocol/BFd.h"
+#include "host/protocol/ControlProtocol.h"
+
+namespace {
+
+// A daemon at a socket in a fresh directory that sends each console it
+// takes one frame, then closes.
+class DaemonRefusalTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char dir[] = "/tmp/murox-refused-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(dir));
+        m_dir = dir;
+        m_path = m_dir + "/control";
+        sockaddr_un address{};
+        ASSERT_TRUE(control::SocketAddress(m_path, address));
+        m_listener.Reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        ASSERT_EQ(0, bind(m_listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address));
+        ASSERT_EQ(0, listen(m_listener.Get(), 4));
+    }
+    void TearDown() override
+    {
+        if (m_server.joinable())
+            m_server.join();
+        std::system(("rm -rf '" + m_dir + "'").c_str());
+    }
+
+    // The next console taken gets a frame of `type` holding `payload`.
+    void Answer(char type, const std::string& payload)
+    {
+        if (m_server.joinable())
+            m_server.join();
+        std::string bytes;
+        control::AppendFrame(bytes, type, payload);
+        m_server = std::thread([this, bytes] {
+            const BFd conn(accept(m_listener.Get(), nullptr, nullptr));
+            (void)!send(conn.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        });
+    }
+
+    std::string m_dir;
+    std::string m_path;
+    BFd m_listener;
+    std::thread m_server;
+};
+
+TEST_F(DaemonRefusalTest, OnlyARefusalOfTheConsolesCredentialsIsOne)
+{
+    std::string error;
+    BDaemonConnection connection;
+    Answer(control::kFarewell, std::string(control::kAccessRefused) + "uid 7 is not root\n");
+    EXPECT_FALSE(connection.Connect(m_path, error));
+    EXPECT_TRUE(connection.Refused());
+    EXPECT_FALSE(connection.Untrusted());
+    EXPECT_EQ("access refused: uid 7 is not root", error);
+
+    Answer(control::kFarewell, "murox: no room: too many consoles (256); try again later\n");
+    EXPECT_FALSE(connection.Connect(m_path, error));
+    EXPECT_FALSE(connection.Refused());
+    // The same words later in a farewell are no refusal.
+    Answer(control::kFarewell, std::string("murox: stopping; ") + control::kAccessRefused);
+    EXPECT_FALSE(connection.Connect(m_path, error));
+    EXPECT_FALSE(connection.Refused());
+
+    // A connection after a refusal is not taken for one.
+    Answer(control::kFarewell, std::string(control::kAccessRefused) + "again\n");
+    EXPECT_FALSE(connection.Connect(m_path, error));
+    EXPECT_TRUE(connection.Refused());
+    Answer(control::kHello, std::string(control::kGreeting) + " 1 1.0");
+    EXPECT_TRUE(connection.Connect(m_path, error)) << error;
+    EXPECT_FALSE(connection.Refused());
+}
+
+TEST_F(DaemonRefusalTest, TheConsoleExitsFourWhenRefusedAndOneWithoutRoomOrDaemon)
+{
+    Answer(control::kFarewell, std::string(control::kAccessRefused) + "uid 7 is not root\n");
+    EXPECT_EQ(kConsoleAccessRefused, RunRemoteConsole(m_path, {"xdll"}, false));
+    EXPECT_EQ(4, kConsoleAccessRefused);
+    Answer(control::kFarewell, "murox: no room: too many consoles (256); try again later\n");
+    EXPECT_EQ(1, RunRemoteConsole(m_path, {"xdll"}, false));
+    m_server.join();
+    m_listener.Reset();
+    ASSERT_EQ(0, unlink(m_path.c_str()));
+    BDaemonConnection connection;
+    std::string error;
+    EXPECT_FALSE(connection.Connect(m_path, error));
+    EXPECT_FALSE(connection.Refused());
+    EXPECT_EQ(1, RunRemoteConsole(m_path, {"xdll"}, false));
+}
+
+} // namespace
