@@ -112,6 +112,23 @@ def wait_for(predicate, what):
     raise AssertionError(f"timed out waiting for {what}")
 
 
+def process_state(pid):
+    """The state letter of a process (T: stopped)."""
+    with open(f"/proc/{pid}/stat") as f:
+        return f.read().rsplit(")", 1)[1].split()[0]
+
+
+def queued(pid, state):
+    """What waits at the sockets of process `pid` in `state`, as ss sees them:
+    for its listener (LISTEN), one count of the connections not yet accepted;
+    for its connections (ESTAB), the bytes each has not read; zeros left out.
+    (The daemon's sockets go by the name they were bound at, not the path.)"""
+    listing = subprocess.run(["ss", "-xHp"] + (["-l"] if state == "LISTEN" else []),
+                             capture_output=True, text=True, check=True).stdout
+    return [int(fields[2]) for fields in map(str.split, listing.splitlines())
+            if fields[1] == state and int(fields[2]) > 0 and f"pid={pid}," in fields[-1]]
+
+
 class RawPeer:
     """A peer that speaks the wire format, or fails to, on purpose."""
 
@@ -1364,9 +1381,16 @@ class DaemonTestCase(unittest.TestCase):
         wait_for(lambda: seen.append(waiter.stdout.read() or b"") or b"hello: init\n" in b"".join(seen),
                  "the first answer")
         d.proc.send_signal(signal.SIGSTOP)
+        wait_for(lambda: process_state(d.proc.pid) == "T", "the daemon to stop")
+        # What the stopped daemon holds for the two is waited for, not
+        # slept for: the line unread, then the connection not taken. The
+        # waiter's input ends with its line unanswered.
         waiter.stdin.write(b"xdll\n")
-        waiter.stdin.flush()
+        waiter.stdin.close()
+        waiter.stdin = None  # for communicate(), which would flush it
+        wait_for(lambda: any(queued(d.proc.pid, "ESTAB")), "the waiter's line in the stopped daemon")
         unanswered = self.spawn(console + [d.sock, "-e", "xdll"], **pipes)
+        wait_for(lambda: any(queued(d.proc.pid, "LISTEN")), "the connection the stopped daemon holds")
         time.sleep(1)
 
         def cpu_seconds(proc):
@@ -1382,8 +1406,8 @@ class DaemonTestCase(unittest.TestCase):
         killed = time.monotonic()
         for proc in (waiter, unanswered):
             error = proc.communicate(timeout=WAIT)[1]
-            self.assertEqual(f"murox: the daemon at {d.sock} closed the connection\n".encode(), error)
-            self.assertEqual(1, proc.returncode)
+            self.assertEqual((1, f"murox: the daemon at {d.sock} closed the connection\n".encode()),
+                             (proc.returncode, error), proc.args)
         self.assertLess(time.monotonic() - killed, 5)
         d.wait()
 
