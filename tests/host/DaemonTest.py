@@ -893,16 +893,6 @@ class DaemonTestCase(unittest.TestCase):
 
     def test_what_the_daemon_writes_can_be_trusted(self):
         d = self.daemon().start()
-        made = os.path.join(self.work, "made")
-        with open(d.conf, "rb") as f:
-            config = f.read()
-        # A name is a word no shell acts on: refused, nothing written.
-        refused = d.console(f"xdll -a h$(touch${{IFS}}{made}) {lib('idle')}", check=False)
-        self.assertEqual(3, refused.returncode)
-        self.assertIn(b"not added: a name is 1 to 255 letters", refused.stdout)
-        self.assertFalse(os.path.exists(made))
-        with open(d.conf, "rb") as f:
-            self.assertEqual(config, f.read())
         # Escapes, a title and U+202E reach the log as text; the answer
         # reaches the console byte for byte.
         peer = RawPeer(d.sock)
