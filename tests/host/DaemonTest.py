@@ -464,27 +464,6 @@ class DaemonTestCase(unittest.TestCase):
         self.assertTrue(stuck.closed_by_daemon())
         self.assertTrue(idle.answer(b"help quit")[1].startswith(b"quit"))
         idle.close()
-        # One that does not read keeps its events below 1 MiB (how long it
-        # may wait is ControlClientTest's); past it, it is dropped, and told
-        # so after what it had.
-        name = "bad]" + "n" * 900
-
-        def flood(count):
-            lines = "".join(f"xdll -a {name}{i} p\n" for i in range(count)).encode()
-            flooder = d.console(stdin=lines, check=False)
-            self.assertEqual((3, count), (flooder.returncode, flooder.stdout.count(b"not added")))
-        patient = RawPeer(d.sock)
-        flood(600)
-        events = patient.answer(b"help quit")[0]
-        self.assertEqual(600, sum(b"not added" in event for event in events))
-        patient.close()
-        sleeper = RawPeer(d.sock)
-        flood(2000)
-        d.await_log(f"console dropped: uid {os.getuid()}, pid {os.getpid()}: it stopped reading: ")
-        unread = int(re.search(r"it stopped reading: (\d+) bytes unread", d.log()).group(1))
-        self.assertGreater(unread, 1024 * 1024)
-        frames = list(iter(sleeper.frame, (None, None)))
-        self.assertTrue(frames[-1][1].startswith(b"murox: dropped: this console stopped reading"))
         self.assertIn("it sent a malformed frame", d.log())
         self.assertEqual(full_length, len(d.console("xdll").stdout))
         self.assertEqual(0, d.stop())
