@@ -514,4 +514,38 @@ TEST_F(ConsoleSessionTest, AScriptsConsoleEndsWithItsDaemon)
               output.written[IConsoleOutput::kErr]);
 }
 
+// The input ends while a line waits for its answer: the console waits on,
+// and says why it stops when the daemon goes away instead of answering.
+TEST_F(ConsoleSessionTest, AnUnansweredLineOutlivesTheEndOfInput)
+{
+    // The last line ends at the end of the input: both are read before
+    // the line is sent.
+    Type("first", false);
+    m_typist.Reset();
+    std::thread daemon([this] {
+        const BFd peer(accept(m_listener.Get(), nullptr, nullptr));
+        const std::string greeting =
+            Frame(control::kHello, std::string(control::kGreeting) + " 1 1.0");
+        if (write(peer.Get(), greeting.data(), greeting.size()) < 0)
+            return;
+        // Gone once the line came, without a word.
+        char buffer[4096];
+        for (ssize_t n; (n = read(peer.Get(), buffer, sizeof buffer)) > 0;)
+            if (std::string(buffer, static_cast<std::size_t>(n)).find(control::kLine) !=
+                std::string::npos)
+                return;
+    });
+    BDaemonConnection connection;
+    std::string error;
+    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
+    BInterruptingOutput output;
+    BConsoleScreen screen(output);
+    const int status = BConsoleSession(connection, screen).Run();
+    Shown();
+    daemon.join();
+    EXPECT_EQ(1, status);
+    EXPECT_EQ("murox: the daemon at " + m_path + " closed the connection\n",
+              output.written[IConsoleOutput::kErr]);
+}
+
 } // namespace

@@ -123,10 +123,26 @@ TEST_F(ControlClientTest, AClientIsDroppedPastOneMiBUnreadForTwoSeconds)
     EXPECT_EQ(since + 2000, m_pClient->DueMs(m_limits));
     m_pClient->Enforce(m_limits, since + 1999);
     EXPECT_EQ(BControlClient::TState::kOpen, m_pClient->State());
+    const std::size_t unread = m_pClient->Unsent();
     m_pClient->Enforce(m_limits, since + 2000);
     EXPECT_EQ(BControlClient::TState::kLeaving, m_pClient->State());
     EXPECT_EQ(BControlClient::TReason::kStoppedReading, m_pClient->Reason());
     EXPECT_TRUE(m_pClient->Dropped());
+    EXPECT_EQ("it stopped reading: " + std::to_string(unread) + " bytes unread", m_pClient->Why());
+    // What waited is cut at a frame's end, and the farewell says why.
+    std::string received;
+    char buffer[65536];
+    for (int turn = 0; turn < 1000 && m_pClient->Unsent() > 0; ++turn) {
+        m_pClient->Flush(since + 2000);
+        for (ssize_t n; (n = read(m_peer.Get(), buffer, sizeof buffer)) > 0;)
+            received.append(buffer, static_cast<std::size_t>(n));
+    }
+    std::string farewell;
+    control::AppendFrame(farewell, control::kFarewell,
+                         "murox: dropped: this console stopped reading and " +
+                             std::to_string(unread) + " bytes waited for it\n");
+    EXPECT_THAT(received, testing::EndsWith(farewell));
+    EXPECT_LT(received.size(), unread);
 }
 
 // A dismissed console that never reads its farewell is closed once the

@@ -195,6 +195,25 @@ TEST_F(ServerAccessTest, TheLastPlaceIsKeptForTheAdministrator)
     EXPECT_EQ(Greeting(), FirstFrame(0, kGroup));
 }
 
+// A daemon run as a user of its own keeps the last place for that user
+// as well as for root, and lets that user in without the group.
+TEST_F(ServerAccessTest, TheDaemonsOwnUserIsAnAdministratorToo)
+{
+    const uid_t kDaemonUser = 4444;
+    m_pServer.reset();
+    ASSERT_EQ(0, seteuid(kDaemonUser));
+    m_pServer.reset(new BControlServer(m_socket, -1, nullptr, m_limits));
+    ASSERT_EQ(0, seteuid(0));
+    // The daemon's own socket, as when it claims it.
+    ASSERT_EQ(0, chown(m_path.c_str(), kDaemonUser, static_cast<gid_t>(-1)));
+    Fill(BControlServer::kMaxClients);
+    EXPECT_EQ(Refused("too many consoles (" + std::to_string(BControlServer::kMaxClients) +
+                      "); try again later"),
+              FirstFrame(kNobody, kGroup));
+    EXPECT_EQ(Greeting(), FirstFrame(kDaemonUser, kOtherGroup));
+    EXPECT_EQ(Greeting(), FirstFrame(0, kOtherGroup));
+}
+
 // A socket that cannot be given its group is not served, and leaves
 // nothing behind.
 TEST(ControlSocketTest, ASocketThatCannotBeGivenItsGroupIsNotClaimed)

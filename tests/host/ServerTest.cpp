@@ -577,6 +577,45 @@ TEST_F(ConsoleBudgetTest, TheReasonsALineFailsReachItsConsoleAsFailureEvents)
     EXPECT_THAT(Frames(own, control::kFailureEvent), testing::IsEmpty());
 }
 
+// Notes each line it runs, and answers it.
+class TNotingRunner : public TIdleRunner {
+public:
+    TLineOutcome RunLine(const std::string& line, KAF::ICmdStream& out) override
+    {
+        m_lines.push_back(line);
+        out.Write(KAF::BString("ran\n"));
+        return TLineOutcome::kSucceeded;
+    }
+    std::vector<std::string> m_lines;
+};
+
+// A line longer than the bound, or holding a line break (either kind) or
+// a zero byte, is refused as a failed line and never run; the client's
+// next line runs as usual.
+TEST_F(ConsoleBudgetTest, ALineIsRefusedForWhatItHoldsAndTheNextOneRuns)
+{
+    const int fd = Attach(601, false);
+    const std::string breaks = "murox: line refused: it holds a line break or a zero byte\n";
+    const std::string refused[] = {"xdll\r-u hello", std::string("xdll\0-u hello", 14),
+                                   "xdll\n-u hello", "xdll\r",
+                                   std::string(control::kMaxLine + 1, 'x')};
+    std::string frames;
+    for (const std::string& line : refused) {
+        control::AppendFrame(frames, control::kLine, line);
+        control::AppendFrame(frames, control::kLine, "help");
+    }
+    ASSERT_EQ(static_cast<ssize_t>(frames.size()), send(fd, frames.data(), frames.size(), 0));
+    TNotingRunner runner;
+    for (int turn = 0; turn < 1000 && runner.m_lines.size() < 5; ++turn)
+        m_pServer->Turn(runner, 10);
+    EXPECT_EQ(std::vector<std::string>(5, "help"), runner.m_lines);
+    EXPECT_THAT(Frames(fd, control::kFailed),
+                testing::ElementsAre(breaks, breaks, breaks, breaks,
+                                     "murox: line refused: longer than " +
+                                         std::to_string(control::kMaxLine) + " bytes\n"));
+    EXPECT_EQ(std::vector<std::string>(5, "ran\n"), Frames(fd, control::kAnswer));
+}
+
 // Writes a long answer to every line.
 class TListingRunner : public TIdleRunner {
 public:

@@ -216,34 +216,6 @@ run --check --config "$conf"
 check "check of a malformed configuration" 1 "" \
     "murox: malformed '$conf', line 8: section [extdll a] repeated"
 
-# Only what no one but root or murox's own user can change is loaded; the
-# check says the same. A user's shell loads that user's own library.
-if [ "$(id -u)" = 0 ]; then
-    mkdir "$tmp/eve" && cp "$hello" "$tmp/eve/lib.so" && chown -R nobody "$tmp/eve"
-    printf '[extdll eve]\npath = %s\n' "$tmp/eve/lib.so" >"$conf"
-    eve="$tmp/eve/lib.so could be changed by others: the directory $tmp/eve belongs to uid \
-$(id -u nobody), mode 0755, not to root; install the library where only root can change it, \
-such as /usr/local/lib"
-    run --config "$conf" -e xdll
-    check "a library in a stranger's directory" 0 "extension library 'eve' not loaded: $eve
-$(entry eve "$tmp/eve/lib.so" "" 1 "FAILED TO LOAD")
-"
-    run --check --config "$conf"
-    check "check of a library in a stranger's directory" 1 "" \
-        "murox: $conf: section [extdll eve]: line 2: $eve"
-    chmod 755 "$tmp" && chown nobody "$conf"
-    setpriv --reuid=nobody --regid=nogroup --clear-groups "${murox[@]}" --config "$conf" -e xdll \
-        </dev/null >"$tmp/out" 2>"$tmp/err"
-    rc=$? && collect
-    check "the stranger's own shell loads it" 0 "hello: init
-$(entry eve "$tmp/eve/lib.so" "" 1 LOADED)
-hello: term
-"
-    chmod 700 "$tmp"
-else
-    echo "skip: libraries of a stranger need root to make"
-fi
-
 # Without XDG_RUNTIME_DIR, a user's lock is in /tmp/murox-UID, its own,
 # whatever another user keeps at /tmp/murox. The uid is one no real user
 # has, so that no real user's lock directory is touched.

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "host/kaf/StoreControl.h"
 #include "hostapi/BFileNV.h"
 #include "tests/kaf/StoreFixture.h"
 #include "tests/support/SystemCallFaults.h"
@@ -23,6 +24,7 @@ namespace {
 using syscall_faults::Failing;
 using syscall_faults::TCall;
 using syscall_faults::TFault;
+using syscall_faults::TFrozenClock;
 
 const char kTemporary[] = "murox.conf.tmp-";
 
@@ -111,10 +113,12 @@ TEST_F(StoreFailureTest, ALinkPlantedAtTheTemporarysNameIsNotWrittenThrough)
 }
 
 // Names taken by others cost another name each, even where no random
-// bytes can be had; past a bound, the rewrite gives up and says why.
+// bytes can be had and the clock stands still; past a bound, the rewrite
+// gives up and says why.
 TEST_F(StoreFailureTest, ATakenNameIsRetriedUnderAnotherUpToABound)
 {
     const TFault noRandom(TCall::kGetrandom, Failing(ENOSYS));
+    const TFrozenClock frozen({1700000000, 123456789});
     std::set<std::string> tried;
     {
         int taken = 0;
@@ -129,6 +133,7 @@ TEST_F(StoreFailureTest, ATakenNameIsRetriedUnderAnotherUpToABound)
     }
     EXPECT_EQ(4U, tried.size()) << "a name is not tried twice";
     EXPECT_GE(noRandom.Calls(), 4);
+    EXPECT_GE(frozen.Reads(), 4) << "each name read the clock";
     EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
     EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
 
@@ -142,6 +147,65 @@ TEST_F(StoreFailureTest, ATakenNameIsRetriedUnderAnotherUpToABound)
     }
     EXPECT_EQ("cannot write '" + m_path + "': File exists", Error());
     EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
+}
+
+// Only a name taken is worth another: any other failure to make the new
+// file is said at once, and the file stays as it was.
+TEST_F(StoreFailureTest, AnyOtherFailureToMakeTheNewFileIsSaidAtOnce)
+{
+    int tries = 0;
+    {
+        const TFault fault(TCall::kOpenat, [&](int, const char* szName, int) {
+            if (!IsTemporary(szName))
+                return 0;
+            ++tries;
+            return EACCES;
+        });
+        EXPECT_EQ(0, m_store.Commit());
+    }
+    EXPECT_EQ(1, tries);
+    EXPECT_EQ("cannot write '" + m_path + "': Permission denied", Error());
+    ExpectUnchanged();
+}
+
+// A lock file removed or replaced between its opening and its lock is not
+// trusted: the lock is taken again on the file its name leads to, so that
+// a second holder is still refused. Removed each time, it is refused.
+TEST_F(StoreFailureTest, ALockFileGoneFromItsNameBeforeItIsLockedIsNotTrusted)
+{
+    const std::string locks = m_dir + "/run";
+    const auto lockName = [&] { return locks + "/" + *Names(locks).begin(); };
+    std::string message;
+    BFileNV holder, other;
+    {
+        int seen = 0;
+        const TFault fault(TCall::kFlock, [&](int, const char*, int) {
+            ++seen;
+            if (seen == 1) {
+                Write("", locks + "/new");
+                EXPECT_EQ(0, rename((locks + "/new").c_str(), lockName().c_str()));
+            } else if (seen == 2) {
+                EXPECT_EQ(0, unlink(lockName().c_str()));
+            }
+            return 0;
+        });
+        ASSERT_TRUE(KAF::LockConfig(locks, m_path, holder, message)) << message;
+        EXPECT_EQ(3, seen);
+    }
+    EXPECT_FALSE(KAF::LockConfig(locks, m_path, other, message));
+    EXPECT_THAT(message, testing::HasSubstr(" is in use by "));
+
+    BFileNV third;
+    const std::string again = m_dir + "/run2";
+    {
+        const TFault fault(TCall::kFlock, [&](int, const char*, int) {
+            EXPECT_EQ(0, unlink((again + "/" + *Names(again).begin()).c_str()));
+            return 0;
+        });
+        EXPECT_FALSE(KAF::LockConfig(again, m_path, third, message));
+        EXPECT_LE(fault.Calls(), 16) << "bounded";
+    }
+    EXPECT_EQ("cannot lock '" + m_path + "': its lock file is removed again and again", message);
 }
 
 } // namespace

@@ -53,9 +53,13 @@ TEST_F(StoreTest, ReadsTheFormatAndRefusesWhatItCannotHold)
     EXPECT_EQ("v=w", Value("t", "k")) << "a bad file changes nothing";
 
     // Names and values the format could not read back are refused.
-    for (const char* key : {"k=1", "", "a]b"})
+    // A carriage return inside would be read back as a line's end.
+    for (const char* key : {"k=1", "", "a]b", "a\rb", "a\nb"})
         EXPECT_FALSE(Set("s", key, "v")) << key;
-    EXPECT_FALSE(Set("s", "k", "two\nlines") || Set("s", "k", " padded") || Set("s", "k", "x\t"));
+    for (const char* value : {"two\nlines", "car\rriage", " padded", "x\t"})
+        EXPECT_FALSE(Set("s", "k", value)) << value;
+    EXPECT_FALSE(Set("s\rt", "k", "v"));
+    EXPECT_EQ("<none>", Value("s", "k"));
     // Only a regular file is read (a pipe would block) or replaced.
     const std::string fifo = m_dir + "/fifo";
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
@@ -204,6 +208,26 @@ TEST_F(StoreTest, CommitKeepsModeOwnerAndGroup)
         struct stat st;
         ASSERT_EQ(0, stat(m_path.c_str(), &st));
         EXPECT_EQ(0604u, st.st_mode & 07777);
+        EXPECT_TRUE(st.st_uid == 1 && st.st_gid == 2) << st.st_uid << ':' << st.st_gid;
+        EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
+    }
+}
+
+// Set-id bits, which a change of owner clears, and the sticky bit: a file
+// of another owner's keeps its mode exactly.
+TEST_F(StoreTest, CommitKeepsSetIdBitsThroughTheChangeOfOwner)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "giving a file to another owner takes root";
+    for (const mode_t mode : {07754, 02670, 04700}) {
+        ASSERT_EQ(1, m_store.ReadFile(Write("[a]\nk = 1\n")));
+        ASSERT_EQ(0, chown(m_path.c_str(), 1, 2));
+        ASSERT_EQ(0, chmod(m_path.c_str(), mode));
+        ASSERT_TRUE(Set("a", "k", "2"));
+        ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
+        struct stat st;
+        ASSERT_EQ(0, stat(m_path.c_str(), &st));
+        EXPECT_EQ(mode, st.st_mode & 07777) << std::oct << mode;
         EXPECT_TRUE(st.st_uid == 1 && st.st_gid == 2) << st.st_uid << ':' << st.st_gid;
         EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
     }

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -17,7 +18,11 @@ struct TStandIn {
     int calls = 0;
 };
 
-TStandIn s_standIns[4];
+TStandIn s_standIns[5];
+
+bool s_frozen = false;
+struct timespec s_frozenAt = {};
+int s_frozenReads = 0;
 
 TStandIn& StandIn(TCall call)
 {
@@ -66,6 +71,33 @@ int TFault::Calls() const
     return StandIn(m_call).calls;
 }
 
+TFrozenClock::TFrozenClock(const struct timespec& at)
+{
+    s_frozenAt = at;
+    s_frozenReads = 0;
+    s_frozen = true;
+}
+
+TFrozenClock::~TFrozenClock()
+{
+    s_frozen = false;
+}
+
+int TFrozenClock::Reads() const
+{
+    return s_frozenReads;
+}
+
+// Whether the clock read now is the frozen one, which it then gives.
+bool ReadFrozen(clockid_t clock, struct timespec* pTime)
+{
+    if (!s_frozen || clock != CLOCK_REALTIME)
+        return false;
+    *pTime = s_frozenAt;
+    ++s_frozenReads;
+    return true;
+}
+
 THook Failing(int error, int first, int last)
 {
     auto pSeen = std::make_shared<int>(0);
@@ -77,6 +109,7 @@ THook Failing(int error, int first, int last)
 
 } // namespace syscall_faults
 
+using syscall_faults::ReadFrozen;
 using syscall_faults::TakesMode;
 using syscall_faults::TCall;
 
@@ -118,4 +151,18 @@ extern "C" int openat64(int dirFd, const char* szName, int flags, ...)
     const mode_t mode = TakesMode(flags) ? va_arg(args, mode_t) : 0;
     va_end(args);
     return syscall_faults::OpenAt(dirFd, szName, flags | O_LARGEFILE, mode);
+}
+
+extern "C" int flock(int fd, int operation) noexcept
+{
+    if (syscall_faults::Shown(TCall::kFlock, fd, nullptr, operation) != 0)
+        return -1;
+    return static_cast<int>(::syscall(SYS_flock, fd, operation));
+}
+
+extern "C" int clock_gettime(clockid_t clock, struct timespec* pTime) noexcept
+{
+    if (ReadFrozen(clock, pTime))
+        return 0;
+    return static_cast<int>(::syscall(SYS_clock_gettime, clock, pTime));
 }

@@ -1,5 +1,5 @@
 // System calls made to fail on purpose, for this process alone: the C
-// library's fsync, renameat, getrandom and openat are stood in for, and
+// library's fsync, renameat, getrandom, openat and flock are stood in for, and
 // each call is first shown to the test's hook for that call, if any. The
 // hook answers 0 to let the real call go on, or an errno for the call to
 // fail with. Link the OBJECT library murox_syscall_faults: its definitions
@@ -9,13 +9,16 @@
 
 #include <functional>
 
+#include <time.h>
+
 namespace syscall_faults {
 
-enum class TCall { kFsync, kRenameat, kGetrandom, kOpenat };
+enum class TCall { kFsync, kRenameat, kGetrandom, kOpenat, kFlock };
 
 // Given the call's descriptor (the directory's, for renameat and openat;
 // -1 for getrandom) and the name it is given (the source, for renameat;
-// null for fsync and getrandom) and its flags (openat's; 0 otherwise).
+// null for the others) and its flags (openat's, flock's operation; 0
+// otherwise).
 using THook = std::function<int(int fd, const char* szName, int flags)>;
 
 // While it lives, `hook` sees every call of `call`, and counts them.
@@ -31,6 +34,20 @@ public:
 
 private:
     TCall m_call;
+};
+
+// While it lives, clock_gettime's CLOCK_REALTIME stands still at `at`
+// (the C library's stand-in; the other clocks run on), so that what
+// depends on the time alone repeats.
+class TFrozenClock {
+public:
+    explicit TFrozenClock(const struct timespec& at);
+    ~TFrozenClock();
+    TFrozenClock(const TFrozenClock&) = delete;
+    TFrozenClock& operator=(const TFrozenClock&) = delete;
+
+    // Readings of the frozen clock so far.
+    int Reads() const;
 };
 
 // A hook that fails the calls numbered `first` to `last` (1-based) with

@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# What the host package's maintainer scripts ask of systemd and of the
+# system for each argument dpkg gives them, here, without root's system
+# or a running systemd: each script runs on a copy whose /run is a folder
+# of the test's (with or without run/systemd/system, systemd's mark), with
+# systemctl, deb-systemd-helper, deb-systemd-invoke, getent and addgroup
+# stand-ins first on PATH that note each call. The distribution test
+# checks the same scripts under a real systemd.
+# Usage: CheckMaintainerScripts.sh SCRIPTS_DIR WORK_DIR
+set -uo pipefail
+scripts=$1
+work=$2
+failures=0
+bad() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+rm -rf "$work"
+mkdir -p "$work/bin"
+for tool in systemctl deb-systemd-helper deb-systemd-invoke getent addgroup; do
+    # Each notes its arguments. getent knows no group murox, and addgroup
+    # makes it; deb-systemd-helper's was-enabled answers $WAS_ENABLED, and
+    # $FAIL makes systemd's tools fail.
+    cat >"$work/bin/$tool" <<EOF
+#!/bin/sh
+echo "$tool \$*" >>"\$CALLS"
+[ "$tool" != getent ] || exit 2
+[ "$tool" != addgroup ] || exit 0
+[ "$tool \$1" != "deb-systemd-helper --quiet" ] || exit "\${WAS_ENABLED:-0}"
+exit "\${FAIL:-0}"
+EOF
+    chmod 755 "$work/bin/$tool"
+done
+
+# run SCRIPT SYSTEMD(yes|no) ARGS...: the calls it made, one a line, in
+# $calls; its status in $rc.
+run() {
+    local script=$1 systemd=$2
+    shift 2
+    local root=$work/root
+    rm -rf "$root" && mkdir -p "$root/run/murox"
+    [ "$systemd" = no ] || mkdir -p "$root/run/systemd/system"
+    sed "s|/run/|$root/run/|g" "$scripts/murox-host.$script" >"$work/$script"
+    : >"$work/calls"
+    CALLS=$work/calls PATH="$work/bin:$PATH" sh "$work/$script" "$@" >"$work/out" 2>&1
+    rc=$?
+    calls=$(cat "$work/calls")
+    runtime=$([ -d "$root/run/murox" ] && echo kept || echo removed)
+}
+
+# expect WHAT SCRIPT SYSTEMD ARGS... -- CALLS...
+expect() {
+    local what=$1
+    shift
+    local args=()
+    while [ "$1" != -- ]; do
+        args+=("$1")
+        shift
+    done
+    shift
+    local wanted
+    wanted=$(printf '%s\n' "$@")
+    run "${args[@]}"
+    if [ "$rc" != 0 ] || [ "$calls" != "${wanted%$'\n'}" ]; then
+        bad "$what: status $rc, calls:"$'\n'"$calls"$'\n'"wanted:"$'\n'"$wanted"$'\n'"$(cat "$work/out")"
+    else
+        echo "ok: $what"
+    fi
+}
+
+group=("getent group murox" "addgroup --system --quiet murox")
+enable=("deb-systemd-helper unmask murox.service" "deb-systemd-helper --quiet was-enabled murox.service"
+    "deb-systemd-helper enable murox.service")
+reload="systemctl --system daemon-reload"
+
+expect "postinst configure, first installation" postinst yes configure "" -- \
+    "${group[@]}" "${enable[@]}" "$reload" "deb-systemd-invoke start murox.service"
+expect "postinst configure, upgrade" postinst yes configure 1.0.0 -- \
+    "${group[@]}" "${enable[@]}" "$reload" "deb-systemd-invoke restart murox.service"
+expect "postinst configure without systemd" postinst no configure "" -- "${group[@]}" "${enable[@]}"
+expect "postinst abort-upgrade" postinst yes abort-upgrade 1.0.0 -- \
+    "${enable[@]}" "$reload" "deb-systemd-invoke restart murox.service"
+WAS_ENABLED=1 expect "postinst configure, disabled by the administrator" postinst yes configure 1.0.0 -- \
+    "${group[@]}" "deb-systemd-helper unmask murox.service" \
+    "deb-systemd-helper --quiet was-enabled murox.service" \
+    "deb-systemd-helper update-state murox.service" "$reload" \
+    "deb-systemd-invoke restart murox.service"
+FAIL=1 expect "postinst configure, every helper failing" postinst yes configure 1.0.0 -- \
+    "${group[@]}" "deb-systemd-helper unmask murox.service" \
+    "deb-systemd-helper --quiet was-enabled murox.service" \
+    "deb-systemd-helper enable murox.service" "$reload" \
+    "deb-systemd-invoke restart murox.service"
+
+expect "prerm remove" prerm yes remove -- "deb-systemd-invoke stop murox.service"
+expect "prerm upgrade" prerm yes upgrade 1.0.1 --
+expect "prerm deconfigure" prerm yes deconfigure --
+expect "prerm remove without systemd" prerm no remove --
+DPKG_ROOT=/target expect "prerm remove into another root" prerm yes remove --
+FAIL=1 expect "prerm remove, the stop failing" prerm yes remove -- "deb-systemd-invoke stop murox.service"
+
+expect "postrm remove" postrm yes remove -- "$reload"
+[ "$runtime" = kept ] || bad "postrm remove removed the runtime folder"
+expect "postrm purge" postrm yes purge -- "deb-systemd-helper purge murox.service" "$reload"
+[ "$runtime" = removed ] || bad "postrm purge kept the runtime folder"
+expect "postrm remove without systemd" postrm no remove --
+expect "postrm purge without systemd" postrm no purge -- "deb-systemd-helper purge murox.service"
+expect "postrm upgrade" postrm yes upgrade 1.0.1 --
+[ "$runtime" = kept ] || bad "postrm upgrade removed the runtime folder"
+FAIL=1 expect "postrm purge, the helpers failing" postrm yes purge -- \
+    "deb-systemd-helper purge murox.service" "$reload"
+
+[ "$failures" = 0 ] || exit 1
