@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <memory>
 #include <regex>
 #include <string>
@@ -98,6 +99,31 @@ TEST(StdoutQueueTest, RecordsThatDoNotFitAreCountedForGood)
     EXPECT_EQ(2U, queue.DroppedRecords());
 }
 
+// Once standard output has failed for good, every later record is lost,
+// and counted.
+TEST(StdoutQueueTest, RecordsAfterStandardOutputFailedAreCounted)
+{
+    std::fflush(stdout);
+    const int saved = dup(1);
+    int pipeFds[2];
+    ASSERT_EQ(0, pipe(pipeFds));
+    close(pipeFds[0]);
+    const sighandler_t previous = std::signal(SIGPIPE, SIG_IGN);
+    ASSERT_EQ(1, dup2(pipeFds[1], 1));
+    close(pipeFds[1]);
+    BStdoutQueue queue;
+    queue.Take("a\n", 2);
+    queue.Drain(); // the write fails: no one reads
+    const bool broken = !queue.Pending();
+    queue.Take("b\n", 2);
+    queue.Take("c\n", 2);
+    dup2(saved, 1);
+    close(saved);
+    std::signal(SIGPIPE, previous);
+    EXPECT_TRUE(broken);
+    EXPECT_EQ(2U, queue.DroppedRecords());
+}
+
 ExtAgent Agent(int32_t status, int32_t loaded)
 {
     ExtAgent agent;
@@ -129,12 +155,12 @@ TEST(DaemonStatusTest, OneKeyALineInAFixedOrder)
     EXPECT_EQ(shared, StatusLines(status));
 
     status.daemon = true;
-    status.socket = "/run/murox/murox.ctl";
+    status.socket = "/run/murox/m\x1b.ctl";
     status.consoles = 3;
     status.eventsDropped = 12;
     status.refusals = 5;
     EXPECT_EQ(std::regex_replace(shared, std::regex("shell"), "daemon") +
-                  "socket: /run/murox/murox.ctl\nconsoles: 3\nevents_dropped: 12\n"
+                  "socket: /run/murox/m\\x1b.ctl\nconsoles: 3\nevents_dropped: 12\n"
                   "consoles_refused: 5\n",
               StatusLines(status));
     // A clock read before the start (never, on one clock) is no time at all.

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "host/commands/BHostCommands.h"
+#include "host/server/OutputWait.h"
 #include "hostapi/BFileNV.h"
 #include "tests/support/EventTestSupport.h"
 #include "tests/support/RecordingStream.h"
@@ -136,6 +137,22 @@ TEST_F(HostStatusTest, TheShellSaysItsOwnFactsAndItsLibrariesAsTheyAreNow)
 
     EXPECT_EQ(std::make_pair(TLineOutcome::kFailed, std::string("\"status\" takes no operand\n")),
               Run("status now"));
+}
+
+// The shell's uptime runs from when its commands were made.
+TEST_F(HostStatusTest, TheShellsUptimeRunsFromItsStart)
+{
+    const long long before = MonotonicMs();
+    BHostCommands commands(m_store);
+    const long long after = MonotonicMs();
+    while (MonotonicMs() <= after)
+        usleep(1000);
+    const TDaemonStatus status = commands.Status();
+    EXPECT_LE(before, status.startedMs);
+    EXPECT_GE(after, status.startedMs);
+    EXPECT_LT(after, status.nowMs);
+    EXPECT_FALSE(status.daemon);
+    EXPECT_EQ(m_path, status.configuration);
 }
 
 // In the daemon, the server adds its facts to what the commands know.

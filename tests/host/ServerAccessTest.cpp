@@ -27,6 +27,7 @@
 #include "host/server/BControlServer.h"
 #include "host/server/BControlSocket.h"
 #include "host/server/ILogOutput.h"
+#include "host/server/OutputWait.h"
 #include "tests/host/TIdleRunner.h"
 
 namespace {
@@ -233,11 +234,19 @@ TEST_F(ServerAccessTest, TheServerSaysWhatItServesAndRefused)
     }
     EXPECT_EQ(2U, status.consoles);
 
+    // Its uptime runs from when it was made.
     TLossyLog log;
+    const long long before = MonotonicMs();
     BControlServer logging(m_socket, -1, &log, m_limits);
+    const long long after = MonotonicMs();
+    while (MonotonicMs() <= after)
+        usleep(1000);
     logging.FillStatus(status);
     EXPECT_EQ(17U, status.eventsDropped);
     EXPECT_EQ(0U, status.consoles);
+    EXPECT_LE(before, status.startedMs);
+    EXPECT_GE(after, status.startedMs);
+    EXPECT_LT(after, status.nowMs);
 }
 
 // A socket that cannot be given its group is not served, and leaves
