@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <sstream>
-#include <utility>
 
 #include "host/protocol/CommandGrammar.h"
 #include "hostapi/BCmdLineParser.h"

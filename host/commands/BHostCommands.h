@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "host/commands/BCmdInterpreter.h"
 #include "host/server/DaemonStatus.h"
