@@ -11,12 +11,16 @@ namespace {
 using command::kHelpWord;
 using command::kQuitWord;
 
+const char kStatusWord[] = "status";
+
 // The built-in commands, shown by "help" like a handler's table.
 const CliEntry kBuiltIns[] = {
     {0, kHelpWord,
      " help                            list every command with its help\n"
      " help <command>                  the help of one command\n",
      "[<command>]"},
+    {0, kStatusWord,
+     " status                          murox's state, one \"key: value\" line a fact\n", ""},
     {0, kQuitWord, " quit                            leave murox (so does the end of input)\n", ""},
     {-1, nullptr, nullptr, nullptr},
 };
@@ -82,6 +86,14 @@ std::vector<control::TSwitchWord> HelpSwitches(const CliEntry& entry)
     return switches;
 }
 
+bool IsBuiltIn(const std::string& word)
+{
+    for (const CliEntry* pRow = kBuiltIns; pRow->cmdId != -1; ++pRow)
+        if (word == pRow->cmdName)
+            return true;
+    return false;
+}
+
 } // namespace
 
 bool BCmdInterpreter::Register(KAF::BCmdHandler& handler)
@@ -91,7 +103,7 @@ bool BCmdInterpreter::Register(KAF::BCmdHandler& handler)
         if (pRow->cmdName == nullptr)
             return false;
         const std::string word = pRow->cmdName;
-        if (word.empty() || word == kHelpWord || word == kQuitWord || Find(word) != nullptr)
+        if (word.empty() || IsBuiltIn(word) || Find(word) != nullptr)
             return false;
         for (const TCommand& command : added)
             if (word == command.pEntry->cmdName)
@@ -119,6 +131,14 @@ TLineOutcome BCmdInterpreter::Execute(const std::string& line, KAF::ICmdStream& 
         return TLineOutcome::kSucceeded;
     if (words[0] == kHelpWord)
         return Help(words, out) ? TLineOutcome::kSucceeded : TLineOutcome::kFailed;
+    if (words[0] == kStatusWord) {
+        if (words.size() > 1) {
+            WriteText(out, "\"status\" takes no operand\n");
+            return TLineOutcome::kFailed;
+        }
+        WriteText(out, m_status());
+        return TLineOutcome::kSucceeded;
+    }
     const TCommand* pCommand = Find(words[0]);
     if (pCommand == nullptr) {
         WriteText(out, "Unknown command '" + words[0] + "'; \"help\" lists the commands\n");

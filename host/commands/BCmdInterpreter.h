@@ -3,7 +3,9 @@
 #ifndef HOST_COMMANDS_BCMDINTERPRETER_H
 #define HOST_COMMANDS_BCMDINTERPRETER_H
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/protocol/CommandWords.h"
@@ -13,11 +15,12 @@
 
 // A line is split into words as host/protocol/CommandGrammar.h says; there
 // is no quoting, so no word holds a blank. The first word picks the
-// command, the others are its arguments, in order. Two commands are built
-// in: "help [<command>]" and "quit".
+// command, the others are its arguments, in order. Three commands are built
+// in: "help [<command>]", "status" and "quit".
 class BCmdInterpreter {
 public:
-    BCmdInterpreter() = default;
+    // `status` gives the answer of "status".
+    explicit BCmdInterpreter(std::function<std::string()> status) : m_status(std::move(status)) {}
     BCmdInterpreter(const BCmdInterpreter&) = delete;
     BCmdInterpreter& operator=(const BCmdInterpreter&) = delete;
 
@@ -28,7 +31,8 @@ public:
 
     // Runs one line, writing its answer to `out`; a blank line does
     // nothing. kLeave for "quit", kFailed for a command or a help topic it
-    // does not know; what a handler's command does is the handler's to say.
+    // does not know, or "status" with an operand; what a handler's command
+    // does is the handler's to say.
     TLineOutcome Execute(const std::string& line, KAF::ICmdStream& out);
 
     // Every command word, the registered ones in order, then the built-ins,
@@ -47,6 +51,7 @@ private:
     // False for a topic it does not know.
     bool Help(const std::vector<std::string>& words, KAF::ICmdStream& out) const;
 
+    std::function<std::string()> m_status;
     std::vector<TCommand> m_commands; // in registration and table order
 };
 

@@ -2,8 +2,11 @@
 
 #include <exception>
 
+#include <unistd.h>
+
 #include "host/protocol/CommandGrammar.h"
 #include "host/registry/ExtFailures.h"
+#include "host/server/OutputWait.h"
 #include "hostapi/BCmdLineParser.h"
 
 namespace {
@@ -33,7 +36,9 @@ DLLExtAgents& Loaded(DLLExtAgents& registry, KAF::BFileNV& store)
 
 } // namespace
 
-BHostCommands::BHostCommands(KAF::BFileNV& store) : m_handler(store, Loaded(m_registry, store))
+BHostCommands::BHostCommands(KAF::BFileNV& store)
+    : m_configuration(store.m_fileName.c_str(), store.m_fileName.length()),
+      m_startedMs(MonotonicMs()), m_handler(store, Loaded(m_registry, store))
 {
     m_interpreter.Register(m_handler);
 }
@@ -87,4 +92,19 @@ control::TCommandWords BHostCommands::CompletionWords()
             words.names.emplace_back(pAgent->name.c_str(), pAgent->name.length());
     }
     return words;
+}
+
+TDaemonStatus BHostCommands::Status()
+{
+    TDaemonStatus status;
+    status.pid = static_cast<long>(getpid());
+    status.startedMs = m_startedMs;
+    status.nowMs = MonotonicMs();
+    status.configuration = m_configuration;
+    for (int i = 0; i < m_registry.NumExtAgents(); ++i)
+        if (const ExtAgent* pAgent = m_registry.ExtAgentAt(i))
+            CountLibrary(*pAgent, status);
+    if (m_fill)
+        m_fill(status);
+    return status;
 }

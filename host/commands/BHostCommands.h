@@ -4,9 +4,12 @@
 #ifndef HOST_COMMANDS_BHOSTCOMMANDS_H
 #define HOST_COMMANDS_BHOSTCOMMANDS_H
 
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "host/commands/BCmdInterpreter.h"
+#include "host/server/DaemonStatus.h"
 #include "host/server/ICommandRunner.h"
 #include "hostapi/BFileNV.h"
 #include "hostapi/DLLExtAgents.h"
@@ -19,6 +22,12 @@ public:
     explicit BHostCommands(KAF::BFileNV& store);
 
     BCmdInterpreter& Interpreter() { return m_interpreter; }
+
+    // What "status" says: this process's facts and its libraries', then
+    // whatever `fill` adds (the daemon's server: its own facts); until
+    // then, the shell's, with the time since this object was made.
+    void SetStatusSource(std::function<void(TDaemonStatus&)> fill) { m_fill = std::move(fill); }
+    TDaemonStatus Status();
 
     // Runs the line; a command that throws is reported at the end of its
     // answer. Beyond what the interpreter says, a line failed when an
@@ -37,9 +46,12 @@ private:
     // Whether the line is an "xdll" command with a switch.
     bool IsAction(const std::string& line) const;
 
+    const std::string m_configuration;
+    const long long m_startedMs;
+    std::function<void(TDaemonStatus&)> m_fill;
     DLLExtAgents m_registry;
     XDllCmdHndlr m_handler;
-    BCmdInterpreter m_interpreter;
+    BCmdInterpreter m_interpreter{[this] { return StatusLines(Status()); }};
 };
 
 #endif

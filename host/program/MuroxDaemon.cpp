@@ -92,6 +92,8 @@ int RunDaemon(const TMuroxOptions& options, gid_t socketGroup, KAF::BFileNV& sto
         const KAF::BSubscription toConsoles(dispatcher, server.FanOut());
         {
             BHostCommands commands(store);
+            commands.SetStatusSource(
+                [&server](TDaemonStatus& status) { server.FillStatus(status); });
             MuroxLogEvent("listening on %s", path.c_str());
             server.Serve(commands);
         }

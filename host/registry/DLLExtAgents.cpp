@@ -22,6 +22,21 @@ std::string ToStd(const KAF::BString& text)
     return std::string(text.c_str(), text.length());
 }
 
+// An add repeated as it was made succeeds and writes nothing, so that a
+// deploy step can run twice; the library is loaded if it is not. An add
+// that would configure the name otherwise is refused: that takes a delete.
+int AddAgain(TRecord& record, const KAF::BString& path, const KAF::BString& web)
+{
+    if (!SameSource(record.agent, path, web)) {
+        ReportExtFailure("extension library '%s' not added: that name is configured already, "
+                         "with path '%s' and web part '%s'",
+                         record.agent.name.c_str(), record.agent.path.c_str(),
+                         record.agent.web.c_str());
+        return 0;
+    }
+    return LoadRecord(record);
+}
+
 } // namespace
 
 // Every name is looked up through the index, so that the registry's work
@@ -140,11 +155,8 @@ int DLLExtAgents::Add(KAF::INonVolatile* config, const KAF::BString& name, const
                          kExtNameRule);
         return 0;
     }
-    if (Exist(name) != 0) {
-        ReportExtFailure("extension library '%s' not added: that name is configured already",
-                         libName.c_str());
-        return 0;
-    }
+    if (TRecord* pRecord = m_pImpl->Lookup(libName))
+        return AddAgain(*pRecord, path, web);
     TExtConfigEntry entry{libName, ToStd(path), ToStd(web), true};
     if (entry.path.empty()) {
         ReportExtFailure("extension library '%s' not added: no path", libName.c_str());

@@ -17,7 +17,17 @@ void SetText(KAF::BString& target, const std::string& text)
     target.Assign(text.c_str(), static_cast<unsigned>(text.size()));
 }
 
+bool SameText(const KAF::BString& a, const KAF::BString& b)
+{
+    return View(a) == View(b);
+}
+
 } // namespace
+
+bool SameSource(const ExtAgent& agent, const KAF::BString& path, const KAF::BString& web)
+{
+    return SameText(agent.path, path) && SameText(agent.web, web);
+}
 
 std::unique_ptr<TRecord> MakeRecord(const TExtConfigEntry& entry)
 {
@@ -83,9 +93,14 @@ TRecords FollowEntries(const std::vector<TExtConfigEntry>& entries, TRecords& re
             gone.push_back(std::move(pOld));
             continue;
         }
-        // A loaded library keeps its image; a changed path applies to the
-        // next load.
+        // A library now configured from another path or with another web
+        // part is a different one: the old is unloaded from where it was
+        // loaded, and the fresh record loads from the new path.
         TRecord& kept = *it->second;
+        if (!SameSource(kept.agent, pOld->agent.path, pOld->agent.web)) {
+            gone.push_back(std::move(pOld));
+            continue;
+        }
         kept.image = std::exchange(pOld->image, TExtImage());
         kept.agent.status = pOld->agent.status;
         kept.agent.loaded = pOld->agent.loaded;

@@ -40,11 +40,15 @@ std::unique_ptr<TRecord> MakeRecord(const TExtConfigEntry& entry);
 int LoadRecord(TRecord& record);
 int UnloadRecord(TRecord& record);
 
+// Whether the record configures the library of that path and web part.
+bool SameSource(const ExtAgent& agent, const KAF::BString& path, const KAF::BString& web);
+
 // Replaces `records` and `index` with records of `entries`, in their
-// order. A record that stays configured hands its image and state to the
-// fresh record of its entry; those no longer configured are handed back,
-// still loaded. Everything that allocates happens before the first record
-// moves.
+// order. A record that stays configured with the same path and web part
+// hands its image and state to the fresh record of its entry; those no
+// longer configured, or configured from another path or web part, are
+// handed back, still loaded. Everything that allocates happens before the
+// first record moves.
 TRecords FollowEntries(const std::vector<TExtConfigEntry>& entries, TRecords& records,
                        TIndex& index);
 

@@ -43,8 +43,20 @@ BControlServer::BControlServer(BControlSocket& socket, int signalFd, ILogOutput*
                                const TClientLimits& limits)
     : m_socket(socket), m_signalFd(signalFd), m_pLog(pLog), m_limits(limits),
       m_daemonUid(geteuid()), m_group(socket.Group()), m_groupName(GroupName(m_group)),
-      m_refusals([this](const std::string& text) { m_fanOut.LogOnly(text); })
+      m_refusals([this](const std::string& text) { m_fanOut.LogOnly(text); }),
+      m_startedMs(MonotonicMs())
 {
+}
+
+void BControlServer::FillStatus(TDaemonStatus& status) const
+{
+    status.daemon = true;
+    status.startedMs = m_startedMs;
+    status.nowMs = MonotonicMs();
+    status.socket = m_socket.Path();
+    status.consoles = m_clients.size();
+    status.refusals = m_refusals.Refusals();
+    status.eventsDropped = m_pLog != nullptr ? m_pLog->DroppedRecords() : 0;
 }
 
 BControlServer::~BControlServer() = default;

@@ -13,6 +13,7 @@
 #include "host/server/BControlClient.h"
 #include "host/server/BEventFanOut.h"
 #include "host/server/BRefusalLog.h"
+#include "host/server/DaemonStatus.h"
 #include "host/server/ICommandRunner.h"
 
 class BControlSocket;
@@ -57,6 +58,10 @@ public:
     // most `waitMs` for them to take it, and closes them all.
     void CloseAll(const std::string& farewell, int waitMs);
 
+    // The server's facts: its socket, since when it serves, its clients,
+    // the connections it refused and the records its log lost.
+    void FillStatus(TDaemonStatus& status) const;
+
     // What passes the daemon's events on to the clients.
     KAF::IMessageSubscriber& FanOut() { return m_fanOut; }
 
@@ -88,6 +93,7 @@ private:
     BClientRequests m_requests{m_clients, m_limits, m_fanOut};
     BRefusalLog m_refusals;
     long long m_acceptPausedUntilMs = 0;
+    long long m_startedMs;
     std::vector<struct pollfd> m_polled; // the last turn's descriptors, in order
 };
 

@@ -27,6 +27,7 @@ bool BRefusalLog::Writes(long long nowMs)
 
 void BRefusalLog::Refused(const TPeer& peer, const std::string& why, long long nowMs)
 {
+    ++m_refusals;
     if (Writes(nowMs))
         m_write("console refused: " + PeerName(peer) + ": " + why);
     else if (m_counted.count(peer.uid) != 0 || m_counted.size() < kMaxUids)

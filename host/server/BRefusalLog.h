@@ -30,6 +30,8 @@ public:
     void Flush(long long nowMs);
     // When Flush has something to write; -1 when nothing is counted.
     long long DueMs() const;
+    // Connections refused since the start, recorded or counted.
+    unsigned long Refusals() const { return m_refusals; }
 
 private:
     bool Writes(long long nowMs);
@@ -43,6 +45,7 @@ private:
     std::map<uid_t, unsigned long> m_counted;
     unsigned long m_countedOthers = 0;
     unsigned long m_countedAcceptFailures = 0;
+    unsigned long m_refusals = 0;
 };
 
 #endif

@@ -19,10 +19,13 @@ const std::size_t kPerDrain = std::size_t{64} * 1024;
 
 void BStdoutQueue::Take(const char* pData, std::size_t size)
 {
-    if (m_broken)
+    if (m_broken) {
+        ++m_droppedTotal;
         return;
+    }
     if (m_queue.size() - m_start + size > kLimit) {
         ++m_dropped;
+        ++m_droppedTotal;
         return;
     }
     if (m_start > 0 && m_start >= m_queue.size() - m_start) {

@@ -31,11 +31,13 @@ public:
         return !m_broken && (m_start < m_queue.size() || m_dropped > 0);
     }
     void Drain() override;
+    unsigned long DroppedRecords() const override { return m_droppedTotal; }
 
 private:
     std::string m_queue;
-    std::size_t m_start = 0; // where the unwritten bytes begin
-    unsigned long m_dropped = 0;
+    std::size_t m_start = 0;     // where the unwritten bytes begin
+    unsigned long m_dropped = 0; // since the last note of them
+    unsigned long m_droppedTotal = 0;
     bool m_broken = false;
 };
 

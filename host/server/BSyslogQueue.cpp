@@ -63,11 +63,17 @@ void BSyslogQueue::Take(const char* pData, std::size_t size)
 void BSyslogQueue::Push(std::string datagram)
 {
     if (!Connect() || m_bytes + datagram.size() > kLimit) {
-        ++m_dropped;
+        Drop(1);
         return;
     }
     m_bytes += datagram.size();
     m_queue.push_back(std::move(datagram));
+}
+
+void BSyslogQueue::Drop(unsigned long records)
+{
+    m_dropped += records;
+    m_droppedTotal += records;
 }
 
 bool BSyslogQueue::Pending() const
@@ -85,7 +91,7 @@ bool BSyslogQueue::SendFirst()
     if (n < 0) {
         // The log daemon went away or restarted: connect again at the next
         // record; this one is lost, as with the C library.
-        ++m_dropped;
+        Drop(1);
         if (errno != EMSGSIZE)
             m_fd = BFd();
     }
@@ -112,7 +118,7 @@ void BSyslogQueue::Drain()
         sent += size;
     }
     if (!m_fd.Valid()) {
-        m_dropped += m_queue.size();
+        Drop(m_queue.size());
         m_queue.clear();
         m_bytes = 0;
     }

@@ -36,6 +36,7 @@ public:
     int Fd() const override { return m_fd.Get(); }
     bool Pending() const override;
     void Drain() override;
+    unsigned long DroppedRecords() const override { return m_droppedTotal; }
 
     // The datagram for `text` (its newline included) stamped `when`.
     static std::string Datagram(const std::string& text, std::time_t when);
@@ -45,12 +46,14 @@ private:
     void Push(std::string datagram);
     // Sends the first datagram; false when the log takes nothing now.
     bool SendFirst();
+    void Drop(unsigned long records);
 
     std::string m_path;
     BFd m_fd;
     std::deque<std::string> m_queue;
-    std::size_t m_bytes = 0; // in m_queue
-    unsigned long m_dropped = 0;
+    std::size_t m_bytes = 0;     // in m_queue
+    unsigned long m_dropped = 0; // since the last note of them
+    unsigned long m_droppedTotal = 0;
 };
 
 #endif

@@ -20,6 +20,8 @@ public:
     virtual void Drain() = 0;
     // Drains for at most `waitMs`; what is left then is lost.
     void Finish(int waitMs);
+    // Records lost since the start: not taken, or taken and never written.
+    virtual unsigned long DroppedRecords() const { return 0; }
 };
 
 #endif

@@ -22,6 +22,7 @@ TCommandWords Words(const std::vector<std::string>& names = kNames)
         {"xdll",
          {{"-l", true}, {"-u", true}, {"-f", true}, {"-r", false}, {"-a", false}, {"-d", true}}},
         {"help", {}},
+        {"status", {}},
         {"quit", {}}};
     words.names = names;
     return words;
@@ -36,8 +37,9 @@ TEST(CompletionTest, FirstWordIsACommandWord)
 {
     EXPECT_THAT(Complete("xd"), ElementsAre("xdll"));
     EXPECT_THAT(Complete("  \tq"), ElementsAre("quit"));
-    EXPECT_THAT(Complete(""), ElementsAre("xdll", "help", "quit"));
-    EXPECT_THAT(Complete("   "), ElementsAre("xdll", "help", "quit"));
+    EXPECT_THAT(Complete(""), ElementsAre("xdll", "help", "status", "quit"));
+    EXPECT_THAT(Complete("   "), ElementsAre("xdll", "help", "status", "quit"));
+    EXPECT_THAT(Complete("s"), ElementsAre("status"));
     EXPECT_THAT(Complete("z"), IsEmpty());
     EXPECT_THAT(Complete("xdllx"), IsEmpty());
     // The words come from the caller: a daemon offering more is completed.
@@ -50,7 +52,9 @@ TEST(CompletionTest, FirstWordIsACommandWord)
 
 TEST(CompletionTest, HelpTakesACommandWord)
 {
-    EXPECT_THAT(Complete("help "), ElementsAre("xdll", "help", "quit"));
+    EXPECT_THAT(Complete("help "), ElementsAre("xdll", "help", "status", "quit"));
+    EXPECT_THAT(Complete("help st"), ElementsAre("status"));
+    EXPECT_THAT(Complete("status "), IsEmpty());
     EXPECT_THAT(Complete("help x"), ElementsAre("xdll"));
     EXPECT_THAT(Complete("help\tq"), ElementsAre("quit"));
     EXPECT_THAT(Complete("help xdll "), IsEmpty());

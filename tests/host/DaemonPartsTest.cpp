@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -17,7 +19,9 @@
 #include "host/protocol/ControlProtocol.h"
 #include "host/server/BControlClient.h"
 #include "host/server/BRefusalLog.h"
+#include "host/server/BStdoutQueue.h"
 #include "host/server/DaemonSignals.h"
+#include "host/server/DaemonStatus.h"
 #include "tests/support/EventTestSupport.h"
 
 namespace {
@@ -55,6 +59,7 @@ TEST(RefusalLogTest, FiveASecondAreWrittenAndTheRestSummedUp)
     EXPECT_EQ(-1, refusals.DueMs());
     refusals.Flush(20000);
     EXPECT_EQ(8U, log.size());
+    EXPECT_EQ(9U, refusals.Refusals()) << "written or summed up, each refusal counts once";
 }
 
 TEST(RefusalLogTest, ARefusalAfterTheBurstsSecondIsWrittenInFull)
@@ -77,6 +82,90 @@ TEST(RefusalLogTest, ARefusalAfterTheBurstsSecondIsWrittenInFull)
         refusals.Refused(Stranger(9), "again", 4600 + i);
     EXPECT_EQ(5U, log.size());
     EXPECT_EQ(-1, refusals.DueMs());
+}
+
+// A record that does not fit is counted among those lost since the start;
+// the count is not taken back when the loss is noted.
+TEST(StdoutQueueTest, RecordsThatDoNotFitAreCountedForGood)
+{
+    BStdoutQueue queue;
+    const std::string record(1023, 'r');
+    // Never drained, so that nothing reaches the test's own output.
+    for (std::size_t i = 0; i < BStdoutQueue::kLimit / 1024; ++i)
+        queue.Take((record + "\n").c_str(), 1024);
+    EXPECT_EQ(0U, queue.DroppedRecords());
+    queue.Take("a\n", 2);
+    queue.Take("b\n", 2);
+    EXPECT_EQ(2U, queue.DroppedRecords());
+}
+
+// Once standard output has failed for good, every later record is lost,
+// and counted.
+TEST(StdoutQueueTest, RecordsAfterStandardOutputFailedAreCounted)
+{
+    std::fflush(stdout);
+    const int saved = dup(1);
+    int pipeFds[2];
+    ASSERT_EQ(0, pipe(pipeFds));
+    close(pipeFds[0]);
+    const sighandler_t previous = std::signal(SIGPIPE, SIG_IGN);
+    ASSERT_EQ(1, dup2(pipeFds[1], 1));
+    close(pipeFds[1]);
+    BStdoutQueue queue;
+    queue.Take("a\n", 2);
+    queue.Drain(); // the write fails: no one reads
+    const bool broken = !queue.Pending();
+    queue.Take("b\n", 2);
+    queue.Take("c\n", 2);
+    dup2(saved, 1);
+    close(saved);
+    std::signal(SIGPIPE, previous);
+    EXPECT_TRUE(broken);
+    EXPECT_EQ(2U, queue.DroppedRecords());
+}
+
+ExtAgent Agent(int32_t status, int32_t loaded)
+{
+    ExtAgent agent;
+    agent.load = 1;
+    agent.status = status;
+    agent.loaded = loaded;
+    return agent;
+}
+
+// What "status" says, each fact on a line of its own under a key that
+// scripts can look for; the daemon's facts only in the daemon's.
+TEST(DaemonStatusTest, OneKeyALineInAFixedOrder)
+{
+    TDaemonStatus status;
+    // Counted by what the listing shows: loaded whatever the status says.
+    for (const ExtAgent& agent :
+         {Agent(0, 1), Agent(1, 1), Agent(kExtFailedToLoad, 0), Agent(kExtFailedToInit, 0),
+          Agent(kExtFailedToInit, 0), Agent(kExtNotLoaded, 0), Agent(0, 0), Agent(7, 0)})
+        CountLibrary(agent, status);
+    status.pid = 4321;
+    status.startedMs = 5000;
+    status.nowMs = 5000 + 3 * 3600 * 1000 + 999;
+    status.configuration = "/etc/murox/a\nb: 1.conf";
+    const std::string shared = std::string("version: ") + MUROX_VERSION +
+                               "\nmode: shell\npid: 4321\nuptime_seconds: 10800\n"
+                               "configuration: /etc/murox/a\\x0ab: 1.conf\nlibraries: 8\n"
+                               "libraries_loaded: 2\nlibraries_failed_to_load: 1\n"
+                               "libraries_failed_to_initialize: 2\nlibraries_not_loaded: 3\n";
+    EXPECT_EQ(shared, StatusLines(status));
+
+    status.daemon = true;
+    status.socket = "/run/murox/m\x1b.ctl";
+    status.consoles = 3;
+    status.eventsDropped = 12;
+    status.refusals = 5;
+    EXPECT_EQ(std::regex_replace(shared, std::regex("shell"), "daemon") +
+                  "socket: /run/murox/m\\x1b.ctl\nconsoles: 3\nevents_dropped: 12\n"
+                  "consoles_refused: 5\n",
+              StatusLines(status));
+    // A clock read before the start (never, on one clock) is no time at all.
+    status.nowMs = 4000;
+    EXPECT_THAT(StatusLines(status), testing::HasSubstr("\nuptime_seconds: 0\n"));
 }
 
 // A client whose socket pair holds little: what the test does not read

@@ -290,7 +290,7 @@ class DaemonTestCase(unittest.TestCase):
         # them, before that line's answer.
         peer = RawPeer(d.sock)
         self.assertEqual(f"murox-control 4 {d.proc.pid} {VERSION}".encode(), peer.greeting)
-        words = (b"c xdll\nn -l\nn -u\nn -f\ns -r\ns -a\nn -d\nc help\nc quit\n"
+        words = (b"c xdll\nn -l\nn -u\nn -f\ns -r\ns -a\nn -d\nc help\nc status\nc quit\n"
                  b"e hello\ne broken\ne missing\ne idle\n")
         self.assertEqual(words, peer.words)
         d.console("xdll -a added /nonexistent/added.so", check=False)
@@ -308,6 +308,17 @@ class DaemonTestCase(unittest.TestCase):
             while kind != b"W":  # unasked: after the reload's events
                 kind, payload = peer.frame()
             self.assertEqual(words + later, payload)
+        # "status" tells the daemon's facts, the consoles counted with this
+        # one and the raw peer still connected.
+        status = d.console("status").stdout.decode()
+        self.assertRegex(status, r"\nuptime_seconds: \d+\n")
+        self.assertEqual(
+            f"version: {VERSION}\nmode: daemon\npid: {d.proc.pid}\n"
+            f"configuration: {d.conf}\nlibraries: 4\nlibraries_loaded: 1\n"
+            "libraries_failed_to_load: 1\nlibraries_failed_to_initialize: 1\n"
+            f"libraries_not_loaded: 1\nsocket: {d.sock}\nconsoles: 2\nevents_dropped: 0\n"
+            "consoles_refused: 0\n",
+            re.sub(r"uptime_seconds: \d+\n", "", status))
         peer.close()
         # Events a line causes come before its answer, as in the shell.
         self.assertEqual(b"hello: term\n", d.console("xdll -u hello").stdout)

@@ -4,11 +4,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
+#include <utility>
+
+#include <unistd.h>
 
 #include "eventlog/MuroxLogEvent.h"
 #include "host/commands/BHostCommands.h"
 #include "host/kaf/BSubscription.h"
+#include "host/server/OutputWait.h"
 #include "hostapi/BFileNV.h"
 #include "tests/support/EventTestSupport.h"
 #include "tests/support/RecordingStream.h"
@@ -84,6 +91,169 @@ TEST(HostCommandsTest, TheRegistrysFailuresAreTakenForTheLinesReasons)
                                                  "F extension library 'web1' not added: cannot "
                                                  "write '': no file name",
                                                  "V after"));
+// A configuration of the sample libraries: one that loads, one that fails
+// to initialise, one that cannot be opened, one not to be loaded.
+class HostStatusTest : public testing::Test {
+protected:
+    static std::string Configured()
+    {
+        char dir[] = "/tmp/murox-status-XXXXXX";
+        const std::string made = mkdtemp(dir) != nullptr ? dir : "/nonexistent";
+        std::ofstream(made + "/murox.conf")
+            << "[extdll a]\npath = " HELLO_LIBRARY "\n[extdll b]\npath = " BROKEN_LIBRARY
+               "\n[extdll c]\npath = /nonexistent.so\n[extdll d]\npath = " IDLE_LIBRARY
+               "\nload = 0\n";
+        return made;
+    }
+    ~HostStatusTest() override { std::filesystem::remove_all(m_dir); }
+    // The line's outcome and its answer as one text.
+    std::pair<TLineOutcome, std::string> Run(const std::string& line)
+    {
+        TRecordingStream out;
+        const TLineOutcome outcome = m_commands.RunLine(line, out);
+        std::string answer;
+        for (const std::string& piece : out.m_pieces)
+            answer += piece;
+        return {outcome, answer};
+    }
+    // The "key: value" lines of "status", in order.
+    std::vector<std::pair<std::string, std::string>> Status()
+    {
+        const auto [outcome, answer] = Run("status");
+        EXPECT_EQ(TLineOutcome::kSucceeded, outcome);
+        std::vector<std::pair<std::string, std::string>> facts;
+        std::istringstream lines(answer);
+        for (std::string line; std::getline(lines, line);) {
+            const std::size_t colon = line.find(": ");
+            EXPECT_NE(std::string::npos, colon) << line;
+            if (colon != std::string::npos)
+                facts.emplace_back(line.substr(0, colon), line.substr(colon + 2));
+        }
+        return facts;
+    }
+
+    KAF::BMessageDispatcher m_dispatcher;
+    eventlog_test::TInstanceScope m_scope{&m_dispatcher};
+    const std::string m_dir = Configured();
+    const std::string m_path = m_dir + "/murox.conf";
+    KAF::BFileNV m_store;
+    const int m_read = m_store.ReadFile(m_path.c_str());
+    BHostCommands m_commands{m_store};
+};
+
+using TFacts = std::vector<std::pair<std::string, std::string>>;
+
+TEST_F(HostStatusTest, TheShellSaysItsOwnFactsAndItsLibrariesAsTheyAreNow)
+{
+    ASSERT_NE(0, m_read);
+    TFacts facts = Status();
+    ASSERT_EQ(10U, facts.size());
+    EXPECT_EQ(std::make_pair(std::string("version"), std::string(MUROX_VERSION)), facts[0]);
+    EXPECT_EQ(TFacts({{"mode", "shell"}, {"pid", std::to_string(getpid())}}),
+              TFacts(facts.begin() + 1, facts.begin() + 3));
+    EXPECT_EQ("uptime_seconds", facts[3].first);
+    EXPECT_THAT(facts[3].second, testing::MatchesRegex("[0-9]+"));
+    EXPECT_EQ(TFacts({{"configuration", m_path},
+                      {"libraries", "4"},
+                      {"libraries_loaded", "1"},
+                      {"libraries_failed_to_load", "1"},
+                      {"libraries_failed_to_initialize", "1"},
+                      {"libraries_not_loaded", "1"}}),
+              TFacts(facts.begin() + 4, facts.end()));
+    ASSERT_EQ(TLineOutcome::kSucceeded, Run("xdll -l d").first);
+    ASSERT_EQ(TLineOutcome::kSucceeded, Run("xdll -d a").first);
+    facts = Status();
+    ASSERT_EQ(10U, facts.size());
+    EXPECT_EQ(TFacts({{"libraries", "3"},
+                      {"libraries_loaded", "1"},
+                      {"libraries_failed_to_load", "1"},
+                      {"libraries_failed_to_initialize", "1"},
+                      {"libraries_not_loaded", "0"}}),
+              TFacts(facts.begin() + 5, facts.end()));
+
+    EXPECT_EQ(std::make_pair(TLineOutcome::kFailed, std::string("\"status\" takes no operand\n")),
+              Run("status now"));
+}
+
+// The shell's uptime runs from when its commands were made.
+TEST_F(HostStatusTest, TheShellsUptimeRunsFromItsStart)
+{
+    const long long before = MonotonicMs();
+    BHostCommands commands(m_store);
+    const long long after = MonotonicMs();
+    while (MonotonicMs() <= after)
+        usleep(1000);
+    const TDaemonStatus status = commands.Status();
+    EXPECT_LE(before, status.startedMs);
+    EXPECT_GE(after, status.startedMs);
+    EXPECT_LT(after, status.nowMs);
+    EXPECT_FALSE(status.daemon);
+    EXPECT_EQ(m_path, status.configuration);
+}
+
+// In the daemon, the server adds its facts to what the commands know.
+TEST_F(HostStatusTest, TheDaemonsServerAddsItsFacts)
+{
+    unsigned long loadedSeen = 99;
+    m_commands.SetStatusSource([&loadedSeen](TDaemonStatus& status) {
+        loadedSeen = status.loaded;
+        status.daemon = true;
+        status.socket = "/run/x.ctl";
+        status.consoles = 2;
+        status.eventsDropped = 4;
+        status.refusals = 6;
+    });
+    const TFacts facts = Status();
+    EXPECT_EQ(1U, loadedSeen) << "the libraries are counted first";
+    ASSERT_EQ(14U, facts.size());
+    EXPECT_EQ(std::make_pair(std::string("mode"), std::string("daemon")), facts[1]);
+    EXPECT_EQ(TFacts({{"socket", "/run/x.ctl"},
+                      {"consoles", "2"},
+                      {"events_dropped", "4"},
+                      {"consoles_refused", "6"}}),
+              TFacts(facts.begin() + 10, facts.end()));
+}
+
+// "status" is a command like the others: in the help and among the words
+// a console completes; no handler may take its word.
+TEST_F(HostStatusTest, StatusIsInTheHelpAndTheCompletionWords)
+{
+    const auto [outcome, help] = Run("help");
+    EXPECT_EQ(TLineOutcome::kSucceeded, outcome);
+    EXPECT_THAT(help, testing::HasSubstr("\nstatus\n status  "));
+    EXPECT_THAT(Run("help status").second, testing::StartsWith("status\n status  "));
+    std::vector<std::string> words;
+    for (const control::TCommandWord& command : m_commands.CompletionWords().commands)
+        words.push_back(command.word);
+    EXPECT_THAT(words, testing::ElementsAre("xdll", "help", "status", "quit"));
+
+    class TStatusHandler : public KAF::BCmdHandler {
+    public:
+        void CmdExecute(KAF::ICmdStream&, const KAF::BString&, const KAF::BStringArray&,
+                        const KAF::BSecurityParams&, const KAF::BString&) override
+        {
+        }
+        const char* CmdGetHndlrName() const override { return "mine"; }
+        const CliEntry* CmdGetMap() const override
+        {
+            static const CliEntry s_map[] = {{1, "status", "mine", ""},
+                                             {-1, nullptr, nullptr, nullptr}};
+            return s_map;
+        }
+    } handler;
+    EXPECT_FALSE(m_commands.Interpreter().Register(handler));
+}
+
+// A deploy step run twice: the same add succeeds with no answer, another
+// path or web part for the name fails the line.
+TEST_F(HostStatusTest, AnAddRepeatedSucceedsAndAnotherForTheNameFails)
+{
+    const std::string add = "xdll -a e " IDLE_LIBRARY " /w";
+    EXPECT_EQ(std::make_pair(TLineOutcome::kSucceeded, std::string()), Run(add));
+    EXPECT_EQ(std::make_pair(TLineOutcome::kSucceeded, std::string()), Run(add));
+    EXPECT_EQ(TLineOutcome::kFailed, Run("xdll -a e " IDLE_LIBRARY).first);
+    EXPECT_EQ(TLineOutcome::kFailed, Run("xdll -a e " HELLO_LIBRARY " /w").first);
+    EXPECT_EQ(TLineOutcome::kSucceeded, Run(add).first);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -217,6 +218,91 @@ TEST_F(RegistryTest, AddWritesTheFileAndRefusesWhatItCannotKeep)
               "\nweb = /w\nload = 1\n\n[extdll m]\npath = /nonexistent.so\nweb = \nload = 1\n"
               "\n[extdll i]\npath = " IDLE_LIBRARY "\nweb = \nload = 1\n",
               File());
+}
+
+// A deploy step that adds a library can run again: the same add succeeds,
+// loads what is not loaded and writes nothing; an add that would configure
+// the name otherwise is refused and changes nothing.
+TEST_F(RegistryTest, AnAddRepeatedAsMadeSucceedsWithoutWriting)
+{
+    ASSERT_TRUE(Configure("# mine\n"));
+    ASSERT_EQ(1, m_registry.Load(&m_store));
+    ASSERT_EQ(1, m_registry.Add(&m_store, "h", HELLO_LIBRARY, "/w"));
+    EXPECT_EQ(0, m_registry.Add(&m_store, "m", "/nonexistent.so", ""));
+    Take();
+    const std::string written = File();
+    // Dated in the past, so that any write, even one with the same text,
+    // shows in the file's time.
+    const struct timespec past[2] = {{1000, 0}, {1000, 0}};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, m_path.c_str(), past, 0));
+    const auto unwritten = [this, &written] {
+        struct stat st {};
+        return stat(m_path.c_str(), &st) == 0 && st.st_mtim.tv_sec == 1000 &&
+               st.st_mtim.tv_nsec == 0 && File() == written;
+    };
+
+    EXPECT_EQ(1, m_registry.Add(&m_store, "h", HELLO_LIBRARY, "/w"));
+    EXPECT_THAT(Take(), testing::IsEmpty()) << "a loaded library is not loaded again";
+    EXPECT_TRUE(unwritten());
+    EXPECT_EQ(1, m_registry.Unload("h"));
+    EXPECT_EQ(1, m_registry.Add(&m_store, "h", HELLO_LIBRARY, "/w"));
+    EXPECT_THAT(Take(), testing::ElementsAre("hello: term", "hello: init"));
+    // What failed to load the first time fails again, as the first add did.
+    EXPECT_EQ(0, m_registry.Add(&m_store, "m", "/nonexistent.so", ""));
+    EXPECT_THAT(Take(), testing::ElementsAre(testing::HasSubstr("'m' not loaded: cannot read")));
+    EXPECT_TRUE(unwritten());
+
+    const std::string refused = "extension library 'h' not added: that name is configured "
+                                "already, with path '" HELLO_LIBRARY "' and web part '/w'";
+    EXPECT_EQ(0, m_registry.Add(&m_store, "h", HELLO_LIBRARY, ""));
+    EXPECT_EQ(0, m_registry.Add(&m_store, "h", HELLO_LIBRARY, "/w2"));
+    EXPECT_EQ(0, m_registry.Add(&m_store, "h", IDLE_LIBRARY, "/w"));
+    EXPECT_EQ(0, m_registry.Add(&m_store, "m", "/nonexistent.so", "/w"));
+    EXPECT_THAT(Take(), testing::ElementsAre(refused, refused, refused,
+                                             "extension library 'm' not added: that name is "
+                                             "configured already, with path '/nonexistent.so' "
+                                             "and web part ''"));
+    EXPECT_TRUE(unwritten());
+    EXPECT_EQ("h:1:0:1 m:1:1:0 ", State());
+    const ExtAgent* pH = m_registry.ExtAgentAt(0);
+    EXPECT_STREQ(HELLO_LIBRARY, pH->path.c_str());
+    EXPECT_STREQ("/w", pH->web.c_str());
+}
+
+// A library whose path or web part changed in the file is another one: the
+// reload unloads the old image and loads from the new path, and the records
+// say what is loaded from where.
+TEST_F(RegistryTest, AReloadAppliesAChangedPathOrWebPart)
+{
+    ASSERT_TRUE(Configure("[extdll a]\npath = " HELLO_LIBRARY "\n[extdll b]\npath = " IDLE_LIBRARY
+                          "\nweb = /w1\n[extdll c]\npath = " IDLE_LIBRARY "\nweb = /c\n"));
+    ASSERT_EQ(1, m_registry.Load(&m_store));
+    EXPECT_THAT(Take(), testing::ElementsAre("hello: init", "idle: init", "idle: init"));
+
+    ASSERT_TRUE(Configure("[extdll a]\npath = " IDLE_LIBRARY "\n[extdll b]\npath = " IDLE_LIBRARY
+                          "\nweb = /w2\n[extdll c]\npath = " IDLE_LIBRARY "\nweb = /c\n"));
+    EXPECT_EQ(1, m_registry.Load(&m_store));
+    EXPECT_THAT(Take(),
+                testing::ElementsAre("hello: term", "idle: term", "idle: init", "idle: init"))
+        << "a and b unloaded, then loaded again; c untouched";
+    EXPECT_EQ("a:1:0:1 b:1:0:1 c:1:0:1 ", State());
+    EXPECT_STREQ(IDLE_LIBRARY, m_registry.ExtAgentAt(0)->path.c_str());
+    EXPECT_STREQ("/w2", m_registry.ExtAgentAt(1)->web.c_str());
+    EXPECT_EQ(nullptr, dlopen(HELLO_LIBRARY, RTLD_NOW | RTLD_NOLOAD)) << "the old one is mapped";
+
+    // A new path that cannot be loaded leaves the name unloaded, and says so.
+    ASSERT_TRUE(Configure("[extdll a]\npath = /nonexistent.so\n[extdll b]\npath = " HELLO_LIBRARY
+                          "\nweb = /w2\nload = 0\n[extdll c]\npath = " IDLE_LIBRARY
+                          "\nweb = /c\n"));
+    EXPECT_EQ(0, m_registry.Load(&m_store));
+    EXPECT_THAT(Take(), testing::ElementsAre("idle: term", "idle: term",
+                                             testing::HasSubstr("'a' not loaded: cannot read")));
+    EXPECT_EQ("a:1:1:0 b:0:3:0 c:1:0:1 ", State());
+    // Back to a path that loads: a failed record does not keep its status.
+    ASSERT_TRUE(Configure("[extdll a]\npath = " HELLO_LIBRARY "\nload = 0\n"));
+    EXPECT_EQ(1, m_registry.Load(&m_store));
+    EXPECT_THAT(Take(), testing::ElementsAre("idle: term"));
+    EXPECT_EQ("a:0:3:0 ", State());
 }
 
 // An edit made by hand since the file was read is neither overwritten nor

@@ -26,6 +26,8 @@
 #include "host/protocol/ControlProtocol.h"
 #include "host/server/BControlServer.h"
 #include "host/server/BControlSocket.h"
+#include "host/server/ILogOutput.h"
+#include "host/server/OutputWait.h"
 #include "tests/host/TIdleRunner.h"
 
 namespace {
@@ -212,6 +214,59 @@ TEST_F(ServerAccessTest, TheDaemonsOwnUserIsAnAdministratorToo)
               FirstFrame(kNobody, kGroup));
     EXPECT_EQ(Greeting(), FirstFrame(kDaemonUser, kOtherGroup));
     EXPECT_EQ(Greeting(), FirstFrame(0, kOtherGroup));
+}
+
+// A log output that says how many records it lost.
+class TLossyLog : public ILogOutput {
+public:
+    void Take(const char*, std::size_t) override {}
+    int Fd() const override { return -1; }
+    bool Pending() const override { return false; }
+    void Drain() override {}
+    unsigned long DroppedRecords() const override { return 17; }
+};
+
+// The server's part of "status": its socket, the consoles it serves now,
+// the connections it turned away, and what its log lost.
+TEST_F(ServerAccessTest, TheServerSaysWhatItServesAndRefused)
+{
+    TDaemonStatus status;
+    m_pServer->FillStatus(status);
+    EXPECT_TRUE(status.daemon);
+    EXPECT_EQ(m_path, status.socket);
+    EXPECT_EQ(0U, status.consoles);
+    EXPECT_EQ(0U, status.refusals);
+    EXPECT_EQ(0U, status.eventsDropped);
+    EXPECT_LE(status.startedMs, status.nowMs);
+    Fill(3);
+    ASSERT_EQ(0, chmod(m_path.c_str(), 0666));
+    EXPECT_EQ(Refused("uid 65534 is not root, the daemon's user or a member of group 4242"),
+              FirstFrame(kNobody, kOtherGroup));
+    m_pServer->FillStatus(status);
+    EXPECT_EQ(3U, status.consoles);
+    EXPECT_EQ(1U, status.refusals);
+    // One leaves: it is no longer counted once the server has seen it go.
+    m_peers.pop_back();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (status.consoles != 2 && std::chrono::steady_clock::now() < deadline) {
+        m_pServer->Turn(m_runner, 10);
+        m_pServer->FillStatus(status);
+    }
+    EXPECT_EQ(2U, status.consoles);
+
+    // Its uptime runs from when it was made.
+    TLossyLog log;
+    const long long before = MonotonicMs();
+    BControlServer logging(m_socket, -1, &log, m_limits);
+    const long long after = MonotonicMs();
+    while (MonotonicMs() <= after)
+        usleep(1000);
+    logging.FillStatus(status);
+    EXPECT_EQ(17U, status.eventsDropped);
+    EXPECT_EQ(0U, status.consoles);
+    EXPECT_LE(before, status.startedMs);
+    EXPECT_GE(after, status.startedMs);
+    EXPECT_LT(after, status.nowMs);
 }
 
 // A socket that cannot be given its group is not served, and leaves

@@ -222,6 +222,7 @@ TEST(SyslogQueueTest, AStalledLogCostsCountedRecordsNeverAWait)
     // Told once: the next record comes alone.
     queue.Take("after\n", 6);
     EXPECT_THAT(log.Read(), testing::ElementsAre("after\n"));
+    EXPECT_EQ(dropped, queue.DroppedRecords()) << "counted since the start, told or not";
 }
 
 // No log, or a log daemon that restarted: records are lost and counted
@@ -238,6 +239,7 @@ TEST(SyslogQueueTest, ALogThatIsGoneIsLookedForAtEachRecord)
     EXPECT_THAT(
         log.Read(),
         testing::ElementsAre("c\n", "2 event records dropped: the system log is not being read\n"));
+    EXPECT_EQ(2U, queue.DroppedRecords());
     // Restarted: the old connection leads nowhere.
     log.Close();
     log.Bind();
@@ -246,6 +248,7 @@ TEST(SyslogQueueTest, ALogThatIsGoneIsLookedForAtEachRecord)
     EXPECT_THAT(
         log.Read(),
         testing::ElementsAre("e\n", "1 event records dropped: the system log is not being read\n"));
+    EXPECT_EQ(3U, queue.DroppedRecords());
 }
 
 // A record too large for one datagram is lost alone, and counted.
@@ -259,6 +262,7 @@ TEST(SyslogQueueTest, ARecordTooLargeForTheLogIsCounted)
     queue.Take("after\n", 6);
     EXPECT_THAT(log.Read(), testing::ElementsAre("after\n", "1 event records dropped: the system "
                                                             "log is not being read\n"));
+    EXPECT_EQ(1U, queue.DroppedRecords());
 }
 
 // Records the records it is handed.

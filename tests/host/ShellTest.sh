@@ -63,7 +63,7 @@ idle: term
 run --config "$conf" -e 'xdll -l nosuch' -e 'xdll -f nosuch' -e 'xdll -d nosuch' -e 'xdll -l' \
     -e 'xdll -u' -e 'xdll -d' -e 'xdll -a foo' -e "xdll -a hello $idle" -e 'xdll -a bad[1] p'
 # Each line fails: its answer goes to standard error, and murox exits 3.
-check "unknown names and missing operands" 3 "${start}extension library 'hello' not added: that name is configured already
+check "unknown names and missing operands" 3 "${start}extension library 'hello' not added: that name is configured already, with path '$hello' and web part '/hello'
 extension library 'bad[1]' not added: a name is 1 to 255 letters (a-z, A-Z), digits, '.', '_' or '-', not beginning with '-'
 hello: term
 " "No such ext DLL
@@ -181,10 +181,29 @@ ${usage}Commands of murox:
 help [<command>]
  help                            list every command with its help
  help <command>                  the help of one command
+status
+ status                          murox's state, one \"key: value\" line a fact
 quit
  quit                            leave murox (so does the end of input)
 hello: term
 "
+
+# The shell's status: its own facts and its libraries', none of a daemon's.
+run --config "$conf" -e status
+out=$(printf '%s' "$out" | sed 's/^uptime_seconds: [0-9]*$/uptime_seconds: N/; s/^pid: [0-9]*$/pid: P/'
+      echo x) && out=${out%x}
+check "status in the shell" 0 "${start}version: $MUROX_TEST_VERSION
+mode: shell
+pid: P
+uptime_seconds: N
+configuration: $conf
+libraries: 4
+libraries_loaded: 1
+libraries_failed_to_load: 1
+libraries_failed_to_initialize: 1
+libraries_not_loaded: 1
+hello: term
+" ""
 
 # A write error on standard output is reported: status 1, whatever was
 # written.

@@ -1,0 +1,57 @@
+#include "host/server/DaemonStatus.h"
+
+#include "host/protocol/VisibleText.h"
+
+namespace {
+
+void Line(std::string& lines, const char* szKey, const std::string& value)
+{
+    lines += szKey;
+    lines += ": ";
+    lines += value;
+    lines += '\n';
+}
+
+void Line(std::string& lines, const char* szKey, unsigned long long value)
+{
+    Line(lines, szKey, std::to_string(value));
+}
+
+} // namespace
+
+void CountLibrary(const ExtAgent& agent, TDaemonStatus& status)
+{
+    if (agent.loaded != 0)
+        ++status.loaded;
+    else if (agent.status == kExtFailedToLoad)
+        ++status.failedToLoad;
+    else if (agent.status == kExtFailedToInit)
+        ++status.failedToInit;
+    else
+        ++status.notLoaded;
+}
+
+std::string StatusLines(const TDaemonStatus& status)
+{
+    std::string lines;
+    Line(lines, "version", MUROX_VERSION);
+    Line(lines, "mode", status.daemon ? "daemon" : "shell");
+    Line(lines, "pid", static_cast<unsigned long long>(status.pid));
+    const long long uptimeMs =
+        status.nowMs > status.startedMs ? status.nowMs - status.startedMs : 0;
+    Line(lines, "uptime_seconds", static_cast<unsigned long long>(uptimeMs / 1000));
+    Line(lines, "configuration", control::VisibleLine(status.configuration));
+    Line(lines, "libraries",
+         status.loaded + status.failedToLoad + status.failedToInit + status.notLoaded);
+    Line(lines, "libraries_loaded", status.loaded);
+    Line(lines, "libraries_failed_to_load", status.failedToLoad);
+    Line(lines, "libraries_failed_to_initialize", status.failedToInit);
+    Line(lines, "libraries_not_loaded", status.notLoaded);
+    if (!status.daemon)
+        return lines;
+    Line(lines, "socket", control::VisibleLine(status.socket));
+    Line(lines, "consoles", status.consoles);
+    Line(lines, "events_dropped", status.eventsDropped);
+    Line(lines, "consoles_refused", status.refusals);
+    return lines;
+}

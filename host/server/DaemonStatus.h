@@ -1,0 +1,38 @@
+// What murox says of itself: to a console's "status" line, and to whoever
+// else reports its state. Each fact is filled in by the part that holds it
+// (the registry's libraries, the server's clients, refusals and dropped
+// records), so that every report reads the same numbers.
+#ifndef HOST_SERVER_DAEMONSTATUS_H
+#define HOST_SERVER_DAEMONSTATUS_H
+
+#include <string>
+
+#include "hostapi/DLLExtAgents.h"
+
+struct TDaemonStatus {
+    bool daemon = false; // serving a control socket, not the local shell
+    long pid = 0;
+    long long startedMs = 0; // on MonotonicMs()'s clock
+    long long nowMs = 0;
+    std::string configuration; // the configuration file's name
+    // Extension libraries, by their status in the listing.
+    unsigned long loaded = 0;
+    unsigned long failedToLoad = 0;
+    unsigned long failedToInit = 0;
+    unsigned long notLoaded = 0; // by configuration or request, or of no known status
+    // The daemon's only.
+    std::string socket;
+    unsigned long consoles = 0;      // connected now
+    unsigned long eventsDropped = 0; // event records its log output lost
+    unsigned long refusals = 0;      // connections turned away
+};
+
+// Counts the library in the status its listing shows.
+void CountLibrary(const ExtAgent& agent, TDaemonStatus& status);
+
+// The "status" answer: one "key: value" line a fact, in a fixed order,
+// each key once; the daemon's keys only in its own. Names are shown
+// visible (control::VisibleLine), so that each value stays on its line.
+std::string StatusLines(const TDaemonStatus& status);
+
+#endif
