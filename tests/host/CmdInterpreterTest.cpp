@@ -48,6 +48,8 @@ const char kBuiltInHelp[] =
     "help [<command>]\n"
     " help                            list every command with its help\n"
     " help <command>                  the help of one command\n"
+    "status\n"
+    " status                          murox's state, one \"key: value\" line a fact\n"
     "quit\n"
     " quit                            leave murox (so does the end of input)\n";
 
@@ -65,7 +67,7 @@ protected:
         return outcome;
     }
 
-    BCmdInterpreter m_interpreter;
+    BCmdInterpreter m_interpreter{[] { return std::string("state: known\n"); }};
     TTableHandler m_frob{kFrob};
 };
 
@@ -135,7 +137,7 @@ TEST_F(CmdInterpreterTest, HelpListsEveryCommandUnderWhatItIsFor)
 // another handler or twice in itself, is refused whole.
 TEST_F(CmdInterpreterTest, ATableThatNamesATakenWordIsRefusedWhole)
 {
-    const std::vector<std::string> words = {"help", "quit", "frob", "", "new"};
+    const std::vector<std::string> words = {"help", "status", "quit", "frob", "", "new"};
     for (const std::string& taken : words) {
         const CliEntry table[] = {{1, "fresh", "", ""},
                                   {2, taken.c_str(), "", ""},
@@ -164,7 +166,7 @@ TEST_F(CmdInterpreterTest, ATableThatNamesATakenWordIsRefusedWhole)
 TEST_F(CmdInterpreterTest, TheWordsAreTheCommandsAndTheirSwitches)
 {
     const control::TCommandWords words = m_interpreter.Words();
-    ASSERT_EQ(4U, words.commands.size());
+    ASSERT_EQ(5U, words.commands.size());
     EXPECT_EQ("frob", words.commands[0].word);
     ASSERT_EQ(2U, words.commands[0].switches.size());
     EXPECT_EQ("-x", words.commands[0].switches[0].word);
@@ -174,7 +176,8 @@ TEST_F(CmdInterpreterTest, TheWordsAreTheCommandsAndTheirSwitches)
     EXPECT_EQ("twiddle", words.commands[1].word);
     EXPECT_THAT(words.commands[1].switches, testing::IsEmpty());
     EXPECT_EQ("help", words.commands[2].word);
-    EXPECT_EQ("quit", words.commands[3].word);
+    EXPECT_EQ("status", words.commands[3].word);
+    EXPECT_EQ("quit", words.commands[4].word);
 }
 
 } // namespace

@@ -91,6 +91,8 @@ TEST(HostCommandsTest, TheRegistrysFailuresAreTakenForTheLinesReasons)
                                                  "F extension library 'web1' not added: cannot "
                                                  "write '': no file name",
                                                  "V after"));
+}
+
 // A configuration of the sample libraries: one that loads, one that fails
 // to initialise, one that cannot be opened, one not to be loaded.
 class HostStatusTest : public testing::Test {
