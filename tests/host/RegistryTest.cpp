@@ -277,9 +277,8 @@ TEST_F(RegistryTest, CheckReportsEveryProblemAndLoadsNothing)
     EXPECT_THAT(CheckExtConfigFile(m_path),
                 testing::ElementsAre("cannot read '" + m_path + "': No such file or directory"));
     std::ofstream(m_path) << "[extdll a]\npath = " HELLO_LIBRARY "\n[extdll a\n";
-    EXPECT_THAT(
-        CheckExtConfigFile(m_path),
-        testing::ElementsAre("malformed '" + m_path + "', line 3: section header without ']'"));
+    EXPECT_THAT(CheckExtConfigFile(m_path),
+                testing::ElementsAre(m_path + ":3: section header without ']'"));
     std::ofstream(m_path) << "[other]\nx = 1\n[extdll a]\npath = " HELLO_LIBRARY "\nload = 0\n";
     EXPECT_THAT(CheckExtConfigFile(m_path), testing::IsEmpty());
 
@@ -292,22 +291,23 @@ TEST_F(RegistryTest, CheckReportsEveryProblemAndLoadsNothing)
                           << "\n[extdll s]\npath = /\n[extdll r]\npath = " << writeOnly
                           << "\n[extdll b]\npath = libc.so.6\n";
     alarm(30);
-    const std::string in = m_path + ": section [extdll";
-    EXPECT_THAT(
-        CheckExtConfigFile(m_path),
-        testing::ElementsAre(
-            in + "]: line 3: the library name must be one word: 1 to 255 letters (a-z, A-Z), "
-                 "digits, '.', '_' or '-', not beginning with '-'",
-            in + "  a]: library 'a' is configured twice", in + " w]: no path",
-            in + " l]: load must be 0 or 1, not 'yes'",
-            in + " m]: line 13: cannot read /nonexistent: No such file or directory",
-            in + " f]: line 15: " + fifo + " is not a regular file (a FIFO)",
-            in + " d]: line 17: " + m_dir + " is not a regular file (a directory)",
-            in + " s]: line 19: / is not a regular file (a directory)",
-            in + " r]: line 21: cannot read " + writeOnly + ": Permission denied",
-            in + " b]: line 23: libc.so.6 is not a path: give the library's full path "
-                 "(the library search path is not examined, so a bare name is "
-                 "never loaded)"));
+    const auto in = [this](int line, const std::string& section) {
+        return m_path + ":" + std::to_string(line) + ": section [extdll" + section + "]: ";
+    };
+    EXPECT_THAT(CheckExtConfigFile(m_path),
+                testing::ElementsAre(
+                    in(3, "") + "the library name must be one word: 1 to 255 letters (a-z, A-Z), "
+                                "digits, '.', '_' or '-', not beginning with '-'",
+                    in(5, "  a") + "library 'a' is configured twice", in(7, " w") + "no path",
+                    in(11, " l") + "load must be 0 or 1, not 'yes'",
+                    in(13, " m") + "cannot read /nonexistent: No such file or directory",
+                    in(15, " f") + fifo + " is not a regular file (a FIFO)",
+                    in(17, " d") + m_dir + " is not a regular file (a directory)",
+                    in(19, " s") + "/ is not a regular file (a directory)",
+                    in(21, " r") + "cannot read " + writeOnly + ": Permission denied",
+                    in(23, " b") + "libc.so.6 is not a path: give the library's full path "
+                                   "(the library search path is not examined, so a bare name is "
+                                   "never loaded)"));
     alarm(0);
     EXPECT_THAT(Take(), testing::IsEmpty()) << "nothing loaded";
 }
@@ -379,8 +379,8 @@ TEST_F(RegistryTest, LoadsOnlyWhatNoOneElseCanChange)
     std::vector<std::string> events, checked;
     for (std::size_t i = 0; i < why.size(); ++i) {
         events.push_back(std::string("extension library '") + names[i] + "' not loaded: " + why[i]);
-        checked.push_back(m_path + ": section [extdll " + names[i] + "]: line " + lines[i] + ": " +
-                          why[i]);
+        checked.push_back(m_path + ":" + lines[i] + ": section [extdll " + names[i] +
+                          "]: " + why[i]);
     }
     events.insert(events.begin() + 5, "hello: init");
     events.push_back("hello: init");
@@ -518,11 +518,11 @@ TEST_F(RegistryTest, NamesHoldOnlyCharactersNoShellOrTerminalActsOn)
                              "c]\npath = /p\n";
     EXPECT_THAT(CheckExtConfigFile(m_path),
                 testing::ElementsAre(
-                    m_path + ": section [extdll a$(x)]: line 5: the library name must be one word: "
+                    m_path + ":5: section [extdll a$(x)]: the library name must be one word: "
                              "1 to 255 letters (a-z, A-Z), digits, '.', '_' or '-', not beginning "
                              "with '-'",
-                    m_path + ": section [extdll b\xe2\x80\xae"
-                             "c]: line 7: the library name must be "
+                    m_path + ":7: section [extdll b\xe2\x80\xae"
+                             "c]: the library name must be "
                              "one word: 1 to 255 letters (a-z, A-Z), digits, '.', '_' or '-', not "
                              "beginning with '-'"));
 }
