@@ -17,8 +17,8 @@ namespace KAF {
 // takes what a malformed file's well-formed lines say (as
 // BConfigDocument::ParseLeniently does) and appends each malformed line's
 // problem to `problems`, in file order. Zero, with LastError() set and the
-// store unchanged, only when the file cannot be read. For checking: a
-// store that took a malformed file is no file to commit.
+// store unchanged, only when the file cannot be read. For checking; a
+// commit of such a store still writes back every line, malformed or not.
 KAF_API int ReadFileLeniently(BFileNV& store, const char* fileName,
                               std::vector<BConfigDocument::TLineProblem>& problems);
 

@@ -312,6 +312,54 @@ TEST_F(RegistryTest, CheckReportsEveryProblemAndLoadsNothing)
     EXPECT_THAT(Take(), testing::IsEmpty()) << "nothing loaded";
 }
 
+// Every problem of a file, malformed lines and libraries' sections alike,
+// each at its own line, in file order; the rest of the file is checked past
+// a malformed line, and other parts' sections are left alone.
+TEST_F(RegistryTest, CheckNamesEveryProblemAtItsLine)
+{
+    std::ofstream(m_path)
+        << "# murox\nlaod = 0\n[extdll a]\npath = " HELLO_LIBRARY "\nlaod = 0\n"
+        << "[extdll b]\nPath = /x\nload = 2\n[extdll a]\npath = /nonexistent\n"
+        << "[extdll c\n[other]\nanything = 1\njunk\n[extdll d$]\n"
+        << "path = /nonexistent\nweb = w\nx = 1\n[extdll e]\npath = /nonexistent\n";
+    const auto at = [this](int line, const std::string& why) {
+        return m_path + ":" + std::to_string(line) + ": " + why;
+    };
+    const std::string known = "' (a library's keys are path, web, load)";
+    EXPECT_THAT(
+        CheckExtConfigFile(m_path),
+        testing::ElementsAre(
+            at(2, "key outside any section"),
+            at(5, "section [extdll a]: unknown key 'laod" + known),
+            at(6, "section [extdll b]: no path"),
+            at(7, "section [extdll b]: unknown key 'Path" + known),
+            at(8, "section [extdll b]: load must be 0 or 1, not '2'"),
+            at(9, "section [extdll a] repeated"), at(11, "section header without ']'"),
+            at(14, "expected [section] or key = value"),
+            at(15, "section [extdll d$]: the library name must be one word: 1 to 255 letters "
+                   "(a-z, A-Z), digits, '.', '_' or '-', not beginning with '-'"),
+            at(18, "section [extdll d$]: unknown key 'x" + known),
+            at(20, "section [extdll e]: cannot read /nonexistent: No such file or directory")));
+    EXPECT_THAT(Take(), testing::IsEmpty()) << "nothing loaded";
+}
+
+// A key nothing reads does not keep a file from loading; it is described,
+// at its line, for the daemon to warn of.
+TEST_F(RegistryTest, UnknownKeysAreDescribedAndIgnored)
+{
+    ASSERT_TRUE(Configure("[extdll a]\npath = " IDLE_LIBRARY "\nlaod = 0\n[other]\nq = 1\n"
+                          "[extdll b]\npath = " IDLE_LIBRARY "\nload = 0\nweeb = w\nweb = x\n"));
+    ASSERT_EQ(1, m_registry.Load(&m_store));
+    EXPECT_EQ("a:1:0:1 b:0:3:0 ", State()) << "a typo of load is not read";
+    Take();
+    const std::string known = "' (a library's keys are path, web, load)";
+    EXPECT_THAT(DescribeUnknownExtKeys(m_store),
+                testing::ElementsAre(m_path + ":3: section [extdll a]: unknown key 'laod" + known,
+                                     m_path + ":9: section [extdll b]: unknown key 'weeb" + known));
+    ASSERT_TRUE(Configure("[extdll a]\npath = " IDLE_LIBRARY "\nweb = w\nload = 1\n[o]\nq = 1\n"));
+    EXPECT_THAT(DescribeUnknownExtKeys(m_store), testing::IsEmpty());
+}
+
 // Whoever can change a library or a directory above it could run code as
 // root: only what root (or the process's own user) alone can change loads,
 // and the configuration check says the same of it.
