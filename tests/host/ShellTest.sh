@@ -205,16 +205,26 @@ done
 fresh
 run --check --config "$conf"
 check "check of the default configuration" 1 "" \
-    "murox: $conf: section [extdll missing]: line $(grep -n "^path = $missing\$" "$conf" |
-        cut -d: -f1): cannot read $missing: No such file or directory"
+    "murox: $conf:$(grep -n "^path = $missing\$" "$conf" |
+        cut -d: -f1): section [extdll missing]: cannot read $missing: No such file or directory"
 sed '/^\[extdll broken\]/,$d' "$template" >"$conf"
 run --check --config="$conf"
 check "check of a clean configuration" 0 ""
-# Comments and blank lines count as lines.
-printf '# a\n\n; b\n[extdll a]\npath = %s\n\n  # c\n[extdll a]\n' "$idle" >"$conf"
+# Every problem, each at its line; comments and blank lines count as lines.
+printf '# a\n\n; b\n[extdll a]\npath = %s\nlaod = 0\n\n  # c\n[extdll a]\n' "$idle" >"$conf"
 run --check --config "$conf"
 check "check of a malformed configuration" 1 "" \
-    "murox: malformed '$conf', line 8: section [extdll a] repeated"
+    "murox: $conf:6: section [extdll a]: unknown key 'laod' (a library's keys are path, web, load)
+murox: $conf:9: section [extdll a] repeated"
+# Starting says where the file is malformed; a key nothing reads is
+# warned of, and the libraries still load.
+run --config "$conf" -e xdll
+check "a malformed configuration at start" 2 "" "murox: malformed '$conf', line 9: section [extdll a] repeated"
+sed -i '$d' "$conf"
+run --config "$conf"
+check "an unknown key at start" 0 "idle: init
+idle: term
+" "murox: warning: $conf:6: section [extdll a]: unknown key 'laod' (a library's keys are path, web, load); ignored"
 
 # Only what no one but root or murox's own user can change is loaded; the
 # check says the same. A user's shell loads that user's own library.
@@ -230,7 +240,7 @@ $(entry eve "$tmp/eve/lib.so" "" 1 "FAILED TO LOAD")
 "
     run --check --config "$conf"
     check "check of a library in a stranger's directory" 1 "" \
-        "murox: $conf: section [extdll eve]: line 2: $eve"
+        "murox: $conf:2: section [extdll eve]: $eve"
     chmod 755 "$tmp" && chown nobody "$conf"
     setpriv --reuid=nobody --regid=nogroup --clear-groups "${murox[@]}" --config "$conf" -e xdll \
         </dev/null >"$tmp/out" 2>"$tmp/err"
@@ -296,11 +306,11 @@ run --config "$conf" -e xdll
 [[ "$out" == *"   Path:   $evil"$'\n'* ]] || fail "the listing through a pipe: $(printf '%q' "$out")"
 run --check --config "$conf"
 check "--check shows a path as text" 1 "" \
-    "murox: $conf: section [extdll evil]: line 2: cannot read $shown: No such file or directory"
+    "murox: $conf:2: section [extdll evil]: cannot read $shown: No such file or directory"
 printf '[extdll ok]\npath = %s\n\n# by hand\n[extdll a$(b)\u202e]\npath = %s\n' "$idle" "$idle" >"$conf"
 run --check --config "$conf"
 check "--check finds a name written by hand" 1 "" \
-    "murox: $conf: section [extdll a\$(b)\xe2\x80\xae]: line 5: the library name must be one word: 1 to 255 letters (a-z, A-Z), digits, '.', '_' or '-', not beginning with '-'"
+    "murox: $conf:5: section [extdll a\$(b)\xe2\x80\xae]: the library name must be one word: 1 to 255 letters (a-z, A-Z), digits, '.', '_' or '-', not beginning with '-'"
 
 # One murox per configuration: a second is refused while the first runs.
 fresh
