@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <utility>
 
 #include "host/kaf/StoreLines.h"
@@ -53,9 +54,6 @@ std::vector<std::string> CheckExtConfigFile(const std::string& path)
     std::vector<KAF::BConfigDocument::TLineProblem> malformed;
     if (KAF::ReadFileLeniently(store, path.c_str(), malformed) == 0)
         return {store.LastError()};
-    std::vector<TFound> found;
-    for (KAF::BConfigDocument::TLineProblem& problem : malformed)
-        found.push_back(TFound{problem.line, std::move(problem.why)});
     // What loading would find wrong with the path, the same check.
     const auto pathProblem = [](const TExtConfigEntry& entry) {
         std::string why;
@@ -64,9 +62,13 @@ std::vector<std::string> CheckExtConfigFile(const std::string& path)
     std::vector<TExtConfigEntry> entries;
     std::vector<TExtConfigProblem> problems;
     ScanExtConfig(store, entries, problems, pathProblem);
+    std::vector<TExtConfigProblem> unknown = UnknownKeys(store);
+    std::move(unknown.begin(), unknown.end(), std::back_inserter(problems));
+    std::vector<TFound> found;
+    found.reserve(malformed.size() + problems.size());
+    for (KAF::BConfigDocument::TLineProblem& problem : malformed)
+        found.push_back(TFound{problem.line, std::move(problem.why)});
     for (const TExtConfigProblem& problem : problems)
-        found.push_back(Placed(store, problem));
-    for (const TExtConfigProblem& problem : UnknownKeys(store))
         found.push_back(Placed(store, problem));
     std::stable_sort(found.begin(), found.end(),
                      [](const TFound& a, const TFound& b) { return a.line < b.line; });
