@@ -74,6 +74,7 @@ TEST_F(StoreLinesTest, ReadsAMalformedFileWholeNamingEveryBadLine)
 {
     const std::string text = "k = outside\n[a]\nx = 1\njunk\nx = 2\n= v\n[a]\ny = under a repeat\n"
                              "[b\nz = 1\nmore junk\n= w\n[ ]\n[c]\nw = 3\n";
+    ASSERT_EQ(0, m_store.ReadFile("/nonexistent-dir/x.conf"));
     std::vector<TLineProblem> problems;
     ASSERT_EQ(1, KAF::ReadFileLeniently(m_store, Write(text), problems));
     EXPECT_THAT(Pairs(problems),
@@ -99,6 +100,14 @@ TEST_F(StoreLinesTest, ReadsAMalformedFileWholeNamingEveryBadLine)
     ASSERT_TRUE(Set("c", "w", "4"));
     ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
     EXPECT_EQ(text.substr(0, text.size() - 2) + "4\n", Contents(m_path));
+
+    // A malformed header ends the comments that describe the next section:
+    // removing that section leaves them.
+    ASSERT_EQ(1,
+              KAF::ReadFileLeniently(m_store, Write("[a]\n# about b\n[b\n[c]\nx = 2\n"), problems));
+    ASSERT_EQ(1, m_store.RemoveSection(BString("c")));
+    ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
+    EXPECT_EQ("[a]\n# about b\n[b\n", Contents(m_path));
 
     // Under a refused first header a key is not outside every section.
     problems.clear();
