@@ -217,14 +217,16 @@ check "check of a malformed configuration" 1 "" \
     "murox: $conf:6: section [extdll a]: unknown key 'laod' (a library's keys are path, web, load)
 murox: $conf:9: section [extdll a] repeated"
 # Starting says where the file is malformed; a key nothing reads is
-# warned of, and the libraries still load.
+# warned of, as text, and the libraries still load.
 run --config "$conf" -e xdll
-check "a malformed configuration at start" 2 "" "murox: malformed '$conf', line 9: section [extdll a] repeated"
-sed -i '$d' "$conf"
+check "a malformed configuration at start" 2 "" \
+    "murox: malformed '$conf', line 9: section [extdll a] repeated"
+sed -i '$d' "$conf" && printf 'x\e[2J = 1\n' >>"$conf"
 run --config "$conf"
-check "an unknown key at start" 0 "idle: init
+check "unknown keys at start" 0 "idle: init
 idle: term
-" "murox: warning: $conf:6: section [extdll a]: unknown key 'laod' (a library's keys are path, web, load); ignored"
+" "murox: warning: $conf:6: section [extdll a]: unknown key 'laod' (a library's keys are path, web, load); ignored
+murox: warning: $conf:9: section [extdll a]: unknown key 'x\x1b[2J' (a library's keys are path, web, load); ignored"
 
 # Only what no one but root or murox's own user can change is loaded; the
 # check says the same. A user's shell loads that user's own library.
