@@ -1,5 +1,6 @@
 #include "host/kaf/BConfigDocument.h"
 
+#include <algorithm>
 #include <iterator>
 #include <string_view>
 #include <utility>
@@ -29,8 +30,27 @@ bool IsBlank(const std::string& line)
 bool BConfigDocument::Parse(const std::string& text, std::string& error)
 {
     BConfigDocument parsed;
-    TParseState state{&parsed.m_preamble, nullptr, kNone};
-    int lineNo = 0;
+    std::vector<TLineProblem> problems;
+    parsed.ParseText(text, problems, true);
+    if (!problems.empty()) {
+        error = "line " + std::to_string(problems.front().line) + ": " + problems.front().why;
+        return false;
+    }
+    *this = std::move(parsed);
+    return true;
+}
+
+void BConfigDocument::ParseLeniently(const std::string& text, std::vector<TLineProblem>& problems)
+{
+    BConfigDocument parsed;
+    parsed.ParseText(text, problems, false);
+    *this = std::move(parsed);
+}
+
+void BConfigDocument::ParseText(const std::string& text, std::vector<TLineProblem>& problems,
+                                bool firstOnly)
+{
+    TParseState state{&m_preamble, nullptr, kNone, 0, false};
     for (std::size_t begin = 0; begin < text.size();) {
         std::size_t end = text.find('\n', begin);
         if (end == std::string::npos)
@@ -39,18 +59,19 @@ bool BConfigDocument::Parse(const std::string& text, std::string& error)
         const std::string_view line = Trim(std::string_view(text).substr(begin, end - begin));
         std::string raw(text, begin, end - begin);
         begin = end + 1;
-        ++lineNo;
+        ++state.lineNo;
         std::string why;
-        if (!parsed.ParseLine(line, std::move(raw), state, why)) {
-            error = "line " + std::to_string(lineNo) + ": " + why;
-            return false;
-        }
+        if (ParseLine(line, raw, state, why))
+            continue;
+        problems.push_back(TLineProblem{state.lineNo, std::move(why)});
+        if (firstOnly)
+            return;
+        state.pLines->push_back(std::move(raw));
+        state.comments = kNone;
     }
-    *this = std::move(parsed);
-    return true;
 }
 
-bool BConfigDocument::ParseLine(std::string_view line, std::string raw, TParseState& state,
+bool BConfigDocument::ParseLine(std::string_view line, std::string& raw, TParseState& state,
                                 std::string& why)
 {
     if (line.empty() || line[0] == '#' || line[0] == ';') {
@@ -62,14 +83,16 @@ bool BConfigDocument::ParseLine(std::string_view line, std::string raw, TParseSt
         return true;
     }
     if (line[0] == '[')
-        return ParseHeader(line, std::move(raw), state, why);
+        return ParseHeader(line, raw, state, why);
     state.comments = kNone;
-    return ParseKey(line, std::move(raw), state, why);
+    return ParseKey(line, raw, state, why);
 }
 
-bool BConfigDocument::ParseHeader(std::string_view line, std::string raw, TParseState& state,
+bool BConfigDocument::ParseHeader(std::string_view line, std::string& raw, TParseState& state,
                                   std::string& why)
 {
+    // Until a header is taken, what follows belongs to none.
+    state.underRefusedHeader = true;
     if (line.back() != ']') {
         why = "section header without ']'";
         return false;
@@ -93,12 +116,14 @@ bool BConfigDocument::ParseHeader(std::string_view line, std::string raw, TParse
     }
     lines.push_back(std::move(raw));
     state.pSection = &Append(name, std::move(lines));
+    state.pSection->fileLine = state.lineNo;
     state.pLines = &state.pSection->lines;
     state.comments = kNone;
+    state.underRefusedHeader = false;
     return true;
 }
 
-bool BConfigDocument::ParseKey(std::string_view line, std::string raw, TParseState& state,
+bool BConfigDocument::ParseKey(std::string_view line, std::string& raw, TParseState& state,
                                std::string& why)
 {
     const std::size_t eq = line.find('=');
@@ -106,7 +131,7 @@ bool BConfigDocument::ParseKey(std::string_view line, std::string raw, TParseSta
         why = "expected [section] or key = value";
         return false;
     }
-    if (state.pSection == nullptr) {
+    if (state.pSection == nullptr && !state.underRefusedHeader) {
         why = "key outside any section";
         return false;
     }
@@ -115,7 +140,11 @@ bool BConfigDocument::ParseKey(std::string_view line, std::string raw, TParseSta
         why = "empty key";
         return false;
     }
-    const TKey value{std::string(Trim(line.substr(eq + 1))), state.pLines->size()};
+    if (state.underRefusedHeader) {
+        state.pLines->push_back(std::move(raw));
+        return true;
+    }
+    const TKey value{std::string(Trim(line.substr(eq + 1))), state.pLines->size(), state.lineNo};
     if (!state.pSection->keys.emplace(key, value).second) {
         why = "key '" + key + "' repeated";
         return false;
@@ -174,8 +203,41 @@ void BConfigDocument::SetValue(const std::string& section, const std::string& ke
     // Only comments and blank lines follow the last key: no key line moves.
     pSection->lines.insert(pSection->lines.begin() + static_cast<std::ptrdiff_t>(pSection->keysEnd),
                            line);
-    pSection->keys.emplace(key, TKey{value, pSection->keysEnd});
+    pSection->keys.emplace(key, TKey{value, pSection->keysEnd, 0});
     ++pSection->keysEnd;
+}
+
+std::size_t BConfigDocument::SectionLine(const std::string& section) const
+{
+    const auto found = m_byName.find(section);
+    return found != m_byName.end() ? found->second->fileLine : 0;
+}
+
+std::size_t BConfigDocument::KeyLine(const std::string& section, const std::string& key) const
+{
+    const auto found = m_byName.find(section);
+    if (found == m_byName.end())
+        return 0;
+    const auto entry = found->second->keys.find(key);
+    return entry != found->second->keys.end() ? entry->second.fileLine : 0;
+}
+
+std::vector<BConfigDocument::TKeyLine> BConfigDocument::KeyLines(const std::string& section) const
+{
+    std::vector<TKeyLine> keys;
+    const auto found = m_byName.find(section);
+    if (found == m_byName.end())
+        return keys;
+    // Ordered by where they stand in the section's lines: text order.
+    std::vector<std::pair<std::size_t, const std::string*>> order;
+    order.reserve(found->second->keys.size());
+    for (const auto& entry : found->second->keys)
+        order.emplace_back(entry.second.line, &entry.first);
+    std::sort(order.begin(), order.end());
+    keys.reserve(order.size());
+    for (const auto& at : order)
+        keys.push_back(TKeyLine{*at.second, found->second->keys.at(*at.second).fileLine});
+    return keys;
 }
 
 bool BConfigDocument::RemoveSection(const std::string& section)
@@ -197,6 +259,7 @@ BConfigDocument::TSection& BConfigDocument::Append(const std::string& name,
     std::unique_ptr<TSection> pSection(new TSection);
     pSection->name = name;
     pSection->index = m_sections.size();
+    pSection->fileLine = 0;
     pSection->lines = std::move(lines);
     pSection->keysEnd = pSection->lines.size();
     m_sections.push_back(std::move(pSection));

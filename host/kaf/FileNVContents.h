@@ -17,6 +17,7 @@ struct BFileNV::TContents {
     // A nested class may reach the store's private pointer: this is how the
     // framework's functions beside the store do it without new members.
     static TContents& Of(BFileNV& store) { return *store.m_pContents; }
+    static const TContents& Of(const BFileNV& store) { return *store.m_pContents; }
     static BString& LastErrorOf(BFileNV& store) { return store.m_lastError; }
 };
 

@@ -83,6 +83,11 @@ int OpenConfiguration(const std::string& path, KAF::BFileNV& store)
         std::fprintf(stderr, "murox: %s\n", control::VisibleLine(path + ": " + error).c_str());
         return kBadUsage;
     }
+    // A key nothing reads is most likely a typo; refusing it here would keep
+    // a file written for a later version from starting: said, not refused.
+    for (const std::string& unknown : DescribeUnknownExtKeys(store))
+        std::fprintf(stderr, "murox: warning: %s; ignored\n",
+                     control::VisibleLine(unknown).c_str());
     // One murox per configuration: a second would load every library again
     // and overwrite the first one's changes. The lock is a file of this
     // user's own, which no reader of the configuration can hold.

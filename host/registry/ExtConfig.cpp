@@ -1,14 +1,18 @@
 #include "host/registry/ExtConfig.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <iterator>
 #include <unordered_set>
+#include <utility>
 
 #include "host/protocol/CommandGrammar.h"
 
 namespace {
 
 const char kSectionWord[] = "extdll";
+const char* const kExtKeys[] = {"path", "web", "load"};
 
 // Reads each section's values into an entry, telling apart the names it
 // has met, complete or not.
@@ -20,15 +24,17 @@ public:
     }
 
     // Fills in what follows the name; `why` gets each problem that keeps the
-    // section from describing a library, none when it does.
-    void Read(const KAF::BString& section, TExtConfigEntry& entry, std::vector<std::string>& why)
+    // section from describing a library, none when it does, with the key at
+    // fault (empty for the section).
+    void Read(const KAF::BString& section, TExtConfigEntry& entry,
+              std::vector<std::pair<std::string, std::string>>& why)
     {
         if (!IsExtName(entry.name)) {
-            why.push_back(std::string("the library name must be one word: ") + kExtNameRule);
+            why.emplace_back("", std::string("the library name must be one word: ") + kExtNameRule);
             return;
         }
         if (!m_names.insert(entry.name).second) {
-            why.push_back("library '" + entry.name + "' is configured twice");
+            why.emplace_back("", "library '" + entry.name + "' is configured twice");
             return;
         }
         bool present = false;
@@ -36,9 +42,9 @@ public:
         entry.web = Value(section, m_webKey, present);
         const std::string load = Value(section, m_loadKey, present);
         if (entry.path.empty())
-            why.push_back("no path");
+            why.emplace_back("", "no path");
         if (present && load != "0" && load != "1")
-            why.push_back("load must be 0 or 1, not '" + load + "'");
+            why.emplace_back("load", "load must be 0 or 1, not '" + load + "'");
         entry.load = !present || load == "1";
     }
 
@@ -109,7 +115,7 @@ std::string FindExtSection(const KAF::INonVolatile& config, const std::string& n
 }
 
 void ScanExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>& entries,
-                   std::vector<std::string>& problems,
+                   std::vector<TExtConfigProblem>& problems,
                    const std::function<std::string(const TExtConfigEntry&)>& checkEntry)
 {
     const int count = config.SectionCount();
@@ -121,29 +127,54 @@ void ScanExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>
         TExtConfigEntry entry;
         if (!SplitSectionName(section.c_str(), entry.name))
             continue;
-        std::vector<std::string> why;
+        std::vector<std::pair<std::string, std::string>> why;
         reader.Read(section, entry, why);
         const bool complete = why.empty();
         if (complete && checkEntry) {
             std::string problem = checkEntry(entry);
             if (!problem.empty())
-                why.push_back(std::move(problem));
+                why.emplace_back("path", std::move(problem));
         }
-        for (const std::string& problem : why)
-            problems.push_back(std::string("section [") + section.c_str() + "]: " + problem);
+        for (auto& problem : why)
+            problems.push_back(TExtConfigProblem{std::string(section.c_str(), section.length()),
+                                                 std::move(problem.first),
+                                                 std::move(problem.second)});
         if (complete)
             entries.push_back(std::move(entry));
     }
+}
+
+std::vector<TExtConfigProblem>
+UnknownExtKeys(const KAF::INonVolatile& config,
+               const std::function<std::vector<std::string>(const std::string&)>& keysOf)
+{
+    std::vector<TExtConfigProblem> problems;
+    const int count = config.SectionCount();
+    KAF::BString section;
+    std::string name;
+    for (int i = 0; i < count; ++i) {
+        config.SectionNameAt(i, section);
+        const std::string text(section.c_str(), section.length());
+        if (!SplitSectionName(text, name))
+            continue;
+        for (std::string& key : keysOf(text)) {
+            const auto known = [&key](const char* szKey) { return key == szKey; };
+            if (std::none_of(std::begin(kExtKeys), std::end(kExtKeys), known))
+                problems.push_back(TExtConfigProblem{
+                    text, key, "unknown key '" + key + "' (a library's keys are path, web, load)"});
+        }
+    }
+    return problems;
 }
 
 bool ReadExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>& entries,
                    std::string& error)
 {
     std::vector<TExtConfigEntry> read;
-    std::vector<std::string> problems;
+    std::vector<TExtConfigProblem> problems;
     ScanExtConfig(config, read, problems);
     if (!problems.empty()) {
-        error = problems.front();
+        error = "section [" + problems.front().section + "]: " + problems.front().why;
         return false;
     }
     entries.swap(read);

@@ -9,6 +9,8 @@
 //   load = 1        optional, 1 when absent: 1 loads the library at start
 //                   and at "xdll -r", 0 leaves it unloaded
 //
+// No other key is read (UnknownExtKeys finds them).
+//
 // NAME is one word of ASCII letters, digits, '.', '_' and '-' (IsExtName). Sections whose name does
 // not begin with the word "extdll" belong to other parts of the host and are left alone.
 #ifndef HOST_REGISTRY_EXTCONFIG_H
@@ -35,14 +37,30 @@ struct TExtConfigEntry {
 bool ReadExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>& entries,
                    std::string& error);
 
+// A problem of a library's section: the section as the store names it,
+// the key at fault (empty when the section as a whole is: its name, a
+// missing path), and why.
+struct TExtConfigProblem {
+    std::string section;
+    std::string key;
+    std::string why;
+};
+
 // Every extension library the store describes, in store order, appended to
-// `entries`, and a line for each problem of a section appended to
-// `problems`, in store order, "section [SECTION]: WHY". `checkEntry`, when
-// given, is asked about each complete entry: a nonempty answer is one more
-// problem of its section.
+// `entries`, and each problem of a section appended to `problems`, in store
+// order. `checkEntry`, when given, is asked about each complete entry: a
+// nonempty answer is one more problem of its section, at its path.
 void ScanExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>& entries,
-                   std::vector<std::string>& problems,
+                   std::vector<TExtConfigProblem>& problems,
                    const std::function<std::string(const TExtConfigEntry&)>& checkEntry = {});
+
+// The keys that a library's section holds but nothing reads (none of path,
+// web, load: a typo, or a key of a later version), each a problem "unknown
+// key 'KEY' ..." in store order; `keysOf` gives a section's keys, which the
+// framework's interface does not list.
+std::vector<TExtConfigProblem>
+UnknownExtKeys(const KAF::INonVolatile& config,
+               const std::function<std::vector<std::string>(const std::string&)>& keysOf);
 
 // What a library's name may hold, as said to whoever gave another.
 const char kExtNameRule[] = "1 to 255 letters (a-z, A-Z), digits, '.', '_' or '-', not "

@@ -1,80 +1,49 @@
 #include "host/registry/ExtConfigCheck.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <unordered_map>
+#include <iterator>
+#include <utility>
 
-#include "host/protocol/CommandGrammar.h"
+#include "host/kaf/StoreLines.h"
 #include "host/registry/ExtConfig.h"
 #include "host/registry/ExtFile.h"
-#include "hostapi/BFileNV.h"
 
 namespace {
 
-std::string Trimmed(const std::string& text, const char* szBlanks)
-{
-    const std::string::size_type first = text.find_first_not_of(szBlanks);
-    return first == std::string::npos
-               ? std::string()
-               : text.substr(first, text.find_last_not_of(szBlanks) - first + 1);
-}
-
-// Where things stand in the file, the first of a name given twice: each
-// section's header by the section's text, each library's path key by the
-// library's name.
-struct TSourceLines {
-    std::unordered_map<std::string, int> headers;
-    std::unordered_map<std::string, int> paths;
+// A problem found, and the line of the file it is at.
+struct TFound {
+    std::size_t line;
+    std::string why;
 };
 
-// Reads the file at `path`, which the store has read already: lines end
-// at '\n' and are trimmed as the store trims them.
-TSourceLines SourceLines(const std::string& path)
-{
-    std::ifstream file(path);
-    TSourceLines lines;
-    std::string line, name;
-    for (int number = 1; std::getline(file, line); ++number) {
-        line = Trimmed(line, " \t\r");
-        if (!line.empty() && line[0] == '[') {
-            const std::string section = Trimmed(line.substr(1, line.size() - 2), " \t\r");
-            lines.headers.emplace(section, number);
-            const std::string::size_type blank = section.find_first_of(command::kBlanks);
-            const bool library =
-                blank != std::string::npos && section.compare(0, blank, "extdll") == 0;
-            name = library ? Trimmed(section.substr(blank), command::kBlanks) : std::string();
-        } else if (!name.empty() && Trimmed(line.substr(0, line.find('=')), " \t\r") == "path") {
-            lines.paths.emplace(name, number);
-        }
-    }
-    return lines;
-}
-
-// "line N: ". Not std::to_string: its digit table would be one more symbol
-// the registry exports.
-std::string LineNumber(int number)
+// "FILE:N: WHY". Not std::to_string: its digit table would be one more
+// symbol the registry exports.
+std::string Located(const std::string& path, std::size_t line, const std::string& why)
 {
     char text[32];
-    std::snprintf(text, sizeof text, "line %d: ", number);
-    return text;
+    std::snprintf(text, sizeof text, ":%zu: ", line);
+    return path + text + why;
 }
 
-// A name no terminal or shell may act on was written by hand: says where,
-// after the section the problem names.
-void LocateBadNames(const TSourceLines& lines, std::vector<std::string>& problems)
+// A section's problem at the line of its key, or of its header when the
+// section as a whole is at fault.
+TFound Placed(const KAF::BFileNV& store, const TExtConfigProblem& problem)
 {
-    const std::string sectionStart = "section [";
-    for (std::string& problem : problems) {
-        const std::size_t close = problem.find("]: ");
-        if (problem.find(kExtNameRule) == std::string::npos ||
-            problem.compare(0, sectionStart.size(), sectionStart) != 0 ||
-            close == std::string::npos)
-            continue;
-        const auto found =
-            lines.headers.find(problem.substr(sectionStart.size(), close - sectionStart.size()));
-        if (found != lines.headers.end())
-            problem.insert(close + 3, LineNumber(found->second));
-    }
+    const std::size_t line = problem.key.empty()
+                                 ? KAF::SectionLine(store, problem.section)
+                                 : KAF::KeyLine(store, problem.section, problem.key);
+    return TFound{line, "section [" + problem.section + "]: " + problem.why};
+}
+
+std::vector<TExtConfigProblem> UnknownKeys(const KAF::BFileNV& store)
+{
+    return UnknownExtKeys(store, [&store](const std::string& section) {
+        std::vector<std::string> keys;
+        for (KAF::BConfigDocument::TKeyLine& key : KAF::KeyLines(store, section))
+            keys.push_back(std::move(key.key));
+        return keys;
+    });
 }
 
 } // namespace
@@ -82,23 +51,41 @@ void LocateBadNames(const TSourceLines& lines, std::vector<std::string>& problem
 std::vector<std::string> CheckExtConfigFile(const std::string& path)
 {
     KAF::BFileNV store;
-    if (store.ReadFile(path.c_str()) == 0)
+    std::vector<KAF::BConfigDocument::TLineProblem> malformed;
+    if (KAF::ReadFileLeniently(store, path.c_str(), malformed) == 0)
         return {store.LastError()};
-    const TSourceLines lines = SourceLines(path);
-    // What loading would find wrong with the path, the same check, with
-    // the line that gives the path.
-    const auto pathProblem = [&lines](const TExtConfigEntry& entry) {
+    // What loading would find wrong with the path, the same check.
+    const auto pathProblem = [](const TExtConfigEntry& entry) {
         std::string why;
-        if (OpenExtFile(entry.path, why).Valid())
-            return why;
-        const auto it = lines.paths.find(entry.name);
-        return it == lines.paths.end() ? why : LineNumber(it->second) + why;
+        return OpenExtFile(entry.path, why).Valid() ? std::string() : why;
     };
     std::vector<TExtConfigEntry> entries;
-    std::vector<std::string> problems;
+    std::vector<TExtConfigProblem> problems;
     ScanExtConfig(store, entries, problems, pathProblem);
-    LocateBadNames(lines, problems);
-    for (std::string& line : problems)
-        line.insert(0, path + ": ");
-    return problems;
+    std::vector<TExtConfigProblem> unknown = UnknownKeys(store);
+    std::move(unknown.begin(), unknown.end(), std::back_inserter(problems));
+    std::vector<TFound> found;
+    found.reserve(malformed.size() + problems.size());
+    for (KAF::BConfigDocument::TLineProblem& problem : malformed)
+        found.push_back(TFound{problem.line, std::move(problem.why)});
+    for (const TExtConfigProblem& problem : problems)
+        found.push_back(Placed(store, problem));
+    std::stable_sort(found.begin(), found.end(),
+                     [](const TFound& a, const TFound& b) { return a.line < b.line; });
+    std::vector<std::string> lines;
+    lines.reserve(found.size());
+    for (const TFound& problem : found)
+        lines.push_back(Located(path, problem.line, problem.why));
+    return lines;
+}
+
+std::vector<std::string> DescribeUnknownExtKeys(const KAF::BFileNV& store)
+{
+    std::vector<std::string> lines;
+    const std::string path(store.m_fileName.c_str(), store.m_fileName.length());
+    for (const TExtConfigProblem& problem : UnknownKeys(store)) {
+        const TFound found = Placed(store, problem);
+        lines.push_back(Located(path, found.line, found.why));
+    }
+    return lines;
 }

@@ -363,9 +363,8 @@ TEST_F(RegistryTest, CheckReportsEveryProblemAndLoadsNothing)
     EXPECT_THAT(CheckExtConfigFile(m_path),
                 testing::ElementsAre("cannot read '" + m_path + "': No such file or directory"));
     std::ofstream(m_path) << "[extdll a]\npath = " HELLO_LIBRARY "\n[extdll a\n";
-    EXPECT_THAT(
-        CheckExtConfigFile(m_path),
-        testing::ElementsAre("malformed '" + m_path + "', line 3: section header without ']'"));
+    EXPECT_THAT(CheckExtConfigFile(m_path),
+                testing::ElementsAre(m_path + ":3: section header without ']'"));
     std::ofstream(m_path) << "[other]\nx = 1\n[extdll a]\npath = " HELLO_LIBRARY "\nload = 0\n";
     EXPECT_THAT(CheckExtConfigFile(m_path), testing::IsEmpty());
 
@@ -378,24 +377,73 @@ TEST_F(RegistryTest, CheckReportsEveryProblemAndLoadsNothing)
                           << "\n[extdll s]\npath = /\n[extdll r]\npath = " << writeOnly
                           << "\n[extdll b]\npath = libc.so.6\n";
     alarm(30);
-    const std::string in = m_path + ": section [extdll";
+    const auto in = [this](int line, const std::string& section) {
+        return m_path + ":" + std::to_string(line) + ": section [extdll" + section + "]: ";
+    };
+    EXPECT_THAT(CheckExtConfigFile(m_path),
+                testing::ElementsAre(
+                    in(3, "") + "the library name must be one word: 1 to 255 letters (a-z, A-Z), "
+                                "digits, '.', '_' or '-', not beginning with '-'",
+                    in(5, "  a") + "library 'a' is configured twice", in(7, " w") + "no path",
+                    in(11, " l") + "load must be 0 or 1, not 'yes'",
+                    in(13, " m") + "cannot read /nonexistent: No such file or directory",
+                    in(15, " f") + fifo + " is not a regular file (a FIFO)",
+                    in(17, " d") + m_dir + " is not a regular file (a directory)",
+                    in(19, " s") + "/ is not a regular file (a directory)",
+                    in(21, " r") + "cannot read " + writeOnly + ": Permission denied",
+                    in(23, " b") + "libc.so.6 is not a path: give the library's full path "
+                                   "(the library search path is not examined, so a bare name is "
+                                   "never loaded)"));
+    alarm(0);
+    EXPECT_THAT(Take(), testing::IsEmpty()) << "nothing loaded";
+}
+
+// Every problem of a file, malformed lines and libraries' sections alike,
+// each at its own line, in file order; the rest of the file is checked past
+// a malformed line, and other parts' sections are left alone.
+TEST_F(RegistryTest, CheckNamesEveryProblemAtItsLine)
+{
+    std::ofstream(m_path)
+        << "# murox\nlaod = 0\n[extdll a]\npath = " HELLO_LIBRARY "\nlaod = 0\n"
+        << "[extdll b]\nPath = /x\nload = 2\n[extdll a]\npath = /nonexistent\n"
+        << "[extdll c\n[other]\nanything = 1\njunk\n[extdll d$]\n"
+        << "path = /nonexistent\nweb = w\nx = 1\n[extdll e]\npath = /nonexistent\n";
+    const auto at = [this](int line, const std::string& why) {
+        return m_path + ":" + std::to_string(line) + ": " + why;
+    };
+    const std::string known = "' (a library's keys are path, web, load)";
     EXPECT_THAT(
         CheckExtConfigFile(m_path),
         testing::ElementsAre(
-            in + "]: line 3: the library name must be one word: 1 to 255 letters (a-z, A-Z), "
-                 "digits, '.', '_' or '-', not beginning with '-'",
-            in + "  a]: library 'a' is configured twice", in + " w]: no path",
-            in + " l]: load must be 0 or 1, not 'yes'",
-            in + " m]: line 13: cannot read /nonexistent: No such file or directory",
-            in + " f]: line 15: " + fifo + " is not a regular file (a FIFO)",
-            in + " d]: line 17: " + m_dir + " is not a regular file (a directory)",
-            in + " s]: line 19: / is not a regular file (a directory)",
-            in + " r]: line 21: cannot read " + writeOnly + ": Permission denied",
-            in + " b]: line 23: libc.so.6 is not a path: give the library's full path "
-                 "(the library search path is not examined, so a bare name is "
-                 "never loaded)"));
-    alarm(0);
+            at(2, "key outside any section"),
+            at(5, "section [extdll a]: unknown key 'laod" + known),
+            at(6, "section [extdll b]: no path"),
+            at(7, "section [extdll b]: unknown key 'Path" + known),
+            at(8, "section [extdll b]: load must be 0 or 1, not '2'"),
+            at(9, "section [extdll a] repeated"), at(11, "section header without ']'"),
+            at(14, "expected [section] or key = value"),
+            at(15, "section [extdll d$]: the library name must be one word: 1 to 255 letters "
+                   "(a-z, A-Z), digits, '.', '_' or '-', not beginning with '-'"),
+            at(18, "section [extdll d$]: unknown key 'x" + known),
+            at(20, "section [extdll e]: cannot read /nonexistent: No such file or directory")));
     EXPECT_THAT(Take(), testing::IsEmpty()) << "nothing loaded";
+}
+
+// A key nothing reads does not keep a file from loading; it is described,
+// at its line, for the daemon to warn of.
+TEST_F(RegistryTest, UnknownKeysAreDescribedAndIgnored)
+{
+    ASSERT_TRUE(Configure("[extdll a]\npath = " IDLE_LIBRARY "\nlaod = 0\n[other]\nq = 1\n"
+                          "[extdll b]\npath = " IDLE_LIBRARY "\nload = 0\nweeb = w\nweb = x\n"));
+    ASSERT_EQ(1, m_registry.Load(&m_store));
+    EXPECT_EQ("a:1:0:1 b:0:3:0 ", State()) << "a typo of load is not read";
+    Take();
+    const std::string known = "' (a library's keys are path, web, load)";
+    EXPECT_THAT(DescribeUnknownExtKeys(m_store),
+                testing::ElementsAre(m_path + ":3: section [extdll a]: unknown key 'laod" + known,
+                                     m_path + ":9: section [extdll b]: unknown key 'weeb" + known));
+    ASSERT_TRUE(Configure("[extdll a]\npath = " IDLE_LIBRARY "\nweb = w\nload = 1\n[o]\nq = 1\n"));
+    EXPECT_THAT(DescribeUnknownExtKeys(m_store), testing::IsEmpty());
 }
 
 // Whoever can change a library or a directory above it could run code as
@@ -465,8 +513,8 @@ TEST_F(RegistryTest, LoadsOnlyWhatNoOneElseCanChange)
     std::vector<std::string> events, checked;
     for (std::size_t i = 0; i < why.size(); ++i) {
         events.push_back(std::string("extension library '") + names[i] + "' not loaded: " + why[i]);
-        checked.push_back(m_path + ": section [extdll " + names[i] + "]: line " + lines[i] + ": " +
-                          why[i]);
+        checked.push_back(m_path + ":" + lines[i] + ": section [extdll " + names[i] +
+                          "]: " + why[i]);
     }
     events.insert(events.begin() + 5, "hello: init");
     events.push_back("hello: init");
@@ -604,11 +652,11 @@ TEST_F(RegistryTest, NamesHoldOnlyCharactersNoShellOrTerminalActsOn)
                              "c]\npath = /p\n";
     EXPECT_THAT(CheckExtConfigFile(m_path),
                 testing::ElementsAre(
-                    m_path + ": section [extdll a$(x)]: line 5: the library name must be one word: "
+                    m_path + ":5: section [extdll a$(x)]: the library name must be one word: "
                              "1 to 255 letters (a-z, A-Z), digits, '.', '_' or '-', not beginning "
                              "with '-'",
-                    m_path + ": section [extdll b\xe2\x80\xae"
-                             "c]: line 7: the library name must be "
+                    m_path + ":7: section [extdll b\xe2\x80\xae"
+                             "c]: the library name must be "
                              "one word: 1 to 255 letters (a-z, A-Z), digits, '.', '_' or '-', not "
                              "beginning with '-'"));
 }

@@ -224,16 +224,28 @@ done
 fresh
 run --check --config "$conf"
 check "check of the default configuration" 1 "" \
-    "murox: $conf: section [extdll missing]: line $(grep -n "^path = $missing\$" "$conf" |
-        cut -d: -f1): cannot read $missing: No such file or directory"
+    "murox: $conf:$(grep -n "^path = $missing\$" "$conf" |
+        cut -d: -f1): section [extdll missing]: cannot read $missing: No such file or directory"
 sed '/^\[extdll broken\]/,$d' "$template" >"$conf"
 run --check --config="$conf"
 check "check of a clean configuration" 0 ""
-# Comments and blank lines count as lines.
-printf '# a\n\n; b\n[extdll a]\npath = %s\n\n  # c\n[extdll a]\n' "$idle" >"$conf"
+# Every problem, each at its line; comments and blank lines count as lines.
+printf '# a\n\n; b\n[extdll a]\npath = %s\nlaod = 0\n\n  # c\n[extdll a]\n' "$idle" >"$conf"
 run --check --config "$conf"
 check "check of a malformed configuration" 1 "" \
-    "murox: malformed '$conf', line 8: section [extdll a] repeated"
+    "murox: $conf:6: section [extdll a]: unknown key 'laod' (a library's keys are path, web, load)
+murox: $conf:9: section [extdll a] repeated"
+# Starting says where the file is malformed; a key nothing reads is
+# warned of, as text, and the libraries still load.
+run --config "$conf" -e xdll
+check "a malformed configuration at start" 2 "" \
+    "murox: malformed '$conf', line 9: section [extdll a] repeated"
+sed -i '$d' "$conf" && printf 'x\e[2J = 1\n' >>"$conf"
+run --config "$conf"
+check "unknown keys at start" 0 "idle: init
+idle: term
+" "murox: warning: $conf:6: section [extdll a]: unknown key 'laod' (a library's keys are path, web, load); ignored
+murox: warning: $conf:9: section [extdll a]: unknown key 'x\x1b[2J' (a library's keys are path, web, load); ignored"
 
 # Without XDG_RUNTIME_DIR, a user's lock is in /tmp/murox-UID, its own,
 # whatever another user keeps at /tmp/murox. The uid is one no real user
@@ -287,11 +299,11 @@ run --config "$conf" -e xdll
 [[ "$out" == *"   Path:   $evil"$'\n'* ]] || fail "the listing through a pipe: $(printf '%q' "$out")"
 run --check --config "$conf"
 check "--check shows a path as text" 1 "" \
-    "murox: $conf: section [extdll evil]: line 2: cannot read $shown: No such file or directory"
+    "murox: $conf:2: section [extdll evil]: cannot read $shown: No such file or directory"
 printf '[extdll ok]\npath = %s\n\n# by hand\n[extdll a$(b)\u202e]\npath = %s\n' "$idle" "$idle" >"$conf"
 run --check --config "$conf"
 check "--check finds a name written by hand" 1 "" \
-    "murox: $conf: section [extdll a\$(b)\xe2\x80\xae]: line 5: the library name must be one word: 1 to 255 letters (a-z, A-Z), digits, '.', '_' or '-', not beginning with '-'"
+    "murox: $conf:5: section [extdll a\$(b)\xe2\x80\xae]: the library name must be one word: 1 to 255 letters (a-z, A-Z), digits, '.', '_' or '-', not beginning with '-'"
 
 # One murox per configuration: a second is refused while the first runs.
 fresh
