@@ -896,11 +896,14 @@ class DaemonTestCase(unittest.TestCase):
         # The reasons lines failed, whoever gave them, go to standard error
         # only: the registry's events of the line, the handler's answer,
         # the interpreter's; the lines that succeed keep standard output.
-        reasons = (b"extension library 'hello' not added: that name is configured already\n"
+        with open(d.conf) as f:
+            path, web = re.search(r"\[extdll hello\]\npath = (.*)\nweb = (.*)\n", f.read()).groups()
+        reasons = (f"extension library 'hello' not added: that name is configured already, "
+                   f"with path '{path}' and web part '{web}'\n".encode() +
                    b"extension library 'web1' not loaded: cannot read /nonexistent/web1.so: "
                    b"No such file or directory\n"
                    b"No such ext DLL\n")
-        lines = ["xdll -u hello", f"xdll -a hello {lib('hello')}", "xdll -a web1 /nonexistent/web1.so",
+        lines = ["xdll -u hello", "xdll -a hello /elsewhere/hello.so", "xdll -a web1 /nonexistent/web1.so",
                  "xdll -l nosuch", "xdll -l hello"]
         mixed = d.console(*lines, check=False)
         self.assertEqual((3, b"hello: term\nhello: init\n", reasons),
@@ -912,8 +915,8 @@ class DaemonTestCase(unittest.TestCase):
         # The daemon marks them for the console whose line it is; another
         # console sees them as any event.
         watcher, running = RawPeer(d.sock), RawPeer(d.sock)
-        events, _ = running.answer(f"xdll -a hello {lib('hello')}".encode())
-        why = b"extension library 'hello' not added: that name is configured already"
+        events, _ = running.answer(b"xdll -a hello /elsewhere/hello.so")
+        why = reasons.split(b"\n")[0]
         self.assertEqual((True, [why], [why]), (running.failed, events, running.reasons))
         events, _ = watcher.answer(b"help quit")
         self.assertEqual((why, []), (events[-1], watcher.reasons))

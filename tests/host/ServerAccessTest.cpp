@@ -151,6 +151,11 @@ protected:
     {
         return std::string(1, control::kFarewell) + "murox: access refused: " + why + "\n";
     }
+    // Not a refusal of the peer's credentials: the console gives up with 1.
+    static std::string NoRoom(const std::string& why)
+    {
+        return std::string(1, control::kFarewell) + "murox: no room: " + why + "\n";
+    }
 
     std::string m_dir;
     std::string m_path;
@@ -190,9 +195,8 @@ TEST_F(ServerAccessTest, TheLastPlaceIsKeptForTheAdministrator)
     Fill(BControlServer::kMaxClients - 1);
     EXPECT_EQ(Greeting(), FirstFrame(kNobody, kGroup));
     Fill(1);
-    // Not a refusal of the peer's credentials: the console gives up with 1.
-    EXPECT_EQ(std::string(1, control::kFarewell) + "murox: no room: too many consoles (" +
-                  std::to_string(BControlServer::kMaxClients) + "); try again later\n",
+    EXPECT_EQ(NoRoom("too many consoles (" + std::to_string(BControlServer::kMaxClients) +
+                     "); try again later"),
               FirstFrame(kNobody, kGroup));
     EXPECT_EQ(Greeting(), FirstFrame(0, kGroup));
 }
@@ -209,8 +213,8 @@ TEST_F(ServerAccessTest, TheDaemonsOwnUserIsAnAdministratorToo)
     // The daemon's own socket, as when it claims it.
     ASSERT_EQ(0, chown(m_path.c_str(), kDaemonUser, static_cast<gid_t>(-1)));
     Fill(BControlServer::kMaxClients);
-    EXPECT_EQ(Refused("too many consoles (" + std::to_string(BControlServer::kMaxClients) +
-                      "); try again later"),
+    EXPECT_EQ(NoRoom("too many consoles (" + std::to_string(BControlServer::kMaxClients) +
+                     "); try again later"),
               FirstFrame(kNobody, kGroup));
     EXPECT_EQ(Greeting(), FirstFrame(kDaemonUser, kOtherGroup));
     EXPECT_EQ(Greeting(), FirstFrame(0, kOtherGroup));
