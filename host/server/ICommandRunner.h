@@ -6,6 +6,7 @@
 #include <string>
 
 #include "host/protocol/CommandWords.h"
+#include "host/server/ServiceStatus.h"
 #include "hostapi/ICmdStream.h"
 
 // What became of a line.
@@ -13,6 +14,15 @@ enum class TLineOutcome {
     kSucceeded,
     kFailed, // refused, or what it asked for did not happen
     kLeave   // it asks to leave ("quit")
+};
+
+// Told around each re-reading of the configuration, whether a line or a
+// signal asked for it.
+class IReloadWatcher {
+public:
+    virtual ~IReloadWatcher() = default;
+    virtual void ReloadStarts() = 0;
+    virtual void ReloadEnded() = 0;
 };
 
 class ICommandRunner {
@@ -26,6 +36,8 @@ public:
     virtual void Reload(KAF::ICmdStream& out) = 0;
     // The words a console completes, as they are now.
     virtual control::TCommandWords CompletionWords() = 0;
+    // The extension libraries loaded and failed, as they are now.
+    virtual TExtensionCounts Extensions() = 0;
 };
 
 #endif
