@@ -814,8 +814,9 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(["READY=1"], self.told(manager, lambda m: True, "READY=1"))
         peer = RawPeer(d.sock)
         status = "STATUS=1 extension library loaded, 2 failed, {} console{}"
-        self.assertEqual([status.format(0, "s"), status.format(1, "")],
-                         self.told(manager, lambda m: m == status.format(1, ""), "one console"))
+        # The first turn may find the console waiting already.
+        messages = self.told(manager, lambda m: m == status.format(1, ""), "one console")
+        self.assertIn(messages, ([status.format(1, "")], [status.format(0, "s"), status.format(1, "")]))
         # Around a console's reload, and SIGHUP's: RELOADING=1 with the
         # monotonic clock's time, then READY=1.
         before = time.clock_gettime_ns(time.CLOCK_MONOTONIC) // 1000
