@@ -153,9 +153,8 @@ void BControlServer::TellNotifier(ICommandRunner& runner, long long nowMs)
         return;
     m_pNotifier->Turned(nowMs);
     const TExtensionCounts extensions = runner.Extensions();
-    std::size_t consoles = 0;
-    for (const auto& pClient : m_clients)
-        consoles += pClient->Dropped() ? 0 : 1;
+    // A console dropped is counted until its farewell is taken.
+    const std::size_t consoles = m_clients.size();
     if (m_told && extensions.loaded == m_toldExtensions.loaded &&
         extensions.failed == m_toldExtensions.failed && consoles == m_toldConsoles)
         return;

@@ -12,7 +12,8 @@
 namespace {
 
 // The socket address for $NOTIFY_SOCKET's value, or empty when it names
-// none: an abstract name is not ended by a zero byte, a path is.
+// none. Its length ends the name: an abstract one holds no end mark, and
+// the kernel ends a path itself.
 std::string NotifyAddress(const std::string& name)
 {
     sockaddr_un address{};
@@ -21,12 +22,10 @@ std::string NotifyAddress(const std::string& name)
         (name[0] != '/' && name[0] != '@') || name.find('\0') != std::string::npos)
         return std::string();
     std::memcpy(address.sun_path, name.data(), name.size());
-    std::size_t length = offsetof(sockaddr_un, sun_path) + name.size();
     if (name[0] == '@')
         address.sun_path[0] = '\0';
-    else
-        ++length;
-    return std::string(reinterpret_cast<const char*>(&address), length);
+    return std::string(reinterpret_cast<const char*>(&address),
+                       offsetof(sockaddr_un, sun_path) + name.size());
 }
 
 long long Number(const char* szText)

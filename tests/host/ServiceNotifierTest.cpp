@@ -170,6 +170,18 @@ TEST(ServiceWatchdogTest, ThePingIsDueAtHalfTheInterval)
     EXPECT_EQ(25000, notifier.WatchdogDueMs());
 }
 
+// An interval under 2 ms is pinged each millisecond, never in a busy loop.
+TEST(ServiceWatchdogTest, AShortIntervalIsPingedEachMillisecond)
+{
+    TManager manager(false);
+    BServiceNotifier notifier(manager.Name(), 1000);
+    notifier.Turned(7);
+    notifier.Turned(7);
+    EXPECT_EQ(8, notifier.WatchdogDueMs());
+    notifier.Turned(8);
+    EXPECT_THAT(manager.Take(), testing::ElementsAre("WATCHDOG=1", "WATCHDOG=1"));
+}
+
 TEST(ServiceWatchdogTest, WithoutAnIntervalNothingIsDue)
 {
     TManager manager(false);
@@ -185,7 +197,8 @@ TEST(ServiceWatchdogTest, WithoutAnIntervalNothingIsDue)
 TEST(ServiceNotifierNamesTest, ANameThatIsNoSocketMeansNoManager)
 {
     for (const std::string& name :
-         std::vector<std::string>{"", "@", "notify", "relative/notify", std::string(200, '/')}) {
+         std::vector<std::string>{"", "@", "notify", "relative/notify", std::string(200, '/'),
+                                  std::string("/tmp/a\0b", 8)}) {
         BServiceNotifier notifier(name, 10000000);
         EXPECT_FALSE(notifier.Active()) << name;
         EXPECT_EQ(-1, notifier.WatchdogDueMs()) << name;
@@ -222,6 +235,14 @@ TEST(ServiceNotifierNamesTest, TheEnvironmentIsReadAndCleared)
         EXPECT_TRUE(notifier.Active());
         EXPECT_EQ(-1, notifier.WatchdogDueMs());
         EXPECT_EQ(nullptr, std::getenv("WATCHDOG_PID"));
+    }
+    // An interval that is not a positive number is no watchdog.
+    for (const char* szUsec : {"12abc", "-5", "", "0"}) {
+        setenv("NOTIFY_SOCKET", manager.Name().c_str(), 1);
+        setenv("WATCHDOG_USEC", szUsec, 1);
+        BServiceNotifier notifier = BServiceNotifier::FromEnvironment();
+        EXPECT_TRUE(notifier.Active()) << szUsec;
+        EXPECT_EQ(-1, notifier.WatchdogDueMs()) << szUsec;
     }
     BServiceNotifier none = BServiceNotifier::FromEnvironment();
     EXPECT_FALSE(none.Active());
