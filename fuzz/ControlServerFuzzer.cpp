@@ -86,6 +86,7 @@ public:
         return outcome;
     }
     void Reload(KAF::ICmdStream& out) override { m_commands.Reload(out); }
+    TExtensionCounts Extensions() override { return m_commands.Extensions(); }
     control::TCommandWords CompletionWords() override
     {
         const control::TCommandWords words = m_commands.CompletionWords();

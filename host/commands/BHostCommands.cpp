@@ -45,6 +45,17 @@ BHostCommands::BHostCommands(KAF::BFileNV& store)
 
 TLineOutcome BHostCommands::RunLine(const std::string& line, KAF::ICmdStream& out)
 {
+    const bool reloads = m_pReloadWatcher != nullptr && IsAction(line, 'r');
+    if (reloads)
+        m_pReloadWatcher->ReloadStarts();
+    const TLineOutcome outcome = RunWatched(line, out);
+    if (reloads)
+        m_pReloadWatcher->ReloadEnded();
+    return outcome;
+}
+
+TLineOutcome BHostCommands::RunWatched(const std::string& line, KAF::ICmdStream& out)
+{
     BWatchedStream watched(out);
     const unsigned long failures = ExtFailureCount();
     TLineOutcome outcome = TLineOutcome::kFailed;
@@ -60,16 +71,22 @@ TLineOutcome BHostCommands::RunLine(const std::string& line, KAF::ICmdStream& ou
     return outcome;
 }
 
-bool BHostCommands::IsAction(const std::string& line) const
+bool BHostCommands::IsAction(const std::string& line, char letter) const
 {
     const std::vector<std::string> words = command::SplitWords(line);
     const CliEntry* pEntry = m_handler.CmdGetMap();
     if (words.empty() || pEntry == nullptr || pEntry->cmdName == nullptr ||
         words[0] != pEntry->cmdName)
         return false;
-    for (std::size_t i = 1; i < words.size(); ++i)
-        if (KAF::BCmdLineParser::IsSwitch(KAF::BString(words[i].c_str())) != 0)
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        const KAF::BString word(words[i].c_str());
+        if (KAF::BCmdLineParser::IsSwitch(word) == 0)
+            continue;
+        char each = 0;
+        KAF::BString value;
+        if (letter == 0 || (KAF::BCmdLineParser::SplitSwitch(word, each, value) && each == letter))
             return true;
+    }
     return false;
 }
 
@@ -107,4 +124,16 @@ TDaemonStatus BHostCommands::Status()
     if (m_fill)
         m_fill(status);
     return status;
+}
+
+TExtensionCounts BHostCommands::Extensions()
+{
+    TDaemonStatus status;
+    for (int i = 0; i < m_registry.NumExtAgents(); ++i)
+        if (const ExtAgent* pAgent = m_registry.ExtAgentAt(i))
+            CountLibrary(*pAgent, status);
+    TExtensionCounts counts;
+    counts.loaded = status.loaded;
+    counts.failed = status.failedToLoad + status.failedToInit;
+    return counts;
 }

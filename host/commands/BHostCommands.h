@@ -36,15 +36,22 @@ public:
     TLineOutcome RunLine(const std::string& line, KAF::ICmdStream& out) override;
     // Runs "xdll -r".
     void Reload(KAF::ICmdStream& out) override;
+    // Tells `pWatcher` (or nobody, when null) before and after each line
+    // that re-reads the configuration: an "xdll" line with a -r switch.
+    void WatchReloads(IReloadWatcher* pWatcher) { m_pReloadWatcher = pWatcher; }
     // The interpreter's words, then the registry's names in its order, as
     // many as control::kMaxWords allows.
     control::TCommandWords CompletionWords() override;
     // A failure the registry reports.
     bool PublishingFailure() const override;
+    // Libraries loaded now; failed: a status of failed to load or to init.
+    TExtensionCounts Extensions() override;
 
 private:
-    // Whether the line is an "xdll" command with a switch.
-    bool IsAction(const std::string& line) const;
+    // Whether the line is an "xdll" command with a switch; with `letter`,
+    // with that switch.
+    bool IsAction(const std::string& line, char letter = 0) const;
+    TLineOutcome RunWatched(const std::string& line, KAF::ICmdStream& out);
 
     const std::string m_configuration;
     const long long m_startedMs;
@@ -52,6 +59,7 @@ private:
     DLLExtAgents m_registry;
     XDllCmdHndlr m_handler;
     BCmdInterpreter m_interpreter{[this] { return StatusLines(Status()); }};
+    IReloadWatcher* m_pReloadWatcher = nullptr;
 };
 
 #endif

@@ -17,6 +17,7 @@
 #include "host/protocol/BFd.h"
 #include "host/server/BControlServer.h"
 #include "host/server/BControlSocket.h"
+#include "host/server/BServiceNotifier.h"
 #include "host/server/BStdoutCapture.h"
 #include "host/server/BStdoutQueue.h"
 #include "host/server/BSyslogQueue.h"
@@ -61,6 +62,8 @@ bool Claim(BControlSocket& socket, const std::string& path, gid_t group)
 int RunDaemon(const TMuroxOptions& options, gid_t socketGroup, KAF::BFileNV& store,
               KAF::BMessageDispatcher& dispatcher)
 {
+    // Read before any library loads, and kept from them.
+    BServiceNotifier notifier = BServiceNotifier::FromEnvironment();
     const std::string path = SocketPath(options);
     BControlSocket socket;
     if (path.empty() || !Claim(socket, path, socketGroup))
@@ -87,6 +90,7 @@ int RunDaemon(const TMuroxOptions& options, gid_t socketGroup, KAF::BFileNV& sto
                   static_cast<int>(getpid()), options.configPath.c_str());
     {
         BControlServer server(socket, signalFd.Get(), &output, ClientLimits());
+        server.Notify(&notifier);
         // The consoles hear the libraries load and, until they are told
         // the daemon has stopped, unload.
         const KAF::BSubscription toConsoles(dispatcher, server.FanOut());
@@ -94,8 +98,13 @@ int RunDaemon(const TMuroxOptions& options, gid_t socketGroup, KAF::BFileNV& sto
             BHostCommands commands(store);
             commands.SetStatusSource(
                 [&server](TDaemonStatus& status) { server.FillStatus(status); });
+            commands.WatchReloads(&notifier);
             MuroxLogEvent("listening on %s", path.c_str());
+            // The socket listens already: what connects from now on is
+            // served by the loop's first turn.
+            notifier.Ready();
             server.Serve(commands);
+            notifier.Stopping();
         }
         server.CloseAll("murox: the daemon has stopped\n", 2000);
     }

@@ -11,6 +11,7 @@
 #include "eventlog/MuroxLogEvent.h"
 #include "host/protocol/ControlProtocol.h"
 #include "host/server/BControlSocket.h"
+#include "host/server/BServiceNotifier.h"
 #include "host/server/ConsoleBudget.h"
 #include "host/server/DaemonSignals.h"
 #include "host/server/ILogOutput.h"
@@ -92,6 +93,8 @@ int BControlServer::Poll(long long nowMs, int maxWaitMs)
     const bool writing = m_pLog != nullptr && m_pLog->Pending();
     fds.push_back({writing ? m_pLog->Fd() : -1, POLLOUT, 0});
     long long due = Earliest(accepting ? -1 : m_acceptPausedUntilMs, m_refusals.DueMs());
+    if (m_pNotifier != nullptr)
+        due = Earliest(due, m_pNotifier->WatchdogDueMs());
     bool ready = false;
     for (const auto& pClient : m_clients) {
         const BControlClient& client = *pClient;
@@ -152,7 +155,25 @@ int BControlServer::Turn(ICommandRunner& runner, int maxWaitMs)
         m_pLog->Drain();
     m_refusals.Flush(now);
     Reap(now);
+    TellNotifier(runner, now);
     return 0;
+}
+
+void BControlServer::TellNotifier(ICommandRunner& runner, long long nowMs)
+{
+    if (m_pNotifier == nullptr || !m_pNotifier->Active())
+        return;
+    m_pNotifier->Turned(nowMs);
+    const TExtensionCounts extensions = runner.Extensions();
+    // A console dropped is counted until its farewell is taken.
+    const std::size_t consoles = m_clients.size();
+    if (m_told && extensions.loaded == m_toldExtensions.loaded &&
+        extensions.failed == m_toldExtensions.failed && consoles == m_toldConsoles)
+        return;
+    m_told = true;
+    m_toldExtensions = extensions;
+    m_toldConsoles = consoles;
+    m_pNotifier->Status(ServiceStatusLine(extensions, consoles));
 }
 
 void BControlServer::ReadAndSend(const pollfd* pPolled, long long nowMs)

@@ -17,6 +17,7 @@
 #include "host/server/ICommandRunner.h"
 
 class BControlSocket;
+class BServiceNotifier;
 class ILogOutput;
 
 // Serves clients, the consoles' connections, on a claimed control socket.
@@ -50,6 +51,11 @@ public:
     // number, or 0 to go on.
     int Turn(ICommandRunner& runner, int maxWaitMs);
 
+    // Has the loop tell `pNotifier` (or nobody, when null) at each turn
+    // that it turns, and the status whenever its counts changed; the
+    // loop's wait ends in time for the watchdog.
+    void Notify(BServiceNotifier* pNotifier) { m_pNotifier = pNotifier; }
+
     // Serves a connection made elsewhere, as if accepted from the socket
     // and let in, with `peer` as its credentials.
     void Attach(BFd fd, const TPeer& peer);
@@ -80,6 +86,7 @@ private:
     // order) says, then closes those that are done.
     void ReadAndSend(const struct pollfd* pPolled, long long nowMs);
     void Reap(long long nowMs);
+    void TellNotifier(ICommandRunner& runner, long long nowMs);
 
     BControlSocket& m_socket;
     int m_signalFd;
@@ -95,6 +102,10 @@ private:
     long long m_acceptPausedUntilMs = 0;
     long long m_startedMs;
     std::vector<struct pollfd> m_polled; // the last turn's descriptors, in order
+    BServiceNotifier* m_pNotifier = nullptr;
+    TExtensionCounts m_toldExtensions; // the counts last told the notifier
+    std::size_t m_toldConsoles = 0;
+    bool m_told = false;
 };
 
 #endif

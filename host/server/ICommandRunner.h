@@ -6,6 +6,7 @@
 #include <string>
 
 #include "host/protocol/CommandWords.h"
+#include "host/server/ServiceStatus.h"
 #include "hostapi/ICmdStream.h"
 
 // What became of a line.
@@ -13,6 +14,15 @@ enum class TLineOutcome {
     kSucceeded,
     kFailed, // refused, or what it asked for did not happen
     kLeave   // it asks to leave ("quit")
+};
+
+// Told around each re-reading of the configuration, whether a line or a
+// signal asked for it.
+class IReloadWatcher {
+public:
+    virtual ~IReloadWatcher() = default;
+    virtual void ReloadStarts() = 0;
+    virtual void ReloadEnded() = 0;
 };
 
 class ICommandRunner {
@@ -29,6 +39,8 @@ public:
     // Whether the event being published now, while a line runs, says why
     // that line fails (rather than what else it caused).
     virtual bool PublishingFailure() const { return false; }
+    // The extension libraries loaded and failed, as they are now.
+    virtual TExtensionCounts Extensions() = 0;
 };
 
 #endif

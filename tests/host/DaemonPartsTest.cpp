@@ -263,6 +263,7 @@ public:
         out.Write(KAF::BString("xdll: cannot read '/etc/murox.conf': gone\n"));
     }
     control::TCommandWords CompletionWords() override { return {}; }
+    TExtensionCounts Extensions() override { return {}; }
     int m_reloads = 0;
 };
 

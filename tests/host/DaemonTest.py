@@ -732,6 +732,118 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual((1, b""), (gone.returncode, gone.stdout))
         self.assertTrue(gone.stderr.startswith(f"murox: no daemon answers at {d.sock}: ".encode()))
 
+    def service_manager(self):
+        """A datagram socket where the test stands for systemd, and the
+        environment that points a daemon at it."""
+        manager = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        path = os.path.join(self.work, "notify")
+        manager.bind(path)
+        manager.settimeout(WAIT)
+        self.addCleanup(manager.close)
+        return manager, dict(os.environ, NOTIFY_SOCKET=path)
+
+    @staticmethod
+    def told(manager, until, what):
+        """The messages the manager is sent, up to the first for which
+        `until` holds."""
+        messages = []
+        deadline = time.monotonic() + WAIT
+        while time.monotonic() < deadline:
+            manager.settimeout(max(0.01, deadline - time.monotonic()))
+            try:
+                messages.append(manager.recv(4096).decode())
+            except socket.timeout:
+                break
+            if until(messages[-1]):
+                return messages
+        raise AssertionError(f"timed out waiting for {what}; told {messages}")
+
+    def test_the_service_manager_hears_ready_reloads_status_and_stop(self):
+        manager, env = self.service_manager()
+        # A configuration the daemon refuses: it exits before READY=1,
+        # saying where and why.
+        broken = self.daemon(config_text=f"[extdll hello]\npath = {lib('hello')}\n[extdll x\n",
+                             name="broken", env=env).start(expect_ready=False)
+        self.assertEqual(2, broken.wait())
+        self.assertIn("line 3: section header without ']'", broken.log())
+        manager.settimeout(0)
+        self.assertRaises(BlockingIOError, manager.recv, 4096)
+        d = self.daemon(env=env).start(expect_ready=False)
+        # Ready means served: a console let in at once is greeted.
+        self.assertEqual(["READY=1"], self.told(manager, lambda m: True, "READY=1"))
+        peer = RawPeer(d.sock)
+        status = "STATUS=1 extension library loaded, 2 failed, {} console{}"
+        # The first turn may find the console waiting already.
+        messages = self.told(manager, lambda m: m == status.format(1, ""), "one console")
+        self.assertIn(messages, ([status.format(1, "")], [status.format(0, "s"), status.format(1, "")]))
+        # Around a console's reload, and SIGHUP's: RELOADING=1 with the
+        # monotonic clock's time, then READY=1.
+        before = time.clock_gettime_ns(time.CLOCK_MONOTONIC) // 1000
+        self.assertEqual(b"", peer.answer(b"xdll -r")[1])
+        after = time.clock_gettime_ns(time.CLOCK_MONOTONIC) // 1000
+        messages = self.told(manager, lambda m: m == "READY=1", "READY=1 after xdll -r")
+        self.assertEqual(2, len(messages), messages)
+        reloading, usec = messages[0].split("\nMONOTONIC_USEC=")
+        self.assertEqual("RELOADING=1", reloading)
+        self.assertTrue(before <= int(usec) <= after, (before, usec, after))
+        d.proc.send_signal(signal.SIGHUP)
+        messages = self.told(manager, lambda m: m == "READY=1", "READY=1 after SIGHUP")
+        self.assertEqual(2, len(messages), messages)
+        self.assertTrue(messages[0].startswith("RELOADING=1\nMONOTONIC_USEC="), messages)
+        # A reload that changes the libraries changes the status; one that
+        # fails keeps the old configuration, and is over all the same.
+        with open(d.conf, "w") as f:
+            f.write(f"[extdll hello]\npath = {lib('hello')}\n[extdll idle]\npath = {lib('idle')}\n")
+        self.assertEqual(b"", peer.answer(b"xdll -r")[1])
+        self.assertEqual(["RELOADING=1", "READY=1",
+                          "STATUS=2 extension libraries loaded, 0 failed, 1 console"],
+                         [m.split("\n")[0] for m in self.told(
+                             manager, lambda m: m.startswith("STATUS="), "the new status")])
+        with open(d.conf, "w") as f:
+            f.write("[extdll hello\n")
+        peer.answer(b"xdll -r")
+        self.assertEqual(["RELOADING=1", "READY=1"], [m.split("\n")[0] for m in self.told(
+            manager, lambda m: m == "READY=1", "the end of a failed reload")])
+        self.assertIn(b"LOADED", peer.answer(b"xdll")[1])
+        # Consoles are counted as they come and go.
+        second = RawPeer(d.sock)
+        self.assertEqual(["STATUS=2 extension libraries loaded, 0 failed, 2 consoles"],
+                         self.told(manager, lambda m: True, "a second console"))
+        second.close()
+        peer.close()
+        self.told(manager, lambda m: m.endswith(", 0 consoles"), "no console")
+        d.proc.send_signal(signal.SIGTERM)
+        self.assertEqual(["STOPPING=1"], self.told(manager, lambda m: True, "STOPPING=1"))
+        self.assertEqual(0, d.wait())
+
+    def test_the_watchdog_hears_the_loop_only_while_it_turns(self):
+        manager, env = self.service_manager()
+        env["WATCHDOG_USEC"] = "600000"  # a ping every 300 ms
+        d = self.daemon(env=env).start(expect_ready=False)
+        self.told(manager, lambda m: m == "READY=1", "READY=1")
+        pings = []
+        while len(pings) < 4:
+            self.told(manager, lambda m: m == "WATCHDOG=1", "WATCHDOG=1")
+            pings.append(time.monotonic())
+        gaps = [b - a for a, b in zip(pings, pings[1:])]
+        # Never sooner than half the interval (the first may follow the
+        # start's at once); often enough for systemd, even emulated.
+        self.assertTrue(all(0.25 <= gap < 3 for gap in gaps[1:]), gaps)
+        # Stopped, the loop does not turn, and no ping is sent; it resumes.
+        os.kill(d.proc.pid, signal.SIGSTOP)
+        try:
+            manager.settimeout(0.5)
+            while True:
+                manager.recv(4096)  # what was sent before the stop took
+        except socket.timeout:
+            pass
+        time.sleep(1.5)  # five intervals' worth of pings, were the loop turning
+        manager.settimeout(0)
+        self.assertRaises(BlockingIOError, manager.recv, 4096)
+        os.kill(d.proc.pid, signal.SIGCONT)
+        self.told(manager, lambda m: m == "WATCHDOG=1", "WATCHDOG=1 after SIGCONT")
+        self.assertEqual(0, d.stop())
+
     @unittest.skipUnless(ROOT, "needs root to act as another user")
     def test_no_reader_of_the_configuration_blocks_the_daemon(self):
         os.chmod(self.work, 0o755)

@@ -16,6 +16,7 @@ public:
     }
     void Reload(KAF::ICmdStream&) override {}
     control::TCommandWords CompletionWords() override { return {}; }
+    TExtensionCounts Extensions() override { return {}; }
 };
 
 #endif

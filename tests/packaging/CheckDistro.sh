@@ -293,6 +293,81 @@ expect "systemctl reload murox" inside systemctl reload murox.service
     ok "the reload loaded idle, as the edited configuration says, in the same process" ||
     bad "after the reload idle is '$(status idle)', the daemon $(mainpid) (was $pid)"
 
+# The daemon as systemd's own kind of service (Type=notify): ready when
+# "systemctl restart" returns, its status line in "systemctl status", a
+# stopped loop killed and restarted by the watchdog, a broken
+# configuration failing the restart itself.
+# loaded_count: how many libraries the listing shows LOADED.
+loaded_count() { listing 2>/dev/null | grep -c 'Status: *LOADED$'; }
+# status_text_is TEXT: the unit's status line is TEXT.
+status_text_is() { [ "$(inside systemctl show -p StatusText --value murox.service)" = "$1" ]; }
+check_service_manager() {
+    local conf=/etc/murox/murox.conf round failures=0 pid loaded text out dropin line
+    for ((round = 1; round <= 10; round++)); do
+        # Ten restarts in a row exceed the default start limit (5 in 10 s).
+        inside systemctl reset-failed murox.service
+        inside sh -c 'systemctl restart murox.service && murox --remote -e xdll' >/dev/null 2>&1 ||
+            failures=$((failures + 1))
+    done
+    [ "$failures" -eq 0 ] && ok "systemctl restart murox && murox --remote -e xdll: 10 of 10" ||
+        bad "systemctl restart murox && murox --remote -e xdll failed $failures of 10 times"
+    loaded=$(loaded_count)
+    [ "$loaded" = 1 ] && text="1 extension library loaded" || text="$loaded extension libraries loaded"
+    text="$text, 0 failed, 0 consoles"
+    await "the unit's status line is \"$text\"" status_text_is "$text"
+    out=$(inside systemctl status --no-pager murox.service 2>&1)
+    grep -qF "Status: \"$text\"" <<<"$out" && ok "systemctl status murox shows the status line" ||
+        { bad "systemctl status murox has no status line"; sed 's/^/    /' <<<"$out"; }
+    # The watchdog, shortened by a drop-in: a daemon that idles is left
+    # alone, one whose loop stops is killed and started again.
+    dropin=/run/systemd/system/murox.service.d
+    inside mkdir -p "$dropin" && inside sh -c "printf '[Service]\nWatchdogSec=2s\n' >$dropin/watchdog.conf" &&
+        inside systemctl daemon-reload && inside systemctl restart murox.service ||
+        bad "cannot restart murox with WatchdogSec=2s"
+    pid=$(mainpid)
+    sleep 5
+    [ "$(mainpid)" = "$pid" ] && inside systemctl is-active --quiet murox.service &&
+        ok "an idle daemon is not killed by a watchdog of 2 s (5 s on)" ||
+        bad "an idle daemon was restarted by the watchdog: $pid -> $(mainpid)"
+    inside sh -c "kill -STOP $pid"
+    await_restart() { [ "$(mainpid)" != "$pid" ] && [ "$(mainpid)" != 0 ] && listing; }
+    await "a stopped daemon is killed by the watchdog and restarted" await_restart
+    inside journalctl -b -u murox.service --no-pager -o cat | grep -q "Watchdog timeout" &&
+        ok "the journal says the watchdog timed out" || bad "the journal does not name the watchdog"
+    inside rm -r "$dropin" && inside systemctl daemon-reload
+    inside systemctl reset-failed murox.service
+    inside systemctl restart murox.service
+    # A broken configuration: the restart fails, the journal names the line
+    # and why; the good one back, the daemon starts again.
+    inside cp -p "$conf" "$conf.good"
+    inside sh -c "printf '[extdll oops\n' >>$conf"
+    line=$(inside sh -c "wc -l <$conf")
+    pid=$(mainpid)
+    inside systemctl reload murox.service >/dev/null 2>&1
+    [ "$(mainpid)" = "$pid" ] && [ "$(loaded_count)" = "$loaded" ] &&
+        ok "systemctl reload of a broken configuration keeps the daemon and its libraries" ||
+        bad "a broken reload: the daemon $(mainpid) (was $pid), $(loaded_count) loaded (were $loaded)"
+    if inside systemctl restart murox.service >/dev/null 2>&1; then
+        bad "systemctl restart succeeds with a broken configuration"
+    else
+        ok "systemctl restart fails with a broken configuration"
+    fi
+    out=$(inside journalctl -b -u murox.service --no-pager -o cat -n 20)
+    grep -qF "murox: malformed '$conf', line $line: section header without ']'" <<<"$out" &&
+        ok "the journal names the broken line and why" ||
+        { bad "the journal does not name line $line of the broken configuration"; sed 's/^/    /' <<<"$out"; }
+    # Failed at once: no restart of an unchanged file is scheduled.
+    out=$(inside systemctl show -p SubState --value murox.service)
+    [ "$out" = failed ] && ok "a broken configuration is not restarted again and again" ||
+        bad "after a broken configuration the unit is '$out', not failed"
+    inside mv "$conf.good" "$conf"
+    inside systemctl reset-failed murox.service
+    inside sh -c 'systemctl restart murox.service && murox --remote -e xdll' >/dev/null 2>&1 &&
+        ok "with the good configuration back, the restart succeeds and the daemon answers" ||
+        bad "the daemon does not start with the good configuration back"
+}
+check_service_manager
+
 # The hardening leaves "xdll -a" and "xdll -d" their configuration.
 sample=/usr/lib/$multiarch/murox/libmurox_ext_hello.so
 inside murox --remote -e "xdll -a extra $sample /extra" >/dev/null 2>&1

@@ -1,0 +1,377 @@
+// What the daemon tells the service manager, received on a datagram socket
+// the test owns, at a path and in the abstract namespace: the messages
+// byte for byte, the status only when it changed, the watchdog's timing by
+// a clock the test gives, and a manager that does not read costing counted
+// messages, never a wait. Then the loop: it turns in time for the
+// watchdog, and tells the status when its counts change.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "host/protocol/BFd.h"
+#include "host/server/BControlServer.h"
+#include "host/server/BControlSocket.h"
+#include "host/server/BServiceNotifier.h"
+#include "host/server/ServiceStatus.h"
+#include "tests/host/TIdleRunner.h"
+
+namespace {
+
+// The manager's end: a datagram socket bound at a path in a folder of the
+// test's, or at an abstract name ('@' first, as $NOTIFY_SOCKET says it).
+class TManager {
+public:
+    explicit TManager(bool abstract)
+    {
+        char dir[] = "/tmp/murox-notify-XXXXXX";
+        m_dir = mkdtemp(dir);
+        m_name = abstract ? "@murox-notify-test-" + std::to_string(getpid()) + m_dir.substr(18)
+                          : m_dir + "/notify";
+        m_fd.Reset(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        m_name.copy(address.sun_path, m_name.size());
+        if (abstract)
+            address.sun_path[0] = '\0';
+        const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) +
+                                                        m_name.size() + (abstract ? 0 : 1));
+        m_bound = bind(m_fd.Get(), reinterpret_cast<const sockaddr*>(&address), length) == 0;
+    }
+    ~TManager()
+    {
+        m_fd.Reset();
+        unlink((m_dir + "/notify").c_str());
+        rmdir(m_dir.c_str());
+    }
+    const std::string& Name() const { return m_name; }
+    bool Bound() const { return m_bound; }
+    void Close() { m_fd.Reset(); }
+    // Every message waiting, without waiting for more.
+    std::vector<std::string> Take()
+    {
+        std::vector<std::string> messages;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = recv(m_fd.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n < 0)
+                return messages;
+            messages.emplace_back(buffer, static_cast<std::size_t>(n));
+        }
+    }
+
+private:
+    std::string m_dir;
+    std::string m_name;
+    BFd m_fd;
+    bool m_bound = false;
+};
+
+long long MonotonicUsec()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+class ServiceNotifierTest : public testing::TestWithParam<bool> {};
+
+TEST_P(ServiceNotifierTest, EachStateIsOneDatagramOfItsOwn)
+{
+    TManager manager(GetParam());
+    ASSERT_TRUE(manager.Bound());
+    BServiceNotifier notifier(manager.Name(), 0);
+    ASSERT_TRUE(notifier.Active());
+    notifier.Ready();
+    notifier.Reloading(123456789);
+    notifier.ReloadEnded();
+    notifier.Status("2 extension libraries loaded, 0 failed, 1 console");
+    notifier.Stopping();
+    EXPECT_THAT(manager.Take(),
+                testing::ElementsAre("READY=1", "RELOADING=1\nMONOTONIC_USEC=123456789", "READY=1",
+                                     "STATUS=2 extension libraries loaded, 0 failed, 1 console",
+                                     "STOPPING=1"));
+    EXPECT_EQ(0U, notifier.Failures());
+}
+
+// The reload's start carries the monotonic clock's time, in microseconds.
+TEST_P(ServiceNotifierTest, AReloadStartsAtTheMonotonicClocksTime)
+{
+    TManager manager(GetParam());
+    BServiceNotifier notifier(manager.Name(), 0);
+    const long long before = MonotonicUsec();
+    notifier.ReloadStarts();
+    const long long after = MonotonicUsec();
+    const std::vector<std::string> messages = manager.Take();
+    ASSERT_EQ(1U, messages.size());
+    const std::string prefix = "RELOADING=1\nMONOTONIC_USEC=";
+    ASSERT_EQ(prefix, messages[0].substr(0, prefix.size()));
+    const long long sent = std::atoll(messages[0].c_str() + prefix.size());
+    EXPECT_LE(before, sent);
+    EXPECT_GE(after, sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(PathAndAbstract, ServiceNotifierTest, testing::Bool());
+
+TEST(ServiceStatusTest, TheStatusIsSentOnlyWhenItChanges)
+{
+    TManager manager(false);
+    BServiceNotifier notifier(manager.Name(), 0);
+    notifier.Status("a");
+    notifier.Status("a");
+    notifier.Status("b");
+    notifier.Status("b");
+    notifier.Status("a");
+    EXPECT_THAT(manager.Take(), testing::ElementsAre("STATUS=a", "STATUS=b", "STATUS=a"));
+}
+
+TEST(ServiceStatusTest, TheLineCountsLibrariesAndConsoles)
+{
+    TExtensionCounts counts;
+    counts.loaded = 3;
+    counts.failed = 1;
+    EXPECT_EQ("3 extension libraries loaded, 1 failed, 2 consoles", ServiceStatusLine(counts, 2));
+    counts.loaded = 1;
+    counts.failed = 0;
+    EXPECT_EQ("1 extension library loaded, 0 failed, 1 console", ServiceStatusLine(counts, 1));
+    EXPECT_EQ("0 extension libraries loaded, 0 failed, 0 consoles",
+              ServiceStatusLine(TExtensionCounts(), 0));
+}
+
+// WATCHDOG_USEC of 10 s: a ping at the first turn, then one each 5 s of
+// the clock the loop passes, none in between.
+TEST(ServiceWatchdogTest, ThePingIsDueAtHalfTheInterval)
+{
+    TManager manager(false);
+    BServiceNotifier notifier(manager.Name(), 10000000);
+    EXPECT_EQ(0, notifier.WatchdogDueMs());
+    notifier.Turned(1000);
+    EXPECT_THAT(manager.Take(), testing::ElementsAre("WATCHDOG=1"));
+    EXPECT_EQ(6000, notifier.WatchdogDueMs());
+    notifier.Turned(1001);
+    notifier.Turned(5999);
+    EXPECT_THAT(manager.Take(), testing::IsEmpty());
+    notifier.Turned(6000);
+    EXPECT_THAT(manager.Take(), testing::ElementsAre("WATCHDOG=1"));
+    EXPECT_EQ(11000, notifier.WatchdogDueMs());
+    // A loop that turned late pings at once, and counts from then.
+    notifier.Turned(20000);
+    EXPECT_THAT(manager.Take(), testing::ElementsAre("WATCHDOG=1"));
+    EXPECT_EQ(25000, notifier.WatchdogDueMs());
+}
+
+// An interval under 2 ms is pinged each millisecond, never in a busy loop.
+TEST(ServiceWatchdogTest, AShortIntervalIsPingedEachMillisecond)
+{
+    TManager manager(false);
+    BServiceNotifier notifier(manager.Name(), 1000);
+    notifier.Turned(7);
+    notifier.Turned(7);
+    EXPECT_EQ(8, notifier.WatchdogDueMs());
+    notifier.Turned(8);
+    EXPECT_THAT(manager.Take(), testing::ElementsAre("WATCHDOG=1", "WATCHDOG=1"));
+}
+
+TEST(ServiceWatchdogTest, WithoutAnIntervalNothingIsDue)
+{
+    TManager manager(false);
+    BServiceNotifier notifier(manager.Name(), 0);
+    EXPECT_EQ(-1, notifier.WatchdogDueMs());
+    notifier.Turned(0);
+    notifier.Turned(100000);
+    EXPECT_THAT(manager.Take(), testing::IsEmpty());
+}
+
+// Without a manager (no variable, or a name that is neither a path nor
+// abstract), nothing is sent and no watchdog is due.
+TEST(ServiceNotifierNamesTest, ANameThatIsNoSocketMeansNoManager)
+{
+    for (const std::string& name :
+         std::vector<std::string>{"", "@", "notify", "relative/notify", std::string(200, '/'),
+                                  std::string("/tmp/a\0b", 8)}) {
+        BServiceNotifier notifier(name, 10000000);
+        EXPECT_FALSE(notifier.Active()) << name;
+        EXPECT_EQ(-1, notifier.WatchdogDueMs()) << name;
+        notifier.Ready();
+        notifier.Turned(0);
+        EXPECT_EQ(0U, notifier.Failures()) << name;
+    }
+}
+
+// The variables are read once and removed, so that nothing the daemon
+// loads or starts speaks for it; a watchdog for another pid is not ours.
+TEST(ServiceNotifierNamesTest, TheEnvironmentIsReadAndCleared)
+{
+    TManager manager(true);
+    setenv("NOTIFY_SOCKET", manager.Name().c_str(), 1);
+    setenv("WATCHDOG_USEC", "4000000", 1);
+    setenv("WATCHDOG_PID", std::to_string(getpid()).c_str(), 1);
+    {
+        BServiceNotifier notifier = BServiceNotifier::FromEnvironment();
+        EXPECT_EQ(nullptr, std::getenv("NOTIFY_SOCKET"));
+        EXPECT_EQ(nullptr, std::getenv("WATCHDOG_USEC"));
+        EXPECT_EQ(nullptr, std::getenv("WATCHDOG_PID"));
+        ASSERT_TRUE(notifier.Active());
+        notifier.Turned(500);
+        EXPECT_EQ(2500, notifier.WatchdogDueMs());
+        notifier.Ready();
+        EXPECT_THAT(manager.Take(), testing::ElementsAre("WATCHDOG=1", "READY=1"));
+    }
+    setenv("NOTIFY_SOCKET", manager.Name().c_str(), 1);
+    setenv("WATCHDOG_USEC", "4000000", 1);
+    setenv("WATCHDOG_PID", std::to_string(getpid() + 1).c_str(), 1);
+    {
+        BServiceNotifier notifier = BServiceNotifier::FromEnvironment();
+        EXPECT_TRUE(notifier.Active());
+        EXPECT_EQ(-1, notifier.WatchdogDueMs());
+        EXPECT_EQ(nullptr, std::getenv("WATCHDOG_PID"));
+    }
+    // An interval that is not a positive number is no watchdog.
+    for (const char* szUsec : {"12abc", "-5", "", "0"}) {
+        setenv("NOTIFY_SOCKET", manager.Name().c_str(), 1);
+        setenv("WATCHDOG_USEC", szUsec, 1);
+        BServiceNotifier notifier = BServiceNotifier::FromEnvironment();
+        EXPECT_TRUE(notifier.Active()) << szUsec;
+        EXPECT_EQ(-1, notifier.WatchdogDueMs()) << szUsec;
+    }
+    BServiceNotifier none = BServiceNotifier::FromEnvironment();
+    EXPECT_FALSE(none.Active());
+}
+
+// A manager that reads nothing fills its queue: each message after that
+// fails at once and is counted; one that is gone is counted too.
+TEST(ServiceNotifierFailureTest, AManagerThatDoesNotReadCostsCountedMessages)
+{
+    TManager manager(false);
+    BServiceNotifier notifier(manager.Name(), 0);
+    int sent = 0;
+    while (notifier.Failures() == 0 && sent < 100000)
+        notifier.Status(std::to_string(++sent) + std::string(1000, 's'));
+    EXPECT_EQ(1U, notifier.Failures());
+    EXPECT_LT(sent, 100000);
+    notifier.Stopping();
+    EXPECT_EQ(2U, notifier.Failures());
+    // What was queued before is whole.
+    const std::vector<std::string> messages = manager.Take();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ("STATUS=1" + std::string(1000, 's'), messages[0]);
+    manager.Close();
+    notifier.Ready();
+    EXPECT_EQ(3U, notifier.Failures());
+}
+
+// A runner whose registry holds `m_counts`.
+class TCountingRunner : public TIdleRunner {
+public:
+    TExtensionCounts Extensions() override { return m_counts; }
+    TExtensionCounts m_counts;
+};
+
+class NotifiedLoopTest : public testing::Test {
+protected:
+    NotifiedLoopTest()
+    {
+        char dir[] = "/tmp/murox-loop-XXXXXX";
+        m_dir = mkdtemp(dir);
+    }
+    ~NotifiedLoopTest() override
+    {
+        m_pServer.reset();
+        unlink((m_dir + "/c.ctl").c_str());
+        rmdir(m_dir.c_str());
+    }
+    void Start(long long watchdogUsec)
+    {
+        m_pNotifier.reset(new BServiceNotifier(m_manager.Name(), watchdogUsec));
+        ASSERT_EQ(TClaimResult::kClaimed, m_socket.Claim(m_dir + "/c.ctl", getegid()).outcome);
+        m_pServer.reset(new BControlServer(m_socket, -1, nullptr, TClientLimits()));
+        m_pServer->Notify(m_pNotifier.get());
+    }
+    BFd Attach()
+    {
+        int pair[2];
+        EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair));
+        m_pServer->Attach(BFd(pair[0]), TPeer());
+        return BFd(pair[1]);
+    }
+
+    // What the manager is told by the next turns that tell it anything.
+    std::vector<std::string> Told()
+    {
+        std::vector<std::string> told;
+        for (int i = 0; i < 100 && told.empty(); ++i) {
+            m_pServer->Turn(m_runner, 100);
+            told = m_manager.Take();
+        }
+        return told;
+    }
+
+    std::string m_dir;
+    TManager m_manager{false};
+    std::unique_ptr<BServiceNotifier> m_pNotifier;
+    BControlSocket m_socket;
+    std::unique_ptr<BControlServer> m_pServer;
+    TCountingRunner m_runner;
+};
+
+// Nothing to do but the watchdog: a turn that would wait for anything
+// ends when the ping is due, 100 ms apart here, and sends it.
+TEST_F(NotifiedLoopTest, AnIdleLoopWakesForTheWatchdog)
+{
+    Start(200000);
+    m_pServer->Turn(m_runner, -1);
+    EXPECT_THAT(m_manager.Take(),
+                testing::ElementsAre("WATCHDOG=1", testing::StartsWith("STATUS=")));
+    const auto start = std::chrono::steady_clock::now();
+    int pings = 0;
+    for (int turns = 0; turns < 20 && pings < 3; ++turns) {
+        m_pServer->Turn(m_runner, -1);
+        const std::vector<std::string> messages = m_manager.Take();
+        EXPECT_THAT(messages,
+                    testing::AnyOf(testing::IsEmpty(), testing::ElementsAre("WATCHDOG=1")));
+        pings += static_cast<int>(messages.size());
+    }
+    EXPECT_EQ(3, pings);
+    // Three pings 100 ms apart, not the minute an idle loop may sleep.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+TEST_F(NotifiedLoopTest, TheStatusFollowsTheRegistryAndTheConsoles)
+{
+    Start(0);
+    m_runner.m_counts.loaded = 2;
+    m_runner.m_counts.failed = 1;
+    m_pServer->Turn(m_runner, 0);
+    m_pServer->Turn(m_runner, 0);
+    EXPECT_THAT(m_manager.Take(),
+                testing::ElementsAre("STATUS=2 extension libraries loaded, 1 failed, 0 consoles"));
+    BFd first = Attach();
+    BFd second = Attach();
+    m_pServer->Turn(m_runner, 0);
+    EXPECT_THAT(m_manager.Take(),
+                testing::ElementsAre("STATUS=2 extension libraries loaded, 1 failed, 2 consoles"));
+    m_runner.m_counts.loaded = 3;
+    m_runner.m_counts.failed = 0;
+    m_pServer->Turn(m_runner, 0);
+    EXPECT_THAT(m_manager.Take(),
+                testing::ElementsAre("STATUS=3 extension libraries loaded, 0 failed, 2 consoles"));
+    // A console that hangs up is no longer counted once the loop saw it go.
+    second.Reset();
+    EXPECT_THAT(Told(),
+                testing::ElementsAre("STATUS=3 extension libraries loaded, 0 failed, 1 console"));
+    first.Reset();
+    EXPECT_THAT(Told(),
+                testing::ElementsAre("STATUS=3 extension libraries loaded, 0 failed, 0 consoles"));
+}
+
+} // namespace
