@@ -87,6 +87,7 @@ public:
     }
     void Reload(KAF::ICmdStream& out) override { m_commands.Reload(out); }
     TExtensionCounts Extensions() override { return m_commands.Extensions(); }
+    bool TakeWordsChanged() override { return m_commands.TakeWordsChanged(); }
     control::TCommandWords CompletionWords() override
     {
         const control::TCommandWords words = m_commands.CompletionWords();

@@ -96,6 +96,11 @@ bool IsBuiltIn(const std::string& word)
 
 } // namespace
 
+BCmdInterpreter::BCmdInterpreter(std::function<std::string()> status)
+    : m_status(std::move(status)), m_words(MakeWords())
+{
+}
+
 bool BCmdInterpreter::Register(KAF::BCmdHandler& handler)
 {
     std::vector<TCommand> added;
@@ -111,6 +116,7 @@ bool BCmdInterpreter::Register(KAF::BCmdHandler& handler)
         added.push_back({pRow, &handler});
     }
     m_commands.insert(m_commands.end(), added.begin(), added.end());
+    m_words = MakeWords();
     return true;
 }
 
@@ -152,7 +158,7 @@ TLineOutcome BCmdInterpreter::Execute(const std::string& line, KAF::ICmdStream& 
     return TLineOutcome::kSucceeded;
 }
 
-control::TCommandWords BCmdInterpreter::Words() const
+control::TCommandWords BCmdInterpreter::MakeWords() const
 {
     control::TCommandWords words;
     for (const TCommand& command : m_commands)

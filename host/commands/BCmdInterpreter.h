@@ -20,7 +20,7 @@
 class BCmdInterpreter {
 public:
     // `status` gives the answer of "status".
-    explicit BCmdInterpreter(std::function<std::string()> status) : m_status(std::move(status)) {}
+    explicit BCmdInterpreter(std::function<std::string()> status);
     BCmdInterpreter(const BCmdInterpreter&) = delete;
     BCmdInterpreter& operator=(const BCmdInterpreter&) = delete;
 
@@ -38,8 +38,9 @@ public:
     // Every command word, the registered ones in order, then the built-ins,
     // each with the switches its help gives one a line (" WORD -X <operand>...
     // what it does"): a switch whose only operand is "<name>" takes the name
-    // of a configured extension library. No extension names.
-    control::TCommandWords Words() const;
+    // of a configured extension library. No extension names. Made when a
+    // handler registers: the server asks for them after lines.
+    const control::TCommandWords& Words() const { return m_words; }
 
 private:
     struct TCommand {
@@ -48,11 +49,13 @@ private:
     };
 
     const TCommand* Find(const std::string& word) const;
+    control::TCommandWords MakeWords() const;
     // False for a topic it does not know.
     bool Help(const std::vector<std::string>& words, KAF::ICmdStream& out) const;
 
     std::function<std::string()> m_status;
     std::vector<TCommand> m_commands; // in registration and table order
+    control::TCommandWords m_words;
 };
 
 #endif

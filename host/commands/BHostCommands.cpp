@@ -45,16 +45,18 @@ BHostCommands::BHostCommands(KAF::BFileNV& store)
 
 TLineOutcome BHostCommands::RunLine(const std::string& line, KAF::ICmdStream& out)
 {
-    const bool reloads = m_pReloadWatcher != nullptr && IsAction(line, 'r');
+    const std::string switches = ActionSwitches(line);
+    const bool reloads = m_pReloadWatcher != nullptr && switches.find('r') != std::string::npos;
     if (reloads)
         m_pReloadWatcher->ReloadStarts();
-    const TLineOutcome outcome = RunWatched(line, out);
+    m_wordsChanged = m_wordsChanged || !switches.empty();
+    const TLineOutcome outcome = RunWatched(line, !switches.empty(), out);
     if (reloads)
         m_pReloadWatcher->ReloadEnded();
     return outcome;
 }
 
-TLineOutcome BHostCommands::RunWatched(const std::string& line, KAF::ICmdStream& out)
+TLineOutcome BHostCommands::RunWatched(const std::string& line, bool action, KAF::ICmdStream& out)
 {
     BWatchedStream watched(out);
     const unsigned long failures = ExtFailureCount();
@@ -65,29 +67,36 @@ TLineOutcome BHostCommands::RunWatched(const std::string& line, KAF::ICmdStream&
         out.Write(KAF::BString((std::string("murox: command failed: ") + e.what() + "\n").c_str()));
         return TLineOutcome::kFailed;
     }
-    const bool actionRefused = watched.Wrote() && IsAction(line);
+    const bool actionRefused = watched.Wrote() && action;
     if (outcome == TLineOutcome::kSucceeded && (actionRefused || ExtFailureCount() != failures))
         outcome = TLineOutcome::kFailed;
     return outcome;
 }
 
-bool BHostCommands::IsAction(const std::string& line, char letter) const
+std::string BHostCommands::ActionSwitches(const std::string& line) const
 {
+    std::string switches;
     const std::vector<std::string> words = command::SplitWords(line);
     const CliEntry* pEntry = m_handler.CmdGetMap();
     if (words.empty() || pEntry == nullptr || pEntry->cmdName == nullptr ||
         words[0] != pEntry->cmdName)
-        return false;
+        return switches;
     for (std::size_t i = 1; i < words.size(); ++i) {
         const KAF::BString word(words[i].c_str());
         if (KAF::BCmdLineParser::IsSwitch(word) == 0)
             continue;
-        char each = 0;
+        char letter = 0;
         KAF::BString value;
-        if (letter == 0 || (KAF::BCmdLineParser::SplitSwitch(word, each, value) && each == letter))
-            return true;
+        switches += KAF::BCmdLineParser::SplitSwitch(word, letter, value) ? letter : '?';
     }
-    return false;
+    return switches;
+}
+
+bool BHostCommands::TakeWordsChanged()
+{
+    const bool changed = m_wordsChanged;
+    m_wordsChanged = false;
+    return changed;
 }
 
 bool BHostCommands::PublishingFailure() const

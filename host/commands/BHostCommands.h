@@ -42,16 +42,19 @@ public:
     // The interpreter's words, then the registry's names in its order, as
     // many as control::kMaxWords allows.
     control::TCommandWords CompletionWords() override;
+    // True after an "xdll" line with a switch (an action may add, remove or
+    // re-read libraries, whose names are words), and at first.
+    bool TakeWordsChanged() override;
     // A failure the registry reports.
     bool PublishingFailure() const override;
     // Libraries loaded now; failed: a status of failed to load or to init.
     TExtensionCounts Extensions() override;
 
 private:
-    // Whether the line is an "xdll" command with a switch; with `letter`,
-    // with that switch.
-    bool IsAction(const std::string& line, char letter = 0) const;
-    TLineOutcome RunWatched(const std::string& line, KAF::ICmdStream& out);
+    // The letters of the switches of an "xdll" line, '?' for one without
+    // a letter; empty for any other line.
+    std::string ActionSwitches(const std::string& line) const;
+    TLineOutcome RunWatched(const std::string& line, bool action, KAF::ICmdStream& out);
 
     const std::string m_configuration;
     const long long m_startedMs;
@@ -60,6 +63,7 @@ private:
     XDllCmdHndlr m_handler;
     BCmdInterpreter m_interpreter{[this] { return StatusLines(Status()); }};
     IReloadWatcher* m_pReloadWatcher = nullptr;
+    bool m_wordsChanged = true;
 };
 
 #endif

@@ -68,6 +68,8 @@ void BClientRequests::RunLine(BControlClient& client, const control::TFrame& fra
 
 void BClientRequests::ShareWords(ICommandRunner& runner)
 {
+    if (!runner.TakeWordsChanged() && m_wordsKnown)
+        return;
     std::string words = control::EncodeWords(runner.CompletionWords());
     if (m_wordsKnown && words == m_words)
         return;

@@ -36,6 +36,9 @@ public:
     virtual void Reload(KAF::ICmdStream& out) = 0;
     // The words a console completes, as they are now.
     virtual control::TCommandWords CompletionWords() = 0;
+    // Whether the words may have changed since this was last asked: the
+    // server makes and compares them only then, not after every line.
+    virtual bool TakeWordsChanged() { return true; }
     // Whether the event being published now, while a line runs, says why
     // that line fails (rather than what else it caused).
     virtual bool PublishingFailure() const { return false; }

@@ -261,6 +261,29 @@ TEST_F(HostStatusTest, AnAddRepeatedSucceedsAndAnotherForTheNameFails)
     EXPECT_EQ(TLineOutcome::kSucceeded, Run(add).first);
 }
 
+// The server rebuilds the completion words only when a line may have
+// changed them: an action (its switch may add, remove or re-read names),
+// or a reload; never a listing, help or status.
+TEST_F(HostStatusTest, OnlyActionsAndReloadsMayChangeTheWords)
+{
+    EXPECT_TRUE(m_commands.TakeWordsChanged()) << "the first words are never taken";
+    EXPECT_FALSE(m_commands.TakeWordsChanged());
+    for (const char* szLine : {"xdll", "help", "help xdll", "status", "frob -a x", ""}) {
+        Run(szLine);
+        EXPECT_FALSE(m_commands.TakeWordsChanged()) << szLine;
+    }
+    for (const char* szLine : {"xdll -a e " IDLE_LIBRARY, "xdll -d e", "xdll -r", "xdll -x"}) {
+        Run(szLine);
+        EXPECT_TRUE(m_commands.TakeWordsChanged()) << szLine;
+        EXPECT_FALSE(m_commands.TakeWordsChanged()) << szLine;
+    }
+    TRecordingStream out;
+    m_commands.Reload(out);
+    EXPECT_TRUE(m_commands.TakeWordsChanged()) << "a reload by signal";
+    std::vector<std::string> names = m_commands.CompletionWords().names;
+    EXPECT_THAT(names, testing::ElementsAre("a", "b", "c", "d"));
+}
+
 // Records the reloads it is told of, with the registry's counts at the
 // moment, so that "around" means before and after the registry changed.
 class TReloadRecorder : public IReloadWatcher {
