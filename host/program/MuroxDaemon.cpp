@@ -9,18 +9,19 @@
 #include <malloc.h>
 #include <unistd.h>
 
-#include "eventlog/MuroxLogEvent.h"
 #include "host/commands/BHostCommands.h"
 #include "host/kaf/BSubscription.h"
 #include "host/program/MuroxDefaults.h"
 #include "host/program/MuroxExit.h"
 #include "host/protocol/BFd.h"
+#include "host/registry/LogPriority.h"
 #include "host/server/BControlServer.h"
 #include "host/server/BControlSocket.h"
 #include "host/server/BStdoutCapture.h"
 #include "host/server/BStdoutQueue.h"
 #include "host/server/BSyslogQueue.h"
 #include "host/server/DaemonSignals.h"
+#include "host/server/JournalStream.h"
 
 namespace {
 
@@ -76,15 +77,18 @@ int RunDaemon(const TMuroxOptions& options, gid_t socketGroup, KAF::BFileNV& sto
     // back to the system once freed: a fixed threshold keeps the C library
     // from raising it and keeping such blocks in the heap.
     mallopt(M_MMAP_THRESHOLD, kOwnMappingBytes);
-    BStdoutQueue toStdout;
+    // Under systemd, standard output is the journal's stream, which reads
+    // each record's priority from its "<N>"; anywhere else the records are
+    // the sink's lines alone.
+    BStdoutQueue toStdout(IsJournalStream(std::getenv("JOURNAL_STREAM"), STDOUT_FILENO));
     BSyslogQueue toSyslog;
     ILogOutput& output = options.toSyslog ? static_cast<ILogOutput&>(toSyslog) : toStdout;
     BStdoutCapture capture(output);
     if (!capture.Install())
         std::fprintf(stderr, "murox: event records are written directly: %s\n",
                      std::strerror(errno));
-    MuroxLogEvent("daemon started, version %s, pid %d, configuration %s", MUROX_VERSION,
-                  static_cast<int>(getpid()), options.configPath.c_str());
+    LogEventAt(TLogPriority::kNotice, "daemon started, version %s, pid %d, configuration %s",
+               MUROX_VERSION, static_cast<int>(getpid()), options.configPath.c_str());
     {
         BControlServer server(socket, signalFd.Get(), &output, ClientLimits());
         // The consoles hear the libraries load and, until they are told
@@ -92,12 +96,12 @@ int RunDaemon(const TMuroxOptions& options, gid_t socketGroup, KAF::BFileNV& sto
         const KAF::BSubscription toConsoles(dispatcher, server.FanOut());
         {
             BHostCommands commands(store);
-            MuroxLogEvent("listening on %s", path.c_str());
+            LogEventAt(TLogPriority::kNotice, "listening on %s", path.c_str());
             server.Serve(commands);
         }
         server.CloseAll("murox: the daemon has stopped\n", 2000);
     }
-    MuroxLogEvent("daemon stopped");
+    LogEventAt(TLogPriority::kNotice, "daemon stopped");
     output.Finish(2000);
     return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "host/registry/LogPriority.h"
 #include "host/server/BControlClient.h"
 #include "hostapi/BMessage.h"
 
@@ -25,8 +26,9 @@ public:
 
     void Inform(const KAF::BMessage& msg) override;
 
-    // Writes a record to the daemon's log without showing it to clients.
-    void LogOnly(const std::string& text);
+    // Writes a record to the daemon's log at `priority` without showing it
+    // to clients.
+    void LogOnly(const std::string& text, TLogPriority priority);
     // The client whose line runs now; null between lines.
     void SetRunning(const BControlClient* pClient) { m_pRunning = pClient; }
 
