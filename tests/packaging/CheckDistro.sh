@@ -293,6 +293,53 @@ expect "systemctl reload murox" inside systemctl reload murox.service
     ok "the reload loaded idle, as the edited configuration says, in the same process" ||
     bad "after the reload idle is '$(status idle)', the daemon $(mainpid) (was $pid)"
 
+# Priorities in the journal: each record at its own, so that "journalctl
+# -p warning" shows the problems alone; a reload logged once, by the
+# daemon; a failed reload a failure with its reason.
+# journal_since CURSOR [OPTION...]: the unit's records after CURSOR.
+journal_since() { inside journalctl -u murox.service --after-cursor "$1" --no-pager -o cat "${@:2}"; }
+# await_journal CURSOR TEXT COUNT: TEXT is on COUNT lines after CURSOR, within 10 s.
+await_journal() {
+    local i
+    for ((i = 0; i < 50; i++)); do
+        [ "$(journal_since "$1" | grep -c "$2")" -ge "$3" ] && return 0
+        sleep 0.2
+    done
+    return 1
+}
+journal_end() { inside journalctl -n 1 --show-cursor --no-pager -o cat | sed -n 's/^-- cursor: //p'; }
+cursor=$(journal_end)
+inside systemctl restart murox.service &&
+    for _ in 1 2 3; do inside murox --remote -e xdll >/dev/null; done
+if await_journal "$cursor" "console disconnected" 3 && [ -z "$(journal_since "$cursor" -p warning)" ] &&
+    [ "$(journal_since "$cursor" -p notice | grep -c "daemon started")" = 1 ]; then
+    ok "journalctl -u murox -p warning is empty after a clean start and three consoles"
+else
+    bad "after a clean start and three consoles, at warning:"; journal_since "$cursor" -p warning | sed 's/^/    /'
+fi
+cursor=$(journal_end)
+inside sed -i '/^\[extdll idle\]/,/^load/ s/^load = 1$/load = 0/' /etc/murox/murox.conf
+expect "systemctl reload murox, idle unloaded" inside systemctl reload murox.service
+if await_journal "$cursor" "idle: term" 1 && [ "$(journal_since "$cursor" | grep -c "idle: term")" = 1 ] &&
+    [ "$(journal_since "$cursor" | grep -c "xdll -r")" = 1 ] && [ -z "$(journal_since "$cursor" -p warning)" ]; then
+    ok "a reload is logged once, below warning"
+else
+    bad "a reload's records:"; journal_since "$cursor" | sed 's/^/    /'
+fi
+cursor=$(journal_end)
+printf '[extdll gone]\npath = /usr/lib/%s/murox/libmurox_ext_gone.so\nload = 1\n' "$multiarch" |
+    inside tee -a /etc/murox/murox.conf >/dev/null
+if ! inside systemctl reload murox.service >/dev/null 2>&1 &&
+    await_journal "$cursor" "extension library 'gone' not loaded" 1 &&
+    [ "$(journal_since "$cursor" -p warning | grep -c "extension library 'gone' not loaded: ")" = 1 ] &&
+    journal_since "$cursor" | grep -q "status=1/FAILURE" && ! journal_since "$cursor" | grep -q NOTIMPLEMENTED; then
+    ok "a failed reload fails, and journalctl -p warning names the library that failed, once"
+else
+    bad "a failed reload's records:"; journal_since "$cursor" -o short-precise | sed 's/^/    /'
+fi
+inside sed -i '/^\[extdll gone\]/,$d' /etc/murox/murox.conf
+expect "systemctl reload murox without the failing library" inside systemctl reload murox.service
+
 # The hardening leaves "xdll -a" and "xdll -d" their configuration.
 sample=/usr/lib/$multiarch/murox/libmurox_ext_hello.so
 inside murox --remote -e "xdll -a extra $sample /extra" >/dev/null 2>&1
