@@ -1076,6 +1076,16 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(0, plain.stop())
         self.assertTrue(plain.log().startswith(f"daemon started, version {VERSION}, "), plain.log())
         self.assertFalse(re.search(r"^<\d>", plain.log(), re.M), plain.log())
+        # What murox says on standard error, there the journal's stream
+        # too, is a warning.
+        broken = self.daemon("[extdll x]\npath\n", name="broken",
+                             sock=os.path.join(self.work, "broken.ctl"))
+        open(broken.log_path, "wb").close()
+        status = os.stat(broken.log_path)
+        broken.env = dict(os.environ, JOURNAL_STREAM=f"{status.st_dev}:{status.st_ino}")
+        broken.start(expect_ready=False)
+        self.assertEqual(2, broken.wait())
+        self.assertRegex(broken.log(), r"^<4>murox: [^\n]*broken\.conf[^\n]*\n$")
 
     def test_slow_consoles_stay_within_the_memory_budget(self):
         # Consoles that read slowly but steadily each stay within their own

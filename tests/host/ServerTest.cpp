@@ -457,6 +457,16 @@ TEST(LinePrefixTest, EveryLineStartsWithThePrefix)
               journal.Read());
 }
 
+// A descriptor that fails makes the stream fail, as the original would.
+TEST(LinePrefixTest, AFailedWriteIsTheStreamsError)
+{
+    FILE* pStream = stdin;
+    BLinePrefix prefix(pStream, -1, "<4>");
+    ASSERT_TRUE(prefix.Install());
+    EXPECT_EQ(EOF, std::fputs("lost\n", pStream));
+    EXPECT_NE(0, std::ferror(pStream));
+}
+
 // A server on a socket of its own, whose clients are socket pairs that
 // the test reads from as slowly as it likes. Events are published through
 // the process's dispatcher, as the daemon's are.
