@@ -9,12 +9,12 @@
 #include <malloc.h>
 #include <unistd.h>
 
-#include "eventlog/MuroxLogEvent.h"
 #include "host/commands/BHostCommands.h"
 #include "host/kaf/BSubscription.h"
 #include "host/program/MuroxDefaults.h"
 #include "host/program/MuroxExit.h"
 #include "host/protocol/BFd.h"
+#include "host/registry/LogPriority.h"
 #include "host/server/BControlServer.h"
 #include "host/server/BControlSocket.h"
 #include "host/server/BServiceNotifier.h"
@@ -22,6 +22,7 @@
 #include "host/server/BStdoutQueue.h"
 #include "host/server/BSyslogQueue.h"
 #include "host/server/DaemonSignals.h"
+#include "host/server/JournalStream.h"
 
 namespace {
 
@@ -79,15 +80,18 @@ int RunDaemon(const TMuroxOptions& options, gid_t socketGroup, KAF::BFileNV& sto
     // back to the system once freed: a fixed threshold keeps the C library
     // from raising it and keeping such blocks in the heap.
     mallopt(M_MMAP_THRESHOLD, kOwnMappingBytes);
-    BStdoutQueue toStdout;
+    // Under systemd, standard output is the journal's stream, which reads
+    // each record's priority from its "<N>"; anywhere else the records are
+    // the sink's lines alone.
+    BStdoutQueue toStdout(IsJournalStream(std::getenv("JOURNAL_STREAM"), STDOUT_FILENO));
     BSyslogQueue toSyslog;
     ILogOutput& output = options.toSyslog ? static_cast<ILogOutput&>(toSyslog) : toStdout;
     BStdoutCapture capture(output);
     if (!capture.Install())
         std::fprintf(stderr, "murox: event records are written directly: %s\n",
                      std::strerror(errno));
-    MuroxLogEvent("daemon started, version %s, pid %d, configuration %s", MUROX_VERSION,
-                  static_cast<int>(getpid()), options.configPath.c_str());
+    LogEventAt(TLogPriority::kNotice, "daemon started, version %s, pid %d, configuration %s",
+               MUROX_VERSION, static_cast<int>(getpid()), options.configPath.c_str());
     {
         BControlServer server(socket, signalFd.Get(), &output, ClientLimits());
         server.Notify(&notifier);
@@ -99,7 +103,7 @@ int RunDaemon(const TMuroxOptions& options, gid_t socketGroup, KAF::BFileNV& sto
             commands.SetStatusSource(
                 [&server](TDaemonStatus& status) { server.FillStatus(status); });
             commands.WatchReloads(&notifier);
-            MuroxLogEvent("listening on %s", path.c_str());
+            LogEventAt(TLogPriority::kNotice, "listening on %s", path.c_str());
             // The socket listens already: what connects from now on is
             // served by the loop's first turn.
             notifier.Ready();
@@ -108,7 +112,7 @@ int RunDaemon(const TMuroxOptions& options, gid_t socketGroup, KAF::BFileNV& sto
         }
         server.CloseAll("murox: the daemon has stopped\n", 2000);
     }
-    MuroxLogEvent("daemon stopped");
+    LogEventAt(TLogPriority::kNotice, "daemon stopped");
     output.Finish(2000);
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include "eventlog/MuroxMsgSubscriber.h"
 #include "host/console/RemoteConsole.h"
@@ -26,6 +28,8 @@
 #include "host/protocol/VisibleText.h"
 #include "host/registry/ExtConfig.h"
 #include "host/registry/ExtConfigCheck.h"
+#include "host/server/BLinePrefix.h"
+#include "host/server/JournalStream.h"
 #include "hostapi/BFileNV.h"
 #include "hostapi/BMessage.h"
 
@@ -149,6 +153,12 @@ int main(int argc, char** argv)
 {
     EnsureStandardDescriptors();
     std::signal(SIGPIPE, SIG_IGN);
+    // Under a service manager, standard error may be the journal's stream:
+    // what murox says there is a problem, marked warning, not the default
+    // level.
+    BLinePrefix forJournal(stderr, STDERR_FILENO, "<4>");
+    if (IsJournalStream(std::getenv("JOURNAL_STREAM"), STDERR_FILENO))
+        forJournal.Install();
 
     const std::string defaultConfig = DefaultConfigPath();
     TMuroxOptions options;

@@ -6,6 +6,7 @@
 
 #include "eventlog/MuroxLogEvent.h"
 #include "host/protocol/VisibleText.h"
+#include "host/registry/LogPriority.h"
 
 namespace {
 
@@ -33,7 +34,9 @@ void ReportExtFailure(const char* szFormat, ...)
     va_end(args);
     ++s_failures;
     // Names and paths come from the operator's peers: a control character
-    // in them must not reach a terminal or the log as one.
+    // in them must not reach a terminal or the log as one. A library that
+    // failed, a configuration not applied: what the log's reader must see.
+    const TLogPriorityScope priority(TLogPriority::kWarning);
     const BReporting reporting;
     MuroxLogEvent("%s", control::VisibleText(text, std::strlen(text)).c_str());
 }

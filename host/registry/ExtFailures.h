@@ -6,7 +6,7 @@
 #define HOST_REGISTRY_EXTFAILURES_H
 
 // Publishes the text as MuroxLogEvent does, control characters shown as
-// \xHH, and counts it.
+// \xHH, at warning (host/registry/LogPriority.h), and counts it.
 void ReportExtFailure(const char* szFormat, ...) __attribute__((format(printf, 1, 2)));
 
 // How many failures were reported since the process started.

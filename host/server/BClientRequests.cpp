@@ -55,7 +55,7 @@ void BClientRequests::RunLine(BControlClient& client, const control::TFrame& fra
         // client gets them before the answer, which is whole only now.
         BAnswerStream out(answer);
         for (const std::string& record : LineAuditRecords(PeerName(client.Peer()), frame.payload))
-            m_fanOut.LogOnly(record);
+            m_fanOut.LogOnly(record, TLogPriority::kNotice);
         m_fanOut.SetRunning(&client, &runner);
         outcome = runner.RunLine(frame.payload, out);
         m_fanOut.SetRunning(nullptr, nullptr);

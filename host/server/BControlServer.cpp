@@ -3,13 +3,14 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <utility>
 
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "eventlog/MuroxLogEvent.h"
 #include "host/protocol/ControlProtocol.h"
+#include "host/registry/LogPriority.h"
 #include "host/server/BControlSocket.h"
 #include "host/server/BServiceNotifier.h"
 #include "host/server/ConsoleBudget.h"
@@ -44,7 +45,9 @@ BControlServer::BControlServer(BControlSocket& socket, int signalFd, ILogOutput*
                                const TClientLimits& limits)
     : m_socket(socket), m_signalFd(signalFd), m_pLog(pLog), m_limits(limits),
       m_daemonUid(geteuid()), m_group(socket.Group()), m_groupName(GroupName(m_group)),
-      m_refusals([this](const std::string& text) { m_fanOut.LogOnly(text); }),
+      m_refusals([this](TLogPriority priority, const std::string& text) {
+          m_fanOut.LogOnly(text, priority);
+      }),
       m_startedMs(MonotonicMs())
 {
 }
@@ -123,7 +126,7 @@ int BControlServer::Serve(ICommandRunner& runner)
 int BControlServer::Turn(ICommandRunner& runner, int maxWaitMs)
 {
     if (Poll(MonotonicMs(), maxWaitMs) < 0 && errno != EINTR) {
-        MuroxLogEvent("control server: poll failed: %s", std::strerror(errno));
+        LogEventAt(TLogPriority::kErr, "control server: poll failed: %s", std::strerror(errno));
         m_socket.Release();
         return SIGTERM;
     }
@@ -242,7 +245,7 @@ void BControlServer::Attach(BFd fd, const TPeer& peer)
                                         std::to_string(getpid()) + " " + MUROX_VERSION);
     m_requests.ShareWordsWith(*pClient);
     // Logged before it is attached: a client is not told of itself.
-    MuroxLogEvent("console connected: %s", PeerName(peer).c_str());
+    LogEventAt(TLogPriority::kInfo, "console connected: %s", PeerName(peer).c_str());
     pClient->Flush(now);
     m_clients.push_back(std::move(pClient));
 }
@@ -267,23 +270,27 @@ void BControlServer::Reap(long long nowMs)
 {
     // A client dropped is logged when it is, not when it finally goes: a
     // dismissed one may wait a while for its farewell to be taken.
-    std::vector<std::string> records;
+    // A console dropped broke the protocol or lost what it was sent.
+    std::vector<std::pair<TLogPriority, std::string>> records;
     for (auto it = m_clients.begin(); it != m_clients.end();) {
         BControlClient& client = **it;
         if (client.Dropped() && !client.Reported()) {
             client.SetReported();
-            records.push_back("console dropped: " + PeerName(client.Peer()) + ": " + client.Why());
+            records.emplace_back(TLogPriority::kWarning,
+                                 "console dropped: " + PeerName(client.Peer()) + ": " +
+                                     client.Why());
         }
         if (!client.Finished(nowMs)) {
             ++it;
             continue;
         }
         if (!client.Dropped())
-            records.push_back("console disconnected: " + PeerName(client.Peer()));
+            records.emplace_back(TLogPriority::kInfo,
+                                 "console disconnected: " + PeerName(client.Peer()));
         it = m_clients.erase(it);
     }
-    for (const std::string& text : records)
-        MuroxLogEvent("%s", text.c_str());
+    for (const auto& record : records)
+        LogEventAt(record.first, "%s", record.second.c_str());
 }
 
 void BControlServer::CloseAll(const std::string& farewell, int waitMs)

@@ -2,14 +2,13 @@
 
 #include <ctime>
 
-#include "eventlog/MuroxLogEvent.h"
 #include "host/protocol/ControlProtocol.h"
 #include "host/server/ConsoleBudget.h"
 
-void BEventFanOut::LogOnly(const std::string& text)
+void BEventFanOut::LogOnly(const std::string& text, TLogPriority priority)
 {
     m_logOnly = true;
-    MuroxLogEvent("%s", text.c_str());
+    LogEventAt(priority, "%s", text.c_str());
     m_logOnly = false;
 }
 

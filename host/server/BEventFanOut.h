@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "host/registry/LogPriority.h"
 #include "host/server/BControlClient.h"
 #include "host/server/ICommandRunner.h"
 #include "hostapi/BMessage.h"
@@ -28,8 +29,9 @@ public:
 
     void Inform(const KAF::BMessage& msg) override;
 
-    // Writes a record to the daemon's log without showing it to clients.
-    void LogOnly(const std::string& text);
+    // Writes a record to the daemon's log at `priority` without showing it
+    // to clients.
+    void LogOnly(const std::string& text, TLogPriority priority);
     // The client whose line runs now, and what runs it; null between lines.
     void SetRunning(const BControlClient* pClient, const ICommandRunner* pRunner)
     {

@@ -8,7 +8,8 @@ const long long kWindowMs = 1000;
 
 } // namespace
 
-BRefusalLog::BRefusalLog(std::function<void(const std::string&)> write) : m_write(std::move(write))
+BRefusalLog::BRefusalLog(std::function<void(TLogPriority, const std::string&)> write)
+    : m_write(std::move(write))
 {
 }
 
@@ -29,7 +30,7 @@ void BRefusalLog::Refused(const TPeer& peer, const std::string& why, long long n
 {
     ++m_refusals;
     if (Writes(nowMs))
-        m_write("console refused: " + PeerName(peer) + ": " + why);
+        m_write(TLogPriority::kWarning, "console refused: " + PeerName(peer) + ": " + why);
     else if (m_counted.count(peer.uid) != 0 || m_counted.size() < kMaxUids)
         ++m_counted[peer.uid];
     else
@@ -39,7 +40,7 @@ void BRefusalLog::Refused(const TPeer& peer, const std::string& why, long long n
 void BRefusalLog::AcceptFailed(const std::string& reason, long long nowMs)
 {
     if (Writes(nowMs))
-        m_write("control server: cannot accept a console: " + reason);
+        m_write(TLogPriority::kErr, "control server: cannot accept a console: " + reason);
     else
         ++m_countedAcceptFailures;
 }
@@ -49,14 +50,15 @@ void BRefusalLog::Flush(long long nowMs)
     if (m_windowStartMs < 0 || nowMs - m_windowStartMs < kWindowMs)
         return;
     for (const auto& counted : m_counted)
-        m_write("console refused: and " + std::to_string(counted.second) + " more from uid " +
-                std::to_string(counted.first));
+        m_write(TLogPriority::kWarning, "console refused: and " + std::to_string(counted.second) +
+                                            " more from uid " + std::to_string(counted.first));
     if (m_countedOthers > 0)
-        m_write("console refused: and " + std::to_string(m_countedOthers) +
-                " more from other uids");
+        m_write(TLogPriority::kWarning, "console refused: and " + std::to_string(m_countedOthers) +
+                                            " more from other uids");
     if (m_countedAcceptFailures > 0)
-        m_write("control server: and " + std::to_string(m_countedAcceptFailures) +
-                " more accept failures");
+        m_write(TLogPriority::kErr, "control server: and " +
+                                        std::to_string(m_countedAcceptFailures) +
+                                        " more accept failures");
     m_counted.clear();
     m_countedOthers = 0;
     m_countedAcceptFailures = 0;

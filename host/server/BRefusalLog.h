@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 
+#include "host/registry/LogPriority.h"
 #include "host/server/PeerAccess.h"
 
 class BRefusalLog {
@@ -16,8 +17,9 @@ public:
     // Records written in full in one second; the rest are counted.
     static const int kPerSecond = 5;
 
-    // `write` puts one record in the log.
-    explicit BRefusalLog(std::function<void(const std::string&)> write);
+    // `write` puts one record in the log at its priority: a refusal at
+    // warning, a failure to accept at err.
+    explicit BRefusalLog(std::function<void(TLogPriority, const std::string&)> write);
 
     // "console refused: uid U, pid P: WHY", or counted.
     void Refused(const TPeer& peer, const std::string& why, long long nowMs);
@@ -39,7 +41,7 @@ private:
     // Strangers counted one by one; past that many uids, together.
     static const std::size_t kMaxUids = 64;
 
-    std::function<void(const std::string&)> m_write;
+    std::function<void(TLogPriority, const std::string&)> m_write;
     long long m_windowStartMs = -1;
     int m_written = 0;
     std::map<uid_t, unsigned long> m_counted;

@@ -38,7 +38,8 @@ ssize_t BStdoutCapture::WriteRecord(void* pCookie, const char* pData, std::size_
     std::string record = control::VisibleLine(std::string(pData, newline ? size - 1 : size));
     if (newline)
         record += '\n';
-    static_cast<BStdoutCapture*>(pCookie)->m_output.Take(record.data(), record.size());
+    static_cast<BStdoutCapture*>(pCookie)->m_output.Take(record.data(), record.size(),
+                                                         CurrentLogPriority());
     // Taken, whether queued or counted: the sink has nothing to retry.
     return static_cast<ssize_t>(size);
 }

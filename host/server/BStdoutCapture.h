@@ -11,7 +11,8 @@ class ILogOutput;
 
 // While installed, stdout hands `output` each record in one Take, its
 // newline included (the stream is unbuffered), made visible on one line
-// (control::VisibleLine). One per process.
+// (control::VisibleLine), at the priority the host set for it
+// (CurrentLogPriority). One per process.
 class BStdoutCapture {
 public:
     explicit BStdoutCapture(ILogOutput& output) : m_output(output) {}

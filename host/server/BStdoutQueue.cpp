@@ -17,13 +17,19 @@ const std::size_t kPerDrain = std::size_t{64} * 1024;
 
 } // namespace
 
-void BStdoutQueue::Take(const char* pData, std::size_t size)
+std::string BStdoutQueue::Prefix(TLogPriority priority) const
+{
+    return m_prefixed ? "<" + std::to_string(static_cast<int>(priority)) + ">" : std::string();
+}
+
+void BStdoutQueue::Take(const char* pData, std::size_t size, TLogPriority priority)
 {
     if (m_broken) {
         ++m_droppedTotal;
         return;
     }
-    if (m_queue.size() - m_start + size > kLimit) {
+    const std::string prefix = Prefix(priority);
+    if (m_queue.size() - m_start + prefix.size() + size > kLimit) {
         ++m_dropped;
         ++m_droppedTotal;
         return;
@@ -32,6 +38,7 @@ void BStdoutQueue::Take(const char* pData, std::size_t size)
         m_queue.erase(0, m_start);
         m_start = 0;
     }
+    m_queue.append(prefix);
     m_queue.append(pData, size);
 }
 
@@ -41,7 +48,7 @@ void BStdoutQueue::Drain()
     while (written < kPerDrain && Pending() && WritableWithin(Fd(), 0)) {
         if (m_start == m_queue.size()) {
             // Said only once the queue has room for it again.
-            const std::string note = std::to_string(m_dropped) +
+            const std::string note = Prefix(TLogPriority::kWarning) + std::to_string(m_dropped) +
                                      " event records dropped: standard output is not being read\n";
             m_dropped = 0;
             m_queue.assign(note);

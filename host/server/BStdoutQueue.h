@@ -11,21 +11,24 @@
 #include "host/server/ILogOutput.h"
 
 // Records (BStdoutCapture hands them over) wait in a queue of at most
-// kLimit bytes; the loop drains the queue to descriptor 1 when it is
-// writable. A record that does not fit is dropped
-// and counted; once the queue has drained, one line says how many were
-// lost. If descriptor 1 fails for good (its reader is gone), what is queued
-// is discarded and later records are dropped. One per process.
+// kLimit bytes; the loop drains the queue to the descriptor (1 for the
+// daemon) when it is writable. With `prefixed`, each record starts with
+// its priority as "<N>", as the journal reads a service's standard output
+// (sd-daemon(3)); without, the records are the sink's lines alone. A
+// record that does not fit is dropped and counted; once the queue has
+// drained, one line at warning says how many were lost. If the descriptor
+// fails for good (its reader is gone), what is queued is discarded and
+// later records are dropped. One per descriptor.
 class BStdoutQueue : public ILogOutput {
 public:
     static const std::size_t kLimit = std::size_t{1024} * 1024;
 
-    BStdoutQueue() = default;
+    explicit BStdoutQueue(bool prefixed = false, int fd = 1) : m_fd(fd), m_prefixed(prefixed) {}
     BStdoutQueue(const BStdoutQueue&) = delete;
     BStdoutQueue& operator=(const BStdoutQueue&) = delete;
 
-    void Take(const char* pData, std::size_t size) override;
-    int Fd() const override { return 1; }
+    void Take(const char* pData, std::size_t size, TLogPriority priority) override;
+    int Fd() const override { return m_fd; }
     bool Pending() const override
     {
         return !m_broken && (m_start < m_queue.size() || m_dropped > 0);
@@ -34,6 +37,11 @@ public:
     unsigned long DroppedRecords() const override { return m_droppedTotal; }
 
 private:
+    // The "<N>" that starts a record at `priority`, or nothing.
+    std::string Prefix(TLogPriority priority) const;
+
+    int m_fd;
+    bool m_prefixed;
     std::string m_queue;
     std::size_t m_start = 0;     // where the unwritten bytes begin
     unsigned long m_dropped = 0; // since the last note of them

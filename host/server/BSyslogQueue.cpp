@@ -16,14 +16,14 @@ namespace {
 // Bytes sent in one turn of the loop, so that a fast log cannot keep the
 // loop away from the clients.
 const std::size_t kPerDrain = std::size_t{64} * 1024;
-// LOG_DAEMON | LOG_ERR, as the event sink writes.
-const int kPriority = 3 * 8 + 3;
+// LOG_DAEMON, the event sink's facility.
+const int kFacility = 3 * 8;
 
 } // namespace
 
 BSyslogQueue::BSyslogQueue(std::string socketPath) : m_path(std::move(socketPath)) {}
 
-std::string BSyslogQueue::Datagram(const std::string& text, std::time_t when)
+std::string BSyslogQueue::Datagram(const std::string& text, std::time_t when, TLogPriority priority)
 {
     // The C library's timestamp, in its own locale's month names whatever
     // the process's locale: "Dec  5 16:58:12".
@@ -32,7 +32,8 @@ std::string BSyslogQueue::Datagram(const std::string& text, std::time_t when)
     std::tm local{};
     localtime_r(&when, &local);
     char head[64];
-    std::snprintf(head, sizeof head, "<%d>%s %2d %02d:%02d:%02d murox[%d]: ", kPriority,
+    std::snprintf(head, sizeof head,
+                  "<%d>%s %2d %02d:%02d:%02d murox[%d]: ", kFacility + static_cast<int>(priority),
                   kMonths[local.tm_mon % 12], local.tm_mday, local.tm_hour, local.tm_min,
                   local.tm_sec, static_cast<int>(getpid()));
     return head + text;
@@ -53,9 +54,9 @@ bool BSyslogQueue::Connect()
     return true;
 }
 
-void BSyslogQueue::Take(const char* pData, std::size_t size)
+void BSyslogQueue::Take(const char* pData, std::size_t size, TLogPriority priority)
 {
-    Push(Datagram(std::string(pData, size), std::time(nullptr)));
+    Push(Datagram(std::string(pData, size), std::time(nullptr), priority));
     // A log there is written at once, while the loop has the record in hand.
     Drain();
 }
@@ -109,7 +110,7 @@ void BSyslogQueue::Drain()
             const std::string note = std::to_string(m_dropped) +
                                      " event records dropped: the system log is not being read\n";
             m_dropped = 0;
-            Push(Datagram(note, std::time(nullptr)));
+            Push(Datagram(note, std::time(nullptr), TLogPriority::kWarning));
             continue;
         }
         const std::size_t size = m_queue.front().size();

@@ -14,16 +14,18 @@
 #include "host/server/ILogOutput.h"
 
 // Each record taken becomes one datagram in the form the C library's
-// syslog() gives it for the event sink (identity "murox", LOG_PID,
-// facility LOG_DAEMON, level LOG_ERR):
-//   "<27>Mmm dd hh:mm:ss murox[PID]: TEXT\n"
-// stamped when it is taken. Datagrams wait in a queue of at most kLimit
+// syslog() gives it (identity "murox", LOG_PID, facility LOG_DAEMON), at
+// the record's own level rather than the sink's fixed LOG_ERR, so that the
+// log tells a failure from a console connected:
+//   "<PRI>Mmm dd hh:mm:ss murox[PID]: TEXT\n"
+// with PRI 24 + the level (30 for info, 28 for warning), stamped when it
+// is taken. Datagrams wait in a queue of at most kLimit
 // bytes, sent to the log's socket without blocking when the loop finds it
 // writable. A record that does not fit, or finds no log to reach (the
 // socket is connected again at the next record, as the C library does), is
 // dropped and counted; once the log reads again and the queue has
-// drained, one record says how many were lost: "N event records dropped:
-// the system log is not being read".
+// drained, one record at warning says how many were lost: "N event records
+// dropped: the system log is not being read".
 class BSyslogQueue : public ILogOutput {
 public:
     static const std::size_t kLimit = std::size_t{1024} * 1024;
@@ -32,14 +34,15 @@ public:
     BSyslogQueue(const BSyslogQueue&) = delete;
     BSyslogQueue& operator=(const BSyslogQueue&) = delete;
 
-    void Take(const char* pData, std::size_t size) override;
+    void Take(const char* pData, std::size_t size, TLogPriority priority) override;
     int Fd() const override { return m_fd.Get(); }
     bool Pending() const override;
     void Drain() override;
     unsigned long DroppedRecords() const override { return m_droppedTotal; }
 
-    // The datagram for `text` (its newline included) stamped `when`.
-    static std::string Datagram(const std::string& text, std::time_t when);
+    // The datagram for `text` (its newline included) at `priority`,
+    // stamped `when`.
+    static std::string Datagram(const std::string& text, std::time_t when, TLogPriority priority);
 
 private:
     bool Connect();

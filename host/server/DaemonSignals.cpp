@@ -7,7 +7,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include "eventlog/MuroxLogEvent.h"
+#include "host/registry/LogPriority.h"
 #include "host/server/BAnswerStream.h"
 
 BFd OpenDaemonSignals()
@@ -28,15 +28,17 @@ int TakeDaemonSignals(int signalFd, ICommandRunner& runner)
         const int signal = static_cast<int>(info.ssi_signo);
         if (signal != SIGHUP) {
             const char* szName = sigabbrev_np(signal);
-            MuroxLogEvent("stopping on SIG%s", szName != nullptr ? szName : "?");
+            LogEventAt(TLogPriority::kNotice, "stopping on SIG%s",
+                       szName != nullptr ? szName : "?");
             return signal;
         }
-        MuroxLogEvent("SIGHUP: running \"xdll -r\"");
+        LogEventAt(TLogPriority::kNotice, "SIGHUP: running \"xdll -r\"");
         std::string answer;
         BAnswerStream out(answer);
         runner.Reload(out);
+        // "xdll -r" answers only when it could not run.
         if (!answer.empty())
-            MuroxLogEvent("%s", answer.c_str());
+            LogEventAt(TLogPriority::kWarning, "%s", answer.c_str());
     }
     return 0;
 }

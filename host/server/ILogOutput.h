@@ -5,13 +5,15 @@
 
 #include <cstddef>
 
+#include "host/registry/LogPriority.h"
+
 class ILogOutput {
 public:
     virtual ~ILogOutput() = default;
 
     // Takes one record as the event sink wrote it, its newline included,
-    // without blocking: queued, or counted as dropped.
-    virtual void Take(const char* pData, std::size_t size) = 0;
+    // at `priority`, without blocking: queued, or counted as dropped.
+    virtual void Take(const char* pData, std::size_t size, TLogPriority priority) = 0;
     // The descriptor the loop polls for writing while Pending(); -1 for none.
     virtual int Fd() const = 0;
     // Whether anything waits for Fd(): records, or the count of those dropped.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <string>
@@ -22,6 +23,7 @@
 #include "host/server/BStdoutQueue.h"
 #include "host/server/DaemonSignals.h"
 #include "host/server/DaemonStatus.h"
+#include "tests/host/TPriorityRecorder.h"
 #include "tests/support/EventTestSupport.h"
 
 namespace {
@@ -34,12 +36,21 @@ TPeer Stranger(uid_t uid)
     return peer;
 }
 
-// Five refusals a second are written in full, the rest counted and summed
-// up once the second has passed; the next second starts afresh.
+// Records each record as the journal would read it: "<N>TEXT".
+std::function<void(TLogPriority, const std::string&)> Recorder(std::vector<std::string>& log)
+{
+    return [&log](TLogPriority priority, const std::string& text) {
+        log.push_back("<" + std::to_string(static_cast<int>(priority)) + ">" + text);
+    };
+}
+
+// Five refusals a second are written in full, at warning, the rest counted and summed
+// up once the second has passed; the next second starts afresh. A failure
+// to accept is the daemon's own, at err.
 TEST(RefusalLogTest, FiveASecondAreWrittenAndTheRestSummedUp)
 {
     std::vector<std::string> log;
-    BRefusalLog refusals([&log](const std::string& text) { log.push_back(text); });
+    BRefusalLog refusals(Recorder(log));
     EXPECT_EQ(-1, refusals.DueMs());
     for (int i = 0; i < 8; ++i)
         refusals.Refused(Stranger(7), "why", 10000 + i);
@@ -47,15 +58,15 @@ TEST(RefusalLogTest, FiveASecondAreWrittenAndTheRestSummedUp)
     refusals.AcceptFailed("Too many open files", 10200);
     ASSERT_EQ(5U, log.size());
     for (const std::string& record : log)
-        EXPECT_EQ("console refused: uid 7, pid 4007: why", record);
+        EXPECT_EQ("<4>console refused: uid 7, pid 4007: why", record);
     EXPECT_EQ(11000, refusals.DueMs());
     refusals.Flush(10999);
     EXPECT_EQ(5U, log.size());
     refusals.Flush(11000);
     EXPECT_THAT(log, testing::ElementsAre(testing::_, testing::_, testing::_, testing::_,
-                                          testing::_, "console refused: and 3 more from uid 7",
-                                          "console refused: and 1 more from uid 8",
-                                          "control server: and 1 more accept failures"));
+                                          testing::_, "<4>console refused: and 3 more from uid 7",
+                                          "<4>console refused: and 1 more from uid 8",
+                                          "<3>control server: and 1 more accept failures"));
     EXPECT_EQ(-1, refusals.DueMs());
     refusals.Flush(20000);
     EXPECT_EQ(8U, log.size());
@@ -65,16 +76,16 @@ TEST(RefusalLogTest, FiveASecondAreWrittenAndTheRestSummedUp)
 TEST(RefusalLogTest, ARefusalAfterTheBurstsSecondIsWrittenInFull)
 {
     std::vector<std::string> log;
-    BRefusalLog refusals([&log](const std::string& text) { log.push_back(text); });
+    BRefusalLog refusals(Recorder(log));
     for (int i = 0; i < 6; ++i)
         refusals.Refused(Stranger(7), "why", 1000 + i);
     // No Flush between: the loop may not turn until the next connection.
     refusals.Refused(Stranger(7), "late", 3500);
     refusals.AcceptFailed("Too many open files", 3501);
     EXPECT_THAT(log, testing::ElementsAre(testing::_, testing::_, testing::_, testing::_,
-                                          testing::_, "console refused: and 1 more from uid 7",
-                                          "console refused: uid 7, pid 4007: late",
-                                          "control server: cannot accept a console: Too many "
+                                          testing::_, "<4>console refused: and 1 more from uid 7",
+                                          "<4>console refused: uid 7, pid 4007: late",
+                                          "<3>control server: cannot accept a console: Too many "
                                           "open files"));
     // A full second later, five again.
     log.clear();
@@ -267,16 +278,16 @@ public:
     int m_reloads = 0;
 };
 
-// SIGHUP reloads and logs what the reload answered; SIGTERM stops, logged;
-// nothing waiting, nothing done.
+// SIGHUP reloads and logs what the reload answered, a failure, at
+// warning; SIGTERM stops, logged; nothing waiting, nothing done.
 TEST(DaemonSignalsTest, HangupReloadsAndLogsTheAnswerTerminateStops)
 {
     sigset_t before;
     ASSERT_EQ(0, sigprocmask(SIG_BLOCK, nullptr, &before));
     KAF::BMessageDispatcher dispatcher;
     const eventlog_test::TInstanceScope scope(&dispatcher);
-    std::vector<std::string> log;
-    eventlog_test::TRecorder recorder(&log);
+    TPriorityRecorder recorder;
+    const std::vector<std::string>& log = recorder.records;
     const KAF::BSubscription toLog(dispatcher, recorder);
     TFailingReload runner;
     {
@@ -287,11 +298,11 @@ TEST(DaemonSignalsTest, HangupReloadsAndLogsTheAnswerTerminateStops)
         ASSERT_EQ(0, raise(SIGHUP));
         EXPECT_EQ(0, TakeDaemonSignals(signals.Get(), runner));
         EXPECT_EQ(1, runner.m_reloads);
-        EXPECT_THAT(log, testing::ElementsAre("SIGHUP: running \"xdll -r\"",
-                                              "xdll: cannot read '/etc/murox.conf': gone\n"));
+        EXPECT_THAT(log, testing::ElementsAre("<5>SIGHUP: running \"xdll -r\"",
+                                              "<4>xdll: cannot read '/etc/murox.conf': gone\n"));
         ASSERT_EQ(0, raise(SIGTERM));
         EXPECT_EQ(SIGTERM, TakeDaemonSignals(signals.Get(), runner));
-        EXPECT_EQ("stopping on SIGTERM", log.back());
+        EXPECT_EQ("<5>stopping on SIGTERM", log.back());
     }
     ASSERT_EQ(0, sigprocmask(SIG_SETMASK, &before, nullptr));
 }

@@ -1115,16 +1115,135 @@ class DaemonTestCase(unittest.TestCase):
                 return ""
             with open(received, "rb") as f:
                 return f.read().decode(errors="replace")
-        form = r"<27>[A-Z][a-z]{2} [ 1-3]\d \d\d:\d\d:\d\d murox\[(\d+)\]: "
-        wait_for(lambda: re.search(form + r"\d+ event records dropped: the system log is not "
+        # Facility daemon, each record at its own level: the loss at
+        # warning, an extension's event at info.
+        form = r"<(?:28|29|30)>[A-Z][a-z]{2} [ 1-3]\d \d\d:\d\d:\d\d murox\[(\d+)\]: "
+        wait_for(lambda: re.search(form.replace("(?:28|29|30)", "28") +
+                                   r"\d+ event records dropped: the system log is not "
                                    r"being read\n", log_text()), "the count of lost records")
-        wait_for(lambda: "hello: init\n" in log_text(), "records after the loss")
+        wait_for(lambda: re.search(form.replace("(?:28|29|30)", "30") + "hello: init\n",
+                                   log_text()), "records after the loss")
         self.assertTrue(all(int(pid) != os.getpid() for pid in re.findall(form, log_text())))
         started = time.monotonic()
         self.assertEqual(0, d.stop())
         self.assertLess(time.monotonic() - started, 15 if EMULATED else 5)
         with open(d.log_path, "rb") as f:
             self.assertEqual(b"", f.read(), "nothing on standard output")
+
+    def test_records_carry_their_priorities_for_the_journal(self):
+        # Standard output is the stream $JOURNAL_STREAM names, as under the
+        # unit: every record starts with its priority.
+        config = ("[extdll hello]\npath = %s/libmurox_ext_hello.so\nload = 1\n"
+                  "[extdll gone]\npath = %s/libmurox_ext_nowhere.so\nload = 0\n" % (SAMPLES, SAMPLES))
+        d = self.daemon(config)
+        open(d.log_path, "wb").close()
+        status = os.stat(d.log_path)
+        d.env = dict(os.environ, JOURNAL_STREAM=f"{status.st_dev}:{status.st_ino}")
+        d.start()
+        for _ in range(3):
+            d.console("xdll")
+        d.await_log("console disconnected", 3)
+
+        def records():
+            lines = d.log().splitlines()
+            self.assertTrue(all(re.match(r"<[0-7]>", line) for line in lines), d.log())
+            return lines
+        # A clean start and consoles: nothing at warning or above, and
+        # start, the consoles and the lines where they belong.
+        self.assertEqual([], [line for line in records() if int(line[1]) <= 4])
+        for record in (f"<5>daemon started, version {VERSION}, ", f"<5>listening on {d.sock}",
+                       "<6>hello: init", "<6>console connected: uid ", "<5>line from uid ",
+                       "<6>console disconnected: uid "):
+            self.assertTrue(any(line.startswith(record) for line in records()), record)
+        # A library that fails names itself at warning, once.
+        self.assertEqual(3, d.console("xdll -l gone", check=False).returncode)
+        d.await_log("not loaded")
+        failed = [line for line in records() if int(line[1]) <= 4]
+        self.assertEqual(1, len(failed), failed)
+        self.assertRegex(failed[0], r"^<4>extension library 'gone' not loaded: ")
+        self.assertEqual(0, d.stop())
+        self.assertEqual("<5>daemon stopped", records()[-1])
+        # Started by hand with the variable inherited but another output:
+        # plain lines.
+        plain = self.daemon(config, name="plain", sock=os.path.join(self.work, "plain.ctl"))
+        plain.env = d.env
+        plain.start()
+        self.assertEqual(0, plain.stop())
+        self.assertTrue(plain.log().startswith(f"daemon started, version {VERSION}, "), plain.log())
+        self.assertFalse(re.search(r"^<\d>", plain.log(), re.M), plain.log())
+        # What murox says on standard error, there the journal's stream
+        # too, is a warning.
+        broken = self.daemon("[extdll x]\npath\n", name="broken",
+                             sock=os.path.join(self.work, "broken.ctl"))
+        open(broken.log_path, "wb").close()
+        status = os.stat(broken.log_path)
+        broken.env = dict(os.environ, JOURNAL_STREAM=f"{status.st_dev}:{status.st_ino}")
+        broken.start(expect_ready=False)
+        self.assertEqual(2, broken.wait())
+        self.assertRegex(broken.log(), r"^<4>murox: [^\n]*broken\.conf[^\n]*\n$")
+
+    def test_slow_consoles_stay_within_the_memory_budget(self):
+        # Consoles that read slowly but steadily each stay within their own
+        # limits; together they are held to the budget, the one furthest
+        # behind dropped first.
+        budget = 4 << 20 if EMULATED else 64 << 20
+        count = 300 if EMULATED else 3000
+        many = "".join(f"[extdll x{i:04}]\npath = /nonexistent/{'p' * 400}{i}.so\n"
+                       for i in range(count))
+        d = self.daemon(many, env=dict(os.environ, MUROX_CONSOLES_BUDGET_BYTES=str(budget)))
+        d.start()
+        rss = d.rss_kib()
+        stop = threading.Event()
+        consoles = [RawPeer(d.sock) for _ in range(12)]
+        taken = [0] * len(consoles)
+
+        def read_slowly(i):
+            # 64 KiB a second, in 4 KiB sips.
+            sock = consoles[i].sock
+            while not stop.is_set():
+                try:
+                    data = sock.recv(4096)
+                except OSError:
+                    return
+                if not data:
+                    return
+                taken[i] += len(data)
+                time.sleep(1 / 16)
+        readers = [threading.Thread(target=read_slowly, args=(i,), daemon=True)
+                   for i in range(len(consoles))]
+        for reader in readers:
+            reader.start()
+        # Each reload logs one event of about 450 bytes per entry, for every
+        # console: more than the budget in all after a few.
+        feeder = RawPeer(d.sock)
+        feeder.sock.sendall(frame(b"S", b"own"))
+        peak = rss
+        reloads = 0
+        while reloads < 60 and not re.search(r"console dropped: .*it fell furthest behind", d.log()):
+            feeder.sock.sendall(frame(b"L", b"xdll -r"))
+            while feeder.frame()[0] not in (b"A", b"E"):
+                pass
+            reloads += 1
+            peak = max(peak, d.rss_kib())
+        d.await_log("it fell furthest behind")
+        for _ in range(2 if EMULATED else 20):
+            feeder.answer(b"xdll -r")
+            peak = max(peak, d.rss_kib())
+        print(f"slow consoles: budget {budget >> 20} MiB, {reloads} reloads and more of {count} events, "
+              f"RSS {rss} KiB at start, {peak} KiB at most", file=sys.stderr)
+        stop.set()
+        dropped = re.findall(r"console dropped: uid \d+, pid \d+: it fell furthest behind, (\d+) "
+                             r"bytes unread, when the consoles together held more than (\d+) bytes",
+                             d.log())
+        self.assertTrue(dropped)
+        self.assertTrue(all(int(total) == budget for _, total in dropped))
+        self.assertLess(len(dropped), len(consoles))
+        if MEMORY_MEASURED:
+            self.assertLess((peak - rss) * 1024, budget + (48 << 20))
+        feeder.close()
+        for console in consoles:
+            console.close()
+        self.assertEqual(0, d.stop())
 
     def stand_in(self, name, serve=None, backlog=8, greets=True):
         """A socket where a stand-in for the daemon listens, for one console.

@@ -13,8 +13,10 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -24,13 +26,19 @@
 #include "host/protocol/ControlProtocol.h"
 #include "host/protocol/VisibleText.h"
 #include "host/server/BAnswerStream.h"
+#include "host/registry/ExtFailures.h"
+#include "host/registry/LogPriority.h"
 #include "host/server/BControlServer.h"
 #include "host/server/BControlSocket.h"
+#include "host/server/BLinePrefix.h"
 #include "host/server/BStdoutCapture.h"
+#include "host/server/BStdoutQueue.h"
 #include "host/server/BSyslogQueue.h"
 #include "host/server/ILogOutput.h"
+#include "host/server/JournalStream.h"
 #include "host/server/LineAudit.h"
 #include "tests/host/TIdleRunner.h"
+#include "tests/host/TPriorityRecorder.h"
 #include "tests/support/EventTestSupport.h"
 
 namespace {
@@ -118,8 +126,8 @@ public:
         m_fd = BFd();
         unlink(m_path.c_str());
     }
-    // Every datagram waiting, the text after "murox[PID]: " of each; the
-    // whole datagram must have the C library's form.
+    // Every datagram waiting, each as "<PRI>" and the text after
+    // "murox[PID]: "; the whole datagram must have the C library's form.
     std::vector<std::string> Read()
     {
         std::vector<std::string> texts;
@@ -128,8 +136,8 @@ public:
         ssize_t n;
         while ((n = recv(m_fd.Get(), buffer, sizeof buffer, 0)) > 0) {
             const std::string datagram(buffer, static_cast<std::size_t>(n));
-            // "<27>Mmm dd hh:mm:ss": each character of its kind.
-            const std::string stamp = "<27>Aaa 99 99:99:99";
+            // "<PRI>Mmm dd hh:mm:ss": each character of its kind.
+            const std::string stamp = "<99>Aaa 99 99:99:99";
             bool formed = datagram.size() > stamp.size() + ident.size() &&
                           datagram.compare(stamp.size(), ident.size(), ident) == 0 &&
                           datagram.back() == '\n' && datagram.find('\n') == datagram.size() - 1;
@@ -143,7 +151,7 @@ public:
                                        : c == kind;
             }
             EXPECT_TRUE(formed) << datagram;
-            texts.push_back(datagram.substr(stamp.size() + ident.size()));
+            texts.push_back(datagram.substr(0, 4) + datagram.substr(stamp.size() + ident.size()));
         }
         return texts;
     }
@@ -161,14 +169,19 @@ TEST(SyslogQueueTest, RecordsHaveTheSinksFormInTheLocalTime)
     setenv("TZ", "UTC0", 1);
     tzset();
     const std::string pid = std::to_string(getpid());
+    // The daemon's facility, the record's own level.
     EXPECT_EQ("<27>Dec  5 16:58:12 murox[" + pid + "]: abc\n",
-              BSyslogQueue::Datagram("abc\n", 1796489892));
-    EXPECT_EQ("<27>Jan 15 03:04:05 murox[" + pid + "]: %s\n",
-              BSyslogQueue::Datagram("%s\n", 1768446245));
+              BSyslogQueue::Datagram("abc\n", 1796489892, TLogPriority::kErr));
+    EXPECT_EQ("<30>Jan 15 03:04:05 murox[" + pid + "]: %s\n",
+              BSyslogQueue::Datagram("%s\n", 1768446245, TLogPriority::kInfo));
+    EXPECT_EQ("<28>Jan 15 03:04:05 murox[" + pid + "]: w\n",
+              BSyslogQueue::Datagram("w\n", 1768446245, TLogPriority::kWarning));
+    EXPECT_EQ("<29>Jan 15 03:04:05 murox[" + pid + "]: n\n",
+              BSyslogQueue::Datagram("n\n", 1768446245, TLogPriority::kNotice));
     setenv("TZ", "XYZ-2", 1); // two hours east of UTC
     tzset();
     EXPECT_EQ("<27>Dec  5 18:58:12 murox[" + pid + "]: \n",
-              BSyslogQueue::Datagram("\n", 1796489892));
+              BSyslogQueue::Datagram("\n", 1796489892, TLogPriority::kErr));
     if (szSaved != nullptr)
         setenv("TZ", saved.c_str(), 1);
     else
@@ -190,7 +203,7 @@ TEST(SyslogQueueTest, AStalledLogCostsCountedRecordsNeverAWait)
     const std::size_t count = 3 * BSyslogQueue::kLimit / record.size();
     for (; taken < count; ++taken)
         queue.Take((record + std::to_string(taken) + "\n").c_str(),
-                   record.size() + 1 + std::to_string(taken).size());
+                   record.size() + 1 + std::to_string(taken).size(), TLogPriority::kInfo);
     EXPECT_TRUE(queue.Pending());
     EXPECT_GE(queue.Fd(), 0);
     std::vector<std::string> received = log.Read();
@@ -206,22 +219,23 @@ TEST(SyslogQueueTest, AStalledLogCostsCountedRecordsNeverAWait)
     received.pop_back();
     const std::size_t dropped = count - received.size();
     EXPECT_GT(dropped, 0U);
-    EXPECT_EQ(std::to_string(dropped) +
+    EXPECT_EQ("<28>" + std::to_string(dropped) +
                   " event records dropped: the system log is not being read\n",
               note);
-    // What was kept is in order, from the first record on.
+    // What was kept is in order, from the first record on, each at its own
+    // priority.
     for (std::size_t i = 0; i < received.size(); ++i)
-        EXPECT_EQ(0U, received[i].find(record)) << i;
-    EXPECT_EQ(record + "0\n", received[0]);
+        EXPECT_EQ(0U, received[i].find("<30>" + record)) << i;
+    EXPECT_EQ("<30>" + record + "0\n", received[0]);
     std::size_t last = 0;
     for (const std::string& text : received) {
-        const std::size_t number = std::stoul(text.substr(record.size()));
+        const std::size_t number = std::stoul(text.substr(4 + record.size()));
         EXPECT_TRUE(number == 0 || number > last);
         last = number;
     }
     // Told once: the next record comes alone.
-    queue.Take("after\n", 6);
-    EXPECT_THAT(log.Read(), testing::ElementsAre("after\n"));
+    queue.Take("after\n", 6, TLogPriority::kErr);
+    EXPECT_THAT(log.Read(), testing::ElementsAre("<27>after\n"));
     EXPECT_EQ(dropped, queue.DroppedRecords()) << "counted since the start, told or not";
 }
 
@@ -231,23 +245,23 @@ TEST(SyslogQueueTest, ALogThatIsGoneIsLookedForAtEachRecord)
 {
     TLogSocket log;
     BSyslogQueue queue(log.Path());
-    queue.Take("a\n", 2);
-    queue.Take("b\n", 2);
+    queue.Take("a\n", 2, TLogPriority::kInfo);
+    queue.Take("b\n", 2, TLogPriority::kInfo);
     EXPECT_FALSE(queue.Pending()) << "nothing to wait for";
     log.Bind();
-    queue.Take("c\n", 2);
-    EXPECT_THAT(
-        log.Read(),
-        testing::ElementsAre("c\n", "2 event records dropped: the system log is not being read\n"));
+    queue.Take("c\n", 2, TLogPriority::kNotice);
+    EXPECT_THAT(log.Read(),
+                testing::ElementsAre("<29>c\n", "<28>2 event records dropped: the system log is "
+                                                "not being read\n"));
     EXPECT_EQ(2U, queue.DroppedRecords());
     // Restarted: the old connection leads nowhere.
     log.Close();
     log.Bind();
-    queue.Take("d\n", 2);
-    queue.Take("e\n", 2);
-    EXPECT_THAT(
-        log.Read(),
-        testing::ElementsAre("e\n", "1 event records dropped: the system log is not being read\n"));
+    queue.Take("d\n", 2, TLogPriority::kInfo);
+    queue.Take("e\n", 2, TLogPriority::kInfo);
+    EXPECT_THAT(log.Read(),
+                testing::ElementsAre("<30>e\n", "<28>1 event records dropped: the system log is "
+                                                "not being read\n"));
     EXPECT_EQ(3U, queue.DroppedRecords());
 }
 
@@ -258,17 +272,22 @@ TEST(SyslogQueueTest, ARecordTooLargeForTheLogIsCounted)
     log.Bind();
     BSyslogQueue queue(log.Path());
     const std::string huge(BSyslogQueue::kLimit / 2, 'h');
-    queue.Take(huge.data(), huge.size());
-    queue.Take("after\n", 6);
-    EXPECT_THAT(log.Read(), testing::ElementsAre("after\n", "1 event records dropped: the system "
-                                                            "log is not being read\n"));
+    queue.Take(huge.data(), huge.size(), TLogPriority::kInfo);
+    queue.Take("after\n", 6, TLogPriority::kInfo);
+    EXPECT_THAT(log.Read(),
+                testing::ElementsAre("<30>after\n", "<28>1 event records dropped: the system "
+                                                    "log is not being read\n"));
     EXPECT_EQ(1U, queue.DroppedRecords());
 }
 
-// Records the records it is handed.
+// Records the records it is handed, each as "<N>TEXT".
 class TRecordingOutput : public ILogOutput {
 public:
-    void Take(const char* pData, std::size_t size) override { taken.emplace_back(pData, size); }
+    void Take(const char* pData, std::size_t size, TLogPriority priority) override
+    {
+        taken.push_back("<" + std::to_string(static_cast<int>(priority)) + ">" +
+                        std::string(pData, size));
+    }
     int Fd() const override { return -1; }
     bool Pending() const override { return false; }
     void Drain() override {}
@@ -277,7 +296,8 @@ public:
 
 // What the library's sink writes to stdout reaches the output one record
 // at a time, made visible on one line: an extension's text cannot act on
-// a terminal that shows the log, or pass for a record of its own.
+// a terminal that shows the log, or pass for a record of its own. Each
+// comes with the priority the host set for it; an extension's is info.
 TEST(StdoutCaptureTest, TheSinksRecordsArriveWholeAndVisible)
 {
     eventlog_test::TInstanceScope scope(nullptr);
@@ -292,12 +312,164 @@ TEST(StdoutCaptureTest, TheSinksRecordsArriveWholeAndVisible)
             const KAF::BSubscription subscription(dispatcher, sink);
             MuroxLogEvent("plain %d", 1);
             MuroxLogEvent("%s", "x\x1b]0;title\x07\xe2\x80\xae\ndaemon stopped");
+            LogEventAt(TLogPriority::kNotice, "daemon %s", "started");
+            {
+                const TLogPriorityScope outer(TLogPriority::kErr);
+                MuroxLogEvent("outer");
+                {
+                    const TLogPriorityScope inner(TLogPriority::kWarning);
+                    MuroxLogEvent("inner");
+                }
+                MuroxLogEvent("outer again");
+            }
+            ReportExtFailure("extension library '%s' not loaded: %s", "x", "gone");
+            MuroxLogEvent("an extension's");
         }
         KAF::BMessageDispatcher::s_pInstance = nullptr;
     }
     EXPECT_THAT(output.taken,
-                testing::ElementsAre("plain 1\n",
-                                     "x\\x1b]0;title\\x07\\xe2\\x80\\xae\\x0adaemon stopped\n"));
+                testing::ElementsAre(
+                    "<6>plain 1\n", "<6>x\\x1b]0;title\\x07\\xe2\\x80\\xae\\x0adaemon stopped\n",
+                    "<5>daemon started\n", "<3>outer\n", "<4>inner\n", "<3>outer again\n",
+                    "<4>extension library 'x' not loaded: gone\n", "<6>an extension's\n"));
+}
+
+// A pipe the test owns, its write end the queue's descriptor.
+class TStdoutPipe {
+public:
+    TStdoutPipe()
+    {
+        int fds[2];
+        EXPECT_EQ(0, pipe2(fds, O_NONBLOCK | O_CLOEXEC));
+        m_read = BFd(fds[0]);
+        m_write = BFd(fds[1]);
+    }
+    int WriteEnd() const { return m_write.Get(); }
+    // Everything waiting in the pipe.
+    std::string Read()
+    {
+        std::string text;
+        char buffer[65536];
+        ssize_t n;
+        while ((n = read(m_read.Get(), buffer, sizeof buffer)) > 0)
+            text.append(buffer, static_cast<std::size_t>(n));
+        return text;
+    }
+
+private:
+    BFd m_read, m_write;
+};
+
+// Drains `queue` until it has nothing pending, reading `pipe` between
+// turns; what was read.
+std::string DrainThrough(BStdoutQueue& queue, TStdoutPipe& pipe)
+{
+    std::string text;
+    for (int turn = 0; turn < 10000 && queue.Pending(); ++turn) {
+        queue.Drain();
+        text += pipe.Read();
+    }
+    EXPECT_FALSE(queue.Pending());
+    return text + pipe.Read();
+}
+
+// For the journal, each record starts with its priority, as sd-daemon(3)
+// reads a service's standard output; elsewhere, the sink's lines alone.
+TEST(StdoutQueueTest, RecordsCarryTheirPriorityOnlyForTheJournal)
+{
+    TStdoutPipe journal;
+    BStdoutQueue prefixed(true, journal.WriteEnd());
+    EXPECT_EQ(journal.WriteEnd(), prefixed.Fd());
+    prefixed.Take("daemon started\n", 15, TLogPriority::kNotice);
+    prefixed.Take("x: init\n", 8, TLogPriority::kInfo);
+    prefixed.Take("not loaded\n", 11, TLogPriority::kWarning);
+    prefixed.Take("poll failed\n", 12, TLogPriority::kErr);
+    EXPECT_EQ("<5>daemon started\n<6>x: init\n<4>not loaded\n<3>poll failed\n",
+              DrainThrough(prefixed, journal));
+    TStdoutPipe terminal;
+    BStdoutQueue plain(false, terminal.WriteEnd());
+    plain.Take("daemon started\n", 15, TLogPriority::kNotice);
+    plain.Take("not loaded\n", 11, TLogPriority::kWarning);
+    EXPECT_EQ("daemon started\nnot loaded\n", DrainThrough(plain, terminal));
+}
+
+// Records that find the queue full are counted; the line that says so
+// comes at warning once the queue drained, and the prefix counts toward
+// the queue's limit.
+TEST(StdoutQueueTest, DroppedRecordsAreToldAtWarning)
+{
+    TStdoutPipe journal;
+    BStdoutQueue queue(true, journal.WriteEnd());
+    const std::string record(BStdoutQueue::kLimit / 2 - 3, 'r');
+    queue.Take(record.data(), record.size(), TLogPriority::kInfo);
+    queue.Take(record.data(), record.size(), TLogPriority::kInfo);
+    queue.Take("x\n", 2, TLogPriority::kInfo);
+    queue.Take("y\n", 2, TLogPriority::kInfo);
+    EXPECT_EQ("<6>" + record + "<6>" + record +
+                  "<4>2 event records dropped: standard output is not being read\n",
+              DrainThrough(queue, journal));
+    TStdoutPipe terminal;
+    BStdoutQueue plain(false, terminal.WriteEnd());
+    const std::string whole(BStdoutQueue::kLimit, 'w');
+    plain.Take(whole.data(), whole.size(), TLogPriority::kInfo);
+    plain.Take("z\n", 2, TLogPriority::kInfo);
+    EXPECT_EQ(whole + "1 event records dropped: standard output is not being read\n",
+              DrainThrough(plain, terminal));
+}
+
+// $JOURNAL_STREAM names the journal's stream as "DEVICE:INODE": only the
+// descriptor that still is that stream matches.
+TEST(JournalStreamTest, OnlyTheNamedStreamIsTheJournal)
+{
+    TStdoutPipe one, other;
+    struct stat status {};
+    ASSERT_EQ(0, fstat(one.WriteEnd(), &status));
+    const std::string named = std::to_string(static_cast<unsigned long long>(status.st_dev)) + ":" +
+                              std::to_string(static_cast<unsigned long long>(status.st_ino));
+    EXPECT_TRUE(IsJournalStream(named.c_str(), one.WriteEnd()));
+    EXPECT_FALSE(IsJournalStream(named.c_str(), other.WriteEnd()));
+    EXPECT_FALSE(IsJournalStream(nullptr, one.WriteEnd()));
+    EXPECT_FALSE(IsJournalStream(named.c_str(), -1));
+    const std::string device = named.substr(0, named.find(':'));
+    const std::string inode = named.substr(named.find(':') + 1);
+    for (const std::string& malformed :
+         {std::string(), device, device + ":", ":" + inode, device + ":" + inode + "x",
+          device + ":" + inode + ":", device + ":-" + inode, "x" + named, named + " "})
+        EXPECT_FALSE(IsJournalStream(malformed.c_str(), one.WriteEnd())) << malformed;
+}
+
+// Each line written through the stream starts with the prefix, however
+// the writes cut it; once removed, the stream is the original again.
+TEST(LinePrefixTest, EveryLineStartsWithThePrefix)
+{
+    TStdoutPipe journal;
+    FILE* const pOriginal = stdin; // any stream the test does not write to
+    FILE* pStream = pOriginal;
+    {
+        BLinePrefix prefix(pStream, journal.WriteEnd(), "<4>");
+        ASSERT_TRUE(prefix.Install());
+        ASSERT_NE(pOriginal, pStream);
+        std::fprintf(pStream, "murox: %s\n", "cannot read");
+        std::fputs("two\nlines\n", pStream);
+        std::fputs("a line in ", pStream);
+        std::fputs("pieces", pStream);
+        std::fputs("\n\n", pStream);
+        std::fputs("%s no format\n", pStream);
+    }
+    EXPECT_EQ(pOriginal, pStream);
+    EXPECT_EQ("<4>murox: cannot read\n<4>two\n<4>lines\n<4>a line in pieces\n<4>\n<4>%s no "
+              "format\n",
+              journal.Read());
+}
+
+// A descriptor that fails makes the stream fail, as the original would.
+TEST(LinePrefixTest, AFailedWriteIsTheStreamsError)
+{
+    FILE* pStream = stdin;
+    BLinePrefix prefix(pStream, -1, "<4>");
+    ASSERT_TRUE(prefix.Install());
+    EXPECT_EQ(EOF, std::fputs("lost\n", pStream));
+    EXPECT_NE(0, std::ferror(pStream));
 }
 
 // A server on a socket of its own, whose clients are socket pairs that
@@ -507,6 +679,34 @@ TEST_F(ConsoleBudgetTest, ConsolesWithinTheBudgetStay)
     EXPECT_THAT(log, testing::Not(testing::Contains(testing::StartsWith("console dropped"))));
     EXPECT_THAT(Frames(a, control::kFarewell), testing::IsEmpty());
     EXPECT_THAT(Frames(b, control::kFarewell), testing::IsEmpty());
+}
+
+// Who connects and who leaves is routine, at info; each line, which may
+// load code as root, at notice; a console that broke the protocol is
+// dropped at warning.
+TEST_F(ConsoleBudgetTest, ConsolesRecordsCarryTheirPriorities)
+{
+    TPriorityRecorder recorder;
+    const KAF::BSubscription toLog(m_dispatcher, recorder);
+    const int running = Attach(601, false);
+    const int breaking = Attach(602, false);
+    std::string frames;
+    control::AppendFrame(frames, control::kLine, "xdll");
+    ASSERT_EQ(static_cast<ssize_t>(frames.size()), send(running, frames.data(), frames.size(), 0));
+    frames.clear();
+    control::AppendFrame(frames, control::kEvents, "bogus");
+    ASSERT_EQ(static_cast<ssize_t>(frames.size()), send(breaking, frames.data(), frames.size(), 0));
+    m_pServer->Turn(m_runner, 0);
+    ASSERT_THAT(Frames(running, control::kAnswer), testing::SizeIs(1));
+    ASSERT_EQ(0, shutdown(running, SHUT_RDWR));
+    for (int turn = 0; turn < 100 && recorder.records.size() < 5; ++turn)
+        m_pServer->Turn(m_runner, 10);
+    EXPECT_THAT(recorder.records,
+                testing::UnorderedElementsAre(
+                    "<6>console connected: uid 0, pid 601", "<6>console connected: uid 0, pid 602",
+                    "<5>line from uid 0, pid 601: xdll",
+                    "<4>console dropped: uid 0, pid 602: it asked for events of no known kind",
+                    "<6>console disconnected: uid 0, pid 601"));
 }
 
 // Queued for the clients whole or cut to a frame, never longer: a console

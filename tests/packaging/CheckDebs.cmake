@@ -285,8 +285,8 @@ if(HOST_FILES MATCHES "murox\\.service" AND EXISTS ${unit})
     file(READ ${unit} text)
     foreach(
         line
-        "ExecStart=/usr/bin/murox --daemon --config /etc/murox/murox.conf --socket-group murox --syslog"
-        "ExecReload=/usr/bin/murox --remote -e \"xdll -r\""
+        "ExecStart=/usr/bin/murox --daemon --config /etc/murox/murox.conf --socket-group murox"
+        "ExecReload=/bin/sh -c '/usr/bin/murox --remote -e \"xdll -r\" >/dev/null 2>&1 || exit 1'"
         "Documentation=man:murox(1) man:murox.conf(5)"
         "RuntimeDirectory=murox"
         "RuntimeDirectoryMode=0750"

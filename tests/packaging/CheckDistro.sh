@@ -368,6 +368,76 @@ check_service_manager() {
 }
 check_service_manager
 
+# Priorities in the journal: each record at its own, so that "journalctl
+# -p warning" shows the problems alone; a reload logged once, by the
+# daemon; a failed reload a failure with its reason.
+# journal_since SINCE [OPTION...]: the unit's records from SINCE on. Not
+# --after-cursor: with a filter that the cursor's own entry does not pass,
+# journalctl skips the first entry that does.
+journal_since() { inside journalctl -u murox.service --since "$1" --no-pager -o cat "${@:2}"; }
+# await_journal SINCE TEXT COUNT: TEXT is on COUNT lines from SINCE on, within 10 s.
+await_journal() {
+    local i
+    for ((i = 0; i < 50; i++)); do
+        [ "$(journal_since "$1" | grep -c "$2")" -ge "$3" ] && return 0
+        sleep 0.2
+    done
+    return 1
+}
+# journal_end: the time just after the journal's last entry, "@SECONDS.MICROSECONDS".
+journal_end() {
+    local usec
+    usec=$(inside journalctl -n 1 --no-pager -o export | sed -n 's/^__REALTIME_TIMESTAMP=//p')
+    usec=$((usec + 1))
+    printf '@%d.%06d\n' $((usec / 1000000)) $((usec % 1000000))
+}
+since=$(journal_end)
+expect "systemctl restart murox" inside systemctl restart murox.service
+await "murox.service answers after the restart" listing
+for _ in 1 2 3; do listing >/dev/null 2>&1; done
+await_journal "$since" "console disconnected" 4
+journal=$(journal_since "$since" -p warning)
+if [ "$(journal_since "$since" -p notice | grep -c "daemon started")" = 1 ] &&
+    [ "$(journal_since "$since" | grep -c "console disconnected")" -ge 4 ] && [ -z "$journal" ]; then
+    ok "journalctl -u murox -p warning is empty after a clean start and a few consoles"
+else
+    bad "after a clean start and a few consoles, at warning:"; sed 's/^/    /' <<<"$journal"
+fi
+since=$(journal_end)
+inside sed -i '/^\[extdll idle\]/,/^load/ s/^load = 1$/load = 0/' /etc/murox/murox.conf
+expect "systemctl reload murox, idle unloaded" inside systemctl reload murox.service
+await_journal "$since" "idle: term" 1
+journal=$(journal_since "$since")
+if [ "$(grep -c "idle: term" <<<"$journal")" = 1 ] && [ "$(grep -c "xdll -r" <<<"$journal")" = 1 ] &&
+    [ -z "$(journal_since "$since" -p warning)" ]; then
+    ok "a reload is logged once, below warning"
+else
+    bad "a reload's records:"; sed 's/^/    /' <<<"$journal"
+fi
+since=$(journal_end)
+printf '[extdll gone]\npath = /usr/lib/%s/murox/libmurox_ext_gone.so\nload = 1\n' "$multiarch" |
+    inside tee -a /etc/murox/murox.conf >/dev/null
+inside systemctl reload murox.service >/dev/null 2>&1 && bad "systemctl reload succeeds with a library that fails"
+# systemd's own records and the daemon's stream reach the journal each at
+# its own pace.
+await_journal "$since" "Reload failed" 1
+await_journal "$since" "extension library 'gone'" 1
+journal=$(journal_since "$since" -p warning)
+all=$(journal_since "$since")
+if [ "$(grep -c "^extension library 'gone' not loaded: " <<<"$journal")" = 1 ] &&
+    [ "$(grep -c "extension library 'gone'" <<<"$all")" = 1 ] &&
+    grep -q "status=1/FAILURE" <<<"$all" && ! grep -q NOTIMPLEMENTED <<<"$all"; then
+    ok "a failed reload fails, and journalctl -p warning names the library that failed, once"
+else
+    bad "a failed reload's records, with their priorities:"
+    inside journalctl -u murox.service --since "$since" --no-pager -o json \
+        --output-fields=PRIORITY,MESSAGE | sed 's/^/    /'
+fi
+inside sed -i '/^\[extdll gone\]/,$d' /etc/murox/murox.conf
+inside sed -i '/^\[extdll idle\]/,/^load/ s/^load = 0$/load = 1/' /etc/murox/murox.conf
+expect "systemctl reload murox without the failing library, idle loaded again" inside systemctl reload murox.service
+[ "$(status idle)" = LOADED ] || bad "idle is '$(status idle)' after the configuration was put back"
+
 # The hardening leaves "xdll -a" and "xdll -d" their configuration.
 sample=/usr/lib/$multiarch/murox/libmurox_ext_hello.so
 inside murox --remote -e "xdll -a extra $sample /extra" >/dev/null 2>&1

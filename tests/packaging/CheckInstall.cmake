@@ -48,7 +48,7 @@ file(STRINGS ${unit} exec REGEX "^ExecStart=")
 if(NOT
    exec
    STREQUAL
-   "ExecStart=${prefix}/bin/murox --daemon --config ${prefix}/etc/murox/murox.conf --socket-group murox --syslog"
+   "ExecStart=${prefix}/bin/murox --daemon --config ${prefix}/etc/murox/murox.conf --socket-group murox"
 )
     message(FATAL_ERROR "the installed unit runs '${exec}'")
 endif()
