@@ -103,10 +103,10 @@ TEST(StdoutQueueTest, RecordsThatDoNotFitAreCountedForGood)
     const std::string record(1023, 'r');
     // Never drained, so that nothing reaches the test's own output.
     for (std::size_t i = 0; i < BStdoutQueue::kLimit / 1024; ++i)
-        queue.Take((record + "\n").c_str(), 1024);
+        queue.Take((record + "\n").c_str(), 1024, TLogPriority::kInfo);
     EXPECT_EQ(0U, queue.DroppedRecords());
-    queue.Take("a\n", 2);
-    queue.Take("b\n", 2);
+    queue.Take("a\n", 2, TLogPriority::kInfo);
+    queue.Take("b\n", 2, TLogPriority::kInfo);
     EXPECT_EQ(2U, queue.DroppedRecords());
 }
 
@@ -123,11 +123,11 @@ TEST(StdoutQueueTest, RecordsAfterStandardOutputFailedAreCounted)
     ASSERT_EQ(1, dup2(pipeFds[1], 1));
     close(pipeFds[1]);
     BStdoutQueue queue;
-    queue.Take("a\n", 2);
+    queue.Take("a\n", 2, TLogPriority::kInfo);
     queue.Drain(); // the write fails: no one reads
     const bool broken = !queue.Pending();
-    queue.Take("b\n", 2);
-    queue.Take("c\n", 2);
+    queue.Take("b\n", 2, TLogPriority::kInfo);
+    queue.Take("c\n", 2, TLogPriority::kInfo);
     dup2(saved, 1);
     close(saved);
     std::signal(SIGPIPE, previous);

@@ -223,7 +223,7 @@ TEST_F(ServerAccessTest, TheDaemonsOwnUserIsAnAdministratorToo)
 // A log output that says how many records it lost.
 class TLossyLog : public ILogOutput {
 public:
-    void Take(const char*, std::size_t) override {}
+    void Take(const char*, std::size_t, TLogPriority) override {}
     int Fd() const override { return -1; }
     bool Pending() const override { return false; }
     void Drain() override {}
