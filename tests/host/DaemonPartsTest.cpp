@@ -95,6 +95,33 @@ TEST(RefusalLogTest, ARefusalAfterTheBurstsSecondIsWrittenInFull)
     EXPECT_EQ(-1, refusals.DueMs());
 }
 
+// Exactly five in a second, nothing counted: the next second still starts
+// afresh. Accept failures alone make a summary due; strangers are counted
+// one by one up to 64 uids, the rest together.
+TEST(RefusalLogTest, EachSecondStartsAfreshAndTheCountsAreBounded)
+{
+    std::vector<std::string> log;
+    BRefusalLog refusals(Recorder(log));
+    for (int i = 0; i < 5; ++i)
+        refusals.Refused(Stranger(7), "why", 1000 + i);
+    refusals.Refused(Stranger(7), "late", 3500);
+    EXPECT_EQ("<4>console refused: uid 7, pid 4007: late", log.back());
+    for (int i = 0; i < 7; ++i)
+        refusals.AcceptFailed("Too many open files", 5000 + i);
+    EXPECT_EQ(6000, refusals.DueMs());
+    refusals.Flush(6000);
+    EXPECT_EQ("<3>control server: and 2 more accept failures", log.back());
+    for (int i = 0; i < 5; ++i)
+        refusals.Refused(Stranger(7), "why", 7000);
+    for (uid_t uid = 100; uid < 100 + 66; ++uid)
+        refusals.Refused(Stranger(uid), "why", 7001);
+    log.clear();
+    refusals.Flush(8001);
+    ASSERT_EQ(65U, log.size());
+    EXPECT_EQ("<4>console refused: and 1 more from uid 163", log[63]);
+    EXPECT_EQ("<4>console refused: and 2 more from other uids", log[64]);
+}
+
 // A record that does not fit is counted among those lost since the start;
 // the count is not taken back when the loss is noted.
 TEST(StdoutQueueTest, RecordsThatDoNotFitAreCountedForGood)

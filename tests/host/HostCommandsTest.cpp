@@ -284,6 +284,41 @@ TEST_F(HostStatusTest, OnlyActionsAndReloadsMayChangeTheWords)
     EXPECT_THAT(names, testing::ElementsAre("a", "b", "c", "d"));
 }
 
+// An "xdll" line is an action whatever place its switch takes: one that
+// answers only to say why it could not act fails its line.
+TEST_F(HostStatusTest, ASwitchAfterTheNameMakesAnActionToo)
+{
+    EXPECT_EQ(std::make_pair(TLineOutcome::kFailed, std::string("No such ext DLL\n")),
+              Run("xdll nosuch -l"));
+    EXPECT_EQ(TLineOutcome::kSucceeded, Run("xdll nosuch").first) << "a listing of nothing";
+    EXPECT_EQ(TLineOutcome::kSucceeded, Run("xdll a -u").first);
+}
+
+// However many libraries are configured, the words a console is sent
+// name at most kMaxWords of them.
+TEST(HostWordsTest, TheNamesAreBounded)
+{
+    char dir[] = "/tmp/murox-words-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dir));
+    const std::string path = std::string(dir) + "/murox.conf";
+    {
+        std::ofstream config(path);
+        for (std::size_t i = 0; i < control::kMaxWords + 2; ++i)
+            config << "[extdll e" << i << "]\npath = /nonexistent.so\nload = 0\n";
+    }
+    KAF::BMessageDispatcher dispatcher;
+    const eventlog_test::TInstanceScope scope(&dispatcher);
+    KAF::BFileNV store;
+    ASSERT_NE(0, store.ReadFile(path.c_str()));
+    {
+        BHostCommands commands(store);
+        const control::TCommandWords words = commands.CompletionWords();
+        EXPECT_EQ(control::kMaxWords, words.names.size());
+        EXPECT_EQ("e0", words.names.front());
+    }
+    std::filesystem::remove_all(dir);
+}
+
 // Records the reloads it is told of, with the registry's counts at the
 // moment, so that "around" means before and after the registry changed.
 class TReloadRecorder : public IReloadWatcher {
