@@ -133,30 +133,6 @@ await "... and edits it" typed "xdll -l hello" 21
 keys C-u quit Enter
 await "... until quit" eval '[ "$(last)" = "\$" ]'
 
-# A history file that is not the operator's own regular file: one warning,
-# no history kept, nothing made where a link points, and the console works
-# on.
-linked=$tmp/linked
-elsewhere() {
-    launch "env HOME='$1' TERM=screen '$murox' --config '$config'; echo \"[exit \$?]\"; sleep 600"
-    await "$2: the prompt" typed ""
-    # Its rows joined: the warning is longer than one.
-    await "... one warning" eval '[ "$(tmux -S "$sock" capture-pane -pJ | grep -c "history is not saved")" = 1 ]'
-    tmux -S "$sock" capture-pane -pJ | grep -qF "$3; history is not saved" || fail "... saying why: $3"
-    keys "help quit" Enter
-    await "... the console works on" eval 'shows "leave murox" && typed ""'
-    keys quit Enter
-    await "... and leaves" ended
-    [ -e "$linked" ] && fail "... a file was made where the link points"
-    [ -z "$(find "$1" -newer "$tmp/murox.conf" -name '.murox_history*' -type f)" ] ||
-        fail "... a history file was written"
-}
-# (Which files are refused, a FIFO's and another user's among them, is
-# HistoryFileTest's: here one, as the operator sees it.)
-mkdir "$tmp/link"
-ln -s "$linked" "$tmp/link/.murox_history"
-elsewhere "$tmp/link" "a linked history" "it is a symbolic link"
-
 # A terminal that cannot edit: plain lines with the prompt, no history; the
 # end of the input ends the last prompt's line.
 rm "$history"
@@ -251,10 +227,6 @@ abandon() {
 abandon editing
 keys quit Enter
 await "quit leaves the console with status 0" ended
-remote dumb
-abandon plain
-keys C-d
-await "... and the end of input" ended
 kill -TERM "$daemon" && wait "$daemon" || fail "the daemon stops on SIGTERM with status 0"
 daemon=
 
