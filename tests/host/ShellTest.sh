@@ -1,7 +1,5 @@
 #!/usr/bin/env bash
-# End-to-end tests of the murox shell: the built program runs as a separate
-# process on a temporary copy of the default configuration, and what it
-# prints is compared with the expected text exactly.
+# End-to-end tests of the murox shell, on a copy of the default configuration, output compared exactly.
 # Usage: ShellTest.sh DEFAULT_CONFIG SAMPLE_DIR [EMULATOR...] MUROX
 set -u
 template=$1 ext=$2
@@ -37,8 +35,7 @@ fresh
 run --config "$conf" -e xdll
 check "first listing" 0 "$start${listing}hello: term
 "
-# The samples that fail on purpose say so in the file, in the comment
-# right above their sections, as in the first screen.
+# The samples that fail on purpose say so in the comment above their sections.
 for name in broken missing; do
     above=$(grep -B1 -x "\[extdll $name\]" "$template" | head -n 1)
     [[ $above == "#"*"on purpose"* ]] && echo "ok: the configuration says $name fails on purpose" ||
@@ -98,8 +95,7 @@ Extension DLL admin
  xdll -d <name>                  unload and remove ext dll from config
 hello: term
 " "Unknown command 'frobnicate'; \"help\" lists the commands"
-# A write error on standard output is reported: status 1, whatever was
-# written.
+# A write error on standard output is reported: status 1, whatever was written.
 for args in "--config $conf -e xdll" --help --version; do
     # shellcheck disable=SC2086
     "${murox[@]}" $args </dev/null >/dev/full 2>"$tmp/err"
@@ -123,8 +119,7 @@ sed '/^\[extdll broken\]/,$d' "$template" >"$conf"
 run --check --config="$conf"
 check "check of a clean configuration" 0 ""
 printf '# a\n\n; b\n[extdll a]\npath = %s\nlaod = 0\n\n  # c\n[extdll a]\n' "$idle" >"$conf"
-# Starting says where the file is malformed; a key nothing reads is
-# warned of, as text, and the libraries still load.
+# Starting says where the file is malformed; an unknown key is warned of, as text.
 run --config "$conf" -e xdll
 check "a malformed configuration at start" 2 "" \
     "murox: malformed '$conf', line 9: section [extdll a] repeated"
@@ -135,9 +130,7 @@ idle: term
 " "murox: warning: $conf:6: section [extdll a]: unknown key 'laod' (a library's keys are path, web, load); ignored
 murox: warning: $conf:9: section [extdll a]: unknown key 'x\x1b[2J' (a library's keys are path, web, load); ignored"
 
-# Without XDG_RUNTIME_DIR, a user's lock is in /tmp/murox-UID, its own,
-# whatever another user keeps at /tmp/murox. The uid is one no real user
-# has, so that no real user's lock directory is touched.
+# Without XDG_RUNTIME_DIR a user's lock is in its own /tmp/murox-UID (a uid no real user has).
 if [ "$(id -u)" = 0 ]; then
     lonely=$((3000000000 + $$ % 1000000)) && locks=/tmp/murox-$lonely
     rm -rf "$locks" && mkdir "$tmp/lonely" && printf '# no libraries\n' >"$tmp/lonely/murox.conf"
@@ -157,10 +150,7 @@ if [ "$(id -u)" = 0 ]; then
     chmod 700 "$tmp"
 fi
 
-# What the configuration holds reaches a terminal as text, never as a
-# command to it: escape sequences, backspaces, a title and U+202E in a
-# path, through the listing, the events and --check. Through a pipe the
-# listing stays byte for byte.
+# What the configuration holds reaches a terminal as text, a pipe byte for byte.
 evil=$'/x\ec\b\b\e]0;owned\a\u202eos.so'
 shown='/x\x1bc\x08\x08\x1b]0;owned\x07\xe2\x80\xaeos.so'
 printf '[extdll evil]\npath = %s\n' "$evil" >"$conf"
@@ -193,9 +183,7 @@ await "Status: NOT LOADED"
     fail "a second murox on the configuration: $(cat "$tmp/second")"
 finish
 
-# A bad command line or configuration: exit 2, nothing started and one
-# line that says why, ending in SUFFIX; a bad command line's points to the
-# help.
+# A bad command line or configuration: exit 2 and one line that says why, ending in SUFFIX.
 refused() {
     local suffix=$1
     shift
@@ -233,9 +221,7 @@ refused "" --config "$tmp/bad.conf"
 run --help
 [ "$rc" = 0 ] && [[ "$out" == "usage: murox "* ]] || fail "--help"
 
-# --syslog warns once at start when the system log cannot be reached, and
-# not when it can: each in a private /dev, where /dev/log is ours to make.
-# The records the log received follow the program's own output.
+# --syslog warns once when the system log cannot be reached (a private /dev is ours to make).
 syslogged() {
     unshare --mount --propagation private -- "$BASH" -c '
         mount -t tmpfs none /dev || exit 99
