@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""End-to-end tests of murox as a daemon and of its remote console.
-
-The daemon, its consoles and the misbehaving peers are separate processes;
-murox runs through the emulator where there is one. Raw peers speak the
-wire format of host/protocol/ControlProtocol.h directly.
+"""End-to-end tests of murox as a daemon and of its remote console, as separate processes
+(through the emulator where there is one); raw peers speak host/protocol/ControlProtocol.h.
 
 Usage: DaemonTest.py DEFAULT_CONFIG SAMPLE_DIR [EMULATOR...] MUROX [-k NAME]
 """
@@ -31,16 +28,12 @@ if "-k" in MUROX:
     SELECTED = MUROX[MUROX.index("-k") + 1:]
     MUROX = MUROX[:MUROX.index("-k")]
 EMULATED = len(MUROX) > 1
-# Resident memory says something about the daemon only natively and without
-# the sanitizers: the emulator's code cache and AddressSanitizer's
-# quarantine of freed blocks grow on their own.
+# The emulator's code cache and AddressSanitizer's quarantine grow on their own.
 MEMORY_MEASURED = not EMULATED and os.environ.get("MUROX_TEST_SANITIZED", "0") == "0"
 WAIT = 120 if EMULATED else 30  # seconds for anything to happen
 VERSION = os.environ["MUROX_TEST_VERSION"]  # the project's, that murox must say
 ROOT = os.getuid() == 0
-# Other users: nobody (uid 65534) with the group daemon (gid 1) or nogroup
-# (gid 65534), and the user daemon (uid 1): a check that mixed up a uid and
-# a gid shows.
+# nobody (uid 65534), nogroup, group daemon (gid 1) and user daemon (uid 1): a uid mixed up with a gid shows.
 NOBODY, NOGROUP = pwd.getpwnam("nobody").pw_uid, grp.getgrnam("nogroup").gr_gid
 DAEMON_GID = grp.getgrnam("daemon").gr_gid
 
@@ -473,9 +466,7 @@ class DaemonTestCase(unittest.TestCase):
 
     @unittest.skipUnless(ROOT, "needs root to run consoles as other users")
     def test_a_stranger_is_refused_and_nothing_runs(self):
-        # The user database says nobody belongs to the socket's group; only
-        # the daemon sees that (a private mount namespace), and it must not
-        # matter: what counts is the groups the connecting process holds.
+        # The daemon's user database (a private mount) puts nobody in the group: only the peer's groups count.
         members = os.path.join(self.work, "group")
         with open("/etc/group") as f:
             lines = [re.sub(r"^(daemon:[^:]*:[^:]*:)(.*)$", r"\1nobody", line) for line in f]
@@ -637,8 +628,7 @@ class DaemonTestCase(unittest.TestCase):
         tail = log[log.index("stopping on SIGTERM"):]
         self.assertEqual("stopping on SIGTERM\nhello: term\nidle: term\ndaemon stopped\n", tail)
         self.assertFalse(os.path.exists(third.sock))
-        # SIGINT stops it the same way. Started with its standard descriptors
-        # closed, it takes none of them for a socket.
+        # SIGINT stops it too; started with its standard descriptors closed, it takes none for a socket.
         fourth = self.daemon(name="fourth", prefix=["sh", "-c", 'exec "$@" <&- >&- 2>&-', "sh"])
         fourth.start(expect_ready=False)
         wait_for(lambda: os.path.exists(fourth.sock), "the socket")
@@ -665,8 +655,7 @@ class DaemonTestCase(unittest.TestCase):
         self.assertTrue(gone.stderr.startswith(f"murox: no daemon answers at {d.sock}: ".encode()))
 
     def service_manager(self):
-        """A datagram socket where the test stands for systemd, and the
-        environment that points a daemon at it."""
+        """A datagram socket standing for systemd, and the environment that points a daemon at it."""
         manager = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
         path = os.path.join(self.work, "notify")
         manager.bind(path)
@@ -676,8 +665,7 @@ class DaemonTestCase(unittest.TestCase):
 
     @staticmethod
     def told(manager, until, what):
-        """The messages the manager is sent, up to the first for which
-        `until` holds."""
+        """The messages the manager is sent, up to the first for which `until` holds."""
         messages = []
         deadline = time.monotonic() + WAIT
         while time.monotonic() < deadline:
@@ -864,8 +852,7 @@ class DaemonTestCase(unittest.TestCase):
 
     @unittest.skipUnless(ROOT, "needs root for a private /dev")
     def test_the_system_log_never_holds_the_loop(self):
-        # In a private mount namespace, /dev/log is a socket that reads
-        # nothing until told to, then writes what it gets to a file.
+        # In a private /dev, /dev/log reads nothing until SIGUSR1, then writes what it gets to a file.
         received = os.path.join(self.work, "syslog")
         keeper = os.path.join(self.work, "keeper.py")
         with open(keeper, "w") as f:
@@ -894,8 +881,7 @@ class DaemonTestCase(unittest.TestCase):
             'mount -t tmpfs none /dev && exec "$@"', "sh", sys.executable, keeper, received])
         d.start(expect_ready=False)
         wait_for(lambda: os.path.exists(d.sock) or d.proc.poll() is not None, "the socket")
-        # Every record a reload logs, with the log not reading: the loop
-        # still greets, answers and stops at once.
+        # With the log not reading, the loop still greets, answers and stops at once.
         for _ in range(3):
             reload = d.console("xdll -r", check=False)
             self.assertEqual(count + 2, reload.stderr.count(b" not loaded: "))  # broken, missing
@@ -956,8 +942,7 @@ class DaemonTestCase(unittest.TestCase):
 
     @staticmethod
     def lines_sent(conn):
-        """The lines a console sends, until it closes (which events it asks
-        for is passed over)."""
+        """The lines a console sends, until it closes (its choice of events passed over)."""
         buffer = b""
         while True:
             while len(buffer) >= 5 and len(buffer) >= 5 + struct.unpack(">I", buffer[1:5])[0]:
@@ -991,9 +976,7 @@ class DaemonTestCase(unittest.TestCase):
     def test_a_console_bounds_its_trust_in_the_daemon(self):
         console = MUROX + ["--remote", "--socket"]
         pipes = dict(stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        # One that never greets, one whose backlog is full and one that reads
-        # nothing are given up after 10 s; one that answers after longer
-        # than that is waited for: a line may take long.
+        # Silent, full or deaf daemons are given up after 10 s; a slow answer is waited for.
         def late(conn, lines):
             sent = self.lines_sent(conn)
             lines.append(next(sent))
@@ -1101,9 +1084,7 @@ class DaemonTestCase(unittest.TestCase):
         modes[3] &= ~termios.ECHO
         termios.tcsetattr(typist, termios.TCSANOW, modes)
         typed_to, typed_lines, _ = self.stand_in("abandoned", abandoned)
-        # The terminal is the console's own, so that Ctrl-C is typed, after
-        # the console has read the line typed ahead (the kernel counts what
-        # it read): then only the console can drop that line.
+        # Ctrl-C is typed once the console read the line typed ahead: only the console can drop it.
         waiter = self.spawn(console + [typed_to], stdin=typist, stdout=typist, stderr=typist,
                             env=dict(os.environ, TERM="dumb"), start_new_session=True,
                             preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
@@ -1133,8 +1114,7 @@ class DaemonTestCase(unittest.TestCase):
         wait_for(lambda: shows(b"answer abandoned"), "the console to abandon the answer")
         interrupted.set()
         os.write(terminal, b"second\n")
-        # An operator's console waits for the daemon to come back (the
-        # stand-in's socket takes it, but nothing greets it): Ctrl-C gives up.
+        # Waiting for the daemon to come back (nothing greets it): Ctrl-C gives up.
         wait_for(lambda: shows(b"(Ctrl-C gives up)\n"), "the console to wait for the daemon")
         os.write(terminal, b"\x03")
         self.assertEqual(1, waiter.wait(timeout=WAIT))
