@@ -529,6 +529,19 @@ class DaemonTestCase(unittest.TestCase):
         os.mkdir(own, 0o700)
         os.chown(own, NOBODY, NOGROUP)
         env["XDG_RUNTIME_DIR"] = own  # its configuration's lock goes there
+        # Root's console does not trust a socket another user serves: status 4, nothing sent.
+        theirs = os.path.join(own, "theirs.ctl")
+        listener = self.spawn(as_user(NOBODY, NOGROUP) + [sys.executable, "-c", (
+            "import socket, sys\ns = socket.socket(socket.AF_UNIX); s.bind(sys.argv[1]); s.listen(1)\n"
+            "print(flush=True)\nc, _ = s.accept()\nprint(len(c.recv(4096)), flush=True)\n"), theirs],
+            stdout=subprocess.PIPE)
+        listener.stdout.readline()
+        result = subprocess.run(MUROX + ["--remote", "--socket", theirs, "-e", "xdll -d hello"],
+                                capture_output=True, timeout=WAIT)
+        self.assertEqual((4, b"", f"murox: the socket {theirs} is served by uid {NOBODY}, neither root "
+                                  "nor this user: not trusted\n".encode()),
+                         (result.returncode, result.stdout, result.stderr))
+        self.assertEqual(b"0\n", listener.stdout.readline())
         conf = os.path.join(own, "murox.conf")
         with open(conf, "w") as f:
             f.write("# no libraries\n")
