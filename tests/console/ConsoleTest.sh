@@ -1,7 +1,5 @@
 #!/usr/bin/env bash
-# The console as an operator meets it: murox runs in a pseudo-terminal
-# (tmux), keys are sent to it and the screen is read back. Every wait is
-# bounded and a timeout is a failure.
+# The console as an operator meets it, in tmux; every wait is bounded and a timeout fails.
 # Usage: ConsoleTest.sh DEFAULT_CONFIG MUROX
 set -u
 config=$1 murox=$2
@@ -12,8 +10,7 @@ daemon=
 trap 'tmux -S "$sock" kill-server 2>/dev/null; [ -n "$daemon" ] && kill "$daemon"; rm -rf "$tmp"' EXIT
 home=$tmp/home
 mkdir "$home"
-# A copy: the configuration is locked by whichever murox uses it, and other
-# tests use the default one at the same time.
+# A copy: whichever murox uses the configuration locks it.
 cp "$config" "$tmp/murox.conf" || exit 1
 config=$tmp/murox.conf
 history=$home/.murox_history
@@ -116,8 +113,7 @@ await "... all of it" typed "xdll -l hello"
 keys C-u quit Enter
 await "quit leaves" ended
 
-# Suspended and resumed from the operator's shell: the line comes back,
-# editable.
+# Suspended and resumed from the operator's shell: the line comes back, editable.
 launch "env HOME='$home' TERM=screen PS1='$ ' bash --norc --noprofile -i"
 await "a shell" eval '[ "$(last)" = "\$" ]'
 keys "'$murox' --config '$config'" Enter
@@ -133,32 +129,7 @@ await "... and edits it" typed "xdll -l hello" 21
 keys C-u quit Enter
 await "... until quit" eval '[ "$(last)" = "\$" ]'
 
-# A history file that is not the operator's own regular file: one warning,
-# no history kept, nothing made where a link points, and the console works
-# on.
-linked=$tmp/linked
-elsewhere() {
-    launch "env HOME='$1' TERM=screen '$murox' --config '$config'; echo \"[exit \$?]\"; sleep 600"
-    await "$2: the prompt" typed ""
-    # Its rows joined: the warning is longer than one.
-    await "... one warning" eval '[ "$(tmux -S "$sock" capture-pane -pJ | grep -c "history is not saved")" = 1 ]'
-    tmux -S "$sock" capture-pane -pJ | grep -qF "$3; history is not saved" || fail "... saying why: $3"
-    keys "help quit" Enter
-    await "... the console works on" eval 'shows "leave murox" && typed ""'
-    keys quit Enter
-    await "... and leaves" ended
-    [ -e "$linked" ] && fail "... a file was made where the link points"
-    [ -z "$(find "$1" -newer "$tmp/murox.conf" -name '.murox_history*' -type f)" ] ||
-        fail "... a history file was written"
-}
-# (Which files are refused, a FIFO's and another user's among them, is
-# HistoryFileTest's: here one, as the operator sees it.)
-mkdir "$tmp/link"
-ln -s "$linked" "$tmp/link/.murox_history"
-elsewhere "$tmp/link" "a linked history" "it is a symbolic link"
-
-# A terminal that cannot edit: plain lines with the prompt, no history; the
-# end of the input ends the last prompt's line.
+# A terminal that cannot edit: plain lines, no history; the end of input ends the prompt's line.
 rm "$history"
 start dumb
 keys "help quit" Enter
@@ -167,8 +138,7 @@ keys C-d
 await "... and its end ends the prompt's line" eval 'ended && screen | grep -qx "hello: term"'
 [ -e "$history" ] && fail "a dumb terminal keeps no history"
 
-# Standard input from a pipe: lines are read as before, the last one
-# without '\n' too, and no history is kept.
+# Standard input from a pipe: the last line without '\n' is read too; no history is kept.
 other=$tmp/other
 mkdir "$other"
 printf 'xdll -u hello\nhelp quit' | HOME=$other "$murox" --config "$config" >"$tmp/out" 2>&1
@@ -178,17 +148,20 @@ else
     echo "ok: a session from a pipe keeps no history"
 fi
 
-# The console to a daemon: completion from the daemon's words, and an event
-# that arrives while a line is typed is shown above it, the line left
-# intact.
+# A daemon's console: completion from its words; an event is shown above the typed line.
 ctl=$tmp/run/murox.ctl
 # (A name with a control character cannot be configured: the daemon
 # refuses such a file, so none is offered.)
 cat "$config" >"$tmp/daemon.conf"
-"$murox" --daemon --config "$tmp/daemon.conf" --socket "$ctl" >"$tmp/daemon.log" 2>&1 &
-daemon=$!
-await "a daemon" grep -q "^listening on" "$tmp/daemon.log"
-launch "env HOME='$home' TERM=screen '$murox' --remote --socket '$ctl'; echo \"[exit \$?]\"; sleep 600"
+# serve WHAT: a daemon on the copy; remote: a console to it in a new terminal.
+serve() {
+    "$murox" --daemon --config "$tmp/daemon.conf" --socket "$ctl" >"$tmp/daemon.log" 2>&1 &
+    daemon=$!
+    await "$1" grep -q "^listening on" "$tmp/daemon.log"
+}
+remote() { launch "env HOME='$home' TERM=screen '$murox' --remote --socket '$ctl'; echo \"[exit \$?]\"; sleep 600"; }
+serve "a daemon"
+remote
 await "a remote console" typed ""
 keys "xdll -l he" Tab
 await "Tab completes the daemon's extension names" typed "xdll -l hello" 21
@@ -202,13 +175,9 @@ await "the line then runs in the daemon" eval 'shows "hello: init" && typed ""'
 keys C-d
 await "the end of input leaves the console" ended
 
-# What the daemon sends reaches a terminal with its control characters
-# shown as text; the registry's own records show them as text already.
-remote() {
-    launch "env HOME='$home' TERM=$1 '$murox' --remote --socket '$ctl'; echo \"[exit \$?]\"; sleep 600"
-    await "a remote console on a terminal of type $1" typed ""
-}
-remote screen
+# What the daemon sends reaches a terminal with its control characters shown as text.
+remote
+await "another remote console" typed ""
 evil=$'/x/\e[7m/x.so'
 # (That console's line fails: the reason goes to its standard error.)
 "$murox" --remote --socket "$ctl" -e "xdll -a evil $evil" >"$tmp/piped-out" 2>"$tmp/piped"
@@ -221,54 +190,36 @@ await "... an answer's too" eval "shows 'Path:   /x/\\x1b[7m/x.so'"
 # "evil" came with another console's line: the words it changed came too.
 keys "xdll -l e" Tab
 await "a name with a control character is not offered" typed "xdll -l evil"
-# Tab completes from the words the console holds: a stopped daemon holds
-# up no key.
+# Tab completes from the words the console holds: a stopped daemon holds up no key.
 kill -STOP "$daemon"
 keys C-u "xdll -l h" Tab
 await "... Tab completes while the daemon is stopped" typed "xdll -l hello" 21
 kill -CONT "$daemon"
 keys C-u
 
-# A daemon that does not answer: Ctrl-C abandons the wait, the console goes
-# on, and the answer that comes later is not shown.
-# Ctrl-C is pressed only once the line waits unread in the stopped daemon's
-# socket: pressed before the console took the line, it would drop the line
-# instead.
-abandon() {
-    kill -STOP "$daemon"
-    await "$1: the daemon is stopped" stopped
-    unread && fail "$1: the stopped daemon holds bytes unread before the line"
-    keys "help xdll" Enter
-    await "$1: a line the stopped daemon does not answer" eval '[ "$(last)" = "murox> help xdll" ]'
-    await "... the console sent it" unread
-    keys C-c
-    await "... Ctrl-C abandons the wait" eval 'shows "murox: answer abandoned" && typed ""'
-    kill -CONT "$daemon"
-    keys "help quit" Enter
-    await "... the next line is answered" shows "leave murox"
-    shows "Extension DLL admin" && fail "... the abandoned answer is not shown"
-}
-abandon editing
+# A daemon that does not answer: Ctrl-C abandons the wait, and its answer is never shown.
+# Ctrl-C waits until the line is unread in the daemon's socket, else it would drop the line.
+kill -STOP "$daemon"
+await "the daemon is stopped" stopped
+unread && fail "the stopped daemon holds bytes unread before the line"
+keys "help xdll" Enter
+await "a line the stopped daemon does not answer" eval '[ "$(last)" = "murox> help xdll" ]'
+await "... the console sent it" unread
+keys C-c
+await "... Ctrl-C abandons the wait" eval 'shows "murox: answer abandoned" && typed ""'
+kill -CONT "$daemon"
+keys "help quit" Enter
+await "... the next line is answered" shows "leave murox"
+shows "Extension DLL admin" && fail "... the abandoned answer is not shown"
 keys quit Enter
 await "quit leaves the console with status 0" ended
-remote dumb
-abandon plain
-keys C-d
-await "... and the end of input" ended
 kill -TERM "$daemon" && wait "$daemon" || fail "the daemon stops on SIGTERM with status 0"
 daemon=
 
-# A restart under an operator's console: it says the daemon went away,
-# keeps the line being typed, and greets the daemon that comes back, which
-# runs the line; with no daemon coming back, Ctrl-C gives up, status 1.
-serve() {
-    "$murox" --daemon --config "$tmp/daemon.conf" --socket "$ctl" >"$tmp/daemon.log" 2>&1 &
-    daemon=$!
-    await "$1" grep -q "^listening on" "$tmp/daemon.log"
-}
+# A restart under an operator's console keeps the typed line; with no daemon, Ctrl-C gives up.
 greetings() { [ "$(screen | grep -c "^murox: connected to the daemon at $ctl, pid ")" = "$1" ]; }
 serve "a daemon again"
-launch "env HOME='$home' TERM=screen '$murox' --remote --socket '$ctl'; echo \"[exit \$?]\"; sleep 600"
+remote
 await "a console to it" eval 'greetings 1 && typed ""'
 keys "help qu"
 await "... a line being typed" typed "help qu" 14

@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""End-to-end tests of murox as a daemon and of its remote console.
-
-The daemon, its consoles and the misbehaving peers are separate processes;
-murox runs through the emulator where there is one. Raw peers speak the
-wire format of host/protocol/ControlProtocol.h directly.
+"""End-to-end tests of murox as a daemon and of its remote console, as separate processes
+(through the emulator where there is one); raw peers speak host/protocol/ControlProtocol.h.
 
 Usage: DaemonTest.py DEFAULT_CONFIG SAMPLE_DIR [EMULATOR...] MUROX [-k NAME]
 """
@@ -31,16 +28,12 @@ if "-k" in MUROX:
     SELECTED = MUROX[MUROX.index("-k") + 1:]
     MUROX = MUROX[:MUROX.index("-k")]
 EMULATED = len(MUROX) > 1
-# Resident memory says something about the daemon only natively and without
-# the sanitizers: the emulator's code cache and AddressSanitizer's
-# quarantine of freed blocks grow on their own.
+# The emulator's code cache and AddressSanitizer's quarantine grow on their own.
 MEMORY_MEASURED = not EMULATED and os.environ.get("MUROX_TEST_SANITIZED", "0") == "0"
 WAIT = 120 if EMULATED else 30  # seconds for anything to happen
 VERSION = os.environ["MUROX_TEST_VERSION"]  # the project's, that murox must say
 ROOT = os.getuid() == 0
-# Other users: nobody (uid 65534) with the group daemon (gid 1) or nogroup
-# (gid 65534), and the user daemon (uid 1): a check that mixed up a uid and
-# a gid shows.
+# nobody (uid 65534), nogroup, group daemon (gid 1) and user daemon (uid 1): a uid mixed up with a gid shows.
 NOBODY, NOGROUP = pwd.getpwnam("nobody").pw_uid, grp.getgrnam("nogroup").gr_gid
 DAEMON_GID = grp.getgrnam("daemon").gr_gid
 
@@ -285,9 +278,7 @@ class DaemonTestCase(unittest.TestCase):
         # It says what runs, in its log and to each console.
         self.assertIn(f"daemon started, version {VERSION}, pid {d.proc.pid}, configuration {d.conf}\n",
                       d.log())
-        # Each console is sent the words it completes (the switches as the
-        # help gives them), and again whenever a line or a reload changes
-        # them, before that line's answer.
+        # The words a console completes, sent again whenever a line or a reload changes them.
         peer = RawPeer(d.sock)
         self.assertEqual(f"murox-control 4 {d.proc.pid} {VERSION}".encode(), peer.greeting)
         words = (b"c xdll\nn -l\nn -u\nn -f\ns -r\ns -a\nn -d\nc help\nc status\nc quit\n"
@@ -308,8 +299,7 @@ class DaemonTestCase(unittest.TestCase):
             while kind != b"W":  # unasked: after the reload's events
                 kind, payload = peer.frame()
             self.assertEqual(words + later, payload)
-        # "status" tells the daemon's facts, the consoles counted with this
-        # one and the raw peer still connected.
+        # "status": the consoles counted are this one and the raw peer.
         status = d.console("status").stdout.decode()
         self.assertRegex(status, r"\nuptime_seconds: \d+\n")
         self.assertEqual(
@@ -327,17 +317,12 @@ class DaemonTestCase(unittest.TestCase):
         nosuch = d.console("xdll -l nosuch", "quit", "xdll", check=False)
         self.assertEqual((3, b"", b"No such ext DLL\n"),
                          (nosuch.returncode, nosuch.stdout, nosuch.stderr))
-        refused = d.console("x" * 4097, check=False)
-        self.assertEqual((3, b"", b"murox: line refused: longer than 4096 bytes\n"),
-                         (refused.returncode, refused.stdout, refused.stderr))
         with open("/dev/full", "wb") as full:
             unwritten = subprocess.run(MUROX + ["--remote", "--socket", d.sock, "-e", "xdll"],
                                        stdout=full, stderr=subprocess.PIPE, timeout=WAIT)
         self.assertEqual((1, b"murox: cannot write to standard output: No space left on device\n"),
                          (unwritten.returncode, unwritten.stderr))
-        # A follower sees another console's events as they happen, each after
-        # its time; a console with lines sees only what its own lines cause,
-        # whatever other consoles do meanwhile.
+        # A follower sees others' events, timed; a console with lines only its own lines'.
         connected = d.log().count("console connected")
         watcher = subprocess.Popen(MUROX + ["--remote", "--socket", d.sock, "--follow"],
                                    stdout=subprocess.PIPE)
@@ -360,8 +345,7 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(0, looper.wait(timeout=WAIT * 4))
         watcher.terminate()
         watcher.wait(timeout=WAIT)
-        # Between its lines too: one that chose its own events hears nothing
-        # of a console that comes and goes after its line.
+        # One that chose its own events hears nothing of consoles coming and going.
         own = RawPeer(d.sock)
         own.sock.sendall(frame(b"S", b"own"))
         reply = own.frame()
@@ -434,9 +418,7 @@ class DaemonTestCase(unittest.TestCase):
         leaver = RawPeer(d.sock)
         self.assertEqual(b"", leaver.answer(b"quit")[1])
         self.assertTrue(leaver.closed_by_daemon())
-        # One that sends lines and never reads the answers stalls itself,
-        # paused once 64 KiB wait for it: the lines it got to run are about
-        # what that and the kernel's buffer hold (some 40 bytes a line).
+        # One that never reads its answers is paused once 64 KiB wait for it.
         rss = d.rss_kib()
         ran = d.log().count("hello: term")
         greedy = RawPeer(d.sock)
@@ -471,8 +453,7 @@ class DaemonTestCase(unittest.TestCase):
         except (BrokenPipeError, ConnectionResetError):
             pass  # closed before it took it all
         self.assertTrue(rand.closed_by_daemon())
-        # The one stuck in its frame is closed with a word; the idle one
-        # still runs lines.
+        # The one stuck in its frame is closed with a word; the idle one runs on.
         farewell = next(f for f in iter(stuck.frame, (None, None)) if f[0] not in (b"V", b"W"))
         self.assertEqual((b"X", b"murox: closed: part of a frame and nothing more for 4 s\n"),
                          farewell)
@@ -485,9 +466,7 @@ class DaemonTestCase(unittest.TestCase):
 
     @unittest.skipUnless(ROOT, "needs root to run consoles as other users")
     def test_a_stranger_is_refused_and_nothing_runs(self):
-        # The user database says nobody belongs to the socket's group; only
-        # the daemon sees that (a private mount namespace), and it must not
-        # matter: what counts is the groups the connecting process holds.
+        # The daemon's user database (a private mount) puts nobody in the group: only the peer's groups count.
         members = os.path.join(self.work, "group")
         with open("/etc/group") as f:
             lines = [re.sub(r"^(daemon:[^:]*:[^:]*:)(.*)$", r"\1nobody", line) for line in f]
@@ -498,31 +477,13 @@ class DaemonTestCase(unittest.TestCase):
             'mount --bind "$0" /etc/group && exec "$@"', members]).start()
         self.assertEqual((DAEMON_GID, 0o660),
                          (os.stat(d.sock).st_gid, os.stat(d.sock).st_mode & 0o777))
-        # The directory the daemon made is the socket's group's too: its
-        # members get through, no one else.
+        # The directory the daemon made lets the socket's group through, no one else.
         run = os.path.dirname(d.sock)
         made = os.stat(run)
         self.assertEqual((0, DAEMON_GID, 0o750), (made.st_uid, made.st_gid, made.st_mode & 0o7777))
         os.chmod(self.work, 0o755)
         member = as_user(NOBODY, NOGROUP, [DAEMON_GID])
         self.assertEqual(b"hello: term\nhello: init\n", d.console("xdll -f hello", user=member).stdout)
-        # A member kept out is told what keeps it out, never to join.
-        lead = f"murox: a daemon may serve {d.sock}, but this user may not use it: "
-        os.chown(run, 0, 0)
-        os.chmod(d.sock, 0o640)
-        for socket_group in (0, DAEMON_GID):
-            os.chown(d.sock, -1, socket_group)
-            kept_out = d.console("xdll", user=member, check=False)
-            # The kernel's refusal is a refusal: status 4, as the daemon's.
-            self.assertEqual((4, (lead + f"its directory {run} (uid 0, group 0, mode 0750) does not "
-                                  "let this user through; it must let the socket's group in\n")
-                              .encode()), (kept_out.returncode, kept_out.stderr))
-        os.chown(run, 0, DAEMON_GID)
-        kept_out = d.console("xdll", user=member, check=False)
-        self.assertEqual((lead + f"this user is in the socket's group, but the socket (uid 0, "
-                          f"group {DAEMON_GID}, mode 0640) does not let its group write\n").encode(),
-                         kept_out.stderr)
-        os.chmod(d.sock, 0o660)
         closed = os.path.join(self.work, "closed")
         os.mkdir(closed, 0o700)
         deep = self.daemon(name="deep", sock=os.path.join(closed, "run", "murox.ctl"),
@@ -532,15 +493,8 @@ class DaemonTestCase(unittest.TestCase):
                          "directory on the way to it does not let this user through\n".encode(),
                          kept_out.stderr)
         self.assertEqual(0, deep.stop())
-        for path in (self.work, os.path.dirname(d.sock)):
-            os.chmod(path, 0o755)
-        # The socket's mode keeps a stranger out, which is not to say that
-        # no daemon is there.
-        denied = d.console("xdll", user=as_user(NOBODY, NOGROUP), check=False)
-        self.assertEqual((4, b"", f"murox: a daemon may serve {d.sock}, but this user may not use it: "
-                          f"access needs membership of the socket's group (ls -l {d.sock} names it)\n"
-                          .encode()), (denied.returncode, denied.stdout, denied.stderr))
         # Loosened, so that only the credential check stands in the way.
+        os.chmod(run, 0o755)
         os.chmod(d.sock, 0o666)
         refusal = (b"murox: access refused: uid %d is not root, the daemon's user or a "
                    b"member of group daemon\n")
@@ -551,8 +505,7 @@ class DaemonTestCase(unittest.TestCase):
             self.assertEqual((4, b"", refusal % uid), (result.returncode, result.stdout, result.stderr))
         d.await_log(f"console refused: uid {NOBODY}, pid ")
         self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
-        # The group as the process's own, or among its supplementary ones,
-        # the 70th of them too.
+        # The group as the process's own, or a supplementary one, the 70th too.
         many = list(range(70000, 70069)) + [DAEMON_GID]
         for user, line, out in ((as_user(NOBODY, DAEMON_GID), "xdll -u hello", b"hello: term\n"),
                                 (as_user(NOBODY, NOGROUP, [DAEMON_GID]), "xdll -l hello",
@@ -560,8 +513,7 @@ class DaemonTestCase(unittest.TestCase):
                                 (as_user(NOBODY, NOGROUP, many), "xdll -f hello",
                                  b"hello: term\nhello: init\n")):
             self.assertEqual(out, d.console(line, user=user).stdout)
-        # A burst of strangers: the log gets a few lines and a sum, an
-        # attached console nothing.
+        # A burst of strangers: the log gets a few lines and a sum, a console nothing.
         admin = RawPeer(d.sock)
         burst = ("import socket, sys\nfor _ in range(200):\n"
                  " s = socket.socket(socket.AF_UNIX); s.connect(sys.argv[1]); s.close()\n")
@@ -572,39 +524,32 @@ class DaemonTestCase(unittest.TestCase):
         events, _ = admin.answer(b"xdll -f hello")
         self.assertEqual([b"hello: term", b"hello: init"], events)
         admin.close()
-        # A daemon of another user serves that user, whatever its group.
         portable, env = portable_murox(self.work)
         own = os.path.join(self.work, "own")
         os.mkdir(own, 0o700)
         os.chown(own, NOBODY, NOGROUP)
         env["XDG_RUNTIME_DIR"] = own  # its configuration's lock goes there
-        mine = self.daemon(name="mine", sock=os.path.join(own, "murox.ctl"), env=env,
-                           prefix=as_user(NOBODY, DAEMON_GID), murox=portable,
-                           config_text=f"[extdll hello]\npath = {shutil.copy(lib('hello'), own)}\n")
-        os.chmod(mine.conf, 0o644)
-        mine.start()
-        self.assertEqual(DAEMON_GID, os.stat(mine.sock).st_gid)  # the daemon's own group
-        os.chmod(own, 0o755)
-        os.chmod(mine.sock, 0o666)
-        self.assertEqual(b"hello: term\n", mine.console("xdll -u hello",
-                                                          user=as_user(NOBODY, NOGROUP)).stdout)
-        # Another user's console does not trust it (status 4, nothing sent);
-        # the daemon turns that user away all the same, as a raw peer finds.
-        stranger = mine.console("xdll", user=as_user(1, NOGROUP), check=False)
-        self.assertEqual((4, f"murox: the socket {mine.sock} is served by uid {NOBODY}, neither "
-                             "root nor this user: not trusted\n".encode()),
-                         (stranger.returncode, stranger.stderr))
-        peer = ("import socket, sys\ns = socket.socket(socket.AF_UNIX); s.connect(sys.argv[1])\n"
-                "for data in iter(lambda: s.recv(4096), b''): sys.stdout.buffer.write(data)\n")
-        raw = subprocess.run(as_user(1, NOGROUP) + [sys.executable, "-c", peer, mine.sock],
-                             capture_output=True, timeout=WAIT).stdout
-        self.assertEqual(frame(b"X", b"murox: access refused: uid 1 is not root, the daemon's user "
-                                     b"or a member of group daemon\n"), raw)
-        self.assertEqual(0, mine.stop())
+        # Root's console does not trust a socket another user serves: status 4, nothing sent.
+        theirs = os.path.join(own, "theirs.ctl")
+        listener = self.spawn(as_user(NOBODY, NOGROUP) + [sys.executable, "-c", (
+            "import socket, sys\ns = socket.socket(socket.AF_UNIX); s.bind(sys.argv[1]); s.listen(1)\n"
+            "print(flush=True)\nc, _ = s.accept()\nprint(len(c.recv(4096)), flush=True)\n"), theirs],
+            stdout=subprocess.PIPE)
+        listener.stdout.readline()
+        result = subprocess.run(MUROX + ["--remote", "--socket", theirs, "-e", "xdll -d hello"],
+                                capture_output=True, timeout=WAIT)
+        self.assertEqual((4, b"", f"murox: the socket {theirs} is served by uid {NOBODY}, neither root "
+                                  "nor this user: not trusted\n".encode()),
+                         (result.returncode, result.stdout, result.stderr))
+        self.assertEqual(b"0\n", listener.stdout.readline())
+        conf = os.path.join(own, "murox.conf")
+        with open(conf, "w") as f:
+            f.write("# no libraries\n")
+        os.chmod(conf, 0o644)
         # A group it may not give is refused before any socket is made.
         sub = os.path.join(own, "sub")
         result = subprocess.run(as_user(NOBODY, DAEMON_GID) + portable + [
-            "--daemon", "--config", mine.conf, "--socket", os.path.join(sub, "murox.ctl"),
+            "--daemon", "--config", conf, "--socket", os.path.join(sub, "murox.ctl"),
             "--socket-group", "root"], capture_output=True, timeout=WAIT, env=env)
         self.assertEqual((1, f"murox: cannot give the socket's directory {sub} group 0: "
                           "Operation not permitted\n".encode()),
@@ -641,8 +586,7 @@ class DaemonTestCase(unittest.TestCase):
         os.symlink(real, os.path.join(self.work, "link"))
         refused(os.path.join(self.work, "link"), b"is a symbolic link")
         self.assertEqual([], os.listdir(real))
-        # root's own setgid directory of another group: the socket's group
-        # is still the daemon's, not inherited.
+        # In root's setgid directory of another group the socket keeps the daemon's group.
         os.chown(shared, 0, NOGROUP)
         os.chmod(shared, 0o2750)
         d = self.daemon(sock=os.path.join(shared, "murox.ctl")).start()
@@ -658,14 +602,6 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual([], os.listdir(shared))
 
     def test_one_daemon_per_socket_and_a_clean_stop(self):
-        for wrong in (["--daemon", "-e", "xdll"], ["--remote", "--config", TEMPLATE],
-                      ["--remote", "--daemon"], ["--socket", "/tmp/x.ctl"],
-                      ["--daemon", "--socket", ""], ["--daemon", "--socket="],
-                      ["--daemon", "--socket-group", "no-such-group"],
-                      ["--remote", "--socket-group=root"], ["--daemon", "--syslog=yes"]):
-            result = subprocess.run(MUROX + wrong, capture_output=True, timeout=WAIT)
-            self.assertEqual(2, result.returncode, wrong)
-            self.assertTrue(result.stderr.startswith(b"murox: "), result.stderr)
         # Whatever the umask, the directory is 0750 and the socket 0660.
         d = self.daemon().start(preexec_fn=lambda: os.umask(0o077))
         run_dir = os.path.dirname(d.sock)
@@ -705,8 +641,7 @@ class DaemonTestCase(unittest.TestCase):
         tail = log[log.index("stopping on SIGTERM"):]
         self.assertEqual("stopping on SIGTERM\nhello: term\nidle: term\ndaemon stopped\n", tail)
         self.assertFalse(os.path.exists(third.sock))
-        # SIGINT stops it the same way. Started with its standard descriptors
-        # closed, it takes none of them for a socket.
+        # SIGINT stops it too; started with its standard descriptors closed, it takes none for a socket.
         fourth = self.daemon(name="fourth", prefix=["sh", "-c", 'exec "$@" <&- >&- 2>&-', "sh"])
         fourth.start(expect_ready=False)
         wait_for(lambda: os.path.exists(fourth.sock), "the socket")
@@ -733,8 +668,7 @@ class DaemonTestCase(unittest.TestCase):
         self.assertTrue(gone.stderr.startswith(f"murox: no daemon answers at {d.sock}: ".encode()))
 
     def service_manager(self):
-        """A datagram socket where the test stands for systemd, and the
-        environment that points a daemon at it."""
+        """A datagram socket standing for systemd, and the environment that points a daemon at it."""
         manager = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
         path = os.path.join(self.work, "notify")
         manager.bind(path)
@@ -744,8 +678,7 @@ class DaemonTestCase(unittest.TestCase):
 
     @staticmethod
     def told(manager, until, what):
-        """The messages the manager is sent, up to the first for which
-        `until` holds."""
+        """The messages the manager is sent, up to the first for which `until` holds."""
         messages = []
         deadline = time.monotonic() + WAIT
         while time.monotonic() < deadline:
@@ -760,89 +693,31 @@ class DaemonTestCase(unittest.TestCase):
 
     def test_the_service_manager_hears_ready_reloads_status_and_stop(self):
         manager, env = self.service_manager()
-        # A configuration the daemon refuses: it exits before READY=1,
-        # saying where and why.
+        # A configuration the daemon refuses: it exits before READY=1.
         broken = self.daemon(config_text=f"[extdll hello]\npath = {lib('hello')}\n[extdll x\n",
                              name="broken", env=env).start(expect_ready=False)
         self.assertEqual(2, broken.wait())
         self.assertIn("line 3: section header without ']'", broken.log())
         manager.settimeout(0)
         self.assertRaises(BlockingIOError, manager.recv, 4096)
+        env["WATCHDOG_USEC"] = "600000"
         d = self.daemon(env=env).start(expect_ready=False)
         # Ready means served: a console let in at once is greeted.
         self.assertEqual(["READY=1"], self.told(manager, lambda m: True, "READY=1"))
         peer = RawPeer(d.sock)
-        status = "STATUS=1 extension library loaded, 2 failed, {} console{}"
-        # The first turn may find the console waiting already.
-        messages = self.told(manager, lambda m: m == status.format(1, ""), "one console")
-        self.assertIn(messages, ([status.format(1, "")], [status.format(0, "s"), status.format(1, "")]))
-        # Around a console's reload, and SIGHUP's: RELOADING=1 with the
-        # monotonic clock's time, then READY=1.
-        before = time.clock_gettime_ns(time.CLOCK_MONOTONIC) // 1000
-        self.assertEqual(b"", peer.answer(b"xdll -r")[1])
-        after = time.clock_gettime_ns(time.CLOCK_MONOTONIC) // 1000
-        messages = self.told(manager, lambda m: m == "READY=1", "READY=1 after xdll -r")
-        self.assertEqual(2, len(messages), messages)
-        reloading, usec = messages[0].split("\nMONOTONIC_USEC=")
-        self.assertEqual("RELOADING=1", reloading)
-        self.assertTrue(before <= int(usec) <= after, (before, usec, after))
-        d.proc.send_signal(signal.SIGHUP)
-        messages = self.told(manager, lambda m: m == "READY=1", "READY=1 after SIGHUP")
-        self.assertEqual(2, len(messages), messages)
-        self.assertTrue(messages[0].startswith("RELOADING=1\nMONOTONIC_USEC="), messages)
-        # A reload that changes the libraries changes the status; one that
-        # fails keeps the old configuration, and is over all the same.
-        with open(d.conf, "w") as f:
-            f.write(f"[extdll hello]\npath = {lib('hello')}\n[extdll idle]\npath = {lib('idle')}\n")
-        self.assertEqual(b"", peer.answer(b"xdll -r")[1])
-        self.assertEqual(["RELOADING=1", "READY=1",
-                          "STATUS=2 extension libraries loaded, 0 failed, 1 console"],
-                         [m.split("\n")[0] for m in self.told(
-                             manager, lambda m: m.startswith("STATUS="), "the new status")])
-        with open(d.conf, "w") as f:
-            f.write("[extdll hello\n")
-        peer.answer(b"xdll -r")
-        self.assertEqual(["RELOADING=1", "READY=1"], [m.split("\n")[0] for m in self.told(
-            manager, lambda m: m == "READY=1", "the end of a failed reload")])
-        self.assertIn(b"LOADED", peer.answer(b"xdll")[1])
-        # Consoles are counted as they come and go.
-        second = RawPeer(d.sock)
-        self.assertEqual(["STATUS=2 extension libraries loaded, 0 failed, 2 consoles"],
-                         self.told(manager, lambda m: True, "a second console"))
-        second.close()
+        self.told(manager, lambda m: m == "STATUS=1 extension library loaded, 2 failed, 1 console",
+                  "one console")
+        self.told(manager, lambda m: m == "WATCHDOG=1", "WATCHDOG=1")
+        # A console's reload and SIGHUP's are each told around it.
+        for reload in (lambda: peer.answer(b"xdll -r"), lambda: d.proc.send_signal(signal.SIGHUP)):
+            reload()
+            self.assertEqual(["RELOADING=1", "READY=1"], [
+                m.split("\n")[0] for m in self.told(manager, lambda m: m == "READY=1", "READY=1")
+                if m != "WATCHDOG=1"])
         peer.close()
-        self.told(manager, lambda m: m.endswith(", 0 consoles"), "no console")
         d.proc.send_signal(signal.SIGTERM)
-        self.assertEqual(["STOPPING=1"], self.told(manager, lambda m: True, "STOPPING=1"))
+        self.told(manager, lambda m: m == "STOPPING=1", "STOPPING=1")
         self.assertEqual(0, d.wait())
-
-    def test_the_watchdog_hears_the_loop_only_while_it_turns(self):
-        manager, env = self.service_manager()
-        env["WATCHDOG_USEC"] = "600000"  # a ping every 300 ms
-        d = self.daemon(env=env).start(expect_ready=False)
-        self.told(manager, lambda m: m == "READY=1", "READY=1")
-        pings = []
-        while len(pings) < 4:
-            self.told(manager, lambda m: m == "WATCHDOG=1", "WATCHDOG=1")
-            pings.append(time.monotonic())
-        gaps = [b - a for a, b in zip(pings, pings[1:])]
-        # Never sooner than half the interval (the first may follow the
-        # start's at once); often enough for systemd, even emulated.
-        self.assertTrue(all(0.25 <= gap < 3 for gap in gaps[1:]), gaps)
-        # Stopped, the loop does not turn, and no ping is sent; it resumes.
-        os.kill(d.proc.pid, signal.SIGSTOP)
-        try:
-            manager.settimeout(0.5)
-            while True:
-                manager.recv(4096)  # what was sent before the stop took
-        except socket.timeout:
-            pass
-        time.sleep(1.5)  # five intervals' worth of pings, were the loop turning
-        manager.settimeout(0)
-        self.assertRaises(BlockingIOError, manager.recv, 4096)
-        os.kill(d.proc.pid, signal.SIGCONT)
-        self.told(manager, lambda m: m == "WATCHDOG=1", "WATCHDOG=1 after SIGCONT")
-        self.assertEqual(0, d.stop())
 
     @unittest.skipUnless(ROOT, "needs root to act as another user")
     def test_no_reader_of_the_configuration_blocks_the_daemon(self):
@@ -882,13 +757,7 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(1, second.wait())
         self.assertEqual(f"murox: {d.conf} is in use by murox pid {d.proc.pid} (a daemon serving "
                          f"{d.sock}): use murox --remote\n", second.log())
-        # Stopped and started again while the reader still holds its lock.
         self.assertEqual(0, d.stop())
-        again = self.daemon(name="again")
-        again.args[again.args.index("--config") + 1] = d.conf
-        again.start()
-        self.assertEqual(b"hello: term\n", again.console("xdll -u hello").stdout)
-        self.assertEqual(0, again.stop())
         self.assertIsNone(reader.poll(), "the reader held its lock all along")
         reader.stdin.close()
         reader.stdout.close()
@@ -896,8 +765,7 @@ class DaemonTestCase(unittest.TestCase):
 
     @unittest.skipUnless(ROOT, "root's default socket is in /run")
     def test_roots_daemon_listens_at_its_default_socket(self):
-        # The packaged service names no socket: root's default must serve
-        # whatever the environment says.
+        # The packaged service names no socket: root's default serves whatever the environment.
         default = "/run/murox/murox.ctl"
         made = not os.path.exists(os.path.dirname(default))
         env = {k: v for k, v in os.environ.items() if k != "XDG_RUNTIME_DIR"}
@@ -924,8 +792,7 @@ class DaemonTestCase(unittest.TestCase):
         # Standard output is a pipe that nobody reads yet.
         d.start(expect_ready=False, stdout=subprocess.PIPE)
         wait_for(lambda: os.path.exists(d.sock), "the socket")
-        # A console's own line may produce more than a console may leave
-        # unread: it is not dropped for that.
+        # A console is not dropped for its own line's output past what it may leave unread.
         reload = d.console("xdll -r", check=False)
         self.assertEqual((3, count), (reload.returncode, reload.stderr.count(b" not loaded: ")))
         gate, captured = threading.Event(), []
@@ -945,8 +812,7 @@ class DaemonTestCase(unittest.TestCase):
         gate.clear()
         os.read(d.proc.stdout.fileno(), 0)
         time.sleep(0.2)
-        # A reload's events reach a reading console whole, and a console
-        # that does not read its answer does not hold up the stop.
+        # A reload's events reach a reading console whole; one that never reads holds up no stop.
         attached = subprocess.Popen(MUROX + ["--remote", "--socket", d.sock, "--follow"],
                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         lazy = RawPeer(d.sock)
@@ -965,8 +831,7 @@ class DaemonTestCase(unittest.TestCase):
         _, err = attached.communicate(timeout=WAIT)
         self.assertEqual(b"murox: the daemon has stopped\n", err)
         lazy.close()
-        # Out of descriptors, it rests from accepting instead of spinning,
-        # says so in a line or two, and serves again once some are back.
+        # Out of descriptors it rests from accepting, says so briefly, then serves again.
         limited = self.daemon(name="limited").start(
             preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (48, 48)))
         waiting = []
@@ -998,76 +863,9 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(0, d.stop())
 
 
-    def test_a_failed_lines_reasons_go_to_standard_error_only(self):
-        d = self.daemon().start()
-        # The answers and events of lines that succeed pass through a pipe
-        # as they always did, on standard output.
-        ok = d.console("xdll -u hello", "xdll -l hello")
-        self.assertEqual((0, b"hello: term\nhello: init\n", b""),
-                         (ok.returncode, ok.stdout, ok.stderr))
-        # The reasons lines failed, whoever gave them, go to standard error
-        # only: the registry's events of the line, the handler's answer,
-        # the interpreter's; the lines that succeed keep standard output.
-        with open(d.conf) as f:
-            path, web = re.search(r"\[extdll hello\]\npath = (.*)\nweb = (.*)\n", f.read()).groups()
-        reasons = (f"extension library 'hello' not added: that name is configured already, "
-                   f"with path '{path}' and web part '{web}'\n".encode() +
-                   b"extension library 'web1' not loaded: cannot read /nonexistent/web1.so: "
-                   b"No such file or directory\n"
-                   b"No such ext DLL\n")
-        lines = ["xdll -u hello", "xdll -a hello /elsewhere/hello.so", "xdll -a web1 /nonexistent/web1.so",
-                 "xdll -l nosuch", "xdll -l hello"]
-        mixed = d.console(*lines, check=False)
-        self.assertEqual((3, b"hello: term\nhello: init\n", reasons),
-                         (mixed.returncode, mixed.stdout, mixed.stderr))
-        d.console("xdll -d web1")
-        piped = d.console(stdin="".join(line + "\n" for line in lines).encode(), check=False)
-        self.assertEqual((3, b"hello: term\nhello: init\n", reasons),
-                         (piped.returncode, piped.stdout, piped.stderr))
-        # The daemon marks them for the console whose line it is; another
-        # console sees them as any event.
-        watcher, running = RawPeer(d.sock), RawPeer(d.sock)
-        events, _ = running.answer(b"xdll -a hello /elsewhere/hello.so")
-        why = reasons.split(b"\n")[0]
-        self.assertEqual((True, [why], [why]), (running.failed, events, running.reasons))
-        events, _ = watcher.answer(b"help quit")
-        self.assertEqual((why, []), (events[-1], watcher.reasons))
-        # Between lines (a reload of the daemon's own), a failure is an event
-        # to all, and a line that succeeds has no reasons.
-        with open(d.conf, "a") as f:
-            f.write("[extdll gone]\npath = /nonexistent/gone.so\n")
-        d.proc.send_signal(signal.SIGHUP)
-        kind = None
-        while kind != b"W":
-            kind, payload = running.frame()
-            self.assertNotEqual(b"F", kind, payload)
-        running.reasons = []
-        running.answer(b"xdll -u hello")
-        self.assertEqual((False, []), (running.failed, running.reasons))
-        watcher.close()
-        running.close()
-        self.assertEqual(0, d.stop())
-
-    def test_what_the_daemon_writes_can_be_trusted(self):
-        d = self.daemon().start()
-        # Escapes, a title and U+202E reach the log as text; the answer
-        # reaches the console byte for byte.
-        peer = RawPeer(d.sock)
-        evil = "a\x1bc\x08\x1b]0;owned\x07\u202etxt.exe"
-        self.assertEqual(b"No such ext DLL\n", peer.answer(f"xdll -l {evil}".encode())[1])
-        d.await_log("line from uid %d, pid %d: xdll -l a\\x1bc\\x08\\x1b]0;owned\\x07\\xe2\\x80"
-                    "\\xaetxt.exe\n" % (os.getuid(), os.getpid()))
-        peer.close()
-        self.assertEqual(0, d.stop())
-        with open(d.log_path, "rb") as f:
-            log = f.read()
-        for raw in (b"\x1b", b"\x08", b"\x07", "\u202e".encode()):
-            self.assertNotIn(raw, log)
-
     @unittest.skipUnless(ROOT, "needs root for a private /dev")
     def test_the_system_log_never_holds_the_loop(self):
-        # In a private mount namespace, /dev/log is a socket that reads
-        # nothing until told to, then writes what it gets to a file.
+        # In a private /dev, /dev/log reads nothing until SIGUSR1, then writes what it gets to a file.
         received = os.path.join(self.work, "syslog")
         keeper = os.path.join(self.work, "keeper.py")
         with open(keeper, "w") as f:
@@ -1096,8 +894,7 @@ class DaemonTestCase(unittest.TestCase):
             'mount -t tmpfs none /dev && exec "$@"', "sh", sys.executable, keeper, received])
         d.start(expect_ready=False)
         wait_for(lambda: os.path.exists(d.sock) or d.proc.poll() is not None, "the socket")
-        # Every record a reload logs, with the log not reading: the loop
-        # still greets, answers and stops at once.
+        # With the log not reading, the loop still greets, answers and stops at once.
         for _ in range(3):
             reload = d.console("xdll -r", check=False)
             self.assertEqual(count + 2, reload.stderr.count(b" not loaded: "))  # broken, missing
@@ -1182,69 +979,6 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(2, broken.wait())
         self.assertRegex(broken.log(), r"^<4>murox: [^\n]*broken\.conf[^\n]*\n$")
 
-    def test_slow_consoles_stay_within_the_memory_budget(self):
-        # Consoles that read slowly but steadily each stay within their own
-        # limits; together they are held to the budget, the one furthest
-        # behind dropped first.
-        budget = 4 << 20 if EMULATED else 64 << 20
-        count = 300 if EMULATED else 3000
-        many = "".join(f"[extdll x{i:04}]\npath = /nonexistent/{'p' * 400}{i}.so\n"
-                       for i in range(count))
-        d = self.daemon(many, env=dict(os.environ, MUROX_CONSOLES_BUDGET_BYTES=str(budget)))
-        d.start()
-        rss = d.rss_kib()
-        stop = threading.Event()
-        consoles = [RawPeer(d.sock) for _ in range(12)]
-        taken = [0] * len(consoles)
-
-        def read_slowly(i):
-            # 64 KiB a second, in 4 KiB sips.
-            sock = consoles[i].sock
-            while not stop.is_set():
-                try:
-                    data = sock.recv(4096)
-                except OSError:
-                    return
-                if not data:
-                    return
-                taken[i] += len(data)
-                time.sleep(1 / 16)
-        readers = [threading.Thread(target=read_slowly, args=(i,), daemon=True)
-                   for i in range(len(consoles))]
-        for reader in readers:
-            reader.start()
-        # Each reload logs one event of about 450 bytes per entry, for every
-        # console: more than the budget in all after a few.
-        feeder = RawPeer(d.sock)
-        feeder.sock.sendall(frame(b"S", b"own"))
-        peak = rss
-        reloads = 0
-        while reloads < 60 and not re.search(r"console dropped: .*it fell furthest behind", d.log()):
-            feeder.sock.sendall(frame(b"L", b"xdll -r"))
-            while feeder.frame()[0] not in (b"A", b"E"):
-                pass
-            reloads += 1
-            peak = max(peak, d.rss_kib())
-        d.await_log("it fell furthest behind")
-        for _ in range(2 if EMULATED else 20):
-            feeder.answer(b"xdll -r")
-            peak = max(peak, d.rss_kib())
-        print(f"slow consoles: budget {budget >> 20} MiB, {reloads} reloads and more of {count} events, "
-              f"RSS {rss} KiB at start, {peak} KiB at most", file=sys.stderr)
-        stop.set()
-        dropped = re.findall(r"console dropped: uid \d+, pid \d+: it fell furthest behind, (\d+) "
-                             r"bytes unread, when the consoles together held more than (\d+) bytes",
-                             d.log())
-        self.assertTrue(dropped)
-        self.assertTrue(all(int(total) == budget for _, total in dropped))
-        self.assertLess(len(dropped), len(consoles))
-        if MEMORY_MEASURED:
-            self.assertLess((peak - rss) * 1024, budget + (48 << 20))
-        feeder.close()
-        for console in consoles:
-            console.close()
-        self.assertEqual(0, d.stop())
-
     def stand_in(self, name, serve=None, backlog=8, greets=True):
         """A socket where a stand-in for the daemon listens, for one console.
 
@@ -1277,8 +1011,7 @@ class DaemonTestCase(unittest.TestCase):
 
     @staticmethod
     def lines_sent(conn):
-        """The lines a console sends, until it closes (which events it asks
-        for is passed over)."""
+        """The lines a console sends, until it closes (its choice of events passed over)."""
         buffer = b""
         while True:
             while len(buffer) >= 5 and len(buffer) >= 5 + struct.unpack(">I", buffer[1:5])[0]:
@@ -1312,9 +1045,7 @@ class DaemonTestCase(unittest.TestCase):
     def test_a_console_bounds_its_trust_in_the_daemon(self):
         console = MUROX + ["--remote", "--socket"]
         pipes = dict(stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        # One that never greets, one whose backlog is full and one that reads
-        # nothing are given up after 10 s; one that answers after longer
-        # than that is waited for: a line may take long.
+        # Silent, full or deaf daemons are given up after 10 s; a slow answer is waited for.
         def late(conn, lines):
             sent = self.lines_sent(conn)
             lines.append(next(sent))
@@ -1351,30 +1082,16 @@ class DaemonTestCase(unittest.TestCase):
             given_up.append((proc, self.exit_time(proc), f"murox: {expected.format(path)}\n", limit))
         patient = self.spawn(console + [slow, "-e", "xdll"], **pipes)
 
-        # Answers and events pass through a pipe byte for byte; a daemon
-        # that goes away in the middle of the lines fails the console; "quit"
-        # leaves and never reaches the daemon.
+        # "quit" leaves and never reaches the daemon; the rest passes through.
         shown = frame(b"V", b"\x1b]0;owned\x07event") + frame(b"A", b"\x1b[2J\r\x1b[Kanswer\xc2\x9b\n")
         raw = b"\x1b]0;owned\x07event\n\x1b[2J\r\x1b[Kanswer\xc2\x9b\n"
 
-        def answers(conn, lines, until=None):
+        def answers(conn, lines):
             for line in self.lines_sent(conn):
                 lines.append(line)
-                if line == until:
-                    return
                 conn.sendall(shown)
 
-        leaving, leaving_lines, _ = self.stand_in("leaving", lambda c, l: answers(c, l, b"two"))
-        result = subprocess.run(console + [leaving, "-e", "one", "-e", "two", "-e", "three"],
-                                timeout=WAIT, **pipes)
-        self.assertEqual((1, raw), (result.returncode, result.stdout))
-        self.assertEqual(f"murox: the daemon at {leaving} closed the connection\n".encode(),
-                         result.stderr)
-        self.assertEqual([b"one", b"two"], leaving_lines)
-        # A daemon that stops as a script's console starts: its farewell is
-        # read even when the console's first frame can no longer be sent.
-        # Reading is shut before the greeting, and the farewell goes with
-        # it, so the console's first send fails whenever it comes.
+        # A farewell is read even when the console's first send fails (reading shut at once).
         def stopping(conn, lines):
             conn.shutdown(socket.SHUT_RD)
             conn.sendall(GREETING + frame(b"X", b"murox: the daemon has stopped\n"))
@@ -1382,8 +1099,7 @@ class DaemonTestCase(unittest.TestCase):
         result = subprocess.run(console + [stopped, "-e", "xdll"], timeout=WAIT, **pipes)
         self.assertEqual((1, b"", b"murox: the daemon has stopped\n"),
                          (result.returncode, result.stdout, result.stderr))
-        # One that stops while a script's line awaits its answer: the
-        # farewell is said, and the lines left are not sent.
+        # Stopping while a script's line awaits its answer: the lines left are not sent.
         def answers_once(conn, lines):
             sent = self.lines_sent(conn)
             lines.append(next(sent))
@@ -1437,9 +1153,7 @@ class DaemonTestCase(unittest.TestCase):
         modes[3] &= ~termios.ECHO
         termios.tcsetattr(typist, termios.TCSANOW, modes)
         typed_to, typed_lines, _ = self.stand_in("abandoned", abandoned)
-        # The terminal is the console's own, so that Ctrl-C is typed, after
-        # the console has read the line typed ahead (the kernel counts what
-        # it read): then only the console can drop that line.
+        # Ctrl-C is typed once the console read the line typed ahead: only the console can drop it.
         waiter = self.spawn(console + [typed_to], stdin=typist, stdout=typist, stderr=typist,
                             env=dict(os.environ, TERM="dumb"), start_new_session=True,
                             preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
@@ -1469,8 +1183,7 @@ class DaemonTestCase(unittest.TestCase):
         wait_for(lambda: shows(b"answer abandoned"), "the console to abandon the answer")
         interrupted.set()
         os.write(terminal, b"second\n")
-        # An operator's console waits for the daemon to come back (the
-        # stand-in's socket takes it, but nothing greets it): Ctrl-C gives up.
+        # Waiting for the daemon to come back (nothing greets it): Ctrl-C gives up.
         wait_for(lambda: shows(b"(Ctrl-C gives up)\n"), "the console to wait for the daemon")
         os.write(terminal, b"\x03")
         self.assertEqual(1, waiter.wait(timeout=WAIT))
@@ -1484,32 +1197,7 @@ class DaemonTestCase(unittest.TestCase):
                          b"".join(screen))
         self.assertEqual([b"first", b"second"], typed_lines)
 
-        # An answer of any length streams through a console whose memory
-        # stays bounded.
-        endless_console = []
-
-        def endless(conn, lines):
-            lines.append(next(self.lines_sent(conn)))
-            conn.sendall(frame(b"A")[:1] + struct.pack(">I", 0xFFFFFFF0))
-            chunk = b"x" * (1 << 20)
-            for _ in range(300):
-                conn.sendall(chunk)
-            with open(f"/proc/{endless_console[0].pid}/status") as f:
-                lines.append(int(re.search(r"VmHWM:\s+(\d+)", f.read()).group(1)))
-
-        huge, huge_lines, server = self.stand_in("huge", endless)
-        endless_console.append(self.spawn(console + [huge, "-e", "xdll"],
-                                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE))
-        server.join(WAIT * 4)
-        self.assertEqual(2, len(huge_lines), "the console took all of it")
-        if MEMORY_MEASURED:
-            self.assertLess(huge_lines[1], 64 * 1024)
-        self.assertIn(b"closed the connection", endless_console[0].communicate(timeout=WAIT)[1])
-        self.assertEqual(1, endless_console[0].returncode)
-
-        # A daemon killed while consoles wait for its greeting and for an
-        # answer: they say so at once and exit 1, and they wait without
-        # spinning.
+        # Consoles waiting on a stopped daemon do not spin, and exit 1 at once once it is killed.
         d = self.daemon().start()
         connected = d.log().count("console connected")
         waiter = self.spawn(console + [d.sock], stdin=subprocess.PIPE, **pipes)
@@ -1522,9 +1210,7 @@ class DaemonTestCase(unittest.TestCase):
                  "the first answer")
         d.proc.send_signal(signal.SIGSTOP)
         wait_for(lambda: process_state(d.proc.pid) == "T", "the daemon to stop")
-        # What the stopped daemon holds for the two is waited for, not
-        # slept for: the line unread, then the connection not taken. The
-        # waiter's input ends with its line unanswered.
+        # Waited for, not slept for: the line unread, then the connection not taken.
         waiter.stdin.write(b"xdll\n")
         waiter.stdin.close()
         waiter.stdin = None  # for communicate(), which would flush it
@@ -1533,14 +1219,9 @@ class DaemonTestCase(unittest.TestCase):
         wait_for(lambda: any(queued(d.proc.pid, "LISTEN")), "the connection the stopped daemon holds")
         time.sleep(1)
 
-        def cpu_seconds(proc):
-            with open(f"/proc/{proc.pid}/stat") as f:
-                fields = f.read().rsplit(")", 1)[1].split()
-            return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-        before = [cpu_seconds(p) for p in (waiter, unanswered)]
+        before = [cpu_seconds(p.pid) for p in (waiter, unanswered)]
         time.sleep(2)
-        used = [cpu_seconds(p) - b for p, b in zip((waiter, unanswered), before)]
+        used = [cpu_seconds(p.pid) - b for p, b in zip((waiter, unanswered), before)]
         self.assertLess(max(used), 0.2, "waiting consoles spin")
         d.proc.kill()
         killed = time.monotonic()
@@ -1558,203 +1239,6 @@ class DaemonTestCase(unittest.TestCase):
             self.assertEqual(1, proc.returncode)
             self.assertGreaterEqual(ended[0] - started, 10)
             self.assertLess(ended[0] - started, limit + WAIT / 6)
-
-    # A stand-in daemon run as another user: greets with a title and a
-    # clear screen in its fields, answers each line with "ran: LINE", and
-    # prints how many bytes each console sent it before closing.
-    STRANGER = r"""
-import os, socket, struct, sys
-listener = socket.socket(socket.AF_UNIX)
-listener.bind(sys.argv[1])
-os.chmod(sys.argv[1], 0o666)
-listener.listen(8)
-print("ready", flush=True)
-def frame(kind, payload):
-    return kind + struct.pack(">I", len(payload)) + payload
-while True:
-    conn, _ = listener.accept()
-    hello = b"murox-control 4 6\x1b]0;owned\x07 6\x1b[2J"
-    got, buffer = 0, b""
-    try:
-        conn.sendall(frame(b"H", hello))
-        while True:
-            data = conn.recv(65536)
-            if not data:
-                break
-            got, buffer = got + len(data), buffer + data
-            while len(buffer) >= 5 and len(buffer) >= 5 + struct.unpack(">I", buffer[1:5])[0]:
-                length = struct.unpack(">I", buffer[1:5])[0]
-                kind, payload, buffer = buffer[:1], buffer[5:5 + length], buffer[5 + length:]
-                conn.sendall(frame(b"S", payload) if kind == b"S" else frame(b"A", b"ran: " + payload + b"\n"))
-    except OSError:
-        pass
-    conn.close()
-    print(got, flush=True)
-"""
-
-    def stranger(self, path, uid, gid):
-        """The stand-in above, serving `path` as uid; returns a function that
-        gives the bytes the next console sent it."""
-        proc = self.spawn(as_user(uid, gid) + [sys.executable, "-c", self.STRANGER, path],
-                          stdout=subprocess.PIPE)
-        self.assertEqual(b"ready\n", proc.stdout.readline())
-        return lambda: int(proc.stdout.readline())
-
-    def test_a_console_trusts_only_root_or_its_own_user(self):
-        os.chmod(self.work, 0o755)
-        theirs = os.path.join(self.work, "theirs")
-        os.mkdir(theirs, 0o777)
-        os.chmod(theirs, 0o777)
-        sock = os.path.join(theirs, "murox.ctl")
-        sent = self.stranger(sock, NOBODY, NOGROUP)
-        refusal = (f"murox: the socket {sock} is served by uid {NOBODY}, neither root nor this "
-                   "user: not trusted\n").encode()
-        env = {k: v for k, v in os.environ.items() if k != "MUROX_SOCKET"}
-        # Root's console, however the socket is found, and whatever it was
-        # to do: status 4, one line, nothing sent and nothing of it shown.
-        for args, extra, stdin in (
-                (["--socket", sock, "-e", "xdll -d hello"], {}, None),
-                (["--socket", sock, "--follow"], {}, None),
-                ([], {"MUROX_SOCKET": sock}, b"xdll -d hello\n")):
-            result = subprocess.run(MUROX + ["--remote"] + args, input=stdin, capture_output=True,
-                                    env=dict(env, **extra), timeout=WAIT)
-            self.assertEqual((4, b"", refusal), (result.returncode, result.stdout, result.stderr),
-                             args)
-            self.assertEqual(0, sent(), args)
-        # The user's own daemon serves it; a third user's, found through a
-        # shared runtime directory, does not.
-        portable, portable_env = portable_murox(self.work)
-        mine = subprocess.run(as_user(NOBODY, NOGROUP) + portable + ["--remote", "--socket", sock,
-                                                                     "-e", "xdll"],
-                              capture_output=True, env=portable_env, timeout=WAIT)
-        self.assertEqual((0, b"ran: xdll\n", b""), (mine.returncode, mine.stdout, mine.stderr))
-        self.assertGreater(sent(), 0)
-        runtime = os.path.join(self.work, "runtime")
-        os.makedirs(os.path.join(runtime, "murox"), 0o777)
-        for path in (runtime, os.path.join(runtime, "murox")):
-            os.chmod(path, 0o777)
-        shared = os.path.join(runtime, "murox", "murox.ctl")
-        sent_shared = self.stranger(shared, 1, NOGROUP)
-        other = subprocess.run(as_user(NOBODY, NOGROUP) + portable + ["--remote", "-e", "xdll"],
-                               capture_output=True, timeout=WAIT,
-                               env=dict({k: v for k, v in portable_env.items() if k != "MUROX_SOCKET"},
-                                        XDG_RUNTIME_DIR=runtime))
-        self.assertEqual((4, b"", f"murox: the socket {shared} is served by uid 1, neither root "
-                                  "nor this user: not trusted\n".encode()),
-                         (other.returncode, other.stdout, other.stderr))
-        self.assertEqual(0, sent_shared())
-
-    # A daemon that floods its console with events, as fast as the console
-    # takes them, and answers each line but "wait" between two batches; it
-    # prints each line it got.
-    FLOODER = r"""
-import socket, struct, sys, threading
-def frame(kind, payload):
-    return kind + struct.pack(">I", len(payload)) + payload
-listener = socket.socket(socket.AF_UNIX)
-listener.bind(sys.argv[1])
-listener.listen(1)
-print("ready", flush=True)
-conn, _ = listener.accept()
-lock = threading.Lock()
-conn.sendall(frame(b"H", b"murox-control 4 4242 9.9.9"))
-def read():
-    buffer = b""
-    while True:
-        try:
-            data = conn.recv(65536)
-        except OSError:
-            return
-        if not data:
-            return
-        buffer += data
-        while len(buffer) >= 5 and len(buffer) >= 5 + struct.unpack(">I", buffer[1:5])[0]:
-            length = struct.unpack(">I", buffer[1:5])[0]
-            kind, payload, buffer = buffer[:1], buffer[5:5 + length], buffer[5 + length:]
-            if kind == b"L":
-                print(payload.decode(), flush=True)
-                if payload != b"wait":
-                    with lock:
-                        conn.sendall(frame(b"A", b"answered\n"))
-threading.Thread(target=read, daemon=True).start()
-batch = frame(b"V", b"flood \x1b[2J\xe2\x80\xae" + b"x" * 100) * 500
-try:
-    while True:
-        with lock:
-            conn.sendall(batch)
-except OSError:
-    pass
-"""
-
-    def test_a_console_stays_responsive_under_an_event_flood(self):
-        import pty
-        import termios
-        import threading
-        bound = 3.0 if EMULATED else 1.0  # seconds for a key to take effect
-        # The flood comes from a process of its own that keeps the socket
-        # full: the console always has a frame waiting.
-        path = os.path.join(self.work, "flooding")
-        flooder = self.spawn([sys.executable, "-c", self.FLOODER, path], stdout=subprocess.PIPE)
-        self.assertEqual(b"ready\n", flooder.stdout.readline())
-        lines = []
-        threading.Thread(target=lambda: lines.extend(iter(flooder.stdout.readline, b"")),
-                         daemon=True).start()
-        terminal, typist = pty.openpty()
-        modes = termios.tcgetattr(typist)
-        modes[1] &= ~termios.OPOST
-        modes[3] &= ~termios.ECHO
-        termios.tcsetattr(typist, termios.TCSANOW, modes)
-        console = self.spawn(MUROX + ["--remote", "--socket", path], stdin=typist, stdout=typist,
-                             stderr=typist, env=dict(os.environ, TERM="dumb"))
-        os.close(typist)
-        # The screen, read as a terminal takes it, slower than the daemon
-        # sends: what matters is kept.
-        screen = {"bytes": 0, "tail": b"", "seen": set()}
-        keywords = (b"pid 4242, version 9.9.9", b"answered", b"answer abandoned")
-
-        def read_screen():
-            while True:
-                try:
-                    data = os.read(terminal, 1024)
-                    time.sleep(0.001)
-                except OSError:
-                    return
-                if not data:
-                    return
-                screen["bytes"] += len(data)
-                screen["escape"] = screen.get("escape") or b"\x1b" in data
-                screen["reordering"] = screen.get("reordering") or b"\xe2\x80\xae" in data
-                text = screen["tail"] + data
-                screen["seen"].update(k for k in keywords if k in text)
-                screen["tail"] = text[-64:]
-
-        threading.Thread(target=read_screen, daemon=True).start()
-        wait_for(lambda: screen["bytes"] > 100000, "the flood to reach the screen")
-
-        def typed(keys, effect, what):
-            start = time.monotonic()
-            if keys:
-                os.write(terminal, keys)
-            else:
-                console.send_signal(signal.SIGINT)
-            wait_for(effect, what)
-            return time.monotonic() - start
-
-        # A line typed is sent at once; the next once its answer came
-        # through the events sent before it.
-        took = [typed(b"first\n", lambda: lines == [b"first\n"], "a line typed")]
-        wait_for(lambda: b"answered" in screen["seen"], "the answer")
-        took.append(typed(b"wait\n", lambda: len(lines) == 2, "a line not answered"))
-        took.append(typed(None, lambda: b"answer abandoned" in screen["seen"], "Ctrl-C"))
-        took.append(typed(b"quit\n", lambda: console.poll() is not None, "quit"))
-        print(f"under the flood, keys took effect after {', '.join(f'{t:.3f}' for t in took)} s")
-        self.assertEqual(0, console.wait(timeout=WAIT))
-        self.assertEqual([b"first\n", b"wait\n"], lines)
-        self.assertLess(max(took), bound)
-        self.assertIn(b"pid 4242, version 9.9.9", screen["seen"])
-        self.assertFalse(screen["escape"], "an escape reached the terminal")
-        self.assertFalse(screen["reordering"], "a reordering character reached the terminal")
-        os.close(terminal)
 
 
 if __name__ == "__main__":
