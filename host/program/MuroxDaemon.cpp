@@ -58,6 +58,31 @@ bool Claim(BControlSocket& socket, const std::string& path, gid_t group)
     return false;
 }
 
+// Loads the configured libraries and serves consoles until a signal ends
+// the loop; the consoles are told the daemon stopped.
+void ServeConsoles(BControlSocket& socket, int signalFd, ILogOutput& output,
+                   BServiceNotifier& notifier, KAF::BFileNV& store,
+                   KAF::BMessageDispatcher& dispatcher, const std::string& path)
+{
+    BControlServer server(socket, signalFd, &output, ClientLimits());
+    server.Notify(&notifier);
+    // The consoles hear the libraries load and, until they are told
+    // the daemon has stopped, unload.
+    const KAF::BSubscription toConsoles(dispatcher, server.FanOut());
+    {
+        BHostCommands commands(store);
+        commands.SetStatusSource([&server](TDaemonStatus& status) { server.FillStatus(status); });
+        commands.WatchReloads(&notifier);
+        LogEventAt(TLogPriority::kNotice, "listening on %s", path.c_str());
+        // The socket listens already: what connects from now on is
+        // served by the loop's first turn.
+        notifier.Ready();
+        server.Serve(commands);
+        notifier.Stopping();
+    }
+    server.CloseAll("murox: the daemon has stopped\n", 2000);
+}
+
 } // namespace
 
 int RunDaemon(const TMuroxOptions& options, gid_t socketGroup, KAF::BFileNV& store,
@@ -92,26 +117,7 @@ int RunDaemon(const TMuroxOptions& options, gid_t socketGroup, KAF::BFileNV& sto
                      std::strerror(errno));
     LogEventAt(TLogPriority::kNotice, "daemon started, version %s, pid %d, configuration %s",
                MUROX_VERSION, static_cast<int>(getpid()), options.configPath.c_str());
-    {
-        BControlServer server(socket, signalFd.Get(), &output, ClientLimits());
-        server.Notify(&notifier);
-        // The consoles hear the libraries load and, until they are told
-        // the daemon has stopped, unload.
-        const KAF::BSubscription toConsoles(dispatcher, server.FanOut());
-        {
-            BHostCommands commands(store);
-            commands.SetStatusSource(
-                [&server](TDaemonStatus& status) { server.FillStatus(status); });
-            commands.WatchReloads(&notifier);
-            LogEventAt(TLogPriority::kNotice, "listening on %s", path.c_str());
-            // The socket listens already: what connects from now on is
-            // served by the loop's first turn.
-            notifier.Ready();
-            server.Serve(commands);
-            notifier.Stopping();
-        }
-        server.CloseAll("murox: the daemon has stopped\n", 2000);
-    }
+    ServeConsoles(socket, signalFd.Get(), output, notifier, store, dispatcher, path);
     LogEventAt(TLogPriority::kNotice, "daemon stopped");
     output.Finish(2000);
     return 0;
