@@ -21,6 +21,7 @@ struct TStandIn {
 TStandIn s_standIns[5];
 
 bool s_frozen = false;
+clockid_t s_frozenClock = CLOCK_REALTIME;
 struct timespec s_frozenAt = {};
 int s_frozenReads = 0;
 
@@ -71,8 +72,9 @@ int TFault::Calls() const
     return StandIn(m_call).calls;
 }
 
-TFrozenClock::TFrozenClock(const struct timespec& at)
+TFrozenClock::TFrozenClock(const struct timespec& at, clockid_t clock)
 {
+    s_frozenClock = clock;
     s_frozenAt = at;
     s_frozenReads = 0;
     s_frozen = true;
@@ -88,10 +90,17 @@ int TFrozenClock::Reads() const
     return s_frozenReads;
 }
 
+void TFrozenClock::Advance(long long ms)
+{
+    const long long ns = static_cast<long long>(s_frozenAt.tv_nsec) + ms % 1000 * 1000000;
+    s_frozenAt.tv_sec += static_cast<time_t>(ms / 1000 + ns / 1000000000);
+    s_frozenAt.tv_nsec = static_cast<long>(ns % 1000000000);
+}
+
 // Whether the clock read now is the frozen one, which it then gives.
 bool ReadFrozen(clockid_t clock, struct timespec* pTime)
 {
-    if (!s_frozen || clock != CLOCK_REALTIME)
+    if (!s_frozen || clock != s_frozenClock)
         return false;
     *pTime = s_frozenAt;
     ++s_frozenReads;

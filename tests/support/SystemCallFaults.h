@@ -36,18 +36,20 @@ private:
     TCall m_call;
 };
 
-// While it lives, clock_gettime's CLOCK_REALTIME stands still at `at`
-// (the C library's stand-in; the other clocks run on), so that what
-// depends on the time alone repeats.
+// While it lives, clock_gettime's `clock` stands still at `at` (the C
+// library's stand-in; the other clocks run on), and moves only when told:
+// what depends on the time alone repeats, however loaded the machine.
 class TFrozenClock {
 public:
-    explicit TFrozenClock(const struct timespec& at);
+    explicit TFrozenClock(const struct timespec& at, clockid_t clock = CLOCK_REALTIME);
     ~TFrozenClock();
     TFrozenClock(const TFrozenClock&) = delete;
     TFrozenClock& operator=(const TFrozenClock&) = delete;
 
     // Readings of the frozen clock so far.
     int Reads() const;
+    // Moves the clock on by `ms` milliseconds.
+    void Advance(long long ms);
 };
 
 // A hook that fails the calls numbered `first` to `last` (1-based) with
