@@ -168,6 +168,26 @@ TEST_F(StoreFailureTest, AnyOtherFailureToMakeTheNewFileIsSaidAtOnce)
     ExpectUnchanged();
 }
 
+// A file an interrupted rewrite left that cannot be removed is said, by
+// its name, and stays until it can be.
+TEST_F(StoreFailureTest, ALeftoverThatCannotBeRemovedIsNamed)
+{
+    const std::string stuck = "murox.conf.tmp-0123456789abcdef";
+    Write("left", m_dir + "/" + stuck);
+    std::string error;
+    {
+        const TFault fault(TCall::kUnlinkat, [&](int, const char* szName, int) {
+            return stuck == szName ? EROFS : 0;
+        });
+        EXPECT_EQ(-1, KAF::RemoveLeftoverTemporaries(m_path, error));
+        EXPECT_EQ(1, fault.Calls());
+    }
+    EXPECT_EQ("cannot remove " + stuck + ": Read-only file system", error);
+    EXPECT_EQ((std::set<std::string>{"murox.conf", stuck}), Names(m_dir));
+    EXPECT_EQ(1, KAF::RemoveLeftoverTemporaries(m_path, error)) << error;
+    ExpectUnchanged();
+}
+
 // A lock file removed or replaced between its opening and its lock is not
 // trusted: the lock is taken again on the file its name leads to, so that
 // a second holder is still refused. Removed each time, it is refused.

@@ -212,17 +212,27 @@ TEST_F(StoreLockTest, NamesTheHolder)
 
 // Where /proc hides the holder (a daemon under ProtectProc=invisible sees
 // no process it could not trace), its lock file names it: the record the
-// holder keeps there, taken only under the holder's own pid.
+// holder keeps there, taken only under the holder's own pid, and nothing
+// of a longer record an earlier holder left.
 TEST_F(StoreLockTest, NamesAHolderThatProcHides)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "hiding /proc's entries takes root";
     Write("");
+    {
+        BFileNV once;
+        ASSERT_TRUE(Lock(once)) << m_message;
+    }
+    const std::string lockFile = LockFile();
+    const std::string commandLine = Contents("/proc/self/cmdline");
+    const char kDaemon[] = "\0/usr/sbin/murox\0--daemon\0--socket\0/run/earlier.ctl";
+    std::ofstream(lockFile, std::ios::binary)
+        << "1\n" + std::string(commandLine.size() + 64, 'x') + std::string(kDaemon, sizeof kDaemon);
     BFileNV holder;
     ASSERT_TRUE(Lock(holder)) << m_message;
+    EXPECT_EQ(std::to_string(getpid()) + '\n' + commandLine, Contents(lockFile));
+    if (geteuid() != 0)
+        GTEST_SKIP() << "hiding /proc's entries takes root";
     const std::string byMe = m_path + " is in use by " + program_invocation_short_name + " pid " +
                              std::to_string(getpid());
-    const std::string lockFile = LockFile();
     for (const bool forged : {false, true}) {
         if (forged) {
             // Another pid's record, as left by an earlier holder.

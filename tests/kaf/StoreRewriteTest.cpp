@@ -144,6 +144,70 @@ TEST_F(StoreRewriteTest, AnEditOfTheSameLengthDuringTheRewriteIsKept)
     }
 }
 
+// An edit of the same length made before the rewrite is found by reading
+// the file, before any new file is made: the file's times, which any write
+// leaves alike, tell nothing.
+TEST_F(StoreRewriteTest, AnEditOfTheSameLengthBeforeTheRewriteIsFoundBeforeAnythingIsWritten)
+{
+    ASSERT_EQ(1, m_store.ReadFile(Write("[a]\nk = 1\n")));
+    ASSERT_TRUE(Set("a", "k", "2"));
+    Write("[a]\nk = 9\n");
+    int renames = 0, created = 0;
+    s_onRename = [&](int d1, const char* s1, int d2, const char* s2, unsigned flags) {
+        ++renames;
+        return RealRename(d1, s1, d2, s2, flags);
+    };
+    {
+        const syscall_faults::TFault fault(syscall_faults::TCall::kOpenat,
+                                           [&](int, const char*, int flags) {
+                                               created += (flags & O_CREAT) != 0;
+                                               return 0;
+                                           });
+        EXPECT_EQ(0, m_store.Commit());
+    }
+    EXPECT_EQ(Changed(), m_store.LastError());
+    EXPECT_EQ(0, created) << "no new file made";
+    EXPECT_EQ(0, renames) << "nothing exchanged";
+    EXPECT_EQ("[a]\nk = 9\n", Contents(m_path));
+    EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
+}
+
+// A file put at the name between the look at it and its opening is not the
+// one looked at: the rewrite refuses at once, even where the newcomer holds
+// the same text, and exchanges nothing.
+TEST_F(StoreRewriteTest, AFileSwappedInAsItIsOpenedIsRefused)
+{
+    const std::string original = "[a]\nk = 1\n", newcomer = m_path + ".new";
+    ASSERT_EQ(1, m_store.ReadFile(Write(original)));
+    ASSERT_TRUE(Set("a", "k", "2"));
+    Write(original, newcomer);
+    ASSERT_EQ(0, chmod(newcomer.c_str(), 0640));
+    struct stat swappedIn, st;
+    ASSERT_EQ(0, stat(newcomer.c_str(), &swappedIn));
+    int renames = 0;
+    s_onRename = [&](int d1, const char* s1, int d2, const char* s2, unsigned flags) {
+        ++renames;
+        return RealRename(d1, s1, d2, s2, flags);
+    };
+    bool swapped = false;
+    {
+        const syscall_faults::TFault fault(
+            syscall_faults::TCall::kOpenat, [&](int, const char* szName, int flags) {
+                if (!swapped && std::string("murox.conf") == szName && (flags & O_CREAT) == 0)
+                    swapped = rename(newcomer.c_str(), m_path.c_str()) == 0;
+                return 0;
+            });
+        EXPECT_EQ(0, m_store.Commit());
+    }
+    ASSERT_TRUE(swapped);
+    EXPECT_EQ(Changed(), m_store.LastError());
+    EXPECT_EQ(0, renames) << "nothing exchanged";
+    ASSERT_EQ(0, stat(m_path.c_str(), &st));
+    EXPECT_TRUE(st.st_ino == swappedIn.st_ino && (st.st_mode & 07777) == 0640);
+    EXPECT_EQ(original, Contents(m_path));
+    EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
+}
+
 TEST_F(StoreRewriteTest, ANewFileDoesNotReplaceOneMadeMeanwhile)
 {
     ASSERT_TRUE(Set("a", "k", "1"));

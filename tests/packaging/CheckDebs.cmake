@@ -4,8 +4,10 @@
 # every library its binaries need, the library's symbols and shlibs, the
 # host's conffile, configuration, service unit (and systemd's rating of its
 # hardening), manual pages (man's warnings) and run paths; then lintian,
-# failing on any error or warning. What the maintainer scripts do is
-# checked by installing the packages in a Debian system (packaging.distro).
+# failing on any error or warning, and that the host ships its maintainer
+# scripts. What they do is checked with stand-ins for systemd's tools
+# (packaging.maintainer_scripts) and by installing the packages in a Debian
+# system (packaging.distro).
 
 cmake_minimum_required(VERSION 3.20)
 
@@ -267,6 +269,23 @@ if(HOST_FILES MATCHES "etc/murox/murox\\.conf")
         string(APPEND failures
                "murox-host: conffiles is '${conffiles}', not /etc/murox/murox.conf\n")
     endif()
+endif()
+# The host's maintainer scripts are its control members, each as written:
+# without its prerm, removal would not stop the daemon; without its postrm,
+# systemd would keep the removed unit.
+if(HOST_FILES)
+    foreach(script postinst prerm postrm)
+        set(member ${WORK_DIR}/control/murox-host/${script})
+        if(NOT EXISTS ${member})
+            string(APPEND failures "murox-host: no ${script} among its control members\n")
+            continue()
+        endif()
+        file(READ ${member} shipped)
+        file(READ ${SCRIPTS_DIR}/murox-host.${script} written)
+        if(NOT shipped STREQUAL written)
+            string(APPEND failures "murox-host: its ${script} is not cmake/debian's:\n${shipped}")
+        endif()
+    endforeach()
 endif()
 # The configuration and its folder are root's, 0644 and 0755, whatever
 # the umask of the build: only root writes them, anyone may read them.

@@ -19,13 +19,13 @@ bad() {
 rm -rf "$work"
 mkdir -p "$work/bin"
 for tool in systemctl deb-systemd-helper deb-systemd-invoke getent addgroup; do
-    # Each notes its arguments. getent knows no group murox, and addgroup
-    # makes it; deb-systemd-helper's was-enabled answers $WAS_ENABLED, and
-    # $FAIL makes systemd's tools fail.
+    # Each notes its arguments. getent knows no group murox (status 2) but
+    # for $GETENT_STATUS=0, and addgroup makes it; deb-systemd-helper's
+    # was-enabled answers $WAS_ENABLED, and $FAIL makes systemd's tools fail.
     cat >"$work/bin/$tool" <<EOF
 #!/bin/sh
 echo "$tool \$*" >>"\$CALLS"
-[ "$tool" != getent ] || exit 2
+[ "$tool" != getent ] || exit "\${GETENT_STATUS:-2}"
 [ "$tool" != addgroup ] || exit 0
 [ "$tool \$1" != "deb-systemd-helper --quiet" ] || exit "\${WAS_ENABLED:-0}"
 exit "\${FAIL:-0}"
@@ -78,6 +78,8 @@ expect "postinst configure, first installation" postinst yes configure "" -- \
     "${group[@]}" "${enable[@]}" "$reload" "deb-systemd-invoke start murox.service"
 expect "postinst configure, upgrade" postinst yes configure 1.0.0 -- \
     "${group[@]}" "${enable[@]}" "$reload" "deb-systemd-invoke restart murox.service"
+GETENT_STATUS=0 expect "postinst configure, the group already made" postinst yes configure 1.0.0 -- \
+    "getent group murox" "${enable[@]}" "$reload" "deb-systemd-invoke restart murox.service"
 expect "postinst configure without systemd" postinst no configure "" -- "${group[@]}" "${enable[@]}"
 expect "postinst abort-upgrade" postinst yes abort-upgrade 1.0.0 -- \
     "${enable[@]}" "$reload" "deb-systemd-invoke restart murox.service"

@@ -18,7 +18,7 @@ struct TStandIn {
     int calls = 0;
 };
 
-TStandIn s_standIns[5];
+TStandIn s_standIns[6];
 
 bool s_frozen = false;
 clockid_t s_frozenClock = CLOCK_REALTIME;
@@ -167,6 +167,13 @@ extern "C" int flock(int fd, int operation) noexcept
     if (syscall_faults::Shown(TCall::kFlock, fd, nullptr, operation) != 0)
         return -1;
     return static_cast<int>(::syscall(SYS_flock, fd, operation));
+}
+
+extern "C" int unlinkat(int dirFd, const char* szName, int flags) noexcept
+{
+    if (syscall_faults::Shown(TCall::kUnlinkat, dirFd, szName, flags) != 0)
+        return -1;
+    return static_cast<int>(::syscall(SYS_unlinkat, dirFd, szName, flags));
 }
 
 extern "C" int clock_gettime(clockid_t clock, struct timespec* pTime) noexcept

@@ -1,9 +1,9 @@
 // System calls made to fail on purpose, for this process alone: the C
-// library's fsync, renameat, getrandom, openat and flock are stood in for, and
-// each call is first shown to the test's hook for that call, if any. The
-// hook answers 0 to let the real call go on, or an errno for the call to
-// fail with. Link the OBJECT library murox_syscall_faults: its definitions
-// land in the executable, where the libraries bind to them.
+// library's fsync, renameat, getrandom, openat, flock and unlinkat are
+// stood in for, and each call is first shown to the test's hook for that
+// call, if any. The hook answers 0 to let the real call go on, or an errno
+// for the call to fail with. Link the OBJECT library murox_syscall_faults:
+// its definitions land in the executable, where the libraries bind to them.
 #ifndef TESTS_SUPPORT_SYSTEMCALLFAULTS_H
 #define TESTS_SUPPORT_SYSTEMCALLFAULTS_H
 
@@ -13,12 +13,12 @@
 
 namespace syscall_faults {
 
-enum class TCall { kFsync, kRenameat, kGetrandom, kOpenat, kFlock };
+enum class TCall { kFsync, kRenameat, kGetrandom, kOpenat, kFlock, kUnlinkat };
 
-// Given the call's descriptor (the directory's, for renameat and openat;
-// -1 for getrandom) and the name it is given (the source, for renameat;
-// null for the others) and its flags (openat's, flock's operation; 0
-// otherwise).
+// Given the call's descriptor (the directory's, for renameat, openat and
+// unlinkat; -1 for getrandom) and the name it is given (the source, for
+// renameat; null for the others) and its flags (openat's and unlinkat's,
+// flock's operation; 0 otherwise).
 using THook = std::function<int(int fd, const char* szName, int flags)>;
 
 // While it lives, `hook` sees every call of `call`, and counts them.
