@@ -1,8 +1,5 @@
-// A console's session looks at the operator's keys and Ctrl-C before each
-// frame it has already received: a daemon whose frames arrived in a heap
-// holds up neither. The daemon's frames reach the console in one write, so
-// that they wait in its buffer, and the key or Ctrl-C is there before the
-// console takes the next frame.
+// A console's session against a daemon played by a thread: keys and Ctrl-C
+// come before frames already received, and a lost daemon is waited for.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -11,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <future>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,6 +37,11 @@ std::string Frame(char type, const std::string& payload)
     std::string frame;
     control::AppendFrame(frame, type, payload);
     return frame;
+}
+
+std::string Greeting(const std::string& pidAndVersion = "1 1.0")
+{
+    return Frame(control::kHello, std::string(control::kGreeting) + " " + pidAndVersion);
 }
 
 std::string Events(const std::string& prefix)
@@ -122,21 +126,33 @@ protected:
         const BFd shown(open((m_dir + "/shown").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
         dup2(shown.Get(), 1);
     }
-    // Gives the test its own standard input and output back; what the
-    // console showed.
-    std::string Shown() const
+    // Runs a console on the daemon to its end, `connected` called once it
+    // was greeted; its status. The test's own input and output are back.
+    int Run(
+        IConsoleOutput& output, const TReconnectPolicy& policy = TReconnectPolicy(),
+        const std::function<void()>& connected = [] {})
     {
+        std::string error;
+        if (!m_connection.Connect(m_path, error))
+            throw std::runtime_error(error); // the daemon's thread would wait on
+        connected();
+        BConsoleScreen screen(output);
+        const int status = BConsoleSession(m_connection, screen, policy).Run();
         std::fflush(stdout);
         dup2(m_savedIn, 0);
         dup2(m_savedOut, 1);
         std::ifstream file(m_dir + "/shown");
-        return std::string(std::istreambuf_iterator<char>(file), {});
+        m_shown.assign(std::istreambuf_iterator<char>(file), {});
+        shutdown(m_connection.Fd(), SHUT_RDWR);
+        return status;
     }
 
     std::string m_dir;
     std::string m_path;
+    std::string m_shown;
     BFd m_listener;
     BFd m_typist;
+    BDaemonConnection m_connection;
     int m_savedIn = -1;
     int m_savedOut = -1;
 };
@@ -146,7 +162,7 @@ protected:
 void Serve(int listener, const std::string& heap, int lines)
 {
     const BFd peer(accept(listener, nullptr, nullptr));
-    const std::string greeting = Frame(control::kHello, std::string(control::kGreeting) + " 1 1.0");
+    const std::string greeting = Greeting();
     std::string received;
     if (lines == 0)
         received = greeting + heap;
@@ -170,18 +186,12 @@ TEST_F(ConsoleSessionTest, ATypedLineIsTakenBeforeTheFramesWaiting)
 {
     Type("quit\n", false);
     std::thread daemon(Serve, m_listener.Get(), Events("event "), 0);
-    BDaemonConnection connection;
-    std::string error;
-    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
-    ASSERT_TRUE(connection.HasFrame()) << "the events came apart from the greeting";
     BInterruptingOutput output;
-    BConsoleScreen screen(output);
-    const int status = BConsoleSession(connection, screen).Run();
-    const std::string shown = Shown();
-    shutdown(connection.Fd(), SHUT_RDWR);
+    EXPECT_EQ(0, Run(output, TReconnectPolicy(), [this] {
+                  EXPECT_TRUE(m_connection.HasFrame()) << "the events came apart from the greeting";
+              }));
     daemon.join();
-    EXPECT_EQ(0, status);
-    EXPECT_EQ(std::string::npos, shown.find("event " + std::to_string(kHeap - 1)))
+    EXPECT_EQ(std::string::npos, m_shown.find("event " + std::to_string(kHeap - 1)))
         << "every event waiting was shown before the typed \"quit\"";
 }
 
@@ -193,21 +203,15 @@ TEST_F(ConsoleSessionTest, CtrlCIsTakenBeforeTheFramesWaiting)
     const std::string heap =
         Frame(control::kAnswer, "one\n") + Events("event ") + Frame(control::kAnswer, "two\n");
     std::thread daemon(Serve, m_listener.Get(), heap, 1);
-    BDaemonConnection connection;
-    std::string error;
-    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
     BInterruptingOutput output;
-    BConsoleScreen screen(output);
-    BConsoleSession(connection, screen).Run();
-    const std::string shown = Shown();
-    shutdown(connection.Fd(), SHUT_RDWR);
+    Run(output);
     daemon.join();
     const std::string& out = output.written[IConsoleOutput::kOut];
     EXPECT_EQ(0u, out.find("one\n")) << out;
     EXPECT_EQ(std::string::npos, out.find("two")) << "the abandoned answer was shown";
     EXPECT_NE(std::string::npos,
               output.written[IConsoleOutput::kErr].find("murox: answer abandoned"))
-        << output.written[IConsoleOutput::kErr] << shown;
+        << output.written[IConsoleOutput::kErr] << m_shown;
 }
 
 // What a console wrote, and Ctrl-C pressed once standard error says
@@ -252,7 +256,7 @@ std::string NextLine(int fd)
 // and answers the lines it gets, which it keeps, until the console leaves.
 void ServeTwice(int listener, const std::string& second, std::vector<std::string>* pLines)
 {
-    const std::string greeting = Frame(control::kHello, std::string(control::kGreeting) + " 1 1.0");
+    const std::string greeting = Greeting();
     {
         const BFd first(accept(listener, nullptr, nullptr));
         if (write(first.Get(), greeting.data(), greeting.size()) < 0)
@@ -291,18 +295,10 @@ TEST_F(ConsoleSessionTest, AnOperatorsConsoleWaitsForTheNextDaemon)
 {
     Type("one\ntwo\n", true);
     std::vector<std::string> lines;
-    std::thread daemon(ServeTwice, m_listener.Get(),
-                       Frame(control::kHello, std::string(control::kGreeting) + " 2 2.0"), &lines);
-    BDaemonConnection connection;
-    std::string error;
-    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
+    std::thread daemon(ServeTwice, m_listener.Get(), Greeting("2 2.0"), &lines);
     BWatchedOutput output;
-    BConsoleScreen screen(output);
-    const int status = BConsoleSession(connection, screen, Reconnecting(10000)).Run();
-    Shown();
-    shutdown(connection.Fd(), SHUT_RDWR);
+    EXPECT_EQ(0, Run(output, Reconnecting(10000)));
     daemon.join();
-    EXPECT_EQ(0, status);
     EXPECT_THAT(lines, testing::ElementsAre("first: one", "second: two"));
     EXPECT_EQ("murox: connected to the daemon at " + m_path + ", pid 2, version 2.0\nran two\n",
               output.written[IConsoleOutput::kOut]);
@@ -321,8 +317,7 @@ TEST_F(ConsoleSessionTest, ALineNoDaemonTookGoesToTheNext)
     std::vector<std::string> lines;
     std::promise<void> firstGone;
     std::thread daemon([this, &lines, &firstGone] {
-        const std::string greeting =
-            Frame(control::kHello, std::string(control::kGreeting) + " 1 1.0");
+        const std::string greeting = Greeting();
         {
             const BFd first(accept(m_listener.Get(), nullptr, nullptr));
             if (write(first.Get(), greeting.data(), greeting.size()) < 0)
@@ -338,17 +333,9 @@ TEST_F(ConsoleSessionTest, ALineNoDaemonTookGoesToTheNext)
             return;
         NextLine(next.Get());
     });
-    BDaemonConnection connection;
-    std::string error;
-    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
-    firstGone.get_future().wait();
     BWatchedOutput output;
-    BConsoleScreen screen(output);
-    const int status = BConsoleSession(connection, screen, Reconnecting(10000)).Run();
-    Shown();
-    shutdown(connection.Fd(), SHUT_RDWR);
+    EXPECT_EQ(0, Run(output, Reconnecting(10000), [&firstGone] { firstGone.get_future().wait(); }));
     daemon.join();
-    EXPECT_EQ(0, status);
     EXPECT_THAT(lines, testing::ElementsAre("one"));
     EXPECT_THAT(output.written[IConsoleOutput::kOut], testing::EndsWith("ran\n"));
     EXPECT_EQ(std::string::npos, output.written[IConsoleOutput::kErr].find("is lost"))
@@ -365,15 +352,9 @@ TEST_F(ConsoleSessionTest, ARefusalByTheNextDaemonEndsTheConsoleWithFour)
         ServeTwice, m_listener.Get(),
         Frame(control::kFarewell, std::string(control::kAccessRefused) + "uid 7 is not root\n"),
         &lines);
-    BDaemonConnection connection;
-    std::string error;
-    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
     BWatchedOutput output;
-    BConsoleScreen screen(output);
-    const int status = BConsoleSession(connection, screen, Reconnecting(10000)).Run();
-    Shown();
+    EXPECT_EQ(4, Run(output, Reconnecting(10000)));
     daemon.join();
-    EXPECT_EQ(4, status);
     EXPECT_THAT(lines, testing::ElementsAre("first: one"));
     EXPECT_THAT(output.written[IConsoleOutput::kErr],
                 testing::EndsWith("murox: access refused: uid 7 is not root\n"));
@@ -385,22 +366,15 @@ TEST_F(ConsoleSessionTest, CtrlCGivesUpWaitingForTheDaemon)
     Type("one\n", true, false);
     std::thread daemon([this] {
         const BFd first(accept(m_listener.Get(), nullptr, nullptr));
-        const std::string greeting =
-            Frame(control::kHello, std::string(control::kGreeting) + " 1 1.0");
+        const std::string greeting = Greeting();
         if (write(first.Get(), greeting.data(), greeting.size()) > 0)
             NextLine(first.Get());
         m_listener.Reset(); // no daemon any more
     });
-    BDaemonConnection connection;
-    std::string error;
-    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
     BWatchedOutput output("waiting for the daemon");
-    BConsoleScreen screen(output);
     // Past the test's own deadline, had Ctrl-C not been heard.
-    const int status = BConsoleSession(connection, screen, Reconnecting(600000)).Run();
-    Shown();
+    EXPECT_EQ(1, Run(output, Reconnecting(600000)));
     daemon.join();
-    EXPECT_EQ(1, status);
     EXPECT_THAT(output.written[IConsoleOutput::kErr],
                 testing::EndsWith("murox: gave up waiting for the daemon\n"));
 }
@@ -413,8 +387,7 @@ TEST_F(ConsoleSessionTest, CtrlCGivesUpWhileTheNextDaemonSaysNothing)
     std::thread daemon([this] {
         {
             const BFd first(accept(m_listener.Get(), nullptr, nullptr));
-            const std::string greeting =
-                Frame(control::kHello, std::string(control::kGreeting) + " 1 1.0");
+            const std::string greeting = Greeting();
             if (write(first.Get(), greeting.data(), greeting.size()) > 0)
                 NextLine(first.Get());
         }
@@ -424,17 +397,11 @@ TEST_F(ConsoleSessionTest, CtrlCGivesUpWhileTheNextDaemonSaysNothing)
         while (read(mute.Get(), &byte, 1) > 0) {
         }
     });
-    BDaemonConnection connection;
-    std::string error;
-    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
     BWatchedOutput output;
-    BConsoleScreen screen(output);
     const auto start = std::chrono::steady_clock::now();
-    const int status = BConsoleSession(connection, screen, Reconnecting(600000)).Run();
+    EXPECT_EQ(1, Run(output, Reconnecting(600000)));
     const auto took = std::chrono::steady_clock::now() - start;
-    Shown();
     daemon.join();
-    EXPECT_EQ(1, status);
     EXPECT_THAT(output.written[IConsoleOutput::kErr],
                 testing::EndsWith("murox: gave up waiting for the daemon\n"));
     EXPECT_LT(took, std::chrono::seconds(BDaemonConnection::kPatienceSeconds));
@@ -450,8 +417,7 @@ TEST_F(ConsoleSessionTest, TheWaitForTheDaemonIsBoundedAndBacksOff)
     std::thread daemon([this, &attempts] {
         {
             const BFd first(accept(m_listener.Get(), nullptr, nullptr));
-            const std::string greeting =
-                Frame(control::kHello, std::string(control::kGreeting) + " 1 1.0");
+            const std::string greeting = Greeting();
             if (write(first.Get(), greeting.data(), greeting.size()) > 0)
                 NextLine(first.Get());
         }
@@ -465,19 +431,13 @@ TEST_F(ConsoleSessionTest, TheWaitForTheDaemonIsBoundedAndBacksOff)
             ++attempts;
         }
     });
-    BDaemonConnection connection;
-    std::string error;
-    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
     BWatchedOutput output;
-    BConsoleScreen screen(output);
     TReconnectPolicy policy = Reconnecting(1000);
     policy.longestDelayMs = 2000;
     const auto start = std::chrono::steady_clock::now();
-    const int status = BConsoleSession(connection, screen, policy).Run();
+    EXPECT_EQ(1, Run(output, policy));
     const auto took = std::chrono::steady_clock::now() - start;
-    Shown();
     daemon.join();
-    EXPECT_EQ(1, status);
     EXPECT_THAT(output.written[IConsoleOutput::kErr],
                 testing::EndsWith("murox: the daemon did not come back within 1 seconds\n"));
     // 10, 20, 40 ... 640 ms: at most 7 attempts in a second, however fast
@@ -493,22 +453,15 @@ TEST_F(ConsoleSessionTest, AScriptsConsoleEndsWithItsDaemon)
 {
     Type("one\ntwo\n", false);
     std::vector<std::string> lines;
-    std::thread daemon(ServeTwice, m_listener.Get(),
-                       Frame(control::kHello, std::string(control::kGreeting) + " 2 2.0"), &lines);
-    BDaemonConnection connection;
-    std::string error;
-    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
+    std::thread daemon(ServeTwice, m_listener.Get(), Greeting("2 2.0"), &lines);
     BWatchedOutput output;
-    BConsoleScreen screen(output);
-    const int status = BConsoleSession(connection, screen).Run();
-    Shown();
-    // The second daemon's first console is this one: the console that
-    // lost its daemon tried no other.
-    EXPECT_TRUE(connection.Connect(m_path, error)) << error;
-    EXPECT_EQ("2 2.0", connection.Greeting());
-    shutdown(connection.Fd(), SHUT_RDWR);
+    EXPECT_EQ(1, Run(output));
+    // The second daemon's first console is this one: the lost one tried no other.
+    std::string error;
+    EXPECT_TRUE(m_connection.Connect(m_path, error)) << error;
+    EXPECT_EQ("2 2.0", m_connection.Greeting());
+    shutdown(m_connection.Fd(), SHUT_RDWR);
     daemon.join();
-    EXPECT_EQ(1, status);
     EXPECT_THAT(lines, testing::ElementsAre("first: one"));
     EXPECT_EQ("murox: the daemon at " + m_path + " closed the connection\n",
               output.written[IConsoleOutput::kErr]);
@@ -524,8 +477,7 @@ TEST_F(ConsoleSessionTest, AnUnansweredLineOutlivesTheEndOfInput)
     m_typist.Reset();
     std::thread daemon([this] {
         const BFd peer(accept(m_listener.Get(), nullptr, nullptr));
-        const std::string greeting =
-            Frame(control::kHello, std::string(control::kGreeting) + " 1 1.0");
+        const std::string greeting = Greeting();
         if (write(peer.Get(), greeting.data(), greeting.size()) < 0)
             return;
         // Gone once the line came, without a word.
@@ -535,15 +487,9 @@ TEST_F(ConsoleSessionTest, AnUnansweredLineOutlivesTheEndOfInput)
                 std::string::npos)
                 return;
     });
-    BDaemonConnection connection;
-    std::string error;
-    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
     BInterruptingOutput output;
-    BConsoleScreen screen(output);
-    const int status = BConsoleSession(connection, screen).Run();
-    Shown();
+    EXPECT_EQ(1, Run(output));
     daemon.join();
-    EXPECT_EQ(1, status);
     EXPECT_EQ("murox: the daemon at " + m_path + " closed the connection\n",
               output.written[IConsoleOutput::kErr]);
 }
