@@ -1,6 +1,4 @@
-// The daemon's small parts, each through its own interface, with the time
-// given by the test and socket pairs for descriptors: the log of refusals,
-// one client's limits and farewell, the signals the loop takes.
+// The daemon's small parts, with the time given by the test and socket pairs for descriptors.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -34,8 +32,7 @@ TPeer Stranger(uid_t uid)
     return peer;
 }
 
-// Five refusals a second are written in full, the rest counted and summed
-// up once the second has passed; the next second starts afresh.
+// Five refusals a second in full, the rest counted and summed up after; each second starts afresh.
 TEST(RefusalLogTest, FiveASecondAreWrittenAndTheRestSummedUp)
 {
     std::vector<std::string> log;
@@ -84,8 +81,7 @@ TEST(RefusalLogTest, ARefusalAfterTheBurstsSecondIsWrittenInFull)
     EXPECT_EQ(-1, refusals.DueMs());
 }
 
-// A record that does not fit is counted among those lost since the start;
-// the count is not taken back when the loss is noted.
+// A record that does not fit is counted among those lost; noting the loss takes nothing back.
 TEST(StdoutQueueTest, RecordsThatDoNotFitAreCountedForGood)
 {
     BStdoutQueue queue;
@@ -99,8 +95,7 @@ TEST(StdoutQueueTest, RecordsThatDoNotFitAreCountedForGood)
     EXPECT_EQ(2U, queue.DroppedRecords());
 }
 
-// Once standard output has failed for good, every later record is lost,
-// and counted.
+// Once standard output has failed for good, every later record is lost, and counted.
 TEST(StdoutQueueTest, RecordsAfterStandardOutputFailedAreCounted)
 {
     std::fflush(stdout);
@@ -133,8 +128,7 @@ ExtAgent Agent(int32_t status, int32_t loaded)
     return agent;
 }
 
-// What "status" says, each fact on a line of its own under a key that
-// scripts can look for; the daemon's facts only in the daemon's.
+// Each fact of "status" on its own line under a key scripts look for; the daemon's only in its.
 TEST(DaemonStatusTest, OneKeyALineInAFixedOrder)
 {
     TDaemonStatus status;
@@ -168,8 +162,7 @@ TEST(DaemonStatusTest, OneKeyALineInAFixedOrder)
     EXPECT_THAT(StatusLines(status), testing::HasSubstr("\nuptime_seconds: 0\n"));
 }
 
-// A client whose socket pair holds little: what the test does not read
-// waits in the client's queue.
+// A client whose socket pair holds little: what the test does not read waits in its queue.
 class ControlClientTest : public testing::Test {
 protected:
     ControlClientTest()
@@ -197,8 +190,7 @@ protected:
     const TClientLimits m_limits;
 };
 
-// A console may leave up to 1 MiB unread for as long as it likes; past
-// that it is dropped once it has taken nothing for 2 s.
+// Up to 1 MiB unread for as long as it likes; past that dropped after 2 s of taking nothing.
 TEST_F(ControlClientTest, AClientIsDroppedPastOneMiBUnreadForTwoSeconds)
 {
     QueueUnsent(std::size_t{1024} * 1024);
@@ -234,8 +226,7 @@ TEST_F(ControlClientTest, AClientIsDroppedPastOneMiBUnreadForTwoSeconds)
     EXPECT_LT(received.size(), unread);
 }
 
-// A dismissed console that never reads its farewell is closed once the
-// farewell's wait runs out, not before.
+// A dismissed console that never reads its farewell is closed when the farewell's wait runs out.
 TEST_F(ControlClientTest, ADismissedClientThatNeverReadsIsClosedAtTheDeadline)
 {
     QueueUnsent(std::size_t{256} * 1024);
@@ -267,8 +258,8 @@ public:
     int m_reloads = 0;
 };
 
-// SIGHUP reloads and logs what the reload answered; SIGTERM stops, logged;
-// nothing waiting, nothing done.
+// SIGHUP reloads and logs the reload's answer; SIGTERM stops, logged; nothing waiting, nothing
+// done.
 TEST(DaemonSignalsTest, HangupReloadsAndLogsTheAnswerTerminateStops)
 {
     sigset_t before;

@@ -1,9 +1,5 @@
-// Who the control server lets in, with real connections from processes
-// of another user (so, run as root), and what the socket is given: its
-// group read again at each connection, the place kept for the
-// administrator, and a group that cannot be given refusing the claim.
-// The claim's failure is reached by standing in for the C library's
-// fchownat, which the socket calls through it.
+// Who the control server lets in, with connections from processes of other users (so, as root).
+// The claim's failure comes from standing in for the C library's fchownat.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -92,8 +88,7 @@ protected:
             rmdir(m_dir.c_str());
         }
     }
-    // The first frame the server sends a process that connects as `uid`
-    // with `group` as its only group: its type, then its payload.
+    // The first frame sent to a process connecting as `uid` with only `group`: type, payload.
     std::string FirstFrame(uid_t uid, gid_t group)
     {
         int report[2];
@@ -166,16 +161,13 @@ protected:
     TIdleRunner m_runner;
 };
 
-// An operator who changes the socket's group lets the new group's members
-// in and keeps the old group's out, and the refused are told which group
-// it takes now.
+// A new socket group lets its members in and keeps the old one's out, telling them the group.
 TEST_F(ServerAccessTest, TheSocketsGroupIsReadAgainAtEachConnection)
 {
     struct stat info {};
     ASSERT_EQ(0, stat(m_path.c_str(), &info));
     EXPECT_EQ(kGroup, info.st_gid);
-    // Opened to all, so that the server, not the file's mode, turns away
-    // whoever is not in the group.
+    // Opened to all: the server, not the file's mode, turns away whoever is not in the group.
     ASSERT_EQ(0, chmod(m_path.c_str(), 0666));
     EXPECT_EQ(Greeting(), FirstFrame(kNobody, kGroup));
     EXPECT_EQ(Refused("uid 65534 is not root, the daemon's user or a member of group 4242"),
@@ -187,8 +179,7 @@ TEST_F(ServerAccessTest, TheSocketsGroupIsReadAgainAtEachConnection)
               FirstFrame(kNobody, kGroup));
 }
 
-// With every place taken, one more is kept for root or the daemon's user,
-// not for any member of the group.
+// With every place taken, one more is kept for root or the daemon's user, not for group members.
 TEST_F(ServerAccessTest, TheLastPlaceIsKeptForTheAdministrator)
 {
     // Each process here leaves once it has its first frame.
@@ -201,8 +192,7 @@ TEST_F(ServerAccessTest, TheLastPlaceIsKeptForTheAdministrator)
     EXPECT_EQ(Greeting(), FirstFrame(0, kGroup));
 }
 
-// A daemon run as a user of its own keeps the last place for that user
-// as well as for root, and lets that user in without the group.
+// A daemon run as its own user keeps the last place for that user too, group or not.
 TEST_F(ServerAccessTest, TheDaemonsOwnUserIsAnAdministratorToo)
 {
     const uid_t kDaemonUser = 4444;
@@ -230,8 +220,7 @@ public:
     unsigned long DroppedRecords() const override { return 17; }
 };
 
-// The server's part of "status": its socket, the consoles it serves now,
-// the connections it turned away, and what its log lost.
+// The server's part of "status": its socket, consoles served, connections refused, records lost.
 TEST_F(ServerAccessTest, TheServerSaysWhatItServesAndRefused)
 {
     TDaemonStatus status;
@@ -273,8 +262,7 @@ TEST_F(ServerAccessTest, TheServerSaysWhatItServesAndRefused)
     EXPECT_LT(after, status.nowMs);
 }
 
-// A socket that cannot be given its group is not served, and leaves
-// nothing behind.
+// A socket that cannot be given its group is not served, and leaves nothing behind.
 TEST(ControlSocketTest, ASocketThatCannotBeGivenItsGroupIsNotClaimed)
 {
     char dir[] = "/tmp/murox-chown-XXXXXX";

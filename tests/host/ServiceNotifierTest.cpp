@@ -1,9 +1,4 @@
-// What the daemon tells the service manager, received on a datagram socket
-// the test owns, at a path and in the abstract namespace: the messages
-// byte for byte, the status only when it changed, the watchdog's timing by
-// a clock the test gives, and a manager that does not read costing counted
-// messages, never a wait. Then the loop: it turns in time for the
-// watchdog, and tells the status when its counts change.
+// What the daemon tells the service manager, at a path and in the abstract namespace, and the loop.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -28,8 +23,7 @@
 
 namespace {
 
-// The manager's end: a datagram socket bound at a path in a folder of the
-// test's, or at an abstract name ('@' first, as $NOTIFY_SOCKET says it).
+// The manager's socket, at a path of the test's or an abstract name ('@' first, as $NOTIFY_SOCKET).
 class TManager {
 public:
     explicit TManager(bool abstract)
@@ -148,8 +142,7 @@ TEST(ServiceStatusTest, TheLineCountsLibrariesAndConsoles)
               ServiceStatusLine(TExtensionCounts(), 0));
 }
 
-// WATCHDOG_USEC of 10 s: a ping at the first turn, then one each 5 s of
-// the clock the loop passes, none in between.
+// WATCHDOG_USEC of 10 s: a ping at the first turn, then each 5 s of the loop's clock, none between.
 TEST(ServiceWatchdogTest, ThePingIsDueAtHalfTheInterval)
 {
     TManager manager(false);
@@ -192,8 +185,7 @@ TEST(ServiceWatchdogTest, WithoutAnIntervalNothingIsDue)
     EXPECT_THAT(manager.Take(), testing::IsEmpty());
 }
 
-// Without a manager (no variable, or a name that is neither a path nor
-// abstract), nothing is sent and no watchdog is due.
+// No manager (no variable, or neither a path nor abstract): nothing sent, no watchdog due.
 TEST(ServiceNotifierNamesTest, ANameThatIsNoSocketMeansNoManager)
 {
     for (const std::string& name :
@@ -208,8 +200,7 @@ TEST(ServiceNotifierNamesTest, ANameThatIsNoSocketMeansNoManager)
     }
 }
 
-// The variables are read once and removed, so that nothing the daemon
-// loads or starts speaks for it; a watchdog for another pid is not ours.
+// Read once and removed: nothing loaded speaks for the daemon; another pid's watchdog is not ours.
 TEST(ServiceNotifierNamesTest, TheEnvironmentIsReadAndCleared)
 {
     TManager manager(true);
@@ -248,8 +239,7 @@ TEST(ServiceNotifierNamesTest, TheEnvironmentIsReadAndCleared)
     EXPECT_FALSE(none.Active());
 }
 
-// A manager that reads nothing fills its queue: each message after that
-// fails at once and is counted; one that is gone is counted too.
+// A manager that reads nothing costs each later message, counted; one that is gone does too.
 TEST(ServiceNotifierFailureTest, AManagerThatDoesNotReadCostsCountedMessages)
 {
     TManager manager(false);
@@ -324,8 +314,7 @@ protected:
     TCountingRunner m_runner;
 };
 
-// Nothing to do but the watchdog: a turn that would wait for anything
-// ends when the ping is due, 100 ms apart here, and sends it.
+// An idle turn ends when the watchdog's ping is due (100 ms here), and sends it.
 TEST_F(NotifiedLoopTest, AnIdleLoopWakesForTheWatchdog)
 {
     Start(200000);
