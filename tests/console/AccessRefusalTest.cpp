@@ -1,9 +1,5 @@
-// A console the kernel keeps away from the socket is told what keeps it
-// out: the directory it cannot pass through, or the group it is not in.
-// Passing through a directory takes search permission, not read: one this
-// user may list but not pass is named, one it may pass but not list is
-// not. Root passes every check, so the console runs as another user, in a
-// child; the test needs root to make it so.
+// A console kept from the socket is told what keeps it out: a directory it cannot pass, or a group.
+// Root passes every check, so the console runs as another user in a child: the test needs root.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -57,8 +53,7 @@ protected:
             std::system(("rm -rf '" + m_dir + "'").c_str());
     }
 
-    // Why a console of nobody, holding `groups` besides its own, may not
-    // connect.
+    // Why a console of nobody, holding `groups` besides its own, may not connect.
     std::string RefusalAs(const std::vector<gid_t>& groups) const
     {
         return testsupport::ChildSays([&]() -> std::string {

@@ -72,8 +72,7 @@ private:
     bool m_pressed = false;
 };
 
-// A daemon at a socket in a fresh directory, and the console's standard
-// input and output swapped for a pipe holding `typed` and a file.
+// A daemon's socket in a fresh directory; the console's input a pipe or terminal, output a file.
 class ConsoleSessionTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -100,8 +99,7 @@ protected:
         std::system(("rm -rf '" + m_dir + "'").c_str());
     }
 
-    // What the operator typed, through a pipe or, where Ctrl-C is to be
-    // heard, a terminal; then the end of the input.
+    // What the operator typed, through a terminal where Ctrl-C is to be heard; then the end.
     void Type(const std::string& typed, bool terminal, bool end = true)
     {
         int fds[2];
@@ -126,8 +124,7 @@ protected:
         const BFd shown(open((m_dir + "/shown").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
         dup2(shown.Get(), 1);
     }
-    // Runs a console on the daemon to its end, `connected` called once it
-    // was greeted; its status. The test's own input and output are back.
+    // Runs a console to its end, `connected` called once greeted; its status, the test's stdio back
     int Run(
         IConsoleOutput& output, const TReconnectPolicy& policy = TReconnectPolicy(),
         const std::function<void()>& connected = [] {})
@@ -157,8 +154,7 @@ protected:
     int m_savedOut = -1;
 };
 
-// The daemon greets, then sends `heap` in one write once `lines` line
-// frames came, and stays until the console leaves.
+// Greets, sends `heap` in one write once `lines` line frames came, stays until the console leaves.
 void Serve(int listener, const std::string& heap, int lines)
 {
     const BFd peer(accept(listener, nullptr, nullptr));
@@ -195,8 +191,7 @@ TEST_F(ConsoleSessionTest, ATypedLineIsTakenBeforeTheFramesWaiting)
         << "every event waiting was shown before the typed \"quit\"";
 }
 
-// Ctrl-C is pressed as the answer to the first line is shown; the answer
-// to the second waits behind many events, and is abandoned.
+// Ctrl-C as the first answer shows: the second answer, waiting behind many events, is abandoned.
 TEST_F(ConsoleSessionTest, CtrlCIsTakenBeforeTheFramesWaiting)
 {
     Type("first\nsecond\n", true);
@@ -214,8 +209,7 @@ TEST_F(ConsoleSessionTest, CtrlCIsTakenBeforeTheFramesWaiting)
         << output.written[IConsoleOutput::kErr] << m_shown;
 }
 
-// What a console wrote, and Ctrl-C pressed once standard error says
-// `pressAt`.
+// What a console wrote; Ctrl-C pressed once standard error says `pressAt`.
 class BWatchedOutput : public IConsoleOutput {
 public:
     explicit BWatchedOutput(std::string pressAt = std::string()) : m_pressAt(std::move(pressAt)) {}
@@ -251,9 +245,7 @@ std::string NextLine(int fd)
     }
 }
 
-// One daemon after another at the same socket: the first greets, takes a
-// line and goes away; the second sends `second` (a greeting, a refusal)
-// and answers the lines it gets, which it keeps, until the console leaves.
+// A daemon that takes a line and goes, then one that sends `second` and answers lines, kept.
 void ServeTwice(int listener, const std::string& second, std::vector<std::string>* pLines)
 {
     const std::string greeting = Greeting();
@@ -288,9 +280,7 @@ TReconnectPolicy Reconnecting(int giveUpMs)
     return policy;
 }
 
-// The daemon goes away with a line in flight: the console says so, waits
-// for the next, greets the operator again and sends it the line typed
-// ahead; the line in flight is not sent again.
+// A lost daemon is waited for; the next is sent the line typed ahead, never the one in flight.
 TEST_F(ConsoleSessionTest, AnOperatorsConsoleWaitsForTheNextDaemon)
 {
     Type("one\ntwo\n", true);
@@ -309,8 +299,7 @@ TEST_F(ConsoleSessionTest, AnOperatorsConsoleWaitsForTheNextDaemon)
               output.written[IConsoleOutput::kErr]);
 }
 
-// A line typed for a daemon that is gone by the time it is sent waits for
-// the next daemon, which gets it.
+// A line typed for a daemon gone before it was sent goes to the next daemon.
 TEST_F(ConsoleSessionTest, ALineNoDaemonTookGoesToTheNext)
 {
     Type("one\n", true);
@@ -342,8 +331,7 @@ TEST_F(ConsoleSessionTest, ALineNoDaemonTookGoesToTheNext)
         << output.written[IConsoleOutput::kErr];
 }
 
-// The daemon that comes back is judged as the first was: one that refuses
-// the console ends it with status 4, and is sent nothing.
+// The next daemon is judged as the first: one that refuses ends the console with 4, sent nothing.
 TEST_F(ConsoleSessionTest, ARefusalByTheNextDaemonEndsTheConsoleWithFour)
 {
     Type("one\ntwo\n", true);
@@ -379,8 +367,7 @@ TEST_F(ConsoleSessionTest, CtrlCGivesUpWaitingForTheDaemon)
                 testing::EndsWith("murox: gave up waiting for the daemon\n"));
 }
 
-// Ctrl-C is heard while the console waits for a greeting from a daemon
-// that took it and says nothing: well before that wait would run out.
+// Ctrl-C is heard while a daemon that took the console says nothing, well before that wait ends.
 TEST_F(ConsoleSessionTest, CtrlCGivesUpWhileTheNextDaemonSaysNothing)
 {
     Type("one\n", true, false);
@@ -407,9 +394,7 @@ TEST_F(ConsoleSessionTest, CtrlCGivesUpWhileTheNextDaemonSaysNothing)
     EXPECT_LT(took, std::chrono::seconds(BDaemonConnection::kPatienceSeconds));
 }
 
-// Daemons that answer and go away at once, for as long as the console is
-// patient: it tries again with growing pauses, not in a loop, and gives up
-// once its time is over, with status 1.
+// Daemons that go at once are tried again with growing pauses, until the patience ends: status 1.
 TEST_F(ConsoleSessionTest, TheWaitForTheDaemonIsBoundedAndBacksOff)
 {
     Type("one\n", true, false);
@@ -421,8 +406,7 @@ TEST_F(ConsoleSessionTest, TheWaitForTheDaemonIsBoundedAndBacksOff)
             if (write(first.Get(), greeting.data(), greeting.size()) > 0)
                 NextLine(first.Get());
         }
-        // Each attempt is closed before any greeting; the console's own
-        // end tells the thread to stop.
+        // Each attempt closed before any greeting; the console's own end stops the thread.
         for (;;) {
             pollfd waiting = {m_listener.Get(), POLLIN, 0};
             if (poll(&waiting, 1, 1500) <= 0)
@@ -440,15 +424,13 @@ TEST_F(ConsoleSessionTest, TheWaitForTheDaemonIsBoundedAndBacksOff)
     daemon.join();
     EXPECT_THAT(output.written[IConsoleOutput::kErr],
                 testing::EndsWith("murox: the daemon did not come back within 1 seconds\n"));
-    // 10, 20, 40 ... 640 ms: at most 7 attempts in a second, however fast
-    // the machine; a slower one makes fewer.
+    // 10, 20, 40 ... 640 ms: at most 7 attempts in a second; a slower machine makes fewer.
     EXPECT_GE(attempts, 2);
     EXPECT_LE(attempts, 7);
     EXPECT_LT(took, std::chrono::seconds(30));
 }
 
-// A script's console (no reconnection) ends with its daemon, status 1,
-// and tries no other.
+// A script's console (no reconnection) ends with its daemon, status 1, and tries no other.
 TEST_F(ConsoleSessionTest, AScriptsConsoleEndsWithItsDaemon)
 {
     Type("one\ntwo\n", false);
@@ -467,12 +449,10 @@ TEST_F(ConsoleSessionTest, AScriptsConsoleEndsWithItsDaemon)
               output.written[IConsoleOutput::kErr]);
 }
 
-// The input ends while a line waits for its answer: the console waits on,
-// and says why it stops when the daemon goes away instead of answering.
+// Input ended with a line unanswered: the console waits on, and says why it stops.
 TEST_F(ConsoleSessionTest, AnUnansweredLineOutlivesTheEndOfInput)
 {
-    // The last line ends at the end of the input: both are read before
-    // the line is sent.
+    // The last line ends at the end of the input: both are read before the line is sent.
     Type("first", false);
     m_typist.Reset();
     std::thread daemon([this] {

@@ -1,6 +1,4 @@
-// A console tells a daemon that refused its credentials (status 4) from
-// one that had no room for it, or none at all (status 1): a script can
-// tell a lasting refusal from a passing one.
+// A refusal of the console's credentials (4) is told from no room or no daemon (1), for scripts.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -18,8 +16,7 @@
 
 namespace {
 
-// A daemon at a socket in a fresh directory that sends each console it
-// takes one frame, then closes.
+// A daemon in a fresh directory that sends each console one frame, then closes.
 class DaemonRefusalTest : public ::testing::Test {
 protected:
     void SetUp() override

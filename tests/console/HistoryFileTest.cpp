@@ -1,6 +1,4 @@
-// The history file stays where it is: opened without following a link or
-// blocking, and used only when it is the user's own regular file, writable
-// by no one else, in the user's own directory.
+// The history is used only as the user's own regular file, writable by no one else, at home.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -53,8 +51,7 @@ protected:
         struct stat status {};
         return lstat(path.c_str(), &status) == 0;
     }
-    // Opens the history, a FIFO's open bounded by an alarm that fails the
-    // test.
+    // Opens the history; a FIFO's open is bounded by an alarm that fails the test.
     BFd Open(std::string& problem) const
     {
         alarm(10);
@@ -133,8 +130,7 @@ TEST_F(HistoryFileTest, ALinkAFifoOrAFileOthersMayWriteIsNotUsed)
     EXPECT_FALSE(problem.empty());
 }
 
-// Root with another user's $HOME: nothing of that user's is used, and
-// nothing is made there.
+// Root with another user's $HOME: nothing of that user's is used, and nothing is made there.
 TEST_F(HistoryFileTest, AnotherUsersFileOrDirectoryIsNotUsed)
 {
     if (geteuid() != 0)
@@ -157,8 +153,7 @@ TEST_F(HistoryFileTest, AnotherUsersFileOrDirectoryIsNotUsed)
     EXPECT_EQ("theirs", Read(m_path));
 }
 
-// A file under a lease (one a file server holds, say) makes a plain open
-// wait until the lease is given up: the console does not wait.
+// A leased file makes a plain open wait until the lease is given up: the console does not wait.
 TEST_F(HistoryFileTest, AFileWhoseOpenWouldWaitIsNotWaitedFor)
 {
     Write(m_path, "kept");
@@ -179,9 +174,8 @@ TEST_F(HistoryFileTest, AFileWhoseOpenWouldWaitIsNotWaitedFor)
     EXPECT_EQ("kept", Read(m_path));
 }
 
-// What OpenHistoryFile says of the history as user nobody, in nobody's own
-// directory; with `overrideAccess`, nobody keeps CAP_DAC_OVERRIDE, so that
-// only the owner check stands between it and a file it could not open.
+// OpenHistoryFile as nobody at home; `overrideAccess` keeps CAP_DAC_OVERRIDE: the owner check
+// alone.
 std::string ProblemAsNobody(const std::string& path, bool overrideAccess)
 {
     return testsupport::ChildSays([&]() -> std::string {

@@ -1,9 +1,5 @@
-// The history file is made only where nothing is: a file that appears at
-// its name between the console's look and its create (another program's,
-// or a hard link to another of the user's files, put there by whoever may
-// write the directory) is not taken for the history. The race is made
-// certain by standing in for openat in this program alone: a create first
-// finds the link in its way.
+// A file planted at the history's name between the look and the create is not taken for it.
+// The race is made certain by standing in for openat in this program alone.
 #include <gtest/gtest.h>
 
 #include <cerrno>

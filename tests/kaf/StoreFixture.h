@@ -1,5 +1,4 @@
-// What the store's tests share: a fresh directory with a configuration
-// file in it, and a store.
+// What the store's tests share: a fresh directory with a configuration file in it, and a store.
 #ifndef TESTS_KAF_STOREFIXTURE_H
 #define TESTS_KAF_STOREFIXTURE_H
 

@@ -1,6 +1,4 @@
-// The lock that keeps one murox per configuration, a file of the host's
-// own that no reader of the configuration can take or hold, and the
-// removal of what an interrupted rewrite left.
+// The lock that keeps one murox per configuration, and the removal of what a rewrite left.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -51,9 +49,7 @@ protected:
                                std::to_string(getpid());
 };
 
-// Anyone may read the configuration and lock it: that never blocks the
-// lock, a read or a commit, and the lock outlives rewrites and files put
-// in place by hand.
+// A reader's lock never blocks the lock, a read or a commit; the lock outlives rewrites.
 TEST_F(StoreLockTest, OnlyASecondHolderIsRefusedNotAReaderOfTheFile)
 {
     Write("[a]\nk = 1\n");
@@ -154,8 +150,7 @@ TEST_F(StoreLockTest, RefusesALockDirectoryOrFileThatIsNotItsOwn)
     EXPECT_EQ(prefix + " belongs to uid 1, not to this user", m_message);
 }
 
-// A daemon's lock names the socket to use instead, shown as text; only an
-// flock on this very lock file counts.
+// A daemon's lock names the socket to use instead, as text; only an flock on this lock file counts.
 TEST_F(StoreLockTest, NamesTheHolder)
 {
     Write("");
@@ -201,18 +196,14 @@ TEST_F(StoreLockTest, NamesTheHolder)
         close(input[1]); // ends the shell, which has no other writer
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
-        // flock's child shares the lock until it closes its copy before
-        // running the shell: the next holder is looked for only once the
-        // lock is free, not while this one's child still holds it.
+        // The holder's child shares the lock until it closes its copy: look once the lock is free.
         for (int tenths = 0; tenths < 100 && !Free(); ++tenths)
             usleep(100000);
         ASSERT_TRUE(Free()) << "the lock outlived its holder";
     }
 }
 
-// Where /proc hides the holder (a daemon under ProtectProc=invisible sees
-// no process it could not trace), its lock file names it: the record the
-// holder keeps there, taken only under the holder's own pid.
+// Where /proc hides the holder, its lock file names it, under the holder's own pid only.
 TEST_F(StoreLockTest, NamesAHolderThatProcHides)
 {
     if (geteuid() != 0)
@@ -234,8 +225,7 @@ TEST_F(StoreLockTest, NamesAHolderThatProcHides)
         ASSERT_EQ(0, pipe(answer));
         const pid_t child = fork();
         if (child == 0) {
-            // A /proc of its own that hides what it cannot trace, no
-            // capability, and another group than the holder's.
+            // A /proc hiding what it cannot trace, no capability, another group than the holder's.
             __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
             __user_cap_data_struct none[2] = {};
             if (unshare(CLONE_NEWNS) != 0 ||
@@ -269,8 +259,7 @@ TEST_F(StoreLockTest, NamesAHolderThatProcHides)
     }
 }
 
-// A holder's program is named by whatever it was started as: a name that
-// would retitle or clear the terminal is shown as text.
+// A holder's program name that would retitle or clear the terminal is shown as text.
 TEST_F(StoreLockTest, NamesAHolderWhoseProgramCouldActOnATerminal)
 {
     Write("");
@@ -303,8 +292,7 @@ TEST_F(StoreLockTest, NamesAHolderWhoseProgramCouldActOnATerminal)
     waitpid(pid, nullptr, 0);
 }
 
-// Only the user's own regular files named as a rewrite of this very file
-// names its temporary files are taken for what a killed rewrite left.
+// Only the user's own regular files named as this file's temporaries are taken for leftovers.
 TEST_F(StoreLockTest, RemovesWhatAnInterruptedRewriteLeftAndNothingElse)
 {
     Write("[a]\n");

@@ -1,9 +1,5 @@
-// System calls made to fail on purpose, for this process alone: the C
-// library's fsync, renameat, getrandom, openat and flock are stood in for, and
-// each call is first shown to the test's hook for that call, if any. The
-// hook answers 0 to let the real call go on, or an errno for the call to
-// fail with. Link the OBJECT library murox_syscall_faults: its definitions
-// land in the executable, where the libraries bind to them.
+// fsync, renameat, getrandom, openat and flock stood in for in this process: each call is shown to
+// its hook, which answers 0 for the real call or an errno to fail it. Link murox_syscall_faults.
 #ifndef TESTS_SUPPORT_SYSTEMCALLFAULTS_H
 #define TESTS_SUPPORT_SYSTEMCALLFAULTS_H
 
@@ -15,10 +11,8 @@ namespace syscall_faults {
 
 enum class TCall { kFsync, kRenameat, kGetrandom, kOpenat, kFlock };
 
-// Given the call's descriptor (the directory's, for renameat and openat;
-// -1 for getrandom) and the name it is given (the source, for renameat;
-// null for the others) and its flags (openat's, flock's operation; 0
-// otherwise).
+// The call's descriptor (the directory's, for renameat and openat; -1 for getrandom), its name
+// (renameat's source; null for others) and its flags (openat's, flock's operation; else 0).
 using THook = std::function<int(int fd, const char* szName, int flags)>;
 
 // While it lives, `hook` sees every call of `call`, and counts them.
@@ -36,9 +30,7 @@ private:
     TCall m_call;
 };
 
-// While it lives, clock_gettime's CLOCK_REALTIME stands still at `at`
-// (the C library's stand-in; the other clocks run on), so that what
-// depends on the time alone repeats.
+// While it lives, CLOCK_REALTIME stands still at `at`, so that what depends on the time repeats.
 class TFrozenClock {
 public:
     explicit TFrozenClock(const struct timespec& at);
@@ -50,8 +42,7 @@ public:
     int Reads() const;
 };
 
-// A hook that fails the calls numbered `first` to `last` (1-based) with
-// `error`, and lets the others through.
+// A hook failing calls `first` to `last` (1-based) with `error`, letting the others through.
 THook Failing(int error, int first = 1, int last = 1 << 30);
 
 } // namespace syscall_faults
