@@ -1,11 +1,6 @@
-# Builds the Debian packages of the build tree with CPack and checks each
-# one's control fields and contents, that the architecture it claims is the
-# one the library was compiled for, that its Depends name the package of
-# every library its binaries need, the library's symbols and shlibs, the
-# host's conffile, configuration, service unit (and systemd's rating of its
-# hardening), manual pages (man's warnings) and run paths; then lintian,
-# failing on any error or warning. What the maintainer scripts do is
-# checked by installing the packages in a Debian system (packaging.distro).
+# Builds the Debian packages with CPack and checks each one's control fields, contents, architecture
+# Depends, symbols, shlibs, conffile, configuration, unit, manual pages and run paths; then lintian.
+# The maintainer scripts are checked in a Debian system (packaging.distro).
 
 cmake_minimum_required(VERSION 3.20)
 
@@ -16,10 +11,7 @@ file(REMOVE_RECURSE ${WORK_DIR})
 
 include(${CMAKE_CURRENT_LIST_DIR}/Run.cmake)
 
-# Packages what the build produced, without building: CTest runs after the
-# build, alongside other tests. A Makefile build would first make its
-# "preinstall" target (all of the tree); CPack runs no such step for Ninja,
-# and installing needs no generator.
+# Packs without building (CTest runs after the build); CPack runs no "preinstall" step for Ninja.
 run("cpack" ${CPACK} --config ${BUILD_DIR}/CPackConfig.cmake -G DEB -B ${WORK_DIR} -D
     CPACK_CMAKE_GENERATOR=Ninja)
 
@@ -42,8 +34,7 @@ endif()
 set(failures "")
 set(summaries "")
 
-# The library goes to the multiarch directory of that architecture,
-# whatever prefix the tree was configured for.
+# The library goes to that architecture's multiarch directory, whatever the configured prefix.
 set(triplets amd64=x86_64-linux-gnu i386=i386-linux-gnu arm64=aarch64-linux-gnu
              armhf=arm-linux-gnueabihf powerpc=powerpc-linux-gnu ppc64=powerpc64-linux-gnu)
 foreach(pair IN LISTS triplets)
@@ -60,10 +51,8 @@ set(library_packages
     libc.so.6=libc6 libm.so.6=libc6 libstdc++.so.6=libstdc++6 libgcc_s.so.1=libgcc-s1
     libMUROX.so.${major}=libmurox${major} libedit.so.2=libedit2)
 
-# check_needed(NAME DEPENDS): every library that a binary of package NAME
-# needs is shipped by NAME itself or named in DEPENDS; and, the packages
-# being installed under /usr, no binary carries a run path but to the
-# private directory, from murox and from the private libraries themselves.
+# check_needed(NAME DEPENDS): every library a binary of NAME needs is shipped by NAME or in DEPENDS;
+# no binary carries a run path but to the private directory, from murox and the private libraries.
 function(check_needed name depends)
     file(GLOB_RECURSE files LIST_DIRECTORIES false ${WORK_DIR}/root/${name}/*)
     set(shipped "")
@@ -212,9 +201,7 @@ if(HOST_FILES)
         "usr/lib/[^/\n]*\\.so")
 endif()
 
-# The default configuration names the installed samples, not the build
-# tree, and loads only those that work: the failing ones are there, but
-# commented out.
+# The default configuration names installed samples, loads the working ones, comments the others.
 if(HOST_FILES MATCHES "(^|;)(etc/[^;]*/murox\\.conf)(;|$)")
     set(config ${CMAKE_MATCH_2})
     file(READ ${WORK_DIR}/root/murox-host/${config} output)
@@ -268,8 +255,7 @@ if(HOST_FILES MATCHES "etc/murox/murox\\.conf")
                "murox-host: conffiles is '${conffiles}', not /etc/murox/murox.conf\n")
     endif()
 endif()
-# The configuration and its folder are root's, 0644 and 0755, whatever
-# the umask of the build: only root writes them, anyone may read them.
+# The configuration and its folder are root's, 0644 and 0755, whatever the build's umask.
 if(HOST_FILES MATCHES "etc/murox/murox\\.conf")
     file(GLOB host_deb ${WORK_DIR}/murox-host_*.deb)
     run("dpkg-deb --contents murox-host" ${DPKG_DEB} --contents ${host_deb})
@@ -292,8 +278,7 @@ if(HOST_FILES MATCHES "murox\\.service" AND EXISTS ${unit})
         "RuntimeDirectoryMode=0750"
         "ReadWritePaths=/etc/murox"
         "CapabilityBoundingSet=CAP_CHOWN"
-        # The hardening that matters, each line: systemd's rating below
-        # moves too little for any one of them.
+        # The hardening that matters, each line: systemd's rating moves too little for any one.
         "UMask=0027"
         "ProtectSystem=strict"
         "ProtectHome=read-only"
@@ -352,8 +337,7 @@ foreach(page IN LISTS pages)
     endif()
 endforeach()
 
-# What an operator looks up: each page's sections, and every key of the
-# configuration in the format's page.
+# What an operator looks up: each page's sections, and every configuration key in the format's page.
 set(murox.1_needs "SH OPTIONS" "SH EXIT STATUS" "SH SIGNALS" "SH FILES" "SH ENVIRONMENT")
 set(murox.conf.5_needs "SH KEYS" "BI path \"" "BI web \"" "BI load \"")
 foreach(page IN LISTS pages)
@@ -372,8 +356,7 @@ if(failures)
     message(FATAL_ERROR "${failures}")
 endif()
 
-# Debian's own checker: any error or warning fails; the overrides that the
-# packages ship say why they are there.
+# Debian's own checker: any error or warning fails; the shipped overrides say why they are there.
 file(GLOB debs ${WORK_DIR}/*.deb)
 execute_process(COMMAND ${LINTIAN} --fail-on error,warning ${debs} RESULT_VARIABLE rc
                 OUTPUT_VARIABLE out ERROR_VARIABLE err)
