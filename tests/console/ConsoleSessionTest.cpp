@@ -18,7 +18,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include "host/console/BConsoleScreen.h"
@@ -27,6 +26,7 @@
 #include "host/console/IConsoleOutput.h"
 #include "host/protocol/BFd.h"
 #include "host/protocol/ControlProtocol.h"
+#include "tests/support/Scratch.h"
 
 namespace {
 
@@ -77,15 +77,8 @@ class ConsoleSessionTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char dir[] = "/tmp/murox-session-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(dir));
-        m_dir = dir;
-        m_path = m_dir + "/control";
-        sockaddr_un address{};
-        ASSERT_TRUE(control::SocketAddress(m_path, address));
-        m_listener.Reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        ASSERT_EQ(0, bind(m_listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address));
-        ASSERT_EQ(0, listen(m_listener.Get(), 1));
+        m_listener = testsupport::ListenAt(m_path, 1);
+        ASSERT_TRUE(m_listener.Valid());
         m_savedIn = dup(0);
         m_savedOut = dup(1);
     }
@@ -96,7 +89,6 @@ protected:
         dup2(m_savedOut, 1);
         close(m_savedIn);
         close(m_savedOut);
-        std::system(("rm -rf '" + m_dir + "'").c_str());
     }
 
     // What the operator typed, through a terminal where Ctrl-C is to be heard; then the end.
@@ -121,7 +113,8 @@ protected:
         dup2(fds[0], 0);
         close(fds[0]);
         std::fflush(stdout);
-        const BFd shown(open((m_dir + "/shown").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
+        const BFd shown(
+            open((m_dir.Path() + "/shown").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
         dup2(shown.Get(), 1);
     }
     // Runs a console to its end, `connected` called once greeted; its status, the test's stdio back
@@ -138,14 +131,14 @@ protected:
         std::fflush(stdout);
         dup2(m_savedIn, 0);
         dup2(m_savedOut, 1);
-        std::ifstream file(m_dir + "/shown");
+        std::ifstream file(m_dir.Path() + "/shown");
         m_shown.assign(std::istreambuf_iterator<char>(file), {});
         shutdown(m_connection.Fd(), SHUT_RDWR);
         return status;
     }
 
-    std::string m_dir;
-    std::string m_path;
+    const testsupport::TScratchDir m_dir;
+    const std::string m_path = m_dir.Path() + "/control";
     std::string m_shown;
     BFd m_listener;
     BFd m_typist;

@@ -14,6 +14,7 @@
 
 #include "host/console/BDaemonConnection.h"
 #include "host/protocol/ControlProtocol.h"
+#include "tests/support/Scratch.h"
 
 namespace {
 
@@ -93,15 +94,7 @@ protected:
     {
         if (geteuid() != 0)
             GTEST_SKIP() << "needs root";
-        char dir[] = "/tmp/murox-trust-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(dir));
-        m_dir = dir;
-        chmod(dir, 0755);
-    }
-    void TearDown() override
-    {
-        if (!m_dir.empty())
-            std::system(("rm -rf '" + m_dir + "'").c_str());
+        ASSERT_EQ(0, chmod(m_dir.c_str(), 0755));
     }
 
     // Connects as `uid` (a child when not root): 0 trusted and greeted, 4 untrusted, 1 otherwise.
@@ -120,7 +113,8 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    std::string m_dir;
+    const testsupport::TScratchDir m_scratch;
+    const std::string m_dir = m_scratch.Path();
 };
 
 TEST_F(DaemonTrustTest, AStrangersDaemonIsNeitherBelievedNorSentAnything)

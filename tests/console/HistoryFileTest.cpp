@@ -21,6 +21,7 @@
 
 #include "host/console/HistoryFile.h"
 #include "tests/support/ChildSays.h"
+#include "tests/support/Scratch.h"
 
 namespace {
 
@@ -28,15 +29,6 @@ const uid_t kNobody = 65534;
 
 class HistoryFileTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char dir[] = "/tmp/murox-history-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(dir));
-        m_home = dir;
-        m_path = m_home + "/.murox_history";
-    }
-    void TearDown() override { std::system(("rm -rf '" + m_home + "'").c_str()); }
-
     static void Write(const std::string& path, const std::string& text)
     {
         std::ofstream(path) << text;
@@ -60,8 +52,9 @@ protected:
         return fd;
     }
 
-    std::string m_home;
-    std::string m_path;
+    const testsupport::TScratchDir m_scratch;
+    const std::string m_home = m_scratch.Path();
+    std::string m_path = m_home + "/.murox_history";
 };
 
 TEST_F(HistoryFileTest, TheUsersOwnFileIsOpenedOrMadePrivate)

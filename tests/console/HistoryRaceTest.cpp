@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "host/console/HistoryFile.h"
+#include "tests/support/Scratch.h"
 
 namespace {
 
@@ -54,9 +55,8 @@ namespace {
 
 TEST(HistoryRaceTest, AFileThatAppearsAsTheHistoryIsMadeIsNotUsed)
 {
-    char dir[] = "/tmp/murox-history-race-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(dir));
-    const std::string home = dir;
+    const testsupport::TScratchDir scratch;
+    const std::string home = scratch.Path();
     const std::string path = home + "/.murox_history";
     const std::string notes = home + "/notes";
     std::ofstream(notes) << "mine\n";
@@ -74,7 +74,6 @@ TEST(HistoryRaceTest, AFileThatAppearsAsTheHistoryIsMadeIsNotUsed)
     EXPECT_EQ(std::strerror(EEXIST), problem);
     std::ifstream file(notes);
     EXPECT_EQ("mine\n", std::string(std::istreambuf_iterator<char>(file), {}));
-    std::system(("rm -rf '" + home + "'").c_str());
 }
 
 } // namespace

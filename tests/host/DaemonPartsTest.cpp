@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include "host/kaf/BSubscription.h"
@@ -21,6 +20,7 @@
 #include "host/server/DaemonSignals.h"
 #include "host/server/DaemonStatus.h"
 #include "tests/support/EventTestSupport.h"
+#include "tests/support/Scratch.h"
 
 namespace {
 
@@ -167,13 +167,10 @@ class ControlClientTest : public testing::Test {
 protected:
     ControlClientTest()
     {
-        int pair[2];
-        EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair));
-        const int size = 4096;
-        setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-        setsockopt(pair[1], SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-        m_peer = BFd(pair[1]);
-        m_pClient.reset(new BControlClient(BFd(pair[0]), Stranger(7), 0));
+        auto pair = testsupport::SocketPair(true);
+        EXPECT_TRUE(pair.second.Valid());
+        m_peer = std::move(pair.second);
+        m_pClient.reset(new BControlClient(std::move(pair.first), Stranger(7), 0));
     }
     // Queues frames until exactly `bytes` wait unsent.
     void QueueUnsent(std::size_t bytes)

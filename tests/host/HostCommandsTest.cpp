@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -20,6 +19,7 @@
 #include "hostapi/BFileNV.h"
 #include "tests/support/EventTestSupport.h"
 #include "tests/support/RecordingStream.h"
+#include "tests/support/Scratch.h"
 
 namespace {
 
@@ -95,17 +95,14 @@ TEST(HostCommandsTest, TheRegistrysFailuresAreTakenForTheLinesReasons)
 // Sample libraries: one loads, one fails to initialise, one cannot be opened, one is not to load.
 class HostStatusTest : public testing::Test {
 protected:
-    static std::string Configured()
+    static std::string Configured(const std::string& path)
     {
-        char dir[] = "/tmp/murox-status-XXXXXX";
-        const std::string made = mkdtemp(dir) != nullptr ? dir : "/nonexistent";
-        std::ofstream(made + "/murox.conf")
+        std::ofstream(path)
             << "[extdll a]\npath = " HELLO_LIBRARY "\n[extdll b]\npath = " BROKEN_LIBRARY
                "\n[extdll c]\npath = /nonexistent.so\n[extdll d]\npath = " IDLE_LIBRARY
                "\nload = 0\n";
-        return made;
+        return path;
     }
-    ~HostStatusTest() override { std::filesystem::remove_all(m_dir); }
     // The line's outcome and its answer as one text.
     std::pair<TLineOutcome, std::string> Run(const std::string& line)
     {
@@ -134,8 +131,8 @@ protected:
 
     KAF::BMessageDispatcher m_dispatcher;
     eventlog_test::TInstanceScope m_scope{&m_dispatcher};
-    const std::string m_dir = Configured();
-    const std::string m_path = m_dir + "/murox.conf";
+    const testsupport::TScratchDir m_dir;
+    const std::string m_path = Configured(m_dir.Path() + "/murox.conf");
     KAF::BFileNV m_store;
     const int m_read = m_store.ReadFile(m_path.c_str());
     BHostCommands m_commands{m_store};
@@ -272,18 +269,6 @@ public:
 
 class HostCommandsReloadTest : public testing::Test {
 protected:
-    HostCommandsReloadTest()
-    {
-        char dir[] = "/tmp/murox-commands-XXXXXX";
-        m_dir = mkdtemp(dir);
-        m_path = m_dir + "/murox.conf";
-    }
-    ~HostCommandsReloadTest() override
-    {
-        unlink(m_path.c_str());
-        unlink((m_path + ".lock").c_str());
-        rmdir(m_dir.c_str());
-    }
     void Configure(const std::string& text)
     {
         std::ofstream(m_path) << text;
@@ -292,8 +277,8 @@ protected:
 
     KAF::BMessageDispatcher m_dispatcher;
     eventlog_test::TInstanceScope m_scope{&m_dispatcher};
-    std::string m_dir;
-    std::string m_path;
+    const testsupport::TScratchDir m_dir;
+    const std::string m_path = m_dir.Path() + "/murox.conf";
     KAF::BFileNV m_store;
 };
 

@@ -18,17 +18,12 @@
 #include "hostapi/DLLExtAgents.h"
 #include "tests/support/EventTestSupport.h"
 #include "tests/support/FullDisk.h"
+#include "tests/support/Scratch.h"
 
 namespace {
 
 // A user who is neither root nor the test's.
 const uid_t kStranger = 65534;
-
-std::string MakeDirectory()
-{
-    char dir[] = "/tmp/murox-registry-XXXXXX";
-    return mkdtemp(dir) != nullptr ? dir : "/nonexistent";
-}
 
 // A directory or a copy of a file at `path`, of that mode and owner.
 bool Made(const std::string& path, mode_t mode, uid_t owner)
@@ -46,7 +41,6 @@ bool Copied(const std::string& from, const std::string& path, mode_t mode, uid_t
 class RegistryTest : public ::testing::Test {
 protected:
     RegistryTest() { m_dispatcher.Subscribe(&m_recorder); }
-    ~RegistryTest() override { std::filesystem::remove_all(m_dir); }
     // Writes the file and has the store read it.
     bool Configure(const std::string& text)
     {
@@ -76,7 +70,8 @@ protected:
     eventlog_test::TRecorder m_recorder{&m_events};
     KAF::BMessageDispatcher m_dispatcher;
     eventlog_test::TInstanceScope m_scope{&m_dispatcher};
-    const std::string m_dir = MakeDirectory();
+    const testsupport::TScratchDir m_scratch;
+    const std::string m_dir = m_scratch.Path();
     const std::string m_path = m_dir + "/murox.conf";
     KAF::BFileNV m_store;
     DLLExtAgents m_registry;

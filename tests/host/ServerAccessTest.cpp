@@ -25,6 +25,7 @@
 #include "host/server/ILogOutput.h"
 #include "host/server/OutputWait.h"
 #include "tests/host/TIdleRunner.h"
+#include "tests/support/Scratch.h"
 
 namespace {
 
@@ -68,25 +69,12 @@ protected:
     {
         if (geteuid() != 0)
             GTEST_SKIP() << "connecting as another user needs root";
-        char dir[] = "/tmp/murox-access-XXXXXX";
-        m_dir = mkdtemp(dir);
         // Others pass through; the socket's own mode and group decide.
-        ASSERT_EQ(0, chmod(m_dir.c_str(), 0711));
-        ASSERT_EQ(0, mkdir((m_dir + "/run").c_str(), 0755));
-        m_path = m_dir + "/run/c.ctl";
+        ASSERT_EQ(0, chmod(m_dir.Path().c_str(), 0711));
+        ASSERT_EQ(0, mkdir((m_dir.Path() + "/run").c_str(), 0755));
         const TClaimResult claimed = m_socket.Claim(m_path, kGroup);
         ASSERT_EQ(TClaimResult::kClaimed, claimed.outcome) << claimed.error;
         m_pServer.reset(new BControlServer(m_socket, -1, nullptr, m_limits));
-    }
-    void TearDown() override
-    {
-        m_pServer.reset();
-        m_peers.clear();
-        m_socket.Release();
-        if (!m_dir.empty()) {
-            rmdir((m_dir + "/run").c_str());
-            rmdir(m_dir.c_str());
-        }
     }
     // The first frame sent to a process connecting as `uid` with only `group`: type, payload.
     std::string FirstFrame(uid_t uid, gid_t group)
@@ -128,13 +116,13 @@ protected:
     void Fill(std::size_t count)
     {
         for (std::size_t i = 0; i < count; ++i) {
-            int pair[2];
-            ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair));
+            auto pair = testsupport::SocketPair();
+            ASSERT_TRUE(pair.second.Valid());
             TPeer peer;
             peer.uid = kNobody;
             peer.gid = kGroup;
-            m_pServer->Attach(BFd(pair[0]), peer);
-            m_peers.emplace_back(pair[1]);
+            m_pServer->Attach(std::move(pair.first), peer);
+            m_peers.push_back(std::move(pair.second));
         }
     }
     static std::string Greeting()
@@ -152,8 +140,8 @@ protected:
         return std::string(1, control::kFarewell) + "murox: no room: " + why + "\n";
     }
 
-    std::string m_dir;
-    std::string m_path;
+    const testsupport::TScratchDir m_dir;
+    const std::string m_path = m_dir.Path() + "/run/c.ctl";
     TClientLimits m_limits;
     BControlSocket m_socket;
     std::unique_ptr<BControlServer> m_pServer;

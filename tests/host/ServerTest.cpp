@@ -30,6 +30,7 @@
 #include "host/server/LineAudit.h"
 #include "tests/host/TIdleRunner.h"
 #include "tests/support/EventTestSupport.h"
+#include "tests/support/Scratch.h"
 
 namespace {
 
@@ -92,17 +93,6 @@ TEST(LineAuditTest, ALongLineIsLoggedWholeInPartsCutBetweenCharacters)
 // A datagram socket bound where the log listens, in a folder of its own.
 class TLogSocket {
 public:
-    TLogSocket()
-    {
-        char dir[] = "/tmp/murox-log-XXXXXX";
-        m_dir = mkdtemp(dir);
-        m_path = m_dir + "/log";
-    }
-    ~TLogSocket()
-    {
-        Close();
-        rmdir(m_dir.c_str());
-    }
     void Bind()
     {
         m_fd = BFd(socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
@@ -146,7 +136,8 @@ public:
     const std::string& Path() const { return m_path; }
 
 private:
-    std::string m_dir, m_path;
+    const testsupport::TScratchDir m_dir;
+    const std::string m_path = m_dir.Path() + "/log";
     BFd m_fd;
 };
 
@@ -298,8 +289,6 @@ protected:
 
     ConsoleBudgetTest()
     {
-        char dir[] = "/tmp/murox-budget-XXXXXX";
-        m_dir = mkdtemp(dir);
         m_limits.pauseAt = 1024;
         m_limits.maxUnsent = m_limits.hardUnsent = std::size_t{1} << 30;
         m_limits.stallMs = m_limits.partialFrameMs = 1000LL * 3600;
@@ -310,29 +299,23 @@ protected:
     {
         m_pServer.reset();
         KAF::BMessageDispatcher::s_pInstance = nullptr;
-        unlink((m_dir + "/c.ctl").c_str());
-        rmdir(m_dir.c_str());
     }
     void SetUp() override
     {
-        ASSERT_EQ(TClaimResult::kClaimed, m_socket.Claim(m_dir + "/c.ctl", getegid()).outcome);
+        ASSERT_EQ(TClaimResult::kClaimed,
+                  m_socket.Claim(m_dir.Path() + "/c.ctl", getegid()).outcome);
         m_pServer.reset(new BControlServer(m_socket, -1, nullptr, m_limits));
     }
     // A client with pid `pid`, its end returned; `small` buffers keep what is unread in the server.
     int Attach(pid_t pid, bool small = true)
     {
-        int pair[2];
-        EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair));
-        const int size = 4096;
-        if (small) {
-            setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-            setsockopt(pair[1], SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-        }
+        auto pair = testsupport::SocketPair(small);
+        EXPECT_TRUE(pair.second.Valid());
         TPeer peer;
         peer.pid = pid;
-        m_pServer->Attach(BFd(pair[0]), peer);
-        m_peers.emplace_back(pair[1]);
-        return pair[1];
+        m_pServer->Attach(std::move(pair.first), peer);
+        m_peers.push_back(std::move(pair.second));
+        return m_peers.back().Get();
     }
     // Reads at most `most` bytes at `fd` into `m_read`; false once the server closed its end.
     bool Read(int fd, std::size_t most)
@@ -375,7 +358,7 @@ protected:
             MuroxLogEvent("%s", text.c_str());
     }
 
-    std::string m_dir;
+    const testsupport::TScratchDir m_dir;
     TClientLimits m_limits;
     KAF::BMessageDispatcher m_dispatcher;
     BControlSocket m_socket;

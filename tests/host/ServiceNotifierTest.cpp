@@ -20,6 +20,7 @@
 #include "host/server/BServiceNotifier.h"
 #include "host/server/ServiceStatus.h"
 #include "tests/host/TIdleRunner.h"
+#include "tests/support/Scratch.h"
 
 namespace {
 
@@ -28,10 +29,10 @@ class TManager {
 public:
     explicit TManager(bool abstract)
     {
-        char dir[] = "/tmp/murox-notify-XXXXXX";
-        m_dir = mkdtemp(dir);
-        m_name = abstract ? "@murox-notify-test-" + std::to_string(getpid()) + m_dir.substr(18)
-                          : m_dir + "/notify";
+        const std::string& dir = m_dir.Path();
+        m_name = abstract
+                     ? "@murox-notify-test-" + std::to_string(getpid()) + dir.substr(dir.size() - 6)
+                     : dir + "/notify";
         m_fd.Reset(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
@@ -41,12 +42,6 @@ public:
         const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) +
                                                         m_name.size() + (abstract ? 0 : 1));
         m_bound = bind(m_fd.Get(), reinterpret_cast<const sockaddr*>(&address), length) == 0;
-    }
-    ~TManager()
-    {
-        m_fd.Reset();
-        unlink((m_dir + "/notify").c_str());
-        rmdir(m_dir.c_str());
     }
     const std::string& Name() const { return m_name; }
     bool Bound() const { return m_bound; }
@@ -65,7 +60,7 @@ public:
     }
 
 private:
-    std::string m_dir;
+    const testsupport::TScratchDir m_dir;
     std::string m_name;
     BFd m_fd;
     bool m_bound = false;
@@ -269,30 +264,20 @@ public:
 
 class NotifiedLoopTest : public testing::Test {
 protected:
-    NotifiedLoopTest()
-    {
-        char dir[] = "/tmp/murox-loop-XXXXXX";
-        m_dir = mkdtemp(dir);
-    }
-    ~NotifiedLoopTest() override
-    {
-        m_pServer.reset();
-        unlink((m_dir + "/c.ctl").c_str());
-        rmdir(m_dir.c_str());
-    }
     void Start(long long watchdogUsec)
     {
         m_pNotifier.reset(new BServiceNotifier(m_manager.Name(), watchdogUsec));
-        ASSERT_EQ(TClaimResult::kClaimed, m_socket.Claim(m_dir + "/c.ctl", getegid()).outcome);
+        ASSERT_EQ(TClaimResult::kClaimed,
+                  m_socket.Claim(m_dir.Path() + "/c.ctl", getegid()).outcome);
         m_pServer.reset(new BControlServer(m_socket, -1, nullptr, TClientLimits()));
         m_pServer->Notify(m_pNotifier.get());
     }
     BFd Attach()
     {
-        int pair[2];
-        EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair));
-        m_pServer->Attach(BFd(pair[0]), TPeer());
-        return BFd(pair[1]);
+        auto pair = testsupport::SocketPair();
+        EXPECT_TRUE(pair.second.Valid());
+        m_pServer->Attach(std::move(pair.first), TPeer());
+        return std::move(pair.second);
     }
 
     // What the manager is told by the next turns that tell it anything.
@@ -306,7 +291,7 @@ protected:
         return told;
     }
 
-    std::string m_dir;
+    const testsupport::TScratchDir m_dir;
     TManager m_manager{false};
     std::unique_ptr<BServiceNotifier> m_pNotifier;
     BControlSocket m_socket;

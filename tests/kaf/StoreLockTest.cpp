@@ -150,7 +150,8 @@ TEST_F(StoreLockTest, RefusesALockDirectoryOrFileThatIsNotItsOwn)
     EXPECT_EQ(prefix + " belongs to uid 1, not to this user", m_message);
 }
 
-// A daemon's lock names the socket to use instead, as text; only an flock on this lock file counts.
+// A daemon's lock names the socket to use instead, and a program name that would act on a
+// terminal is shown as text; only an flock on this lock file counts.
 TEST_F(StoreLockTest, NamesTheHolder)
 {
     Write("");
@@ -159,20 +160,36 @@ TEST_F(StoreLockTest, NamesTheHolder)
         ASSERT_TRUE(Lock(once)) << m_message;
     }
     const std::string lockFile = LockFile();
+    const std::string odd = m_dir + "/fl\x1b]0;x\x07\xe2\x80\xaeock";
+    ASSERT_EQ(0, symlink("/usr/bin/flock", odd.c_str()));
     BFileNV other;
-    const std::pair<std::vector<const char*>, std::string> holders[] = {
-        {{"--daemon", "--socket", "/run/a.ctl"},
-         " (a daemon serving /run/a.ctl): use murox --remote"},
-        {{"--daemon", "--socket=/run/\x1b[2Jb.ctl"},
-         " (a daemon serving /run/\\x1b[2Jb.ctl): use murox --remote"},
-        {{"--daemon"}, " (a daemon serving its default socket): use murox --remote"},
-        {{"-e", "--daemon"}, ""}};
-    for (const auto& [options, serving] : holders) {
+    // Run as "PROGRAM -o LOCK sh -c 'read x' ARGS...", told as "in use by NAME pid N[SERVING]".
+    struct THolder {
+        std::string program;
+        std::vector<const char*> args;
+        std::string name, serving;
+    };
+    const std::string remote = "): use murox --remote";
+    const THolder holders[] = {{"flock",
+                                {"/usr/sbin/murox", "--daemon", "--socket", "/run/a.ctl"},
+                                "murox",
+                                " (a daemon serving /run/a.ctl" + remote},
+                               {"flock",
+                                {"/usr/sbin/murox", "--daemon", "--socket=/run/\x1b[2Jb.ctl"},
+                                "murox",
+                                " (a daemon serving /run/\\x1b[2Jb.ctl" + remote},
+                               {"flock",
+                                {"/usr/sbin/murox", "--daemon"},
+                                "murox",
+                                " (a daemon serving its default socket" + remote},
+                               {"flock", {"/usr/sbin/murox", "-e", "--daemon"}, "murox", ""},
+                               {odd, {}, "fl\\x1b]0;x\\x07\\xe2\\x80\\xaeock", ""}};
+    for (const THolder& holder : holders) {
         int input[2];
         ASSERT_EQ(0, pipe2(input, O_CLOEXEC));
-        std::vector<const char*> argv = {"flock", "-o",     lockFile.c_str(), "sh",
-                                         "-c",    "read x", "/usr/sbin/murox"};
-        argv.insert(argv.end(), options.begin(), options.end());
+        std::vector<const char*> argv = {
+            holder.program.c_str(), "-o", lockFile.c_str(), "sh", "-c", "read x"};
+        argv.insert(argv.end(), holder.args.begin(), holder.args.end());
         argv.push_back(nullptr);
         const pid_t pid = fork();
         if (pid == 0) {
@@ -190,7 +207,9 @@ TEST_F(StoreLockTest, NamesTheHolder)
         range.l_type = F_RDLCK;
         EXPECT_TRUE(fcntl(record, F_SETLK, &range) == 0 && flock(elsewhere, LOCK_EX) == 0);
         EXPECT_FALSE(Lock(other));
-        EXPECT_EQ(m_path + " is in use by murox pid " + std::to_string(pid) + serving, m_message);
+        EXPECT_EQ(m_path + " is in use by " + holder.name + " pid " + std::to_string(pid) +
+                      holder.serving,
+                  m_message);
         close(record);
         close(elsewhere);
         close(input[1]); // ends the shell, which has no other writer
@@ -257,39 +276,6 @@ TEST_F(StoreLockTest, NamesAHolderThatProcHides)
                 (forged ? m_path + " is in use by process pid " + std::to_string(getpid()) : byMe),
             std::string(text, static_cast<std::size_t>(n)));
     }
-}
-
-// A holder's program name that would retitle or clear the terminal is shown as text.
-TEST_F(StoreLockTest, NamesAHolderWhoseProgramCouldActOnATerminal)
-{
-    Write("");
-    {
-        BFileNV once;
-        ASSERT_TRUE(Lock(once)) << m_message;
-    }
-    const std::string program = m_dir + "/fl\x1b]0;x\x07\xe2\x80\xaeock";
-    ASSERT_EQ(0, symlink("/usr/bin/flock", program.c_str()));
-    int input[2];
-    ASSERT_EQ(0, pipe2(input, O_CLOEXEC));
-    const std::string lockFile = LockFile();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(input[0], 0);
-        execl(program.c_str(), program.c_str(), "-o", lockFile.c_str(), "sh", "-c", "read x",
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(input[0]);
-    for (int tenths = 0; tenths < 100 && Free(); ++tenths)
-        usleep(100000);
-    BFileNV other;
-    EXPECT_FALSE(Lock(other));
-    EXPECT_EQ(m_path + " is in use by fl\\x1b]0;x\\x07\\xe2\\x80\\xaeock pid " +
-                  std::to_string(pid),
-              m_message);
-    close(input[1]);
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
 }
 
 // Only the user's own regular files named as this file's temporaries are taken for leftovers.
