@@ -52,15 +52,21 @@ std::string Events(const std::string& prefix)
     return events;
 }
 
-// An answer's first piece on its way out presses Ctrl-C.
-class BInterruptingOutput : public IConsoleOutput {
+// What a console wrote; Ctrl-C pressed the first time `stream` is sent `pressAt` ("": anything).
+class BWatchedOutput : public IConsoleOutput {
 public:
+    BWatchedOutput() = default;
+    BWatchedOutput(TStream stream, std::string pressAt)
+        : m_armed(true), m_stream(stream), m_pressAt(std::move(pressAt))
+    {
+    }
     bool Terminal(TStream) const override { return false; }
     void Write(TStream stream, const std::string& bytes) override
     {
         written[stream] += bytes;
-        if (stream == kOut && !bytes.empty() && !m_pressed) {
-            m_pressed = true;
+        if (m_armed && stream == m_stream && !bytes.empty() &&
+            bytes.find(m_pressAt) != std::string::npos) {
+            m_armed = false;
             raise(SIGINT);
         }
     }
@@ -69,7 +75,9 @@ public:
     std::string written[2];
 
 private:
-    bool m_pressed = false;
+    bool m_armed = false;
+    TStream m_stream = kOut;
+    std::string m_pressAt;
 };
 
 // A daemon's socket in a fresh directory; the console's input a pipe or terminal, output a file.
@@ -175,7 +183,7 @@ TEST_F(ConsoleSessionTest, ATypedLineIsTakenBeforeTheFramesWaiting)
 {
     Type("quit\n", false);
     std::thread daemon(Serve, m_listener.Get(), Events("event "), 0);
-    BInterruptingOutput output;
+    BWatchedOutput output(IConsoleOutput::kOut, "");
     EXPECT_EQ(0, Run(output, TReconnectPolicy(), [this] {
                   EXPECT_TRUE(m_connection.HasFrame()) << "the events came apart from the greeting";
               }));
@@ -191,7 +199,7 @@ TEST_F(ConsoleSessionTest, CtrlCIsTakenBeforeTheFramesWaiting)
     const std::string heap =
         Frame(control::kAnswer, "one\n") + Events("event ") + Frame(control::kAnswer, "two\n");
     std::thread daemon(Serve, m_listener.Get(), heap, 1);
-    BInterruptingOutput output;
+    BWatchedOutput output(IConsoleOutput::kOut, "");
     Run(output);
     daemon.join();
     const std::string& out = output.written[IConsoleOutput::kOut];
@@ -201,25 +209,6 @@ TEST_F(ConsoleSessionTest, CtrlCIsTakenBeforeTheFramesWaiting)
               output.written[IConsoleOutput::kErr].find("murox: answer abandoned"))
         << output.written[IConsoleOutput::kErr] << m_shown;
 }
-
-// What a console wrote; Ctrl-C pressed once standard error says `pressAt`.
-class BWatchedOutput : public IConsoleOutput {
-public:
-    explicit BWatchedOutput(std::string pressAt = std::string()) : m_pressAt(std::move(pressAt)) {}
-    bool Terminal(TStream) const override { return false; }
-    void Write(TStream stream, const std::string& bytes) override
-    {
-        written[stream] += bytes;
-        if (stream == kErr && !m_pressAt.empty() && bytes.find(m_pressAt) != std::string::npos)
-            raise(SIGINT);
-    }
-    int OutError() override { return 0; }
-
-    std::string written[2];
-
-private:
-    std::string m_pressAt;
-};
 
 // The payload of the next line frame `fd` sends; empty once it closed.
 std::string NextLine(int fd)
@@ -236,6 +225,14 @@ std::string NextLine(int fd)
             return std::string();
         reader.Append(buffer, static_cast<std::size_t>(n));
     }
+}
+
+// A daemon that greets the next console at `listener` and goes once it sent a line (returned).
+std::string GreetAndTakeLine(int listener)
+{
+    const BFd peer(accept(listener, nullptr, nullptr));
+    const std::string greeting = Greeting();
+    return write(peer.Get(), greeting.data(), greeting.size()) > 0 ? NextLine(peer.Get()) : "";
 }
 
 // A daemon that takes a line and goes, then one that sends `second` and answers lines, kept.
@@ -346,13 +343,10 @@ TEST_F(ConsoleSessionTest, CtrlCGivesUpWaitingForTheDaemon)
 {
     Type("one\n", true, false);
     std::thread daemon([this] {
-        const BFd first(accept(m_listener.Get(), nullptr, nullptr));
-        const std::string greeting = Greeting();
-        if (write(first.Get(), greeting.data(), greeting.size()) > 0)
-            NextLine(first.Get());
+        GreetAndTakeLine(m_listener.Get());
         m_listener.Reset(); // no daemon any more
     });
-    BWatchedOutput output("waiting for the daemon");
+    BWatchedOutput output(IConsoleOutput::kErr, "waiting for the daemon");
     // Past the test's own deadline, had Ctrl-C not been heard.
     EXPECT_EQ(1, Run(output, Reconnecting(600000)));
     daemon.join();
@@ -365,12 +359,7 @@ TEST_F(ConsoleSessionTest, CtrlCGivesUpWhileTheNextDaemonSaysNothing)
 {
     Type("one\n", true, false);
     std::thread daemon([this] {
-        {
-            const BFd first(accept(m_listener.Get(), nullptr, nullptr));
-            const std::string greeting = Greeting();
-            if (write(first.Get(), greeting.data(), greeting.size()) > 0)
-                NextLine(first.Get());
-        }
+        GreetAndTakeLine(m_listener.Get());
         const BFd mute(accept(m_listener.Get(), nullptr, nullptr));
         kill(getpid(), SIGINT);
         char byte = 0;
@@ -393,12 +382,7 @@ TEST_F(ConsoleSessionTest, TheWaitForTheDaemonIsBoundedAndBacksOff)
     Type("one\n", true, false);
     int attempts = 0;
     std::thread daemon([this, &attempts] {
-        {
-            const BFd first(accept(m_listener.Get(), nullptr, nullptr));
-            const std::string greeting = Greeting();
-            if (write(first.Get(), greeting.data(), greeting.size()) > 0)
-                NextLine(first.Get());
-        }
+        GreetAndTakeLine(m_listener.Get());
         // Each attempt closed before any greeting; the console's own end stops the thread.
         for (;;) {
             pollfd waiting = {m_listener.Get(), POLLIN, 0};
@@ -448,19 +432,8 @@ TEST_F(ConsoleSessionTest, AnUnansweredLineOutlivesTheEndOfInput)
     // The last line ends at the end of the input: both are read before the line is sent.
     Type("first", false);
     m_typist.Reset();
-    std::thread daemon([this] {
-        const BFd peer(accept(m_listener.Get(), nullptr, nullptr));
-        const std::string greeting = Greeting();
-        if (write(peer.Get(), greeting.data(), greeting.size()) < 0)
-            return;
-        // Gone once the line came, without a word.
-        char buffer[4096];
-        for (ssize_t n; (n = read(peer.Get(), buffer, sizeof buffer)) > 0;)
-            if (std::string(buffer, static_cast<std::size_t>(n)).find(control::kLine) !=
-                std::string::npos)
-                return;
-    });
-    BInterruptingOutput output;
+    std::thread daemon(GreetAndTakeLine, m_listener.Get()); // gone without a word
+    BWatchedOutput output(IConsoleOutput::kOut, "");
     EXPECT_EQ(1, Run(output));
     daemon.join();
     EXPECT_EQ("murox: the daemon at " + m_path + " closed the connection\n",
