@@ -11,6 +11,17 @@ file(REMOVE_RECURSE ${WORK_DIR})
 
 include(${CMAKE_CURRENT_LIST_DIR}/Run.cmake)
 
+# lookup(PAIRS KEY OUT): the value of KEY in the list PAIRS of "key=value", or "".
+function(lookup pairs key out)
+    set(value "")
+    foreach(pair IN LISTS ${pairs})
+        if(pair MATCHES "^(.*)=(.*)$" AND CMAKE_MATCH_1 STREQUAL key)
+            set(value ${CMAKE_MATCH_2})
+        endif()
+    endforeach()
+    set(${out} "${value}" PARENT_SCOPE)
+endfunction()
+
 # Packs without building (CTest runs after the build); CPack runs no "preinstall" step for Ninja.
 run("cpack" ${CPACK} --config ${BUILD_DIR}/CPackConfig.cmake -G DEB -B ${WORK_DIR} -D
     CPACK_CMAKE_GENERATOR=Ninja)
@@ -21,12 +32,7 @@ set(machines "Advanced Micro Devices X86-64=amd64" "Intel 80386=i386" "AArch64=a
 run("readelf" ${READELF} -h ${LIBRARY})
 string(REGEX MATCH "Machine: +([^\n]*)" ignored "${output}")
 set(machine "${CMAKE_MATCH_1}")
-set(arch "")
-foreach(pair IN LISTS machines)
-    if(pair MATCHES "^(.*)=(.*)$" AND CMAKE_MATCH_1 STREQUAL machine)
-        set(arch ${CMAKE_MATCH_2})
-    endif()
-endforeach()
+lookup(machines "${machine}" arch)
 if(NOT arch)
     message(FATAL_ERROR "no Debian architecture known for machine '${machine}'")
 endif()
@@ -37,14 +43,10 @@ set(summaries "")
 # The library goes to that architecture's multiarch directory, whatever the configured prefix.
 set(triplets amd64=x86_64-linux-gnu i386=i386-linux-gnu arm64=aarch64-linux-gnu
              armhf=arm-linux-gnueabihf powerpc=powerpc-linux-gnu ppc64=powerpc64-linux-gnu)
-foreach(pair IN LISTS triplets)
-    if(pair MATCHES "^${arch}=(.*)$")
-        if(NOT LIBDIR STREQUAL "usr/lib/${CMAKE_MATCH_1}")
-            string(APPEND failures
-                   "the packages' library directory is ${LIBDIR}, not usr/lib/${CMAKE_MATCH_1}\n")
-        endif()
-    endif()
-endforeach()
+lookup(triplets ${arch} triplet)
+if(triplet AND NOT LIBDIR STREQUAL "usr/lib/${triplet}")
+    string(APPEND failures "the packages' library directory is ${LIBDIR}, not usr/lib/${triplet}\n")
+endif()
 
 # The Debian package of each library a packaged binary may need.
 set(library_packages
@@ -94,12 +96,7 @@ function(check_needed name depends)
         if(soname IN_LIST shipped)
             continue()
         endif()
-        set(package "")
-        foreach(pair IN LISTS library_packages)
-            if(pair MATCHES "^(.*)=(.*)$" AND CMAKE_MATCH_1 STREQUAL soname)
-                set(package ${CMAKE_MATCH_2})
-            endif()
-        endforeach()
+        lookup(library_packages ${soname} package)
         if(NOT package)
             string(APPEND failures "${name}: no package known for the library ${soname} it needs\n")
         else()
@@ -254,9 +251,7 @@ if(HOST_FILES MATCHES "etc/murox/murox\\.conf")
         string(APPEND failures
                "murox-host: conffiles is '${conffiles}', not /etc/murox/murox.conf\n")
     endif()
-endif()
-# The configuration and its folder are root's, 0644 and 0755, whatever the build's umask.
-if(HOST_FILES MATCHES "etc/murox/murox\\.conf")
+    # The configuration and its folder are root's, 0644 and 0755, whatever the build's umask.
     file(GLOB host_deb ${WORK_DIR}/murox-host_*.deb)
     run("dpkg-deb --contents murox-host" ${DPKG_DEB} --contents ${host_deb})
     foreach(entry "drwxr-xr-x root/root [^\n]* \\./etc/murox/"
