@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -12,10 +11,8 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -110,11 +107,8 @@ TEST_F(HistoryFileTest, ALinkAFifoOrAFileOthersMayWriteIsNotUsed)
     EXPECT_FALSE(Open(problem).Valid());
     EXPECT_FALSE(problem.empty());
     rmdir(m_path.c_str());
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    m_path.copy(address.sun_path, sizeof address.sun_path - 1);
-    const BFd listener(socket(AF_UNIX, SOCK_STREAM, 0));
-    ASSERT_EQ(0, bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address));
+    const BFd listener = testsupport::ListenAt(m_path);
+    ASSERT_TRUE(listener.Valid());
     EXPECT_FALSE(Open(problem).Valid());
     EXPECT_FALSE(problem.empty());
 
