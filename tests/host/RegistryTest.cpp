@@ -463,30 +463,24 @@ TEST_F(RegistryTest, LoadsOnlyWhatNoOneElseCanChange)
     EXPECT_EQ(0, m_registry.Load(&m_store));
     EXPECT_EQ("a:1:1:0 b:1:1:0 c:1:1:0 d:1:1:0 e:1:1:0 f:1:0:1 g:1:1:0 h:1:1:0 i:1:0:1 ", State());
     const std::string install = "install the library where only root can change it";
-    const std::string changed = " could be changed by others: ";
+    // Why `path` could be changed by others: `what` belongs to a stranger, or others may write it.
+    const auto owned = [&](const std::string& path, const std::string& what, const char* mode) {
+        return path + " could be changed by others: the " + what + " belongs to uid 65534, mode " +
+               mode + ", not to root; " + install + ", such as /usr/local/lib";
+    };
+    const auto writable = [&](const std::string& path, const std::string& what,
+                              const std::string& at, const char* owner) {
+        return path + " could be changed by others: the " + what + " " + at + " (" + owner +
+               ") is writable by its group or others; chmod go-w " + at + ", or " + install;
+    };
     const std::vector<std::string> why = {
-        eve + "/sub/a.so" + changed + "the directory " + eve +
-            " belongs to uid 65534, mode 0755, not to root; " + install +
-            ", such as /usr/local/lib",
-        m_dir + "/b.so" + changed + "the file " + m_dir +
-            "/b.so (uid 0, mode 1664) is writable by its group or others; chmod go-w " + m_dir +
-            "/b.so, or " + install,
-        m_dir + "/c.so" + changed + "the file " + m_dir +
-            "/c.so belongs to uid 65534, mode 0644, not to root; " + install +
-            ", such as /usr/local/lib",
-        open + "/d.so" + changed + "the directory " + open +
-            " (uid 0, mode 0777) is writable by its group or others; chmod go-w " + open + ", or " +
-            install,
-        sticky + "/e.so" + changed + "the file " + sticky +
-            "/e.so belongs to uid 65534, mode 0644, not to root; " + install +
-            ", such as /usr/local/lib",
-        eveSticky + "/g.so" + changed + "the directory " + eveSticky +
-            " belongs to uid 65534, mode 1777, not to root; " + install +
-            ", such as /usr/local/lib",
-        // The link is followed; the directory at fault is named.
-        m_dir + "/h.so" + changed + "the directory " + eve +
-            " belongs to uid 65534, mode 0755, not to root; " + install +
-            ", such as /usr/local/lib",
+        owned(eve + "/sub/a.so", "directory " + eve, "0755"),
+        writable(m_dir + "/b.so", "file", m_dir + "/b.so", "uid 0, mode 1664"),
+        owned(m_dir + "/c.so", "file " + m_dir + "/c.so", "0644"),
+        writable(open + "/d.so", "directory", open, "uid 0, mode 0777"),
+        owned(sticky + "/e.so", "file " + sticky + "/e.so", "0644"),
+        owned(eveSticky + "/g.so", "directory " + eveSticky, "1777"),
+        owned(m_dir + "/h.so", "directory " + eve, "0755"), // followed; the directory at fault
     };
     const char* names[] = {"a", "b", "c", "d", "e", "g", "h"};
     const char* lines[] = {"2", "4", "6", "8", "10", "14", "16"}; // of their paths
@@ -585,21 +579,10 @@ TEST_F(RegistryTest, NamesHoldOnlyCharactersNoShellOrTerminalActsOn)
     const std::string kept = "[extdll a]\npath = " IDLE_LIBRARY "\nload = 0\n";
     ASSERT_TRUE(Configure(kept));
     ASSERT_EQ(1, m_registry.Load(&m_store));
-    const std::string refused[] = {"h$(touch${IFS}" + m_dir + "/made)",
-                                   "a`id`",
-                                   "a;b",
-                                   "a|b",
-                                   "a'b",
-                                   "a/b",
-                                   "a*",
-                                   "~a",
-                                   "-l",
-                                   "a\x1b[2J",
-                                   "a\x7f",
-                                   "a\xe2\x80\xae"
-                                   "b",
-                                   "caf\xc3\xa9",
-                                   std::string(256, 'n')};
+    std::vector<std::string> refused = {"a`id`", "a;b", "a|b",      "a'b",   "a/b",        "a*",
+                                        "~a",    "-l",  "a\x1b[2J", "a\x7f", "caf\xc3\xa9"};
+    refused.insert(refused.end(), {"h$(touch${IFS}" + m_dir + "/made)",
+                                   std::string("a\xe2\x80\xae") + "b", std::string(256, 'n')});
     for (const std::string& name : refused) {
         EXPECT_EQ(0, m_registry.Add(&m_store, name.c_str(), IDLE_LIBRARY, "")) << name;
         const std::vector<std::string> events = Take();
