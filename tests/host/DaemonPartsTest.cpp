@@ -19,6 +19,7 @@
 #include "host/server/BStdoutQueue.h"
 #include "host/server/DaemonSignals.h"
 #include "host/server/DaemonStatus.h"
+#include "tests/host/TIdleRunner.h"
 #include "tests/support/EventTestSupport.h"
 #include "tests/support/Scratch.h"
 
@@ -239,19 +240,13 @@ TEST_F(ControlClientTest, ADismissedClientThatNeverReadsIsClosedAtTheDeadline)
 }
 
 // Answers a reload with what it would say of a failure.
-class TFailingReload : public ICommandRunner {
+class TFailingReload : public TIdleRunner {
 public:
-    TLineOutcome RunLine(const std::string&, KAF::ICmdStream&) override
-    {
-        return TLineOutcome::kFailed;
-    }
     void Reload(KAF::ICmdStream& out) override
     {
         ++m_reloads;
         out.Write(KAF::BString("xdll: cannot read '/etc/murox.conf': gone\n"));
     }
-    control::TCommandWords CompletionWords() override { return {}; }
-    TExtensionCounts Extensions() override { return {}; }
     int m_reloads = 0;
 };
 
