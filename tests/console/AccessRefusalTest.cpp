@@ -1,25 +1,20 @@
-// A console the kernel keeps away from the socket is told what keeps it
-// out: the directory it cannot pass through, or the group it is not in.
-// Passing through a directory takes search permission, not read: one this
-// user may list but not pass is named, one it may pass but not list is
-// not. Root passes every check, so the console runs as another user, in a
-// child; the test needs root to make it so.
+// A console kept from the socket is told what keeps it out: a directory it cannot pass, or a group.
+// Root passes every check, so the console runs as another user in a child: the test needs root.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include <grp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "host/console/BDaemonConnection.h"
 #include "host/protocol/ControlProtocol.h"
 #include "tests/support/ChildSays.h"
+#include "tests/support/Scratch.h"
 
 namespace {
 
@@ -34,31 +29,15 @@ protected:
     {
         if (geteuid() != 0)
             GTEST_SKIP() << "needs root";
-        char dir[] = "/tmp/murox-refusal-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(dir));
-        m_dir = dir;
-        ASSERT_EQ(0, chmod(dir, 0755));
-        m_run = m_dir + "/run";
-        m_socket = m_run + "/murox.ctl";
+        ASSERT_EQ(0, chmod(m_dir.Path().c_str(), 0755));
         ASSERT_EQ(0, mkdir(m_run.c_str(), 0755));
-        sockaddr_un address;
-        m_listener = socket(AF_UNIX, SOCK_STREAM, 0);
-        ASSERT_TRUE(control::SocketAddress(m_socket, address));
-        ASSERT_EQ(0, bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address));
-        ASSERT_EQ(0, listen(m_listener, 4));
+        m_listener = testsupport::ListenAt(m_socket);
+        ASSERT_TRUE(m_listener.Valid());
         ASSERT_EQ(0, chown(m_socket.c_str(), 0, kSocketGroup));
         ASSERT_EQ(0, chown(m_run.c_str(), 0, kSocketGroup));
     }
-    void TearDown() override
-    {
-        if (m_listener >= 0)
-            close(m_listener);
-        if (!m_dir.empty())
-            std::system(("rm -rf '" + m_dir + "'").c_str());
-    }
 
-    // Why a console of nobody, holding `groups` besides its own, may not
-    // connect.
+    // Why a console of nobody, holding `groups` besides its own, may not connect.
     std::string RefusalAs(const std::vector<gid_t>& groups) const
     {
         return testsupport::ChildSays([&]() -> std::string {
@@ -82,10 +61,10 @@ protected:
         return "a daemon may serve " + m_socket + ", but this user may not use it: ";
     }
 
-    std::string m_dir;
-    std::string m_run;
-    std::string m_socket;
-    int m_listener = -1;
+    const testsupport::TScratchDir m_dir;
+    const std::string m_run = m_dir.Path() + "/run";
+    const std::string m_socket = m_run + "/murox.ctl";
+    BFd m_listener;
 };
 
 TEST_F(AccessRefusalTest, ADirectoryThatCanBeListedButNotPassedIsNamed)

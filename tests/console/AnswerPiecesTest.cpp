@@ -1,6 +1,4 @@
-// The console's frame reader hands out an answer of any length in pieces
-// as its bytes arrive, holding no more than what arrived; every other
-// frame stays whole and bounded.
+// An answer is handed out in pieces as its bytes arrive; other frames stay whole and bounded.
 #include <gtest/gtest.h>
 
 #include "host/protocol/ControlProtocol.h"
@@ -21,8 +19,7 @@ std::string Header(char type, std::uint32_t length)
     return frame;
 }
 
-// What the reader gives for `stream` appended in pieces of `step` bytes:
-// each frame as "T:payload" with a '+' after a piece that more follow.
+// `stream` read in pieces of `step` bytes: each frame as "T:payload", '+' after a piece with more.
 std::vector<std::string> Read(const std::string& stream, std::size_t step)
 {
     BFrameReader reader = BFrameReader::FromDaemon();
@@ -86,8 +83,8 @@ TEST(AnswerPiecesTest, OtherFramesAndUnstreamedAnswersStayBounded)
     EXPECT_EQ(std::vector<std::string>{"malformed"},
               Read(Header(control::kEvent, control::kMaxFrame + 1) + "v", 8));
     EXPECT_EQ(std::vector<std::string>{"malformed"}, Read(Header('L', 1) + "x", 8));
-    // The daemon's side streams nothing: a line longer than any frame is
-    // malformed, and so is an answer, or words, from a console.
+    // The daemon's side streams nothing: long lines, answers and words from a console are
+    // malformed.
     for (const std::string& stream :
          {Header(control::kLine, control::kMaxFrame + 1), Header(control::kAnswer, 1) + "x",
           Header(control::kWords, 0)}) {

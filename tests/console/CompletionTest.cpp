@@ -1,6 +1,4 @@
-// Tab completion of command lines: what the console offers for the word
-// being typed, from the words the daemon or the shell describes, and how
-// those words travel from the daemon.
+// Tab completion: what the console offers for the word typed, and how the daemon sends the words.
 #include <gmock/gmock.h>
 
 #include "host/console/CommandCompletion.h"
@@ -80,9 +78,7 @@ TEST(CompletionTest, XdllTakesASwitchThenANameForTheNamedOnes)
     EXPECT_THAT(CompleteCommandLine("xdll -l ", Words({})), IsEmpty());
 }
 
-// A word with a control character, a character that hides or reorders
-// text, or bytes that are not UTF-8, cannot be typed; one with a blank
-// would not stay one word: neither is offered, whoever describes it.
+// A word that could not be typed, or would not stay one word, is not offered, whoever describes it.
 TEST(CompletionTest, OnlyWordsATerminalShowsAsTheyAreAreOffered)
 {
     const TCommandWords words =
@@ -91,23 +87,20 @@ TEST(CompletionTest, OnlyWordsATerminalShowsAsTheyAreAreOffered)
     EXPECT_THAT(CompleteCommandLine("xdll -l ", words), ElementsAre("evil", "\xc3\xa9t\xc3\xa9"));
     EXPECT_THAT(CompleteCommandLine("xdll -l e", control::DecodeWords(control::EncodeWords(words))),
                 ElementsAre("evil"));
-    // "xdll -d hel" must not become "xdll -d hello -", nor a command or a
-    // switch hold a blank.
+    // "xdll -d hel" must not become "xdll -d hello -", nor a command or a switch hold a blank.
     TCommandWords spaced = Words({"hello -", "hel\tlo", "help", "hel lo"});
     spaced.commands.push_back({"xd ll", {}});
     spaced.commands[0].switches.push_back({"-l -u", true});
     EXPECT_THAT(CompleteCommandLine("xdll -d hel", spaced), ElementsAre("help"));
     EXPECT_THAT(CompleteCommandLine("xd", spaced), ElementsAre("xdll"));
     EXPECT_THAT(CompleteCommandLine("xdll -l", spaced), ElementsAre("-l"));
-    // Characters that reorder or hide text (U+202E, U+200B, U+2066,
-    // U+FEFF): what the name shows is not what it is.
+    // U+202E, U+200B, U+2066, U+FEFF: what the name shows is not what it is.
     const TCommandWords hiding = Words({"h\xe2\x80\xaeolle",
                                         "h\xe2\x80\x8b"
                                         "ello",
                                         "h\xe2\x81\xa6i", "h\xef\xbb\xbfi", "hi"});
     EXPECT_THAT(CompleteCommandLine("xdll -u h", hiding), ElementsAre("hi"));
-    // A name that the shell would run is a word like any other here: the
-    // console inserts it into its own line, which no shell reads.
+    // A name a shell would run is a word like any other: no shell reads the console's line.
     EXPECT_THAT(CompleteCommandLine("xdll -d h", Words({"h$(touch${IFS}FILE)"})),
                 ElementsAre("h$(touch${IFS}FILE)"));
 
@@ -121,8 +114,7 @@ TEST(CompletionTest, OnlyWordsATerminalShowsAsTheyAreAreOffered)
     EXPECT_EQ(2, asked); // at each Tab: the names change
 }
 
-// The 'W' frame's payload: one word a line after its tag, read back as
-// it was given; lines of another form are passed over.
+// The 'W' frame's payload: a word a line after its tag, read back as given; other lines skipped.
 TEST(CompletionTest, WordsTravelAsTheyWereGiven)
 {
     TCommandWords words;

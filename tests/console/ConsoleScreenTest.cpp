@@ -1,6 +1,4 @@
-// What a console shows of a daemon: on a terminal, nothing the daemon sent
-// (greeting, answers, events, farewells) acts on the terminal or hides;
-// through a pipe, answers and events pass byte for byte.
+// On a terminal nothing the daemon sent acts or hides; through a pipe it passes byte for byte.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -71,8 +69,7 @@ TEST(ConsoleScreenTest, TheGreetingsFieldsAreShownAsText)
     BConsoleScreen(bare).Greet("/x", "42");
     EXPECT_EQ("murox: connected to the daemon at /x, pid 42, version ?\n",
               bare.written[IConsoleOutput::kOut]);
-    // Something else first is no greeting: the console says so and
-    // shows none of it.
+    // Something else first is no greeting: the console says so and shows none of it.
     EXPECT_FALSE(TakeGreeting(Frame(control::kEvent, "\x1b[2J"), "/run/x.ctl", greeting, error));
     EXPECT_EQ("/run/x.ctl does not speak the murox control protocol", error);
     // The greeting's words in a frame of another kind are no greeting.
@@ -133,9 +130,7 @@ TEST(ConsoleScreenTest, ThroughAPipeAnswersAndEventsPassByteForByte)
               output.written[IConsoleOutput::kErr].find("cannot write to standard output"));
 }
 
-// Why a line fails goes to standard error, whoever said it: its answer and
-// the events the daemon marks as its reasons; standard output keeps only
-// the other events and the answers of lines that succeeded.
+// Why a line fails goes to standard error, whoever said it; standard output keeps the rest.
 TEST(ConsoleScreenTest, AFailedLinesReasonsGoToStandardErrorOnly)
 {
     BRecordedOutput piped(false, false);
@@ -147,16 +142,14 @@ TEST(ConsoleScreenTest, AFailedLinesReasonsGoToStandardErrorOnly)
     EXPECT_EQ("hello: init\nlisted\n", piped.written[IConsoleOutput::kOut]);
     EXPECT_EQ("extension library 'w\x1b' not loaded\n", piped.written[IConsoleOutput::kErr]);
     EXPECT_EQ(3, screen.Status());
-    // Made visible where standard error is a terminal, whatever standard
-    // output is.
+    // Made visible where standard error is a terminal, whatever standard output is.
     BRecordedOutput errTerminal(false, true);
     BConsoleScreen(errTerminal).FailureEvent("not\x1b[2Jadded");
     EXPECT_EQ("not\\x1b[2Jadded\n", errTerminal.written[IConsoleOutput::kErr]);
     EXPECT_EQ("", errTerminal.written[IConsoleOutput::kOut]);
 }
 
-// Whether an event is made visible follows where it goes, standard output,
-// whatever standard error is.
+// An event is made visible by where it goes, standard output, whatever standard error is.
 TEST(ConsoleScreenTest, AnEventIsShownAsTextWhenStandardOutputIsATerminal)
 {
     const std::string event = "ev\x1b[2Jent\x07";

@@ -1,8 +1,5 @@
-// A console's session looks at the operator's keys and Ctrl-C before each
-// frame it has already received: a daemon whose frames arrived in a heap
-// holds up neither. The daemon's frames reach the console in one write, so
-// that they wait in its buffer, and the key or Ctrl-C is there before the
-// console takes the next frame.
+// A console's session against a daemon played by a thread: keys and Ctrl-C
+// come before frames already received, and a lost daemon is waited for.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -11,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <future>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,7 +18,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include "host/console/BConsoleScreen.h"
@@ -28,6 +26,7 @@
 #include "host/console/IConsoleOutput.h"
 #include "host/protocol/BFd.h"
 #include "host/protocol/ControlProtocol.h"
+#include "tests/support/Scratch.h"
 
 namespace {
 
@@ -40,6 +39,11 @@ std::string Frame(char type, const std::string& payload)
     return frame;
 }
 
+std::string Greeting(const std::string& pidAndVersion = "1 1.0")
+{
+    return Frame(control::kHello, std::string(control::kGreeting) + " " + pidAndVersion);
+}
+
 std::string Events(const std::string& prefix)
 {
     std::string events;
@@ -48,15 +52,21 @@ std::string Events(const std::string& prefix)
     return events;
 }
 
-// An answer's first piece on its way out presses Ctrl-C.
-class BInterruptingOutput : public IConsoleOutput {
+// What a console wrote; Ctrl-C pressed the first time `stream` is sent `pressAt` ("": anything).
+class BWatchedOutput : public IConsoleOutput {
 public:
+    BWatchedOutput() = default;
+    BWatchedOutput(TStream stream, std::string pressAt)
+        : m_armed(true), m_stream(stream), m_pressAt(std::move(pressAt))
+    {
+    }
     bool Terminal(TStream) const override { return false; }
     void Write(TStream stream, const std::string& bytes) override
     {
         written[stream] += bytes;
-        if (stream == kOut && !bytes.empty() && !m_pressed) {
-            m_pressed = true;
+        if (m_armed && stream == m_stream && !bytes.empty() &&
+            bytes.find(m_pressAt) != std::string::npos) {
+            m_armed = false;
             raise(SIGINT);
         }
     }
@@ -65,24 +75,18 @@ public:
     std::string written[2];
 
 private:
-    bool m_pressed = false;
+    bool m_armed = false;
+    TStream m_stream = kOut;
+    std::string m_pressAt;
 };
 
-// A daemon at a socket in a fresh directory, and the console's standard
-// input and output swapped for a pipe holding `typed` and a file.
+// A daemon's socket in a fresh directory; the console's input a pipe or terminal, output a file.
 class ConsoleSessionTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char dir[] = "/tmp/murox-session-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(dir));
-        m_dir = dir;
-        m_path = m_dir + "/control";
-        sockaddr_un address{};
-        ASSERT_TRUE(control::SocketAddress(m_path, address));
-        m_listener.Reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        ASSERT_EQ(0, bind(m_listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address));
-        ASSERT_EQ(0, listen(m_listener.Get(), 1));
+        m_listener = testsupport::ListenAt(m_path, 1);
+        ASSERT_TRUE(m_listener.Valid());
         m_savedIn = dup(0);
         m_savedOut = dup(1);
     }
@@ -93,11 +97,9 @@ protected:
         dup2(m_savedOut, 1);
         close(m_savedIn);
         close(m_savedOut);
-        std::system(("rm -rf '" + m_dir + "'").c_str());
     }
 
-    // What the operator typed, through a pipe or, where Ctrl-C is to be
-    // heard, a terminal; then the end of the input.
+    // What the operator typed, through a terminal where Ctrl-C is to be heard; then the end.
     void Type(const std::string& typed, bool terminal, bool end = true)
     {
         int fds[2];
@@ -119,34 +121,45 @@ protected:
         dup2(fds[0], 0);
         close(fds[0]);
         std::fflush(stdout);
-        const BFd shown(open((m_dir + "/shown").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
+        const BFd shown(
+            open((m_dir.Path() + "/shown").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
         dup2(shown.Get(), 1);
     }
-    // Gives the test its own standard input and output back; what the
-    // console showed.
-    std::string Shown() const
+    // Runs a console to its end, `connected` called once greeted; its status, the test's stdio back
+    int Run(
+        IConsoleOutput& output, const TReconnectPolicy& policy = TReconnectPolicy(),
+        const std::function<void()>& connected = [] {})
     {
+        std::string error;
+        if (!m_connection.Connect(m_path, error))
+            throw std::runtime_error(error); // the daemon's thread would wait on
+        connected();
+        BConsoleScreen screen(output);
+        const int status = BConsoleSession(m_connection, screen, policy).Run();
         std::fflush(stdout);
         dup2(m_savedIn, 0);
         dup2(m_savedOut, 1);
-        std::ifstream file(m_dir + "/shown");
-        return std::string(std::istreambuf_iterator<char>(file), {});
+        std::ifstream file(m_dir.Path() + "/shown");
+        m_shown.assign(std::istreambuf_iterator<char>(file), {});
+        shutdown(m_connection.Fd(), SHUT_RDWR);
+        return status;
     }
 
-    std::string m_dir;
-    std::string m_path;
+    const testsupport::TScratchDir m_dir;
+    const std::string m_path = m_dir.Path() + "/control";
+    std::string m_shown;
     BFd m_listener;
     BFd m_typist;
+    BDaemonConnection m_connection;
     int m_savedIn = -1;
     int m_savedOut = -1;
 };
 
-// The daemon greets, then sends `heap` in one write once `lines` line
-// frames came, and stays until the console leaves.
+// Greets, sends `heap` in one write once `lines` line frames came, stays until the console leaves.
 void Serve(int listener, const std::string& heap, int lines)
 {
     const BFd peer(accept(listener, nullptr, nullptr));
-    const std::string greeting = Frame(control::kHello, std::string(control::kGreeting) + " 1 1.0");
+    const std::string greeting = Greeting();
     std::string received;
     if (lines == 0)
         received = greeting + heap;
@@ -170,65 +183,32 @@ TEST_F(ConsoleSessionTest, ATypedLineIsTakenBeforeTheFramesWaiting)
 {
     Type("quit\n", false);
     std::thread daemon(Serve, m_listener.Get(), Events("event "), 0);
-    BDaemonConnection connection;
-    std::string error;
-    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
-    ASSERT_TRUE(connection.HasFrame()) << "the events came apart from the greeting";
-    BInterruptingOutput output;
-    BConsoleScreen screen(output);
-    const int status = BConsoleSession(connection, screen).Run();
-    const std::string shown = Shown();
-    shutdown(connection.Fd(), SHUT_RDWR);
+    BWatchedOutput output(IConsoleOutput::kOut, "");
+    EXPECT_EQ(0, Run(output, TReconnectPolicy(), [this] {
+                  EXPECT_TRUE(m_connection.HasFrame()) << "the events came apart from the greeting";
+              }));
     daemon.join();
-    EXPECT_EQ(0, status);
-    EXPECT_EQ(std::string::npos, shown.find("event " + std::to_string(kHeap - 1)))
+    EXPECT_EQ(std::string::npos, m_shown.find("event " + std::to_string(kHeap - 1)))
         << "every event waiting was shown before the typed \"quit\"";
 }
 
-// Ctrl-C is pressed as the answer to the first line is shown; the answer
-// to the second waits behind many events, and is abandoned.
+// Ctrl-C as the first answer shows: the second answer, waiting behind many events, is abandoned.
 TEST_F(ConsoleSessionTest, CtrlCIsTakenBeforeTheFramesWaiting)
 {
     Type("first\nsecond\n", true);
     const std::string heap =
         Frame(control::kAnswer, "one\n") + Events("event ") + Frame(control::kAnswer, "two\n");
     std::thread daemon(Serve, m_listener.Get(), heap, 1);
-    BDaemonConnection connection;
-    std::string error;
-    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
-    BInterruptingOutput output;
-    BConsoleScreen screen(output);
-    BConsoleSession(connection, screen).Run();
-    const std::string shown = Shown();
-    shutdown(connection.Fd(), SHUT_RDWR);
+    BWatchedOutput output(IConsoleOutput::kOut, "");
+    Run(output);
     daemon.join();
     const std::string& out = output.written[IConsoleOutput::kOut];
     EXPECT_EQ(0u, out.find("one\n")) << out;
     EXPECT_EQ(std::string::npos, out.find("two")) << "the abandoned answer was shown";
     EXPECT_NE(std::string::npos,
               output.written[IConsoleOutput::kErr].find("murox: answer abandoned"))
-        << output.written[IConsoleOutput::kErr] << shown;
+        << output.written[IConsoleOutput::kErr] << m_shown;
 }
-
-// What a console wrote, and Ctrl-C pressed once standard error says
-// `pressAt`.
-class BWatchedOutput : public IConsoleOutput {
-public:
-    explicit BWatchedOutput(std::string pressAt = std::string()) : m_pressAt(std::move(pressAt)) {}
-    bool Terminal(TStream) const override { return false; }
-    void Write(TStream stream, const std::string& bytes) override
-    {
-        written[stream] += bytes;
-        if (stream == kErr && !m_pressAt.empty() && bytes.find(m_pressAt) != std::string::npos)
-            raise(SIGINT);
-    }
-    int OutError() override { return 0; }
-
-    std::string written[2];
-
-private:
-    std::string m_pressAt;
-};
 
 // The payload of the next line frame `fd` sends; empty once it closed.
 std::string NextLine(int fd)
@@ -247,12 +227,18 @@ std::string NextLine(int fd)
     }
 }
 
-// One daemon after another at the same socket: the first greets, takes a
-// line and goes away; the second sends `second` (a greeting, a refusal)
-// and answers the lines it gets, which it keeps, until the console leaves.
+// A daemon that greets the next console at `listener` and goes once it sent a line (returned).
+std::string GreetAndTakeLine(int listener)
+{
+    const BFd peer(accept(listener, nullptr, nullptr));
+    const std::string greeting = Greeting();
+    return write(peer.Get(), greeting.data(), greeting.size()) > 0 ? NextLine(peer.Get()) : "";
+}
+
+// A daemon that takes a line and goes, then one that sends `second` and answers lines, kept.
 void ServeTwice(int listener, const std::string& second, std::vector<std::string>* pLines)
 {
-    const std::string greeting = Frame(control::kHello, std::string(control::kGreeting) + " 1 1.0");
+    const std::string greeting = Greeting();
     {
         const BFd first(accept(listener, nullptr, nullptr));
         if (write(first.Get(), greeting.data(), greeting.size()) < 0)
@@ -284,25 +270,15 @@ TReconnectPolicy Reconnecting(int giveUpMs)
     return policy;
 }
 
-// The daemon goes away with a line in flight: the console says so, waits
-// for the next, greets the operator again and sends it the line typed
-// ahead; the line in flight is not sent again.
+// A lost daemon is waited for; the next is sent the line typed ahead, never the one in flight.
 TEST_F(ConsoleSessionTest, AnOperatorsConsoleWaitsForTheNextDaemon)
 {
     Type("one\ntwo\n", true);
     std::vector<std::string> lines;
-    std::thread daemon(ServeTwice, m_listener.Get(),
-                       Frame(control::kHello, std::string(control::kGreeting) + " 2 2.0"), &lines);
-    BDaemonConnection connection;
-    std::string error;
-    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
+    std::thread daemon(ServeTwice, m_listener.Get(), Greeting("2 2.0"), &lines);
     BWatchedOutput output;
-    BConsoleScreen screen(output);
-    const int status = BConsoleSession(connection, screen, Reconnecting(10000)).Run();
-    Shown();
-    shutdown(connection.Fd(), SHUT_RDWR);
+    EXPECT_EQ(0, Run(output, Reconnecting(10000)));
     daemon.join();
-    EXPECT_EQ(0, status);
     EXPECT_THAT(lines, testing::ElementsAre("first: one", "second: two"));
     EXPECT_EQ("murox: connected to the daemon at " + m_path + ", pid 2, version 2.0\nran two\n",
               output.written[IConsoleOutput::kOut]);
@@ -313,16 +289,14 @@ TEST_F(ConsoleSessionTest, AnOperatorsConsoleWaitsForTheNextDaemon)
               output.written[IConsoleOutput::kErr]);
 }
 
-// A line typed for a daemon that is gone by the time it is sent waits for
-// the next daemon, which gets it.
+// A line typed for a daemon gone before it was sent goes to the next daemon.
 TEST_F(ConsoleSessionTest, ALineNoDaemonTookGoesToTheNext)
 {
     Type("one\n", true);
     std::vector<std::string> lines;
     std::promise<void> firstGone;
     std::thread daemon([this, &lines, &firstGone] {
-        const std::string greeting =
-            Frame(control::kHello, std::string(control::kGreeting) + " 1 1.0");
+        const std::string greeting = Greeting();
         {
             const BFd first(accept(m_listener.Get(), nullptr, nullptr));
             if (write(first.Get(), greeting.data(), greeting.size()) < 0)
@@ -338,25 +312,16 @@ TEST_F(ConsoleSessionTest, ALineNoDaemonTookGoesToTheNext)
             return;
         NextLine(next.Get());
     });
-    BDaemonConnection connection;
-    std::string error;
-    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
-    firstGone.get_future().wait();
     BWatchedOutput output;
-    BConsoleScreen screen(output);
-    const int status = BConsoleSession(connection, screen, Reconnecting(10000)).Run();
-    Shown();
-    shutdown(connection.Fd(), SHUT_RDWR);
+    EXPECT_EQ(0, Run(output, Reconnecting(10000), [&firstGone] { firstGone.get_future().wait(); }));
     daemon.join();
-    EXPECT_EQ(0, status);
     EXPECT_THAT(lines, testing::ElementsAre("one"));
     EXPECT_THAT(output.written[IConsoleOutput::kOut], testing::EndsWith("ran\n"));
     EXPECT_EQ(std::string::npos, output.written[IConsoleOutput::kErr].find("is lost"))
         << output.written[IConsoleOutput::kErr];
 }
 
-// The daemon that comes back is judged as the first was: one that refuses
-// the console ends it with status 4, and is sent nothing.
+// The next daemon is judged as the first: one that refuses ends the console with 4, sent nothing.
 TEST_F(ConsoleSessionTest, ARefusalByTheNextDaemonEndsTheConsoleWithFour)
 {
     Type("one\ntwo\n", true);
@@ -365,15 +330,9 @@ TEST_F(ConsoleSessionTest, ARefusalByTheNextDaemonEndsTheConsoleWithFour)
         ServeTwice, m_listener.Get(),
         Frame(control::kFarewell, std::string(control::kAccessRefused) + "uid 7 is not root\n"),
         &lines);
-    BDaemonConnection connection;
-    std::string error;
-    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
     BWatchedOutput output;
-    BConsoleScreen screen(output);
-    const int status = BConsoleSession(connection, screen, Reconnecting(10000)).Run();
-    Shown();
+    EXPECT_EQ(4, Run(output, Reconnecting(10000)));
     daemon.join();
-    EXPECT_EQ(4, status);
     EXPECT_THAT(lines, testing::ElementsAre("first: one"));
     EXPECT_THAT(output.written[IConsoleOutput::kErr],
                 testing::EndsWith("murox: access refused: uid 7 is not root\n"));
@@ -384,79 +343,47 @@ TEST_F(ConsoleSessionTest, CtrlCGivesUpWaitingForTheDaemon)
 {
     Type("one\n", true, false);
     std::thread daemon([this] {
-        const BFd first(accept(m_listener.Get(), nullptr, nullptr));
-        const std::string greeting =
-            Frame(control::kHello, std::string(control::kGreeting) + " 1 1.0");
-        if (write(first.Get(), greeting.data(), greeting.size()) > 0)
-            NextLine(first.Get());
+        GreetAndTakeLine(m_listener.Get());
         m_listener.Reset(); // no daemon any more
     });
-    BDaemonConnection connection;
-    std::string error;
-    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
-    BWatchedOutput output("waiting for the daemon");
-    BConsoleScreen screen(output);
+    BWatchedOutput output(IConsoleOutput::kErr, "waiting for the daemon");
     // Past the test's own deadline, had Ctrl-C not been heard.
-    const int status = BConsoleSession(connection, screen, Reconnecting(600000)).Run();
-    Shown();
+    EXPECT_EQ(1, Run(output, Reconnecting(600000)));
     daemon.join();
-    EXPECT_EQ(1, status);
     EXPECT_THAT(output.written[IConsoleOutput::kErr],
                 testing::EndsWith("murox: gave up waiting for the daemon\n"));
 }
 
-// Ctrl-C is heard while the console waits for a greeting from a daemon
-// that took it and says nothing: well before that wait would run out.
+// Ctrl-C is heard while a daemon that took the console says nothing, well before that wait ends.
 TEST_F(ConsoleSessionTest, CtrlCGivesUpWhileTheNextDaemonSaysNothing)
 {
     Type("one\n", true, false);
     std::thread daemon([this] {
-        {
-            const BFd first(accept(m_listener.Get(), nullptr, nullptr));
-            const std::string greeting =
-                Frame(control::kHello, std::string(control::kGreeting) + " 1 1.0");
-            if (write(first.Get(), greeting.data(), greeting.size()) > 0)
-                NextLine(first.Get());
-        }
+        GreetAndTakeLine(m_listener.Get());
         const BFd mute(accept(m_listener.Get(), nullptr, nullptr));
         kill(getpid(), SIGINT);
         char byte = 0;
         while (read(mute.Get(), &byte, 1) > 0) {
         }
     });
-    BDaemonConnection connection;
-    std::string error;
-    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
     BWatchedOutput output;
-    BConsoleScreen screen(output);
     const auto start = std::chrono::steady_clock::now();
-    const int status = BConsoleSession(connection, screen, Reconnecting(600000)).Run();
+    EXPECT_EQ(1, Run(output, Reconnecting(600000)));
     const auto took = std::chrono::steady_clock::now() - start;
-    Shown();
     daemon.join();
-    EXPECT_EQ(1, status);
     EXPECT_THAT(output.written[IConsoleOutput::kErr],
                 testing::EndsWith("murox: gave up waiting for the daemon\n"));
     EXPECT_LT(took, std::chrono::seconds(BDaemonConnection::kPatienceSeconds));
 }
 
-// Daemons that answer and go away at once, for as long as the console is
-// patient: it tries again with growing pauses, not in a loop, and gives up
-// once its time is over, with status 1.
+// Daemons that go at once are tried again with growing pauses, until the patience ends: status 1.
 TEST_F(ConsoleSessionTest, TheWaitForTheDaemonIsBoundedAndBacksOff)
 {
     Type("one\n", true, false);
     int attempts = 0;
     std::thread daemon([this, &attempts] {
-        {
-            const BFd first(accept(m_listener.Get(), nullptr, nullptr));
-            const std::string greeting =
-                Frame(control::kHello, std::string(control::kGreeting) + " 1 1.0");
-            if (write(first.Get(), greeting.data(), greeting.size()) > 0)
-                NextLine(first.Get());
-        }
-        // Each attempt is closed before any greeting; the console's own
-        // end tells the thread to stop.
+        GreetAndTakeLine(m_listener.Get());
+        // Each attempt closed before any greeting; the console's own end stops the thread.
         for (;;) {
             pollfd waiting = {m_listener.Get(), POLLIN, 0};
             if (poll(&waiting, 1, 1500) <= 0)
@@ -465,85 +392,50 @@ TEST_F(ConsoleSessionTest, TheWaitForTheDaemonIsBoundedAndBacksOff)
             ++attempts;
         }
     });
-    BDaemonConnection connection;
-    std::string error;
-    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
     BWatchedOutput output;
-    BConsoleScreen screen(output);
     TReconnectPolicy policy = Reconnecting(1000);
     policy.longestDelayMs = 2000;
     const auto start = std::chrono::steady_clock::now();
-    const int status = BConsoleSession(connection, screen, policy).Run();
+    EXPECT_EQ(1, Run(output, policy));
     const auto took = std::chrono::steady_clock::now() - start;
-    Shown();
     daemon.join();
-    EXPECT_EQ(1, status);
     EXPECT_THAT(output.written[IConsoleOutput::kErr],
                 testing::EndsWith("murox: the daemon did not come back within 1 seconds\n"));
-    // 10, 20, 40 ... 640 ms: at most 7 attempts in a second, however fast
-    // the machine; a slower one makes fewer.
+    // 10, 20, 40 ... 640 ms: at most 7 attempts in a second; a slower machine makes fewer.
     EXPECT_GE(attempts, 2);
     EXPECT_LE(attempts, 7);
     EXPECT_LT(took, std::chrono::seconds(30));
 }
 
-// A script's console (no reconnection) ends with its daemon, status 1,
-// and tries no other.
+// A script's console (no reconnection) ends with its daemon, status 1, and tries no other.
 TEST_F(ConsoleSessionTest, AScriptsConsoleEndsWithItsDaemon)
 {
     Type("one\ntwo\n", false);
     std::vector<std::string> lines;
-    std::thread daemon(ServeTwice, m_listener.Get(),
-                       Frame(control::kHello, std::string(control::kGreeting) + " 2 2.0"), &lines);
-    BDaemonConnection connection;
-    std::string error;
-    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
+    std::thread daemon(ServeTwice, m_listener.Get(), Greeting("2 2.0"), &lines);
     BWatchedOutput output;
-    BConsoleScreen screen(output);
-    const int status = BConsoleSession(connection, screen).Run();
-    Shown();
-    // The second daemon's first console is this one: the console that
-    // lost its daemon tried no other.
-    EXPECT_TRUE(connection.Connect(m_path, error)) << error;
-    EXPECT_EQ("2 2.0", connection.Greeting());
-    shutdown(connection.Fd(), SHUT_RDWR);
+    EXPECT_EQ(1, Run(output));
+    // The second daemon's first console is this one: the lost one tried no other.
+    std::string error;
+    EXPECT_TRUE(m_connection.Connect(m_path, error)) << error;
+    EXPECT_EQ("2 2.0", m_connection.Greeting());
+    shutdown(m_connection.Fd(), SHUT_RDWR);
     daemon.join();
-    EXPECT_EQ(1, status);
     EXPECT_THAT(lines, testing::ElementsAre("first: one"));
     EXPECT_EQ("murox: the daemon at " + m_path + " closed the connection\n",
               output.written[IConsoleOutput::kErr]);
 }
 
-// The input ends while a line waits for its answer: the console waits on,
-// and says why it stops when the daemon goes away instead of answering.
+// Input ended with a line unanswered: the console waits on, and says why it stops.
 TEST_F(ConsoleSessionTest, AnUnansweredLineOutlivesTheEndOfInput)
 {
-    // The last line ends at the end of the input: both are read before
-    // the line is sent.
+    // The last line ends at the end of the input: both are read before the line is sent.
     Type("first", false);
     m_typist.Reset();
-    std::thread daemon([this] {
-        const BFd peer(accept(m_listener.Get(), nullptr, nullptr));
-        const std::string greeting =
-            Frame(control::kHello, std::string(control::kGreeting) + " 1 1.0");
-        if (write(peer.Get(), greeting.data(), greeting.size()) < 0)
-            return;
-        // Gone once the line came, without a word.
-        char buffer[4096];
-        for (ssize_t n; (n = read(peer.Get(), buffer, sizeof buffer)) > 0;)
-            if (std::string(buffer, static_cast<std::size_t>(n)).find(control::kLine) !=
-                std::string::npos)
-                return;
-    });
-    BDaemonConnection connection;
-    std::string error;
-    ASSERT_TRUE(connection.Connect(m_path, error)) << error;
-    BInterruptingOutput output;
-    BConsoleScreen screen(output);
-    const int status = BConsoleSession(connection, screen).Run();
-    Shown();
+    std::thread daemon(GreetAndTakeLine, m_listener.Get()); // gone without a word
+    BWatchedOutput output(IConsoleOutput::kOut, "");
+    EXPECT_EQ(1, Run(output));
     daemon.join();
-    EXPECT_EQ(1, status);
     EXPECT_EQ("murox: the daemon at " + m_path + " closed the connection\n",
               output.written[IConsoleOutput::kErr]);
 }

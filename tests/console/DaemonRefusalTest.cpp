@@ -1,44 +1,28 @@
-// A console tells a daemon that refused its credentials (status 4) from
-// one that had no room for it, or none at all (status 1): a script can
-// tell a lasting refusal from a passing one.
+// A refusal of the console's credentials (4) is told from no room or no daemon (1), for scripts.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <thread>
 
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include "host/console/BDaemonConnection.h"
 #include "host/console/RemoteConsole.h"
 #include "host/protocol/BFd.h"
 #include "host/protocol/ControlProtocol.h"
+#include "tests/support/Scratch.h"
 
 namespace {
 
-// A daemon at a socket in a fresh directory that sends each console it
-// takes one frame, then closes.
+// A daemon in a fresh directory that sends each console one frame, then closes.
 class DaemonRefusalTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char dir[] = "/tmp/murox-refused-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(dir));
-        m_dir = dir;
-        m_path = m_dir + "/control";
-        sockaddr_un address{};
-        ASSERT_TRUE(control::SocketAddress(m_path, address));
-        m_listener.Reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        ASSERT_EQ(0, bind(m_listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address));
-        ASSERT_EQ(0, listen(m_listener.Get(), 4));
-    }
+    void SetUp() override { ASSERT_TRUE(m_listener.Valid()); }
     void TearDown() override
     {
         if (m_server.joinable())
             m_server.join();
-        std::system(("rm -rf '" + m_dir + "'").c_str());
     }
 
     // The next console taken gets a frame of `type` holding `payload`.
@@ -54,9 +38,9 @@ protected:
         });
     }
 
-    std::string m_dir;
-    std::string m_path;
-    BFd m_listener;
+    const testsupport::TScratchDir m_dir;
+    const std::string m_path = m_dir.Path() + "/control";
+    BFd m_listener = testsupport::ListenAt(m_path);
     std::thread m_server;
 };
 

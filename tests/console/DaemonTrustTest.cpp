@@ -1,7 +1,5 @@
-// A console speaks only to a daemon of root or of its own user, as the
-// kernel knows the process that serves the socket: it reads nothing from
-// any other, sends it nothing, and says who it is. Needs root, to serve
-// and connect as other users.
+// A console speaks only to a daemon of root or its own user, as the kernel knows the server.
+// Needs root, to serve and connect as other users.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -16,14 +14,13 @@
 
 #include "host/console/BDaemonConnection.h"
 #include "host/protocol/ControlProtocol.h"
+#include "tests/support/Scratch.h"
 
 namespace {
 
 const uid_t kNobody = 65534;
 
-// A stand-in daemon that listens at `path` as `uid`, greets the one
-// console it accepts with a greeting that would retitle a terminal, and
-// reports through a pipe how many bytes it got until the console closed.
+// Listens at `path` as `uid`, greets one console with a retitling greeting, reports bytes received.
 class BStandIn {
 public:
     BStandIn(const std::string& path, uid_t uid)
@@ -61,8 +58,7 @@ public:
     }
 
 private:
-    // The credentials a connected console sees are those the listener had
-    // when it began listening: bound as root, listening as `uid`.
+    // Consoles see the listener's credentials at listen(): bound as root, listening as `uid`.
     [[noreturn]] static void Serve(const std::string& path, uid_t uid, int ready, int report)
     {
         alarm(30);
@@ -98,19 +94,10 @@ protected:
     {
         if (geteuid() != 0)
             GTEST_SKIP() << "needs root";
-        char dir[] = "/tmp/murox-trust-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(dir));
-        m_dir = dir;
-        chmod(dir, 0755);
-    }
-    void TearDown() override
-    {
-        if (!m_dir.empty())
-            std::system(("rm -rf '" + m_dir + "'").c_str());
+        ASSERT_EQ(0, chmod(m_dir.c_str(), 0755));
     }
 
-    // Connects as `uid` (in a child when not root): 0 trusted and greeted,
-    // 4 untrusted, 1 otherwise.
+    // Connects as `uid` (a child when not root): 0 trusted and greeted, 4 untrusted, 1 otherwise.
     static int ConnectAs(uid_t uid, const std::string& path)
     {
         const pid_t pid = fork();
@@ -126,7 +113,8 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    std::string m_dir;
+    const testsupport::TScratchDir m_scratch;
+    const std::string m_dir = m_scratch.Path();
 };
 
 TEST_F(DaemonTrustTest, AStrangersDaemonIsNeitherBelievedNorSentAnything)
@@ -161,8 +149,7 @@ TEST_F(DaemonTrustTest, RootsDaemonAndTheUsersOwnAreTrusted)
     }
     EXPECT_EQ(long(control::kHeaderSize + 4), root.Received());
 
-    // Another user's console: root's daemon and the user's own serve it,
-    // a third user's does not.
+    // Another user's console: root's daemon and the user's own serve it, a third user's does not.
     for (const uid_t server : {uid_t(0), kNobody, uid_t(1)}) {
         const std::string served = m_dir + "/" + std::to_string(server) + ".ctl";
         BStandIn standIn(served, server);

@@ -1,10 +1,7 @@
-// The history file stays where it is: opened without following a link or
-// blocking, and used only when it is the user's own regular file, writable
-// by no one else, in the user's own directory.
+// The history is used only as the user's own regular file, writable by no one else, at home.
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -14,15 +11,14 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "host/console/HistoryFile.h"
 #include "tests/support/ChildSays.h"
+#include "tests/support/Scratch.h"
 
 namespace {
 
@@ -30,15 +26,6 @@ const uid_t kNobody = 65534;
 
 class HistoryFileTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char dir[] = "/tmp/murox-history-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(dir));
-        m_home = dir;
-        m_path = m_home + "/.murox_history";
-    }
-    void TearDown() override { std::system(("rm -rf '" + m_home + "'").c_str()); }
-
     static void Write(const std::string& path, const std::string& text)
     {
         std::ofstream(path) << text;
@@ -53,8 +40,7 @@ protected:
         struct stat status {};
         return lstat(path.c_str(), &status) == 0;
     }
-    // Opens the history, a FIFO's open bounded by an alarm that fails the
-    // test.
+    // Opens the history; a FIFO's open is bounded by an alarm that fails the test.
     BFd Open(std::string& problem) const
     {
         alarm(10);
@@ -63,8 +49,9 @@ protected:
         return fd;
     }
 
-    std::string m_home;
-    std::string m_path;
+    const testsupport::TScratchDir m_scratch;
+    const std::string m_home = m_scratch.Path();
+    std::string m_path = m_home + "/.murox_history";
 };
 
 TEST_F(HistoryFileTest, TheUsersOwnFileIsOpenedOrMadePrivate)
@@ -120,11 +107,8 @@ TEST_F(HistoryFileTest, ALinkAFifoOrAFileOthersMayWriteIsNotUsed)
     EXPECT_FALSE(Open(problem).Valid());
     EXPECT_FALSE(problem.empty());
     rmdir(m_path.c_str());
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    m_path.copy(address.sun_path, sizeof address.sun_path - 1);
-    const BFd listener(socket(AF_UNIX, SOCK_STREAM, 0));
-    ASSERT_EQ(0, bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address));
+    const BFd listener = testsupport::ListenAt(m_path);
+    ASSERT_TRUE(listener.Valid());
     EXPECT_FALSE(Open(problem).Valid());
     EXPECT_FALSE(problem.empty());
 
@@ -133,8 +117,7 @@ TEST_F(HistoryFileTest, ALinkAFifoOrAFileOthersMayWriteIsNotUsed)
     EXPECT_FALSE(problem.empty());
 }
 
-// Root with another user's $HOME: nothing of that user's is used, and
-// nothing is made there.
+// Root with another user's $HOME: nothing of that user's is used, and nothing is made there.
 TEST_F(HistoryFileTest, AnotherUsersFileOrDirectoryIsNotUsed)
 {
     if (geteuid() != 0)
@@ -157,8 +140,7 @@ TEST_F(HistoryFileTest, AnotherUsersFileOrDirectoryIsNotUsed)
     EXPECT_EQ("theirs", Read(m_path));
 }
 
-// A file under a lease (one a file server holds, say) makes a plain open
-// wait until the lease is given up: the console does not wait.
+// A leased file makes a plain open wait until the lease is given up: the console does not wait.
 TEST_F(HistoryFileTest, AFileWhoseOpenWouldWaitIsNotWaitedFor)
 {
     Write(m_path, "kept");
@@ -179,9 +161,8 @@ TEST_F(HistoryFileTest, AFileWhoseOpenWouldWaitIsNotWaitedFor)
     EXPECT_EQ("kept", Read(m_path));
 }
 
-// What OpenHistoryFile says of the history as user nobody, in nobody's own
-// directory; with `overrideAccess`, nobody keeps CAP_DAC_OVERRIDE, so that
-// only the owner check stands between it and a file it could not open.
+// OpenHistoryFile as nobody at home; `overrideAccess` keeps CAP_DAC_OVERRIDE: the owner check
+// alone.
 std::string ProblemAsNobody(const std::string& path, bool overrideAccess)
 {
     return testsupport::ChildSays([&]() -> std::string {

@@ -1,5 +1,4 @@
-// Where the prompt and the line being typed leave the cursor: what the
-// console erases before it prints above them.
+// Where the prompt and the typed line leave the cursor: what is erased to print above them.
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -49,8 +48,7 @@ TEST(ScreenPositionTest, BytesThatDoNotDecodeTakeOneColumnEach)
              80, 0, 3);
 }
 
-// As the console runs on a UTF-8 terminal: characters decode, and a wide
-// one that does not fit at the end of a row starts the next.
+// As on a UTF-8 terminal: a wide character that does not fit at a row's end starts the next.
 TEST(ScreenPositionTest, WideCharactersMoveWholeToTheNextRow)
 {
 #ifdef MUROX_TEST_LOCPATH

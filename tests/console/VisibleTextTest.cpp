@@ -1,6 +1,4 @@
-// What a terminal is shown of a peer's text: control characters and bytes
-// that are no UTF-8 as \xHH, everything else as it came, whether the text
-// comes whole or in pieces cut anywhere.
+// A peer's text on a terminal: controls and bytes that are no UTF-8 as \xHH, whole or cut anywhere.
 #include <gtest/gtest.h>
 
 #include <utility>
@@ -43,9 +41,7 @@ TEST(VisibleTextTest, ControlCharactersAndBytesThatAreNoUtf8AreEscaped)
     EXPECT_EQ("\\xe2\\x82x\\xf0\\x9f\\x98\n", VisibleText("\xe2\x82x\xf0\x9f\x98\n"));
 }
 
-// Characters a terminal or a log viewer does not show as themselves: they
-// hide what follows or turn it around ("U+202E" makes "exe.txt" read
-// "txt.exe"). Each is escaped whole, byte by byte; its neighbours are kept.
+// Characters that hide or reorder what follows ("U+202E" turns "exe.txt" around): escaped whole.
 TEST(VisibleTextTest, CharactersThatHideOrReorderTextAreEscaped)
 {
     const std::pair<const char*, const char*> hidden[] = {

@@ -1,5 +1,4 @@
-// MuroxLogEvent through the framework's dispatcher: what subscribers get,
-// and where the dispatcher comes from.
+// MuroxLogEvent: what subscribers get, and where the dispatcher comes from.
 #include <gtest/gtest.h>
 
 #include <functional>

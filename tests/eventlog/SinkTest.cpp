@@ -1,9 +1,5 @@
-// MuroxMsgSubscriber end to end: the records that reach the real file
-// descriptor 1 and the system log, with no fake fprintf or syslog. Each case
-// runs in a child process whose standard output and error are pipes. For the system
-// log the child takes a mount namespace of its own with a fresh /dev, so
-// that a datagram socket bound at /dev/log receives what the C library
-// sends while the rest of the system keeps its log.
+// MuroxMsgSubscriber end to end, on the real descriptor 1 and system log, each case in a child.
+// For the log the child has its own mount namespace, binding /dev/log where the rest keep theirs.
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -29,8 +25,7 @@ extern "C" void __gcov_dump();
 
 namespace {
 
-// What a child reported, one packet per item: 'D' a datagram received at
-// /dev/log, 'S' why the namespace could not be set up, 'F' what went wrong.
+// A child's report, a packet each: 'D' a datagram at /dev/log, 'S' no namespace, 'F' a failure.
 struct TChild {
     pid_t pid;
     std::string written, errors; // its standard output and error
@@ -127,8 +122,7 @@ TEST(Sink, WritesEachMessageAsOneLineOnStandardOutput)
         KAF::BMessage other(55);
         other.m_text.Assign("another kind", 12);
         Inform(report, sink, other);
-        // Subscribed, it writes what MuroxLogEvent publishes through the
-        // dispatcher the first event created and the second reused.
+        // Subscribed, it writes what is published through the dispatcher the first event made.
         eventlog_test::TInstanceScope scope(nullptr);
         MuroxLogEvent("nobody listens yet");
         KAF::BMessageDispatcher::s_pInstance->Subscribe(&sink);
@@ -146,8 +140,7 @@ TEST(Sink, SyslogRecordsReachDevLogThenStdoutAfterSwitchingBack)
     const TChild child = RunInChild(true, [](int report) {
         MuroxMsgSubscriber sink;
         sink.LogToSyslog();
-        // The lowest free descriptor, taken again after the records: a
-        // connection held between records would occupy it.
+        // A connection held between records would occupy the lowest free descriptor.
         const int lowest = dup(1);
         close(lowest);
         Inform(report, sink, MuroxMsg("abc"));

@@ -1,6 +1,4 @@
-// The interpreter that routes each line to its handler: which lines
-// succeed, fail or leave, what help says, which tables it takes, and the
-// words it gives the consoles to complete.
+// The interpreter: which lines succeed, fail or leave, help, the tables it takes, its words.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -12,8 +10,7 @@
 
 namespace {
 
-// A handler with the table it is given; each command it runs is noted
-// with its arguments, as "word arg arg".
+// A handler with the table it is given; each command run is noted as "word arg arg".
 class TTableHandler : public KAF::BCmdHandler {
 public:
     explicit TTableHandler(const CliEntry* pMap) : m_pMap(pMap) {}
@@ -88,8 +85,7 @@ TEST_F(CmdInterpreterTest, ALineSucceedsFailsOrLeavesAsItsCommandSays)
     EXPECT_EQ(2U, m_frob.m_calls.size()) << "nothing ran for the others";
 }
 
-// The help of a topic it does not know fails its line, as an unknown
-// command does; every known topic succeeds.
+// Help on an unknown topic fails its line, as an unknown command does; every known topic succeeds.
 TEST_F(CmdInterpreterTest, HelpOfOneCommand)
 {
     std::string text;
@@ -109,9 +105,7 @@ TEST_F(CmdInterpreterTest, HelpOfOneCommand)
     EXPECT_THAT(m_frob.m_calls, testing::IsEmpty());
 }
 
-// The overview heads a handler's commands with the title of the first
-// one's help, which it does not repeat there; a handler without a title
-// is headed by its words, never by its class name.
+// A handler's commands are headed by its first help's title, else its words, never its class name.
 TEST_F(CmdInterpreterTest, HelpListsEveryCommandUnderWhatItIsFor)
 {
     const CliEntry untitled[] = {{1, "zap", " zap   zaps", ""},
@@ -133,8 +127,7 @@ TEST_F(CmdInterpreterTest, HelpListsEveryCommandUnderWhatItIsFor)
               text);
 }
 
-// A table that names a word taken already, by the interpreter or by
-// another handler or twice in itself, is refused whole.
+// A table naming a word taken already, by anyone or twice in itself, is refused whole.
 TEST_F(CmdInterpreterTest, ATableThatNamesATakenWordIsRefusedWhole)
 {
     const std::vector<std::string> words = {"help", "status", "quit", "frob", "", "new"};
@@ -160,9 +153,7 @@ TEST_F(CmdInterpreterTest, ATableThatNamesATakenWordIsRefusedWhole)
     EXPECT_THAT(text, testing::StartsWith("quit\n quit  "));
 }
 
-// The words a console completes: each registered command with the
-// switches its help gives one a line, those taking a library's name
-// marked, then the built-ins.
+// The words a console completes: commands with their switches, library-name ones marked, built-ins.
 TEST_F(CmdInterpreterTest, TheWordsAreTheCommandsAndTheirSwitches)
 {
     const control::TCommandWords words = m_interpreter.Words();

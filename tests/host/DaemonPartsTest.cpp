@@ -1,6 +1,4 @@
-// The daemon's small parts, each through its own interface, with the time
-// given by the test and socket pairs for descriptors: the log of refusals,
-// one client's limits and farewell, the signals the loop takes.
+// The daemon's small parts, with the time given by the test and socket pairs for descriptors.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -13,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include "host/kaf/BSubscription.h"
@@ -24,7 +21,9 @@
 #include "host/server/DaemonSignals.h"
 #include "host/server/DaemonStatus.h"
 #include "tests/host/TPriorityRecorder.h"
+#include "tests/host/TIdleRunner.h"
 #include "tests/support/EventTestSupport.h"
+#include "tests/support/Scratch.h"
 
 namespace {
 
@@ -44,9 +43,7 @@ std::function<void(TLogPriority, const std::string&)> Recorder(std::vector<std::
     };
 }
 
-// Five refusals a second are written in full, at warning, the rest counted and summed
-// up once the second has passed; the next second starts afresh. A failure
-// to accept is the daemon's own, at err.
+// Five refusals a second in full, the rest counted and summed up after; each second starts afresh.
 TEST(RefusalLogTest, FiveASecondAreWrittenAndTheRestSummedUp)
 {
     std::vector<std::string> log;
@@ -122,8 +119,7 @@ TEST(RefusalLogTest, EachSecondStartsAfreshAndTheCountsAreBounded)
     EXPECT_EQ("<4>console refused: and 2 more from other uids", log[64]);
 }
 
-// A record that does not fit is counted among those lost since the start;
-// the count is not taken back when the loss is noted.
+// A record that does not fit is counted among those lost; noting the loss takes nothing back.
 TEST(StdoutQueueTest, RecordsThatDoNotFitAreCountedForGood)
 {
     BStdoutQueue queue;
@@ -137,8 +133,7 @@ TEST(StdoutQueueTest, RecordsThatDoNotFitAreCountedForGood)
     EXPECT_EQ(2U, queue.DroppedRecords());
 }
 
-// Once standard output has failed for good, every later record is lost,
-// and counted.
+// Once standard output has failed for good, every later record is lost, and counted.
 TEST(StdoutQueueTest, RecordsAfterStandardOutputFailedAreCounted)
 {
     std::fflush(stdout);
@@ -171,8 +166,7 @@ ExtAgent Agent(int32_t status, int32_t loaded)
     return agent;
 }
 
-// What "status" says, each fact on a line of its own under a key that
-// scripts can look for; the daemon's facts only in the daemon's.
+// Each fact of "status" on its own line under a key scripts look for; the daemon's only in its.
 TEST(DaemonStatusTest, OneKeyALineInAFixedOrder)
 {
     TDaemonStatus status;
@@ -206,19 +200,15 @@ TEST(DaemonStatusTest, OneKeyALineInAFixedOrder)
     EXPECT_THAT(StatusLines(status), testing::HasSubstr("\nuptime_seconds: 0\n"));
 }
 
-// A client whose socket pair holds little: what the test does not read
-// waits in the client's queue.
+// A client whose socket pair holds little: what the test does not read waits in its queue.
 class ControlClientTest : public testing::Test {
 protected:
     ControlClientTest()
     {
-        int pair[2];
-        EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair));
-        const int size = 4096;
-        setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-        setsockopt(pair[1], SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-        m_peer = BFd(pair[1]);
-        m_pClient.reset(new BControlClient(BFd(pair[0]), Stranger(7), 0));
+        auto pair = testsupport::SocketPair(true);
+        EXPECT_TRUE(pair.second.Valid());
+        m_peer = std::move(pair.second);
+        m_pClient.reset(new BControlClient(std::move(pair.first), Stranger(7), 0));
     }
     // Queues frames until exactly `bytes` wait unsent.
     void QueueUnsent(std::size_t bytes)
@@ -235,8 +225,7 @@ protected:
     const TClientLimits m_limits;
 };
 
-// A console may leave up to 1 MiB unread for as long as it likes; past
-// that it is dropped once it has taken nothing for 2 s.
+// Up to 1 MiB unread for as long as it likes; past that dropped after 2 s of taking nothing.
 TEST_F(ControlClientTest, AClientIsDroppedPastOneMiBUnreadForTwoSeconds)
 {
     QueueUnsent(std::size_t{1024} * 1024);
@@ -272,8 +261,7 @@ TEST_F(ControlClientTest, AClientIsDroppedPastOneMiBUnreadForTwoSeconds)
     EXPECT_LT(received.size(), unread);
 }
 
-// A dismissed console that never reads its farewell is closed once the
-// farewell's wait runs out, not before.
+// A dismissed console that never reads its farewell is closed when the farewell's wait runs out.
 TEST_F(ControlClientTest, ADismissedClientThatNeverReadsIsClosedAtTheDeadline)
 {
     QueueUnsent(std::size_t{256} * 1024);
@@ -289,24 +277,18 @@ TEST_F(ControlClientTest, ADismissedClientThatNeverReadsIsClosedAtTheDeadline)
 }
 
 // Answers a reload with what it would say of a failure.
-class TFailingReload : public ICommandRunner {
+class TFailingReload : public TIdleRunner {
 public:
-    TLineOutcome RunLine(const std::string&, KAF::ICmdStream&) override
-    {
-        return TLineOutcome::kFailed;
-    }
     void Reload(KAF::ICmdStream& out) override
     {
         ++m_reloads;
         out.Write(KAF::BString("xdll: cannot read '/etc/murox.conf': gone\n"));
     }
-    control::TCommandWords CompletionWords() override { return {}; }
-    TExtensionCounts Extensions() override { return {}; }
     int m_reloads = 0;
 };
 
-// SIGHUP reloads and logs what the reload answered, a failure, at
-// warning; SIGTERM stops, logged; nothing waiting, nothing done.
+// SIGHUP reloads and logs the reload's answer; SIGTERM stops, logged; nothing waiting, nothing
+// done.
 TEST(DaemonSignalsTest, HangupReloadsAndLogsTheAnswerTerminateStops)
 {
     sigset_t before;

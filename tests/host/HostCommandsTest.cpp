@@ -1,11 +1,8 @@
-// What the daemon and the shell make of a line, beyond what the
-// interpreter says: a command that throws fails its line, with the reason
-// at the end of its answer, and the next line runs as usual.
+// What the daemon and the shell make of a line, beyond what the interpreter says.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -22,6 +19,7 @@
 #include "hostapi/BFileNV.h"
 #include "tests/support/EventTestSupport.h"
 #include "tests/support/RecordingStream.h"
+#include "tests/support/Scratch.h"
 
 namespace {
 
@@ -60,8 +58,7 @@ TEST(HostCommandsTest, ACommandThatThrowsFailsItsLine)
     EXPECT_THAT(next.m_pieces, testing::Not(testing::IsEmpty()));
 }
 
-// Notes, for each event, whether the runner took it for a reason why the
-// line fails.
+// Notes, for each event, whether the runner took it for a reason why the line fails.
 class TFailureWatch : public KAF::IMessageSubscriber {
 public:
     explicit TFailureWatch(const BHostCommands& commands) : m_commands(commands) {}
@@ -76,8 +73,7 @@ private:
     const BHostCommands& m_commands;
 };
 
-// The registry's failures are the reasons a line fails; whatever else is
-// published, before, between or after them, is not.
+// The registry's failures are the reasons a line fails; nothing else published around them is.
 TEST(HostCommandsTest, TheRegistrysFailuresAreTakenForTheLinesReasons)
 {
     KAF::BMessageDispatcher dispatcher;
@@ -96,21 +92,17 @@ TEST(HostCommandsTest, TheRegistrysFailuresAreTakenForTheLinesReasons)
                                                  "V after"));
 }
 
-// A configuration of the sample libraries: one that loads, one that fails
-// to initialise, one that cannot be opened, one not to be loaded.
+// Sample libraries: one loads, one fails to initialise, one cannot be opened, one is not to load.
 class HostStatusTest : public testing::Test {
 protected:
-    static std::string Configured()
+    static std::string Configured(const std::string& path)
     {
-        char dir[] = "/tmp/murox-status-XXXXXX";
-        const std::string made = mkdtemp(dir) != nullptr ? dir : "/nonexistent";
-        std::ofstream(made + "/murox.conf")
+        std::ofstream(path)
             << "[extdll a]\npath = " HELLO_LIBRARY "\n[extdll b]\npath = " BROKEN_LIBRARY
                "\n[extdll c]\npath = /nonexistent.so\n[extdll d]\npath = " IDLE_LIBRARY
                "\nload = 0\n";
-        return made;
+        return path;
     }
-    ~HostStatusTest() override { std::filesystem::remove_all(m_dir); }
     // The line's outcome and its answer as one text.
     std::pair<TLineOutcome, std::string> Run(const std::string& line)
     {
@@ -139,8 +131,8 @@ protected:
 
     KAF::BMessageDispatcher m_dispatcher;
     eventlog_test::TInstanceScope m_scope{&m_dispatcher};
-    const std::string m_dir = Configured();
-    const std::string m_path = m_dir + "/murox.conf";
+    const testsupport::TScratchDir m_dir;
+    const std::string m_path = Configured(m_dir.Path() + "/murox.conf");
     KAF::BFileNV m_store;
     const int m_read = m_store.ReadFile(m_path.c_str());
     BHostCommands m_commands{m_store};
@@ -219,8 +211,7 @@ TEST_F(HostStatusTest, TheDaemonsServerAddsItsFacts)
               TFacts(facts.begin() + 10, facts.end()));
 }
 
-// "status" is a command like the others: in the help and among the words
-// a console completes; no handler may take its word.
+// "status" is a command like the others: in the help and the words; no handler may take its word.
 TEST_F(HostStatusTest, StatusIsInTheHelpAndTheCompletionWords)
 {
     const auto [outcome, help] = Run("help");
@@ -249,8 +240,7 @@ TEST_F(HostStatusTest, StatusIsInTheHelpAndTheCompletionWords)
     EXPECT_FALSE(m_commands.Interpreter().Register(handler));
 }
 
-// A deploy step run twice: the same add succeeds with no answer, another
-// path or web part for the name fails the line.
+// A deploy step run twice: the same add succeeds silently, another path or web part fails.
 TEST_F(HostStatusTest, AnAddRepeatedSucceedsAndAnotherForTheNameFails)
 {
     const std::string add = "xdll -a e " IDLE_LIBRARY " /w";
@@ -319,8 +309,7 @@ TEST(HostWordsTest, TheNamesAreBounded)
     std::filesystem::remove_all(dir);
 }
 
-// Records the reloads it is told of, with the registry's counts at the
-// moment, so that "around" means before and after the registry changed.
+// Records the reloads it is told of with the registry's counts then: before and after the change.
 class TReloadRecorder : public IReloadWatcher {
 public:
     explicit TReloadRecorder(BHostCommands& commands) : m_commands(commands) {}
@@ -338,18 +327,6 @@ public:
 
 class HostCommandsReloadTest : public testing::Test {
 protected:
-    HostCommandsReloadTest()
-    {
-        char dir[] = "/tmp/murox-commands-XXXXXX";
-        m_dir = mkdtemp(dir);
-        m_path = m_dir + "/murox.conf";
-    }
-    ~HostCommandsReloadTest() override
-    {
-        unlink(m_path.c_str());
-        unlink((m_path + ".lock").c_str());
-        rmdir(m_dir.c_str());
-    }
     void Configure(const std::string& text)
     {
         std::ofstream(m_path) << text;
@@ -358,13 +335,12 @@ protected:
 
     KAF::BMessageDispatcher m_dispatcher;
     eventlog_test::TInstanceScope m_scope{&m_dispatcher};
-    std::string m_dir;
-    std::string m_path;
+    const testsupport::TScratchDir m_dir;
+    const std::string m_path = m_dir.Path() + "/murox.conf";
     KAF::BFileNV m_store;
 };
 
-// Loaded counts what is loaded now; failed, what was to load and could not
-// be opened or started; a library configured not to load is neither.
+// Failed counts what was to load and could not; a library configured not to load is neither.
 TEST_F(HostCommandsReloadTest, TheCountsAreWhatTheListingShows)
 {
     Configure("[extdll a]\npath = " HELLO_LIBRARY "\n[extdll b]\npath = " BROKEN_LIBRARY
@@ -382,8 +358,7 @@ TEST_F(HostCommandsReloadTest, TheCountsAreWhatTheListingShows)
     EXPECT_EQ(2U, counts.failed);
 }
 
-// Every line that re-reads the configuration is reported before it runs
-// and after, however the switch is written; no other line is.
+// Every line that re-reads the configuration is reported around its run, however it is written.
 TEST_F(HostCommandsReloadTest, EveryReloadIsToldAroundIt)
 {
     Configure("[extdll a]\npath = " HELLO_LIBRARY "\n");

@@ -1,6 +1,4 @@
-// The registry against real extension libraries and a real store: what it
-// loads, unloads and forgets when the configuration changes, and what it
-// refuses; and the configuration check, which loads nothing.
+// The registry against real extension libraries and a real store, and the check that loads nothing.
 #include <gmock/gmock.h>
 
 #include <filesystem>
@@ -20,17 +18,12 @@
 #include "hostapi/DLLExtAgents.h"
 #include "tests/support/EventTestSupport.h"
 #include "tests/support/FullDisk.h"
+#include "tests/support/Scratch.h"
 
 namespace {
 
 // A user who is neither root nor the test's.
 const uid_t kStranger = 65534;
-
-std::string MakeDirectory()
-{
-    char dir[] = "/tmp/murox-registry-XXXXXX";
-    return mkdtemp(dir) != nullptr ? dir : "/nonexistent";
-}
 
 // A directory or a copy of a file at `path`, of that mode and owner.
 bool Made(const std::string& path, mode_t mode, uid_t owner)
@@ -48,7 +41,6 @@ bool Copied(const std::string& from, const std::string& path, mode_t mode, uid_t
 class RegistryTest : public ::testing::Test {
 protected:
     RegistryTest() { m_dispatcher.Subscribe(&m_recorder); }
-    ~RegistryTest() override { std::filesystem::remove_all(m_dir); }
     // Writes the file and has the store read it.
     bool Configure(const std::string& text)
     {
@@ -78,7 +70,8 @@ protected:
     eventlog_test::TRecorder m_recorder{&m_events};
     KAF::BMessageDispatcher m_dispatcher;
     eventlog_test::TInstanceScope m_scope{&m_dispatcher};
-    const std::string m_dir = MakeDirectory();
+    const testsupport::TScratchDir m_scratch;
+    const std::string m_dir = m_scratch.Path();
     const std::string m_path = m_dir + "/murox.conf";
     KAF::BFileNV m_store;
     DLLExtAgents m_registry;
@@ -202,8 +195,7 @@ TEST_F(RegistryTest, AddWritesTheFileAndRefusesWhatItCannotKeep)
     EXPECT_EQ(0, m_registry.Add(&m_store, "e", "", ""));                // no path
     EXPECT_EQ(0, m_registry.Add(&m_store, "m", "/nonexistent.so", "")); // added, not loaded
     EXPECT_EQ("h:1:0:1 m:1:1:0 ", State());
-    // Commits that fail on a full disk leave the store as it was and no
-    // temporary file: the next commit writes the file in the same order.
+    // A full disk leaves the store as it was and no temporary; the next commit keeps the order.
     {
         TFullDisk full;
         EXPECT_EQ(0, m_registry.Add(&m_store, "f", IDLE_LIBRARY, ""));
@@ -220,9 +212,7 @@ TEST_F(RegistryTest, AddWritesTheFileAndRefusesWhatItCannotKeep)
               File());
 }
 
-// A deploy step that adds a library can run again: the same add succeeds,
-// loads what is not loaded and writes nothing; an add that would configure
-// the name otherwise is refused and changes nothing.
+// A repeated add succeeds and writes nothing; one that configures the name otherwise is refused.
 TEST_F(RegistryTest, AnAddRepeatedAsMadeSucceedsWithoutWriting)
 {
     ASSERT_TRUE(Configure("# mine\n"));
@@ -231,8 +221,7 @@ TEST_F(RegistryTest, AnAddRepeatedAsMadeSucceedsWithoutWriting)
     EXPECT_EQ(0, m_registry.Add(&m_store, "m", "/nonexistent.so", ""));
     Take();
     const std::string written = File();
-    // Dated in the past, so that any write, even one with the same text,
-    // shows in the file's time.
+    // Dated in the past, so that any write, even of the same text, shows.
     const struct timespec past[2] = {{1000, 0}, {1000, 0}};
     ASSERT_EQ(0, utimensat(AT_FDCWD, m_path.c_str(), past, 0));
     const auto unwritten = [this, &written] {
@@ -269,9 +258,7 @@ TEST_F(RegistryTest, AnAddRepeatedAsMadeSucceedsWithoutWriting)
     EXPECT_STREQ("/w", pH->web.c_str());
 }
 
-// A library whose path or web part changed in the file is another one: the
-// reload unloads the old image and loads from the new path, and the records
-// say what is loaded from where.
+// A changed path or web part is another library: unloaded, then loaded from the new path.
 TEST_F(RegistryTest, AReloadAppliesAChangedPathOrWebPart)
 {
     ASSERT_TRUE(Configure("[extdll a]\npath = " HELLO_LIBRARY "\n[extdll b]\npath = " IDLE_LIBRARY
@@ -305,8 +292,7 @@ TEST_F(RegistryTest, AReloadAppliesAChangedPathOrWebPart)
     EXPECT_EQ("a:0:3:0 ", State());
 }
 
-// An edit made by hand since the file was read is neither overwritten nor
-// taken in without a re-read.
+// A hand edit since the file was read is neither overwritten nor taken in without a re-read.
 TEST_F(RegistryTest, AHandEditRefusesChangesUntilTheFileIsReread)
 {
     const std::string read = "# mine\n[extdll a]\npath = " IDLE_LIBRARY "\nload = 0\n";
@@ -332,8 +318,7 @@ TEST_F(RegistryTest, AHandEditRefusesChangesUntilTheFileIsReread)
     EXPECT_EQ("hand:0:3:0 ", State());
 }
 
-// A header written by hand is found by the name the registry reads in it,
-// whatever blanks stand before the name.
+// A hand-written header is found by its name, whatever blanks stand before the name.
 TEST_F(RegistryTest, DeleteFindsASectionByItsNameWhateverTheBlanks)
 {
     const std::string kept = "[extdll a]\npath = " IDLE_LIBRARY "\nload = 0\n";
@@ -398,9 +383,7 @@ TEST_F(RegistryTest, CheckReportsEveryProblemAndLoadsNothing)
     EXPECT_THAT(Take(), testing::IsEmpty()) << "nothing loaded";
 }
 
-// Every problem of a file, malformed lines and libraries' sections alike,
-// each at its own line, in file order; the rest of the file is checked past
-// a malformed line, and other parts' sections are left alone.
+// Every problem at its line, in file order, past malformed lines; other parts' sections left alone.
 TEST_F(RegistryTest, CheckNamesEveryProblemAtItsLine)
 {
     std::ofstream(m_path)
@@ -429,8 +412,7 @@ TEST_F(RegistryTest, CheckNamesEveryProblemAtItsLine)
     EXPECT_THAT(Take(), testing::IsEmpty()) << "nothing loaded";
 }
 
-// A key nothing reads does not keep a file from loading; it is described,
-// at its line, for the daemon to warn of.
+// An unknown key keeps no file from loading; it is described at its line for the daemon to warn of.
 TEST_F(RegistryTest, UnknownKeysAreDescribedAndIgnored)
 {
     ASSERT_TRUE(Configure("[extdll a]\npath = " IDLE_LIBRARY "\nlaod = 0\n[other]\nq = 1\n"
@@ -446,9 +428,7 @@ TEST_F(RegistryTest, UnknownKeysAreDescribedAndIgnored)
     EXPECT_THAT(DescribeUnknownExtKeys(m_store), testing::IsEmpty());
 }
 
-// Whoever can change a library or a directory above it could run code as
-// root: only what root (or the process's own user) alone can change loads,
-// and the configuration check says the same of it.
+// What anyone but root or the process's user can change could run code as root: it is not loaded.
 TEST_F(RegistryTest, LoadsOnlyWhatNoOneElseCanChange)
 {
     if (geteuid() != 0)
@@ -483,30 +463,24 @@ TEST_F(RegistryTest, LoadsOnlyWhatNoOneElseCanChange)
     EXPECT_EQ(0, m_registry.Load(&m_store));
     EXPECT_EQ("a:1:1:0 b:1:1:0 c:1:1:0 d:1:1:0 e:1:1:0 f:1:0:1 g:1:1:0 h:1:1:0 i:1:0:1 ", State());
     const std::string install = "install the library where only root can change it";
-    const std::string changed = " could be changed by others: ";
+    // Why `path` could be changed by others: `what` belongs to a stranger, or others may write it.
+    const auto owned = [&](const std::string& path, const std::string& what, const char* mode) {
+        return path + " could be changed by others: the " + what + " belongs to uid 65534, mode " +
+               mode + ", not to root; " + install + ", such as /usr/local/lib";
+    };
+    const auto writable = [&](const std::string& path, const std::string& what,
+                              const std::string& at, const char* owner) {
+        return path + " could be changed by others: the " + what + " " + at + " (" + owner +
+               ") is writable by its group or others; chmod go-w " + at + ", or " + install;
+    };
     const std::vector<std::string> why = {
-        eve + "/sub/a.so" + changed + "the directory " + eve +
-            " belongs to uid 65534, mode 0755, not to root; " + install +
-            ", such as /usr/local/lib",
-        m_dir + "/b.so" + changed + "the file " + m_dir +
-            "/b.so (uid 0, mode 1664) is writable by its group or others; chmod go-w " + m_dir +
-            "/b.so, or " + install,
-        m_dir + "/c.so" + changed + "the file " + m_dir +
-            "/c.so belongs to uid 65534, mode 0644, not to root; " + install +
-            ", such as /usr/local/lib",
-        open + "/d.so" + changed + "the directory " + open +
-            " (uid 0, mode 0777) is writable by its group or others; chmod go-w " + open + ", or " +
-            install,
-        sticky + "/e.so" + changed + "the file " + sticky +
-            "/e.so belongs to uid 65534, mode 0644, not to root; " + install +
-            ", such as /usr/local/lib",
-        eveSticky + "/g.so" + changed + "the directory " + eveSticky +
-            " belongs to uid 65534, mode 1777, not to root; " + install +
-            ", such as /usr/local/lib",
-        // The link is followed; the directory at fault is named.
-        m_dir + "/h.so" + changed + "the directory " + eve +
-            " belongs to uid 65534, mode 0755, not to root; " + install +
-            ", such as /usr/local/lib",
+        owned(eve + "/sub/a.so", "directory " + eve, "0755"),
+        writable(m_dir + "/b.so", "file", m_dir + "/b.so", "uid 0, mode 1664"),
+        owned(m_dir + "/c.so", "file " + m_dir + "/c.so", "0644"),
+        writable(open + "/d.so", "directory", open, "uid 0, mode 0777"),
+        owned(sticky + "/e.so", "file " + sticky + "/e.so", "0644"),
+        owned(eveSticky + "/g.so", "directory " + eveSticky, "1777"),
+        owned(m_dir + "/h.so", "directory " + eve, "0755"), // followed; the directory at fault
     };
     const char* names[] = {"a", "b", "c", "d", "e", "g", "h"};
     const char* lines[] = {"2", "4", "6", "8", "10", "14", "16"}; // of their paths
@@ -522,8 +496,7 @@ TEST_F(RegistryTest, LoadsOnlyWhatNoOneElseCanChange)
     EXPECT_THAT(CheckExtConfigFile(m_path), testing::ElementsAreArray(checked));
 }
 
-// The rule is the process's own user's, not root's alone: a shell run by a
-// user loads that user's libraries.
+// The rule is the process's own user's: a shell run by a user loads that user's libraries.
 TEST_F(RegistryTest, TheProcesssOwnUserMayLoadItsOwnLibraries)
 {
     if (geteuid() != 0)
@@ -554,8 +527,7 @@ TEST_F(RegistryTest, TheProcesssOwnUserMayLoadItsOwnLibraries)
     EXPECT_THAT(why, testing::HasSubstr("the directory " + own + " belongs to uid 65534"));
 }
 
-// The file loaded is the one examined: one put in its place afterwards,
-// even a FIFO, is never opened.
+// The file loaded is the one examined: one put in its place afterwards, even a FIFO, is not opened.
 TEST_F(RegistryTest, WhatWasCheckedIsWhatIsLoaded)
 {
     const std::string path = m_dir + "/lib.so", other = m_dir + "/other.so", fifo = m_dir + "/fifo";
@@ -601,28 +573,16 @@ TEST_F(RegistryTest, ReasonsNameTheConfiguredPath)
                           ": undefined symbol: MuroxExtInit")));
 }
 
-// Names are shown on terminals, written to logs, typed and completed in
-// shells: only characters none of them acts on are taken.
+// Names are shown, logged, typed and completed: only characters no shell or terminal acts on.
 TEST_F(RegistryTest, NamesHoldOnlyCharactersNoShellOrTerminalActsOn)
 {
     const std::string kept = "[extdll a]\npath = " IDLE_LIBRARY "\nload = 0\n";
     ASSERT_TRUE(Configure(kept));
     ASSERT_EQ(1, m_registry.Load(&m_store));
-    const std::string refused[] = {"h$(touch${IFS}" + m_dir + "/made)",
-                                   "a`id`",
-                                   "a;b",
-                                   "a|b",
-                                   "a'b",
-                                   "a/b",
-                                   "a*",
-                                   "~a",
-                                   "-l",
-                                   "a\x1b[2J",
-                                   "a\x7f",
-                                   "a\xe2\x80\xae"
-                                   "b",
-                                   "caf\xc3\xa9",
-                                   std::string(256, 'n')};
+    std::vector<std::string> refused = {"a`id`", "a;b", "a|b",      "a'b",   "a/b",        "a*",
+                                        "~a",    "-l",  "a\x1b[2J", "a\x7f", "caf\xc3\xa9"};
+    refused.insert(refused.end(), {"h$(touch${IFS}" + m_dir + "/made)",
+                                   std::string("a\xe2\x80\xae") + "b", std::string(256, 'n')});
     for (const std::string& name : refused) {
         EXPECT_EQ(0, m_registry.Add(&m_store, name.c_str(), IDLE_LIBRARY, "")) << name;
         const std::vector<std::string> events = Take();

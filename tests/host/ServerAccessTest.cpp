@@ -1,9 +1,5 @@
-// Who the control server lets in, with real connections from processes
-// of another user (so, run as root), and what the socket is given: its
-// group read again at each connection, the place kept for the
-// administrator, and a group that cannot be given refusing the claim.
-// The claim's failure is reached by standing in for the C library's
-// fchownat, which the socket calls through it.
+// Who the control server lets in, with connections from processes of other users (so, as root).
+// The claim's failure comes from standing in for the C library's fchownat.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -29,6 +25,7 @@
 #include "host/server/ILogOutput.h"
 #include "host/server/OutputWait.h"
 #include "tests/host/TIdleRunner.h"
+#include "tests/support/Scratch.h"
 
 namespace {
 
@@ -72,28 +69,14 @@ protected:
     {
         if (geteuid() != 0)
             GTEST_SKIP() << "connecting as another user needs root";
-        char dir[] = "/tmp/murox-access-XXXXXX";
-        m_dir = mkdtemp(dir);
         // Others pass through; the socket's own mode and group decide.
-        ASSERT_EQ(0, chmod(m_dir.c_str(), 0711));
-        ASSERT_EQ(0, mkdir((m_dir + "/run").c_str(), 0755));
-        m_path = m_dir + "/run/c.ctl";
+        ASSERT_EQ(0, chmod(m_dir.Path().c_str(), 0711));
+        ASSERT_EQ(0, mkdir((m_dir.Path() + "/run").c_str(), 0755));
         const TClaimResult claimed = m_socket.Claim(m_path, kGroup);
         ASSERT_EQ(TClaimResult::kClaimed, claimed.outcome) << claimed.error;
         m_pServer.reset(new BControlServer(m_socket, -1, nullptr, m_limits));
     }
-    void TearDown() override
-    {
-        m_pServer.reset();
-        m_peers.clear();
-        m_socket.Release();
-        if (!m_dir.empty()) {
-            rmdir((m_dir + "/run").c_str());
-            rmdir(m_dir.c_str());
-        }
-    }
-    // The first frame the server sends a process that connects as `uid`
-    // with `group` as its only group: its type, then its payload.
+    // The first frame sent to a process connecting as `uid` with only `group`: type, payload.
     std::string FirstFrame(uid_t uid, gid_t group)
     {
         int report[2];
@@ -133,13 +116,13 @@ protected:
     void Fill(std::size_t count)
     {
         for (std::size_t i = 0; i < count; ++i) {
-            int pair[2];
-            ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair));
+            auto pair = testsupport::SocketPair();
+            ASSERT_TRUE(pair.second.Valid());
             TPeer peer;
             peer.uid = kNobody;
             peer.gid = kGroup;
-            m_pServer->Attach(BFd(pair[0]), peer);
-            m_peers.emplace_back(pair[1]);
+            m_pServer->Attach(std::move(pair.first), peer);
+            m_peers.push_back(std::move(pair.second));
         }
     }
     static std::string Greeting()
@@ -157,8 +140,8 @@ protected:
         return std::string(1, control::kFarewell) + "murox: no room: " + why + "\n";
     }
 
-    std::string m_dir;
-    std::string m_path;
+    const testsupport::TScratchDir m_dir;
+    const std::string m_path = m_dir.Path() + "/run/c.ctl";
     TClientLimits m_limits;
     BControlSocket m_socket;
     std::unique_ptr<BControlServer> m_pServer;
@@ -166,16 +149,13 @@ protected:
     TIdleRunner m_runner;
 };
 
-// An operator who changes the socket's group lets the new group's members
-// in and keeps the old group's out, and the refused are told which group
-// it takes now.
+// A new socket group lets its members in and keeps the old one's out, telling them the group.
 TEST_F(ServerAccessTest, TheSocketsGroupIsReadAgainAtEachConnection)
 {
     struct stat info {};
     ASSERT_EQ(0, stat(m_path.c_str(), &info));
     EXPECT_EQ(kGroup, info.st_gid);
-    // Opened to all, so that the server, not the file's mode, turns away
-    // whoever is not in the group.
+    // Opened to all: the server, not the file's mode, turns away whoever is not in the group.
     ASSERT_EQ(0, chmod(m_path.c_str(), 0666));
     EXPECT_EQ(Greeting(), FirstFrame(kNobody, kGroup));
     EXPECT_EQ(Refused("uid 65534 is not root, the daemon's user or a member of group 4242"),
@@ -187,8 +167,7 @@ TEST_F(ServerAccessTest, TheSocketsGroupIsReadAgainAtEachConnection)
               FirstFrame(kNobody, kGroup));
 }
 
-// With every place taken, one more is kept for root or the daemon's user,
-// not for any member of the group.
+// With every place taken, one more is kept for root or the daemon's user, not for group members.
 TEST_F(ServerAccessTest, TheLastPlaceIsKeptForTheAdministrator)
 {
     // Each process here leaves once it has its first frame.
@@ -201,8 +180,7 @@ TEST_F(ServerAccessTest, TheLastPlaceIsKeptForTheAdministrator)
     EXPECT_EQ(Greeting(), FirstFrame(0, kGroup));
 }
 
-// A daemon run as a user of its own keeps the last place for that user
-// as well as for root, and lets that user in without the group.
+// A daemon run as its own user keeps the last place for that user too, group or not.
 TEST_F(ServerAccessTest, TheDaemonsOwnUserIsAnAdministratorToo)
 {
     const uid_t kDaemonUser = 4444;
@@ -230,8 +208,7 @@ public:
     unsigned long DroppedRecords() const override { return 17; }
 };
 
-// The server's part of "status": its socket, the consoles it serves now,
-// the connections it turned away, and what its log lost.
+// The server's part of "status": its socket, consoles served, connections refused, records lost.
 TEST_F(ServerAccessTest, TheServerSaysWhatItServesAndRefused)
 {
     TDaemonStatus status;
@@ -273,8 +250,7 @@ TEST_F(ServerAccessTest, TheServerSaysWhatItServesAndRefused)
     EXPECT_LT(after, status.nowMs);
 }
 
-// A socket that cannot be given its group is not served, and leaves
-// nothing behind.
+// A socket that cannot be given its group is not served, and leaves nothing behind.
 TEST(ControlSocketTest, ASocketThatCannotBeGivenItsGroupIsNotClaimed)
 {
     char dir[] = "/tmp/murox-chown-XXXXXX";

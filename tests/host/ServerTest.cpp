@@ -1,6 +1,4 @@
-// The daemon's side of what it writes: the record of each line, the system
-// log's queue, the records the sink hands over, and the clients' shared
-// memory budget, each through its own interface with real sockets.
+// The daemon's output: each line's record, the system log's queue, the sink, the consoles' budget.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -41,6 +39,7 @@
 #include "tests/host/TPriorityRecorder.h"
 #include "tests/support/EventTestSupport.h"
 #include "tests/support/SystemCallFaults.h"
+#include "tests/support/Scratch.h"
 
 namespace {
 
@@ -71,8 +70,7 @@ TEST(LineAuditTest, APaddedLineIsLoggedWithItsCommand)
 
 TEST(LineAuditTest, ALongLineIsLoggedWholeInPartsCutBetweenCharacters)
 {
-    // Every kind of character, escaped or not, at every offset of a cut;
-    // a backslash of its own too.
+    // Every kind of character, escaped or not, and a lone backslash, at every offset of a cut.
     const std::string unit = "a\x1b]0;t\x07\xe2\x80\xae\xc3\xa9\xf0\x9f\x98\x80\\q";
     std::string line = "xdll -a ";
     while (line.size() + unit.size() <= control::kMaxLine)
@@ -104,17 +102,6 @@ TEST(LineAuditTest, ALongLineIsLoggedWholeInPartsCutBetweenCharacters)
 // A datagram socket bound where the log listens, in a folder of its own.
 class TLogSocket {
 public:
-    TLogSocket()
-    {
-        char dir[] = "/tmp/murox-log-XXXXXX";
-        m_dir = mkdtemp(dir);
-        m_path = m_dir + "/log";
-    }
-    ~TLogSocket()
-    {
-        Close();
-        rmdir(m_dir.c_str());
-    }
     void Bind()
     {
         m_fd = BFd(socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
@@ -127,8 +114,7 @@ public:
         m_fd = BFd();
         unlink(m_path.c_str());
     }
-    // Every datagram waiting, each as "<PRI>" and the text after
-    // "murox[PID]: "; the whole datagram must have the C library's form.
+    // The text after "murox[PID]: " of every datagram waiting, each of the C library's form.
     std::vector<std::string> Read()
     {
         std::vector<std::string> texts;
@@ -159,7 +145,8 @@ public:
     const std::string& Path() const { return m_path; }
 
 private:
-    std::string m_dir, m_path;
+    const testsupport::TScratchDir m_dir;
+    const std::string m_path = m_dir.Path() + "/log";
     BFd m_fd;
 };
 
@@ -190,8 +177,7 @@ TEST(SyslogQueueTest, RecordsHaveTheSinksFormInTheLocalTime)
     tzset();
 }
 
-// A log that does not read costs records, counted, never a wait; once it
-// reads again they are told, after what was queued.
+// A log that does not read costs counted records, never a wait; the count follows what was queued.
 TEST(SyslogQueueTest, AStalledLogCostsCountedRecordsNeverAWait)
 {
     TLogSocket log;
@@ -199,8 +185,7 @@ TEST(SyslogQueueTest, AStalledLogCostsCountedRecordsNeverAWait)
     BSyslogQueue queue(log.Path());
     const std::string record(999, 'r');
     std::size_t taken = 0;
-    // Past what the log's socket holds and the queue's own limit; each
-    // Take returns at once (a blocking send would hang the test here).
+    // Past the socket's and the queue's limits; a blocking send would hang the test here.
     const std::size_t count = 3 * BSyslogQueue::kLimit / record.size();
     for (; taken < count; ++taken)
         queue.Take((record + std::to_string(taken) + "\n").c_str(),
@@ -240,8 +225,7 @@ TEST(SyslogQueueTest, AStalledLogCostsCountedRecordsNeverAWait)
     EXPECT_EQ(dropped, queue.DroppedRecords()) << "counted since the start, told or not";
 }
 
-// No log, or a log daemon that restarted: records are lost and counted
-// until a record finds the log again.
+// With no log, or a restarted one, records are lost and counted until one finds the log again.
 TEST(SyslogQueueTest, ALogThatIsGoneIsLookedForAtEachRecord)
 {
     TLogSocket log;
@@ -295,10 +279,7 @@ public:
     std::vector<std::string> taken;
 };
 
-// What the library's sink writes to stdout reaches the output one record
-// at a time, made visible on one line: an extension's text cannot act on
-// a terminal that shows the log, or pass for a record of its own. Each
-// comes with the priority the host set for it; an extension's is info.
+// The sink's stdout reaches the output a record at a time, visible, on one line each.
 TEST(StdoutCaptureTest, TheSinksRecordsArriveWholeAndVisible)
 {
     eventlog_test::TInstanceScope scope(nullptr);
@@ -473,17 +454,13 @@ TEST(LinePrefixTest, AFailedWriteIsTheStreamsError)
     EXPECT_NE(0, std::ferror(pStream));
 }
 
-// A server on a socket of its own, whose clients are socket pairs that
-// the test reads from as slowly as it likes. Events are published through
-// the process's dispatcher, as the daemon's are.
+// A server whose clients are socket pairs the test reads as slowly as it likes.
 class ConsoleBudgetTest : public testing::Test {
 protected:
     static constexpr std::size_t kBudget = std::size_t{256} * 1024;
 
     ConsoleBudgetTest()
     {
-        char dir[] = "/tmp/murox-budget-XXXXXX";
-        m_dir = mkdtemp(dir);
         m_limits.pauseAt = 1024;
         m_limits.maxUnsent = m_limits.hardUnsent = std::size_t{1} << 30;
         m_limits.stallMs = m_limits.partialFrameMs = 1000LL * 3600;
@@ -494,34 +471,25 @@ protected:
     {
         m_pServer.reset();
         KAF::BMessageDispatcher::s_pInstance = nullptr;
-        unlink((m_dir + "/c.ctl").c_str());
-        rmdir(m_dir.c_str());
     }
     void SetUp() override
     {
-        ASSERT_EQ(TClaimResult::kClaimed, m_socket.Claim(m_dir + "/c.ctl", getegid()).outcome);
+        ASSERT_EQ(TClaimResult::kClaimed,
+                  m_socket.Claim(m_dir.Path() + "/c.ctl", getegid()).outcome);
         m_pServer.reset(new BControlServer(m_socket, -1, nullptr, m_limits));
     }
-    // A client with pid `pid`; its end of the pair is returned. With
-    // `small` buffers the pair holds little, so that what the test leaves
-    // unread waits in the server's queue.
+    // A client with pid `pid`, its end returned; `small` buffers keep what is unread in the server.
     int Attach(pid_t pid, bool small = true)
     {
-        int pair[2];
-        EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair));
-        const int size = 4096;
-        if (small) {
-            setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-            setsockopt(pair[1], SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-        }
+        auto pair = testsupport::SocketPair(small);
+        EXPECT_TRUE(pair.second.Valid());
         TPeer peer;
         peer.pid = pid;
-        m_pServer->Attach(BFd(pair[0]), peer);
-        m_peers.emplace_back(pair[1]);
-        return pair[1];
+        m_pServer->Attach(std::move(pair.first), peer);
+        m_peers.push_back(std::move(pair.second));
+        return m_peers.back().Get();
     }
-    // Reads at most `most` bytes of what waits at `fd`; kept in `m_read`.
-    // False once the server closed its end.
+    // Reads at most `most` bytes at `fd` into `m_read`; false once the server closed its end.
     bool Read(int fd, std::size_t most)
     {
         char buffer[65536];
@@ -536,9 +504,7 @@ protected:
         }
         return true;
     }
-    // The payloads of the frames of type `type` that `fd` was sent, read
-    // while the server goes on sending until it closed its end or, for a
-    // client it keeps, has nothing more for it.
+    // The payloads of type `type` sent to `fd`, read until it is closed or sent nothing more.
     std::vector<std::string> Frames(int fd, char type)
     {
         for (int quiet = 0; quiet < 3;) {
@@ -564,7 +530,7 @@ protected:
             MuroxLogEvent("%s", text.c_str());
     }
 
-    std::string m_dir;
+    const testsupport::TScratchDir m_dir;
     TClientLimits m_limits;
     KAF::BMessageDispatcher m_dispatcher;
     BControlSocket m_socket;
@@ -574,9 +540,7 @@ protected:
     TIdleRunner m_runner;
 };
 
-// One console stops reading while the others keep up: it alone is dropped,
-// with a farewell and a log record that names it, once all that waits
-// for the consoles passes the budget.
+// Past the budget, only the console that stopped reading is dropped, told and logged by name.
 TEST_F(ConsoleBudgetTest, TheConsoleFurthestBehindIsDroppedPastTheBudget)
 {
     std::vector<std::string> log;
@@ -608,9 +572,7 @@ TEST_F(ConsoleBudgetTest, TheConsoleFurthestBehindIsDroppedPastTheBudget)
     }
 }
 
-// Every console reads, each at its own pace, each within its own limits:
-// together they would still hold more than the budget. The slowest goes
-// first, and only as many as it takes.
+// Consoles each within their limits but over the budget together: the slowest go first, no more.
 TEST_F(ConsoleBudgetTest, SlowConsolesTogetherStayWithinTheBudget)
 {
     std::vector<std::string> log;
@@ -624,8 +586,7 @@ TEST_F(ConsoleBudgetTest, SlowConsolesTogetherStayWithinTheBudget)
         Publish(8);
         m_pServer->Turn(m_runner, 0);
         ASSERT_LE(m_pServer->TotalHeld(), kBudget) << turn;
-        // The first reads 1.5 KiB a turn, the last 9 KiB: all but the last
-        // take less than comes.
+        // From 1.5 KiB to 9 KiB a turn: all but the last take less than comes.
         for (std::size_t i = 0; i < consoles.size(); ++i)
             Read(consoles[i], (i + 1) * 1536);
     }
@@ -641,9 +602,7 @@ TEST_F(ConsoleBudgetTest, SlowConsolesTogetherStayWithinTheBudget)
     EXPECT_LT(dropped.size(), consoles.size()) << "the fastest keeps up within the budget";
 }
 
-// A line's events (a reload's, one per library) reach every console while
-// the line runs: they are held to the budget as they are queued, not only
-// once the line is over.
+// A running line's events are held to the budget as they are queued, not once the line is over.
 TEST_F(ConsoleBudgetTest, ALinesEventsAreHeldToTheBudgetAsTheyAreQueued)
 {
     std::vector<int> consoles;
@@ -710,8 +669,7 @@ TEST_F(ConsoleBudgetTest, ConsolesRecordsCarryTheirPriorities)
                     "<6>console disconnected: uid 0, pid 601"));
 }
 
-// Queued for the clients whole or cut to a frame, never longer: a console
-// reads no frame longer than that.
+// An event longer than a frame is cut to one: a console reads no longer frame.
 TEST_F(ConsoleBudgetTest, AnEventLongerThanAFrameIsCutToOne)
 {
     const int fd = Attach(501, false);
@@ -741,10 +699,7 @@ private:
     bool m_failing = false;
 };
 
-// The events that say why a line fails reach the console that sent it as
-// failure events, before its answer; every other console that is sent
-// events gets them as plain events, and a console of its own events only,
-// nothing. Between lines, a failure is a plain event to all.
+// Why a line fails: failure events before its answer to its console, plain events to the others.
 TEST_F(ConsoleBudgetTest, TheReasonsALineFailsReachItsConsoleAsFailureEvents)
 {
     const int running = Attach(601, false);
@@ -794,9 +749,7 @@ public:
     std::vector<std::string> m_lines;
 };
 
-// A line longer than the bound, or holding a line break (either kind) or
-// a zero byte, is refused as a failed line and never run; the client's
-// next line runs as usual.
+// A line too long or holding a line break or zero byte fails unrun; the client's next line runs.
 TEST_F(ConsoleBudgetTest, ALineIsRefusedForWhatItHoldsAndTheNextOneRuns)
 {
     const int fd = Attach(601, false);
@@ -842,9 +795,7 @@ protected:
     }
 };
 
-// A console idle for longer than the stall limit asks for an answer longer
-// than its limit: it is sent it, since the limits apply only once it had
-// a chance to take what was queued.
+// The limits apply once a console could take what was queued: an idle one gets a long answer whole.
 TEST_F(ClientLimitsTest, AnIdleConsoleIsSentALongAnswerWhole)
 {
     // The server's clock moves only as the test says: a loaded machine's

@@ -1,9 +1,4 @@
-// What the daemon tells the service manager, received on a datagram socket
-// the test owns, at a path and in the abstract namespace: the messages
-// byte for byte, the status only when it changed, the watchdog's timing by
-// a clock the test gives, and a manager that does not read costing counted
-// messages, never a wait. Then the loop: it turns in time for the
-// watchdog, and tells the status when its counts change.
+// What the daemon tells the service manager, at a path and in the abstract namespace, and the loop.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -25,19 +20,19 @@
 #include "host/server/BServiceNotifier.h"
 #include "host/server/ServiceStatus.h"
 #include "tests/host/TIdleRunner.h"
+#include "tests/support/Scratch.h"
 
 namespace {
 
-// The manager's end: a datagram socket bound at a path in a folder of the
-// test's, or at an abstract name ('@' first, as $NOTIFY_SOCKET says it).
+// The manager's socket, at a path of the test's or an abstract name ('@' first, as $NOTIFY_SOCKET).
 class TManager {
 public:
     explicit TManager(bool abstract)
     {
-        char dir[] = "/tmp/murox-notify-XXXXXX";
-        m_dir = mkdtemp(dir);
-        m_name = abstract ? "@murox-notify-test-" + std::to_string(getpid()) + m_dir.substr(18)
-                          : m_dir + "/notify";
+        const std::string& dir = m_dir.Path();
+        m_name = abstract
+                     ? "@murox-notify-test-" + std::to_string(getpid()) + dir.substr(dir.size() - 6)
+                     : dir + "/notify";
         m_fd.Reset(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
@@ -47,12 +42,6 @@ public:
         const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) +
                                                         m_name.size() + (abstract ? 0 : 1));
         m_bound = bind(m_fd.Get(), reinterpret_cast<const sockaddr*>(&address), length) == 0;
-    }
-    ~TManager()
-    {
-        m_fd.Reset();
-        unlink((m_dir + "/notify").c_str());
-        rmdir(m_dir.c_str());
     }
     const std::string& Name() const { return m_name; }
     bool Bound() const { return m_bound; }
@@ -71,7 +60,7 @@ public:
     }
 
 private:
-    std::string m_dir;
+    const testsupport::TScratchDir m_dir;
     std::string m_name;
     BFd m_fd;
     bool m_bound = false;
@@ -148,8 +137,7 @@ TEST(ServiceStatusTest, TheLineCountsLibrariesAndConsoles)
               ServiceStatusLine(TExtensionCounts(), 0));
 }
 
-// WATCHDOG_USEC of 10 s: a ping at the first turn, then one each 5 s of
-// the clock the loop passes, none in between.
+// WATCHDOG_USEC of 10 s: a ping at the first turn, then each 5 s of the loop's clock, none between.
 TEST(ServiceWatchdogTest, ThePingIsDueAtHalfTheInterval)
 {
     TManager manager(false);
@@ -192,8 +180,7 @@ TEST(ServiceWatchdogTest, WithoutAnIntervalNothingIsDue)
     EXPECT_THAT(manager.Take(), testing::IsEmpty());
 }
 
-// Without a manager (no variable, or a name that is neither a path nor
-// abstract), nothing is sent and no watchdog is due.
+// No manager (no variable, or neither a path nor abstract): nothing sent, no watchdog due.
 TEST(ServiceNotifierNamesTest, ANameThatIsNoSocketMeansNoManager)
 {
     for (const std::string& name :
@@ -208,8 +195,7 @@ TEST(ServiceNotifierNamesTest, ANameThatIsNoSocketMeansNoManager)
     }
 }
 
-// The variables are read once and removed, so that nothing the daemon
-// loads or starts speaks for it; a watchdog for another pid is not ours.
+// Read once and removed: nothing loaded speaks for the daemon; another pid's watchdog is not ours.
 TEST(ServiceNotifierNamesTest, TheEnvironmentIsReadAndCleared)
 {
     TManager manager(true);
@@ -248,8 +234,7 @@ TEST(ServiceNotifierNamesTest, TheEnvironmentIsReadAndCleared)
     EXPECT_FALSE(none.Active());
 }
 
-// A manager that reads nothing fills its queue: each message after that
-// fails at once and is counted; one that is gone is counted too.
+// A manager that reads nothing costs each later message, counted; one that is gone does too.
 TEST(ServiceNotifierFailureTest, AManagerThatDoesNotReadCostsCountedMessages)
 {
     TManager manager(false);
@@ -279,30 +264,20 @@ public:
 
 class NotifiedLoopTest : public testing::Test {
 protected:
-    NotifiedLoopTest()
-    {
-        char dir[] = "/tmp/murox-loop-XXXXXX";
-        m_dir = mkdtemp(dir);
-    }
-    ~NotifiedLoopTest() override
-    {
-        m_pServer.reset();
-        unlink((m_dir + "/c.ctl").c_str());
-        rmdir(m_dir.c_str());
-    }
     void Start(long long watchdogUsec)
     {
         m_pNotifier.reset(new BServiceNotifier(m_manager.Name(), watchdogUsec));
-        ASSERT_EQ(TClaimResult::kClaimed, m_socket.Claim(m_dir + "/c.ctl", getegid()).outcome);
+        ASSERT_EQ(TClaimResult::kClaimed,
+                  m_socket.Claim(m_dir.Path() + "/c.ctl", getegid()).outcome);
         m_pServer.reset(new BControlServer(m_socket, -1, nullptr, TClientLimits()));
         m_pServer->Notify(m_pNotifier.get());
     }
     BFd Attach()
     {
-        int pair[2];
-        EXPECT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair));
-        m_pServer->Attach(BFd(pair[0]), TPeer());
-        return BFd(pair[1]);
+        auto pair = testsupport::SocketPair();
+        EXPECT_TRUE(pair.second.Valid());
+        m_pServer->Attach(std::move(pair.first), TPeer());
+        return std::move(pair.second);
     }
 
     // What the manager is told by the next turns that tell it anything.
@@ -316,7 +291,7 @@ protected:
         return told;
     }
 
-    std::string m_dir;
+    const testsupport::TScratchDir m_dir;
     TManager m_manager{false};
     std::unique_ptr<BServiceNotifier> m_pNotifier;
     BControlSocket m_socket;
@@ -324,8 +299,7 @@ protected:
     TCountingRunner m_runner;
 };
 
-// Nothing to do but the watchdog: a turn that would wait for anything
-// ends when the ping is due, 100 ms apart here, and sends it.
+// An idle turn ends when the watchdog's ping is due (100 ms here), and sends it.
 TEST_F(NotifiedLoopTest, AnIdleLoopWakesForTheWatchdog)
 {
     Start(200000);

@@ -1,8 +1,4 @@
-// The store's rewrite when a system call fails: nothing is replaced that
-// was not written and synced, a failure after the file was replaced is
-// said, a name taken by someone else is never written through and costs
-// only another name. The calls are made to fail through
-// tests/support/SystemCallFaults.h.
+// The store's rewrite when a system call fails (through tests/support/SystemCallFaults.h).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -71,8 +67,8 @@ TEST_F(StoreFailureTest, ANewFileNotSyncedDoesNotReplaceTheFile)
     EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
 }
 
-// A directory that could not be synced after the file was replaced: the
-// new file is in place, but the operator is told it may not last.
+// A directory not synced after the replace: the file is in place, the operator told it may not
+// last.
 TEST_F(StoreFailureTest, ADirectoryNotSyncedIsReported)
 {
     {
@@ -88,9 +84,7 @@ TEST_F(StoreFailureTest, ADirectoryNotSyncedIsReported)
     EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
 }
 
-// A hard link planted at the temporary file's name, just before it is
-// created, is never opened: the linked file stays as it was, and the
-// rewrite goes on under another name.
+// A hard link planted at the temporary's name is never opened: the rewrite takes another name.
 TEST_F(StoreFailureTest, ALinkPlantedAtTheTemporarysNameIsNotWrittenThrough)
 {
     const std::string victim = m_dir + "/victim";
@@ -112,9 +106,7 @@ TEST_F(StoreFailureTest, ALinkPlantedAtTheTemporarysNameIsNotWrittenThrough)
     EXPECT_EQ((std::set<std::string>{"murox.conf", "victim", *planted.begin()}), Names(m_dir));
 }
 
-// Names taken by others cost another name each, even where no random
-// bytes can be had and the clock stands still; past a bound, the rewrite
-// gives up and says why.
+// Taken names cost another each, without random bytes or a moving clock; past a bound it gives up.
 TEST_F(StoreFailureTest, ATakenNameIsRetriedUnderAnotherUpToABound)
 {
     const TFault noRandom(TCall::kGetrandom, Failing(ENOSYS));
@@ -149,8 +141,7 @@ TEST_F(StoreFailureTest, ATakenNameIsRetriedUnderAnotherUpToABound)
     EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
 }
 
-// Only a name taken is worth another: any other failure to make the new
-// file is said at once, and the file stays as it was.
+// Only a taken name is worth another: any other failure to make the file is said at once.
 TEST_F(StoreFailureTest, AnyOtherFailureToMakeTheNewFileIsSaidAtOnce)
 {
     int tries = 0;
@@ -188,9 +179,7 @@ TEST_F(StoreFailureTest, ALeftoverThatCannotBeRemovedIsNamed)
     ExpectUnchanged();
 }
 
-// A lock file removed or replaced between its opening and its lock is not
-// trusted: the lock is taken again on the file its name leads to, so that
-// a second holder is still refused. Removed each time, it is refused.
+// A lock file removed or replaced before its lock is locked again by name: a second holder fails.
 TEST_F(StoreFailureTest, ALockFileGoneFromItsNameBeforeItIsLockedIsNotTrusted)
 {
     const std::string locks = m_dir + "/run";

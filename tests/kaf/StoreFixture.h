@@ -1,11 +1,9 @@
-// What the store's tests share: a fresh directory with a configuration
-// file in it, and a store.
+// What the store's tests share: a fresh directory with a configuration file in it, and a store.
 #ifndef TESTS_KAF_STOREFIXTURE_H
 #define TESTS_KAF_STOREFIXTURE_H
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -13,6 +11,7 @@
 #include <string>
 
 #include "hostapi/BFileNV.h"
+#include "tests/support/Scratch.h"
 
 namespace {
 
@@ -28,7 +27,6 @@ inline std::string Contents(const std::string& path)
 
 class StoreTest : public ::testing::Test {
 protected:
-    ~StoreTest() override { fs::remove_all(m_dir); }
     const char* Write(const std::string& text, const std::string& path = "")
     {
         std::ofstream(path.empty() ? m_path : path) << text;
@@ -57,10 +55,8 @@ protected:
         return names;
     }
 
-    const std::string m_dir = [] {
-        std::string dir = ::testing::TempDir() + "murox-store-XXXXXX";
-        return std::string(mkdtemp(&dir[0]) != nullptr ? dir : "");
-    }();
+    const testsupport::TScratchDir m_scratch;
+    const std::string m_dir = m_scratch.Path();
     const std::string m_path = m_dir + "/murox.conf";
     BFileNV m_store;
 };

@@ -1,5 +1,4 @@
-// Where the store's file gave each section and key, and a malformed file
-// read whole, every bad line named: what the configuration check builds on.
+// Where each section and key stood, and every bad line of a file: what the check builds on.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -38,8 +37,7 @@ using Problem = std::pair<std::size_t, std::string>;
 
 TEST_F(StoreLinesTest, SaysWhereEachSectionAndKeyStands)
 {
-    // Comments, blank lines and carriage returns count as lines; the keys
-    // are listed as written, not as hashed.
+    // Comments, blank lines and carriage returns count as lines; keys listed as written.
     ASSERT_EQ(1, m_store.ReadFile(Write("# head\n\n# about a\n[a]\n  zeta = 1\n; note\nalpha=2\r\n"
                                         "mu = 3\nbeta = 4\nomega = 5\nkappa = 6\n\n[ b c ]\r\n"
                                         "k = v")));
@@ -85,8 +83,7 @@ TEST_F(StoreLinesTest, ReadsAMalformedFileWholeNamingEveryBadLine)
                                      Problem{9, "section header without ']'"},
                                      Problem{11, "expected [section] or key = value"},
                                      Problem{12, "empty key"}, Problem{13, "bad section name"}));
-    // The well-formed lines are read; a repeated key keeps its first value,
-    // and what follows a refused header belongs to no section.
+    // A repeated key keeps its first value; what follows a refused header belongs to no section.
     EXPECT_EQ(2, m_store.SectionCount());
     EXPECT_EQ("1", Value("a", "x"));
     EXPECT_EQ("<none>", Value("a", "y"));
@@ -101,8 +98,7 @@ TEST_F(StoreLinesTest, ReadsAMalformedFileWholeNamingEveryBadLine)
     ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
     EXPECT_EQ(text.substr(0, text.size() - 2) + "4\n", Contents(m_path));
 
-    // A malformed header ends the comments that describe the next section:
-    // removing that section leaves them.
+    // A malformed header ends the comments of the next section: removing that section leaves them.
     ASSERT_EQ(1,
               KAF::ReadFileLeniently(m_store, Write("[a]\n# about b\n[b\n[c]\nx = 2\n"), problems));
     ASSERT_EQ(1, m_store.RemoveSection(BString("c")));

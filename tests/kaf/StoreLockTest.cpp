@@ -1,6 +1,4 @@
-// The lock that keeps one murox per configuration, a file of the host's
-// own that no reader of the configuration can take or hold, and the
-// removal of what an interrupted rewrite left.
+// The lock that keeps one murox per configuration, and the removal of what a rewrite left.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -51,9 +49,7 @@ protected:
                                std::to_string(getpid());
 };
 
-// Anyone may read the configuration and lock it: that never blocks the
-// lock, a read or a commit, and the lock outlives rewrites and files put
-// in place by hand.
+// A reader's lock never blocks the lock, a read or a commit; the lock outlives rewrites.
 TEST_F(StoreLockTest, OnlyASecondHolderIsRefusedNotAReaderOfTheFile)
 {
     Write("[a]\nk = 1\n");
@@ -154,8 +150,8 @@ TEST_F(StoreLockTest, RefusesALockDirectoryOrFileThatIsNotItsOwn)
     EXPECT_EQ(prefix + " belongs to uid 1, not to this user", m_message);
 }
 
-// A daemon's lock names the socket to use instead, shown as text; only an
-// flock on this very lock file counts.
+// A daemon's lock names the socket to use instead, and a program name that would act on a
+// terminal is shown as text; only an flock on this lock file counts.
 TEST_F(StoreLockTest, NamesTheHolder)
 {
     Write("");
@@ -164,20 +160,36 @@ TEST_F(StoreLockTest, NamesTheHolder)
         ASSERT_TRUE(Lock(once)) << m_message;
     }
     const std::string lockFile = LockFile();
+    const std::string odd = m_dir + "/fl\x1b]0;x\x07\xe2\x80\xaeock";
+    ASSERT_EQ(0, symlink("/usr/bin/flock", odd.c_str()));
     BFileNV other;
-    const std::pair<std::vector<const char*>, std::string> holders[] = {
-        {{"--daemon", "--socket", "/run/a.ctl"},
-         " (a daemon serving /run/a.ctl): use murox --remote"},
-        {{"--daemon", "--socket=/run/\x1b[2Jb.ctl"},
-         " (a daemon serving /run/\\x1b[2Jb.ctl): use murox --remote"},
-        {{"--daemon"}, " (a daemon serving its default socket): use murox --remote"},
-        {{"-e", "--daemon"}, ""}};
-    for (const auto& [options, serving] : holders) {
+    // Run as "PROGRAM -o LOCK sh -c 'read x' ARGS...", told as "in use by NAME pid N[SERVING]".
+    struct THolder {
+        std::string program;
+        std::vector<const char*> args;
+        std::string name, serving;
+    };
+    const std::string remote = "): use murox --remote";
+    const THolder holders[] = {{"flock",
+                                {"/usr/sbin/murox", "--daemon", "--socket", "/run/a.ctl"},
+                                "murox",
+                                " (a daemon serving /run/a.ctl" + remote},
+                               {"flock",
+                                {"/usr/sbin/murox", "--daemon", "--socket=/run/\x1b[2Jb.ctl"},
+                                "murox",
+                                " (a daemon serving /run/\\x1b[2Jb.ctl" + remote},
+                               {"flock",
+                                {"/usr/sbin/murox", "--daemon"},
+                                "murox",
+                                " (a daemon serving its default socket" + remote},
+                               {"flock", {"/usr/sbin/murox", "-e", "--daemon"}, "murox", ""},
+                               {odd, {}, "fl\\x1b]0;x\\x07\\xe2\\x80\\xaeock", ""}};
+    for (const THolder& holder : holders) {
         int input[2];
         ASSERT_EQ(0, pipe2(input, O_CLOEXEC));
-        std::vector<const char*> argv = {"flock", "-o",     lockFile.c_str(), "sh",
-                                         "-c",    "read x", "/usr/sbin/murox"};
-        argv.insert(argv.end(), options.begin(), options.end());
+        std::vector<const char*> argv = {
+            holder.program.c_str(), "-o", lockFile.c_str(), "sh", "-c", "read x"};
+        argv.insert(argv.end(), holder.args.begin(), holder.args.end());
         argv.push_back(nullptr);
         const pid_t pid = fork();
         if (pid == 0) {
@@ -195,25 +207,22 @@ TEST_F(StoreLockTest, NamesTheHolder)
         range.l_type = F_RDLCK;
         EXPECT_TRUE(fcntl(record, F_SETLK, &range) == 0 && flock(elsewhere, LOCK_EX) == 0);
         EXPECT_FALSE(Lock(other));
-        EXPECT_EQ(m_path + " is in use by murox pid " + std::to_string(pid) + serving, m_message);
+        EXPECT_EQ(m_path + " is in use by " + holder.name + " pid " + std::to_string(pid) +
+                      holder.serving,
+                  m_message);
         close(record);
         close(elsewhere);
         close(input[1]); // ends the shell, which has no other writer
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
-        // flock's child shares the lock until it closes its copy before
-        // running the shell: the next holder is looked for only once the
-        // lock is free, not while this one's child still holds it.
+        // The holder's child shares the lock until it closes its copy: look once the lock is free.
         for (int tenths = 0; tenths < 100 && !Free(); ++tenths)
             usleep(100000);
         ASSERT_TRUE(Free()) << "the lock outlived its holder";
     }
 }
 
-// Where /proc hides the holder (a daemon under ProtectProc=invisible sees
-// no process it could not trace), its lock file names it: the record the
-// holder keeps there, taken only under the holder's own pid, and nothing
-// of a longer record an earlier holder left.
+// Where /proc hides the holder, its lock file names it, under the holder's own pid only.
 TEST_F(StoreLockTest, NamesAHolderThatProcHides)
 {
     Write("");
@@ -244,8 +253,7 @@ TEST_F(StoreLockTest, NamesAHolderThatProcHides)
         ASSERT_EQ(0, pipe(answer));
         const pid_t child = fork();
         if (child == 0) {
-            // A /proc of its own that hides what it cannot trace, no
-            // capability, and another group than the holder's.
+            // A /proc hiding what it cannot trace, no capability, another group than the holder's.
             __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
             __user_cap_data_struct none[2] = {};
             if (unshare(CLONE_NEWNS) != 0 ||
@@ -279,42 +287,7 @@ TEST_F(StoreLockTest, NamesAHolderThatProcHides)
     }
 }
 
-// A holder's program is named by whatever it was started as: a name that
-// would retitle or clear the terminal is shown as text.
-TEST_F(StoreLockTest, NamesAHolderWhoseProgramCouldActOnATerminal)
-{
-    Write("");
-    {
-        BFileNV once;
-        ASSERT_TRUE(Lock(once)) << m_message;
-    }
-    const std::string program = m_dir + "/fl\x1b]0;x\x07\xe2\x80\xaeock";
-    ASSERT_EQ(0, symlink("/usr/bin/flock", program.c_str()));
-    int input[2];
-    ASSERT_EQ(0, pipe2(input, O_CLOEXEC));
-    const std::string lockFile = LockFile();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(input[0], 0);
-        execl(program.c_str(), program.c_str(), "-o", lockFile.c_str(), "sh", "-c", "read x",
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(input[0]);
-    for (int tenths = 0; tenths < 100 && Free(); ++tenths)
-        usleep(100000);
-    BFileNV other;
-    EXPECT_FALSE(Lock(other));
-    EXPECT_EQ(m_path + " is in use by fl\\x1b]0;x\\x07\\xe2\\x80\\xaeock pid " +
-                  std::to_string(pid),
-              m_message);
-    close(input[1]);
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-}
-
-// Only the user's own regular files named as a rewrite of this very file
-// names its temporary files are taken for what a killed rewrite left.
+// Only the user's own regular files named as this file's temporaries are taken for leftovers.
 TEST_F(StoreLockTest, RemovesWhatAnInterruptedRewriteLeftAndNothingElse)
 {
     Write("[a]\n");

@@ -1,8 +1,4 @@
-// A rewrite of the store's file racing what others do to it: an edit made
-// by hand while the new file is written and put in place is kept, and
-// nothing a reader does to the file or its temporary file stops it. The
-// moments between the store's steps are reached by standing in for the
-// C library's renameat2 and fchmod, which the store calls through it.
+// A rewrite racing others: a hand edit is kept; the steps are reached through renameat2 and fchmod.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -72,9 +68,8 @@ protected:
 TEST_F(StoreRewriteTest, AHandEditThatLandsDuringTheRewriteIsKept)
 {
     const std::string original = "[a]\nk = 1\n";
-    // An edit just before the new file is put in place; one by a writer
-    // that opened the file before and writes just after; a file put in
-    // place by hand.
+    // An edit just before the replace; one by a writer that opened the file before; a hand-put
+    // file.
     const std::function<int(int, const char*, int, const char*, unsigned)> edits[] = {
         [this](int d1, const char* s1, int d2, const char* s2, unsigned flags) {
             Append("# by hand\n");
@@ -115,9 +110,7 @@ TEST_F(StoreRewriteTest, AHandEditThatLandsDuringTheRewriteIsKept)
     EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
 }
 
-// An edit that keeps the file's length is an edit all the same: what the
-// old file holds is compared, not only how much it holds. It lands just
-// before the exchange, or just after it through a descriptor opened before.
+// An edit keeping the length is compared by content, just before the exchange or just after it.
 TEST_F(StoreRewriteTest, AnEditOfTheSameLengthDuringTheRewriteIsKept)
 {
     const std::string original = "[a]\nk = 1\n";
@@ -222,8 +215,7 @@ TEST_F(StoreRewriteTest, ANewFileDoesNotReplaceOneMadeMeanwhile)
     EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
 }
 
-// An edit the store could not put back is not lost: the error names the
-// file that holds it.
+// An edit the store could not put back is not lost: the error names the file that holds it.
 TEST_F(StoreRewriteTest, AnEditThatCannotBePutBackIsNamed)
 {
     ASSERT_EQ(1, m_store.ReadFile(Write("[a]\nk = 1\n")));
@@ -248,8 +240,7 @@ TEST_F(StoreRewriteTest, AnEditThatCannotBePutBackIsNamed)
     EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
 }
 
-// Where the file system cannot exchange two names, the new file is renamed
-// into place after the check made before it was written.
+// Where names cannot be exchanged, the new file is renamed into place after the check.
 TEST_F(StoreRewriteTest, WithoutExchangeAPlainRenameReplacesTheFile)
 {
     ASSERT_EQ(1, m_store.ReadFile(Write("[a]\nk = 1\n")));
@@ -287,8 +278,7 @@ TEST_F(StoreRewriteTest, WithoutExchangeAPlainRenameReplacesTheFile)
     EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
 }
 
-// The temporary file is the owner's alone until it is complete, and a
-// reader's locks on the file or on the temporary file change nothing.
+// The temporary is the owner's alone until complete; a reader's locks change nothing.
 TEST_F(StoreRewriteTest, TheTemporaryFileIsPrivateUntilCompleteAndLocksDoNotStopIt)
 {
     ASSERT_EQ(1, m_store.ReadFile(Write("[a]\nk = 1\n")));

@@ -1,5 +1,4 @@
-// The file-backed configuration store: its format, bad files, and commits
-// that keep what they do not change and follow nothing a stranger planted.
+// The configuration store: its format, bad files, commits that keep what they do not change.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -52,8 +51,7 @@ TEST_F(StoreTest, ReadsTheFormatAndRefusesWhatItCannotHold)
     EXPECT_EQ(m_path, m_store.m_fileName.c_str());
     EXPECT_EQ("v=w", Value("t", "k")) << "a bad file changes nothing";
 
-    // Names and values the format could not read back are refused.
-    // A carriage return inside would be read back as a line's end.
+    // What the format could not read back is refused: a carriage return would end a line.
     for (const char* key : {"k=1", "", "a]b", "a\rb", "a\nb"})
         EXPECT_FALSE(Set("s", key, "v")) << key;
     for (const char* value : {"two\nlines", "car\rriage", " padded", "x\t"})
@@ -72,8 +70,7 @@ TEST_F(StoreTest, ReadsTheFormatAndRefusesWhatItCannotHold)
     EXPECT_TRUE(stat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
 }
 
-// A section owns the comments directly above its header; what a change
-// does not touch is written back as it was read.
+// A section owns the comments just above its header; what a change does not touch is kept as read.
 TEST_F(StoreTest, CommitKeepsEveryLineItDoesNotChange)
 {
     const std::string kept = "# head\n\n# about a\n[a]\nx = 1\n; note\ny=2\n";
@@ -178,9 +175,7 @@ TEST_F(StoreTest, CommitFollowsNoStrangerKeepsLinksAndLeavesNoTemporary)
     EXPECT_EQ((std::set<std::string>{"target.conf"}), Names(real));
 }
 
-// Root, and root with no capability but CAP_CHOWN, as the packaged daemon
-// runs: a file of another user's and group keeps them, and its mode. (Such
-// a root reads the file as anyone may: it is readable by all here.)
+// Root, and root with CAP_CHOWN alone as packaged: another user's file keeps owner, group and mode.
 TEST_F(StoreTest, CommitKeepsModeOwnerAndGroup)
 {
     if (geteuid() != 0)
@@ -213,8 +208,7 @@ TEST_F(StoreTest, CommitKeepsModeOwnerAndGroup)
     }
 }
 
-// Set-id bits, which a change of owner clears, and the sticky bit: a file
-// of another owner's keeps its mode exactly.
+// Set-id bits, cleared by a change of owner, and the sticky bit: another's file keeps its mode.
 TEST_F(StoreTest, CommitKeepsSetIdBitsThroughTheChangeOfOwner)
 {
     if (geteuid() != 0)

@@ -1,7 +1,4 @@
-// What the library relies on of the stand-in framework's strings beyond
-// what its own tests exercise. Switch splitting is tested through the
-// "xdll" command; deeper behaviour is the reference host's, tested end to
-// end.
+// What the library relies on of the framework's strings beyond what its own tests exercise.
 #include <gtest/gtest.h>
 
 #include <string>

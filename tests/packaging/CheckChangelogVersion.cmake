@@ -1,9 +1,5 @@
-# A packager's changelog entry takes at once: in a build folder that is
-# built, a new entry goes on top of the changelog it was configured with,
-# and `cpack -G DEB` alone, run in the folder as a packager runs it, must
-# give packages whose version is the new entry's and matches the library
-# they hold. The folder (library only: no host, no tests) is kept from one
-# run to the next; each run starts it at the checked-in version again.
+# A packager's changelog entry takes at once: `cpack -G DEB` alone in a built folder gives packages
+# of the new version holding the matching library. The folder (library only) is kept between runs.
 
 cmake_minimum_required(VERSION 3.20)
 
@@ -22,8 +18,7 @@ math(EXPR patch "${CMAKE_MATCH_3} + 1")
 set(next ${major}.${minor}.${patch})
 set(next_deb ${next}-1)
 
-# The existing folder, built at the checked-in version. The libraries an
-# earlier run made are not taken for this run's.
+# The folder built at the checked-in version; no earlier run's library is taken for this one's.
 file(MAKE_DIRECTORY ${WORK_DIR})
 file(GLOB libraries ${build}/libMUROX.so*)
 if(libraries)
@@ -39,15 +34,13 @@ if(NOT EXISTS ${build}/libMUROX.so.${version})
                         "libMUROX.so.${version}")
 endif()
 
-# packs(VERSION DEB_VERSION): cpack alone, run in the folder, gives
-# packages labelled DEB_VERSION, every one, holding libMUROX.so.VERSION.
+# packs(VERSION DEB_VERSION): cpack alone gives packages all DEB_VERSION with libMUROX.so.VERSION.
 function(packs next next_deb)
     file(GLOB old ${build}/*.deb)
     if(old)
         file(REMOVE ${old})
     endif()
-    # Bounded: a packaging script that configures and never builds would
-    # configure for ever.
+    # Bounded: a packaging script that configures and never builds would configure for ever.
     execute_process(
         COMMAND ${CPACK} -G DEB
         WORKING_DIRECTORY ${build}
@@ -107,8 +100,7 @@ function(packs next next_deb)
     message(STATUS "after the entry ${next_deb}, cpack gave ${labels} with libMUROX.so.${library}")
 endfunction()
 
-# entry(DEB_VERSION): the changelog with an entry DEB_VERSION on top of the
-# checked-in one.
+# entry(DEB_VERSION): the changelog with an entry DEB_VERSION on top of the checked-in one.
 function(entry deb_version)
     file(
         WRITE ${changelog}
@@ -121,16 +113,14 @@ endfunction()
 # The packager's entry, then cpack alone.
 entry(${next_deb})
 packs(${next} ${next_deb})
-# Another entry, in a file older than the build (copied keeping its time
-# stamp): the content counts, not the time.
+# An entry in a file older than the build (time kept): the content counts, not the time.
 math(EXPR patch "${patch} + 1")
 set(later ${major}.${minor}.${patch})
 entry(${later}-1)
 run("touch" touch -d "2000-01-01 00:00:00" ${changelog})
 packs(${later} ${later}-1)
 
-# A plain build after an entry builds its version: the changelog is one of
-# the files configuring depends on.
+# A plain build after an entry builds its version: configuring depends on the changelog.
 math(EXPR patch "${patch} + 1")
 set(built ${major}.${minor}.${patch})
 entry(${built}-1)
@@ -138,14 +128,12 @@ run("building after the entry ${built}-1" ${CMAKE_COMMAND} --build ${build})
 if(NOT EXISTS ${build}/libMUROX.so.${built})
     message(FATAL_ERROR "after the entry ${built}-1, cmake --build made no libMUROX.so.${built}")
 endif()
-# A folder configured but not built (its library gone) is built by cpack
-# alone, once.
+# A folder configured but not built (its library gone) is built by cpack alone, once.
 file(GLOB libraries ${build}/libMUROX.so*)
 file(REMOVE ${libraries})
 packs(${built} ${built}-1)
 
-# cpack_fails(WHAT EXPECTED ARG...): cpack in the folder, given ARGs, must
-# fail, pack nothing, and say EXPECTED.
+# cpack_fails(WHAT EXPECTED ARG...): cpack given ARGs must fail, pack nothing, and say EXPECTED.
 function(cpack_fails what expected)
     file(GLOB old ${build}/*.deb)
     if(old)
@@ -167,8 +155,7 @@ function(cpack_fails what expected)
     endif()
 endfunction()
 
-# Without dpkg-dev, cpack names it: programs are looked for where the
-# folder given says, and there is none.
+# Without dpkg-dev, cpack names it: programs are looked for where the folder given says: none.
 cpack_fails(
     "without dpkg-shlibdeps"
     "missing dpkg-shlibdeps (the packages' dependencies): apt-get install dpkg-dev"

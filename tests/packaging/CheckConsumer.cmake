@@ -1,6 +1,5 @@
-# Stages an install of the build and builds a tiny daemon against it, once
-# through find_package(MUROX) and once through pkg-config, then runs it.
-# Fails on the first missing file, with what is missing.
+# Stages an install and builds a tiny daemon against it through find_package and pkg-config, then
+# runs it. Fails on the first missing file, naming it.
 
 string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
 set(stage ${WORK_DIR}/stage)
@@ -29,14 +28,12 @@ foreach(component runtime development host)
         ${stage} --component ${component})
 endforeach()
 
-# The library's links, which the consumers would not notice missing; the
-# package files and headers they cannot build without.
+# The library's links, which consumers would not miss; package files and headers they need.
 string(REGEX MATCH "^[0-9]+" major "${VERSION}")
 expect_file(${LIBDIR}/libMUROX.so.${VERSION})
 expect_link(${LIBDIR}/libMUROX.so.${major} libMUROX.so.${VERSION})
 expect_link(${LIBDIR}/libMUROX.so libMUROX.so.${major})
-# The consumers compile every staged header; the library's internal ones
-# must not be among them.
+# The consumers compile every staged header; the library's internal ones must not be staged.
 foreach(header xdll/XDllLine.h vdirs/VirtualDirsLayout.h)
     if(EXISTS ${stage}/${INCLUDEDIR}/${header})
         message(FATAL_ERROR "the install ships the internal header ${header}")
@@ -50,8 +47,7 @@ endif()
 
 set(common -DMUROX_FRAMEWORK=${FRAMEWORK} -DMUROX_EXPECTED_VERSION=${VERSION})
 if(TOOLCHAIN_FILE)
-    # The build's toolchain, with the stage as one more root to search, as a
-    # daemon's cross build treats its staging sysroot.
+    # The build's toolchain with the stage as one more root, as a daemon's cross build its sysroot.
     file(WRITE ${WORK_DIR}/toolchain.cmake
          "include(${TOOLCHAIN_FILE})\nlist(APPEND CMAKE_FIND_ROOT_PATH ${stage})\n")
     list(APPEND common -DCMAKE_TOOLCHAIN_FILE=${WORK_DIR}/toolchain.cmake)
@@ -80,8 +76,7 @@ foreach(way cmake pkg-config)
     run("building the ${way} consumer" ${CMAKE_COMMAND} --build ${build})
     run("running the ${way} consumer" ${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${stage}/${LIBDIR}
         ${EMULATOR} ${build}/daemon)
-    # The daemon names the file its libMUROX was loaded from: the staged one,
-    # by its SONAME.
+    # The daemon names the file its libMUROX came from: the staged one, by its SONAME.
     if(NOT output MATCHES "libMUROX from ([^\n]*)\n")
         message(FATAL_ERROR "the ${way} consumer did not report its library:\n${output}")
     endif()

@@ -18,10 +18,18 @@ file(REMOVE_RECURSE ${WORK_DIR})
 
 include(${CMAKE_CURRENT_LIST_DIR}/Run.cmake)
 
-# Packages what the build produced, without building: CTest runs after the
-# build, alongside other tests. A Makefile build would first make its
-# "preinstall" target (all of the tree); CPack runs no such step for Ninja,
-# and installing needs no generator.
+# lookup(PAIRS KEY OUT): the value of KEY in the list PAIRS of "key=value", or "".
+function(lookup pairs key out)
+    set(value "")
+    foreach(pair IN LISTS ${pairs})
+        if(pair MATCHES "^(.*)=(.*)$" AND CMAKE_MATCH_1 STREQUAL key)
+            set(value ${CMAKE_MATCH_2})
+        endif()
+    endforeach()
+    set(${out} "${value}" PARENT_SCOPE)
+endfunction()
+
+# Packs without building (CTest runs after the build); CPack runs no "preinstall" step for Ninja.
 run("cpack" ${CPACK} --config ${BUILD_DIR}/CPackConfig.cmake -G DEB -B ${WORK_DIR} -D
     CPACK_CMAKE_GENERATOR=Ninja)
 
@@ -31,12 +39,7 @@ set(machines "Advanced Micro Devices X86-64=amd64" "Intel 80386=i386" "AArch64=a
 run("readelf" ${READELF} -h ${LIBRARY})
 string(REGEX MATCH "Machine: +([^\n]*)" ignored "${output}")
 set(machine "${CMAKE_MATCH_1}")
-set(arch "")
-foreach(pair IN LISTS machines)
-    if(pair MATCHES "^(.*)=(.*)$" AND CMAKE_MATCH_1 STREQUAL machine)
-        set(arch ${CMAKE_MATCH_2})
-    endif()
-endforeach()
+lookup(machines "${machine}" arch)
 if(NOT arch)
     message(FATAL_ERROR "no Debian architecture known for machine '${machine}'")
 endif()
@@ -44,28 +47,21 @@ endif()
 set(failures "")
 set(summaries "")
 
-# The library goes to the multiarch directory of that architecture,
-# whatever prefix the tree was configured for.
+# The library goes to that architecture's multiarch directory, whatever the configured prefix.
 set(triplets amd64=x86_64-linux-gnu i386=i386-linux-gnu arm64=aarch64-linux-gnu
              armhf=arm-linux-gnueabihf powerpc=powerpc-linux-gnu ppc64=powerpc64-linux-gnu)
-foreach(pair IN LISTS triplets)
-    if(pair MATCHES "^${arch}=(.*)$")
-        if(NOT LIBDIR STREQUAL "usr/lib/${CMAKE_MATCH_1}")
-            string(APPEND failures
-                   "the packages' library directory is ${LIBDIR}, not usr/lib/${CMAKE_MATCH_1}\n")
-        endif()
-    endif()
-endforeach()
+lookup(triplets ${arch} triplet)
+if(triplet AND NOT LIBDIR STREQUAL "usr/lib/${triplet}")
+    string(APPEND failures "the packages' library directory is ${LIBDIR}, not usr/lib/${triplet}\n")
+endif()
 
 # The Debian package of each library a packaged binary may need.
 set(library_packages
     libc.so.6=libc6 libm.so.6=libc6 libstdc++.so.6=libstdc++6 libgcc_s.so.1=libgcc-s1
     libMUROX.so.${major}=libmurox${major} libedit.so.2=libedit2)
 
-# check_needed(NAME DEPENDS): every library that a binary of package NAME
-# needs is shipped by NAME itself or named in DEPENDS; and, the packages
-# being installed under /usr, no binary carries a run path but to the
-# private directory, from murox and from the private libraries themselves.
+# check_needed(NAME DEPENDS): every library a binary of NAME needs is shipped by NAME or in DEPENDS;
+# no binary carries a run path but to the private directory, from murox and the private libraries.
 function(check_needed name depends)
     file(GLOB_RECURSE files LIST_DIRECTORIES false ${WORK_DIR}/root/${name}/*)
     set(shipped "")
@@ -107,12 +103,7 @@ function(check_needed name depends)
         if(soname IN_LIST shipped)
             continue()
         endif()
-        set(package "")
-        foreach(pair IN LISTS library_packages)
-            if(pair MATCHES "^(.*)=(.*)$" AND CMAKE_MATCH_1 STREQUAL soname)
-                set(package ${CMAKE_MATCH_2})
-            endif()
-        endforeach()
+        lookup(library_packages ${soname} package)
         if(NOT package)
             string(APPEND failures "${name}: no package known for the library ${soname} it needs\n")
         else()
@@ -214,9 +205,7 @@ if(HOST_FILES)
         "usr/lib/[^/\n]*\\.so")
 endif()
 
-# The default configuration names the installed samples, not the build
-# tree, and loads only those that work: the failing ones are there, but
-# commented out.
+# The default configuration names installed samples, loads the working ones, comments the others.
 if(HOST_FILES MATCHES "(^|;)(etc/[^;]*/murox\\.conf)(;|$)")
     set(config ${CMAKE_MATCH_2})
     file(READ ${WORK_DIR}/root/murox-host/${config} output)
@@ -311,8 +300,7 @@ if(HOST_FILES MATCHES "murox\\.service" AND EXISTS ${unit})
         "RuntimeDirectoryMode=0750"
         "ReadWritePaths=/etc/murox"
         "CapabilityBoundingSet=CAP_CHOWN"
-        # The hardening that matters, each line: systemd's rating below
-        # moves too little for any one of them.
+        # The hardening that matters, each line: systemd's rating moves too little for any one.
         "UMask=0027"
         "ProtectSystem=strict"
         "ProtectHome=read-only"
@@ -371,8 +359,7 @@ foreach(page IN LISTS pages)
     endif()
 endforeach()
 
-# What an operator looks up: each page's sections, and every key of the
-# configuration in the format's page.
+# What an operator looks up: each page's sections, and every configuration key in the format's page.
 set(murox.1_needs "SH OPTIONS" "SH EXIT STATUS" "SH SIGNALS" "SH FILES" "SH ENVIRONMENT")
 set(murox.conf.5_needs "SH KEYS" "BI path \"" "BI web \"" "BI load \"")
 foreach(page IN LISTS pages)
@@ -391,8 +378,7 @@ if(failures)
     message(FATAL_ERROR "${failures}")
 endif()
 
-# Debian's own checker: any error or warning fails; the overrides that the
-# packages ship say why they are there.
+# Debian's own checker: any error or warning fails; the shipped overrides say why they are there.
 file(GLOB debs ${WORK_DIR}/*.deb)
 execute_process(COMMAND ${LINTIAN} --fail-on error,warning ${debs} RESULT_VARIABLE rc
                 OUTPUT_VARIABLE out ERROR_VARIABLE err)

@@ -1,8 +1,5 @@
-# Installs the library and the host under a fresh prefix, as an operator
-# would with `cmake --install --prefix`, then runs the installed murox with
-# nothing but its own run path to find its libraries and the configuration
-# installed beside it, and checks the installed systemd unit and that the
-# manual pages it names are installed.
+# Installs under a fresh prefix as an operator would, runs the installed murox on its run path and
+# configuration alone, and checks the installed unit and the manual pages it names.
 
 string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
 set(prefix ${WORK_DIR}/prefix)
@@ -21,8 +18,7 @@ foreach(file etc/murox/murox.conf lib/systemd/system/murox.service bin/murox)
     endif()
 endforeach()
 
-# No library path from outside: the run path alone must find the libraries,
-# and murox its configuration (the build tree's names other paths).
+# No library path from outside: the run path alone finds the libraries, murox its configuration.
 run("running the installed murox" ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH
     --unset=QEMU_LD_PREFIX ${EMULATOR} ${prefix}/bin/murox -e xdll)
 string(REGEX MATCHALL "Path: +[^\n]*" paths "${output}")

@@ -1,11 +1,7 @@
 #!/usr/bin/env bash
-# What the host package's maintainer scripts ask of systemd and of the
-# system for each argument dpkg gives them, here, without root's system
-# or a running systemd: each script runs on a copy whose /run is a folder
-# of the test's (with or without run/systemd/system, systemd's mark), with
-# systemctl, deb-systemd-helper, deb-systemd-invoke, getent and addgroup
-# stand-ins first on PATH that note each call. The distribution test
-# checks the same scripts under a real systemd.
+# What the host package's maintainer scripts ask of systemd and the system for each argument dpkg
+# gives, without root or systemd: each runs on a copy with /run a test folder (run/systemd/system
+# or not) and stand-ins that note each call first on PATH. The distribution test uses a real one.
 # Usage: CheckMaintainerScripts.sh SCRIPTS_DIR WORK_DIR
 set -uo pipefail
 scripts=$1
@@ -19,9 +15,8 @@ bad() {
 rm -rf "$work"
 mkdir -p "$work/bin"
 for tool in systemctl deb-systemd-helper deb-systemd-invoke getent addgroup; do
-    # Each notes its arguments. getent knows no group murox (status 2) but
-    # for $GETENT_STATUS=0, and addgroup makes it; deb-systemd-helper's
-    # was-enabled answers $WAS_ENABLED, and $FAIL makes systemd's tools fail.
+    # Each notes its arguments; getent knows no group murox unless $GETENT_STATUS=0, addgroup makes it;
+    # deb-systemd-helper's was-enabled answers $WAS_ENABLED; $FAIL makes systemd's tools fail.
     cat >"$work/bin/$tool" <<EOF
 #!/bin/sh
 echo "$tool \$*" >>"\$CALLS"
@@ -33,8 +28,7 @@ EOF
     chmod 755 "$work/bin/$tool"
 done
 
-# run SCRIPT SYSTEMD(yes|no) ARGS...: the calls it made, one a line, in
-# $calls; its status in $rc.
+# run SCRIPT SYSTEMD(yes|no) ARGS...: the calls it made, one a line, in $calls; its status in $rc.
 run() {
     local script=$1 systemd=$2
     shift 2

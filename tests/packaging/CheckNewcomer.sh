@@ -1,14 +1,7 @@
 #!/usr/bin/env bash
-# A newcomer's first runs: in a clean Debian bookworm (the distribution
-# test's system, unpacked afresh), root installs only the packages that
-# README.md names for a user who is not root, and that user runs
-# ./murox.sh -e xdll from a copy of the tree. First without libedit-dev,
-# which must stop with one line naming it and the apt-get command, and
-# leave a half-made build folder; then, libedit-dev installed, twice: the
-# first run must mend the folder, both must build and start the host and
-# list the extension libraries, the samples that fail on purpose named as
-# such. Each check prints "ok" or "FAIL"; any failure fails the script.
-#
+# A newcomer's first runs in a clean bookworm: root installs only what README.md names, a user
+# runs ./murox.sh -e xdll from a copy of the tree: without libedit-dev it stops with one line naming
+# it, leaving a half-made folder; with it, twice, it mends the folder, builds, lists the samples.
 # Usage: CheckNewcomer.sh SOURCE_DIR TARBALL ARCHIVES WORK
 #   TARBALL   the system (made by CheckDistro.sh)
 #   ARCHIVES  apt's downloaded packages, kept from one run to the next
@@ -28,9 +21,8 @@ die() {
 }
 indent() { sed 's/^/    /'; }
 
-# sys COMMAND...: runs COMMAND as root in the system, in mount and process
-# namespaces of its own, so that nothing mounted for it outlives it: with a
-# /proc, and apt's package cache kept under ARCHIVES.
+# sys COMMAND...: COMMAND as root in the system, in namespaces of its own so that no mount outlives
+# it, with a /proc and apt's cache under ARCHIVES.
 sys() {
     unshare --mount --pid --fork --propagation private -- sh -c '
         root=$1 archives=$2
@@ -39,8 +31,7 @@ sys() {
             exec chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
                 DEBIAN_FRONTEND=noninteractive "$@"' sh "$root" "$archives" "$@"
 }
-# newcomer COMMAND: runs the shell command in the tree's copy as the user
-# newcomer, with a user's plain environment.
+# newcomer COMMAND: the shell command in the tree's copy as user newcomer, in a plain environment.
 newcomer() {
     sys runuser -u newcomer -- env -i PATH=/usr/bin:/bin HOME=/home/newcomer LANG=C.UTF-8 \
         bash -c "cd ~/murox && $1"
@@ -51,8 +42,7 @@ mkdir -p "$root" "$archives/partial"
 tar -C "$root" -xzf "$tarball" || die "cannot unpack $tarball"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 
-# What README.md tells a user who is not root to have installed, the
-# first "    apt-get install" line; murox.sh run by root installs the same.
+# What README.md has a user who is not root install; murox.sh run by root installs the same.
 read -r -a packages < <(sed -n 's/^    apt-get install //p' "$source_dir/README.md" | head -n 1)
 [ ${#packages[@]} -gt 0 ] || die "README.md names no packages to install before ./murox.sh"
 host=$("$source_dir/cmake/install-deps.sh" --list host)
@@ -73,8 +63,7 @@ sys useradd --create-home --shell /bin/bash newcomer && sys runuser -u newcomer 
 tar -C "$source_dir" --exclude=./build --exclude=./.git -cf - . |
     sys runuser -u newcomer -- tar -C /home/newcomer/murox -xf - || die "cannot copy the tree"
 
-# Without libedit-dev: one line names it, with the command; the build
-# folder is left half-made, as a configure that stops leaves it.
+# Without libedit-dev: one line names it with the command; the folder is left half-made.
 out=$(newcomer "./murox.sh -e xdll" 2>&1)
 rc=$?
 lines=$(grep 'apt-get install' <<<"$out")
@@ -132,8 +121,7 @@ for run in first second; do
     fi
 done
 
-# ./test.sh needs far more than the host: run by the newcomer, it names
-# what is missing in one line and fails, before building anything.
+# ./test.sh run by the newcomer names what is missing in one line and fails, building nothing.
 out=$(newcomer "./test.sh native" 2>&1)
 rc=$?
 lines=$(grep 'apt-get install' <<<"$out")
@@ -145,8 +133,7 @@ else
     indent <<<"$out"
 fi
 
-# Run by root, murox.sh installs only what the host lacks: here nothing.
-# An apt-get that records its calls and fails stands in for apt's.
+# Run by root, murox.sh installs only what the host lacks: nothing (apt-get a recording stand-in).
 mkdir -p "$root/root/fake"
 printf '#!/bin/sh
 echo "$*" >>/root/apt-get.calls

@@ -1,18 +1,12 @@
-# What configuring asks of the machine. A plain configure builds the
-# library and the host with the host's own libraries alone: no test
-# framework, no benchmark library. What a configuration asks for and does
-# not find is named in one line, with the apt-get command that brings it.
-# Each case configures a fresh folder, with CMake told not to find what the
-# case takes away.
+# What configuring asks of the machine: a plain configure needs the host's libraries alone; what a
+# configuration lacks is named in one line with its apt-get command. Each case in a fresh folder.
 
 cmake_minimum_required(VERSION 3.20)
 
 set(cases "")
 set(failures "")
 
-# configure(NAME EXPECT ARGS...): configures SOURCE_DIR in a folder of its
-# own; EXPECT is "ok", or the text of the line that must name what is
-# missing ("apt-get install ..." at its end).
+# configure(NAME EXPECT ARGS...): in a folder of its own; EXPECT "ok" or the line naming what lacks.
 function(configure name expect)
     set(folder ${WORK_DIR}/${name})
     file(REMOVE_RECURSE ${folder})
@@ -42,8 +36,7 @@ endfunction()
 set(PKG_CONFIG_LIBDIR ${WORK_DIR}/no-pkgconfig)
 file(MAKE_DIRECTORY ${PKG_CONFIG_LIBDIR})
 
-# Nothing of the tests' or benchmarks' is looked for unless asked for; a
-# console without line editing needs no libedit.
+# Nothing of tests or benchmarks is looked for unless asked; no line editing needs no libedit.
 configure(plain ok -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON
           -DMUROX_LINE_EDITING=OFF)
 # So does the preset that ./murox.sh configures.
@@ -68,8 +61,7 @@ configure(
     "missing libedit, the console's line editing (-DMUROX_LINE_EDITING=OFF reads plain lines): apt-get install libedit-dev pkg-config"
     -DPKG_CONFIG_EXECUTABLE=${WORK_DIR}/no-such-pkg-config)
 
-# Programs: CMake told to look nowhere but where it is pointed. The
-# compilers, make, GoogleTest and, one case on, abidiff are pointed at.
+# Programs looked for only where pointed: compilers, make, GoogleTest and, one case on, abidiff.
 set(nowhere -DCMAKE_FIND_USE_SYSTEM_ENVIRONMENT_PATH=OFF -DCMAKE_FIND_USE_CMAKE_SYSTEM_PATH=OFF
             -DCMAKE_MAKE_PROGRAM=${MAKE_PROGRAM} -DMUROX_LINE_EDITING=OFF)
 configure(abidiff

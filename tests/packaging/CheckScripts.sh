@@ -1,12 +1,7 @@
 #!/usr/bin/env bash
-# What the newcomer's scripts say when the host's packages are missing,
-# here, without a Debian system of its own (the distribution test has one):
-#   cmake/install-deps.sh run by a user who is not root, on a machine
-#     where dpkg says libedit-dev is not installed: one line on stderr,
-#     naming the package and the command that installs it, status 1;
-#   ./murox.sh, in a tree of links to the source where pkg-config finds
-#     no library: what it shows starts at CMake's error, whose message is
-#     the one line naming libedit and the command.
+# What the newcomer's scripts say when the host's packages are missing, without a Debian system:
+# install-deps.sh as a user where dpkg lacks libedit-dev, one line naming it and its command, status
+# 1; ./murox.sh where pkg-config finds no library, output starting at CMake's one-line error.
 # Usage: CheckScripts.sh SOURCE_DIR WORK_DIR
 set -uo pipefail
 source_dir=$1
@@ -31,8 +26,7 @@ printf 'install ok installed'
 EOF
 chmod 755 "$work/bin/dpkg-query"
 
-# install-deps.sh as a user who is not root: run by root, as nobody, from
-# a folder nobody can read whatever the tree's own folders allow.
+# install-deps.sh as nobody, run by root from a folder nobody can read.
 as_user=()
 deps=$source_dir/cmake/install-deps.sh
 if [ "$(id -u)" -eq 0 ]; then

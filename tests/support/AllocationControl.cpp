@@ -3,13 +3,10 @@
 #include <cstdlib>
 #include <new>
 
-// Only the basic new and delete are replaced (the sized delete too, which
-// the compiler asks for): the array and nothrow forms that the standard
-// library supplies call them, as the language requires of the defaults.
+// Only the basic forms are replaced: the standard library's array and nothrow forms call them.
 namespace alloc_control {
 
-// Plain integers: the tests that use this are single-threaded, and the
-// counters must work before any static constructor has run.
+// Plain integers: single-threaded tests, and counters that work before any static constructor.
 static long s_allocations = 0;
 static long s_live = 0;
 static long s_failAt = 0; // 0: no plan; else the allocation number that fails
@@ -43,8 +40,7 @@ bool Failed()
 void* operator new(std::size_t size)
 {
     using namespace alloc_control;
-    // A failed allocation is not counted, so that from then on every
-    // later one has the number that fails.
+    // A failed allocation is not counted: every later one then has the number that fails.
     if (s_failAt != 0 && s_allocations + 1 >= s_failAt) {
         s_failed = true;
         s_failAt = s_fromThenOn ? s_failAt : 0;

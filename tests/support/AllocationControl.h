@@ -1,10 +1,5 @@
-// Control over every global operator new of a test process.
-//
-// Linking AllocationControl.cpp into a test executable replaces the global
-// allocation functions for the whole process, the libraries it loads
-// included. A test can then see how many blocks are live and make the k-th
-// allocation from now on throw std::bad_alloc, once or from then on. Not
-// for sanitizer builds, which bring their own allocator.
+// Control over every global operator new of a test process that links AllocationControl.cpp: live
+// blocks counted, the k-th allocation throwing once or from then on. Not for sanitizer builds.
 #ifndef TESTS_SUPPORT_ALLOCATIONCONTROL_H
 #define TESTS_SUPPORT_ALLOCATIONCONTROL_H
 
@@ -27,8 +22,7 @@ void Disarm();
 // Whether the plan has made an allocation fail since it was armed.
 bool Failed();
 
-// Arms a plan for a scope and disarms it when the scope ends, also when an
-// exception leaves it.
+// Arms a plan for a scope and disarms it when the scope ends, also when an exception leaves it.
 class TFailureScope {
 public:
     TFailureScope(long k, TFailMode mode) { FailAt(k, mode); }

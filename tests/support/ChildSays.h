@@ -1,5 +1,4 @@
-// Runs a part of a test in a child process, which may then give up
-// privileges the test needs back, and returns what the child said.
+// Runs a part of a test in a child, which may give up privileges, and returns what it said.
 #ifndef TESTS_SUPPORT_CHILDSAYS_H
 #define TESTS_SUPPORT_CHILDSAYS_H
 
@@ -11,9 +10,7 @@
 
 namespace testsupport {
 
-// What `body` returned in a child process, or "child failed: STATUS" when
-// the child did not get that far (`body` may _exit with a status of its
-// own where a step before the one under test fails).
+// What `body` returned in a child, or "child failed: STATUS" (`body` may _exit on its own).
 template <typename TBody> std::string ChildSays(TBody body)
 {
     int report[2];

@@ -1,5 +1,4 @@
-// What the event log tests share: a subscriber that records or counts what
-// it is informed of, and a scope that puts a dispatcher in place.
+// A subscriber that records or counts what it is told, and a scope that puts a dispatcher in place.
 #ifndef TESTS_SUPPORT_EVENTTESTSUPPORT_H
 #define TESTS_SUPPORT_EVENTTESTSUPPORT_H
 
@@ -14,9 +13,7 @@ namespace eventlog_test {
 // Thrown by a subscriber asked to fail; allocates nothing.
 struct TSubscriberFailure {};
 
-// Counts messages and keeps the last one's id and length without
-// allocating, so that allocation counts see only the library's; records
-// every text too when given a log.
+// Counts messages and keeps the last id and length without allocating; records texts given a log.
 class TRecorder : public KAF::IMessageSubscriber {
 public:
     explicit TRecorder(std::vector<std::string>* pLog = nullptr) : m_pLog(pLog) {}
@@ -38,8 +35,7 @@ public:
     bool m_fail = false;
 };
 
-// Installs `pInstance` (null: none) as the process's dispatcher; on exit
-// deletes any dispatcher created meanwhile and puts the old one back.
+// Installs `pInstance` (null: none); on exit deletes any dispatcher made since, puts the old back.
 struct TInstanceScope {
     explicit TInstanceScope(KAF::BMessageDispatcher* pInstance) : m_pInstalled(pInstance)
     {

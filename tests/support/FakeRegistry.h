@@ -1,9 +1,5 @@
-// A link-time stand-in for the daemon's registry of extension libraries.
-//
-// Linking FakeRegistry.cpp into a test executable defines every member of
-// DLLExtAgents, so a library that calls the registry by name binds to this
-// one. Every registry object of the process shares one scripted state: it
-// records each call, answers from the script, and can throw on a chosen call.
+// A link-time stand-in for the registry: every DLLExtAgents shares a scripted state that logs each
+// call, answers from the script and can throw on a chosen call.
 #ifndef TESTS_SUPPORT_FAKEREGISTRY_H
 #define TESTS_SUPPORT_FAKEREGISTRY_H
 
@@ -29,13 +25,10 @@ struct TState {
     int callCount = 0;                         // registry calls so far, the failing one included
     const KAF::INonVolatile* pStore = nullptr; // logged as "store"
 
-    // One entry per call, e.g. "Exist(foo)", "Add(store,foo,p,)",
-    // "Load(store)", "ExtAgentAt(0)"; the throwing call is logged too. A
-    // test may log other events here to see them in order with the calls.
+    // One entry per call, e.g. "Exist(foo)", "Load(store)"; tests may log other events in order.
     std::vector<std::string> calls;
-    // If set, called with each entry once it is logged (before a scripted
-    // throw): a program that links the library can publish events from it,
-    // as the daemon's registry does.
+    // Called with each entry once logged, before a scripted throw, to publish events as the daemon
+    // does.
     void (*pOnCall)(const std::string& entry) = nullptr;
 };
 

@@ -1,6 +1,4 @@
-// A full disk for this process alone: while a TFullDisk lives, any write
-// that would grow a regular file fails with EFBIG (the file size limit is
-// 0 and SIGXFSZ, which would end the process, is ignored).
+// While a TFullDisk lives, a write growing a regular file fails with EFBIG (SIGXFSZ ignored).
 #ifndef TESTS_SUPPORT_FULLDISK_H
 #define TESTS_SUPPORT_FULLDISK_H
 

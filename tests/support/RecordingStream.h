@@ -15,10 +15,8 @@ struct TStreamFault {
 
 class TRecordingStream : public KAF::ICmdStream {
 public:
-    // Given a trace, logs each piece there first as "Write(text)", so that
-    // pieces and other events (the fake registry's calls) are seen in one
-    // order. Throws TStreamFault on the throwAtWrite-th Write (1-based; 0
-    // never), without recording that piece.
+    // Logs each piece to the trace first, in order with other events; throws TStreamFault on the
+    // throwAtWrite-th Write (1-based; 0 never), without recording that piece.
     explicit TRecordingStream(std::vector<std::string>* pTrace = nullptr, int throwAtWrite = 0)
         : m_pTrace(pTrace), m_throwAtWrite(throwAtWrite)
     {

@@ -52,8 +52,7 @@ public:
     void Advance(long long ms);
 };
 
-// A hook that fails the calls numbered `first` to `last` (1-based) with
-// `error`, and lets the others through.
+// A hook failing calls `first` to `last` (1-based) with `error`, letting the others through.
 THook Failing(int error, int first = 1, int last = 1 << 30);
 
 } // namespace syscall_faults

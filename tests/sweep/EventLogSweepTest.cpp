@@ -1,5 +1,5 @@
-// MuroxLogEvent under failing allocations: the first call, which creates
-// the dispatcher, and a later one.
+// MuroxLogEvent under failing allocations: the first call, which makes the dispatcher, and a later
+// one.
 #include "eventlog/MuroxLogEvent.h"
 #include "tests/support/EventTestSupport.h"
 #include "tests/sweep/Sweep.h"
@@ -30,13 +30,13 @@ TEST(EventLogSweep, FailedEventPublishesNothingAndTheNextOneGoesOut)
         SCOPED_TRACE(installed ? "later call" : "first call");
         const auto check = [&](TFixture& f, bool completed) {
             BMessageDispatcher* const pNow = BMessageDispatcher::s_pInstance;
-            // The host's dispatcher is kept; one made here is stored only
-            // once whole, and has no subscribers.
+            // The host's dispatcher is kept; one made here is stored once whole, without
+            // subscribers.
             EXPECT_EQ(installed ? &f.dispatcher : completed ? pNow : nullptr, pNow);
             EXPECT_TRUE(installed || !completed || (pNow && pNow->SubscriberCount() == 0));
             EXPECT_EQ(installed && completed ? 1 : 0, f.recorder.m_informed);
-            // Usable afterwards: the next call finds or makes the
-            // dispatcher, and publishes the whole text through it.
+            // Usable afterwards: the next call finds or makes the dispatcher, publishes the whole
+            // text.
             LogEvent();
             ASSERT_TRUE(BMessageDispatcher::s_pInstance != nullptr &&
                         (pNow == nullptr || pNow == BMessageDispatcher::s_pInstance));
@@ -47,8 +47,7 @@ TEST(EventLogSweep, FailedEventPublishesNothingAndTheNextOneGoesOut)
             EXPECT_EQ(1, recorder.m_informed);
             EXPECT_EQ(sizeof("event 7 of sweep") - 1, recorder.m_lastLength);
         };
-        // First: the text, the dispatcher's block and its subscriber array.
-        // Later: the message's copy of the text is the only heap block.
+        // First: text, dispatcher, subscriber array; later: the message's copy of the text alone.
         EXPECT_EQ(installed ? 1 : 3,
                   sweep::Sweep([&] { return std::make_unique<TFixture>(installed); },
                                [](TFixture&) { LogEvent(); }, check));

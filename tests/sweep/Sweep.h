@@ -1,7 +1,5 @@
-// The allocation-failure sweep that every operation goes through: the
-// operation runs on a fresh fixture with its k-th allocation failing, for
-// k = 1, 2, ... until it completes, once with only that allocation failing
-// and once with every later one failing too.
+// The sweep: the operation runs on a fresh fixture with its k-th allocation failing, k = 1, 2, ...
+// until it completes, once with that one failing and once with every later one too.
 #ifndef TESTS_SWEEP_SWEEP_H
 #define TESTS_SWEEP_SWEEP_H
 
@@ -14,13 +12,8 @@
 
 namespace sweep {
 
-// `make()` gives a pointer to a fresh fixture, `operate(fixture)` runs
-// armed, and `check(fixture, completed)` asserts, disarmed, what the
-// failure rules promise and that the fixture is still usable. Each run
-// must end in completion or in the planned std::bad_alloc itself, and once
-// the fixture is gone every block made since `make()` must be free again.
-// Returns the allocations the operation makes (its failing runs). Any
-// other exception leaves through GoogleTest, which fails the test.
+// `make()` gives a fixture, `operate` runs armed, `check(fixture, completed)` asserts unarmed. Runs
+// end completed or with the planned std::bad_alloc, leaving no block; returns the allocations.
 template <typename TMake, typename TOperate, typename TCheck>
 long Sweep(TMake make, TOperate operate, TCheck check)
 {

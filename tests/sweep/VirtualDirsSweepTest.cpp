@@ -1,5 +1,4 @@
-// VirtualDirs under failing allocations: appends (with and without growth,
-// to a cleared table), copy construction and removal.
+// VirtualDirs under failing allocations: appends, copy construction and removal.
 #include <array>
 #include <optional>
 
@@ -11,8 +10,7 @@ namespace {
 using KAF::BString;
 using TRecords = std::vector<std::array<std::string, 3>>;
 
-// Every text differs in length from the others, so that moving one record
-// over another needs a new buffer.
+// Texts of different lengths, so that moving one record over another needs a new buffer.
 std::array<std::string, 3> Record(size_t i)
 {
     return {std::string(i + 1, 'k'), std::string(i + 2, 'v'), std::string(i + 3, 'w')};
@@ -79,9 +77,8 @@ TEST(VirtualDirsSweep, EveryFailureLeavesTheTableAsItsRulesSay)
         long k = 0; // of a failing run
         const auto check = [&](TFixture& f, bool completed) {
             k = completed ? 0 : k + 1;
-            // Only an append that grows finds another array, and when it
-            // fails only from the new record's own strings on: after the
-            // array and a buffer for each string copied into it.
+            // Only a growing append gets a new array, and fails only from the new record's strings
+            // on.
             const bool grown = c.op == TOp::Append && c.records % 8 == 0 &&
                                (completed || k > static_cast<long>(1 + 3 * c.records));
             EXPECT_EQ(grown, f.table.Dirs() != f.pDirs);
@@ -90,16 +87,14 @@ TEST(VirtualDirsSweep, EveryFailureLeavesTheTableAsItsRulesSay)
             if (completed && c.op != TOp::Copy)
                 c.op == TOp::Append ? expected.push_back(added)
                                     : (void)expected.erase(expected.begin() + 1);
-            // A failed removal promises no more than the invariants: the
-            // count stays, the records before the removed one untouched.
+            // A failed removal keeps the count, and the records before the removed one untouched.
             if (!completed && c.op == TOp::Remove && now.size() == expected.size())
                 now.resize(1), expected.resize(1);
             EXPECT_EQ(expected, now);
             EXPECT_EQ(c.op == TOp::Copy && completed, f.copy.has_value());
             EXPECT_TRUE(!f.copy || (f.copy->Dirs() != f.pDirs && f.copy->Capacity() == f.capacity &&
                                     Records(*f.copy) == f.records));
-            // Usable afterwards: a record lands right after those in use,
-            // is found there and goes again.
+            // Usable afterwards: a record lands after those in use, is found there and goes again.
             Append(f.table, 50);
             EXPECT_EQ(f.table.Count() - 1, f.table.Find(extraKey));
             EXPECT_TRUE(f.table.Remove(extraKey));

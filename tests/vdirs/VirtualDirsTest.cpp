@@ -1,6 +1,4 @@
-// Where records go on removal. Allocation failures are swept in
-// tests/sweep; fuzz/ runs a model of the table, copies included, against
-// arbitrary sequences, and its corpus runs as a test of its own.
+// Where records go on removal; allocation failures are swept in tests/sweep, a model fuzzed.
 #include <gtest/gtest.h>
 
 #include "vdirs/VirtualDirs.h"
@@ -64,8 +62,7 @@ TEST(VirtualDirs, RemovalClosesTheGapInOrderAndLeavesASpareSlot)
     EXPECT_TRUE(table.Count() == 0 && table.Capacity() == 16 && table.Find(BString("a")) == -1);
 }
 
-// A copy has an array of its own from the start, also when its source has
-// no record (fresh) or no array (cleared), and grows on its own.
+// A copy has an array of its own from the start, whatever its source, and grows on its own.
 TEST(VirtualDirs, ACopyOfAnEmptyTableTakesAppends)
 {
     VirtualDirs fresh;

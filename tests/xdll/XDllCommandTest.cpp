@@ -1,7 +1,4 @@
-// What an "xdll" line writes and asks of the registry, and where it stops
-// when a write or a registry call throws: the gate, the split into switches
-// and operands, the six actions, the reading of the store and the listing;
-// and the handler as the host sees it before any line.
+// What an "xdll" line writes and asks of the registry, and where it stops when either throws.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -35,8 +32,7 @@ protected:
         fake_registry::Reset(&m_store);
     }
 
-    // Runs one line on `handler` (the fixture's by default) into `out`;
-    // the registry's log starts empty and the script is kept.
+    // Runs one line on `handler` into `out`; the registry's log starts empty, the script is kept.
     void Run(TRecordingStream& out, std::vector<const char*> words, const char* cmdName = "xdll",
              XDllCmdHndlr* pHandler = nullptr)
     {
@@ -78,9 +74,7 @@ const TLine s_lines[] = {
     {{"-l", "foo", "-x"}, {}, {}, {}, "xdl"},
     {{"-l", "foo", "-x"}, {}, {}, {}, "xdll", 2},
     {{"-l", "foo", "-x"}, {kUnknown}, {"Exist(foo)", "Load(foo)"}, {}, "other", 1},
-    // Every action in order on the same operands (the store's file is
-    // missing: the registry follows the store anyway), and then each one
-    // without its operands or with a name the registry does not know.
+    // Every action on the same operands (no store file: followed anyway), then bare or unknown.
     {{"-x", "-l", "foo", "-f", "-a", "p", "-d", "-r", "-u"},
      {kUnknown},
      {"Exist(foo)", "Load(foo)", "Exist(foo)", "Unload(foo)", "Exist(foo)", "Load(foo)",
@@ -123,10 +117,8 @@ struct TRemappedHandler : XDllCmdHndlr {
 
 class TXDllLineTest : public TXDllTest {
 protected:
-    // Runs the line and checks its pieces and registry calls; then runs it
-    // with each of its writes and registry calls failing in turn, and checks
-    // that the failure reaches the caller, that the trace of pieces and calls
-    // ends at the failing one, and that the run leaves no block allocated.
+    // Runs the line, then with each write and registry call failing in turn: the failure reaches
+    // the caller, the trace ends at the failing one, and no block is left allocated.
     void Check(const TLine& line)
     {
         auto& state = fake_registry::State();
@@ -197,8 +189,7 @@ TEST_F(TXDllTest, RereadReadsTheFileNamedAtConstructionWhateverTheStoreIsCalledN
     EXPECT_TRUE(out.m_pieces.empty());
 }
 
-// Ten pieces a record, the count asked before each record; plain arguments
-// filter nothing.
+// Ten pieces a record, the count asked before each record; plain arguments filter nothing.
 TEST_F(TXDllLineTest, ListsEveryRecordWithItsLoadFlagAndStatus)
 {
     // Each record with the load flag and status the listing shows for it.
