@@ -20,8 +20,8 @@
 #include "host/server/BStdoutQueue.h"
 #include "host/server/DaemonSignals.h"
 #include "host/server/DaemonStatus.h"
-#include "tests/host/TPriorityRecorder.h"
 #include "tests/host/TIdleRunner.h"
+#include "tests/host/TPriorityRecorder.h"
 #include "tests/support/EventTestSupport.h"
 #include "tests/support/Scratch.h"
 

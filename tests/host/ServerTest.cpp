@@ -38,8 +38,8 @@
 #include "tests/host/TIdleRunner.h"
 #include "tests/host/TPriorityRecorder.h"
 #include "tests/support/EventTestSupport.h"
-#include "tests/support/SystemCallFaults.h"
 #include "tests/support/Scratch.h"
+#include "tests/support/SystemCallFaults.h"
 
 namespace {
 
