@@ -376,35 +376,56 @@ TEST_F(ConsoleSessionTest, CtrlCGivesUpWhileTheNextDaemonSaysNothing)
     EXPECT_LT(took, std::chrono::seconds(BDaemonConnection::kPatienceSeconds));
 }
 
-// Daemons that go at once are tried again with growing pauses, until the patience ends: status 1.
-TEST_F(ConsoleSessionTest, TheWaitForTheDaemonIsBoundedAndBacksOff)
+class ConsoleBackOffTest : public ConsoleSessionTest {
+protected:
+    // Daemons that go at once before any greeting, tried under `policy` until the console gives
+    // up: how many attempts there were, and what the console said.
+    int AttemptsUntilGivenUp(const TReconnectPolicy& policy, std::string& said)
+    {
+        const int listener = m_listener.Get();
+        int attempts = 0;
+        std::thread daemon([listener, &attempts] {
+            GreetAndTakeLine(listener);
+            // The console's own end stops the thread.
+            for (;;) {
+                pollfd waiting = {listener, POLLIN, 0};
+                if (poll(&waiting, 1, 1500) <= 0)
+                    return;
+                const BFd attempt(accept(listener, nullptr, nullptr));
+                ++attempts;
+            }
+        });
+        BWatchedOutput output;
+        const int status = Run(output, policy);
+        daemon.join();
+        said = output.written[IConsoleOutput::kErr];
+        return status == 1 ? attempts : -1;
+    }
+};
+
+// The pauses between attempts grow, until the patience ends: status 1.
+TEST_F(ConsoleBackOffTest, TheWaitForTheDaemonIsBoundedAndBacksOff)
 {
     Type("one\n", true, false);
-    int attempts = 0;
-    std::thread daemon([this, &attempts] {
-        GreetAndTakeLine(m_listener.Get());
-        // Each attempt closed before any greeting; the console's own end stops the thread.
-        for (;;) {
-            pollfd waiting = {m_listener.Get(), POLLIN, 0};
-            if (poll(&waiting, 1, 1500) <= 0)
-                return;
-            const BFd attempt(accept(m_listener.Get(), nullptr, nullptr));
-            ++attempts;
-        }
-    });
-    BWatchedOutput output;
     TReconnectPolicy policy = Reconnecting(1000);
     policy.longestDelayMs = 2000;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(1, Run(output, policy));
-    const auto took = std::chrono::steady_clock::now() - start;
-    daemon.join();
-    EXPECT_THAT(output.written[IConsoleOutput::kErr],
-                testing::EndsWith("murox: the daemon did not come back within 1 seconds\n"));
+    std::string said;
+    const int attempts = AttemptsUntilGivenUp(policy, said);
+    EXPECT_THAT(said, testing::EndsWith("murox: the daemon did not come back within 1 seconds\n"));
     // 10, 20, 40 ... 640 ms: at most 7 attempts in a second; a slower machine makes fewer.
     EXPECT_GE(attempts, 2);
     EXPECT_LE(attempts, 7);
-    EXPECT_LT(took, std::chrono::seconds(30));
+}
+
+// The pauses grow no longer than the longest: 3 s of 20 ms pauses are many more attempts than
+// the 8 that doubling pauses would give, however slow the machine.
+TEST_F(ConsoleBackOffTest, ThePausesBetweenAttemptsAreBounded)
+{
+    Type("one\n", true, false);
+    TReconnectPolicy policy = Reconnecting(3000);
+    policy.longestDelayMs = 20;
+    std::string said;
+    EXPECT_GE(AttemptsUntilGivenUp(policy, said), 16) << said;
 }
 
 // A script's console (no reconnection) ends with its daemon, status 1, and tries no other.
