@@ -18,6 +18,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "host/console/BConsoleScreen.h"
@@ -336,6 +338,44 @@ TEST_F(ConsoleSessionTest, ARefusalByTheNextDaemonEndsTheConsoleWithFour)
     EXPECT_THAT(lines, testing::ElementsAre("first: one"));
     EXPECT_THAT(output.written[IConsoleOutput::kErr],
                 testing::EndsWith("murox: access refused: uid 7 is not root\n"));
+}
+
+// The daemon that comes back is judged as the first was: one of another user ends the console
+// with status 4 at once, however long the console would wait. Needs root, to serve as another.
+TEST_F(ConsoleSessionTest, AnUntrustedNextDaemonEndsTheConsoleWithFour)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to serve as another user";
+    Type("one\ntwo\n", true);
+    // The first daemon takes a line and goes; a stranger's comes in its place.
+    pid_t stranger = -1;
+    std::thread daemon([this, &stranger] {
+        GreetAndTakeLine(m_listener.Get());
+        m_listener.Reset();
+        unlink(m_path.c_str());
+        sockaddr_un address = {};
+        address.sun_family = AF_UNIX;
+        m_path.copy(address.sun_path, sizeof address.sun_path - 1);
+        stranger = fork();
+        if (stranger != 0)
+            return;
+        // Bound as root, listening as nobody: the kernel names the listener's user.
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            setgid(65534) != 0 || setuid(65534) != 0 || listen(fd, 8) != 0)
+            _exit(1);
+        for (;;)
+            close(accept(fd, nullptr, nullptr));
+    });
+    BWatchedOutput output;
+    const int status = Run(output, Reconnecting(3000));
+    daemon.join();
+    if (stranger > 0) {
+        kill(stranger, SIGKILL);
+        waitpid(stranger, nullptr, 0);
+    }
+    EXPECT_EQ(4, status) << output.written[IConsoleOutput::kErr];
+    EXPECT_THAT(output.written[IConsoleOutput::kErr], testing::HasSubstr("not trusted"));
 }
 
 // Nothing comes back: Ctrl-C gives up at once, with status 1.
