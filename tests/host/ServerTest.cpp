@@ -437,10 +437,12 @@ TEST(LinePrefixTest, EveryLineStartsWithThePrefix)
         std::fputs("pieces", pStream);
         std::fputs("\n\n", pStream);
         std::fputs("%s no format\n", pStream);
+        std::fputs("x\ny", pStream);
+        std::fputs("z\n", pStream);
     }
     EXPECT_EQ(pOriginal, pStream);
     EXPECT_EQ("<4>murox: cannot read\n<4>two\n<4>lines\n<4>a line in pieces\n<4>\n<4>%s no "
-              "format\n",
+              "format\n<4>x\n<4>yz\n",
               journal.Read());
 }
 

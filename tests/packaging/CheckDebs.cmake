@@ -296,6 +296,11 @@ if(HOST_FILES MATCHES "murox\\.service" AND EXISTS ${unit})
         "ExecStart=/usr/bin/murox --daemon --config /etc/murox/murox.conf --socket-group murox"
         "ExecReload=/bin/sh -c '/usr/bin/murox --remote -e \"xdll -r\" >/dev/null 2>&1 || exit 1'"
         "Documentation=man:murox(1) man:murox.conf(5)"
+        # systemd's own kind of service: ready when it says, watched, not restarted when refused.
+        "Type=notify"
+        "WatchdogSec=30s"
+        "Restart=on-failure"
+        "RestartPreventExitStatus=2"
         "RuntimeDirectory=murox"
         "RuntimeDirectoryMode=0750"
         "ReadWritePaths=/etc/murox"
