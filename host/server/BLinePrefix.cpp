@@ -5,30 +5,6 @@
 
 #include <unistd.h>
 
-BLinePrefix::~BLinePrefix()
-{
-    if (m_pOwn == nullptr)
-        return;
-    m_stream = m_pOriginal;
-    std::fclose(m_pOwn);
-}
-
-bool BLinePrefix::Install()
-{
-    if (m_pOwn != nullptr)
-        return true;
-    cookie_io_functions_t functions{};
-    functions.write = &BLinePrefix::Write;
-    std::fflush(m_stream);
-    m_pOwn = fopencookie(this, "w", functions);
-    if (m_pOwn == nullptr)
-        return false;
-    std::setvbuf(m_pOwn, nullptr, _IONBF, 0);
-    m_pOriginal = m_stream;
-    m_stream = m_pOwn;
-    return true;
-}
-
 bool BLinePrefix::WriteAll(const char* pData, std::size_t size) const
 {
     while (size > 0) {

@@ -12,6 +12,8 @@
 
 #include <sys/types.h>
 
+#include "host/server/BStreamSwap.h"
+
 // While installed, every line written through `stream` (a reference to
 // the C library's stderr, or a test's own) starts with `prefix` ("<4>" for
 // warning) and goes to `fd` as the stream wrote it, unbuffered. One per
@@ -19,29 +21,24 @@
 class BLinePrefix {
 public:
     BLinePrefix(FILE*& stream, int fd, std::string prefix)
-        : m_stream(stream), m_fd(fd), m_prefix(std::move(prefix))
+        : m_fd(fd), m_prefix(std::move(prefix)), m_swap(stream, &BLinePrefix::Write, this)
     {
     }
-    // Puts the original stream back.
-    ~BLinePrefix();
-    BLinePrefix(const BLinePrefix&) = delete;
-    BLinePrefix& operator=(const BLinePrefix&) = delete;
 
     // False, with the stream left as it was, when the C library cannot
-    // make the stream.
-    bool Install();
+    // make the stream. The original is back when this object goes.
+    bool Install() { return m_swap.Install(); }
 
 private:
     static ssize_t Write(void* pCookie, const char* pData, std::size_t size);
     // Writes it all to m_fd; false when the descriptor fails.
     bool WriteAll(const char* pData, std::size_t size) const;
 
-    FILE*& m_stream;
     int m_fd;
     std::string m_prefix;
-    FILE* m_pOriginal = nullptr;
-    FILE* m_pOwn = nullptr;
     bool m_atLineStart = true;
+    // Last: gone first, before what its writes use.
+    BStreamSwap m_swap;
 };
 
 #endif

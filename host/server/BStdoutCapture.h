@@ -7,6 +7,8 @@
 
 #include <sys/types.h>
 
+#include "host/server/BStreamSwap.h"
+
 class ILogOutput;
 
 // While installed, stdout hands `output` each record in one Take, its
@@ -15,22 +17,21 @@ class ILogOutput;
 // (CurrentLogPriority). One per process.
 class BStdoutCapture {
 public:
-    explicit BStdoutCapture(ILogOutput& output) : m_output(output) {}
-    // Puts the original stdout back.
-    ~BStdoutCapture();
-    BStdoutCapture(const BStdoutCapture&) = delete;
-    BStdoutCapture& operator=(const BStdoutCapture&) = delete;
+    explicit BStdoutCapture(ILogOutput& output)
+        : m_output(output), m_swap(stdout, &BStdoutCapture::WriteRecord, this)
+    {
+    }
 
     // False, with stdout left as it was, when the C library cannot make
-    // the stream.
-    bool Install();
+    // the stream. The original is back when this object goes.
+    bool Install() { return m_swap.Install(); }
 
 private:
     static ssize_t WriteRecord(void* pCookie, const char* pData, std::size_t size);
 
     ILogOutput& m_output;
-    FILE* m_pOriginal = nullptr;
-    FILE* m_pStream = nullptr;
+    // Last: gone first, before what its writes use.
+    BStreamSwap m_swap;
 };
 
 #endif
