@@ -5,7 +5,8 @@
 // - nothing written to a terminal holds a raw control character (other
 //   than '\n' and '\t'), a C1 control, bytes that are not UTF-8 or a
 //   character that hides or reorders text;
-// - through a pipe, answers and events pass byte for byte;
+// - through a pipe, answers and events (a failure's on standard error)
+//   pass byte for byte;
 // - no completion word offered holds a blank or anything a terminal would
 //   not show as it is;
 // - what the reader holds stays within one frame and a piece, what is
@@ -124,6 +125,8 @@ void Expect(const control::TFrame& frame, std::string expected[2])
         expected[IConsoleOutput::kOut] += frame.payload;
     else if (frame.type == control::kFailed || frame.type == control::kFarewell)
         expected[IConsoleOutput::kErr] += frame.payload;
+    else if (frame.type == control::kFailureEvent)
+        expected[IConsoleOutput::kErr] += frame.payload + "\n";
 }
 
 // One console's reading of a daemon's bytes, and what it must have shown.

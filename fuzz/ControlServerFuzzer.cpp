@@ -115,7 +115,7 @@ private:
 struct TRequest {
     enum TKind { kRun, kQuit, kRefused, kMalformed } kind;
     std::string line;
-    std::size_t end = 0; // where it ends in all its console queued
+    std::size_t end = 0; // where it is sent in all its console queued
 };
 
 // Appends the frame `pick` chooses to `out`; `tag` stands for each '@'.
@@ -240,9 +240,13 @@ public:
     {
         const std::size_t index = console.requests.size();
         const std::string tag = "c" + std::to_string(console.id) + "x" + std::to_string(index);
+        const std::size_t start = console.sentBytes + console.unsent.size();
         console.requests.push_back(Request(pick, tag, console.unsent));
-        console.requests.back().end = console.sentBytes + console.unsent.size();
         const TRequest::TKind kind = console.requests.back().kind;
+        // The daemon judges a frame malformed by its header alone.
+        console.requests.back().end = kind == TRequest::kMalformed
+                                          ? start + control::kHeaderSize
+                                          : console.sentBytes + console.unsent.size();
         if (console.answerable == SIZE_MAX && kind == TRequest::kMalformed)
             console.answerable = index;
         else if (console.answerable == SIZE_MAX && kind == TRequest::kQuit)
