@@ -54,12 +54,14 @@ std::string Events(const std::string& prefix)
     return events;
 }
 
-// What a console wrote; Ctrl-C pressed the first time `stream` is sent `pressAt` ("": anything).
+// What a console wrote; Ctrl-C (or `press`) pressed the first time `stream` is sent `pressAt`
+// ("": anything).
 class BWatchedOutput : public IConsoleOutput {
 public:
     BWatchedOutput() = default;
-    BWatchedOutput(TStream stream, std::string pressAt)
-        : m_armed(true), m_stream(stream), m_pressAt(std::move(pressAt))
+    BWatchedOutput(
+        TStream stream, std::string pressAt, std::function<void()> press = [] { raise(SIGINT); })
+        : m_armed(true), m_stream(stream), m_pressAt(std::move(pressAt)), m_press(std::move(press))
     {
     }
     bool Terminal(TStream) const override { return false; }
@@ -69,7 +71,7 @@ public:
         if (m_armed && stream == m_stream && !bytes.empty() &&
             bytes.find(m_pressAt) != std::string::npos) {
             m_armed = false;
-            raise(SIGINT);
+            m_press();
         }
     }
     int OutError() override { return 0; }
@@ -80,6 +82,7 @@ private:
     bool m_armed = false;
     TStream m_stream = kOut;
     std::string m_pressAt;
+    std::function<void()> m_press;
 };
 
 // A daemon's socket in a fresh directory; the console's input a pipe or terminal, output a file.
@@ -192,6 +195,21 @@ TEST_F(ConsoleSessionTest, ATypedLineIsTakenBeforeTheFramesWaiting)
     daemon.join();
     EXPECT_EQ(std::string::npos, m_shown.find("event " + std::to_string(kHeap - 1)))
         << "every event waiting was shown before the typed \"quit\"";
+}
+
+// Why a line failed, arriving while the operator's prompt is shown, goes below it and the
+// prompt is drawn again; then the operator's Ctrl-D ends the console.
+TEST_F(ConsoleSessionTest, AFailureUnderThePromptDrawsThePromptAgain)
+{
+    Type("", true, false);
+    const std::string failure = "extension library 'web1' not loaded";
+    std::thread daemon(Serve, m_listener.Get(), Frame(control::kFailureEvent, failure), 0);
+    BWatchedOutput output(IConsoleOutput::kErr, failure,
+                          [this] { EXPECT_EQ(1, write(m_typist.Get(), "\x04", 1)); });
+    EXPECT_EQ(0, Run(output));
+    daemon.join();
+    EXPECT_EQ(failure + "\n", output.written[IConsoleOutput::kErr]);
+    EXPECT_EQ("murox> murox> \n", m_shown);
 }
 
 // Ctrl-C as the first answer shows: the second answer, waiting behind many events, is abandoned.
