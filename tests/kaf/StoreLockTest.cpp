@@ -1,10 +1,10 @@
 // The lock that keeps one murox per configuration, and the removal of what a rewrite left.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <csignal>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -19,8 +19,12 @@
 
 #include "host/kaf/StoreControl.h"
 #include "tests/kaf/StoreFixture.h"
+#include "tests/support/SystemCallFaults.h"
 
 namespace {
+
+using syscall_faults::TCall;
+using syscall_faults::TFault;
 
 class StoreLockTest : public StoreTest {
 protected:
@@ -31,8 +35,16 @@ protected:
     // The one lock file in the lock directory.
     std::string LockFile()
     {
-        const std::set<std::string> names = Names(m_locks);
+        const TNames names = Names(m_locks);
         return names.size() == 1 ? m_locks + "/" + *names.begin() : std::string();
+    }
+    // The configuration's lock file, made by a lock since let go of.
+    std::string MadeLockFile()
+    {
+        Write("");
+        BFileNV once;
+        EXPECT_TRUE(Lock(once)) << m_message;
+        return LockFile();
     }
     // Whether another open file could take the lock now.
     bool Free()
@@ -107,12 +119,11 @@ TEST_F(StoreLockTest, RefusesALockDirectoryOrFileThatIsNotItsOwn)
 
     const std::string prefix = "cannot lock '" + m_path + "': the lock directory " + m_locks;
     ASSERT_EQ(0, mkdir(m_locks.c_str(), 0700));
-    ASSERT_EQ(0, chmod(m_locks.c_str(), 0770));
-    EXPECT_FALSE(Lock(store));
-    EXPECT_EQ(prefix + " may be written by others (mode 0770)", m_message);
-    ASSERT_EQ(0, chmod(m_locks.c_str(), 0703));
-    EXPECT_FALSE(Lock(store));
-    EXPECT_EQ(prefix + " may be written by others (mode 0703)", m_message);
+    for (const char* mode : {"0770", "0703"}) {
+        ASSERT_EQ(0, chmod(m_locks.c_str(), std::stoul(mode, nullptr, 8)));
+        EXPECT_FALSE(Lock(store));
+        EXPECT_EQ(prefix + " may be written by others (mode " + mode + ")", m_message);
+    }
     ASSERT_EQ(0, rmdir(m_locks.c_str()));
     ASSERT_EQ(0, mkdir((m_dir + "/elsewhere").c_str(), 0700));
     ASSERT_EQ(0, symlink("elsewhere", m_locks.c_str()));
@@ -121,20 +132,16 @@ TEST_F(StoreLockTest, RefusesALockDirectoryOrFileThatIsNotItsOwn)
                   ": not a directory",
               m_message);
     ASSERT_EQ(0, unlink(m_locks.c_str()));
-    EXPECT_EQ(std::set<std::string>{}, Names(m_dir + "/elsewhere"));
+    EXPECT_EQ(TNames{}, Names(m_dir + "/elsewhere"));
 
     // A lock file that is a link, or not the user's, is not used.
-    {
-        BFileNV once;
-        ASSERT_TRUE(Lock(once)) << m_message;
-    }
-    const std::string lockFile = LockFile();
+    const std::string lockFile = MadeLockFile();
     ASSERT_EQ(0, unlink(lockFile.c_str()));
     ASSERT_EQ(0, symlink((m_dir + "/elsewhere/x").c_str(), lockFile.c_str()));
     EXPECT_FALSE(Lock(store));
     EXPECT_EQ(0u, m_message.find("cannot lock '" + m_path + "': cannot open the lock file "))
         << m_message;
-    EXPECT_EQ(std::set<std::string>{}, Names(m_dir + "/elsewhere")) << "the link is not followed";
+    EXPECT_EQ(TNames{}, Names(m_dir + "/elsewhere")) << "the link is not followed";
     ASSERT_EQ(0, unlink(lockFile.c_str()));
     if (geteuid() != 0)
         return;
@@ -154,12 +161,7 @@ TEST_F(StoreLockTest, RefusesALockDirectoryOrFileThatIsNotItsOwn)
 // terminal is shown as text; only an flock on this lock file counts.
 TEST_F(StoreLockTest, NamesTheHolder)
 {
-    Write("");
-    {
-        BFileNV once;
-        ASSERT_TRUE(Lock(once)) << m_message;
-    }
-    const std::string lockFile = LockFile();
+    const std::string lockFile = MadeLockFile();
     const std::string odd = m_dir + "/fl\x1b]0;x\x07\xe2\x80\xaeock";
     ASSERT_EQ(0, symlink("/usr/bin/flock", odd.c_str()));
     BFileNV other;
@@ -225,12 +227,7 @@ TEST_F(StoreLockTest, NamesTheHolder)
 // Where /proc hides the holder, its lock file names it, under the holder's own pid only.
 TEST_F(StoreLockTest, NamesAHolderThatProcHides)
 {
-    Write("");
-    {
-        BFileNV once;
-        ASSERT_TRUE(Lock(once)) << m_message;
-    }
-    const std::string lockFile = LockFile();
+    const std::string lockFile = MadeLockFile();
     const std::string commandLine = Contents("/proc/self/cmdline");
     const char kDaemon[] = "\0/usr/sbin/murox\0--daemon\0--socket\0/run/earlier.ctl";
     std::ofstream(lockFile, std::ios::binary)
@@ -240,8 +237,6 @@ TEST_F(StoreLockTest, NamesAHolderThatProcHides)
     EXPECT_EQ(std::to_string(getpid()) + '\n' + commandLine, Contents(lockFile));
     if (geteuid() != 0)
         GTEST_SKIP() << "hiding /proc's entries takes root";
-    const std::string byMe = m_path + " is in use by " + program_invocation_short_name + " pid " +
-                             std::to_string(getpid());
     for (const bool forged : {false, true}) {
         if (forged) {
             // Another pid's record, as left by an earlier holder.
@@ -280,10 +275,10 @@ TEST_F(StoreLockTest, NamesAHolderThatProcHides)
         if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
             GTEST_SKIP() << "no /proc of its own can be mounted here";
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0 && n > 0);
-        EXPECT_EQ(
-            "hidden " +
-                (forged ? m_path + " is in use by process pid " + std::to_string(getpid()) : byMe),
-            std::string(text, static_cast<std::size_t>(n)));
+        EXPECT_EQ("hidden " +
+                      (forged ? m_path + " is in use by process pid " + std::to_string(getpid())
+                              : m_byMe),
+                  std::string(text, static_cast<std::size_t>(n)));
     }
 }
 
@@ -307,8 +302,8 @@ TEST_F(StoreLockTest, RemovesWhatAnInterruptedRewriteLeftAndNothingElse)
     std::string error;
     ASSERT_EQ(0, symlink("murox.conf", (m_dir + "/link.conf").c_str()));
     EXPECT_EQ(2, KAF::RemoveLeftoverTemporaries(m_dir + "/link.conf", error)) << error;
-    std::set<std::string> expected = {"murox.conf", "link.conf", fs::path(dir).filename(),
-                                      fs::path(link).filename()};
+    TNames expected = {"murox.conf", "link.conf", fs::path(dir).filename(),
+                       fs::path(link).filename()};
     for (const std::string& name : kept)
         expected.insert(fs::path(name).filename());
     EXPECT_EQ(expected, Names(m_dir));
@@ -321,6 +316,71 @@ TEST_F(StoreLockTest, RemovesWhatAnInterruptedRewriteLeftAndNothingElse)
     ASSERT_EQ(0, chown(left.c_str(), 1, 1));
     EXPECT_EQ(0, KAF::RemoveLeftoverTemporaries(m_path, error)) << "another user's is left";
     EXPECT_TRUE(fs::exists(left));
+}
+
+// A leftover that cannot be removed is said, by its name, and stays until it can be; a directory
+// that cannot be read is said, not taken for one without leftovers.
+TEST_F(StoreLockTest, ALeftoverThatCannotBeRemovedOrFoundIsSaid)
+{
+    const std::string stuck = "murox.conf.tmp-0123456789abcdef";
+    Write("[a]\n");
+    Write("left", m_dir + "/" + stuck);
+    struct TFailure {
+        TCall call;
+        syscall_faults::THook hook;
+        std::string error;
+    };
+    const TFailure failures[] = {
+        {TCall::kUnlinkat,
+         [&](int, const char* szName, int) { return stuck == szName ? EROFS : 0; },
+         "cannot remove " + stuck + ": Read-only file system"},
+        {TCall::kReaddir, syscall_faults::Failing(EIO), "Input/output error"}};
+    std::string error;
+    for (const TFailure& failure : failures) {
+        {
+            const TFault fault(failure.call, failure.hook);
+            EXPECT_EQ(-1, KAF::RemoveLeftoverTemporaries(m_path, error));
+            EXPECT_EQ(1, fault.Calls());
+        }
+        EXPECT_EQ(failure.error, error);
+        EXPECT_EQ((TNames{"murox.conf", stuck}), Names(m_dir));
+    }
+    EXPECT_EQ(1, KAF::RemoveLeftoverTemporaries(m_path, error)) << error;
+    EXPECT_EQ(TNames{"murox.conf"}, Names(m_dir));
+}
+
+// A lock file removed or replaced before its lock is locked again by name: a second holder fails.
+TEST_F(StoreLockTest, ALockFileGoneFromItsNameBeforeItIsLockedIsNotTrusted)
+{
+    Write("");
+    {
+        BFileNV holder, other;
+        int seen = 0;
+        {
+            const TFault fault(TCall::kFlock, [&](int, const char*, int) {
+                if (++seen == 1) {
+                    const std::string lockFile = LockFile();
+                    Write("", m_locks + "/new");
+                    EXPECT_EQ(0, rename((m_locks + "/new").c_str(), lockFile.c_str()));
+                } else if (seen == 2) {
+                    EXPECT_EQ(0, unlink(LockFile().c_str()));
+                }
+                return 0;
+            });
+            ASSERT_TRUE(Lock(holder)) << m_message;
+            EXPECT_EQ(3, seen);
+        }
+        EXPECT_FALSE(Lock(other));
+        EXPECT_EQ(m_byMe, m_message);
+    }
+    BFileNV third;
+    const TFault fault(TCall::kFlock, [&](int, const char*, int) {
+        EXPECT_EQ(0, unlink(LockFile().c_str()));
+        return 0;
+    });
+    EXPECT_FALSE(Lock(third));
+    EXPECT_LE(fault.Calls(), 16) << "bounded";
+    EXPECT_EQ("cannot lock '" + m_path + "': its lock file is removed again and again", m_message);
 }
 
 } // namespace
