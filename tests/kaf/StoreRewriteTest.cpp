@@ -69,12 +69,6 @@ protected:
         s_onRename = nullptr;
         s_onChmod = nullptr;
     }
-    void Append(const std::string& text)
-    {
-        const int fd = open(m_path.c_str(), O_WRONLY | O_APPEND);
-        EXPECT_EQ(static_cast<ssize_t>(text.size()), write(fd, text.data(), text.size()));
-        close(fd);
-    }
     // Counts the renames in `m_renames`; `first`, if any, stands in for the first.
     void OnRenames(const TFirstRename& first = nullptr)
     {
@@ -88,57 +82,44 @@ protected:
     int m_renames = 0;
 };
 
-// A hand edit landing during the rewrite, just before the exchange or just after it (by a writer
-// that opened the file before), even of the same length, compared by content: the edit is kept.
+// A hand edit landing during the rewrite, just before the exchange or just after it (through a
+// descriptor opened before), even of the same length, compared by content: the edit is kept.
 TEST_F(StoreRewriteTest, AHandEditThatLandsDuringTheRewriteIsKept)
 {
     const std::string byHand = "[a]\nk = 1\n# by hand\n";
-    const auto sameLength = [this](bool afterExchange) -> TFirstRename {
-        return [this, afterExchange](const std::function<int()>& exchange) {
-            const int fd = open(m_path.c_str(), O_WRONLY);
-            const int result = afterExchange ? exchange() : 0;
-            EXPECT_EQ(1, pwrite(fd, "9", 1, 8));
-            close(fd);
-            return afterExchange ? result : exchange();
-        };
+    // How: 'a' appends, 's' writes a 9 over the 1, 'r' puts another file in place.
+    struct THandEdit {
+        char how;
+        bool afterExchange;
+        std::string edited;
     };
-    const std::pair<TFirstRename, std::string> edits[] = {
-        {sameLength(false), "[a]\nk = 9\n"},
-        {sameLength(true), "[a]\nk = 9\n"},
-        {[&](const std::function<int()>& exchange) {
-             Write(byHand, m_path + ".new");
-             EXPECT_EQ(0, rename((m_path + ".new").c_str(), m_path.c_str()));
-             return exchange();
-         },
-         byHand},
-        {[this](const std::function<int()>& exchange) {
-             const int fd = open(m_path.c_str(), O_WRONLY | O_APPEND);
-             const int result = exchange();
-             EXPECT_EQ(10, write(fd, "# by hand\n", 10));
-             close(fd);
-             return result;
-         },
-         byHand},
-        {[this](const std::function<int()>& exchange) {
-             Append("# by hand\n");
-             return exchange();
-         },
-         byHand},
-    };
-    for (const auto& [edit, edited] : edits) {
-        SCOPED_TRACE(edited + " from edit " + std::to_string(&edit - &edits[0].first));
+    const THandEdit edits[] = {{'s', false, "[a]\nk = 9\n"},
+                               {'s', true, "[a]\nk = 9\n"},
+                               {'r', false, byHand},
+                               {'a', false, byHand},
+                               {'a', true, byHand}};
+    for (const THandEdit& edit : edits) {
+        SCOPED_TRACE(std::string(1, edit.how) + (edit.afterExchange ? " after" : " before"));
         Edit();
-        OnRenames(edit);
+        OnRenames([&](const std::function<int()>& exchange) {
+            const int fd = open(m_path.c_str(), edit.how == 'a' ? O_WRONLY | O_APPEND : O_WRONLY);
+            const int result = edit.afterExchange ? exchange() : 0;
+            if (edit.how == 'r') {
+                Write(byHand, m_path + ".new");
+                EXPECT_EQ(0, rename((m_path + ".new").c_str(), m_path.c_str()));
+            } else if (edit.how == 'a') {
+                EXPECT_EQ(10, write(fd, "# by hand\n", 10));
+            } else {
+                EXPECT_EQ(1, pwrite(fd, "9", 1, 8));
+            }
+            close(fd);
+            return edit.afterExchange ? result : exchange();
+        });
         EXPECT_EQ(0, m_store.Commit());
         EXPECT_EQ(Changed(), m_store.LastError());
         EXPECT_EQ(2, m_renames) << "exchanged, then back";
-        ExpectAlone(edited);
+        ExpectAlone(edit.edited);
     }
-    // Re-read, the edit stays beside the change.
-    ASSERT_EQ(1, m_store.ReadFile(m_path.c_str()));
-    ASSERT_TRUE(Set("a", "k", "3"));
-    ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
-    ExpectAlone("[a]\nk = 3\n# by hand\n");
 
     // A new file does not replace one made meanwhile.
     ASSERT_EQ(0, unlink(m_path.c_str()));
@@ -154,20 +135,21 @@ TEST_F(StoreRewriteTest, AHandEditThatLandsDuringTheRewriteIsKept)
     ExpectAlone("[hand]\n");
 }
 
-// An edit of the same length before the rewrite is found by reading the file (its times, which
-// any write leaves alike, tell nothing); a file put at the name between the look at it and its
-// opening is not the one looked at, even with the same text. Nothing is made or exchanged.
+// An edit before the rewrite is found before anything is made or exchanged: one of the same length
+// by reading the file (its times, which any write leaves alike, tell nothing), a longer one, a
+// removal, and a file put at the name between the look at it and its opening, even with the same
+// text.
 TEST_F(StoreRewriteTest, AnEditBeforeTheRewriteIsFoundBeforeAnythingIsWritten)
 {
     const std::string newcomer = m_path + ".new";
-    for (const bool swap : {false, true}) {
-        SCOPED_TRACE(swap ? "swapped in as it is opened" : "edited before");
+    for (const std::string edit : {"[a]\nk = 9\n", "[a]\nk = 1\n[hand]\nx = y\n", "", "swap"}) {
+        SCOPED_TRACE(edit);
         Edit();
-        const std::string edited = swap ? "[a]\nk = 1\n" : "[a]\nk = 9\n";
-        Write(edited, swap ? newcomer : m_path);
-        ASSERT_EQ(0, chmod(swap ? newcomer.c_str() : m_path.c_str(), 0640));
-        struct stat before, after;
-        ASSERT_EQ(0, stat(swap ? newcomer.c_str() : m_path.c_str(), &before));
+        const bool swap = edit == "swap";
+        if (!edit.empty())
+            Write(swap ? "[a]\nk = 1\n" : edit, swap ? newcomer : m_path);
+        else
+            ASSERT_EQ(0, unlink(m_path.c_str()));
         OnRenames();
         int created = 0;
         bool swapped = false;
@@ -184,10 +166,22 @@ TEST_F(StoreRewriteTest, AnEditBeforeTheRewriteIsFoundBeforeAnythingIsWritten)
         EXPECT_EQ(swap, swapped);
         EXPECT_EQ(Changed(), m_store.LastError());
         EXPECT_TRUE(created == 0 && m_renames == 0) << created << " made, exchanged " << m_renames;
-        ASSERT_EQ(0, stat(m_path.c_str(), &after));
-        EXPECT_TRUE(after.st_ino == before.st_ino && (after.st_mode & 07777) == 0640);
-        ExpectAlone(edited);
+        EXPECT_EQ(swap ? "[a]\nk = 1\n" : edit, Contents(m_path));
+        EXPECT_EQ(edit.empty() ? TNames{} : TNames{"murox.conf"}, Names(m_dir));
     }
+    // A store that never read the file does not overwrite it either, nor one that read another.
+    BFileNV unread(Write("[hand]\nx = y\n"));
+    EXPECT_EQ(0, unread.Commit());
+    Write("[other]\n", m_dir + "/other.conf");
+    unread.ReadFile((m_dir + "/other.conf").c_str());
+    unread.m_fileName = BString(m_path.c_str());
+    EXPECT_EQ(0, unread.Commit());
+    ASSERT_EQ(0, unlink((m_dir + "/other.conf").c_str()));
+    // Once re-read, the edit is kept.
+    ASSERT_EQ(1, m_store.ReadFile(m_path.c_str()));
+    ASSERT_TRUE(Set("a", "k", "3"));
+    ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
+    ExpectAlone("[hand]\nx = y\n\n[a]\nk = 3\n");
 }
 
 // An edit the store could not put back is not lost: the error names the file that holds it.
@@ -201,7 +195,7 @@ TEST_F(StoreRewriteTest, AnEditThatCannotBePutBackIsNamed)
             return -1;
         }
         temporary = s1;
-        Append("# by hand\n");
+        std::ofstream(m_path, std::ios::app) << "# by hand\n";
         return RealRename(d1, s1, d2, s2, flags);
     };
     EXPECT_EQ(0, m_store.Commit());
@@ -275,51 +269,36 @@ TEST_F(StoreRewriteTest, AFailureIsSaidAndLeavesTheFileAsItWas)
     }
 }
 
-// Taken names cost another each, without random bytes or a moving clock.
-TEST_F(StoreRewriteTest, ATakenNameIsRetriedUnderAnother)
-{
-    Edit();
-    const TFault noRandom(TCall::kGetrandom, Failing(ENOSYS));
-    const syscall_faults::TFrozenClock frozen({1700000000, 123456789});
-    TNames tried;
-    {
-        int taken = 0;
-        const TFault fault(TCall::kOpenat, [&](int, const char* szName, int flags) {
-            if (!IsTemporary(szName))
-                return 0;
-            EXPECT_EQ(O_CREAT | O_EXCL, flags & (O_CREAT | O_EXCL));
-            tried.insert(szName);
-            return ++taken <= 3 ? EEXIST : 0;
-        });
-        ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
-    }
-    EXPECT_EQ(4U, tried.size()) << "a name is not tried twice";
-    EXPECT_GE(noRandom.Calls(), 4);
-    EXPECT_GE(frozen.Reads(), 4) << "each name read the clock";
-    ExpectAlone("[a]\nk = 2\n");
-}
-
-// A hard link planted at the temporary's name is never opened: the rewrite takes another name.
-TEST_F(StoreRewriteTest, ALinkPlantedAtTheTemporarysNameIsNotWrittenThrough)
+// A name taken, even by a hard link planted there, is never opened: each costs another, without
+// random bytes or a moving clock.
+TEST_F(StoreRewriteTest, ATakenNameIsRetriedUnderAnotherNotWrittenThrough)
 {
     Edit();
     const std::string victim = m_dir + "/victim";
     Write("precious\n", victim);
-    std::string planted;
+    const TFault noRandom(TCall::kGetrandom, Failing(ENOSYS));
+    const syscall_faults::TFrozenClock frozen({1700000000, 123456789});
+    TNames tried, expected = {"murox.conf", "victim"};
+    int tries = 0;
     {
-        const TFault fault(TCall::kOpenat, [&](int dirFd, const char* szName, int) {
-            if (IsTemporary(szName) && planted.empty() &&
-                linkat(AT_FDCWD, victim.c_str(), dirFd, szName, 0) == 0)
-                planted = szName;
+        const TFault fault(TCall::kOpenat, [&](int dirFd, const char* szName, int flags) {
+            if (!IsTemporary(szName))
+                return 0;
+            EXPECT_EQ(O_CREAT | O_EXCL, flags & (O_CREAT | O_EXCL));
+            tried.insert(szName);
+            ++tries;
+            if (expected.size() < 5 && linkat(AT_FDCWD, victim.c_str(), dirFd, szName, 0) == 0)
+                expected.insert(szName);
             return 0;
         });
         ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
     }
-    ASSERT_FALSE(planted.empty());
+    EXPECT_TRUE(tries == 4 && tried.size() == 4) << tries << " tries: a name is not tried twice";
+    EXPECT_GE(noRandom.Calls(), 4);
+    EXPECT_GE(frozen.Reads(), 4) << "each name read the clock";
     EXPECT_EQ("precious\n", Contents(victim));
-    EXPECT_EQ("precious\n", Contents(m_dir + "/" + planted));
     EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
-    EXPECT_EQ((TNames{"murox.conf", "victim", planted}), Names(m_dir));
+    EXPECT_EQ(expected, Names(m_dir));
 }
 
 // The temporary is the owner's alone until complete; a reader's locks change nothing.
