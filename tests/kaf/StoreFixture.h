@@ -58,10 +58,6 @@ protected:
     {
         return m_store.SetValue(BString(section), BString(key), BString(value)) != 0;
     }
-    bool Refused(const std::string& reason)
-    {
-        return std::string(m_store.LastError()).find(reason) != std::string::npos;
-    }
     std::string CannotWrite(const std::string& why) const
     {
         return "cannot write '" + m_path + "': " + why;

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include <fcntl.h>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include "tests/kaf/StoreFixture.h"
+#include "tests/support/FullDisk.h"
 #include "tests/support/SystemCallFaults.h"
 
 namespace {
@@ -226,6 +228,7 @@ TEST_F(StoreRewriteTest, AFailureIsSaidAndLeavesTheFileAsItWas)
         int exchangeError; // of renameat2, 0 for none
         std::string error; // empty: written
         int maxTries;      // of a name for the new file
+        bool fullDisk = false;
     };
     const std::string notSynced = "replaced, but its directory not synced (Input/output error); "
                                   "run \"xdll -r\"";
@@ -243,6 +246,7 @@ TEST_F(StoreRewriteTest, AFailureIsSaidAndLeavesTheFileAsItWas)
         {"no exchange", TCall::kRenameat, nullptr, EINVAL, "", 0},
         {"no exchange, rename failing", TCall::kRenameat, Failing(EIO), EINVAL,
          CannotWrite("Input/output error"), 0},
+        {"disk full", TCall::kFsync, nullptr, 0, CannotWrite("File too large"), 1, true},
     };
     for (const TFailure& failure : failures) {
         SCOPED_TRACE(failure.what);
@@ -255,6 +259,9 @@ TEST_F(StoreRewriteTest, AFailureIsSaidAndLeavesTheFileAsItWas)
         tries = 0;
         {
             const TFault fault(failure.call, failure.hook);
+            std::optional<TFullDisk> full;
+            if (failure.fullDisk)
+                full.emplace();
             EXPECT_EQ(failure.error.empty() ? 1 : 0, m_store.Commit());
         }
         s_onRename = nullptr;
