@@ -18,11 +18,21 @@ namespace {
 using KAF::BFileNV;
 using KAF::BString;
 namespace fs = std::filesystem;
+using TNames = std::set<std::string>;
 
 inline std::string Contents(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The names in a directory: no temporary file may stay behind.
+inline TNames Names(const std::string& dir)
+{
+    TNames names;
+    for (const auto& entry : fs::directory_iterator(dir))
+        names.insert(entry.path().filename().string());
+    return names;
 }
 
 class StoreTest : public ::testing::Test {
@@ -31,6 +41,12 @@ protected:
     {
         std::ofstream(path.empty() ? m_path : path) << text;
         return m_path.c_str();
+    }
+    // The store read "[a]\nk = 1\n" and holds k = 2, not yet written.
+    void Edit()
+    {
+        ASSERT_EQ(1, m_store.ReadFile(Write("[a]\nk = 1\n")));
+        ASSERT_TRUE(Set("a", "k", "2"));
     }
     std::string Value(const char* section, const char* key)
     {
@@ -42,17 +58,20 @@ protected:
     {
         return m_store.SetValue(BString(section), BString(key), BString(value)) != 0;
     }
-    bool Refused(const std::string& reason)
+    std::string CannotWrite(const std::string& why) const
     {
-        return std::string(m_store.LastError()).find(reason) != std::string::npos;
+        return "cannot write '" + m_path + "': " + why;
     }
-    // The names in a directory: no temporary file may stay behind.
-    static std::set<std::string> Names(const std::string& dir)
+    std::string Changed() const
     {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir))
-            names.insert(entry.path().filename().string());
-        return names;
+        return CannotWrite(
+            "the file changed on disk since it was last read; run \"xdll -r\" first");
+    }
+    // The file holds `text`, alone in its directory.
+    void ExpectAlone(const std::string& text)
+    {
+        EXPECT_EQ(text, Contents(m_path));
+        EXPECT_EQ(TNames{"murox.conf"}, Names(m_dir));
     }
 
     const testsupport::TScratchDir m_scratch;

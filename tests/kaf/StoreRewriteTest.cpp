@@ -1,9 +1,10 @@
-// A rewrite racing others: a hand edit is kept; the steps are reached through renameat2 and fchmod.
+// A rewrite racing others, or failing (through renameat2, fchmod and
+// tests/support/SystemCallFaults.h): a hand edit is kept, a failure leaves the file as it was.
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include <fcntl.h>
@@ -12,16 +13,18 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "hostapi/BFileNV.h"
 #include "tests/kaf/StoreFixture.h"
+#include "tests/support/FullDisk.h"
 #include "tests/support/SystemCallFaults.h"
 
 namespace {
 
-using TRename = std::function<int(int, const char*, int, const char*, unsigned)>;
-using TChmod = std::function<void(int, mode_t)>;
-TRename s_onRename;
-TChmod s_onChmod;
+using syscall_faults::Failing;
+using syscall_faults::TCall;
+using syscall_faults::TFault;
+
+std::function<int(int, const char*, int, const char*, unsigned)> s_onRename;
+std::function<void(int, mode_t)> s_onChmod;
 
 int RealRename(int oldDir, const char* szOld, int newDir, const char* szNew, unsigned flags)
 {
@@ -47,7 +50,19 @@ extern "C" int fchmod(int fd, mode_t mode) noexcept
 
 namespace {
 
-const char kChanged[] = "': the file changed on disk since it was last read; run \"xdll -r\" first";
+// What stands in for the first rename, given the real one.
+using TFirstRename = std::function<int(const std::function<int()>& rename)>;
+
+bool IsTemporary(const char* szName)
+{
+    return szName != nullptr && std::string(szName).rfind("murox.conf.tmp-", 0) == 0;
+}
+
+bool IsDirectory(int fd)
+{
+    struct stat st;
+    return fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+}
 
 class StoreRewriteTest : public StoreTest {
 protected:
@@ -56,170 +71,125 @@ protected:
         s_onRename = nullptr;
         s_onChmod = nullptr;
     }
-    void Append(const std::string& text)
+    // Counts the renames in `m_renames`; `first`, if any, stands in for the first.
+    void OnRenames(const TFirstRename& first = nullptr)
     {
-        const int fd = open(m_path.c_str(), O_WRONLY | O_APPEND);
-        EXPECT_EQ(static_cast<ssize_t>(text.size()), write(fd, text.data(), text.size()));
-        close(fd);
+        m_renames = 0;
+        s_onRename = [this, first](int d1, const char* s1, int d2, const char* s2, unsigned flags) {
+            const auto rename = [=] { return RealRename(d1, s1, d2, s2, flags); };
+            return ++m_renames == 1 && first ? first(rename) : rename();
+        };
     }
-    std::string Changed() const { return "cannot write '" + m_path + kChanged; }
+
+    int m_renames = 0;
 };
 
+// A hand edit landing during the rewrite, just before the exchange or just after it (through a
+// descriptor opened before), even of the same length, compared by content: the edit is kept.
 TEST_F(StoreRewriteTest, AHandEditThatLandsDuringTheRewriteIsKept)
 {
-    const std::string original = "[a]\nk = 1\n";
-    // An edit just before the replace; one by a writer that opened the file before; a hand-put
-    // file.
-    const std::function<int(int, const char*, int, const char*, unsigned)> edits[] = {
-        [this](int d1, const char* s1, int d2, const char* s2, unsigned flags) {
-            Append("# by hand\n");
-            return RealRename(d1, s1, d2, s2, flags);
-        },
-        [this](int d1, const char* s1, int d2, const char* s2, unsigned flags) {
-            const int fd = open(m_path.c_str(), O_WRONLY | O_APPEND);
-            const int result = RealRename(d1, s1, d2, s2, flags);
-            EXPECT_EQ(10, write(fd, "# by hand\n", 10));
+    const std::string byHand = "[a]\nk = 1\n# by hand\n";
+    // How: 'a' appends, 's' writes a 9 over the 1, 'r' puts another file in place.
+    struct THandEdit {
+        char how;
+        bool afterExchange;
+        std::string edited;
+    };
+    const THandEdit edits[] = {{'s', false, "[a]\nk = 9\n"},
+                               {'s', true, "[a]\nk = 9\n"},
+                               {'r', false, byHand},
+                               {'a', false, byHand},
+                               {'a', true, byHand}};
+    for (const THandEdit& edit : edits) {
+        SCOPED_TRACE(std::string(1, edit.how) + (edit.afterExchange ? " after" : " before"));
+        Edit();
+        OnRenames([&](const std::function<int()>& exchange) {
+            const int fd = open(m_path.c_str(), edit.how == 'a' ? O_WRONLY | O_APPEND : O_WRONLY);
+            const int result = edit.afterExchange ? exchange() : 0;
+            if (edit.how == 'r') {
+                Write(byHand, m_path + ".new");
+                EXPECT_EQ(0, rename((m_path + ".new").c_str(), m_path.c_str()));
+            } else if (edit.how == 'a') {
+                EXPECT_EQ(10, write(fd, "# by hand\n", 10));
+            } else {
+                EXPECT_EQ(1, pwrite(fd, "9", 1, 8));
+            }
             close(fd);
-            return result;
-        },
-        [this, &original](int d1, const char* s1, int d2, const char* s2, unsigned flags) {
-            Write(original + "# by hand\n", m_path + ".new");
-            EXPECT_EQ(0, rename((m_path + ".new").c_str(), m_path.c_str()));
-            return RealRename(d1, s1, d2, s2, flags);
-        },
-    };
-    for (const auto& edit : edits) {
-        ASSERT_EQ(1, m_store.ReadFile(Write(original)));
-        ASSERT_TRUE(Set("a", "k", "2"));
-        int calls = 0;
-        s_onRename = [&](int d1, const char* s1, int d2, const char* s2, unsigned flags) {
-            return ++calls == 1 ? edit(d1, s1, d2, s2, flags) : RealRename(d1, s1, d2, s2, flags);
-        };
+            return edit.afterExchange ? result : exchange();
+        });
         EXPECT_EQ(0, m_store.Commit());
-        s_onRename = nullptr;
         EXPECT_EQ(Changed(), m_store.LastError());
-        EXPECT_EQ(2, calls) << "exchanged, then back";
-        EXPECT_EQ(original + "# by hand\n", Contents(m_path));
-        EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
+        EXPECT_EQ(2, m_renames) << "exchanged, then back";
+        ExpectAlone(edit.edited);
     }
-    // Re-read, the edit stays beside the change.
-    ASSERT_EQ(1, m_store.ReadFile(m_path.c_str()));
-    ASSERT_TRUE(Set("a", "k", "3"));
-    ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
-    EXPECT_EQ("[a]\nk = 3\n# by hand\n", Contents(m_path));
-    EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
+
+    // A new file does not replace one made meanwhile.
+    ASSERT_EQ(0, unlink(m_path.c_str()));
+    BFileNV fresh;
+    ASSERT_EQ(1, fresh.SetValue(BString("a"), BString("k"), BString("1")));
+    fresh.m_fileName = BString(m_path.c_str());
+    OnRenames([this](const std::function<int()>& rename) {
+        Write("[hand]\n");
+        return rename();
+    });
+    EXPECT_EQ(0, fresh.Commit());
+    EXPECT_EQ(Changed(), fresh.LastError());
+    ExpectAlone("[hand]\n");
 }
 
-// An edit keeping the length is compared by content, just before the exchange or just after it.
-TEST_F(StoreRewriteTest, AnEditOfTheSameLengthDuringTheRewriteIsKept)
+// An edit before the rewrite is found before anything is made or exchanged: one of the same length
+// by reading the file (its times, which any write leaves alike, tell nothing), a longer one, a
+// removal, and a file put at the name between the look at it and its opening, even with the same
+// text.
+TEST_F(StoreRewriteTest, AnEditBeforeTheRewriteIsFoundBeforeAnythingIsWritten)
 {
-    const std::string original = "[a]\nk = 1\n";
-    const std::string edited = "[a]\nk = 9\n";
-    for (const bool afterExchange : {false, true}) {
-        ASSERT_EQ(1, m_store.ReadFile(Write(original)));
-        ASSERT_TRUE(Set("a", "k", "2"));
-        int calls = 0;
-        s_onRename = [&](int d1, const char* s1, int d2, const char* s2, unsigned flags) {
-            if (++calls != 1)
-                return RealRename(d1, s1, d2, s2, flags);
-            const int fd = open(m_path.c_str(), O_WRONLY);
-            const int result = afterExchange ? RealRename(d1, s1, d2, s2, flags) : 0;
-            EXPECT_EQ(1, pwrite(fd, "9", 1, 8));
-            close(fd);
-            return afterExchange ? result : RealRename(d1, s1, d2, s2, flags);
-        };
-        EXPECT_EQ(0, m_store.Commit()) << "after the exchange: " << afterExchange;
-        s_onRename = nullptr;
-        EXPECT_EQ(Changed(), m_store.LastError());
-        EXPECT_EQ(2, calls) << "exchanged, then back";
-        EXPECT_EQ(edited, Contents(m_path));
-        EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
-    }
-}
-
-// An edit of the same length made before the rewrite is found by reading
-// the file, before any new file is made: the file's times, which any write
-// leaves alike, tell nothing.
-TEST_F(StoreRewriteTest, AnEditOfTheSameLengthBeforeTheRewriteIsFoundBeforeAnythingIsWritten)
-{
-    ASSERT_EQ(1, m_store.ReadFile(Write("[a]\nk = 1\n")));
-    ASSERT_TRUE(Set("a", "k", "2"));
-    Write("[a]\nk = 9\n");
-    int renames = 0, created = 0;
-    s_onRename = [&](int d1, const char* s1, int d2, const char* s2, unsigned flags) {
-        ++renames;
-        return RealRename(d1, s1, d2, s2, flags);
-    };
-    {
-        const syscall_faults::TFault fault(syscall_faults::TCall::kOpenat,
-                                           [&](int, const char*, int flags) {
-                                               created += (flags & O_CREAT) != 0;
-                                               return 0;
-                                           });
-        EXPECT_EQ(0, m_store.Commit());
-    }
-    EXPECT_EQ(Changed(), m_store.LastError());
-    EXPECT_EQ(0, created) << "no new file made";
-    EXPECT_EQ(0, renames) << "nothing exchanged";
-    EXPECT_EQ("[a]\nk = 9\n", Contents(m_path));
-    EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
-}
-
-// A file put at the name between the look at it and its opening is not the
-// one looked at: the rewrite refuses at once, even where the newcomer holds
-// the same text, and exchanges nothing.
-TEST_F(StoreRewriteTest, AFileSwappedInAsItIsOpenedIsRefused)
-{
-    const std::string original = "[a]\nk = 1\n", newcomer = m_path + ".new";
-    ASSERT_EQ(1, m_store.ReadFile(Write(original)));
-    ASSERT_TRUE(Set("a", "k", "2"));
-    Write(original, newcomer);
-    ASSERT_EQ(0, chmod(newcomer.c_str(), 0640));
-    struct stat swappedIn, st;
-    ASSERT_EQ(0, stat(newcomer.c_str(), &swappedIn));
-    int renames = 0;
-    s_onRename = [&](int d1, const char* s1, int d2, const char* s2, unsigned flags) {
-        ++renames;
-        return RealRename(d1, s1, d2, s2, flags);
-    };
-    bool swapped = false;
-    {
-        const syscall_faults::TFault fault(
-            syscall_faults::TCall::kOpenat, [&](int, const char* szName, int flags) {
-                if (!swapped && std::string("murox.conf") == szName && (flags & O_CREAT) == 0)
+    const std::string newcomer = m_path + ".new";
+    for (const std::string edit : {"[a]\nk = 9\n", "[a]\nk = 1\n[hand]\nx = y\n", "", "swap"}) {
+        SCOPED_TRACE(edit);
+        Edit();
+        const bool swap = edit == "swap";
+        if (!edit.empty())
+            Write(swap ? "[a]\nk = 1\n" : edit, swap ? newcomer : m_path);
+        else
+            ASSERT_EQ(0, unlink(m_path.c_str()));
+        OnRenames();
+        int created = 0;
+        bool swapped = false;
+        {
+            const TFault fault(TCall::kOpenat, [&](int, const char* szName, int flags) {
+                created += (flags & O_CREAT) != 0;
+                if (swap && !swapped && std::string("murox.conf") == szName &&
+                    (flags & O_CREAT) == 0)
                     swapped = rename(newcomer.c_str(), m_path.c_str()) == 0;
                 return 0;
             });
-        EXPECT_EQ(0, m_store.Commit());
+            EXPECT_EQ(0, m_store.Commit());
+        }
+        EXPECT_EQ(swap, swapped);
+        EXPECT_EQ(Changed(), m_store.LastError());
+        EXPECT_TRUE(created == 0 && m_renames == 0) << created << " made, exchanged " << m_renames;
+        EXPECT_EQ(swap ? "[a]\nk = 1\n" : edit, Contents(m_path));
+        EXPECT_EQ(edit.empty() ? TNames{} : TNames{"murox.conf"}, Names(m_dir));
     }
-    ASSERT_TRUE(swapped);
-    EXPECT_EQ(Changed(), m_store.LastError());
-    EXPECT_EQ(0, renames) << "nothing exchanged";
-    ASSERT_EQ(0, stat(m_path.c_str(), &st));
-    EXPECT_TRUE(st.st_ino == swappedIn.st_ino && (st.st_mode & 07777) == 0640);
-    EXPECT_EQ(original, Contents(m_path));
-    EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
-}
-
-TEST_F(StoreRewriteTest, ANewFileDoesNotReplaceOneMadeMeanwhile)
-{
-    ASSERT_TRUE(Set("a", "k", "1"));
-    m_store.m_fileName = BString(m_path.c_str());
-    s_onRename = [this](int d1, const char* s1, int d2, const char* s2, unsigned flags) {
-        Write("[hand]\n");
-        return RealRename(d1, s1, d2, s2, flags);
-    };
-    EXPECT_EQ(0, m_store.Commit());
-    EXPECT_EQ(Changed(), m_store.LastError());
-    EXPECT_EQ("[hand]\n", Contents(m_path));
-    EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
+    // A store that never read the file does not overwrite it either, nor one that read another.
+    BFileNV unread(Write("[hand]\nx = y\n"));
+    EXPECT_EQ(0, unread.Commit());
+    Write("[other]\n", m_dir + "/other.conf");
+    unread.ReadFile((m_dir + "/other.conf").c_str());
+    unread.m_fileName = BString(m_path.c_str());
+    EXPECT_EQ(0, unread.Commit());
+    ASSERT_EQ(0, unlink((m_dir + "/other.conf").c_str()));
+    // Once re-read, the edit is kept.
+    ASSERT_EQ(1, m_store.ReadFile(m_path.c_str()));
+    ASSERT_TRUE(Set("a", "k", "3"));
+    ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
+    ExpectAlone("[hand]\nx = y\n\n[a]\nk = 3\n");
 }
 
 // An edit the store could not put back is not lost: the error names the file that holds it.
 TEST_F(StoreRewriteTest, AnEditThatCannotBePutBackIsNamed)
 {
-    ASSERT_EQ(1, m_store.ReadFile(Write("[a]\nk = 1\n")));
-    ASSERT_TRUE(Set("a", "k", "2"));
+    Edit();
     std::string temporary;
     s_onRename = [&](int d1, const char* s1, int d2, const char* s2, unsigned flags) {
         if (!temporary.empty()) {
@@ -227,65 +197,124 @@ TEST_F(StoreRewriteTest, AnEditThatCannotBePutBackIsNamed)
             return -1;
         }
         temporary = s1;
-        Append("# by hand\n");
+        std::ofstream(m_path, std::ios::app) << "# by hand\n";
         return RealRename(d1, s1, d2, s2, flags);
     };
     EXPECT_EQ(0, m_store.Commit());
-    EXPECT_EQ("cannot write '" + m_path +
-                  "': the file changed on disk while it was rewritten, and what was there could "
-                  "not be put back (Input/output error): it is in " +
-                  temporary,
+    EXPECT_EQ(CannotWrite("the file changed on disk while it was rewritten, and what was there "
+                          "could not be put back (Input/output error): it is in " +
+                          temporary),
               m_store.LastError());
     EXPECT_EQ("[a]\nk = 1\n# by hand\n", Contents(m_dir + "/" + temporary));
     EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
 }
 
-// Where names cannot be exchanged, the new file is renamed into place after the check.
-TEST_F(StoreRewriteTest, WithoutExchangeAPlainRenameReplacesTheFile)
+// Each failure is said and leaves the file as it was, the change still there to write; but a
+// directory not synced after the replace, which may not last. Where names cannot be exchanged,
+// the new file is renamed into place after the check. Only a taken name is worth another.
+TEST_F(StoreRewriteTest, AFailureIsSaidAndLeavesTheFileAsItWas)
 {
-    ASSERT_EQ(1, m_store.ReadFile(Write("[a]\nk = 1\n")));
-    ASSERT_TRUE(Set("a", "k", "2"));
-    s_onRename = [](int, const char*, int, const char*, unsigned) {
-        errno = EINVAL;
-        return -1;
+    int tries = 0;
+    const auto making = [&tries](int error) -> syscall_faults::THook {
+        return [&tries, error](int, const char* szName, int) {
+            tries += IsTemporary(szName);
+            return IsTemporary(szName) ? error : 0;
+        };
     };
-    ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
-    EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
-    EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
-    // Another failure of the exchange refuses, leaving nothing behind.
-    ASSERT_TRUE(Set("a", "k", "3"));
-    s_onRename = [](int, const char*, int, const char*, unsigned) {
-        errno = EIO;
-        return -1;
+    struct TFailure {
+        const char* what;
+        TCall call;
+        syscall_faults::THook hook;
+        int exchangeError; // of renameat2, 0 for none
+        std::string error; // empty: written
+        int maxTries;      // of a name for the new file
+        bool fullDisk = false;
     };
-    EXPECT_EQ(0, m_store.Commit());
-    EXPECT_EQ("cannot write '" + m_path + "': Input/output error", m_store.LastError());
-    EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
-    EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
-    // So does a failure of the plain rename.
-    s_onRename = [](int, const char*, int, const char*, unsigned) {
-        errno = EINVAL;
-        return -1;
+    const std::string notSynced = "replaced, but its directory not synced (Input/output error); "
+                                  "run \"xdll -r\"";
+    const TFailure failures[] = {
+        {"new file not synced", TCall::kFsync,
+         [](int fd, const char*, int) { return IsDirectory(fd) ? 0 : EIO; }, 0,
+         CannotWrite("Input/output error"), 0},
+        {"directory not synced", TCall::kFsync,
+         [](int fd, const char*, int) { return IsDirectory(fd) ? EIO : 0; }, 0,
+         CannotWrite(notSynced), 0},
+        {"new file refused", TCall::kOpenat, making(EACCES), 0, CannotWrite("Permission denied"),
+         1},
+        {"every name taken", TCall::kOpenat, making(EEXIST), 0, CannotWrite("File exists"), 63},
+        {"exchange failing", TCall::kRenameat, nullptr, EIO, CannotWrite("Input/output error"), 0},
+        {"no exchange", TCall::kRenameat, nullptr, EINVAL, "", 0},
+        {"no exchange, rename failing", TCall::kRenameat, Failing(EIO), EINVAL,
+         CannotWrite("Input/output error"), 0},
+        {"disk full", TCall::kFsync, nullptr, 0, CannotWrite("File too large"), 1, true},
     };
-    {
-        const syscall_faults::TFault fault(syscall_faults::TCall::kRenameat,
-                                           syscall_faults::Failing(EIO));
-        EXPECT_EQ(0, m_store.Commit());
-        EXPECT_EQ(1, fault.Calls());
+    for (const TFailure& failure : failures) {
+        SCOPED_TRACE(failure.what);
+        Edit();
+        const int exchangeError = failure.exchangeError;
+        s_onRename = [exchangeError](int d1, const char* s1, int d2, const char* s2, unsigned f) {
+            errno = exchangeError;
+            return exchangeError != 0 ? -1 : RealRename(d1, s1, d2, s2, f);
+        };
+        tries = 0;
+        {
+            const TFault fault(failure.call, failure.hook);
+            std::optional<TFullDisk> full;
+            if (failure.fullDisk)
+                full.emplace();
+            EXPECT_EQ(failure.error.empty() ? 1 : 0, m_store.Commit());
+        }
+        s_onRename = nullptr;
+        EXPECT_EQ(failure.error, m_store.LastError());
+        EXPECT_LE(tries, failure.maxTries) << "bounded";
+        const bool replaced = failure.error.empty() || failure.error == CannotWrite(notSynced);
+        ExpectAlone(replaced ? "[a]\nk = 2\n" : "[a]\nk = 1\n");
+        if (!replaced) {
+            ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
+            EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
+        }
     }
-    EXPECT_EQ("cannot write '" + m_path + "': Input/output error", m_store.LastError());
+}
+
+// A name taken, even by a hard link planted there, is never opened: each costs another, without
+// random bytes or a moving clock.
+TEST_F(StoreRewriteTest, ATakenNameIsRetriedUnderAnotherNotWrittenThrough)
+{
+    Edit();
+    const std::string victim = m_dir + "/victim";
+    Write("precious\n", victim);
+    const TFault noRandom(TCall::kGetrandom, Failing(ENOSYS));
+    const syscall_faults::TFrozenClock frozen({1700000000, 123456789});
+    TNames tried, expected = {"murox.conf", "victim"};
+    int tries = 0;
+    {
+        const TFault fault(TCall::kOpenat, [&](int dirFd, const char* szName, int flags) {
+            if (!IsTemporary(szName))
+                return 0;
+            EXPECT_EQ(O_CREAT | O_EXCL, flags & (O_CREAT | O_EXCL));
+            tried.insert(szName);
+            ++tries;
+            if (expected.size() < 5 && linkat(AT_FDCWD, victim.c_str(), dirFd, szName, 0) == 0)
+                expected.insert(szName);
+            return 0;
+        });
+        ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
+    }
+    EXPECT_TRUE(tries == 4 && tried.size() == 4) << tries << " tries: a name is not tried twice";
+    EXPECT_GE(noRandom.Calls(), 4);
+    EXPECT_GE(frozen.Reads(), 4) << "each name read the clock";
+    EXPECT_EQ("precious\n", Contents(victim));
     EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
-    EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
+    EXPECT_EQ(expected, Names(m_dir));
 }
 
 // The temporary is the owner's alone until complete; a reader's locks change nothing.
 TEST_F(StoreRewriteTest, TheTemporaryFileIsPrivateUntilCompleteAndLocksDoNotStopIt)
 {
-    ASSERT_EQ(1, m_store.ReadFile(Write("[a]\nk = 1\n")));
+    Edit();
     ASSERT_EQ(0, chmod(m_path.c_str(), 0644));
     const int reader = open(m_path.c_str(), O_RDONLY);
     ASSERT_EQ(0, flock(reader, LOCK_EX));
-    ASSERT_TRUE(Set("a", "k", "2"));
     int chmods = 0, renames = 0;
     s_onChmod = [&](int fd, mode_t mode) {
         struct stat st;
@@ -309,8 +338,7 @@ TEST_F(StoreRewriteTest, TheTemporaryFileIsPrivateUntilCompleteAndLocksDoNotStop
     struct stat st;
     ASSERT_EQ(0, stat(m_path.c_str(), &st));
     EXPECT_EQ(0644u, st.st_mode & 07777);
-    EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
-    EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
+    ExpectAlone("[a]\nk = 2\n");
 }
 
 } // namespace

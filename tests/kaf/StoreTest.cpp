@@ -1,29 +1,39 @@
-// The configuration store: its format, bad files, commits that keep what they do not change.
+// The configuration store: its format, where each line stands, bad files, commits that keep what
+// they do not change; and what the store relies on of the framework's strings beyond what the
+// library's own tests exercise.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <set>
+#include <sstream>
 #include <string>
+#include <vector>
 
-#include <fcntl.h>
 #include <linux/capability.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include "host/kaf/StoreControl.h"
-#include "hostapi/BFileNV.h"
+#include "host/kaf/StoreLines.h"
 #include "tests/kaf/StoreFixture.h"
-#include "tests/support/FullDisk.h"
+#include "tests/support/ChildSays.h"
+#include "tests/support/Text.h"
 
 namespace {
+
+using testing::ElementsAre;
+using TLineProblem = KAF::BConfigDocument::TLineProblem;
+
+// Each item of a list (a key and its line, a line and its problem) as "FIRST SECOND".
+template <typename T> std::vector<std::string> Listed(const std::vector<T>& items)
+{
+    std::vector<std::string> listed;
+    for (const auto& [first, second] : items) {
+        std::ostringstream item;
+        item << first << ' ' << second;
+        listed.push_back(item.str());
+    }
+    return listed;
+}
 
 TEST_F(StoreTest, ReadsTheFormatAndRefusesWhatItCannotHold)
 {
@@ -40,14 +50,15 @@ TEST_F(StoreTest, ReadsTheFormatAndRefusesWhatItCannotHold)
     };
     for (const auto& b : bad) {
         EXPECT_EQ(0, m_store.ReadFile(Write(b[0])));
-        EXPECT_TRUE(Refused(b[1])) << m_store.LastError();
+        EXPECT_EQ("malformed '" + m_path + "', " + b[1], m_store.LastError());
     }
     EXPECT_EQ(0, m_store.ReadFile("/nonexistent-dir/x.conf"));
-    EXPECT_TRUE(Refused("cannot read"));
+    EXPECT_STREQ("cannot read '/nonexistent-dir/x.conf': No such file or directory",
+                 m_store.LastError());
     // What one read may allocate is bounded (64 MiB).
     ASSERT_EQ(0, truncate(Write(""), (64 << 20) + 1));
     EXPECT_EQ(0, m_store.ReadFile(m_path.c_str()));
-    EXPECT_TRUE(Refused("cannot read '" + m_path + "': File too large"));
+    EXPECT_EQ("cannot read '" + m_path + "': File too large", m_store.LastError());
     EXPECT_EQ(m_path, m_store.m_fileName.c_str());
     EXPECT_EQ("v=w", Value("t", "k")) << "a bad file changes nothing";
 
@@ -62,10 +73,10 @@ TEST_F(StoreTest, ReadsTheFormatAndRefusesWhatItCannotHold)
     const std::string fifo = m_dir + "/fifo";
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
     EXPECT_EQ(0, m_store.ReadFile(fifo.c_str()));
-    EXPECT_TRUE(Refused("cannot read '" + fifo + "': not a regular file"));
+    EXPECT_EQ("cannot read '" + fifo + "': not a regular file", m_store.LastError());
     m_store.m_fileName.Assign(fifo.c_str(), static_cast<unsigned>(fifo.size()));
     EXPECT_EQ(0, m_store.Commit());
-    EXPECT_TRUE(Refused("not a regular file"));
+    EXPECT_EQ("cannot write '" + fifo + "': not a regular file", m_store.LastError());
     struct stat st;
     EXPECT_TRUE(stat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
 }
@@ -96,47 +107,8 @@ TEST_F(StoreTest, CommitKeepsEveryLineItDoesNotChange)
     EXPECT_EQ(changed, Contents(m_path));
 }
 
-TEST_F(StoreTest, CommitRefusesAFileChangedOnDiskAndLeavesItAsEdited)
-{
-    ASSERT_EQ(1, m_store.ReadFile(Write("[a]\nk = 1\n")));
-    // An edit of the same size, a longer one, and a removal.
-    for (const char* edit : {"[a]\nk = 2\n", "[a]\nk = 1\n[hand]\nx = y\n", ""}) {
-        if (*edit != '\0')
-            Write(edit);
-        else
-            unlink(m_path.c_str());
-        ASSERT_TRUE(Set("a", "k", "3"));
-        EXPECT_EQ(0, m_store.Commit()) << edit;
-        EXPECT_TRUE(Refused("cannot write '" + m_path +
-                            "': the file changed on disk since it was last read; run \"xdll -r\" "
-                            "first"))
-            << m_store.LastError();
-        EXPECT_EQ(edit, Contents(m_path));
-    }
-    // A store that never read the file does not overwrite it either.
-    BFileNV unread(Write("[hand]\nx = y\n"));
-    EXPECT_EQ(0, unread.Commit());
-    // Nor one that read another file.
-    Write("[other]\n", m_dir + "/other.conf");
-    unread.ReadFile((m_dir + "/other.conf").c_str());
-    unread.m_fileName = BString(m_path.c_str());
-    EXPECT_EQ(0, unread.Commit());
-    unlink((m_dir + "/other.conf").c_str());
-    // Once re-read, the edit is kept.
-    ASSERT_EQ(1, m_store.ReadFile(m_path.c_str()));
-    ASSERT_TRUE(Set("a", "k", "3"));
-    ASSERT_EQ(1, m_store.Commit());
-    EXPECT_EQ("[hand]\nx = y\n\n[a]\nk = 3\n", Contents(m_path));
-    EXPECT_EQ((std::set<std::string>{"murox.conf"}), Names(m_dir));
-}
-
 TEST_F(StoreTest, CommitFollowsNoStrangerKeepsLinksAndLeavesNoTemporary)
 {
-    // A link planted where a temporary file used to be made is not followed.
-    const std::string victim = m_dir + "/victim";
-    Write("secret", victim);
-    chmod(victim.c_str(), 0600);
-    ASSERT_EQ(0, symlink(victim.c_str(), (m_path + ".tmp").c_str()));
     // A new file gets 0644 less the umask.
     const mode_t umaskWas = umask(027);
     ASSERT_TRUE(Set("a", "k", "1"));
@@ -146,10 +118,7 @@ TEST_F(StoreTest, CommitFollowsNoStrangerKeepsLinksAndLeavesNoTemporary)
     struct stat st;
     ASSERT_EQ(0, lstat(m_path.c_str(), &st));
     EXPECT_EQ(0640u, st.st_mode & 07777);
-    EXPECT_EQ("[a]\nk = 1\n", Contents(m_path));
-    ASSERT_EQ(0, stat(victim.c_str(), &st));
-    EXPECT_TRUE((st.st_mode & 07777) == 0600 && Contents(victim) == "secret");
-    EXPECT_EQ((std::set<std::string>{"murox.conf", "murox.conf.tmp", "victim"}), Names(m_dir));
+    ExpectAlone("[a]\nk = 1\n");
 
     // Through a link, the link stays and its target, elsewhere, is replaced.
     const std::string link = m_dir + "/link.conf", real = m_dir + "/real";
@@ -162,69 +131,140 @@ TEST_F(StoreTest, CommitFollowsNoStrangerKeepsLinksAndLeavesNoTemporary)
     char target[64] = {};
     EXPECT_EQ("real/target.conf", std::string(target, readlink(link.c_str(), target, 63)));
     EXPECT_EQ("# real\n[r]\nk = 2\n", Contents(real + "/target.conf"));
-    EXPECT_EQ((std::set<std::string>{"target.conf"}), Names(real));
-
-    // A failed write leaves the file as it was, and no temporary file.
-    ASSERT_TRUE(Set("r", "k", "3"));
-    {
-        TFullDisk full;
-        EXPECT_EQ(0, m_store.Commit());
-    }
-    EXPECT_TRUE(Refused("File too large")) << m_store.LastError();
-    EXPECT_EQ("# real\n[r]\nk = 2\n", Contents(real + "/target.conf"));
-    EXPECT_EQ((std::set<std::string>{"target.conf"}), Names(real));
+    EXPECT_EQ(TNames{"target.conf"}, Names(real));
 }
 
-// Root, and root with CAP_CHOWN alone as packaged: another user's file keeps owner, group and mode.
+// Another user's file keeps owner, group and mode, set-id bits (cleared by a change of owner) and
+// the sticky bit included, written by root or, as packaged, by root with CAP_CHOWN alone.
 TEST_F(StoreTest, CommitKeepsModeOwnerAndGroup)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "giving a file to another owner takes root";
-    for (const bool chownOnly : {false, true}) {
-        ASSERT_EQ(1, m_store.ReadFile(Write("[a]\nk = 1\n")));
+    const std::pair<mode_t, bool> cases[] = {
+        {0604, true}, {0604, false}, {07754, false}, {02670, false}, {04700, false}};
+    for (const auto& [mode, chownOnly] : cases) {
+        SCOPED_TRACE(std::to_string(mode) + (chownOnly ? " with CAP_CHOWN alone" : ""));
+        Edit();
         ASSERT_EQ(0, chown(m_path.c_str(), 1, 2));
-        ASSERT_EQ(0, chmod(m_path.c_str(), 0604));
-        ASSERT_TRUE(Set("a", "k", "2"));
-        const pid_t child = fork();
-        if (child == 0) {
-            __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
-            __user_cap_data_struct data[2] = {};
-            data[0].effective = data[0].permitted = 1u << CAP_CHOWN;
-            if (chownOnly && syscall(SYS_capset, &header, data) != 0)
-                _exit(2);
-            if (m_store.Commit() == 1)
-                _exit(0);
-            std::fprintf(stderr, "%s\n", m_store.LastError());
-            _exit(1);
-        }
-        int status = -1;
-        ASSERT_EQ(child, waitpid(child, &status, 0));
-        ASSERT_EQ(0, status) << "with CAP_CHOWN only: " << chownOnly;
+        ASSERT_EQ(0, chmod(m_path.c_str(), mode));
+        EXPECT_EQ("written", testsupport::ChildSays([&] {
+                      __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+                      __user_cap_data_struct data[2] = {};
+                      data[0].effective = data[0].permitted = 1u << CAP_CHOWN;
+                      if (chownOnly && syscall(SYS_capset, &header, data) != 0)
+                          return std::string("no capset");
+                      return std::string(m_store.Commit() == 1 ? "written" : m_store.LastError());
+                  }));
         struct stat st;
         ASSERT_EQ(0, stat(m_path.c_str(), &st));
-        EXPECT_EQ(0604u, st.st_mode & 07777);
+        EXPECT_EQ(mode, st.st_mode & 07777);
         EXPECT_TRUE(st.st_uid == 1 && st.st_gid == 2) << st.st_uid << ':' << st.st_gid;
         EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
     }
 }
 
-// Set-id bits, cleared by a change of owner, and the sticky bit: another's file keeps its mode.
-TEST_F(StoreTest, CommitKeepsSetIdBitsThroughTheChangeOfOwner)
+TEST_F(StoreTest, SaysWhereEachSectionAndKeyStands)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "giving a file to another owner takes root";
-    for (const mode_t mode : {07754, 02670, 04700}) {
-        ASSERT_EQ(1, m_store.ReadFile(Write("[a]\nk = 1\n")));
-        ASSERT_EQ(0, chown(m_path.c_str(), 1, 2));
-        ASSERT_EQ(0, chmod(m_path.c_str(), mode));
-        ASSERT_TRUE(Set("a", "k", "2"));
-        ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
-        struct stat st;
-        ASSERT_EQ(0, stat(m_path.c_str(), &st));
-        EXPECT_EQ(mode, st.st_mode & 07777) << std::oct << mode;
-        EXPECT_TRUE(st.st_uid == 1 && st.st_gid == 2) << st.st_uid << ':' << st.st_gid;
-        EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
+    // Comments, blank lines and carriage returns count as lines; keys listed as written.
+    ASSERT_EQ(1, m_store.ReadFile(Write("# head\n\n# about a\n[a]\n  zeta = 1\n; note\nalpha=2\r\n"
+                                        "mu = 3\nbeta = 4\nomega = 5\nkappa = 6\n\n[ b c ]\r\n"
+                                        "k = v")));
+    EXPECT_EQ(4U, KAF::SectionLine(m_store, "a"));
+    EXPECT_EQ(13U, KAF::SectionLine(m_store, "b c"));
+    EXPECT_EQ(0U, KAF::SectionLine(m_store, "none"));
+    EXPECT_EQ(5U, KAF::KeyLine(m_store, "a", "zeta"));
+    EXPECT_EQ(7U, KAF::KeyLine(m_store, "a", "alpha"));
+    EXPECT_EQ(14U, KAF::KeyLine(m_store, "b c", "k")) << "a last line without a newline";
+    EXPECT_EQ(0U, KAF::KeyLine(m_store, "a", "k"));
+    EXPECT_EQ(0U, KAF::KeyLine(m_store, "none", "k"));
+    EXPECT_THAT(Listed(KAF::KeyLines(m_store, "a")),
+                ElementsAre("zeta 5", "alpha 7", "mu 8", "beta 9", "omega 10", "kappa 11"));
+    EXPECT_THAT(KAF::KeyLines(m_store, "none"), testing::IsEmpty());
+
+    // A changed value keeps its line; what is added stood on none.
+    ASSERT_TRUE(Set("a", "zeta", "10") && Set("a", "new", "x") && Set("d", "p", "q"));
+    EXPECT_EQ(5U, KAF::KeyLine(m_store, "a", "zeta"));
+    EXPECT_EQ(0U, KAF::SectionLine(m_store, "d"));
+    EXPECT_EQ("new 0", Listed(KAF::KeyLines(m_store, "a")).back());
+    // Written and read again, they stand where the file now has them.
+    ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
+    ASSERT_EQ(1, m_store.ReadFile(m_path.c_str()));
+    EXPECT_EQ(12U, KAF::KeyLine(m_store, "a", "new"));
+    EXPECT_EQ(14U, KAF::SectionLine(m_store, "b c"));
+    EXPECT_EQ(17U, KAF::SectionLine(m_store, "d"));
+}
+
+// A lenient read names every bad line and keeps what it can; one of an unreadable file changes
+// nothing.
+TEST_F(StoreTest, ReadsAMalformedFileWholeNamingEveryBadLine)
+{
+    ASSERT_EQ(1, m_store.ReadFile(Write("[kept]\nk = v\n")));
+    std::vector<TLineProblem> problems;
+    EXPECT_EQ(0, KAF::ReadFileLeniently(m_store, "/nonexistent-dir/x.conf", problems));
+    EXPECT_STREQ("cannot read '/nonexistent-dir/x.conf': No such file or directory",
+                 m_store.LastError());
+    EXPECT_THAT(problems, testing::IsEmpty());
+    EXPECT_EQ("v", Value("kept", "k"));
+    EXPECT_EQ(m_path, m_store.m_fileName.c_str());
+    EXPECT_EQ(1U, KAF::SectionLine(m_store, "kept"));
+
+    const std::string text = "k = outside\n[a]\nx = 1\njunk\nx = 2\n= v\n[a]\ny = under a repeat\n"
+                             "[b\nz = 1\nmore junk\n= w\n[ ]\n[c]\nw = 3\n";
+    ASSERT_EQ(0, m_store.ReadFile("/nonexistent-dir/x.conf"));
+    ASSERT_EQ(1, KAF::ReadFileLeniently(m_store, Write(text), problems));
+    EXPECT_THAT(Listed(problems),
+                ElementsAre("1 key outside any section", "4 expected [section] or key = value",
+                            "5 key 'x' repeated", "6 empty key", "7 section [a] repeated",
+                            "9 section header without ']'", "11 expected [section] or key = value",
+                            "12 empty key", "13 bad section name"));
+    // A repeated key keeps its first value; what follows a refused header belongs to no section.
+    EXPECT_EQ(2, m_store.SectionCount());
+    EXPECT_TRUE(Value("a", "x") == "1" && Value("c", "w") == "3");
+    EXPECT_TRUE(Value("a", "y") == "<none>" && Value("a", "z") == "<none>");
+    EXPECT_EQ(14U, KAF::SectionLine(m_store, "c"));
+    EXPECT_EQ(15U, KAF::KeyLine(m_store, "c", "w"));
+    EXPECT_STREQ("", m_store.LastError());
+    // Nothing is lost: written back, every line is as it was but the one changed.
+    ASSERT_TRUE(Set("c", "w", "4"));
+    ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
+    EXPECT_EQ(text.substr(0, text.size() - 2) + "4\n", Contents(m_path));
+
+    // A malformed header ends the comments of the next section: removing that section leaves them.
+    ASSERT_EQ(1,
+              KAF::ReadFileLeniently(m_store, Write("[a]\n# about b\n[b\n[c]\nx = 2\n"), problems));
+    ASSERT_EQ(1, m_store.RemoveSection(BString("c")));
+    ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
+    EXPECT_EQ("[a]\n# about b\n[b\n", Contents(m_path));
+
+    // Under a refused first header a key is not outside every section.
+    problems.clear();
+    ASSERT_EQ(1, KAF::ReadFileLeniently(m_store, Write("[x\nk = 1\n"), problems));
+    EXPECT_THAT(Listed(problems), ElementsAre("1 section header without ']'"));
+    EXPECT_EQ(0, m_store.SectionCount());
+}
+
+TEST(BString, EmptyStringsHaveNoBufferAndCopiesKeepTextsApart)
+{
+    BString none, null(static_cast<const char*>(nullptr)), empty(""), s("a longer text");
+    none.Assign("", 0);
+    for (const BString* p : {&none, &null, &empty}) {
+        EXPECT_TRUE(p->m_pData == nullptr && p->m_length + p->m_capacity == 0);
+        EXPECT_EQ(BString::_Nullstr(), p->c_str());
     }
+    EXPECT_STREQ("", BString::_Nullstr());
+    char* const pBuffer = s.m_pData;
+    s.Assign("short", 5);
+    EXPECT_EQ(pBuffer, s.m_pData) << "a shorter text reuses the buffer";
+    s.Assign(s.c_str() + 1, 3);
+    EXPECT_EQ("hor", Text(s)) << "text from the string's own buffer";
+    BString copy;
+    copy = s;
+    EXPECT_TRUE(Text(copy) == "hor" && s.m_pData != copy.m_pData) << "copies never share";
+    const BString& same = s;
+    s = same;
+    EXPECT_EQ(pBuffer, s.m_pData) << "self-assignment changes nothing";
+    s.Release();
+    EXPECT_TRUE(s.m_pData == nullptr && s.m_length + s.m_capacity == 0);
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 #include <cstdarg>
 #include <memory>
 
+#include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
@@ -18,7 +20,7 @@ struct TStandIn {
     int calls = 0;
 };
 
-TStandIn s_standIns[6];
+TStandIn s_standIns[7];
 
 bool s_frozen = false;
 clockid_t s_frozenClock = CLOCK_REALTIME;
@@ -174,6 +176,17 @@ extern "C" int unlinkat(int dirFd, const char* szName, int flags) noexcept
     if (syscall_faults::Shown(TCall::kUnlinkat, dirFd, szName, flags) != 0)
         return -1;
     return static_cast<int>(::syscall(SYS_unlinkat, dirFd, szName, flags));
+}
+
+// The C library reads the directory: a failure is all that is stood in for.
+// The store, built with 64-bit file offsets, calls readdir64.
+extern "C" struct dirent64* readdir64(DIR* pDir)
+{
+    using TReaddir = struct dirent64* (*)(DIR*);
+    static const auto s_real = reinterpret_cast<TReaddir>(::dlsym(RTLD_NEXT, "readdir64"));
+    if (syscall_faults::Shown(TCall::kReaddir, ::dirfd(pDir), nullptr, 0) != 0)
+        return nullptr;
+    return s_real(pDir);
 }
 
 extern "C" int clock_gettime(clockid_t clock, struct timespec* pTime) noexcept

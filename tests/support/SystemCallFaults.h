@@ -1,8 +1,8 @@
 // System calls made to fail on purpose, for this process alone: the C
-// library's fsync, renameat, getrandom, openat, flock and unlinkat are
-// stood in for, and each call is first shown to the test's hook for that
-// call, if any. The hook answers 0 to let the real call go on, or an errno
-// for the call to fail with. Link the OBJECT library murox_syscall_faults:
+// library's fsync, renameat, getrandom, openat, flock, unlinkat and
+// readdir64 are stood in for, and each call is first shown to the test's
+// hook for that call, if any. The hook answers 0 to let the real call go
+// on, or an errno for the call to fail with. Link the OBJECT library murox_syscall_faults:
 // its definitions land in the executable, where the libraries bind to them.
 #ifndef TESTS_SUPPORT_SYSTEMCALLFAULTS_H
 #define TESTS_SUPPORT_SYSTEMCALLFAULTS_H
@@ -13,11 +13,11 @@
 
 namespace syscall_faults {
 
-enum class TCall { kFsync, kRenameat, kGetrandom, kOpenat, kFlock, kUnlinkat };
+enum class TCall { kFsync, kRenameat, kGetrandom, kOpenat, kFlock, kUnlinkat, kReaddir };
 
-// Given the call's descriptor (the directory's, for renameat, openat and
-// unlinkat; -1 for getrandom) and the name it is given (the source, for
-// renameat; null for the others) and its flags (openat's and unlinkat's,
+// Given the call's descriptor (the directory's, for renameat, openat,
+// unlinkat and readdir64; -1 for getrandom) and the name it is given (the
+// source, for renameat; null for the others) and its flags (openat's and unlinkat's,
 // flock's operation; 0 otherwise).
 using THook = std::function<int(int fd, const char* szName, int flags)>;
 
