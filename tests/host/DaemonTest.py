@@ -4,10 +4,8 @@
 
 Usage: DaemonTest.py DEFAULT_CONFIG SAMPLE_DIR [EMULATOR...] MUROX [-k NAME]
 """
-import fcntl
 import grp
 import os
-import pty
 import pwd
 import random
 import resource
@@ -19,7 +17,6 @@ import struct
 import subprocess
 import sys
 import tempfile
-import termios
 import threading
 import time
 import unittest
@@ -333,16 +330,11 @@ class DaemonTestCase(unittest.TestCase):
             while kind != b"W":  # unasked: after the reload's events
                 kind, payload = peer.frame()
             self.assertEqual(words + later, payload)
-        # "status": the consoles counted are this one and the raw peer.
+        # "status" (its form is the unit tests'): the consoles counted are this one and the raw peer.
         status = d.console("status").stdout.decode()
-        self.assertRegex(status, r"\nuptime_seconds: \d+\n")
-        self.assertEqual(
-            f"version: {VERSION}\nmode: daemon\npid: {d.proc.pid}\n"
-            f"configuration: {d.conf}\nlibraries: 4\nlibraries_loaded: 1\n"
-            "libraries_failed_to_load: 1\nlibraries_failed_to_initialize: 1\n"
-            f"libraries_not_loaded: 1\nsocket: {d.sock}\nconsoles: 2\nevents_dropped: 0\n"
-            "consoles_refused: 0\n",
-            re.sub(r"uptime_seconds: \d+\n", "", status))
+        self.assertIn(f"mode: daemon\npid: {d.proc.pid}\n", status)
+        self.assertIn(f"configuration: {d.conf}\nlibraries: 4\nlibraries_loaded: 1\n", status)
+        self.assertIn(f"socket: {d.sock}\nconsoles: 2\nevents_dropped: 0\nconsoles_refused: 0\n", status)
         peer.close()
         # Events a line causes come before its answer, as in the shell.
         self.assertEqual(b"hello: term\n", d.console("xdll -u hello").stdout)
@@ -513,6 +505,12 @@ class DaemonTestCase(unittest.TestCase):
         os.chmod(self.work, 0o755)
         member = as_user(NOBODY, NOGROUP, [DAEMON_GID])
         self.assertEqual(b"hello: term\nhello: init\n", d.console("xdll -f hello", user=member).stdout)
+        # Where a directory on the way is closed, none need listen for the console to say why.
+        os.mkdir(os.path.join(self.work, "closed"), 0o700)
+        deep = self.daemon(name="deep", sock=os.path.join(self.work, "closed", "run", "murox.ctl"))
+        self.assertEqual(f"murox: a daemon may serve {deep.sock}, but this user may not use it: a "
+                         "directory on the way to it does not let this user through\n".encode(),
+                         deep.console("xdll", user=member, check=False).stderr)
         # Loosened, so that only the credential check stands in the way.
         os.chmod(run, 0o755)
         os.chmod(d.sock, 0o666)
@@ -972,7 +970,6 @@ class DaemonTestCase(unittest.TestCase):
         return result.returncode, result.stdout, result.stderr
 
     def test_a_console_bounds_its_trust_in_the_daemon(self):
-        console = MUROX + ["--remote", "--socket"]
         pipes = dict(stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         # Silent, full or deaf daemons are given up after 10 s; a slow answer is waited for.
         def late(conn, lines):
@@ -1006,10 +1003,10 @@ class DaemonTestCase(unittest.TestCase):
                 # A send that got some bytes through waits once more.
                 (deaf, "the daemon at {} took nothing for 10 seconds", 20)):
             with open(long_line, "rb") as stdin:
-                proc = self.spawn(console + [path] + (["-e", "xdll"] if path != deaf else []),
-                                        stdin=stdin, **pipes)
+                proc = self.spawn(remote(path, *(["xdll"] if path != deaf else [])), stdin=stdin,
+                                  **pipes)
             given_up.append((proc, self.exit_time(proc), f"murox: {expected.format(path)}\n", limit))
-        patient = self.spawn(console + [slow, "-e", "xdll"], **pipes)
+        patient = self.spawn(remote(slow, "xdll"), **pipes)
 
         # "quit" leaves and never reaches the daemon; the rest passes through.
         shown = frame(b"V", b"\x1b]0;owned\x07event") + frame(b"A", b"\x1b[2J\r\x1b[Kanswer\xc2\x9b\n")
@@ -1045,76 +1042,10 @@ class DaemonTestCase(unittest.TestCase):
         # An answer to no line: the console can no longer tell which is which.
         rogue, _, _ = self.stand_in("rogue", lambda conn, lines: [
             conn.sendall(frame(b"A", b"unasked\n")), lines.extend(self.lines_sent(conn))])
-        result = self.spawn(console + [rogue], stdin=subprocess.PIPE, **pipes)
+        result = self.spawn(remote(rogue), stdin=subprocess.PIPE, **pipes)
         self.assertEqual(1, result.wait(timeout=WAIT))  # its input still open
         self.assertEqual((b"", b"murox: the daemon sent an answer to no line\n"),
                          result.communicate(timeout=WAIT))
-
-        # On a terminal (a plain one here): Ctrl-C while an answer is awaited
-        # drops that answer whatever pieces it comes in, and the lines typed
-        # ahead; events and the next line's answer are shown. Control
-        # characters from the daemon show as text, on standard error too.
-        interrupted = threading.Event()
-
-        def abandoned(conn, lines):
-            sent = self.lines_sent(conn)
-            lines.append(next(sent))
-            interrupted.wait(WAIT)
-            conn.sendall(frame(b"A")[:1] + struct.pack(">I", 8) + b"drop")
-            time.sleep(0.5)
-            conn.sendall(b"ped\n" + frame(b"V", b"ev\x1bent"))
-            lines.append(next(sent))
-            conn.sendall(frame(b"A", b"shown\x1b[K\xe2\x82") + frame(b"X", b"murox: bye\x07\n"))
-
-        terminal, typist = pty.openpty()
-        modes = termios.tcgetattr(typist)
-        modes[1] &= ~termios.OPOST  # output as written
-        modes[3] &= ~termios.ECHO
-        termios.tcsetattr(typist, termios.TCSANOW, modes)
-        typed_to, typed_lines, _ = self.stand_in("abandoned", abandoned)
-        # Ctrl-C is typed once the console read the line typed ahead: only the console can drop it.
-        waiter = self.spawn(console + [typed_to], stdin=typist, stdout=typist, stderr=typist,
-                            env=dict(os.environ, TERM="dumb"), start_new_session=True,
-                            preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
-        os.close(typist)
-        os.write(terminal, b"first\n")
-        wait_for(lambda: typed_lines == [b"first"], "the first line")
-
-        def bytes_read():
-            with open(f"/proc/{waiter.pid}/io") as f:
-                return int(re.search(r"rchar: (\d+)", f.read()).group(1))
-
-        before = bytes_read()
-        os.write(terminal, b"ahead\n")
-        wait_for(lambda: bytes_read() >= before + len(b"ahead\n"),
-                 "the console to read the line typed ahead")
-        os.write(terminal, b"\x03")  # Ctrl-C
-        os.set_blocking(terminal, False)
-        screen = []
-
-        def shows(text):
-            try:
-                screen.append(os.read(terminal, 65536))
-            except (BlockingIOError, OSError):
-                pass
-            return text in b"".join(screen)
-
-        wait_for(lambda: shows(b"answer abandoned"), "the console to abandon the answer")
-        interrupted.set()
-        os.write(terminal, b"second\n")
-        # Waiting for the daemon to come back (nothing greets it): Ctrl-C gives up.
-        wait_for(lambda: shows(b"(Ctrl-C gives up)\n"), "the console to wait for the daemon")
-        os.write(terminal, b"\x03")
-        self.assertEqual(1, waiter.wait(timeout=WAIT))
-        wait_for(lambda: shows(b"gave up waiting for the daemon\n"), "the rest of the screen")
-        os.close(terminal)
-        self.assertEqual(f"murox: connected to the daemon at {typed_to}, pid 4242, version 9.9.9\n"
-                         "murox> \nmurox: answer abandoned; the daemon still runs the line\n"
-                         "murox> ev\\x1bent\nshown\\x1b[K\\xe2\\x82murox> murox: bye\\x07\n"
-                         "murox: waiting for the daemon to come back (Ctrl-C gives up)\n"
-                         "murox: gave up waiting for the daemon\n".encode(),
-                         b"".join(screen))
-        self.assertEqual([b"first", b"second"], typed_lines)
 
         # Consoles waiting on a stopped daemon do not spin, and exit 1 at once once it is killed.
         d = self.daemon().start()
@@ -1129,7 +1060,7 @@ class DaemonTestCase(unittest.TestCase):
         waiter.stdin.close()
         waiter.stdin = None  # for communicate(), which would flush it
         wait_for(lambda: any(queued(d.proc.pid, "ESTAB")), "the waiter's line in the stopped daemon")
-        unanswered = self.spawn(console + [d.sock, "-e", "xdll"], **pipes)
+        unanswered = self.spawn(remote(d.sock, "xdll"), **pipes)
         wait_for(lambda: any(queued(d.proc.pid, "LISTEN")), "the connection the stopped daemon holds")
         time.sleep(1)
 
