@@ -154,7 +154,6 @@ class RawPeer:
         kind, self.words = self.frame()
         assert kind == b"W", (kind, self.words)
         self.word_frames = 0
-        self.reasons = []
 
     def frame(self):
         """The next frame; (None, None) once the daemon closed the connection."""
@@ -171,8 +170,7 @@ class RawPeer:
             self.buffer += data
 
     def answer(self, line=None):
-        """Sends a line, unless None; returns (events before the answer, the
-        answer); `failed` says whether the line failed."""
+        """Sends a line, unless None; returns (events before the answer, the answer)."""
         if line is not None:
             self.sock.sendall(frame(b"L", line))
         events = []
@@ -183,11 +181,8 @@ class RawPeer:
                 continue
             if kind not in (b"V", b"F"):
                 assert kind in (b"A", b"E"), (kind, payload)
-                self.failed = kind == b"E"
                 return events, payload
             events.append(payload)
-            if kind == b"F":  # why its own line fails
-                self.reasons.append(payload)
 
     def closed_by_daemon(self):
         try:
@@ -653,42 +648,6 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual((1, b""), (gone.returncode, gone.stdout))
         self.assertTrue(gone.stderr.startswith(f"murox: no daemon answers at {d.sock}: ".encode()))
 
-    def test_the_service_manager_hears_ready_reloads_status_and_stop(self):
-        manager = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-        manager.bind(os.path.join(self.work, "notify"))
-        self.addCleanup(manager.close)
-        env = dict(os.environ, NOTIFY_SOCKET=os.path.join(self.work, "notify"))
-        # A configuration the daemon refuses: it exits before READY=1.
-        broken = self.daemon(config_text=f"[extdll hello]\npath = {lib('hello')}\n[extdll x\n",
-                             name="broken", env=env).start(expect_ready=False)
-        self.assertEqual(2, broken.wait())
-        self.assertIn("line 3: section header without ']'", broken.log())
-        manager.settimeout(0)
-        self.assertRaises(BlockingIOError, manager.recv, 4096)
-        manager.settimeout(WAIT)
-
-        def told(until):
-            """What the manager is told up to `until`: first lines, the watchdog's pings left out."""
-            heard = []
-            while until not in heard:
-                heard.append(manager.recv(4096).decode().split("\n")[0])
-            return [m for m in heard if m != "WATCHDOG=1"]
-
-        d = self.daemon(env=dict(env, WATCHDOG_USEC="600000")).start(expect_ready=False)
-        # Ready means served: a console let in at once is greeted, and counted.
-        self.assertEqual(["READY=1"], told("READY=1"))
-        peer = RawPeer(d.sock)
-        told("STATUS=1 extension library loaded, 2 failed, 1 console")
-        told("WATCHDOG=1")
-        # A console's reload and SIGHUP's are each told around it.
-        for reload in (lambda: peer.answer(b"xdll -r"), lambda: d.proc.send_signal(signal.SIGHUP)):
-            reload()
-            self.assertEqual(["RELOADING=1", "READY=1"], told("READY=1"))
-        peer.close()
-        d.proc.send_signal(signal.SIGTERM)
-        told("STOPPING=1")
-        self.assertEqual(0, d.wait())
-
     @unittest.skipUnless(ROOT, "needs root to act as another user")
     def test_no_reader_of_the_configuration_blocks_the_daemon(self):
         os.chmod(self.work, 0o755)
@@ -869,26 +828,58 @@ class DaemonTestCase(unittest.TestCase):
         with open(d.log_path, "rb") as f:
             self.assertEqual(b"", f.read(), "nothing on standard output")
 
-    def journal_daemon(self, config, name):
-        """A daemon whose standard output is the stream $JOURNAL_STREAM names, as under the unit."""
-        d = self.daemon(config, name=name, sock=os.path.join(self.work, f"{name}.ctl"))
-        open(d.log_path, "wb").close()
-        status = os.stat(d.log_path)
-        d.env = dict(os.environ, JOURNAL_STREAM=f"{status.st_dev}:{status.st_ino}")
-        return d
+    def test_the_service_manager_and_the_journal_hear_the_daemon(self):
+        manager = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        manager.bind(os.path.join(self.work, "notify"))
+        self.addCleanup(manager.close)
 
-    def test_records_carry_their_priorities_for_the_journal(self):
-        d = self.journal_daemon(f"[extdll hello]\npath = {lib('hello')}\n[extdll gone]\n"
-                                f"path = {SAMPLES}/libmurox_ext_nowhere.so\nload = 0\n", "d").start()
+        def under_the_unit(config, name):
+            """A daemon told of the manager, its standard output the stream $JOURNAL_STREAM names."""
+            d = self.daemon(config, name=name, sock=os.path.join(self.work, f"{name}.ctl"))
+            open(d.log_path, "wb").close()
+            status = os.stat(d.log_path)
+            d.env = dict(os.environ, NOTIFY_SOCKET=os.path.join(self.work, "notify"),
+                         WATCHDOG_USEC="600000", JOURNAL_STREAM=f"{status.st_dev}:{status.st_ino}")
+            return d.start(expect_ready=False)
+
+        # A configuration the daemon refuses: it exits before READY=1, saying why (on standard
+        # error, there the journal's stream too) at warning.
+        broken = under_the_unit(f"[extdll hello]\npath = {lib('hello')}\n[extdll x\n", "broken")
+        self.assertEqual(2, broken.wait())
+        self.assertRegex(broken.log(), r"^<4>murox: [^\n]*broken\.conf[^\n]*line 3: section header "
+                                       r"without '\]'\n$")
+        manager.settimeout(0)
+        self.assertRaises(BlockingIOError, manager.recv, 4096)
+        manager.settimeout(WAIT)
+
+        def told(until):
+            """What the manager is told up to `until`: first lines, the watchdog's pings left out."""
+            heard = []
+            while until not in heard:
+                heard.append(manager.recv(4096).decode().split("\n")[0])
+            return [m for m in heard if m != "WATCHDOG=1"]
+
+        d = under_the_unit(f"[extdll hello]\npath = {lib('hello')}\n[extdll gone]\n"
+                           f"path = {SAMPLES}/libmurox_ext_nowhere.so\nload = 0\n", "d")
+        # Ready means served: a console let in at once is greeted, and counted.
+        self.assertEqual(["READY=1"], told("READY=1"))
+        peer = RawPeer(d.sock)
+        told("STATUS=1 extension library loaded, 0 failed, 1 console")
+        told("WATCHDOG=1")
+        # A console's reload and SIGHUP's are each told around it.
+        for reload in (lambda: peer.answer(b"xdll -r"), lambda: d.proc.send_signal(signal.SIGHUP)):
+            reload()
+            self.assertEqual(["RELOADING=1", "READY=1"], told("READY=1"))
+        peer.close()
         for _ in range(3):
             d.console("xdll")
-        d.await_log("console disconnected", 3)
+        d.await_log("console disconnected", 4)
 
         def records():
             lines = d.log().splitlines()
             self.assertTrue(all(re.match(r"<[0-7]>", line) for line in lines), d.log())
             return lines
-        # A clean start and consoles: nothing at warning or above, and
+        # A clean start, reloads and consoles: nothing at warning or above, and
         # start, the consoles and the lines where they belong.
         self.assertEqual([], [line for line in records() if int(line[1]) <= 4])
         for record in (f"<5>daemon started, version {VERSION}, ", f"<5>listening on {d.sock}",
@@ -901,12 +892,10 @@ class DaemonTestCase(unittest.TestCase):
         failed = [line for line in records() if int(line[1]) <= 4]
         self.assertEqual(1, len(failed), failed)
         self.assertRegex(failed[0], r"^<4>extension library 'gone' not loaded: ")
-        self.assertEqual(0, d.stop())
+        d.proc.send_signal(signal.SIGTERM)
+        told("STOPPING=1")
+        self.assertEqual(0, d.wait())
         self.assertEqual("<5>daemon stopped", records()[-1])
-        # What murox says on standard error, there the journal's stream too, is a warning.
-        broken = self.journal_daemon("[extdll x]\npath\n", "broken").start(expect_ready=False)
-        self.assertEqual(2, broken.wait())
-        self.assertRegex(broken.log(), r"^<4>murox: [^\n]*broken\.conf[^\n]*\n$")
 
     def stand_in(self, name, serve=None, backlog=8, greets=True):
         """A socket where a stand-in for the daemon listens, for one console.
