@@ -57,11 +57,6 @@ hello: term
 idle: term
 "
 
-run --config "$conf" -e 'xdll -l nosuch' -e 'xdll -u hello'
-# A line fails: its answer goes to standard error, and murox exits 3.
-check "a line that fails" 3 "${start}hello: term
-" "No such ext DLL"
-
 fresh
 printf '%s\n' "xdll -a extra $idle /extra" quit xdll |
     "${murox[@]}" --config "$conf" >"$tmp/out" 2>"$tmp/err"
@@ -83,8 +78,9 @@ idle: term
 "
 
 fresh
-run --config "$conf" -e frobnicate -e 'help xdll'
-check "unknown command, help of one command" 3 "${start}xdll [ [ -l | -u | -d | -f ] <name> | -r | -a <name> <path> [<web>] ]
+# A line fails: its answer goes to standard error, the next lines run, and murox exits 3.
+run --config "$conf" -e 'xdll -l nosuch' -e frobnicate -e 'help xdll'
+check "lines that fail, help of one command" 3 "${start}xdll [ [ -l | -u | -d | -f ] <name> | -r | -a <name> <path> [<web>] ]
 Extension DLL admin 
  xdll                            list loaded ext dlls
  xdll -l <name>                  load ext dll
@@ -94,7 +90,8 @@ Extension DLL admin
  xdll -a <name> <path> [<web>]   add ext dll to configu and try to load
  xdll -d <name>                  unload and remove ext dll from config
 hello: term
-" "Unknown command 'frobnicate'; \"help\" lists the commands"
+" "No such ext DLL
+Unknown command 'frobnicate'; \"help\" lists the commands"
 # A write error on standard output is reported: status 1, whatever was written.
 for args in "--config $conf -e xdll" --help --version; do
     # shellcheck disable=SC2086
