@@ -210,7 +210,8 @@ keys xdll Enter
 await "a line the stopped daemon does not answer" eval '[ "$(last)" = "murox> xdll" ]'
 await "... the console sent it" unread
 # A line typed ahead that the console read (the terminal no longer holds it) goes with the answer.
-console=$(pgrep -P "$(tmux -S "$sock" display -p '#{pane_pid}')" -x murox)
+console=$(awk -v shell="$(tmux -S "$sock" display -p '#{pane_pid}')" \
+    '$2 == "(murox)" && $4 == shell { print $1 }' /proc/[0-9]*/stat 2>/dev/null)
 taken() { awk -v least="$1" '$1 == "rchar:" { exit !($2 >= least) }' "/proc/$console/io"; }
 before=$(awk '$1 == "rchar:" { print $2 }' "/proc/$console/io")
 keys "xdll -u hello" Enter
