@@ -105,6 +105,24 @@ def wait_for(predicate, what):
     raise AssertionError(f"timed out waiting for {what}")
 
 
+def read_until(pipe, done, what):
+    """What comes through `pipe` until `done` holds for all of it."""
+    os.set_blocking(pipe.fileno(), False)
+    seen = []
+    wait_for(lambda: seen.append(pipe.read() or b"") or done(b"".join(seen)), what)
+    return b"".join(seen)
+
+
+def remote(sock, *lines):
+    """A console's command line to the daemon at `sock`, with -e lines."""
+    return MUROX + ["--remote", "--socket", sock] + [w for line in lines for w in ("-e", line)]
+
+
+def libraries(count, pad="", load=""):
+    """`count` libraries that cannot be read: each start or reload says so of each, at length."""
+    return "".join(f"[extdll x{i:04}]\npath = /nonexistent/{pad}x{i}.so\n{load}" for i in range(count))
+
+
 def process_state(pid):
     """The state letter of a process (T: stopped)."""
     with open(f"/proc/{pid}/stat") as f:
@@ -136,7 +154,6 @@ class RawPeer:
         kind, self.words = self.frame()
         assert kind == b"W", (kind, self.words)
         self.word_frames = 0
-        self.reasons = []
 
     def frame(self):
         """The next frame; (None, None) once the daemon closed the connection."""
@@ -153,8 +170,7 @@ class RawPeer:
             self.buffer += data
 
     def answer(self, line=None):
-        """Sends a line, unless None; returns (events before the answer, the
-        answer); `failed` says whether the line failed."""
+        """Sends a line, unless None; returns (events before the answer, the answer)."""
         if line is not None:
             self.sock.sendall(frame(b"L", line))
         events = []
@@ -165,11 +181,8 @@ class RawPeer:
                 continue
             if kind not in (b"V", b"F"):
                 assert kind in (b"A", b"E"), (kind, payload)
-                self.failed = kind == b"E"
                 return events, payload
             events.append(payload)
-            if kind == b"F":  # why its own line fails
-                self.reasons.append(payload)
 
     def closed_by_daemon(self):
         try:
@@ -272,6 +285,19 @@ class DaemonTestCase(unittest.TestCase):
         self.daemons.append(d)
         return d
 
+    def spawn(self, *args, **kwargs):
+        """A process that is killed at the end, should the test fail first."""
+        proc = subprocess.Popen(*args, **kwargs)
+        self.addCleanup(lambda: proc.poll() is None and (proc.kill(), proc.wait()))
+        return proc
+
+    def attach(self, d, argv, **popen):
+        """A console that stays, spawned, once daemon `d` has let it in."""
+        connected = d.log().count("console connected")
+        proc = self.spawn(argv, **popen)
+        d.await_log("console connected", connected + 1)
+        return proc
+
     def test_state_lives_in_the_daemon_and_events_reach_consoles_live(self):
         d = self.daemon().start()
         self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
@@ -299,16 +325,11 @@ class DaemonTestCase(unittest.TestCase):
             while kind != b"W":  # unasked: after the reload's events
                 kind, payload = peer.frame()
             self.assertEqual(words + later, payload)
-        # "status": the consoles counted are this one and the raw peer.
+        # "status" (its form is the unit tests'): the consoles counted are this one and the raw peer.
         status = d.console("status").stdout.decode()
-        self.assertRegex(status, r"\nuptime_seconds: \d+\n")
-        self.assertEqual(
-            f"version: {VERSION}\nmode: daemon\npid: {d.proc.pid}\n"
-            f"configuration: {d.conf}\nlibraries: 4\nlibraries_loaded: 1\n"
-            "libraries_failed_to_load: 1\nlibraries_failed_to_initialize: 1\n"
-            f"libraries_not_loaded: 1\nsocket: {d.sock}\nconsoles: 2\nevents_dropped: 0\n"
-            "consoles_refused: 0\n",
-            re.sub(r"uptime_seconds: \d+\n", "", status))
+        self.assertIn(f"mode: daemon\npid: {d.proc.pid}\n", status)
+        self.assertIn(f"configuration: {d.conf}\nlibraries: 4\nlibraries_loaded: 1\n", status)
+        self.assertIn(f"socket: {d.sock}\nconsoles: 2\nevents_dropped: 0\nconsoles_refused: 0\n", status)
         peer.close()
         # Events a line causes come before its answer, as in the shell.
         self.assertEqual(b"hello: term\n", d.console("xdll -u hello").stdout)
@@ -318,23 +339,17 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual((3, b"", b"No such ext DLL\n"),
                          (nosuch.returncode, nosuch.stdout, nosuch.stderr))
         with open("/dev/full", "wb") as full:
-            unwritten = subprocess.run(MUROX + ["--remote", "--socket", d.sock, "-e", "xdll"],
-                                       stdout=full, stderr=subprocess.PIPE, timeout=WAIT)
+            unwritten = subprocess.run(remote(d.sock, "xdll"), stdout=full, stderr=subprocess.PIPE,
+                                       timeout=WAIT)
         self.assertEqual((1, b"murox: cannot write to standard output: No space left on device\n"),
                          (unwritten.returncode, unwritten.stderr))
         # A follower sees others' events, timed; a console with lines only its own lines'.
-        connected = d.log().count("console connected")
-        watcher = subprocess.Popen(MUROX + ["--remote", "--socket", d.sock, "--follow"],
-                                   stdout=subprocess.PIPE)
-        d.await_log("console connected", connected + 1)
+        watcher = self.attach(d, remote(d.sock) + ["--follow"], stdout=subprocess.PIPE)
         self.assertEqual(b"hello: init\n", d.console("xdll -l hello").stdout)
-        os.set_blocking(watcher.stdout.fileno(), False)
-        seen = []
-        wait_for(lambda: seen.append(watcher.stdout.read() or b"") or b"hello: init\n" in b"".join(seen),
-                 "the event at the following console")
-        self.assertRegex(b"".join(seen), rb"(^|\n)\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d{4} hello: init\n")
-        looper = subprocess.Popen(MUROX + ["--remote", "--socket", d.sock],
-                                  stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
+        self.assertRegex(read_until(watcher.stdout, lambda seen: b"hello: init\n" in seen,
+                                    "the event at the following console"),
+                         rb"(^|\n)\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d{4} hello: init\n")
+        looper = self.spawn(remote(d.sock), stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
         looper.stdin.write(b"xdll -f hello\n" * 400)
         looper.stdin.flush()
         help_quit = d.console("help quit").stdout
@@ -367,36 +382,39 @@ class DaemonTestCase(unittest.TestCase):
         d.await_log(f"{sender}help\\x1b[2J\n")  # it may come after the answer
         self.assertIn(f"\n{sender}xdll -u hello\nhello: term\n{sender}help\\x1b[2J\n", d.log())
         # --socket comes before $MUROX_SOCKET.
-        chosen = subprocess.run(MUROX + ["--remote", "--socket", d.sock, "-e", "xdll -l hello"],
-                                env=dict(os.environ, MUROX_SOCKET=os.path.join(self.work, "none")),
-                                capture_output=True, timeout=WAIT)
+        chosen = subprocess.run(remote(d.sock, "xdll -l hello"), capture_output=True, timeout=WAIT,
+                                env=dict(os.environ, MUROX_SOCKET=os.path.join(self.work, "none")))
         self.assertEqual((0, b"hello: init\n"), (chosen.returncode, chosen.stdout))
         self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
         self.assertEqual(0, d.stop())
 
-    def test_many_consoles_at_once(self):
+    def test_many_consoles_at_once_and_a_soak_keep_descriptors_and_memory(self):
         d = self.daemon().start()
         rounds = 2 if EMULATED else 5
-        lines = []
-        for _ in range(rounds):
-            lines += ["-e", "xdll -f hello", "-e", "xdll"]
-        consoles = [subprocess.Popen(MUROX + ["--remote", "--socket", d.sock] + lines,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-                    for _ in range(64)]
+        consoles = [self.spawn(remote(d.sock, *["xdll -f hello", "xdll"] * rounds),
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE) for _ in range(64)]
         for c in consoles:
             out, err = c.communicate(timeout=WAIT * 4)
             self.assertEqual(0, c.returncode, err)
-            listings = re.findall(r"^hello\n(?:   .*\n){4}", out.decode(), re.M)
-            self.assertEqual(rounds, len(listings), out)
-        self.assertIsNone(d.proc.poll())
+            self.assertEqual(rounds, len(re.findall(r"^hello\n(?:   .*\n){4}", out.decode(), re.M)), out)
         self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
+        # Past the first-use allocations, a long session leaves neither descriptors nor memory.
+        d.console(stdin=b"xdll -f hello\n" * 200)
+        d.await_log("console disconnected", 66)
+        fds, rss = d.fds(), d.rss_kib()
+        count = 300 if EMULATED else 10000
+        result = d.console(stdin=b"xdll -f hello\n" * count)
+        self.assertEqual(b"hello: term\nhello: init\n" * count, result.stdout)
+        d.await_log("console disconnected", 67)
+        self.assertEqual(fds, d.fds())
+        if MEMORY_MEASURED:
+            self.assertLess(d.rss_kib() - rss, 1024)
         self.assertEqual(0, d.stop())
 
     def test_misbehaving_peers_harm_only_themselves(self):
         # A long listing: a console killed while it is on its way.
-        many = "".join(f"[extdll x{i:04}]\npath = /nonexistent/x{i}.so\nload = 0\n"
-                       for i in range(2000))
-        d = self.daemon(many, env=dict(os.environ, MUROX_PARTIAL_FRAME_TIMEOUT_MS="4000")).start()
+        d = self.daemon(libraries(2000, load="load = 0\n"),
+                        env=dict(os.environ, MUROX_PARTIAL_FRAME_TIMEOUT_MS="4000")).start()
         full_length = len(d.console("xdll").stdout)
         self.assertGreater(full_length, 150000)
         # Idle, it is left alone; stuck in the middle of a frame, it is not.
@@ -444,15 +462,13 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(full_length, len(half.answer()[1]))
         half.close()
         # Bytes that are no frame, and random ones: each closes only itself.
-        junk = RawPeer(d.sock)
-        junk.sock.sendall(b"x" * 10240)
-        self.assertTrue(junk.closed_by_daemon())
-        rand = RawPeer(d.sock)
-        try:
-            rand.sock.sendall(random.Random(7).randbytes(65536))
-        except (BrokenPipeError, ConnectionResetError):
-            pass  # closed before it took it all
-        self.assertTrue(rand.closed_by_daemon())
+        for junk in (b"x" * 10240, random.Random(7).randbytes(65536)):
+            peer = RawPeer(d.sock)
+            try:
+                peer.sock.sendall(junk)
+            except (BrokenPipeError, ConnectionResetError):
+                pass  # closed before it took it all
+            self.assertTrue(peer.closed_by_daemon())
         # The one stuck in its frame is closed with a word; the idle one runs on.
         farewell = next(f for f in iter(stuck.frame, (None, None)) if f[0] not in (b"V", b"W"))
         self.assertEqual((b"X", b"murox: closed: part of a frame and nothing more for 4 s\n"),
@@ -484,18 +500,16 @@ class DaemonTestCase(unittest.TestCase):
         os.chmod(self.work, 0o755)
         member = as_user(NOBODY, NOGROUP, [DAEMON_GID])
         self.assertEqual(b"hello: term\nhello: init\n", d.console("xdll -f hello", user=member).stdout)
-        closed = os.path.join(self.work, "closed")
-        os.mkdir(closed, 0o700)
-        deep = self.daemon(name="deep", sock=os.path.join(closed, "run", "murox.ctl"),
-                           options=["--socket-group", "daemon"]).start()
-        kept_out = deep.console("xdll", user=member, check=False)
+        # Where a directory on the way is closed, none need listen for the console to say why.
+        os.mkdir(os.path.join(self.work, "closed"), 0o700)
+        deep = self.daemon(name="deep", sock=os.path.join(self.work, "closed", "run", "murox.ctl"))
         self.assertEqual(f"murox: a daemon may serve {deep.sock}, but this user may not use it: a "
                          "directory on the way to it does not let this user through\n".encode(),
-                         kept_out.stderr)
-        self.assertEqual(0, deep.stop())
+                         deep.console("xdll", user=member, check=False).stderr)
         # Loosened, so that only the credential check stands in the way.
         os.chmod(run, 0o755)
         os.chmod(d.sock, 0o666)
+        admin = RawPeer(d.sock)
         refusal = (b"murox: access refused: uid %d is not root, the daemon's user or a "
                    b"member of group daemon\n")
         for uid, gid, groups in ((NOBODY, NOGROUP, ()),               # a stranger, or one that dropped the group
@@ -504,7 +518,10 @@ class DaemonTestCase(unittest.TestCase):
             result = d.console("xdll -u hello", user=as_user(uid, gid, groups), check=False)
             self.assertEqual((4, b"", refusal % uid), (result.returncode, result.stdout, result.stderr))
         d.await_log(f"console refused: uid {NOBODY}, pid ")
-        self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
+        # Strangers come and go unseen by a console, and ran nothing.
+        events, listing = admin.answer(b"xdll")
+        self.assertEqual(([], DEFAULT_LISTING.encode()), (events, listing))
+        admin.close()
         # The group as the process's own, or a supplementary one, the 70th too.
         many = list(range(70000, 70069)) + [DAEMON_GID]
         for user, line, out in ((as_user(NOBODY, DAEMON_GID), "xdll -u hello", b"hello: term\n"),
@@ -513,41 +530,17 @@ class DaemonTestCase(unittest.TestCase):
                                 (as_user(NOBODY, NOGROUP, many), "xdll -f hello",
                                  b"hello: term\nhello: init\n")):
             self.assertEqual(out, d.console(line, user=user).stdout)
-        # A burst of strangers: the log gets a few lines and a sum, a console nothing.
-        admin = RawPeer(d.sock)
-        burst = ("import socket, sys\nfor _ in range(200):\n"
-                 " s = socket.socket(socket.AF_UNIX); s.connect(sys.argv[1]); s.close()\n")
-        subprocess.run(as_user(NOBODY, NOGROUP) + [sys.executable, "-c", burst, d.sock],
-                       check=True, timeout=WAIT)
-        d.await_log(f"console refused: and ")
-        self.assertLessEqual(len(re.findall(r"^console refused: ", d.log(), re.M)), 3 + 5 + 2)
-        events, _ = admin.answer(b"xdll -f hello")
-        self.assertEqual([b"hello: term", b"hello: init"], events)
-        admin.close()
+        self.assertEqual(0, d.stop())
+        # A group it may not give is refused before any socket is made.
         portable, env = portable_murox(self.work)
         own = os.path.join(self.work, "own")
         os.mkdir(own, 0o700)
         os.chown(own, NOBODY, NOGROUP)
         env["XDG_RUNTIME_DIR"] = own  # its configuration's lock goes there
-        # Root's console does not trust a socket another user serves: status 4, nothing sent.
-        theirs = os.path.join(own, "theirs.ctl")
-        listener = self.spawn(as_user(NOBODY, NOGROUP) + [sys.executable, "-c", (
-            "import socket, sys\ns = socket.socket(socket.AF_UNIX); s.bind(sys.argv[1]); s.listen(1)\n"
-            "print(flush=True)\nc, _ = s.accept()\nprint(len(c.recv(4096)), flush=True)\n"), theirs],
-            stdout=subprocess.PIPE)
-        listener.stdout.readline()
-        result = subprocess.run(MUROX + ["--remote", "--socket", theirs, "-e", "xdll -d hello"],
-                                capture_output=True, timeout=WAIT)
-        self.assertEqual((4, b"", f"murox: the socket {theirs} is served by uid {NOBODY}, neither root "
-                                  "nor this user: not trusted\n".encode()),
-                         (result.returncode, result.stdout, result.stderr))
-        self.assertEqual(b"0\n", listener.stdout.readline())
-        conf = os.path.join(own, "murox.conf")
+        conf, sub = os.path.join(own, "murox.conf"), os.path.join(own, "sub")
         with open(conf, "w") as f:
             f.write("# no libraries\n")
         os.chmod(conf, 0o644)
-        # A group it may not give is refused before any socket is made.
-        sub = os.path.join(own, "sub")
         result = subprocess.run(as_user(NOBODY, DAEMON_GID) + portable + [
             "--daemon", "--config", conf, "--socket", os.path.join(sub, "murox.ctl"),
             "--socket-group", "root"], capture_output=True, timeout=WAIT, env=env)
@@ -570,17 +563,14 @@ class DaemonTestCase(unittest.TestCase):
 
         shared = os.path.join(self.work, "shared")
         os.mkdir(shared)
-        os.chown(shared, NOBODY, NOGROUP)
-        os.chmod(shared, 0o2777)  # a stranger's, setgid, open to all
-        refused(shared, b"belongs to uid %d, not to root or the daemon's user" % NOBODY)
-        os.chown(shared, 0, NOGROUP)
-        os.chmod(shared, 0o2777)
-        refused(shared, b"is writable by others \\(mode 2777\\)")
-        os.chmod(shared, 0o770)  # its group may write it
-        refused(shared, b"is writable by others \\(mode 0770\\)")
-        os.chmod(shared, 0o2755)
-        os.chown(shared, NOBODY, -1)
-        refused(shared, b"belongs to uid %d" % NOBODY)
+        for owner, mode, why in (
+                (NOBODY, 0o2777, b"belongs to uid %d, not to root or the daemon's user" % NOBODY),
+                (0, 0o2777, b"is writable by others \\(mode 2777\\)"),  # setgid, open to all
+                (0, 0o770, b"is writable by others \\(mode 0770\\)"),  # its group may write it
+                (NOBODY, 0o2755, b"belongs to uid %d" % NOBODY)):
+            os.chown(shared, owner, NOGROUP)
+            os.chmod(shared, mode)
+            refused(shared, why)
         real = os.path.join(self.work, "real")
         os.mkdir(real, 0o750)
         os.symlink(real, os.path.join(self.work, "link"))
@@ -605,8 +595,8 @@ class DaemonTestCase(unittest.TestCase):
         # Whatever the umask, the directory is 0750 and the socket 0660.
         d = self.daemon().start(preexec_fn=lambda: os.umask(0o077))
         run_dir = os.path.dirname(d.sock)
-        self.assertEqual(0o750, os.stat(run_dir).st_mode & 0o777)
-        self.assertEqual(0o660, os.stat(d.sock).st_mode & 0o777)
+        self.assertEqual((0o750, 0o660), (os.stat(run_dir).st_mode & 0o777,
+                                          os.stat(d.sock).st_mode & 0o777))
         second = self.daemon(name="second").start(expect_ready=False)
         self.assertEqual(1, second.wait())
         self.assertIn(f"murox: a daemon is already serving {d.sock}\n", second.log())
@@ -630,16 +620,14 @@ class DaemonTestCase(unittest.TestCase):
                          + entry("other", lib("hello"), "", 1, "LOADED"),
                          third.console("xdll").stdout.decode())
         # An attached console is told, and leaves with status 1.
-        connected = third.log().count("console connected")
-        attached = subprocess.Popen(MUROX + ["--remote", "--socket", third.sock],
-                                    stdin=subprocess.PIPE, stderr=subprocess.PIPE)
-        third.await_log("console connected", connected + 1)
+        attached = self.attach(third, remote(third.sock), stdin=subprocess.PIPE,
+                               stderr=subprocess.PIPE)
         self.assertEqual(0, third.stop())
         self.assertEqual(b"murox: the daemon has stopped\n", attached.communicate(timeout=WAIT)[1])
         self.assertEqual(1, attached.returncode)
         log = third.log()
-        tail = log[log.index("stopping on SIGTERM"):]
-        self.assertEqual("stopping on SIGTERM\nhello: term\nidle: term\ndaemon stopped\n", tail)
+        self.assertEqual("stopping on SIGTERM\nhello: term\nidle: term\ndaemon stopped\n",
+                         log[log.index("stopping on SIGTERM"):])
         self.assertFalse(os.path.exists(third.sock))
         # SIGINT stops it too; started with its standard descriptors closed, it takes none for a socket.
         fourth = self.daemon(name="fourth", prefix=["sh", "-c", 'exec "$@" <&- >&- 2>&-', "sh"])
@@ -648,15 +636,8 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(b"hello: term\n", fourth.console("xdll -u hello").stdout)
         self.assertEqual(["/dev/null"] * 3, [os.readlink(f"/proc/{fourth.proc.pid}/fd/{fd}")
                                              for fd in range(3)])
-        fourth.proc.send_signal(signal.SIGINT)
-        self.assertEqual(0, fourth.wait())
+        self.assertEqual(0, fourth.stop(signal.SIGINT))
         self.assertEqual([], os.listdir(run_dir))
-        fifth = self.daemon(name="fifth").start()
-        fifth.console("xdll -l idle")
-        self.assertEqual(0, fifth.stop(signal.SIGINT))
-        log = fifth.log()
-        self.assertEqual("stopping on SIGINT\nidle: term\nhello: term\ndaemon stopped\n",
-                         log[log.index("stopping on"):])
         # Anything else at the path is left alone.
         with open(d.sock, "w"):
             pass
@@ -667,71 +648,17 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual((1, b""), (gone.returncode, gone.stdout))
         self.assertTrue(gone.stderr.startswith(f"murox: no daemon answers at {d.sock}: ".encode()))
 
-    def service_manager(self):
-        """A datagram socket standing for systemd, and the environment that points a daemon at it."""
-        manager = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-        path = os.path.join(self.work, "notify")
-        manager.bind(path)
-        manager.settimeout(WAIT)
-        self.addCleanup(manager.close)
-        return manager, dict(os.environ, NOTIFY_SOCKET=path)
-
-    @staticmethod
-    def told(manager, until, what):
-        """The messages the manager is sent, up to the first for which `until` holds."""
-        messages = []
-        deadline = time.monotonic() + WAIT
-        while time.monotonic() < deadline:
-            manager.settimeout(max(0.01, deadline - time.monotonic()))
-            try:
-                messages.append(manager.recv(4096).decode())
-            except socket.timeout:
-                break
-            if until(messages[-1]):
-                return messages
-        raise AssertionError(f"timed out waiting for {what}; told {messages}")
-
-    def test_the_service_manager_hears_ready_reloads_status_and_stop(self):
-        manager, env = self.service_manager()
-        # A configuration the daemon refuses: it exits before READY=1.
-        broken = self.daemon(config_text=f"[extdll hello]\npath = {lib('hello')}\n[extdll x\n",
-                             name="broken", env=env).start(expect_ready=False)
-        self.assertEqual(2, broken.wait())
-        self.assertIn("line 3: section header without ']'", broken.log())
-        manager.settimeout(0)
-        self.assertRaises(BlockingIOError, manager.recv, 4096)
-        env["WATCHDOG_USEC"] = "600000"
-        d = self.daemon(env=env).start(expect_ready=False)
-        # Ready means served: a console let in at once is greeted.
-        self.assertEqual(["READY=1"], self.told(manager, lambda m: True, "READY=1"))
-        peer = RawPeer(d.sock)
-        self.told(manager, lambda m: m == "STATUS=1 extension library loaded, 2 failed, 1 console",
-                  "one console")
-        self.told(manager, lambda m: m == "WATCHDOG=1", "WATCHDOG=1")
-        # A console's reload and SIGHUP's are each told around it.
-        for reload in (lambda: peer.answer(b"xdll -r"), lambda: d.proc.send_signal(signal.SIGHUP)):
-            reload()
-            self.assertEqual(["RELOADING=1", "READY=1"], [
-                m.split("\n")[0] for m in self.told(manager, lambda m: m == "READY=1", "READY=1")
-                if m != "WATCHDOG=1"])
-        peer.close()
-        d.proc.send_signal(signal.SIGTERM)
-        self.told(manager, lambda m: m == "STOPPING=1", "STOPPING=1")
-        self.assertEqual(0, d.wait())
-
     @unittest.skipUnless(ROOT, "needs root to act as another user")
     def test_no_reader_of_the_configuration_blocks_the_daemon(self):
         os.chmod(self.work, 0o755)
         d = self.daemon(config_text=f"[extdll hello]\npath = {lib('hello')}\n")
         os.chmod(d.conf, 0o644)
-        # What a killed rewrite left is removed at start, a stranger's is not.
-        left, strangers = d.conf + ".tmp-0123456789abcdef", d.conf + ".tmp-fedcba9876543210"
-        for name in (left, strangers):
-            with open(name, "w") as f:
-                f.write("[extdll half]\n")
-        os.chown(strangers, NOBODY, NOGROUP)
+        # What a killed rewrite left is removed at start (which files are is the unit tests').
+        left = d.conf + ".tmp-0123456789abcdef"
+        with open(left, "w") as f:
+            f.write("[extdll half]\n")
         # Anyone who may read the configuration may lock it.
-        reader = subprocess.Popen(as_user(NOBODY, NOGROUP) + [
+        reader = self.spawn(as_user(NOBODY, NOGROUP) + [
             "flock", "-x", d.conf, "sh", "-c", "echo locked; read x"],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         self.assertEqual(b"locked\n", reader.stdout.readline())
@@ -739,8 +666,7 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(1, d.log().count("temporary file"))
         self.assertIn(f"murox: {d.conf}: removed 1 temporary file(s) left by an interrupted "
                       "rewrite\n", d.log())
-        self.assertEqual((False, True), (os.path.exists(left), os.path.exists(strangers)))
-        os.unlink(strangers)
+        self.assertFalse(os.path.exists(left))
         d.console("xdll -r")
         d.console(f"xdll -a extra {lib('idle')}")
         with open(d.conf) as f:
@@ -759,9 +685,6 @@ class DaemonTestCase(unittest.TestCase):
                          f"{d.sock}): use murox --remote\n", second.log())
         self.assertEqual(0, d.stop())
         self.assertIsNone(reader.poll(), "the reader held its lock all along")
-        reader.stdin.close()
-        reader.stdout.close()
-        reader.wait(timeout=WAIT)
 
     @unittest.skipUnless(ROOT, "root's default socket is in /run")
     def test_roots_daemon_listens_at_its_default_socket(self):
@@ -786,9 +709,7 @@ class DaemonTestCase(unittest.TestCase):
     def test_nothing_stalls_the_loop(self):
         # Each start and reload: one event of about 500 bytes per entry.
         count = 3000
-        many = "".join(f"[extdll x{i:04}]\npath = /nonexistent/{'p' * 400}{i}.so\n"
-                       for i in range(count))
-        d = self.daemon(many)
+        d = self.daemon(libraries(count, pad="p" * 400))
         # Standard output is a pipe that nobody reads yet.
         d.start(expect_ready=False, stdout=subprocess.PIPE)
         wait_for(lambda: os.path.exists(d.sock), "the socket")
@@ -804,32 +725,26 @@ class DaemonTestCase(unittest.TestCase):
                 if not data:
                     return
                 captured.append(data)
-        reader = threading.Thread(target=read_output, daemon=True)
-        reader.start()
+        threading.Thread(target=read_output, daemon=True).start()
         gate.set()
         wait_for(lambda: re.search(rb"\n\d+ event records dropped: standard output is not being "
                                    rb"read\n", b"".join(captured)), "the count of dropped records")
         gate.clear()
-        os.read(d.proc.stdout.fileno(), 0)
-        time.sleep(0.2)
         # A reload's events reach a reading console whole; one that never reads holds up no stop.
-        attached = subprocess.Popen(MUROX + ["--remote", "--socket", d.sock, "--follow"],
-                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        attached = self.spawn(remote(d.sock) + ["--follow"], stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE)
         lazy = RawPeer(d.sock)
         lazy.sock.sendall(frame(b"L", b"xdll"))
-        seen = []
-        os.set_blocking(attached.stdout.fileno(), False)
-        wait_for(lambda: d.console("xdll -l x0000", check=False) and False or
-                 seen.append(attached.stdout.read() or b"") or b"'x0000'" in b"".join(seen),
-                 "the attached console")
+        # (Its log is the pipe: whether it is attached yet, only what it is sent says.)
+        read_until(attached.stdout, lambda seen: d.console("xdll -l x0000", check=False) and
+                   b"'x0000'" in seen, "the attached console")
         d.proc.send_signal(signal.SIGHUP)
-        wait_for(lambda: seen.append(attached.stdout.read() or b"") or
-                 b"".join(seen).count(b" not loaded: ") >= count, "the reload's events")
+        read_until(attached.stdout, lambda seen: seen.count(b" not loaded: ") >= count,
+                   "the reload's events")
         started = time.monotonic()
         self.assertEqual(0, d.stop())
         self.assertLess(time.monotonic() - started, 15 if EMULATED else 8)
-        _, err = attached.communicate(timeout=WAIT)
-        self.assertEqual(b"murox: the daemon has stopped\n", err)
+        self.assertEqual(b"murox: the daemon has stopped\n", attached.communicate(timeout=WAIT)[1])
         lazy.close()
         # Out of descriptors it rests from accepting, says so briefly, then serves again.
         limited = self.daemon(name="limited").start(
@@ -848,104 +763,98 @@ class DaemonTestCase(unittest.TestCase):
         self.assertLessEqual(limited.log().count("cannot accept a console"), 5 * 3)
         self.assertEqual(0, limited.stop())
 
-    def test_soak_keeps_descriptors_and_memory(self):
-        d = self.daemon().start()
-        count = 300 if EMULATED else 10000
-        d.console(stdin=b"xdll -f hello\n" * 200)  # warm-up: first-use allocations
-        d.await_log("console disconnected", 1)
-        fds, rss = d.fds(), d.rss_kib()
-        result = d.console(stdin=b"xdll -f hello\n" * count)
-        self.assertEqual(b"hello: term\nhello: init\n" * count, result.stdout)
-        d.await_log("console disconnected", 2)
-        self.assertEqual(fds, d.fds())
-        if MEMORY_MEASURED:
-            self.assertLess(d.rss_kib() - rss, 1024)
-        self.assertEqual(0, d.stop())
-
-
     @unittest.skipUnless(ROOT, "needs root for a private /dev")
-    def test_the_system_log_never_holds_the_loop(self):
-        # In a private /dev, /dev/log reads nothing until SIGUSR1, then writes what it gets to a file.
+    def test_records_go_to_the_system_log(self):
+        # In a private /dev, /dev/log writes what it gets to a file. (A log that stalls costs
+        # counted records, as the unit tests show; the loop waits on it as on standard output.)
         received = os.path.join(self.work, "syslog")
-        keeper = os.path.join(self.work, "keeper.py")
-        with open(keeper, "w") as f:
-            f.write("import os, signal, socket, subprocess, sys, threading\n"
-                    "log = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)\n"
-                    "log.bind('/dev/log')\n"
-                    "go = threading.Event()\n"
-                    "signal.signal(signal.SIGUSR1, lambda *_: go.set())\n"
-                    "def read():\n"
-                    "    go.wait()\n"
-                    "    with open(sys.argv[1], 'ab', buffering=0) as out:\n"
-                    "        while True:\n"
-                    "            out.write(log.recv(65536))\n"
-                    "threading.Thread(target=read, daemon=True).start()\n"
-                    "child = subprocess.Popen(sys.argv[2:])\n"
-                    "signal.signal(signal.SIGTERM, lambda *_: child.send_signal(signal.SIGTERM))\n"
-                    "sys.exit(child.wait())\n")
-        # Past what the log's socket and the daemon's queue of 1 MiB hold.
-        count = 1000 if EMULATED else 3000
-        many = "".join(f"[extdll x{i:04}]\npath = /nonexistent/{'p' * 400}{i}.so\n"
-                       for i in range(count))
-        with open(TEMPLATE) as f:
-            many = f.read() + many
-        d = self.daemon(many, options=["--syslog"], prefix=[
+        keeper = ("import signal, socket, subprocess, sys, threading\n"
+                  "log = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)\n"
+                  "log.bind('/dev/log')\n"
+                  "def read():\n"
+                  "    with open(sys.argv[1], 'ab', buffering=0) as out:\n"
+                  "        while True:\n"
+                  "            out.write(log.recv(65536))\n"
+                  "threading.Thread(target=read, daemon=True).start()\n"
+                  "child = subprocess.Popen(sys.argv[2:])\n"
+                  "signal.signal(signal.SIGTERM, lambda *_: child.send_signal(signal.SIGTERM))\n"
+                  "sys.exit(child.wait())\n")
+        d = self.daemon(options=["--syslog"], prefix=[
             "unshare", "--mount", "--propagation", "private", "sh", "-c",
-            'mount -t tmpfs none /dev && exec "$@"', "sh", sys.executable, keeper, received])
+            'mount -t tmpfs none /dev && exec "$@"', "sh", sys.executable, "-c", keeper, received])
         d.start(expect_ready=False)
         wait_for(lambda: os.path.exists(d.sock) or d.proc.poll() is not None, "the socket")
-        # With the log not reading, the loop still greets, answers and stops at once.
-        for _ in range(3):
-            reload = d.console("xdll -r", check=False)
-            self.assertEqual(count + 2, reload.stderr.count(b" not loaded: "))  # broken, missing
-        started = time.monotonic()
-        peer = RawPeer(d.sock)
-        self.assertEqual([b"hello: term", b"hello: init"], peer.answer(b"xdll -f hello")[0])
-        self.assertLess(time.monotonic() - started, 10 if EMULATED else 2)
-        peer.close()
-        # Once the log reads again, the loss is told, and what follows comes.
-        d.proc.send_signal(signal.SIGUSR1)
-        d.console("xdll -f hello")
+        self.assertEqual(b"hello: term\nhello: init\n", d.console("xdll -f hello").stdout)
 
         def log_text():
             if not os.path.exists(received):
                 return ""
             with open(received, "rb") as f:
                 return f.read().decode(errors="replace")
-        # Facility daemon, each record at its own level: the loss at
-        # warning, an extension's event at info.
-        form = r"<(?:28|29|30)>[A-Z][a-z]{2} [ 1-3]\d \d\d:\d\d:\d\d murox\[(\d+)\]: "
-        wait_for(lambda: re.search(form.replace("(?:28|29|30)", "28") +
-                                   r"\d+ event records dropped: the system log is not "
-                                   r"being read\n", log_text()), "the count of lost records")
-        wait_for(lambda: re.search(form.replace("(?:28|29|30)", "30") + "hello: init\n",
-                                   log_text()), "records after the loss")
+        # Facility daemon, each record at its own level: the start at notice, a library that
+        # fails at warning, an extension's event at info.
+        form = r"[A-Z][a-z]{2} [ 1-3]\d \d\d:\d\d:\d\d murox\[(\d+)\]: "
+        wait_for(lambda: re.search("<30>" + form + "hello: init\n.*<30>" + form + "hello: init\n",
+                                   log_text(), re.S), "the records of the console's line")
+        self.assertRegex(log_text(), "<29>" + form + "daemon started, version ")
+        self.assertRegex(log_text(), "<28>" + form + "extension library 'missing' not loaded: ")
         self.assertTrue(all(int(pid) != os.getpid() for pid in re.findall(form, log_text())))
-        started = time.monotonic()
         self.assertEqual(0, d.stop())
-        self.assertLess(time.monotonic() - started, 15 if EMULATED else 5)
         with open(d.log_path, "rb") as f:
             self.assertEqual(b"", f.read(), "nothing on standard output")
 
-    def test_records_carry_their_priorities_for_the_journal(self):
-        # Standard output is the stream $JOURNAL_STREAM names, as under the
-        # unit: every record starts with its priority.
-        config = ("[extdll hello]\npath = %s/libmurox_ext_hello.so\nload = 1\n"
-                  "[extdll gone]\npath = %s/libmurox_ext_nowhere.so\nload = 0\n" % (SAMPLES, SAMPLES))
-        d = self.daemon(config)
-        open(d.log_path, "wb").close()
-        status = os.stat(d.log_path)
-        d.env = dict(os.environ, JOURNAL_STREAM=f"{status.st_dev}:{status.st_ino}")
-        d.start()
+    def test_the_service_manager_and_the_journal_hear_the_daemon(self):
+        manager = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        manager.bind(os.path.join(self.work, "notify"))
+        self.addCleanup(manager.close)
+
+        def under_the_unit(config, name):
+            """A daemon told of the manager, its standard output the stream $JOURNAL_STREAM names."""
+            d = self.daemon(config, name=name, sock=os.path.join(self.work, f"{name}.ctl"))
+            open(d.log_path, "wb").close()
+            status = os.stat(d.log_path)
+            d.env = dict(os.environ, NOTIFY_SOCKET=os.path.join(self.work, "notify"),
+                         WATCHDOG_USEC="600000", JOURNAL_STREAM=f"{status.st_dev}:{status.st_ino}")
+            return d.start(expect_ready=False)
+
+        # A configuration the daemon refuses: it exits before READY=1, saying why (on standard
+        # error, there the journal's stream too) at warning.
+        broken = under_the_unit(f"[extdll hello]\npath = {lib('hello')}\n[extdll x\n", "broken")
+        self.assertEqual(2, broken.wait())
+        self.assertRegex(broken.log(), r"^<4>murox: [^\n]*broken\.conf[^\n]*line 3: section header "
+                                       r"without '\]'\n$")
+        manager.settimeout(0)
+        self.assertRaises(BlockingIOError, manager.recv, 4096)
+        manager.settimeout(WAIT)
+
+        def told(until):
+            """What the manager is told up to `until`: first lines, the watchdog's pings left out."""
+            heard = []
+            while until not in heard:
+                heard.append(manager.recv(4096).decode().split("\n")[0])
+            return [m for m in heard if m != "WATCHDOG=1"]
+
+        d = under_the_unit(f"[extdll hello]\npath = {lib('hello')}\n[extdll gone]\n"
+                           f"path = {SAMPLES}/libmurox_ext_nowhere.so\nload = 0\n", "d")
+        # Ready means served: a console let in at once is greeted, and counted.
+        self.assertEqual(["READY=1"], told("READY=1"))
+        peer = RawPeer(d.sock)
+        told("STATUS=1 extension library loaded, 0 failed, 1 console")
+        told("WATCHDOG=1")
+        # A console's reload and SIGHUP's are each told around it.
+        for reload in (lambda: peer.answer(b"xdll -r"), lambda: d.proc.send_signal(signal.SIGHUP)):
+            reload()
+            self.assertEqual(["RELOADING=1", "READY=1"], told("READY=1"))
+        peer.close()
         for _ in range(3):
             d.console("xdll")
-        d.await_log("console disconnected", 3)
+        d.await_log("console disconnected", 4)
 
         def records():
             lines = d.log().splitlines()
             self.assertTrue(all(re.match(r"<[0-7]>", line) for line in lines), d.log())
             return lines
-        # A clean start and consoles: nothing at warning or above, and
+        # A clean start, reloads and consoles: nothing at warning or above, and
         # start, the consoles and the lines where they belong.
         self.assertEqual([], [line for line in records() if int(line[1]) <= 4])
         for record in (f"<5>daemon started, version {VERSION}, ", f"<5>listening on {d.sock}",
@@ -958,26 +867,10 @@ class DaemonTestCase(unittest.TestCase):
         failed = [line for line in records() if int(line[1]) <= 4]
         self.assertEqual(1, len(failed), failed)
         self.assertRegex(failed[0], r"^<4>extension library 'gone' not loaded: ")
-        self.assertEqual(0, d.stop())
+        d.proc.send_signal(signal.SIGTERM)
+        told("STOPPING=1")
+        self.assertEqual(0, d.wait())
         self.assertEqual("<5>daemon stopped", records()[-1])
-        # Started by hand with the variable inherited but another output:
-        # plain lines.
-        plain = self.daemon(config, name="plain", sock=os.path.join(self.work, "plain.ctl"))
-        plain.env = d.env
-        plain.start()
-        self.assertEqual(0, plain.stop())
-        self.assertTrue(plain.log().startswith(f"daemon started, version {VERSION}, "), plain.log())
-        self.assertFalse(re.search(r"^<\d>", plain.log(), re.M), plain.log())
-        # What murox says on standard error, there the journal's stream
-        # too, is a warning.
-        broken = self.daemon("[extdll x]\npath\n", name="broken",
-                             sock=os.path.join(self.work, "broken.ctl"))
-        open(broken.log_path, "wb").close()
-        status = os.stat(broken.log_path)
-        broken.env = dict(os.environ, JOURNAL_STREAM=f"{status.st_dev}:{status.st_ino}")
-        broken.start(expect_ready=False)
-        self.assertEqual(2, broken.wait())
-        self.assertRegex(broken.log(), r"^<4>murox: [^\n]*broken\.conf[^\n]*\n$")
 
     def stand_in(self, name, serve=None, backlog=8, greets=True):
         """A socket where a stand-in for the daemon listens, for one console.
@@ -986,7 +879,6 @@ class DaemonTestCase(unittest.TestCase):
         False, greets itself), and may append what it received to `lines`;
         without serve, nothing is ever accepted.
         Returns the path, the lines and the thread that serves."""
-        import threading
         path = os.path.join(self.work, name)
         listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         listener.bind(path)
@@ -1027,23 +919,21 @@ class DaemonTestCase(unittest.TestCase):
                 return
             buffer += data
 
-    def spawn(self, *args, **kwargs):
-        """A process that is killed at the end, should the test fail first."""
-        proc = subprocess.Popen(*args, **kwargs)
-        self.addCleanup(lambda: proc.poll() is None and (proc.kill(), proc.wait()))
-        return proc
-
     @staticmethod
     def exit_time(proc):
         """A list that receives the moment `proc` exits."""
-        import threading
         ended = []
         threading.Thread(target=lambda: (proc.wait(), ended.append(time.monotonic())),
                          daemon=True).start()
         return ended
 
+    @staticmethod
+    def answered(path, *lines, stdin=None):
+        """Status, standard output and error of a console to `path`, with -e lines or stdin."""
+        result = subprocess.run(remote(path, *lines), input=stdin, capture_output=True, timeout=WAIT)
+        return result.returncode, result.stdout, result.stderr
+
     def test_a_console_bounds_its_trust_in_the_daemon(self):
-        console = MUROX + ["--remote", "--socket"]
         pipes = dict(stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         # Silent, full or deaf daemons are given up after 10 s; a slow answer is waited for.
         def late(conn, lines):
@@ -1077,10 +967,10 @@ class DaemonTestCase(unittest.TestCase):
                 # A send that got some bytes through waits once more.
                 (deaf, "the daemon at {} took nothing for 10 seconds", 20)):
             with open(long_line, "rb") as stdin:
-                proc = self.spawn(console + [path] + (["-e", "xdll"] if path != deaf else []),
-                                        stdin=stdin, **pipes)
+                proc = self.spawn(remote(path, *(["xdll"] if path != deaf else [])), stdin=stdin,
+                                  **pipes)
             given_up.append((proc, self.exit_time(proc), f"murox: {expected.format(path)}\n", limit))
-        patient = self.spawn(console + [slow, "-e", "xdll"], **pipes)
+        patient = self.spawn(remote(slow, "xdll"), **pipes)
 
         # "quit" leaves and never reaches the daemon; the rest passes through.
         shown = frame(b"V", b"\x1b]0;owned\x07event") + frame(b"A", b"\x1b[2J\r\x1b[Kanswer\xc2\x9b\n")
@@ -1096,9 +986,7 @@ class DaemonTestCase(unittest.TestCase):
             conn.shutdown(socket.SHUT_RD)
             conn.sendall(GREETING + frame(b"X", b"murox: the daemon has stopped\n"))
         stopped, _, _ = self.stand_in("stopped", stopping, greets=False)
-        result = subprocess.run(console + [stopped, "-e", "xdll"], timeout=WAIT, **pipes)
-        self.assertEqual((1, b"", b"murox: the daemon has stopped\n"),
-                         (result.returncode, result.stdout, result.stderr))
+        self.assertEqual((1, b"", b"murox: the daemon has stopped\n"), self.answered(stopped, "xdll"))
         # Stopping while a script's line awaits its answer: the lines left are not sent.
         def answers_once(conn, lines):
             sent = self.lines_sent(conn)
@@ -1107,107 +995,28 @@ class DaemonTestCase(unittest.TestCase):
             lines.append(next(sent))
             conn.sendall(frame(b"X", b"murox: the daemon has stopped\n"))
         ending, ending_lines, server = self.stand_in("ending", answers_once)
-        result = subprocess.run(console + [ending, "-e", "one", "-e", "two", "-e", "three"],
-                                timeout=WAIT, **pipes)
         self.assertEqual((1, b"one\n", b"murox: the daemon has stopped\n"),
-                         (result.returncode, result.stdout, result.stderr))
+                         self.answered(ending, "one", "two", "three"))
         server.join(WAIT)
         self.assertEqual([b"one", b"two"], ending_lines)
         quitting, quitting_lines, server = self.stand_in("quitting", answers)
-        result = subprocess.run(console + [quitting], input=b"one\n  quit now\nthree\n",
-                                timeout=WAIT, **pipes)
-        self.assertEqual((0, raw, b""), (result.returncode, result.stdout, result.stderr))
+        self.assertEqual((0, raw, b""), self.answered(quitting, stdin=b"one\n  quit now\nthree\n"))
         server.join(WAIT)
         self.assertEqual([b"one"], quitting_lines)
         # An answer to no line: the console can no longer tell which is which.
         rogue, _, _ = self.stand_in("rogue", lambda conn, lines: [
             conn.sendall(frame(b"A", b"unasked\n")), lines.extend(self.lines_sent(conn))])
-        result = self.spawn(console + [rogue], stdin=subprocess.PIPE, **pipes)
+        result = self.spawn(remote(rogue), stdin=subprocess.PIPE, **pipes)
         self.assertEqual(1, result.wait(timeout=WAIT))  # its input still open
         self.assertEqual((b"", b"murox: the daemon sent an answer to no line\n"),
                          result.communicate(timeout=WAIT))
 
-        # On a terminal (a plain one here): Ctrl-C while an answer is awaited
-        # drops that answer whatever pieces it comes in, and the lines typed
-        # ahead; events and the next line's answer are shown. Control
-        # characters from the daemon show as text, on standard error too.
-        import fcntl
-        import pty
-        import termios
-        import threading
-        interrupted = threading.Event()
-
-        def abandoned(conn, lines):
-            sent = self.lines_sent(conn)
-            lines.append(next(sent))
-            interrupted.wait(WAIT)
-            conn.sendall(frame(b"A")[:1] + struct.pack(">I", 8) + b"drop")
-            time.sleep(0.5)
-            conn.sendall(b"ped\n" + frame(b"V", b"ev\x1bent"))
-            lines.append(next(sent))
-            conn.sendall(frame(b"A", b"shown\x1b[K\xe2\x82") + frame(b"X", b"murox: bye\x07\n"))
-
-        terminal, typist = pty.openpty()
-        modes = termios.tcgetattr(typist)
-        modes[1] &= ~termios.OPOST  # output as written
-        modes[3] &= ~termios.ECHO
-        termios.tcsetattr(typist, termios.TCSANOW, modes)
-        typed_to, typed_lines, _ = self.stand_in("abandoned", abandoned)
-        # Ctrl-C is typed once the console read the line typed ahead: only the console can drop it.
-        waiter = self.spawn(console + [typed_to], stdin=typist, stdout=typist, stderr=typist,
-                            env=dict(os.environ, TERM="dumb"), start_new_session=True,
-                            preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
-        os.close(typist)
-        os.write(terminal, b"first\n")
-        wait_for(lambda: typed_lines == [b"first"], "the first line")
-
-        def bytes_read():
-            with open(f"/proc/{waiter.pid}/io") as f:
-                return int(re.search(r"rchar: (\d+)", f.read()).group(1))
-
-        before = bytes_read()
-        os.write(terminal, b"ahead\n")
-        wait_for(lambda: bytes_read() >= before + len(b"ahead\n"),
-                 "the console to read the line typed ahead")
-        os.write(terminal, b"\x03")  # Ctrl-C
-        os.set_blocking(terminal, False)
-        screen = []
-
-        def shows(text):
-            try:
-                screen.append(os.read(terminal, 65536))
-            except (BlockingIOError, OSError):
-                pass
-            return text in b"".join(screen)
-
-        wait_for(lambda: shows(b"answer abandoned"), "the console to abandon the answer")
-        interrupted.set()
-        os.write(terminal, b"second\n")
-        # Waiting for the daemon to come back (nothing greets it): Ctrl-C gives up.
-        wait_for(lambda: shows(b"(Ctrl-C gives up)\n"), "the console to wait for the daemon")
-        os.write(terminal, b"\x03")
-        self.assertEqual(1, waiter.wait(timeout=WAIT))
-        wait_for(lambda: shows(b"gave up waiting for the daemon\n"), "the rest of the screen")
-        os.close(terminal)
-        self.assertEqual(f"murox: connected to the daemon at {typed_to}, pid 4242, version 9.9.9\n"
-                         "murox> \nmurox: answer abandoned; the daemon still runs the line\n"
-                         "murox> ev\\x1bent\nshown\\x1b[K\\xe2\\x82murox> murox: bye\\x07\n"
-                         "murox: waiting for the daemon to come back (Ctrl-C gives up)\n"
-                         "murox: gave up waiting for the daemon\n".encode(),
-                         b"".join(screen))
-        self.assertEqual([b"first", b"second"], typed_lines)
-
         # Consoles waiting on a stopped daemon do not spin, and exit 1 at once once it is killed.
         d = self.daemon().start()
-        connected = d.log().count("console connected")
-        waiter = self.spawn(console + [d.sock], stdin=subprocess.PIPE, **pipes)
-        d.await_log("console connected", connected + 1)
+        waiter = self.attach(d, remote(d.sock), stdin=subprocess.PIPE, **pipes)
         waiter.stdin.write(b"xdll -f hello\n")
         waiter.stdin.flush()
-        os.set_blocking(waiter.stdout.fileno(), False)
-        seen = []
-        wait_for(lambda: seen.append(waiter.stdout.read() or b"") or b"hello: init\n" in b"".join(seen),
-                 "the first answer")
+        read_until(waiter.stdout, lambda seen: b"hello: init\n" in seen, "the first answer")
         d.proc.send_signal(signal.SIGSTOP)
         wait_for(lambda: process_state(d.proc.pid) == "T", "the daemon to stop")
         # Waited for, not slept for: the line unread, then the connection not taken.
@@ -1215,7 +1024,7 @@ class DaemonTestCase(unittest.TestCase):
         waiter.stdin.close()
         waiter.stdin = None  # for communicate(), which would flush it
         wait_for(lambda: any(queued(d.proc.pid, "ESTAB")), "the waiter's line in the stopped daemon")
-        unanswered = self.spawn(console + [d.sock, "-e", "xdll"], **pipes)
+        unanswered = self.spawn(remote(d.sock, "xdll"), **pipes)
         wait_for(lambda: any(queued(d.proc.pid, "LISTEN")), "the connection the stopped daemon holds")
         time.sleep(1)
 
