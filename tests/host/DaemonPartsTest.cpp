@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,11 +14,9 @@
 #include "host/protocol/ControlProtocol.h"
 #include "host/server/BControlClient.h"
 #include "host/server/BRefusalLog.h"
-#include "host/server/BStdoutQueue.h"
 #include "host/server/DaemonSignals.h"
 #include "host/server/DaemonStatus.h"
-#include "tests/host/TIdleRunner.h"
-#include "tests/host/TPriorityRecorder.h"
+#include "tests/host/ServerFixture.h"
 #include "tests/support/EventTestSupport.h"
 #include "tests/support/Scratch.h"
 
@@ -42,7 +38,8 @@ std::function<void(TLogPriority, const std::string&)> Recorder(std::vector<std::
     };
 }
 
-// Five refusals a second in full, the rest counted and summed up after; each second starts afresh.
+// Five refusals a second in full, the rest counted and summed up after: strangers one by one up
+// to 64 uids, the rest together; each second starts afresh.
 TEST(RefusalLogTest, FiveASecondAreWrittenAndTheRestSummedUp)
 {
     std::vector<std::string> log;
@@ -67,15 +64,25 @@ TEST(RefusalLogTest, FiveASecondAreWrittenAndTheRestSummedUp)
     refusals.Flush(20000);
     EXPECT_EQ(8U, log.size());
     EXPECT_EQ(9U, refusals.Refusals()) << "written or summed up, each refusal counts once";
+    for (int i = 0; i < 5; ++i)
+        refusals.Refused(Stranger(7), "why", 21000);
+    for (uid_t uid = 100; uid < 100 + 65; ++uid)
+        refusals.Refused(Stranger(uid), "why", 21001);
+    log.clear();
+    refusals.Flush(22001);
+    ASSERT_EQ(65U, log.size());
+    EXPECT_EQ("<4>console refused: and 1 more from uid 163", log[63]);
+    EXPECT_EQ("<4>console refused: and 1 more from other uids", log[64]);
 }
 
+// With no Flush between (the loop may not turn until the next connection), a refusal after the
+// burst's second comes after the burst's summary, in full; accept failures alone are summed up too.
 TEST(RefusalLogTest, ARefusalAfterTheBurstsSecondIsWrittenInFull)
 {
     std::vector<std::string> log;
     BRefusalLog refusals(Recorder(log));
     for (int i = 0; i < 6; ++i)
         refusals.Refused(Stranger(7), "why", 1000 + i);
-    // No Flush between: the loop may not turn until the next connection.
     refusals.Refused(Stranger(7), "late", 3500);
     refusals.AcceptFailed("Too many open files", 3501);
     EXPECT_THAT(log, testing::ElementsAre(testing::_, testing::_, testing::_, testing::_,
@@ -83,77 +90,17 @@ TEST(RefusalLogTest, ARefusalAfterTheBurstsSecondIsWrittenInFull)
                                           "<4>console refused: uid 7, pid 4007: late",
                                           "<3>control server: cannot accept a console: Too many "
                                           "open files"));
-    // A full second later, five again.
+    // A full second later, five again, and nothing to sum up.
     log.clear();
     for (int i = 0; i < 5; ++i)
         refusals.Refused(Stranger(9), "again", 4600 + i);
     EXPECT_EQ(5U, log.size());
     EXPECT_EQ(-1, refusals.DueMs());
-}
-
-// Exactly five in a second, nothing counted: the next second still starts
-// afresh. Accept failures alone make a summary due; strangers are counted
-// one by one up to 64 uids, the rest together.
-TEST(RefusalLogTest, EachSecondStartsAfreshAndTheCountsAreBounded)
-{
-    std::vector<std::string> log;
-    BRefusalLog refusals(Recorder(log));
-    for (int i = 0; i < 5; ++i)
-        refusals.Refused(Stranger(7), "why", 1000 + i);
-    refusals.Refused(Stranger(7), "late", 3500);
-    EXPECT_EQ("<4>console refused: uid 7, pid 4007: late", log.back());
     for (int i = 0; i < 7; ++i)
-        refusals.AcceptFailed("Too many open files", 5000 + i);
-    EXPECT_EQ(6000, refusals.DueMs());
-    refusals.Flush(6000);
+        refusals.AcceptFailed("Too many open files", 7000 + i);
+    EXPECT_EQ(8000, refusals.DueMs());
+    refusals.Flush(8000);
     EXPECT_EQ("<3>control server: and 2 more accept failures", log.back());
-    for (int i = 0; i < 5; ++i)
-        refusals.Refused(Stranger(7), "why", 7000);
-    for (uid_t uid = 100; uid < 100 + 65; ++uid)
-        refusals.Refused(Stranger(uid), "why", 7001);
-    log.clear();
-    refusals.Flush(8001);
-    ASSERT_EQ(65U, log.size());
-    EXPECT_EQ("<4>console refused: and 1 more from uid 163", log[63]);
-    EXPECT_EQ("<4>console refused: and 1 more from other uids", log[64]);
-}
-
-// A record that does not fit is counted among those lost; noting the loss takes nothing back.
-TEST(StdoutQueueTest, RecordsThatDoNotFitAreCountedForGood)
-{
-    BStdoutQueue queue;
-    const std::string record(1023, 'r');
-    // Never drained, so that nothing reaches the test's own output.
-    for (std::size_t i = 0; i < BStdoutQueue::kLimit / 1024; ++i)
-        queue.Take((record + "\n").c_str(), 1024, TLogPriority::kInfo);
-    EXPECT_EQ(0U, queue.DroppedRecords());
-    queue.Take("a\n", 2, TLogPriority::kInfo);
-    queue.Take("b\n", 2, TLogPriority::kInfo);
-    EXPECT_EQ(2U, queue.DroppedRecords());
-}
-
-// Once standard output has failed for good, every later record is lost, and counted.
-TEST(StdoutQueueTest, RecordsAfterStandardOutputFailedAreCounted)
-{
-    std::fflush(stdout);
-    const int saved = dup(1);
-    int pipeFds[2];
-    ASSERT_EQ(0, pipe(pipeFds));
-    close(pipeFds[0]);
-    const sighandler_t previous = std::signal(SIGPIPE, SIG_IGN);
-    ASSERT_EQ(1, dup2(pipeFds[1], 1));
-    close(pipeFds[1]);
-    BStdoutQueue queue;
-    queue.Take("a\n", 2, TLogPriority::kInfo);
-    queue.Drain(); // the write fails: no one reads
-    const bool broken = !queue.Pending();
-    queue.Take("b\n", 2, TLogPriority::kInfo);
-    queue.Take("c\n", 2, TLogPriority::kInfo);
-    dup2(saved, 1);
-    close(saved);
-    std::signal(SIGPIPE, previous);
-    EXPECT_TRUE(broken);
-    EXPECT_EQ(2U, queue.DroppedRecords());
 }
 
 ExtAgent Agent(int32_t status, int32_t loaded)
