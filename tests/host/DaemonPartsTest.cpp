@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -147,57 +146,56 @@ TEST(DaemonStatusTest, OneKeyALineInAFixedOrder)
     EXPECT_THAT(StatusLines(status), testing::HasSubstr("\nuptime_seconds: 0\n"));
 }
 
-// A client whose socket pair holds little: what the test does not read waits in its queue.
-class ControlClientTest : public testing::Test {
-protected:
-    ControlClientTest()
-    {
-        auto pair = testsupport::SocketPair(true);
-        EXPECT_TRUE(pair.second.Valid());
-        m_peer = std::move(pair.second);
-        m_pClient.reset(new BControlClient(std::move(pair.first), Stranger(7), 0));
-    }
-    // Queues frames until exactly `bytes` wait unsent.
-    void QueueUnsent(std::size_t bytes)
-    {
-        while (m_pClient->Unsent() < bytes) {
-            const std::size_t left = bytes - m_pClient->Unsent() - control::kHeaderSize;
-            const std::string payload(std::min<std::size_t>(left, control::kMaxFrame), 'a');
-            m_pClient->Queue(control::kAnswer, payload);
-        }
-    }
-
-    BFd m_peer;
-    std::unique_ptr<BControlClient> m_pClient;
-    const TClientLimits m_limits;
-};
-
-// Up to 1 MiB unread for as long as it likes; past that dropped after 2 s of taking nothing.
-TEST_F(ControlClientTest, AClientIsDroppedPastOneMiBUnreadForTwoSeconds)
+// Up to 1 MiB unread for as long as it likes; past that dropped after 2 s of taking nothing, and
+// closed once the farewell's wait runs out if it never reads.
+TEST(ControlClientTest, AClientIsDroppedPastOneMiBUnreadForTwoSeconds)
 {
-    QueueUnsent(std::size_t{1024} * 1024);
-    ASSERT_EQ(std::size_t{1024} * 1024, m_pClient->Unsent());
-    m_pClient->Enforce(m_limits, 0);
-    m_pClient->Enforce(m_limits, 3600 * 1000);
-    EXPECT_EQ(BControlClient::TState::kOpen, m_pClient->State());
-    EXPECT_EQ(-1, m_pClient->DueMs(m_limits));
-    m_pClient->Queue(control::kEvent, "e");
+    // Its socket pair holds little: what the test does not read waits in the client's queue.
+    auto pair = testsupport::SocketPair(true);
+    ASSERT_TRUE(pair.second.Valid());
+    BControlClient client(std::move(pair.first), Stranger(7), 0);
+    const TClientLimits limits;
+    // Exactly 1 MiB unsent, with the pair's buffers full as well.
+    const auto fill = [&client] {
+        while (client.Unsent() < std::size_t{1024} * 1024) {
+            const std::size_t left =
+                std::size_t{1024} * 1024 - client.Unsent() - control::kHeaderSize;
+            client.Queue(control::kAnswer,
+                         std::string(std::min<std::size_t>(left, control::kMaxFrame), 'a'));
+        }
+    };
+    fill();
+    client.Flush(0);
+    fill();
+    ASSERT_EQ(std::size_t{1024} * 1024, client.Unsent());
+    client.Enforce(limits, 0);
+    client.Enforce(limits, 3600 * 1000);
+    EXPECT_EQ(BControlClient::TState::kOpen, client.State());
+    EXPECT_EQ(-1, client.DueMs(limits));
+    client.Queue(control::kEvent, "e");
     const long long since = 3600 * 1000;
-    EXPECT_EQ(since + 2000, m_pClient->DueMs(m_limits));
-    m_pClient->Enforce(m_limits, since + 1999);
-    EXPECT_EQ(BControlClient::TState::kOpen, m_pClient->State());
-    const std::size_t unread = m_pClient->Unsent();
-    m_pClient->Enforce(m_limits, since + 2000);
-    EXPECT_EQ(BControlClient::TState::kLeaving, m_pClient->State());
-    EXPECT_EQ(BControlClient::TReason::kStoppedReading, m_pClient->Reason());
-    EXPECT_TRUE(m_pClient->Dropped());
-    EXPECT_EQ("it stopped reading: " + std::to_string(unread) + " bytes unread", m_pClient->Why());
+    EXPECT_EQ(since + 2000, client.DueMs(limits));
+    client.Enforce(limits, since + 1999);
+    EXPECT_EQ(BControlClient::TState::kOpen, client.State());
+    const std::size_t unread = client.Unsent();
+    client.Enforce(limits, since + 2000);
+    EXPECT_EQ(BControlClient::TState::kLeaving, client.State());
+    EXPECT_EQ(BControlClient::TReason::kStoppedReading, client.Reason());
+    EXPECT_TRUE(client.Dropped());
+    EXPECT_EQ("it stopped reading: " + std::to_string(unread) + " bytes unread", client.Why());
+    const long long deadline = since + 2000 + limits.farewellMs;
+    EXPECT_EQ(deadline, client.DueMs(limits));
+    client.Flush(since + 2000);
+    client.Enforce(limits, since + 2000);
+    ASSERT_GT(client.Unsent(), 0U);
+    EXPECT_FALSE(client.Finished(deadline - 1));
+    EXPECT_TRUE(client.Finished(deadline));
     // What waited is cut at a frame's end, and the farewell says why.
     std::string received;
     char buffer[65536];
-    for (int turn = 0; turn < 1000 && m_pClient->Unsent() > 0; ++turn) {
-        m_pClient->Flush(since + 2000);
-        for (ssize_t n; (n = read(m_peer.Get(), buffer, sizeof buffer)) > 0;)
+    for (int turn = 0; turn < 1000 && client.Unsent() > 0; ++turn) {
+        client.Flush(since + 2000);
+        for (ssize_t n; (n = read(pair.second.Get(), buffer, sizeof buffer)) > 0;)
             received.append(buffer, static_cast<std::size_t>(n));
     }
     std::string farewell;
@@ -206,21 +204,6 @@ TEST_F(ControlClientTest, AClientIsDroppedPastOneMiBUnreadForTwoSeconds)
                              std::to_string(unread) + " bytes waited for it\n");
     EXPECT_THAT(received, testing::EndsWith(farewell));
     EXPECT_LT(received.size(), unread);
-}
-
-// A dismissed console that never reads its farewell is closed when the farewell's wait runs out.
-TEST_F(ControlClientTest, ADismissedClientThatNeverReadsIsClosedAtTheDeadline)
-{
-    QueueUnsent(std::size_t{256} * 1024);
-    m_pClient->Flush(0);
-    ASSERT_GT(m_pClient->Unsent(), 0U);
-    m_pClient->Dismiss(BControlClient::TReason::kStoppedReading, "why", "murox: bye\n", m_limits,
-                       500);
-    EXPECT_EQ(500 + m_limits.farewellMs, m_pClient->DueMs(m_limits));
-    m_pClient->Flush(600);
-    m_pClient->Enforce(m_limits, 600);
-    EXPECT_FALSE(m_pClient->Finished(500 + m_limits.farewellMs - 1));
-    EXPECT_TRUE(m_pClient->Finished(500 + m_limits.farewellMs));
 }
 
 // Answers a reload with what it would say of a failure.

@@ -15,7 +15,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "host/server/ILogOutput.h"
 #include "host/server/OutputWait.h"
 #include "tests/host/ServerFixture.h"
 
@@ -149,16 +148,6 @@ TEST_F(ServerAccessTest, TheSocketsGroupIsReadAgainAtEachConnection)
     EXPECT_EQ(2U, status.refusals);
 }
 
-// A log output that says how many records it lost.
-class TLossyLog : public ILogOutput {
-public:
-    void Take(const char*, std::size_t, TLogPriority) override {}
-    int Fd() const override { return -1; }
-    bool Pending() const override { return false; }
-    void Drain() override {}
-    unsigned long DroppedRecords() const override { return 17; }
-};
-
 // With every place taken, one more is kept for root or the daemon's user (here not root), group or
 // not, and not for group members. "status" counts the consoles served, until one is seen to leave,
 // the records its log lost, and its uptime from when it was made.
@@ -166,7 +155,8 @@ TEST_F(ServerAccessTest, TheLastPlaceIsKeptForTheAdministrator)
 {
     const uid_t kDaemonUser = 4444;
     const std::size_t most = BControlServer::kMaxClients;
-    TLossyLog log;
+    TRecordingOutput log;
+    log.dropped = 17;
     m_pServer.reset();
     const long long before = MonotonicMs();
     ASSERT_EQ(0, seteuid(kDaemonUser));

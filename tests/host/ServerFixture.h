@@ -18,6 +18,7 @@
 #include "host/server/BControlServer.h"
 #include "host/server/BControlSocket.h"
 #include "host/server/ICommandRunner.h"
+#include "host/server/ILogOutput.h"
 #include "hostapi/BMessage.h"
 #include "tests/support/Scratch.h"
 
@@ -43,6 +44,22 @@ public:
                           msg.m_text.c_str());
     }
     std::vector<std::string> records;
+};
+
+// A log output that records what it is handed, each as "<N>TEXT", and says it lost `dropped`.
+class TRecordingOutput : public ILogOutput {
+public:
+    void Take(const char* pData, std::size_t size, TLogPriority priority) override
+    {
+        taken.push_back("<" + std::to_string(static_cast<int>(priority)) + ">" +
+                        std::string(pData, size));
+    }
+    int Fd() const override { return -1; }
+    bool Pending() const override { return false; }
+    void Drain() override {}
+    unsigned long DroppedRecords() const override { return dropped; }
+    std::vector<std::string> taken;
+    unsigned long dropped = 0;
 };
 
 class ServerFixture : public testing::Test {

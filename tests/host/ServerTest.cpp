@@ -211,20 +211,6 @@ TEST(SyslogQueueTest, ALogThatIsGoneIsLookedForAtEachRecord)
     EXPECT_EQ(4U, queue.DroppedRecords());
 }
 
-// Records the records it is handed, each as "<N>TEXT".
-class TRecordingOutput : public ILogOutput {
-public:
-    void Take(const char* pData, std::size_t size, TLogPriority priority) override
-    {
-        taken.push_back("<" + std::to_string(static_cast<int>(priority)) + ">" +
-                        std::string(pData, size));
-    }
-    int Fd() const override { return -1; }
-    bool Pending() const override { return false; }
-    void Drain() override {}
-    std::vector<std::string> taken;
-};
-
 // The sink's stdout reaches the output a record at a time, visible, on one line each.
 TEST(StdoutCaptureTest, TheSinksRecordsArriveWholeAndVisible)
 {

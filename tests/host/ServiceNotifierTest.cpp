@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sys/socket.h>
@@ -96,38 +97,32 @@ TEST_P(ServiceNotifierTest, EachStateIsOneDatagramOfItsOwn)
 INSTANTIATE_TEST_SUITE_P(PathAndAbstract, ServiceNotifierTest, testing::Bool());
 
 // WATCHDOG_USEC of 10 s: a ping at the first turn, then each 5 s of the loop's clock, none
-// between; under 2 ms, each millisecond, never in a busy loop; without one, never.
+// between, and one at once after a late turn, counting from then; under 2 ms, each millisecond,
+// never in a busy loop; without one, never.
 TEST(ServiceWatchdogTest, ThePingIsDueAtHalfTheInterval)
 {
     TManager manager(false);
-    BServiceNotifier notifier(manager.Name(), 10000000);
-    EXPECT_EQ(0, notifier.WatchdogDueMs());
-    notifier.Turned(1000);
-    EXPECT_THAT(manager.Take(), testing::ElementsAre("WATCHDOG=1"));
-    EXPECT_EQ(6000, notifier.WatchdogDueMs());
-    notifier.Turned(1001);
-    notifier.Turned(5999);
-    EXPECT_THAT(manager.Take(), testing::IsEmpty());
-    notifier.Turned(6000);
-    EXPECT_THAT(manager.Take(), testing::ElementsAre("WATCHDOG=1"));
-    EXPECT_EQ(11000, notifier.WatchdogDueMs());
-    // A loop that turned late pings at once, and counts from then.
-    notifier.Turned(20000);
-    EXPECT_THAT(manager.Take(), testing::ElementsAre("WATCHDOG=1"));
-    EXPECT_EQ(25000, notifier.WatchdogDueMs());
-
-    BServiceNotifier shortInterval(manager.Name(), 1000);
-    shortInterval.Turned(7);
-    shortInterval.Turned(7);
-    EXPECT_EQ(8, shortInterval.WatchdogDueMs());
-    shortInterval.Turned(8);
-    EXPECT_THAT(manager.Take(), testing::ElementsAre("WATCHDOG=1", "WATCHDOG=1"));
-
-    BServiceNotifier none(manager.Name(), 0);
-    EXPECT_EQ(-1, none.WatchdogDueMs());
-    none.Turned(0);
-    none.Turned(100000);
-    EXPECT_THAT(manager.Take(), testing::IsEmpty());
+    const struct {
+        long long intervalUsec, dueFirst;
+        std::vector<long long> turns;
+        std::size_t pings;
+        long long dueAfter;
+    } cases[] = {{10000000, 0, {1000}, 1, 6000},
+                 {10000000, 0, {1000, 1001, 5999}, 1, 6000},
+                 {10000000, 0, {1000, 6000}, 2, 11000},
+                 {10000000, 0, {1000, 6000, 20000}, 3, 25000},
+                 {1000, 0, {7, 7}, 1, 8},
+                 {1000, 0, {7, 7, 8}, 2, 9},
+                 {0, -1, {0, 100000}, 0, -1}};
+    for (const auto& watchdog : cases) {
+        BServiceNotifier notifier(manager.Name(), watchdog.intervalUsec);
+        EXPECT_EQ(watchdog.dueFirst, notifier.WatchdogDueMs());
+        for (const long long at : watchdog.turns)
+            notifier.Turned(at);
+        EXPECT_EQ(std::vector<std::string>(watchdog.pings, "WATCHDOG=1"), manager.Take())
+            << watchdog.intervalUsec << " usec, last turn at " << watchdog.turns.back();
+        EXPECT_EQ(watchdog.dueAfter, notifier.WatchdogDueMs());
+    }
 }
 
 // No manager (no variable, or neither a path nor abstract): nothing sent, no watchdog due.
@@ -167,10 +162,15 @@ TEST(ServiceNotifierNamesTest, TheEnvironmentIsReadAndCleared)
         notifier.Ready();
         EXPECT_THAT(manager.Take(), testing::ElementsAre("WATCHDOG=1", "READY=1"));
     }
-    for (const char* szUsec : {"4000000", "12abc", "-5", "", "0"}) {
-        BServiceNotifier notifier = fromEnvironment(szUsec, getpid() + (*szUsec == '4' ? 1 : 0));
-        EXPECT_TRUE(notifier.Active()) << szUsec;
-        EXPECT_EQ(-1, notifier.WatchdogDueMs()) << szUsec;
+    const std::pair<const char*, pid_t> noWatchdogs[] = {{"4000000", getpid() + 1},
+                                                         {"12abc", getpid()},
+                                                         {"-5", getpid()},
+                                                         {"", getpid()},
+                                                         {"0", getpid()}};
+    for (const auto& noWatchdog : noWatchdogs) {
+        BServiceNotifier notifier = fromEnvironment(noWatchdog.first, noWatchdog.second);
+        EXPECT_TRUE(notifier.Active()) << noWatchdog.first;
+        EXPECT_EQ(-1, notifier.WatchdogDueMs()) << noWatchdog.first;
         EXPECT_EQ(nullptr, std::getenv("WATCHDOG_PID"));
     }
     EXPECT_FALSE(BServiceNotifier::FromEnvironment().Active());
