@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -214,32 +213,28 @@ TEST(SyslogQueueTest, ALogThatIsGoneIsLookedForAtEachRecord)
 // The sink's stdout reaches the output a record at a time, visible, on one line each.
 TEST(StdoutCaptureTest, TheSinksRecordsArriveWholeAndVisible)
 {
-    eventlog_test::TInstanceScope scope(nullptr);
     TRecordingOutput output;
     MuroxMsgSubscriber sink;
     {
         BStdoutCapture capture(output);
         ASSERT_TRUE(capture.Install());
         KAF::BMessageDispatcher dispatcher;
-        KAF::BMessageDispatcher::s_pInstance = &dispatcher;
+        const eventlog_test::TInstanceScope installed(&dispatcher);
+        const KAF::BSubscription subscription(dispatcher, sink);
+        MuroxLogEvent("plain %d", 1);
+        MuroxLogEvent("%s", "x\x1b]0;title\x07\xe2\x80\xae\ndaemon stopped");
+        LogEventAt(TLogPriority::kNotice, "daemon %s", "started");
         {
-            const KAF::BSubscription subscription(dispatcher, sink);
-            MuroxLogEvent("plain %d", 1);
-            MuroxLogEvent("%s", "x\x1b]0;title\x07\xe2\x80\xae\ndaemon stopped");
-            LogEventAt(TLogPriority::kNotice, "daemon %s", "started");
+            const TLogPriorityScope outer(TLogPriority::kErr);
+            MuroxLogEvent("outer");
             {
-                const TLogPriorityScope outer(TLogPriority::kErr);
-                MuroxLogEvent("outer");
-                {
-                    const TLogPriorityScope inner(TLogPriority::kWarning);
-                    MuroxLogEvent("inner");
-                }
-                MuroxLogEvent("outer again");
+                const TLogPriorityScope inner(TLogPriority::kWarning);
+                MuroxLogEvent("inner");
             }
-            ReportExtFailure("extension library '%s' not loaded: %s", "x", "gone");
-            MuroxLogEvent("an extension's");
+            MuroxLogEvent("outer again");
         }
-        KAF::BMessageDispatcher::s_pInstance = nullptr;
+        ReportExtFailure("extension library '%s' not loaded: %s", "x", "gone");
+        MuroxLogEvent("an extension's");
     }
     EXPECT_THAT(output.taken,
                 testing::ElementsAre(
@@ -248,42 +243,26 @@ TEST(StdoutCaptureTest, TheSinksRecordsArriveWholeAndVisible)
                     "<4>extension library 'x' not loaded: gone\n", "<6>an extension's\n"));
 }
 
-// A pipe the test owns, its write end the queue's descriptor.
-class TStdoutPipe {
-public:
-    TStdoutPipe()
-    {
-        int fds[2];
-        EXPECT_EQ(0, pipe2(fds, O_NONBLOCK | O_CLOEXEC));
-        m_read = BFd(fds[0]);
-        m_write = BFd(fds[1]);
-    }
-    int WriteEnd() const { return m_write.Get(); }
-    void CloseReadEnd() { m_read = BFd(); }
-    // Everything waiting in the pipe.
-    std::string Read()
-    {
-        std::string text;
-        char buffer[65536];
-        for (ssize_t n; (n = read(m_read.Get(), buffer, sizeof buffer)) > 0;)
-            text.append(buffer, static_cast<std::size_t>(n));
-        return text;
-    }
+// Everything waiting at `fd`.
+std::string ReadAll(int fd)
+{
+    std::string text;
+    char buffer[65536];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(n));
+    return text;
+}
 
-private:
-    BFd m_read, m_write;
-};
-
-// Drains `queue` until it has nothing pending, reading `pipe` between turns; what was read.
-std::string DrainThrough(BStdoutQueue& queue, TStdoutPipe& pipe)
+// Drains `queue` until it has nothing pending, reading `fd` between turns; what was read.
+std::string DrainThrough(BStdoutQueue& queue, int fd)
 {
     std::string text;
     for (int turn = 0; turn < 10000 && queue.Pending(); ++turn) {
         queue.Drain();
-        text += pipe.Read();
+        text += ReadAll(fd);
     }
     EXPECT_FALSE(queue.Pending());
-    return text + pipe.Read();
+    return text + ReadAll(fd);
 }
 
 // For the journal, each record starts with its priority, as sd-daemon(3) reads a service's
@@ -292,33 +271,34 @@ std::string DrainThrough(BStdoutQueue& queue, TStdoutPipe& pipe)
 // failed for good, every later record is.
 TEST(StdoutQueueTest, RecordsCarryTheirPriorityOnlyForTheJournalAndLossesAreCounted)
 {
-    TStdoutPipe journal;
-    BStdoutQueue prefixed(true, journal.WriteEnd());
-    EXPECT_EQ(journal.WriteEnd(), prefixed.Fd());
+    // Socket pairs for pipes: {the queue's end, the reader's}.
+    const auto journal = testsupport::SocketPair();
+    BStdoutQueue prefixed(true, journal.first.Get());
+    EXPECT_EQ(journal.first.Get(), prefixed.Fd());
     prefixed.Take("daemon started\n", 15, TLogPriority::kNotice);
     prefixed.Take("x: init\n", 8, TLogPriority::kInfo);
     prefixed.Take("not loaded\n", 11, TLogPriority::kWarning);
     prefixed.Take("poll failed\n", 12, TLogPriority::kErr);
     EXPECT_EQ("<5>daemon started\n<6>x: init\n<4>not loaded\n<3>poll failed\n",
-              DrainThrough(prefixed, journal));
+              DrainThrough(prefixed, journal.second.Get()));
     const std::string record(BStdoutQueue::kLimit / 2 - 3, 'r');
     for (const char* szRecord : {record.c_str(), record.c_str(), "x\n", "y\n"})
         prefixed.Take(szRecord, std::strlen(szRecord), TLogPriority::kInfo);
     EXPECT_EQ("<6>" + record + "<6>" + record +
                   "<4>2 event records dropped: standard output is not being read\n",
-              DrainThrough(prefixed, journal));
+              DrainThrough(prefixed, journal.second.Get()));
     EXPECT_EQ(2U, prefixed.DroppedRecords()) << "telling of them takes nothing back";
 
-    TStdoutPipe terminal;
-    BStdoutQueue plain(false, terminal.WriteEnd());
+    auto terminal = testsupport::SocketPair();
+    BStdoutQueue plain(false, terminal.first.Get());
     plain.Take("not loaded\n", 11, TLogPriority::kWarning);
-    EXPECT_EQ("not loaded\n", DrainThrough(plain, terminal));
+    EXPECT_EQ("not loaded\n", DrainThrough(plain, terminal.second.Get()));
     const std::string whole(BStdoutQueue::kLimit, 'w');
     plain.Take(whole.data(), whole.size(), TLogPriority::kInfo);
     plain.Take("z\n", 2, TLogPriority::kInfo);
     EXPECT_EQ(whole + "1 event records dropped: standard output is not being read\n",
-              DrainThrough(plain, terminal));
-    terminal.CloseReadEnd();
+              DrainThrough(plain, terminal.second.Get()));
+    terminal.second = BFd();
     const sighandler_t previous = std::signal(SIGPIPE, SIG_IGN);
     plain.Take("a\n", 2, TLogPriority::kInfo);
     plain.Drain();
@@ -333,20 +313,20 @@ TEST(StdoutQueueTest, RecordsCarryTheirPriorityOnlyForTheJournalAndLossesAreCoun
 // that stream matches.
 TEST(JournalStreamTest, OnlyTheNamedStreamIsTheJournal)
 {
-    TStdoutPipe one, other;
+    const BFd one(socket(AF_UNIX, SOCK_STREAM, 0)), other(socket(AF_UNIX, SOCK_STREAM, 0));
     struct stat status {};
-    ASSERT_EQ(0, fstat(one.WriteEnd(), &status));
+    ASSERT_EQ(0, fstat(one.Get(), &status));
     const std::string device = std::to_string(static_cast<unsigned long long>(status.st_dev));
     const std::string inode = std::to_string(static_cast<unsigned long long>(status.st_ino));
     const std::string named = device + ":" + inode;
-    EXPECT_TRUE(IsJournalStream(named.c_str(), one.WriteEnd()));
-    EXPECT_FALSE(IsJournalStream(named.c_str(), other.WriteEnd()));
-    EXPECT_FALSE(IsJournalStream(nullptr, one.WriteEnd()));
+    EXPECT_TRUE(IsJournalStream(named.c_str(), one.Get()));
+    EXPECT_FALSE(IsJournalStream(named.c_str(), other.Get()));
+    EXPECT_FALSE(IsJournalStream(nullptr, one.Get()));
     EXPECT_FALSE(IsJournalStream(named.c_str(), -1));
     for (const std::string& malformed :
          {std::string(), device, device + ":", ":" + inode, named + "x", named + ":",
           device + ":-" + inode, "x" + named, named + " "})
-        EXPECT_FALSE(IsJournalStream(malformed.c_str(), one.WriteEnd())) << malformed;
+        EXPECT_FALSE(IsJournalStream(malformed.c_str(), one.Get())) << malformed;
 }
 
 // Each line written through the stream starts with the prefix, however the writes cut it; once
@@ -354,11 +334,11 @@ TEST(JournalStreamTest, OnlyTheNamedStreamIsTheJournal)
 // the original would.
 TEST(LinePrefixTest, EveryLineStartsWithThePrefix)
 {
-    TStdoutPipe journal;
+    const auto journal = testsupport::SocketPair();
     FILE* const pOriginal = stdin; // any stream the test does not write to
     FILE* pStream = pOriginal;
     {
-        BLinePrefix prefix(pStream, journal.WriteEnd(), "<4>");
+        BLinePrefix prefix(pStream, journal.first.Get(), "<4>");
         ASSERT_TRUE(prefix.Install());
         ASSERT_NE(pOriginal, pStream);
         std::fprintf(pStream, "murox: %s\n", "cannot read");
@@ -369,7 +349,7 @@ TEST(LinePrefixTest, EveryLineStartsWithThePrefix)
     EXPECT_EQ(pOriginal, pStream);
     EXPECT_EQ("<4>murox: cannot read\n<4>two\n<4>lines\n<4>a line in pieces\n<4>\n<4>%s no "
               "format\n<4>x\n<4>yz\n",
-              journal.Read());
+              ReadAll(journal.second.Get()));
     BLinePrefix failing(pStream, -1, "<4>");
     ASSERT_TRUE(failing.Install());
     EXPECT_EQ(EOF, std::fputs("lost\n", pStream));
