@@ -3,10 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
-#include <cstdio>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,11 +13,9 @@
 #include "host/protocol/ControlProtocol.h"
 #include "host/server/BControlClient.h"
 #include "host/server/BRefusalLog.h"
-#include "host/server/BStdoutQueue.h"
 #include "host/server/DaemonSignals.h"
 #include "host/server/DaemonStatus.h"
-#include "tests/host/TIdleRunner.h"
-#include "tests/host/TPriorityRecorder.h"
+#include "tests/host/ServerFixture.h"
 #include "tests/support/EventTestSupport.h"
 #include "tests/support/Scratch.h"
 
@@ -42,7 +37,8 @@ std::function<void(TLogPriority, const std::string&)> Recorder(std::vector<std::
     };
 }
 
-// Five refusals a second in full, the rest counted and summed up after; each second starts afresh.
+// Five refusals a second in full, the rest counted and summed up after: strangers one by one up
+// to 64 uids, the rest together; each second starts afresh.
 TEST(RefusalLogTest, FiveASecondAreWrittenAndTheRestSummedUp)
 {
     std::vector<std::string> log;
@@ -67,15 +63,25 @@ TEST(RefusalLogTest, FiveASecondAreWrittenAndTheRestSummedUp)
     refusals.Flush(20000);
     EXPECT_EQ(8U, log.size());
     EXPECT_EQ(9U, refusals.Refusals()) << "written or summed up, each refusal counts once";
+    for (int i = 0; i < 5; ++i)
+        refusals.Refused(Stranger(7), "why", 21000);
+    for (uid_t uid = 100; uid < 100 + 65; ++uid)
+        refusals.Refused(Stranger(uid), "why", 21001);
+    log.clear();
+    refusals.Flush(22001);
+    ASSERT_EQ(65U, log.size());
+    EXPECT_EQ("<4>console refused: and 1 more from uid 163", log[63]);
+    EXPECT_EQ("<4>console refused: and 1 more from other uids", log[64]);
 }
 
+// With no Flush between (the loop may not turn until the next connection), a refusal after the
+// burst's second comes after the burst's summary, in full; accept failures alone are summed up too.
 TEST(RefusalLogTest, ARefusalAfterTheBurstsSecondIsWrittenInFull)
 {
     std::vector<std::string> log;
     BRefusalLog refusals(Recorder(log));
     for (int i = 0; i < 6; ++i)
         refusals.Refused(Stranger(7), "why", 1000 + i);
-    // No Flush between: the loop may not turn until the next connection.
     refusals.Refused(Stranger(7), "late", 3500);
     refusals.AcceptFailed("Too many open files", 3501);
     EXPECT_THAT(log, testing::ElementsAre(testing::_, testing::_, testing::_, testing::_,
@@ -83,77 +89,17 @@ TEST(RefusalLogTest, ARefusalAfterTheBurstsSecondIsWrittenInFull)
                                           "<4>console refused: uid 7, pid 4007: late",
                                           "<3>control server: cannot accept a console: Too many "
                                           "open files"));
-    // A full second later, five again.
+    // A full second later, five again, and nothing to sum up.
     log.clear();
     for (int i = 0; i < 5; ++i)
         refusals.Refused(Stranger(9), "again", 4600 + i);
     EXPECT_EQ(5U, log.size());
     EXPECT_EQ(-1, refusals.DueMs());
-}
-
-// Exactly five in a second, nothing counted: the next second still starts
-// afresh. Accept failures alone make a summary due; strangers are counted
-// one by one up to 64 uids, the rest together.
-TEST(RefusalLogTest, EachSecondStartsAfreshAndTheCountsAreBounded)
-{
-    std::vector<std::string> log;
-    BRefusalLog refusals(Recorder(log));
-    for (int i = 0; i < 5; ++i)
-        refusals.Refused(Stranger(7), "why", 1000 + i);
-    refusals.Refused(Stranger(7), "late", 3500);
-    EXPECT_EQ("<4>console refused: uid 7, pid 4007: late", log.back());
     for (int i = 0; i < 7; ++i)
-        refusals.AcceptFailed("Too many open files", 5000 + i);
-    EXPECT_EQ(6000, refusals.DueMs());
-    refusals.Flush(6000);
+        refusals.AcceptFailed("Too many open files", 7000 + i);
+    EXPECT_EQ(8000, refusals.DueMs());
+    refusals.Flush(8000);
     EXPECT_EQ("<3>control server: and 2 more accept failures", log.back());
-    for (int i = 0; i < 5; ++i)
-        refusals.Refused(Stranger(7), "why", 7000);
-    for (uid_t uid = 100; uid < 100 + 65; ++uid)
-        refusals.Refused(Stranger(uid), "why", 7001);
-    log.clear();
-    refusals.Flush(8001);
-    ASSERT_EQ(65U, log.size());
-    EXPECT_EQ("<4>console refused: and 1 more from uid 163", log[63]);
-    EXPECT_EQ("<4>console refused: and 1 more from other uids", log[64]);
-}
-
-// A record that does not fit is counted among those lost; noting the loss takes nothing back.
-TEST(StdoutQueueTest, RecordsThatDoNotFitAreCountedForGood)
-{
-    BStdoutQueue queue;
-    const std::string record(1023, 'r');
-    // Never drained, so that nothing reaches the test's own output.
-    for (std::size_t i = 0; i < BStdoutQueue::kLimit / 1024; ++i)
-        queue.Take((record + "\n").c_str(), 1024, TLogPriority::kInfo);
-    EXPECT_EQ(0U, queue.DroppedRecords());
-    queue.Take("a\n", 2, TLogPriority::kInfo);
-    queue.Take("b\n", 2, TLogPriority::kInfo);
-    EXPECT_EQ(2U, queue.DroppedRecords());
-}
-
-// Once standard output has failed for good, every later record is lost, and counted.
-TEST(StdoutQueueTest, RecordsAfterStandardOutputFailedAreCounted)
-{
-    std::fflush(stdout);
-    const int saved = dup(1);
-    int pipeFds[2];
-    ASSERT_EQ(0, pipe(pipeFds));
-    close(pipeFds[0]);
-    const sighandler_t previous = std::signal(SIGPIPE, SIG_IGN);
-    ASSERT_EQ(1, dup2(pipeFds[1], 1));
-    close(pipeFds[1]);
-    BStdoutQueue queue;
-    queue.Take("a\n", 2, TLogPriority::kInfo);
-    queue.Drain(); // the write fails: no one reads
-    const bool broken = !queue.Pending();
-    queue.Take("b\n", 2, TLogPriority::kInfo);
-    queue.Take("c\n", 2, TLogPriority::kInfo);
-    dup2(saved, 1);
-    close(saved);
-    std::signal(SIGPIPE, previous);
-    EXPECT_TRUE(broken);
-    EXPECT_EQ(2U, queue.DroppedRecords());
 }
 
 ExtAgent Agent(int32_t status, int32_t loaded)
@@ -200,57 +146,56 @@ TEST(DaemonStatusTest, OneKeyALineInAFixedOrder)
     EXPECT_THAT(StatusLines(status), testing::HasSubstr("\nuptime_seconds: 0\n"));
 }
 
-// A client whose socket pair holds little: what the test does not read waits in its queue.
-class ControlClientTest : public testing::Test {
-protected:
-    ControlClientTest()
-    {
-        auto pair = testsupport::SocketPair(true);
-        EXPECT_TRUE(pair.second.Valid());
-        m_peer = std::move(pair.second);
-        m_pClient.reset(new BControlClient(std::move(pair.first), Stranger(7), 0));
-    }
-    // Queues frames until exactly `bytes` wait unsent.
-    void QueueUnsent(std::size_t bytes)
-    {
-        while (m_pClient->Unsent() < bytes) {
-            const std::size_t left = bytes - m_pClient->Unsent() - control::kHeaderSize;
-            const std::string payload(std::min<std::size_t>(left, control::kMaxFrame), 'a');
-            m_pClient->Queue(control::kAnswer, payload);
-        }
-    }
-
-    BFd m_peer;
-    std::unique_ptr<BControlClient> m_pClient;
-    const TClientLimits m_limits;
-};
-
-// Up to 1 MiB unread for as long as it likes; past that dropped after 2 s of taking nothing.
-TEST_F(ControlClientTest, AClientIsDroppedPastOneMiBUnreadForTwoSeconds)
+// Up to 1 MiB unread for as long as it likes; past that dropped after 2 s of taking nothing, and
+// closed once the farewell's wait runs out if it never reads.
+TEST(ControlClientTest, AClientIsDroppedPastOneMiBUnreadForTwoSeconds)
 {
-    QueueUnsent(std::size_t{1024} * 1024);
-    ASSERT_EQ(std::size_t{1024} * 1024, m_pClient->Unsent());
-    m_pClient->Enforce(m_limits, 0);
-    m_pClient->Enforce(m_limits, 3600 * 1000);
-    EXPECT_EQ(BControlClient::TState::kOpen, m_pClient->State());
-    EXPECT_EQ(-1, m_pClient->DueMs(m_limits));
-    m_pClient->Queue(control::kEvent, "e");
+    // Its socket pair holds little: what the test does not read waits in the client's queue.
+    auto pair = testsupport::SocketPair(true);
+    ASSERT_TRUE(pair.second.Valid());
+    BControlClient client(std::move(pair.first), Stranger(7), 0);
+    const TClientLimits limits;
+    // Exactly 1 MiB unsent, with the pair's buffers full as well.
+    const auto fill = [&client] {
+        while (client.Unsent() < std::size_t{1024} * 1024) {
+            const std::size_t left =
+                std::size_t{1024} * 1024 - client.Unsent() - control::kHeaderSize;
+            client.Queue(control::kAnswer,
+                         std::string(std::min<std::size_t>(left, control::kMaxFrame), 'a'));
+        }
+    };
+    fill();
+    client.Flush(0);
+    fill();
+    ASSERT_EQ(std::size_t{1024} * 1024, client.Unsent());
+    client.Enforce(limits, 0);
+    client.Enforce(limits, 3600 * 1000);
+    EXPECT_EQ(BControlClient::TState::kOpen, client.State());
+    EXPECT_EQ(-1, client.DueMs(limits));
+    client.Queue(control::kEvent, "e");
     const long long since = 3600 * 1000;
-    EXPECT_EQ(since + 2000, m_pClient->DueMs(m_limits));
-    m_pClient->Enforce(m_limits, since + 1999);
-    EXPECT_EQ(BControlClient::TState::kOpen, m_pClient->State());
-    const std::size_t unread = m_pClient->Unsent();
-    m_pClient->Enforce(m_limits, since + 2000);
-    EXPECT_EQ(BControlClient::TState::kLeaving, m_pClient->State());
-    EXPECT_EQ(BControlClient::TReason::kStoppedReading, m_pClient->Reason());
-    EXPECT_TRUE(m_pClient->Dropped());
-    EXPECT_EQ("it stopped reading: " + std::to_string(unread) + " bytes unread", m_pClient->Why());
+    EXPECT_EQ(since + 2000, client.DueMs(limits));
+    client.Enforce(limits, since + 1999);
+    EXPECT_EQ(BControlClient::TState::kOpen, client.State());
+    const std::size_t unread = client.Unsent();
+    client.Enforce(limits, since + 2000);
+    EXPECT_EQ(BControlClient::TState::kLeaving, client.State());
+    EXPECT_EQ(BControlClient::TReason::kStoppedReading, client.Reason());
+    EXPECT_TRUE(client.Dropped());
+    EXPECT_EQ("it stopped reading: " + std::to_string(unread) + " bytes unread", client.Why());
+    const long long deadline = since + 2000 + limits.farewellMs;
+    EXPECT_EQ(deadline, client.DueMs(limits));
+    client.Flush(since + 2000);
+    client.Enforce(limits, since + 2000);
+    ASSERT_GT(client.Unsent(), 0U);
+    EXPECT_FALSE(client.Finished(deadline - 1));
+    EXPECT_TRUE(client.Finished(deadline));
     // What waited is cut at a frame's end, and the farewell says why.
     std::string received;
     char buffer[65536];
-    for (int turn = 0; turn < 1000 && m_pClient->Unsent() > 0; ++turn) {
-        m_pClient->Flush(since + 2000);
-        for (ssize_t n; (n = read(m_peer.Get(), buffer, sizeof buffer)) > 0;)
+    for (int turn = 0; turn < 1000 && client.Unsent() > 0; ++turn) {
+        client.Flush(since + 2000);
+        for (ssize_t n; (n = read(pair.second.Get(), buffer, sizeof buffer)) > 0;)
             received.append(buffer, static_cast<std::size_t>(n));
     }
     std::string farewell;
@@ -259,21 +204,6 @@ TEST_F(ControlClientTest, AClientIsDroppedPastOneMiBUnreadForTwoSeconds)
                              std::to_string(unread) + " bytes waited for it\n");
     EXPECT_THAT(received, testing::EndsWith(farewell));
     EXPECT_LT(received.size(), unread);
-}
-
-// A dismissed console that never reads its farewell is closed when the farewell's wait runs out.
-TEST_F(ControlClientTest, ADismissedClientThatNeverReadsIsClosedAtTheDeadline)
-{
-    QueueUnsent(std::size_t{256} * 1024);
-    m_pClient->Flush(0);
-    ASSERT_GT(m_pClient->Unsent(), 0U);
-    m_pClient->Dismiss(BControlClient::TReason::kStoppedReading, "why", "murox: bye\n", m_limits,
-                       500);
-    EXPECT_EQ(500 + m_limits.farewellMs, m_pClient->DueMs(m_limits));
-    m_pClient->Flush(600);
-    m_pClient->Enforce(m_limits, 600);
-    EXPECT_FALSE(m_pClient->Finished(500 + m_limits.farewellMs - 1));
-    EXPECT_TRUE(m_pClient->Finished(500 + m_limits.farewellMs));
 }
 
 // Answers a reload with what it would say of a failure.

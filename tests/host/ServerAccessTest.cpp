@@ -5,12 +5,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <memory>
 #include <string>
-#include <vector>
 
-#include <fcntl.h>
 #include <grp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -19,13 +15,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "host/protocol/ControlProtocol.h"
-#include "host/server/BControlServer.h"
-#include "host/server/BControlSocket.h"
-#include "host/server/ILogOutput.h"
 #include "host/server/OutputWait.h"
-#include "tests/host/TIdleRunner.h"
-#include "tests/support/Scratch.h"
+#include "tests/host/ServerFixture.h"
 
 namespace {
 
@@ -63,7 +54,7 @@ std::size_t ReadFully(int fd, char* pData, std::size_t size)
     return done;
 }
 
-class ServerAccessTest : public testing::Test {
+class ServerAccessTest : public ServerFixture {
 protected:
     void SetUp() override
     {
@@ -72,9 +63,7 @@ protected:
         // Others pass through; the socket's own mode and group decide.
         ASSERT_EQ(0, chmod(m_dir.Path().c_str(), 0711));
         ASSERT_EQ(0, mkdir((m_dir.Path() + "/run").c_str(), 0755));
-        const TClaimResult claimed = m_socket.Claim(m_path, kGroup);
-        ASSERT_EQ(TClaimResult::kClaimed, claimed.outcome) << claimed.error;
-        m_pServer.reset(new BControlServer(m_socket, -1, nullptr, m_limits));
+        Start(m_path, kGroup);
     }
     // The first frame sent to a process connecting as `uid` with only `group`: type, payload.
     std::string FirstFrame(uid_t uid, gid_t group)
@@ -101,8 +90,8 @@ protected:
             _exit(0);
         }
         close(report[1]);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         int status = -1;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline)
             m_pServer->Turn(m_runner, 10);
         std::string frame(control::kHeaderSize + 4096, '\0');
@@ -112,104 +101,30 @@ protected:
         return frame.size() < control::kHeaderSize ? frame
                                                    : frame.erase(1, control::kHeaderSize - 1);
     }
-    // Serves `count` more clients through socket pairs.
     void Fill(std::size_t count)
     {
-        for (std::size_t i = 0; i < count; ++i) {
-            auto pair = testsupport::SocketPair();
-            ASSERT_TRUE(pair.second.Valid());
-            TPeer peer;
-            peer.uid = kNobody;
-            peer.gid = kGroup;
-            m_pServer->Attach(std::move(pair.first), peer);
-            m_peers.push_back(std::move(pair.second));
-        }
+        while (count-- > 0)
+            Attach();
     }
     static std::string Greeting()
     {
         return std::string(1, control::kHello) + control::kGreeting + " " +
                std::to_string(getpid()) + " " + MUROX_VERSION;
     }
-    static std::string Refused(const std::string& why)
+    static std::string Refused(gid_t group)
     {
-        return std::string(1, control::kFarewell) + "murox: access refused: " + why + "\n";
-    }
-    // Not a refusal of the peer's credentials: the console gives up with 1.
-    static std::string NoRoom(const std::string& why)
-    {
-        return std::string(1, control::kFarewell) + "murox: no room: " + why + "\n";
+        return std::string(1, control::kFarewell) +
+               "murox: access refused: uid 65534 is not root, the daemon's user or a member of "
+               "group " +
+               std::to_string(group) + "\n";
     }
 
-    const testsupport::TScratchDir m_dir;
     const std::string m_path = m_dir.Path() + "/run/c.ctl";
-    TClientLimits m_limits;
-    BControlSocket m_socket;
-    std::unique_ptr<BControlServer> m_pServer;
-    std::vector<BFd> m_peers;
-    TIdleRunner m_runner;
 };
 
-// A new socket group lets its members in and keeps the old one's out, telling them the group.
+// A new socket group lets its members in and keeps the old one's out, telling them the group; the
+// server's part of "status" says where it serves and how many it refused.
 TEST_F(ServerAccessTest, TheSocketsGroupIsReadAgainAtEachConnection)
-{
-    struct stat info {};
-    ASSERT_EQ(0, stat(m_path.c_str(), &info));
-    EXPECT_EQ(kGroup, info.st_gid);
-    // Opened to all: the server, not the file's mode, turns away whoever is not in the group.
-    ASSERT_EQ(0, chmod(m_path.c_str(), 0666));
-    EXPECT_EQ(Greeting(), FirstFrame(kNobody, kGroup));
-    EXPECT_EQ(Refused("uid 65534 is not root, the daemon's user or a member of group 4242"),
-              FirstFrame(kNobody, kOtherGroup));
-    ASSERT_EQ(0, chown(m_path.c_str(), static_cast<uid_t>(-1), kOtherGroup));
-    EXPECT_EQ(kOtherGroup, m_socket.Group());
-    EXPECT_EQ(Greeting(), FirstFrame(kNobody, kOtherGroup));
-    EXPECT_EQ(Refused("uid 65534 is not root, the daemon's user or a member of group 4343"),
-              FirstFrame(kNobody, kGroup));
-}
-
-// With every place taken, one more is kept for root or the daemon's user, not for group members.
-TEST_F(ServerAccessTest, TheLastPlaceIsKeptForTheAdministrator)
-{
-    // Each process here leaves once it has its first frame.
-    Fill(BControlServer::kMaxClients - 1);
-    EXPECT_EQ(Greeting(), FirstFrame(kNobody, kGroup));
-    Fill(1);
-    EXPECT_EQ(NoRoom("too many consoles (" + std::to_string(BControlServer::kMaxClients) +
-                     "); try again later"),
-              FirstFrame(kNobody, kGroup));
-    EXPECT_EQ(Greeting(), FirstFrame(0, kGroup));
-}
-
-// A daemon run as its own user keeps the last place for that user too, group or not.
-TEST_F(ServerAccessTest, TheDaemonsOwnUserIsAnAdministratorToo)
-{
-    const uid_t kDaemonUser = 4444;
-    m_pServer.reset();
-    ASSERT_EQ(0, seteuid(kDaemonUser));
-    m_pServer.reset(new BControlServer(m_socket, -1, nullptr, m_limits));
-    ASSERT_EQ(0, seteuid(0));
-    // The daemon's own socket, as when it claims it.
-    ASSERT_EQ(0, chown(m_path.c_str(), kDaemonUser, static_cast<gid_t>(-1)));
-    Fill(BControlServer::kMaxClients);
-    EXPECT_EQ(NoRoom("too many consoles (" + std::to_string(BControlServer::kMaxClients) +
-                     "); try again later"),
-              FirstFrame(kNobody, kGroup));
-    EXPECT_EQ(Greeting(), FirstFrame(kDaemonUser, kOtherGroup));
-    EXPECT_EQ(Greeting(), FirstFrame(0, kOtherGroup));
-}
-
-// A log output that says how many records it lost.
-class TLossyLog : public ILogOutput {
-public:
-    void Take(const char*, std::size_t, TLogPriority) override {}
-    int Fd() const override { return -1; }
-    bool Pending() const override { return false; }
-    void Drain() override {}
-    unsigned long DroppedRecords() const override { return 17; }
-};
-
-// The server's part of "status": its socket, consoles served, connections refused, records lost.
-TEST_F(ServerAccessTest, TheServerSaysWhatItServesAndRefused)
 {
     TDaemonStatus status;
     m_pServer->FillStatus(status);
@@ -218,33 +133,61 @@ TEST_F(ServerAccessTest, TheServerSaysWhatItServesAndRefused)
     EXPECT_EQ(0U, status.consoles);
     EXPECT_EQ(0U, status.refusals);
     EXPECT_EQ(0U, status.eventsDropped);
-    EXPECT_LE(status.startedMs, status.nowMs);
-    Fill(3);
+    struct stat info {};
+    ASSERT_EQ(0, stat(m_path.c_str(), &info));
+    EXPECT_EQ(kGroup, info.st_gid);
+    // Opened to all: the server, not the file's mode, turns away whoever is not in the group.
     ASSERT_EQ(0, chmod(m_path.c_str(), 0666));
-    EXPECT_EQ(Refused("uid 65534 is not root, the daemon's user or a member of group 4242"),
-              FirstFrame(kNobody, kOtherGroup));
+    EXPECT_EQ(Greeting(), FirstFrame(kNobody, kGroup));
+    EXPECT_EQ(Refused(kGroup), FirstFrame(kNobody, kOtherGroup));
+    ASSERT_EQ(0, chown(m_path.c_str(), static_cast<uid_t>(-1), kOtherGroup));
+    EXPECT_EQ(kOtherGroup, m_socket.Group());
+    EXPECT_EQ(Greeting(), FirstFrame(kNobody, kOtherGroup));
+    EXPECT_EQ(Refused(kOtherGroup), FirstFrame(kNobody, kGroup));
     m_pServer->FillStatus(status);
-    EXPECT_EQ(3U, status.consoles);
-    EXPECT_EQ(1U, status.refusals);
-    // One leaves: it is no longer counted once the server has seen it go.
+    EXPECT_EQ(2U, status.refusals);
+}
+
+// With every place taken, one more is kept for root or the daemon's user (here not root), group or
+// not, and not for group members. "status" counts the consoles served, until one is seen to leave,
+// the records its log lost, and its uptime from when it was made.
+TEST_F(ServerAccessTest, TheLastPlaceIsKeptForTheAdministrator)
+{
+    const uid_t kDaemonUser = 4444;
+    const std::size_t most = BControlServer::kMaxClients;
+    TRecordingOutput log;
+    log.dropped = 17;
+    m_pServer.reset();
+    const long long before = MonotonicMs();
+    ASSERT_EQ(0, seteuid(kDaemonUser));
+    m_pServer.reset(new BControlServer(m_socket, -1, &log, m_limits));
+    ASSERT_EQ(0, seteuid(0));
+    const long long after = MonotonicMs();
+    // The daemon's own socket, as when it claims it.
+    ASSERT_EQ(0, chown(m_path.c_str(), kDaemonUser, static_cast<gid_t>(-1)));
+    Fill(most);
+    TDaemonStatus status;
+    m_pServer->FillStatus(status);
+    EXPECT_EQ(most, status.consoles);
     m_peers.pop_back();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (status.consoles != 2 && std::chrono::steady_clock::now() < deadline) {
+    while (status.consoles == most && std::chrono::steady_clock::now() < deadline) {
         m_pServer->Turn(m_runner, 10);
         m_pServer->FillStatus(status);
     }
-    EXPECT_EQ(2U, status.consoles);
-
-    // Its uptime runs from when it was made.
-    TLossyLog log;
-    const long long before = MonotonicMs();
-    BControlServer logging(m_socket, -1, &log, m_limits);
-    const long long after = MonotonicMs();
+    EXPECT_EQ(most - 1, status.consoles);
+    // Each process here leaves once it has its first frame.
+    EXPECT_EQ(Greeting(), FirstFrame(kNobody, kGroup));
+    Fill(1);
+    EXPECT_EQ(std::string(1, control::kFarewell) + "murox: no room: too many consoles (" +
+                  std::to_string(most) + "); try again later\n",
+              FirstFrame(kNobody, kGroup));
+    EXPECT_EQ(Greeting(), FirstFrame(kDaemonUser, kOtherGroup));
+    EXPECT_EQ(Greeting(), FirstFrame(0, kOtherGroup));
     while (MonotonicMs() <= after)
         usleep(1000);
-    logging.FillStatus(status);
+    m_pServer->FillStatus(status);
     EXPECT_EQ(17U, status.eventsDropped);
-    EXPECT_EQ(0U, status.consoles);
     EXPECT_LE(before, status.startedMs);
     EXPECT_GE(after, status.startedMs);
     EXPECT_LT(after, status.nowMs);

@@ -4,23 +4,17 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "host/protocol/BFd.h"
-#include "host/server/BControlServer.h"
-#include "host/server/BControlSocket.h"
 #include "host/server/BServiceNotifier.h"
-#include "host/server/ServiceStatus.h"
-#include "tests/host/TIdleRunner.h"
-#include "tests/support/Scratch.h"
+#include "tests/host/ServerFixture.h"
 
 namespace {
 
@@ -41,63 +35,53 @@ public:
             address.sun_path[0] = '\0';
         const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) +
                                                         m_name.size() + (abstract ? 0 : 1));
-        m_bound = bind(m_fd.Get(), reinterpret_cast<const sockaddr*>(&address), length) == 0;
+        EXPECT_EQ(0, bind(m_fd.Get(), reinterpret_cast<const sockaddr*>(&address), length));
     }
     const std::string& Name() const { return m_name; }
-    bool Bound() const { return m_bound; }
     void Close() { m_fd.Reset(); }
     // Every message waiting, without waiting for more.
     std::vector<std::string> Take()
     {
         std::vector<std::string> messages;
         char buffer[4096];
-        for (;;) {
-            const ssize_t n = recv(m_fd.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
-            if (n < 0)
-                return messages;
+        for (ssize_t n; (n = recv(m_fd.Get(), buffer, sizeof buffer, MSG_DONTWAIT)) >= 0;)
             messages.emplace_back(buffer, static_cast<std::size_t>(n));
-        }
+        return messages;
     }
 
 private:
     const testsupport::TScratchDir m_dir;
     std::string m_name;
     BFd m_fd;
-    bool m_bound = false;
 };
 
 long long MonotonicUsec()
 {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 class ServiceNotifierTest : public testing::TestWithParam<bool> {};
 
+// Each state is one datagram of its own; the status only when it changes; a reload's start
+// carries the monotonic clock's time, in microseconds.
 TEST_P(ServiceNotifierTest, EachStateIsOneDatagramOfItsOwn)
 {
     TManager manager(GetParam());
-    ASSERT_TRUE(manager.Bound());
     BServiceNotifier notifier(manager.Name(), 0);
     ASSERT_TRUE(notifier.Active());
     notifier.Ready();
     notifier.Reloading(123456789);
     notifier.ReloadEnded();
-    notifier.Status("2 extension libraries loaded, 0 failed, 1 console");
+    for (const char* szStatus : {"2 extension libraries loaded", "a", "a", "b", "b", "a"})
+        notifier.Status(szStatus);
     notifier.Stopping();
     EXPECT_THAT(manager.Take(),
                 testing::ElementsAre("READY=1", "RELOADING=1\nMONOTONIC_USEC=123456789", "READY=1",
-                                     "STATUS=2 extension libraries loaded, 0 failed, 1 console",
-                                     "STOPPING=1"));
+                                     "STATUS=2 extension libraries loaded", "STATUS=a", "STATUS=b",
+                                     "STATUS=a", "STOPPING=1"));
     EXPECT_EQ(0U, notifier.Failures());
-}
-
-// The reload's start carries the monotonic clock's time, in microseconds.
-TEST_P(ServiceNotifierTest, AReloadStartsAtTheMonotonicClocksTime)
-{
-    TManager manager(GetParam());
-    BServiceNotifier notifier(manager.Name(), 0);
     const long long before = MonotonicUsec();
     notifier.ReloadStarts();
     const long long after = MonotonicUsec();
@@ -112,72 +96,33 @@ TEST_P(ServiceNotifierTest, AReloadStartsAtTheMonotonicClocksTime)
 
 INSTANTIATE_TEST_SUITE_P(PathAndAbstract, ServiceNotifierTest, testing::Bool());
 
-TEST(ServiceStatusTest, TheStatusIsSentOnlyWhenItChanges)
-{
-    TManager manager(false);
-    BServiceNotifier notifier(manager.Name(), 0);
-    notifier.Status("a");
-    notifier.Status("a");
-    notifier.Status("b");
-    notifier.Status("b");
-    notifier.Status("a");
-    EXPECT_THAT(manager.Take(), testing::ElementsAre("STATUS=a", "STATUS=b", "STATUS=a"));
-}
-
-TEST(ServiceStatusTest, TheLineCountsLibrariesAndConsoles)
-{
-    TExtensionCounts counts;
-    counts.loaded = 3;
-    counts.failed = 1;
-    EXPECT_EQ("3 extension libraries loaded, 1 failed, 2 consoles", ServiceStatusLine(counts, 2));
-    counts.loaded = 1;
-    counts.failed = 0;
-    EXPECT_EQ("1 extension library loaded, 0 failed, 1 console", ServiceStatusLine(counts, 1));
-    EXPECT_EQ("0 extension libraries loaded, 0 failed, 0 consoles",
-              ServiceStatusLine(TExtensionCounts(), 0));
-}
-
-// WATCHDOG_USEC of 10 s: a ping at the first turn, then each 5 s of the loop's clock, none between.
+// WATCHDOG_USEC of 10 s: a ping at the first turn, then each 5 s of the loop's clock, none
+// between, and one at once after a late turn, counting from then; under 2 ms, each millisecond,
+// never in a busy loop; without one, never.
 TEST(ServiceWatchdogTest, ThePingIsDueAtHalfTheInterval)
 {
     TManager manager(false);
-    BServiceNotifier notifier(manager.Name(), 10000000);
-    EXPECT_EQ(0, notifier.WatchdogDueMs());
-    notifier.Turned(1000);
-    EXPECT_THAT(manager.Take(), testing::ElementsAre("WATCHDOG=1"));
-    EXPECT_EQ(6000, notifier.WatchdogDueMs());
-    notifier.Turned(1001);
-    notifier.Turned(5999);
-    EXPECT_THAT(manager.Take(), testing::IsEmpty());
-    notifier.Turned(6000);
-    EXPECT_THAT(manager.Take(), testing::ElementsAre("WATCHDOG=1"));
-    EXPECT_EQ(11000, notifier.WatchdogDueMs());
-    // A loop that turned late pings at once, and counts from then.
-    notifier.Turned(20000);
-    EXPECT_THAT(manager.Take(), testing::ElementsAre("WATCHDOG=1"));
-    EXPECT_EQ(25000, notifier.WatchdogDueMs());
-}
-
-// An interval under 2 ms is pinged each millisecond, never in a busy loop.
-TEST(ServiceWatchdogTest, AShortIntervalIsPingedEachMillisecond)
-{
-    TManager manager(false);
-    BServiceNotifier notifier(manager.Name(), 1000);
-    notifier.Turned(7);
-    notifier.Turned(7);
-    EXPECT_EQ(8, notifier.WatchdogDueMs());
-    notifier.Turned(8);
-    EXPECT_THAT(manager.Take(), testing::ElementsAre("WATCHDOG=1", "WATCHDOG=1"));
-}
-
-TEST(ServiceWatchdogTest, WithoutAnIntervalNothingIsDue)
-{
-    TManager manager(false);
-    BServiceNotifier notifier(manager.Name(), 0);
-    EXPECT_EQ(-1, notifier.WatchdogDueMs());
-    notifier.Turned(0);
-    notifier.Turned(100000);
-    EXPECT_THAT(manager.Take(), testing::IsEmpty());
+    const struct {
+        long long intervalUsec, dueFirst;
+        std::vector<long long> turns;
+        std::size_t pings;
+        long long dueAfter;
+    } cases[] = {{10000000, 0, {1000}, 1, 6000},
+                 {10000000, 0, {1000, 1001, 5999}, 1, 6000},
+                 {10000000, 0, {1000, 6000}, 2, 11000},
+                 {10000000, 0, {1000, 6000, 20000}, 3, 25000},
+                 {1000, 0, {7, 7}, 1, 8},
+                 {1000, 0, {7, 7, 8}, 2, 9},
+                 {0, -1, {0, 100000}, 0, -1}};
+    for (const auto& watchdog : cases) {
+        BServiceNotifier notifier(manager.Name(), watchdog.intervalUsec);
+        EXPECT_EQ(watchdog.dueFirst, notifier.WatchdogDueMs());
+        for (const long long at : watchdog.turns)
+            notifier.Turned(at);
+        EXPECT_EQ(std::vector<std::string>(watchdog.pings, "WATCHDOG=1"), manager.Take())
+            << watchdog.intervalUsec << " usec, last turn at " << watchdog.turns.back();
+        EXPECT_EQ(watchdog.dueAfter, notifier.WatchdogDueMs());
+    }
 }
 
 // No manager (no variable, or neither a path nor abstract): nothing sent, no watchdog due.
@@ -195,15 +140,19 @@ TEST(ServiceNotifierNamesTest, ANameThatIsNoSocketMeansNoManager)
     }
 }
 
-// Read once and removed: nothing loaded speaks for the daemon; another pid's watchdog is not ours.
+// Read once and removed: nothing loaded speaks for the daemon; another pid's watchdog is not ours,
+// nor is an interval that is not a positive number.
 TEST(ServiceNotifierNamesTest, TheEnvironmentIsReadAndCleared)
 {
     TManager manager(true);
-    setenv("NOTIFY_SOCKET", manager.Name().c_str(), 1);
-    setenv("WATCHDOG_USEC", "4000000", 1);
-    setenv("WATCHDOG_PID", std::to_string(getpid()).c_str(), 1);
+    const auto fromEnvironment = [&manager](const char* szUsec, pid_t pid) {
+        setenv("NOTIFY_SOCKET", manager.Name().c_str(), 1);
+        setenv("WATCHDOG_USEC", szUsec, 1);
+        setenv("WATCHDOG_PID", std::to_string(pid).c_str(), 1);
+        return BServiceNotifier::FromEnvironment();
+    };
     {
-        BServiceNotifier notifier = BServiceNotifier::FromEnvironment();
+        BServiceNotifier notifier = fromEnvironment("4000000", getpid());
         EXPECT_EQ(nullptr, std::getenv("NOTIFY_SOCKET"));
         EXPECT_EQ(nullptr, std::getenv("WATCHDOG_USEC"));
         EXPECT_EQ(nullptr, std::getenv("WATCHDOG_PID"));
@@ -213,25 +162,18 @@ TEST(ServiceNotifierNamesTest, TheEnvironmentIsReadAndCleared)
         notifier.Ready();
         EXPECT_THAT(manager.Take(), testing::ElementsAre("WATCHDOG=1", "READY=1"));
     }
-    setenv("NOTIFY_SOCKET", manager.Name().c_str(), 1);
-    setenv("WATCHDOG_USEC", "4000000", 1);
-    setenv("WATCHDOG_PID", std::to_string(getpid() + 1).c_str(), 1);
-    {
-        BServiceNotifier notifier = BServiceNotifier::FromEnvironment();
-        EXPECT_TRUE(notifier.Active());
-        EXPECT_EQ(-1, notifier.WatchdogDueMs());
+    const std::pair<const char*, pid_t> noWatchdogs[] = {{"4000000", getpid() + 1},
+                                                         {"12abc", getpid()},
+                                                         {"-5", getpid()},
+                                                         {"", getpid()},
+                                                         {"0", getpid()}};
+    for (const auto& noWatchdog : noWatchdogs) {
+        BServiceNotifier notifier = fromEnvironment(noWatchdog.first, noWatchdog.second);
+        EXPECT_TRUE(notifier.Active()) << noWatchdog.first;
+        EXPECT_EQ(-1, notifier.WatchdogDueMs()) << noWatchdog.first;
         EXPECT_EQ(nullptr, std::getenv("WATCHDOG_PID"));
     }
-    // An interval that is not a positive number is no watchdog.
-    for (const char* szUsec : {"12abc", "-5", "", "0"}) {
-        setenv("NOTIFY_SOCKET", manager.Name().c_str(), 1);
-        setenv("WATCHDOG_USEC", szUsec, 1);
-        BServiceNotifier notifier = BServiceNotifier::FromEnvironment();
-        EXPECT_TRUE(notifier.Active()) << szUsec;
-        EXPECT_EQ(-1, notifier.WatchdogDueMs()) << szUsec;
-    }
-    BServiceNotifier none = BServiceNotifier::FromEnvironment();
-    EXPECT_FALSE(none.Active());
+    EXPECT_FALSE(BServiceNotifier::FromEnvironment().Active());
 }
 
 // A manager that reads nothing costs each later message, counted; one that is gone does too.
@@ -262,54 +204,41 @@ public:
     TExtensionCounts m_counts;
 };
 
-class NotifiedLoopTest : public testing::Test {
+class NotifiedLoopTest : public ServerFixture {
 protected:
     void Start(long long watchdogUsec)
     {
         m_pNotifier.reset(new BServiceNotifier(m_manager.Name(), watchdogUsec));
-        ASSERT_EQ(TClaimResult::kClaimed,
-                  m_socket.Claim(m_dir.Path() + "/c.ctl", getegid()).outcome);
-        m_pServer.reset(new BControlServer(m_socket, -1, nullptr, TClientLimits()));
+        ServerFixture::Start(m_dir.Path() + "/c.ctl", getegid());
         m_pServer->Notify(m_pNotifier.get());
     }
-    BFd Attach()
-    {
-        auto pair = testsupport::SocketPair();
-        EXPECT_TRUE(pair.second.Valid());
-        m_pServer->Attach(std::move(pair.first), TPeer());
-        return std::move(pair.second);
-    }
-
     // What the manager is told by the next turns that tell it anything.
     std::vector<std::string> Told()
     {
         std::vector<std::string> told;
         for (int i = 0; i < 100 && told.empty(); ++i) {
-            m_pServer->Turn(m_runner, 100);
+            m_pServer->Turn(m_counting, 100);
             told = m_manager.Take();
         }
         return told;
     }
 
-    const testsupport::TScratchDir m_dir;
     TManager m_manager{false};
     std::unique_ptr<BServiceNotifier> m_pNotifier;
-    BControlSocket m_socket;
-    std::unique_ptr<BControlServer> m_pServer;
-    TCountingRunner m_runner;
+    TCountingRunner m_counting;
 };
 
 // An idle turn ends when the watchdog's ping is due (100 ms here), and sends it.
 TEST_F(NotifiedLoopTest, AnIdleLoopWakesForTheWatchdog)
 {
     Start(200000);
-    m_pServer->Turn(m_runner, -1);
+    m_pServer->Turn(m_counting, -1);
     EXPECT_THAT(m_manager.Take(),
                 testing::ElementsAre("WATCHDOG=1", testing::StartsWith("STATUS=")));
     const auto start = std::chrono::steady_clock::now();
     int pings = 0;
     for (int turns = 0; turns < 20 && pings < 3; ++turns) {
-        m_pServer->Turn(m_runner, -1);
+        m_pServer->Turn(m_counting, -1);
         const std::vector<std::string> messages = m_manager.Take();
         EXPECT_THAT(messages,
                     testing::AnyOf(testing::IsEmpty(), testing::ElementsAre("WATCHDOG=1")));
@@ -320,32 +249,33 @@ TEST_F(NotifiedLoopTest, AnIdleLoopWakesForTheWatchdog)
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
+// The status line counts the registry's libraries and the consoles, once the loop saw them change.
 TEST_F(NotifiedLoopTest, TheStatusFollowsTheRegistryAndTheConsoles)
 {
     Start(0);
-    m_runner.m_counts.loaded = 2;
-    m_runner.m_counts.failed = 1;
-    m_pServer->Turn(m_runner, 0);
-    m_pServer->Turn(m_runner, 0);
+    m_counting.m_counts.loaded = 2;
+    m_counting.m_counts.failed = 1;
+    m_pServer->Turn(m_counting, 0);
+    m_pServer->Turn(m_counting, 0);
     EXPECT_THAT(m_manager.Take(),
                 testing::ElementsAre("STATUS=2 extension libraries loaded, 1 failed, 0 consoles"));
-    BFd first = Attach();
-    BFd second = Attach();
-    m_pServer->Turn(m_runner, 0);
+    const int first = Attach();
+    const int second = Attach();
+    m_pServer->Turn(m_counting, 0);
     EXPECT_THAT(m_manager.Take(),
                 testing::ElementsAre("STATUS=2 extension libraries loaded, 1 failed, 2 consoles"));
-    m_runner.m_counts.loaded = 3;
-    m_runner.m_counts.failed = 0;
-    m_pServer->Turn(m_runner, 0);
+    m_counting.m_counts.loaded = 1;
+    m_counting.m_counts.failed = 0;
+    m_pServer->Turn(m_counting, 0);
     EXPECT_THAT(m_manager.Take(),
-                testing::ElementsAre("STATUS=3 extension libraries loaded, 0 failed, 2 consoles"));
+                testing::ElementsAre("STATUS=1 extension library loaded, 0 failed, 2 consoles"));
     // A console that hangs up is no longer counted once the loop saw it go.
-    second.Reset();
+    ASSERT_EQ(0, shutdown(second, SHUT_RDWR));
     EXPECT_THAT(Told(),
-                testing::ElementsAre("STATUS=3 extension libraries loaded, 0 failed, 1 console"));
-    first.Reset();
+                testing::ElementsAre("STATUS=1 extension library loaded, 0 failed, 1 console"));
+    ASSERT_EQ(0, shutdown(first, SHUT_RDWR));
     EXPECT_THAT(Told(),
-                testing::ElementsAre("STATUS=3 extension libraries loaded, 0 failed, 0 consoles"));
+                testing::ElementsAre("STATUS=1 extension library loaded, 0 failed, 0 consoles"));
 }
 
 } // namespace
