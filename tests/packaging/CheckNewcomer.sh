@@ -39,12 +39,8 @@ cp /etc/resolv.conf "$root/etc/resolv.conf"
 
 # What README.md has a user who is not root install (CheckScripts.sh: what install-deps.sh installs).
 read -r -a packages < <(sed -n 's/^    apt-get install //p' "$source_dir/README.md" | head -n 1)
-[ ${#packages[@]} -gt 0 ] || die "README.md names no packages to install before ./murox.sh"
-without=()
-for package in "${packages[@]}"; do
-    [ "$package" = libedit-dev ] || without+=("$package")
-done
-[ ${#without[@]} -lt ${#packages[@]} ] || die "README.md's packages lack libedit-dev"
+[[ " ${packages[*]} " == *" libedit-dev "* ]] || die "README.md names no libedit-dev to install"
+read -r -a without <<<"${packages[*]/libedit-dev/}"
 
 sys apt-get update -q >"$work/apt.log" 2>&1 || { indent <"$work/apt.log"; die "apt-get update failed"; }
 sys apt-get install -y -q --no-install-recommends "${without[@]}" >>"$work/apt.log" 2>&1 ||
