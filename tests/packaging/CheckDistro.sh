@@ -80,8 +80,9 @@ if [ ! -s "$tarball" ]; then
     tar -C "$work/make" -czf "$tarball.tmp" . && mv "$tarball.tmp" "$tarball" || die "cannot write $tarball"
     rm -rf "$work/make"
 fi
-# The newcomer's check, in the background; its checks are counted at the end.
-"$source_dir/tests/packaging/CheckNewcomer.sh" "$source_dir" "$tarball" "$build_dir/newcomer-archives" \
+# The newcomer's check, in the background in a process group of its own;
+# its checks are counted at the end.
+setsid "$source_dir/tests/packaging/CheckNewcomer.sh" "$source_dir" "$tarball" "$build_dir/newcomer-archives" \
     "$work/newcomer" >"$work/newcomer.log" 2>&1 &
 newcomer=$!
 
@@ -97,14 +98,16 @@ systemd-nspawn -q -b --register=no --keep-unit -D "$root" --bind="$archives:/var
 nspawn=$!
 init=
 
-# container_init: sets init to the child of systemd-nspawn (the fourth field of
-# /proc/PID/stat is the parent's pid; the second, the name, may hold blanks).
+# container_init: sets init to the child of systemd-nspawn that runs systemd
+# (the fourth field of /proc/PID/stat is the parent's pid; the second, the
+# name, in brackets, may hold blanks), not the helper that starts it.
 container_init() {
     local stat line fields
     for stat in /proc/[0-9]*/stat; do
         read -r line <"$stat" 2>/dev/null || continue
         read -r -a fields <<<"${line##*) }"
-        [ "${fields[1]:-}" = "$nspawn" ] && { stat=${stat#/proc/}; init=${stat%/stat}; return 0; }
+        [ "${fields[1]:-}" = "$nspawn" ] && [[ $line == *" (systemd) "* ]] &&
+            { stat=${stat#/proc/}; init=${stat%/stat}; return 0; }
     done
     return 1
 }
@@ -120,7 +123,7 @@ finish() {
     [ -n "$init" ] && kill -0 "$nspawn" 2>/dev/null && inside systemctl poweroff >/dev/null 2>&1
     poll eval '! kill -0 "$nspawn"' || kill "$nspawn"
     kill -0 "$next_build" 2>/dev/null && kill "$next_build"
-    kill -0 "$newcomer" 2>/dev/null && kill "$newcomer"
+    kill -0 "$newcomer" 2>/dev/null && kill -- -"$newcomer"
     wait 2>/dev/null
     echo "distro: $passed passed, $failed failed, $((SECONDS - started)) s"
 }

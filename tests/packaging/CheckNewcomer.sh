@@ -19,7 +19,7 @@ source "$source_dir/tests/packaging/Checks.sh"
 # sys COMMAND...: COMMAND as root in the system, in namespaces of its own so that no mount outlives
 # it, with a /proc and apt's cache under ARCHIVES.
 sys() {
-    unshare --mount --pid --fork --propagation private -- sh -c '
+    unshare --mount --pid --fork --kill-child --propagation private -- sh -c '
         root=$1 archives=$2
         shift 2
         mount --bind "$archives" "$root/var/cache/apt/archives" && mount -t proc proc "$root/proc" &&
