@@ -7,7 +7,8 @@
 # Usage: CheckCompletion.sh MUROX CONFIG COMPLETION MANPAGE
 set -uo pipefail
 murox=$1 completion=$3 manpage=$4
-failed=0
+# shellcheck source=Checks.sh
+source "$(dirname "$0")/Checks.sh"
 # A copy: the configuration is locked by whichever murox uses it, and other
 # tests use the default one at the same time.
 work=$(mktemp -d)
@@ -16,7 +17,7 @@ config=$work/murox.conf
 cp "$2" "$config" || exit 1
 
 # shellcheck source=/dev/null
-source "$completion" || { echo "FAIL: cannot source $completion"; exit 1; }
+source "$completion" || die "cannot source $completion"
 
 # completes STRIP WORD...: what Tab offers after "murox WORD...", each
 # read back by the shell as readline inserts it (after the quote that the
@@ -37,25 +38,14 @@ completes() {
         (cd "$work/run" && eval "word=$quote$reply$quote" && printf '%s\n' "$word")
     done | sed "/^\$/d; s/^$strip//" | sort | paste -sd' '
 }
-expect() {
-    local what=$1 got=$2 wanted=$3
-    if [ "$got" = "$wanted" ]; then
-        echo "ok: $what: $got"
-    else
-        echo "FAIL: $what: completion offers '$got', murox says '$wanted'"
-        failed=$((failed + 1))
-    fi
-}
-
-usage=$("$murox" --help) || { echo "FAIL: murox --help"; exit 1; }
+usage=$("$murox" --help) || die "murox --help"
 options=$(grep -oE '(^|[[ ])(--[a-z-]+|-e)' <<<"$usage" | tr -d '[ ' | sort -u | paste -sd' ')
-expect "options" "$(completes '' -)" "$options"
+is "options" "$options" completes '' -
 for option in $options; do
-    grep -qF -- "$(sed 's/-/\\-/g' <<<"$option")" "$manpage" ||
-        { echo "FAIL: the manual page lacks $option"; failed=$((failed + 1)); }
+    grep -qF -- "$(sed 's/-/\\-/g' <<<"$option")" "$manpage" || bad "the manual page lacks $option"
 done
 
-help=$("$murox" --config "$config" -e help 2>/dev/null) || { echo "FAIL: murox -e help"; exit 1; }
+help=$("$murox" --config "$config" -e help 2>/dev/null) || die "murox -e help"
 # The help's entries: " WORD [ARGUMENT...]  what it does", indented by one.
 commands=$(awk '/^ [a-z]/ { print $1 }' <<<"$help" | sort -u | paste -sd' ')
 switches=$(awk '/^ xdll -/ { print $2 }' <<<"$help" | sort -u | paste -sd' ')
@@ -65,18 +55,18 @@ names=$("$murox" --config "$config" -e xdll 2>/dev/null | awk '/^   Path:/ { pri
 [ -n "$commands" ] && [ -n "$switches" ] && [ -n "$named" ] && [ -n "$names" ] ||
     { echo "FAIL: murox's help or listing unreadable:"; echo "$help"; exit 1; }
 
-expect "command words" "$(completes '' -e '')" "$commands"
-expect "after help" "$(completes 'help ' -e 'help ')" "$commands"
-expect "xdll switches" "$(completes 'xdll ' -e 'xdll ')" "$switches"
+is "command words" "$commands" completes '' -e ''
+is "after help" "$commands" completes 'help ' -e 'help '
+is "xdll switches" "$switches" completes 'xdll ' -e 'xdll '
 for switch in -l -u -f -r -a -d; do
     wanted=
     [[ " $named " == *" $switch "* ]] && wanted=$names
-    expect "after xdll $switch" "$(completes "xdll $switch " --config "$config" -e "xdll $switch ")" "$wanted"
+    is "after xdll $switch" "$wanted" completes "xdll $switch " --config "$config" -e "xdll $switch "
 done
 # The line as typed, its quote open: the whole line comes back completed.
 begun=${names:0:2}
-expect "a name begun" "$(completes 'xdll -u ' --config "$config" -e "\"xdll -u $begun")" \
-    "$(for name in $names; do [[ $name == "$begun"* ]] && echo "$name"; done | sort | paste -sd' ')"
+wanted=$(for name in $names; do [[ $name == "$begun"* ]] && echo "$name"; done | sort | paste -sd' ')
+is "a name begun" "$wanted" completes 'xdll -u ' --config "$config" -e "\"xdll -u $begun"
 
 # Names a member may give: what the completion inserts is read back by the
 # shell as it is, whatever quote the line opened; a name a terminal cannot
@@ -90,12 +80,9 @@ for quote in '"' "'" ''; do
                  { [ "$quote" = '"' ] && grep -vF '!' || cat; } | grep "^$begun" | sort | paste -sd' ')
         typed=$quote'xdll -d '$begun
         [ -z "$quote" ] && typed='xdll\ -d\ '$begun
-        expect "after $typed" "$(completes 'xdll -d ' --config "$hostile" -e "$typed")" "$wanted"
+        is "after $typed" "$wanted" completes 'xdll -d ' --config "$hostile" -e "$typed"
     done
 done
-if [ -e "$work/run/FILE" ]; then
-    echo "FAIL: a name's command substitution ran"
-    failed=$((failed + 1))
-fi
+[ ! -e "$work/run/FILE" ] || bad "a name's command substitution ran"
 
 [ "$failed" -eq 0 ]

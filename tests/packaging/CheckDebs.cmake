@@ -33,26 +33,25 @@ endfunction()
 run("cpack" ${CPACK} --config ${BUILD_DIR}/CPackConfig.cmake -G DEB -B ${WORK_DIR} -D
     CPACK_CMAKE_GENERATOR=Ninja)
 
-# The target's architecture, read from the machine the library is built for.
-set(machines "Advanced Micro Devices X86-64=amd64" "Intel 80386=i386" "AArch64=arm64" "ARM=armhf"
-             "PowerPC=powerpc" "PowerPC64=ppc64")
+# The target's architecture, read from the machine the library is built for, and its multiarch
+# directory, where the library goes whatever the configured prefix.
+set(machines
+    "Advanced Micro Devices X86-64=amd64|x86_64-linux-gnu" "Intel 80386=i386|i386-linux-gnu"
+    "AArch64=arm64|aarch64-linux-gnu" "ARM=armhf|arm-linux-gnueabihf"
+    "PowerPC=powerpc|powerpc-linux-gnu" "PowerPC64=ppc64|powerpc64-linux-gnu")
 run("readelf" ${READELF} -h ${LIBRARY})
 string(REGEX MATCH "Machine: +([^\n]*)" ignored "${output}")
 set(machine "${CMAKE_MATCH_1}")
-lookup(machines "${machine}" arch)
-if(NOT arch)
+lookup(machines "${machine}" row)
+if(NOT row MATCHES "^(.+)\\|(.+)$")
     message(FATAL_ERROR "no Debian architecture known for machine '${machine}'")
 endif()
-
+set(arch ${CMAKE_MATCH_1})
 set(failures "")
 set(summaries "")
-
-# The library goes to that architecture's multiarch directory, whatever the configured prefix.
-set(triplets amd64=x86_64-linux-gnu i386=i386-linux-gnu arm64=aarch64-linux-gnu
-             armhf=arm-linux-gnueabihf powerpc=powerpc-linux-gnu ppc64=powerpc64-linux-gnu)
-lookup(triplets ${arch} triplet)
-if(triplet AND NOT LIBDIR STREQUAL "usr/lib/${triplet}")
-    string(APPEND failures "the packages' library directory is ${LIBDIR}, not usr/lib/${triplet}\n")
+if(NOT LIBDIR STREQUAL "usr/lib/${CMAKE_MATCH_2}")
+    string(APPEND failures
+           "the packages' library directory is ${LIBDIR}, not usr/lib/${CMAKE_MATCH_2}\n")
 endif()
 
 # The Debian package of each library a packaged binary may need.
@@ -82,11 +81,7 @@ function(check_needed name depends)
             file(RELATIVE_PATH below ${WORK_DIR}/root/${name} ${file})
             get_filename_component(dir ${below} DIRECTORY)
             file(RELATIVE_PATH private /${dir} /${PRIVATEDIR})
-            if(private STREQUAL "")
-                set(private "$ORIGIN")
-            else()
-                set(private "$ORIGIN/${private}")
-            endif()
+            string(REGEX REPLACE "/$" "" private "$ORIGIN/${private}")
             if(NOT rpath STREQUAL private OR NOT below MATCHES
                                              "^(usr/bin/|${PRIVATEDIR}/lib(kaf|extagents))")
                 string(APPEND failures "${name}: ${below} carries the run path ${rpath}\n")
@@ -136,6 +131,7 @@ function(check_deb name)
     run("dpkg-deb --extract ${name}" ${DPKG_DEB} --extract ${debs} ${WORK_DIR}/root/${name})
     run("dpkg-deb --control ${name}" ${DPKG_DEB} --control ${debs} ${WORK_DIR}/control/${name})
     run("dpkg-deb --contents ${name}" ${DPKG_DEB} --contents ${debs})
+    set(listing_${name} "${output}" PARENT_SCOPE)
     # One "./path" or "./path -> target" per line, after the listing columns.
     string(REGEX REPLACE "[^\n]* \\./" "" contents "${output}")
 
@@ -197,7 +193,10 @@ check_deb(
     "${LIBDIR}/cmake/MUROX/MUROXTargets.cmake"
     LACKS
     "[^\n]*/libMUROX\\.so\\.[0-9]"
-    "[^\n]*libkaf")
+    "[^\n]*libkaf"
+    # The library's own headers, which no consumer compiles.
+    "[^\n]*/XDllLine\\.h"
+    "[^\n]*/VirtualDirsLayout\\.h")
 if(HOST_FILES)
     check_deb(
         murox-host DEPENDS "(^|, )${runtime} \\(= ${deb_version_pattern}\\), (.*, )?adduser(,|$)"
@@ -224,113 +223,65 @@ if(HOST_FILES MATCHES "(^|;)(etc/[^;]*/murox\\.conf)(;|$)")
     endif()
 endif()
 
-# The library's symbols as checked in, and shlibs for packages that link it.
-set(control ${WORK_DIR}/control/${runtime})
-if(NOT EXISTS ${control}/symbols)
-    string(APPEND failures "${runtime}: no symbols control file\n")
-else()
-    file(READ ${control}/symbols symbols)
-    file(READ ${SYMBOLS} expected)
-    if(NOT symbols STREQUAL expected)
-        string(APPEND failures "${runtime}: its symbols file is not ${SYMBOLS}\n")
+# member(PACKAGE FILE TEXT): the control member FILE of PACKAGE holds TEXT.
+function(member package file text)
+    set(got "(nothing)")
+    if(EXISTS ${WORK_DIR}/control/${package}/${file})
+        file(READ ${WORK_DIR}/control/${package}/${file} got)
     endif()
-endif()
-set(shlibs "")
-if(EXISTS ${control}/shlibs)
-    file(READ ${control}/shlibs shlibs)
-endif()
-if(NOT shlibs STREQUAL "libMUROX ${major} ${runtime} (>= ${VERSION})\n")
-    string(
-        APPEND failures
-        "${runtime}: shlibs is '${shlibs}', not 'libMUROX ${major} ${runtime} (>= ${VERSION})'\n")
-endif()
-if(NOT EXISTS ${control}/triggers)
-    string(APPEND failures "${runtime}: no ldconfig trigger\n")
-endif()
+    if(NOT got STREQUAL text)
+        string(APPEND failures "${package}: its ${file} is not\n${text}\nbut\n${got}\n")
+        set(failures "${failures}" PARENT_SCOPE)
+    endif()
+endfunction()
 
-# The host's configuration is a conffile, and its unit runs the daemon.
-if(HOST_FILES MATCHES "etc/murox/murox\\.conf")
-    set(conffiles "")
-    if(EXISTS ${WORK_DIR}/control/murox-host/conffiles)
-        file(READ ${WORK_DIR}/control/murox-host/conffiles conffiles)
-    endif()
-    if(NOT conffiles STREQUAL "/etc/murox/murox.conf\n")
-        string(APPEND failures
-               "murox-host: conffiles is '${conffiles}', not /etc/murox/murox.conf\n")
-    endif()
-endif()
-# The host's maintainer scripts are its control members, each as written:
-# without its prerm, removal would not stop the daemon; without its postrm,
-# systemd would keep the removed unit.
+# The library's symbols as checked in, shlibs for packages that link it, and the ldconfig trigger.
+file(READ ${SYMBOLS} symbols)
+member(${runtime} symbols "${symbols}")
+member(${runtime} shlibs "libMUROX ${major} ${runtime} (>= ${VERSION})\n")
+member(${runtime} triggers "activate-noawait ldconfig\n")
+
 if(HOST_FILES)
-    foreach(script postinst prerm postrm)
-        set(member ${WORK_DIR}/control/murox-host/${script})
-        if(NOT EXISTS ${member})
-            string(APPEND failures "murox-host: no ${script} among its control members\n")
-            continue()
-        endif()
-        file(READ ${member} shipped)
-        file(READ ${SCRIPTS_DIR}/murox-host.${script} written)
-        if(NOT shipped STREQUAL written)
-            string(APPEND failures "murox-host: its ${script} is not cmake/debian's:\n${shipped}")
-        endif()
-    endforeach()
-endif()
-# The configuration and its folder are root's, 0644 and 0755, whatever
-# the umask of the build: only root writes them, anyone may read them.
-if(HOST_FILES MATCHES "etc/murox/murox\\.conf")
-    file(GLOB host_deb ${WORK_DIR}/murox-host_*.deb)
-    run("dpkg-deb --contents murox-host" ${DPKG_DEB} --contents ${host_deb})
+    # The host's configuration is a conffile, root's, 0644 in a folder 0755 whatever the umask of
+    # the build: only root writes them, anyone may read them.
+    member(murox-host conffiles "/etc/murox/murox.conf\n")
     foreach(entry "drwxr-xr-x root/root [^\n]* \\./etc/murox/"
                   "-rw-r--r-- root/root [^\n]* \\./etc/murox/murox\\.conf")
-        if(NOT "\n${output}\n" MATCHES "\n${entry}\n")
-            string(APPEND failures "murox-host: no '${entry}' in its contents:\n${output}")
+        if(NOT "\n${listing_murox-host}\n" MATCHES "\n${entry}\n")
+            string(APPEND failures "murox-host: no '${entry}' in its contents\n")
         endif()
+    endforeach()
+    # Its maintainer scripts as written: without its prerm, removal would not stop the daemon;
+    # without its postrm, systemd would keep the removed unit.
+    foreach(script postinst prerm postrm)
+        file(READ ${SCRIPTS_DIR}/murox-host.${script} written)
+        member(murox-host ${script} "${written}")
     endforeach()
 endif()
 set(unit ${WORK_DIR}/root/murox-host/lib/systemd/system/murox.service)
 if(HOST_FILES MATCHES "murox\\.service" AND EXISTS ${unit})
     file(READ ${unit} text)
-    foreach(
-        line
+    # systemd's own kind of service: ready when it says, watched, not restarted when refused; then
+    # the hardening that matters, each line: systemd's rating moves too little for any one.
+    set(lines
+        "Type=notify WatchdogSec=30s Restart=on-failure RestartPreventExitStatus=2"
+        "RuntimeDirectory=murox RuntimeDirectoryMode=0750 ReadWritePaths=/etc/murox"
+        "CapabilityBoundingSet=CAP_CHOWN UMask=0027 ProtectSystem=strict ProtectHome=read-only"
+        "PrivateTmp=yes PrivateDevices=yes PrivateMounts=yes IPAddressDeny=any NoNewPrivileges=yes"
+        "ProtectKernelTunables=yes ProtectKernelModules=yes ProtectKernelLogs=yes"
+        "ProtectControlGroups=yes ProtectClock=yes ProtectHostname=yes ProtectProc=invisible"
+        "RestrictNamespaces=yes RestrictRealtime=yes RestrictSUIDSGID=yes LockPersonality=yes"
+        "RestrictAddressFamilies=AF_UNIX SystemCallArchitectures=native"
+        "SystemCallFilter=@system-service SystemCallFilter=@chown SystemCallErrorNumber=EPERM")
+    string(REPLACE " " ";" lines "${lines}")
+    list(
+        APPEND
+        lines
         "ExecStart=/usr/bin/murox --daemon --config /etc/murox/murox.conf --socket-group murox"
         "ExecReload=/bin/sh -c '/usr/bin/murox --remote -e \"xdll -r\" >/dev/null 2>&1 || exit 1'"
         "Documentation=man:murox(1) man:murox.conf(5)"
-        # systemd's own kind of service: ready when it says, watched, not restarted when refused.
-        "Type=notify"
-        "WatchdogSec=30s"
-        "Restart=on-failure"
-        "RestartPreventExitStatus=2"
-        "RuntimeDirectory=murox"
-        "RuntimeDirectoryMode=0750"
-        "ReadWritePaths=/etc/murox"
-        "CapabilityBoundingSet=CAP_CHOWN"
-        # The hardening that matters, each line: systemd's rating moves too little for any one.
-        "UMask=0027"
-        "ProtectSystem=strict"
-        "ProtectHome=read-only"
-        "PrivateTmp=yes"
-        "PrivateDevices=yes"
-        "PrivateMounts=yes"
-        "IPAddressDeny=any"
-        "NoNewPrivileges=yes"
-        "ProtectKernelTunables=yes"
-        "ProtectKernelModules=yes"
-        "ProtectKernelLogs=yes"
-        "ProtectControlGroups=yes"
-        "ProtectClock=yes"
-        "ProtectHostname=yes"
-        "ProtectProc=invisible"
-        "RestrictNamespaces=yes"
-        "RestrictRealtime=yes"
-        "RestrictSUIDSGID=yes"
-        "LockPersonality=yes"
-        "RestrictAddressFamilies=AF_UNIX"
-        "SystemCallArchitectures=native"
-        "SystemCallFilter=@system-service"
-        "SystemCallFilter=~@privileged @resources"
-        "SystemCallFilter=@chown"
-        "SystemCallErrorNumber=EPERM")
+        "SystemCallFilter=~@privileged @resources")
+    foreach(line IN LISTS lines)
         string(FIND "\n${text}" "\n${line}\n" at)
         if(at EQUAL -1)
             string(APPEND failures "murox-host: murox.service lacks '${line}'\n")
@@ -348,28 +299,19 @@ if(HOST_FILES MATCHES "murox\\.service" AND EXISTS ${unit})
     endif()
 endif()
 
-# The manual pages, read by man as lintian reads them: any warning fails.
+# The manual pages, read by man as lintian reads them: any warning fails. What an operator looks up
+# is there: each page's sections, and every configuration key in the format's page.
 file(GLOB_RECURSE pages ${WORK_DIR}/root/murox-host/usr/share/man/*.gz)
-if(HOST_FILES MATCHES "/man1/" AND NOT pages)
-    string(APPEND failures "murox-host: no manual page\n")
-endif()
+set(murox.1_needs "SH OPTIONS" "SH EXIT STATUS" "SH SIGNALS" "SH FILES" "SH ENVIRONMENT")
+set(murox.conf.5_needs "SH KEYS" "BI path \"" "BI web \"" "BI load \"")
 foreach(page IN LISTS pages)
     execute_process(
         COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8 MANROFFSEQ= MANWIDTH=80 ${MAN} --warnings -E
                 UTF-8 -l -Tutf8 -Z ${page} RESULT_VARIABLE rc OUTPUT_QUIET ERROR_VARIABLE err)
     if(NOT rc EQUAL 0 OR NOT err STREQUAL "")
         string(APPEND failures "murox-host: man --warnings ${page} (${rc}):\n${err}")
-    else()
-        message(STATUS "man --warnings ${page}: no warning")
     endif()
-endforeach()
-
-# What an operator looks up: each page's sections, and every configuration key in the format's page.
-set(murox.1_needs "SH OPTIONS" "SH EXIT STATUS" "SH SIGNALS" "SH FILES" "SH ENVIRONMENT")
-set(murox.conf.5_needs "SH KEYS" "BI path \"" "BI web \"" "BI load \"")
-foreach(page IN LISTS pages)
-    get_filename_component(name ${page} NAME)
-    string(REGEX REPLACE "\\.gz$" "" name ${name})
+    get_filename_component(name ${page} NAME_WLE)
     execute_process(COMMAND gzip -dc ${page} OUTPUT_VARIABLE source)
     foreach(needed IN LISTS ${name}_needs)
         string(FIND "${source}" "\n.${needed}" at)

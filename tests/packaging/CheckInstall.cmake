@@ -1,57 +1,83 @@
-# Installs under a fresh prefix as an operator would, runs the installed murox on its run path and
-# configuration alone, and checks the installed unit and the manual pages it names.
+# Installs under a fresh prefix as an operator or a daemon team would. With the host: the installed
+# murox runs on its run path and configuration alone, and systemd reads the installed unit and finds
+# the manual pages it names. Then a tiny daemon builds against the install through find_package and
+# through pkg-config, and runs.
 
 string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
-set(prefix ${WORK_DIR}/prefix)
+set(stage ${WORK_DIR}/stage)
 file(REMOVE_RECURSE ${WORK_DIR})
 
 include(${CMAKE_CURRENT_LIST_DIR}/Run.cmake)
 
-foreach(component runtime host)
+foreach(component runtime development host)
     run("installing component ${component}" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix
-        ${prefix} --component ${component})
+        ${stage} --component ${component})
 endforeach()
 
-foreach(file etc/murox/murox.conf lib/systemd/system/murox.service bin/murox)
-    if(NOT EXISTS ${prefix}/${file})
-        message(FATAL_ERROR "the install lacks ${file}")
-    endif()
-endforeach()
-
-# No library path from outside: the run path alone finds the libraries, murox its configuration.
-run("running the installed murox" ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH
-    --unset=QEMU_LD_PREFIX ${EMULATOR} ${prefix}/bin/murox -e xdll)
-string(REGEX MATCHALL "Path: +[^\n]*" paths "${output}")
-list(LENGTH paths count)
-if(count EQUAL 0)
-    message(FATAL_ERROR "the installed murox listed no library:\n${output}")
-endif()
-foreach(path IN LISTS paths)
-    string(REGEX REPLACE "^Path: +" "" path "${path}")
-    get_filename_component(dir ${path} DIRECTORY)
-    if(NOT dir MATCHES "^${prefix}/lib[^/]*(/[^/]+)?/murox$")
+if(HOST)
+    # No library path from outside: the run path alone finds the libraries, murox its configuration.
+    run("running the installed murox" ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH
+        --unset=QEMU_LD_PREFIX ${EMULATOR} ${stage}/bin/murox -e xdll)
+    string(REGEX MATCHALL "Path: +[^\n]*" paths "${output}")
+    foreach(path IN LISTS paths)
+        if(NOT path MATCHES "^Path: +${stage}/lib[^/]*(/[^/]+)?/murox/[^/]*$")
+            message(
+                FATAL_ERROR "the installed murox lists ${path}, not an installed sample:\n${output}"
+            )
+        endif()
+    endforeach()
+    if(NOT output MATCHES "hello\n +Path: [^\n]*\n +Web: [^\n]*\n +Load: +1\n +Status: LOADED")
         message(
-            FATAL_ERROR "the installed murox lists ${path}, not an installed sample:\n${output}")
+            FATAL_ERROR "the installed murox did not load the installed hello sample:\n${output}")
     endif()
-endforeach()
-if(NOT output MATCHES "hello\n +Path: [^\n]*\n +Web: [^\n]*\n +Load: +1\n +Status: LOADED")
-    message(FATAL_ERROR "the installed murox did not load the installed hello sample:\n${output}")
+
+    # systemd's own reading of the unit, finding the manual pages its Documentation= names: any
+    # complaint fails.
+    set(unit ${stage}/lib/systemd/system/murox.service)
+    file(STRINGS ${unit} exec REGEX "^ExecStart=")
+    set(wanted "${stage}/bin/murox --daemon --config ${stage}/etc/murox/murox.conf")
+    if(NOT exec STREQUAL "ExecStart=${wanted} --socket-group murox")
+        message(FATAL_ERROR "the installed unit runs '${exec}'")
+    endif()
+    execute_process(
+        COMMAND ${CMAKE_COMMAND} -E env MANPATH=${stage}/share/man ${SYSTEMD_ANALYZE} verify ${unit}
+        RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT rc EQUAL 0 OR NOT "${out}${err}" STREQUAL "")
+        message(FATAL_ERROR "systemd-analyze verify ${unit} (${rc}):\n${out}${err}")
+    endif()
 endif()
 
-# systemd's own reading of the unit: any complaint fails.
-set(unit ${prefix}/lib/systemd/system/murox.service)
-file(STRINGS ${unit} exec REGEX "^ExecStart=")
-if(NOT
-   exec
-   STREQUAL
-   "ExecStart=${prefix}/bin/murox --daemon --config ${prefix}/etc/murox/murox.conf --socket-group murox"
-)
-    message(FATAL_ERROR "the installed unit runs '${exec}'")
+# The daemon links its own framework: the installed one, or the build's when the host is not built.
+if(NOT FRAMEWORK)
+    set(FRAMEWORK ${stage}/${LIBDIR}/murox/libkaf.so)
 endif()
-# It finds the manual pages its Documentation= names among those installed.
-execute_process(COMMAND ${CMAKE_COMMAND} -E env MANPATH=${prefix}/share/man ${SYSTEMD_ANALYZE}
-                        verify ${unit} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-if(NOT rc EQUAL 0 OR NOT "${out}${err}" STREQUAL "")
-    message(FATAL_ERROR "systemd-analyze verify ${unit} (${rc}):\n${out}${err}")
+set(common -DMUROX_FRAMEWORK=${FRAMEWORK} -DMUROX_EXPECTED_VERSION=${VERSION})
+if(TOOLCHAIN_FILE)
+    # The build's toolchain with the stage as one more root, as a daemon's cross build its sysroot.
+    file(WRITE ${WORK_DIR}/toolchain.cmake
+         "include(${TOOLCHAIN_FILE})\nlist(APPEND CMAKE_FIND_ROOT_PATH ${stage})\n")
+    list(APPEND common -DCMAKE_TOOLCHAIN_FILE=${WORK_DIR}/toolchain.cmake)
+else()
+    list(APPEND common -DCMAKE_CXX_COMPILER=${CXX_COMPILER})
 endif()
-message(STATUS "installed under ${prefix}:\n${output}")
+# Only the stage is searched: no system copy can stand in for it.
+set(only_stage PKG_CONFIG_LIBDIR=${stage}/${LIBDIR}/pkgconfig PKG_CONFIG_PATH=
+               LD_LIBRARY_PATH=${stage}/${LIBDIR})
+string(REGEX MATCH "^[0-9]+" major "${VERSION}")
+
+foreach(way cmake pkg-config)
+    set(build ${WORK_DIR}/${way})
+    run("configuring the ${way} consumer" ${CMAKE_COMMAND} -E env ${only_stage} ${CMAKE_COMMAND} -S
+        ${CONSUMER_DIR} -B ${build} -DMUROX_CONSUME=${way} -DCMAKE_PREFIX_PATH=${stage}
+        -DPKG_CONFIG_EXECUTABLE=${PKG_CONFIG} ${common})
+    run("building the ${way} consumer" ${CMAKE_COMMAND} --build ${build})
+    run("running the ${way} consumer" ${CMAKE_COMMAND} -E env ${only_stage} ${EMULATOR}
+        ${build}/daemon)
+    # The daemon names the file its libMUROX came from: the staged one, by its SONAME.
+    string(FIND "${output}" "libMUROX from ${stage}/${LIBDIR}/libMUROX.so.${major}\n" at)
+    if(at EQUAL -1)
+        message(FATAL_ERROR "the ${way} consumer did not load the staged libMUROX.so.${major}:\n"
+                            "${output}")
+    endif()
+endforeach()
+message(STATUS "installed under ${stage}")

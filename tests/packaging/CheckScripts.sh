@@ -1,17 +1,13 @@
 #!/usr/bin/env bash
 # What the newcomer's scripts say when the host's packages are missing, without a Debian system:
 # install-deps.sh as a user where dpkg lacks libedit-dev, one line naming it and its command, status
-# 1; ./murox.sh where pkg-config finds no library, output starting at CMake's one-line error.
+# 1, and as root installing it alone; README.md naming the same packages; ./murox.sh where pkg-config finds no library, output starting at CMake's one-line error.
 # Usage: CheckScripts.sh SOURCE_DIR WORK_DIR
 set -uo pipefail
 source_dir=$1
 work=$2
-failures=0
-bad() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-ok() { echo "ok: $*"; }
+# shellcheck source=Checks.sh
+source "$(dirname "$0")/Checks.sh"
 
 rm -rf "$work"
 mkdir -p "$work/bin" "$work/no-pkgconfig"
@@ -47,8 +43,20 @@ if [ "$rc" -eq 1 ] && [ "$(wc -l <"$work/deps.err")" -eq 1 ] && [[ $err == *"apt
     ok "install-deps.sh, not root, without libedit-dev: $err"
 else
     bad "install-deps.sh, not root, without libedit-dev, exits $rc, saying on stderr:"
-    sed 's/^/    /' "$work/deps.err"
+    indent <"$work/deps.err"
 fi
+
+# Run by root, it installs what lacks and nothing else (apt-get a recording stand-in).
+if [ "$(id -u)" -eq 0 ]; then
+    printf '#!/bin/sh\necho "apt-get $*" >>"%s"\n' "$work/apt-get.calls" >"$work/bin/apt-get"
+    chmod 755 "$work/bin/apt-get"
+    is "install-deps.sh run by root installs libedit-dev alone" \
+        "apt-get update apt-get install -y --no-install-recommends libedit-dev" \
+        eval 'PATH="$work/bin:$PATH" "$source_dir/cmake/install-deps.sh" host >/dev/null && paste -sd" " "$work/apt-get.calls"'
+fi
+# What README.md has a user who is not root install is what install-deps.sh installs for the host.
+is "README.md names the host's packages" "$("$source_dir/cmake/install-deps.sh" --list host)" \
+    sed -n 's/^    apt-get install //p' "$source_dir/README.md"
 
 # murox.sh in a tree of links: its build folder is the tree's own.
 mkdir "$work/tree"
@@ -68,7 +76,7 @@ if [ "$rc" -ne 0 ] && [[ $first == "CMake Error"* ]] && [ "$installs" -eq 1 ] &&
     ok "murox.sh without libedit: $first / $message"
 else
     bad "murox.sh without libedit exits $rc, saying on stderr:"
-    sed 's/^/    /' "$work/murox.err"
+    indent <"$work/murox.err"
 fi
 
-[ "$failures" -eq 0 ]
+[ "$failed" -eq 0 ]
