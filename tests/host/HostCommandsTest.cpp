@@ -11,7 +11,6 @@
 
 #include <unistd.h>
 
-#include "eventlog/MuroxLogEvent.h"
 #include "host/commands/BHostCommands.h"
 #include "host/kaf/BSubscription.h"
 #include "host/server/OutputWait.h"
@@ -58,35 +57,26 @@ const CliEntry kFrob[] = {
     {-1, nullptr, nullptr, nullptr},
 };
 
-// Notes, for each event, whether the runner took it for a reason why the line fails.
-class TFailureWatch : public KAF::IMessageSubscriber {
+// Notes each event, and whether the runner took it for a reason why the line fails ("F") or not
+// ("V"), and each reload it is told of with the registry's counts then: before and after it.
+class TWatch : public KAF::IMessageSubscriber, public IReloadWatcher {
 public:
-    explicit TFailureWatch(const BHostCommands& commands) : m_commands(commands) {}
+    explicit TWatch(BHostCommands& commands) : m_commands(commands) {}
     void Inform(const KAF::BMessage& msg) override
     {
-        seen.push_back((m_commands.PublishingFailure() ? "F " : "V ") +
-                       std::string(msg.m_text.c_str()));
+        m_seen.push_back((m_commands.PublishingFailure() ? "F " : "V ") +
+                         std::string(msg.m_text.c_str()));
     }
-    std::vector<std::string> seen;
-
-private:
-    const BHostCommands& m_commands;
-};
-
-// Records the reloads it is told of with the registry's counts then: before and after the change.
-class TReloadRecorder : public IReloadWatcher {
-public:
-    explicit TReloadRecorder(BHostCommands& commands) : m_commands(commands) {}
     void ReloadStarts() override { Note("starts"); }
     void ReloadEnded() override { Note("ended"); }
     void Note(const char* szWhat)
     {
         const TExtensionCounts counts = m_commands.Extensions();
-        m_told.push_back(std::string(szWhat) + " " + std::to_string(counts.loaded) + "/" +
+        m_seen.push_back(std::string(szWhat) + " " + std::to_string(counts.loaded) + "/" +
                          std::to_string(counts.failed));
     }
     BHostCommands& m_commands;
-    std::vector<std::string> m_told;
+    std::vector<std::string> m_seen;
 };
 
 // Sample libraries: one loads, one fails to initialise, one cannot be opened, one is not to load;
@@ -125,8 +115,11 @@ protected:
     const long long m_afterMs = MonotonicMs();
 };
 
+// An "xdll" line is an action whatever place its switch takes: one that answers only to say why it
+// could not act fails its line. A deploy step run twice: the same add succeeds silently.
 TEST_F(HostCommandsTest, ALineSucceedsFailsOrLeavesAsItsCommandSays)
 {
+    const std::string add = "xdll -a e " IDLE_LIBRARY " /w";
     const TRun unknown(TLineOutcome::kFailed,
                        "Unknown command 'nosuch'; \"help\" lists the commands\n");
     const std::pair<const char*, TRun> cases[] = {
@@ -142,10 +135,16 @@ TEST_F(HostCommandsTest, ALineSucceedsFailsOrLeavesAsItsCommandSays)
         {"help twiddle", {TLineOutcome::kSucceeded, "twiddle\n twiddle          untitled\n"}},
         {"quit", {TLineOutcome::kLeave, ""}},
         {" quit now", {TLineOutcome::kLeave, ""}},
+        {"xdll nosuch -l", {TLineOutcome::kFailed, "No such ext DLL\n"}},
+        {"xdll a -u", {TLineOutcome::kSucceeded, ""}},
+        {add.c_str(), {TLineOutcome::kSucceeded, ""}},
+        {add.c_str(), {TLineOutcome::kSucceeded, ""}},
+        {"xdll -a e " HELLO_LIBRARY " /w", {TLineOutcome::kFailed, ""}},
     };
     for (const auto& [line, expected] : cases)
         EXPECT_EQ(expected, Run(line)) << line;
     EXPECT_THAT(m_frob.m_calls, ElementsAre("frob -x a", "twiddle", "frob boom"));
+    EXPECT_EQ(TLineOutcome::kSucceeded, Run("xdll nosuch").first) << "a listing, not an action";
 }
 
 // Commands are headed by their handler's first help's title, else their words, never its class
@@ -198,20 +197,6 @@ TEST_F(HostCommandsTest, ATableThatNamesATakenWordIsRefusedWhole)
     }
 }
 
-// The registry's failures are the reasons a line fails; nothing else published around them is.
-TEST_F(HostCommandsTest, TheRegistrysFailuresAreTakenForTheLinesReasons)
-{
-    TFailureWatch watch(m_commands);
-    const KAF::BSubscription subscription(m_dispatcher, watch);
-    MuroxLogEvent("before");
-    EXPECT_EQ(TLineOutcome::kFailed, Run("xdll -a x /nonexistent.so").first);
-    MuroxLogEvent("after");
-    EXPECT_THAT(watch.seen, ElementsAre("V before",
-                                        "F extension library 'x' not loaded: cannot read "
-                                        "/nonexistent.so: No such file or directory",
-                                        "V after"));
-}
-
 // The shell's facts and its libraries' as they are now; in the daemon, the server adds its own.
 TEST_F(HostCommandsTest, StatusSaysTheFactsAsTheyAreNow)
 {
@@ -245,10 +230,27 @@ TEST_F(HostCommandsTest, StatusSaysTheFactsAsTheyAreNow)
     EXPECT_EQ(1U, loadedSeen) << "the libraries are counted first";
 }
 
-// The words a console completes: commands with their switches (those taking a library's name
-// marked), then the libraries' names, at most kMaxWords however many are configured.
-TEST_F(HostCommandsTest, TheWordsAreTheCommandsTheirSwitchesAndTheNames)
+// The server rebuilds the completion words only when a line may have
+// changed them: an action (its switch may add, remove or re-read names),
+// or a reload; never a listing, help or status.
+TEST_F(HostCommandsTest, TheWordsChangeOnlyAfterActionsAndReloads)
 {
+    EXPECT_TRUE(m_commands.TakeWordsChanged()) << "the first words are never taken";
+    EXPECT_FALSE(m_commands.TakeWordsChanged());
+    for (const char* szLine : {"xdll", "help", "help xdll", "status", "frob -a x", ""}) {
+        Run(szLine);
+        EXPECT_FALSE(m_commands.TakeWordsChanged()) << szLine;
+    }
+    for (const char* szLine : {"xdll -a e " IDLE_LIBRARY, "xdll -d e", "xdll -r", "xdll -x"}) {
+        Run(szLine);
+        EXPECT_TRUE(m_commands.TakeWordsChanged()) << szLine;
+        EXPECT_FALSE(m_commands.TakeWordsChanged()) << szLine;
+    }
+    TRecordingStream out;
+    m_commands.Reload(out);
+    EXPECT_TRUE(m_commands.TakeWordsChanged()) << "a reload by signal";
+    // The words: commands with their switches (those taking a library's name marked), then the
+    // libraries' names, at most kMaxWords however many are configured.
     {
         std::ofstream config(m_path, std::ios::app);
         for (std::size_t i = 0; i < control::kMaxWords; ++i)
@@ -270,66 +272,42 @@ TEST_F(HostCommandsTest, TheWordsAreTheCommandsTheirSwitchesAndTheNames)
                 ElementsAre("a", "b", "c", "d", "e0"));
 }
 
-// The server rebuilds the completion words only when a line may have
-// changed them: an action (its switch may add, remove or re-read names),
-// or a reload; never a listing, help or status.
-TEST_F(HostCommandsTest, OnlyActionsAndReloadsMayChangeTheWords)
-{
-    EXPECT_TRUE(m_commands.TakeWordsChanged()) << "the first words are never taken";
-    EXPECT_FALSE(m_commands.TakeWordsChanged());
-    for (const char* szLine : {"xdll", "help", "help xdll", "status", "frob -a x", ""}) {
-        Run(szLine);
-        EXPECT_FALSE(m_commands.TakeWordsChanged()) << szLine;
-    }
-    for (const char* szLine : {"xdll -a e " IDLE_LIBRARY, "xdll -d e", "xdll -r", "xdll -x"}) {
-        Run(szLine);
-        EXPECT_TRUE(m_commands.TakeWordsChanged()) << szLine;
-        EXPECT_FALSE(m_commands.TakeWordsChanged()) << szLine;
-    }
-    TRecordingStream out;
-    m_commands.Reload(out);
-    EXPECT_TRUE(m_commands.TakeWordsChanged()) << "a reload by signal";
-}
-
-// An "xdll" line is an action whatever place its switch takes: one that answers only to say why it
-// could not act fails its line. A deploy step run twice: the same add succeeds silently.
-TEST_F(HostCommandsTest, AnActionFailsItsLineWhenItAnswers)
-{
-    EXPECT_EQ(TRun(TLineOutcome::kFailed, "No such ext DLL\n"), Run("xdll nosuch -l"));
-    EXPECT_EQ(TLineOutcome::kSucceeded, Run("xdll nosuch").first) << "a listing of nothing";
-    EXPECT_EQ(TLineOutcome::kSucceeded, Run("xdll a -u").first);
-    const std::string add = "xdll -a e " IDLE_LIBRARY " /w";
-    EXPECT_EQ(TRun(TLineOutcome::kSucceeded, ""), Run(add));
-    EXPECT_EQ(TRun(TLineOutcome::kSucceeded, ""), Run(add));
-    EXPECT_EQ(TLineOutcome::kFailed, Run("xdll -a e " HELLO_LIBRARY " /w").first);
-}
-
 // Every line that re-reads the configuration is reported around its run, however it is written;
 // failed counts what was to load and could not, and a library configured not to load is neither.
-TEST_F(HostCommandsTest, EveryReloadIsToldAroundItWithTheCounts)
+// The registry's failures are the reasons a line fails; nothing else published in it is.
+TEST_F(HostCommandsTest, EveryReloadIsToldAroundItAndItsFailuresFailIt)
 {
-    TReloadRecorder recorder(m_commands);
-    m_commands.WatchReloads(&recorder);
+    using testing::StartsWith;
+    TWatch watch(m_commands);
+    m_commands.WatchReloads(&watch);
     for (const char* szLine : {"xdll", "help xdll", "xdll -u a", "xdll r", "-r"})
         Run(szLine);
-    EXPECT_THAT(recorder.m_told, testing::IsEmpty());
-    Run("xdll -r");
-    EXPECT_THAT(recorder.m_told, ElementsAre("starts 0/2", "ended 1/2"));
-    recorder.m_told.clear();
+    EXPECT_THAT(watch.m_seen, testing::IsEmpty());
+    const KAF::BSubscription subscription(m_dispatcher, watch);
+    EXPECT_EQ(TLineOutcome::kFailed, Run("xdll -r").first);
+    EXPECT_THAT(watch.m_seen,
+                ElementsAre("starts 0/2", "V hello: init", StartsWith("V broken: init refuses"),
+                            StartsWith("F extension library 'b' not loaded: MuroxExtInit"),
+                            "F extension library 'c' not loaded: cannot read /nonexistent.so: No "
+                            "such file or directory",
+                            "ended 1/2"));
+    watch.m_seen.clear();
     std::ofstream(m_path) << "[extdll a]\npath = " HELLO_LIBRARY
                              "\n[extdll b]\npath = " IDLE_LIBRARY "\n";
-    Run("  xdll   -u a -r");
-    EXPECT_THAT(recorder.m_told, ElementsAre("starts 1/2", "ended 2/0"));
-    recorder.m_told.clear();
+    EXPECT_EQ(TLineOutcome::kSucceeded, Run("  xdll   -u a -r").first);
+    EXPECT_THAT(watch.m_seen, ElementsAre("starts 1/2", "V hello: term", "V hello: init",
+                                          "V idle: init", "ended 2/0"));
+    watch.m_seen.clear();
     TRecordingStream out;
     // A reload that fails is over all the same.
     std::ofstream(m_path) << "[extdll a\n";
     m_commands.Reload(out);
-    EXPECT_THAT(recorder.m_told, ElementsAre("starts 2/0", "ended 2/0"));
-    recorder.m_told.clear();
+    const auto refused = StartsWith("F configuration not applied, extension libraries unchanged");
+    EXPECT_THAT(watch.m_seen, ElementsAre("starts 2/0", refused, "ended 2/0"));
+    watch.m_seen.clear();
     m_commands.WatchReloads(nullptr);
     m_commands.Reload(out);
-    EXPECT_THAT(recorder.m_told, testing::IsEmpty());
+    EXPECT_THAT(watch.m_seen, ElementsAre(refused));
 }
 
 } // namespace

@@ -17,7 +17,6 @@
 #include "hostapi/BFileNV.h"
 #include "hostapi/DLLExtAgents.h"
 #include "tests/support/EventTestSupport.h"
-#include "tests/support/FullDisk.h"
 #include "tests/support/Scratch.h"
 
 namespace {
@@ -27,6 +26,7 @@ using testing::HasSubstr;
 
 // A user who is neither root nor the test's.
 const uid_t kStranger = 65534;
+const std::string kKnown = "' (a library's keys are path, web, load)";
 const char kNameRule[] = "the library name must be one word: 1 to 255 letters (a-z, A-Z), "
                          "digits, '.', '_' or '-', not beginning with '-'";
 
@@ -83,17 +83,21 @@ protected:
 };
 
 // One that cannot be loaded or started says why, naming the configured path, and is closed again.
+// An unknown key keeps no library from loading; it is described at its line for the daemon to warn
+// of.
 TEST_F(RegistryTest, ALibraryLoadsOrSaysWhyAndIsClosedAgain)
 {
     const std::string text = m_dir + "/text.so";
     std::ofstream(text) << std::string(4096, 'x');
-    ASSERT_TRUE(Configure("[extdll a]\npath = " HELLO_LIBRARY "\n[extdll b]\npath = " BROKEN_LIBRARY
-                          "\n[extdll c]\npath = " NO_ENTRY_LIBRARY
-                          "\n[extdll n]\npath = " UNLOADED_NO_ENTRY_LIBRARY
-                          "\n[extdll t]\npath = " +
-                          text + "\n"));
+    ASSERT_TRUE(
+        Configure("[extdll a]\npath = " HELLO_LIBRARY "\nlaod = 0\n[other]\nq = 1\n"
+                  "[extdll b]\npath = " BROKEN_LIBRARY "\n[extdll c]\npath = " NO_ENTRY_LIBRARY
+                  "\n[extdll n]\npath = " UNLOADED_NO_ENTRY_LIBRARY "\n[extdll t]\npath = " +
+                  text + "\n"));
     EXPECT_EQ(0, m_registry.Load(&m_store));
-    EXPECT_EQ("a:1:0:1 b:1:2:0 c:1:2:0 n:1:2:0 t:1:1:0 ", State());
+    EXPECT_EQ("a:1:0:1 b:1:2:0 c:1:2:0 n:1:2:0 t:1:1:0 ", State()) << "a typo of load is not read";
+    EXPECT_THAT(DescribeUnknownExtKeys(m_store),
+                ElementsAre(m_path + ":3: section [extdll a]: unknown key 'laod" + kKnown));
     // The loader is given a descriptor's name; what it says names the path.
     const auto named = [](const std::string& lead) {
         return testing::AllOf(testing::StartsWith(lead), testing::Not(HasSubstr("/proc")));
@@ -210,20 +214,28 @@ TEST_F(RegistryTest, AddWritesTheFileOnceAndRefusesWhatItCannotKeep)
     EXPECT_EQ(0, m_registry.Add(&m_store, "m", "/nonexistent.so", "")); // added, not loaded
     EXPECT_THAT(Take(), ElementsAre("hello: init", "extension library 'e' not added: no path",
                                     HasSubstr("'m' not loaded: cannot read")));
-    // A full disk leaves the store as it was and no temporary; the next commit keeps the order.
-    {
-        TFullDisk full;
-        EXPECT_EQ(0, m_registry.Add(&m_store, "f", IDLE_LIBRARY, ""));
-        EXPECT_EQ(0, m_registry.Delete(&m_store, "h"));
-    }
+    // A hand edit since the file was read is neither overwritten nor taken in without a re-read.
+    std::ofstream(m_path, std::ios::app) << "[extdll hand]\npath = /by/hand.so\nload = 0\n";
+    const std::string edited = File();
+    EXPECT_EQ(0, m_registry.Add(&m_store, "f", IDLE_LIBRARY, ""));
+    EXPECT_EQ(0, m_registry.Delete(&m_store, "h"));
+    const std::string changed = ": cannot write '" + m_path +
+                                "': the file changed on disk since it was last read; run \"xdll "
+                                "-r\" first";
+    EXPECT_THAT(Take(), ElementsAre("extension library 'f' not added" + changed,
+                                    "extension library 'h' not deleted" + changed));
+    EXPECT_EQ(edited, File());
     EXPECT_EQ(0, m_registry.Exist("f")) << "a name not added is not found";
+    EXPECT_EQ(3, m_store.SectionCount()) << "the edit was taken in unseen";
+    // Re-read, the edit is followed and kept; the store is as it was, and the order too.
+    ASSERT_EQ(1, m_store.ReadFile(m_path.c_str()));
+    m_registry.Load(&m_store);
     EXPECT_EQ(1, m_registry.Add(&m_store, "i", IDLE_LIBRARY, ""));
-    for (const auto& entry : std::filesystem::directory_iterator(m_dir))
-        EXPECT_EQ(m_path, entry.path()) << "left behind";
     const std::string written =
         "# kept apart\n[murox]\nx = 1\n\n[extdll h]\npath = " HELLO_LIBRARY
         "\nweb = /w\nload = 1\n\n[extdll m]\npath = /nonexistent.so\nweb = \nload = 1\n"
-        "\n[extdll i]\npath = " IDLE_LIBRARY "\nweb = \nload = 1\n";
+        "[extdll hand]\npath = /by/hand.so\nload = 0\n\n[extdll i]\npath = " IDLE_LIBRARY
+        "\nweb = \nload = 1\n";
     EXPECT_EQ(written, File());
     Take();
     // Dated in the past, so that any write, even of the same text, shows.
@@ -239,42 +251,15 @@ TEST_F(RegistryTest, AddWritesTheFileOnceAndRefusesWhatItCannotKeep)
     // One that would configure the name otherwise is refused: that takes a delete.
     const std::string refused = "extension library 'h' not added: that name is configured "
                                 "already, with path '" HELLO_LIBRARY "' and web part '/w'";
+    EXPECT_EQ(0, m_registry.Add(&m_store, "h", IDLE_LIBRARY, "/w"));
     EXPECT_EQ(0, m_registry.Add(&m_store, "h", HELLO_LIBRARY, ""));
     EXPECT_EQ(0, m_registry.Add(&m_store, "h", HELLO_LIBRARY, "/w2"));
-    EXPECT_EQ(0, m_registry.Add(&m_store, "h", IDLE_LIBRARY, "/w"));
     EXPECT_THAT(Take(), ElementsAre(refused, refused, refused));
     struct stat st {};
     EXPECT_TRUE(stat(m_path.c_str(), &st) == 0 && st.st_mtim.tv_sec == 1000 &&
                 st.st_mtim.tv_nsec == 0 && File() == written);
-    EXPECT_EQ("h:1:0:1 m:1:1:0 i:1:0:1 ", State());
-    EXPECT_STREQ(HELLO_LIBRARY, m_registry.ExtAgentAt(0)->path.c_str());
-    EXPECT_STREQ("/w", m_registry.ExtAgentAt(0)->web.c_str());
-}
-
-// A hand edit since the file was read is neither overwritten nor taken in without a re-read.
-TEST_F(RegistryTest, AHandEditRefusesChangesUntilTheFileIsReread)
-{
-    const std::string read = "# mine\n[extdll a]\npath = " IDLE_LIBRARY "\nload = 0\n";
-    ASSERT_TRUE(Configure(read));
-    ASSERT_EQ(1, m_registry.Load(&m_store));
-    const std::string edited = read + "[extdll hand]\npath = /by/hand.so\nload = 0\n";
-    std::ofstream(m_path) << edited;
-    EXPECT_EQ(0, m_registry.Add(&m_store, "n", IDLE_LIBRARY, ""));
-    EXPECT_EQ(0, m_registry.Delete(&m_store, "a"));
-    const std::string changed = ": cannot write '" + m_path +
-                                "': the file changed on disk since it was last read; run \"xdll "
-                                "-r\" first";
-    EXPECT_THAT(Take(), ElementsAre("extension library 'n' not added" + changed,
-                                    "extension library 'a' not deleted" + changed));
-    EXPECT_EQ(edited, File());
-    EXPECT_EQ("a:0:3:0 ", State());
-    EXPECT_EQ(1, m_store.SectionCount()) << "the edit was taken in unseen";
-    // Re-read, the edit is followed and kept.
-    ASSERT_EQ(1, m_store.ReadFile(m_path.c_str()));
-    ASSERT_EQ(1, m_registry.Load(&m_store));
-    EXPECT_EQ(1, m_registry.Delete(&m_store, "a"));
-    EXPECT_EQ("[extdll hand]\npath = /by/hand.so\nload = 0\n", File());
-    EXPECT_EQ("hand:0:3:0 ", State());
+    EXPECT_EQ("h:1:0:1 m:1:1:0 hand:0:3:0 i:1:0:1 ", State());
+    EXPECT_STREQ("/w", m_registry.ExtAgentAt(0)->web.c_str()) << "each refusal names what is kept";
 }
 
 // A hand-written header is found by its name, whatever blanks stand before the name.
@@ -306,16 +291,15 @@ TEST_F(RegistryTest, CheckNamesEveryProblemAtItsLineAndLoadsNothing)
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
     // A regular file that not even root may read.
     const std::string writeOnly = "/proc/sys/vm/drop_caches";
-    const std::string known = "' (a library's keys are path, web, load)";
     // Each line of the file, and the problem found at it.
     const std::pair<std::string, std::string> lines[] = {
         {"# murox", ""},
         {"laod = 0", "key outside any section"},
         {"[extdll a]", ""},
         {"path = " HELLO_LIBRARY, ""},
-        {"laod = 0", "section [extdll a]: unknown key 'laod" + known},
+        {"laod = 0", "section [extdll a]: unknown key 'laod" + kKnown},
         {"[extdll b]", "section [extdll b]: no path"},
-        {"Path = /x", "section [extdll b]: unknown key 'Path" + known},
+        {"Path = /x", "section [extdll b]: unknown key 'Path" + kKnown},
         {"load = 2", "section [extdll b]: load must be 0 or 1, not '2'"},
         {"[extdll a]", "section [extdll a] repeated"},
         {"[extdll  a]", "section [extdll  a]: library 'a' is configured twice"},
@@ -326,7 +310,7 @@ TEST_F(RegistryTest, CheckNamesEveryProblemAtItsLineAndLoadsNothing)
         {"junk", "expected [section] or key = value"},
         {"  [ extdll d$(x) ]", std::string("section [extdll d$(x)]: ") + kNameRule},
         {"path = /nonexistent", ""},
-        {"x = 1", "section [extdll d$(x)]: unknown key 'x" + known},
+        {"x = 1", "section [extdll d$(x)]: unknown key 'x" + kKnown},
         {"[extdll e]", ""},
         {"path = /nonexistent", "section [extdll e]: cannot read /nonexistent: No such file or "
                                 "directory"},
@@ -358,19 +342,6 @@ TEST_F(RegistryTest, CheckNamesEveryProblemAtItsLineAndLoadsNothing)
     EXPECT_THAT(CheckExtConfigFile(m_path), testing::ElementsAreArray(problems));
     alarm(0);
     EXPECT_THAT(Take(), testing::IsEmpty()) << "nothing loaded";
-}
-
-// An unknown key keeps no file from loading; it is described at its line for the daemon to warn of.
-TEST_F(RegistryTest, UnknownKeysAreDescribedAndIgnored)
-{
-    ASSERT_TRUE(Configure("[extdll a]\npath = " IDLE_LIBRARY "\nlaod = 0\n[other]\nq = 1\n"
-                          "[extdll b]\npath = " IDLE_LIBRARY "\nload = 0\nweeb = w\nweb = x\n"));
-    ASSERT_EQ(1, m_registry.Load(&m_store));
-    EXPECT_EQ("a:1:0:1 b:0:3:0 ", State()) << "a typo of load is not read";
-    const std::string known = "' (a library's keys are path, web, load)";
-    EXPECT_THAT(DescribeUnknownExtKeys(m_store),
-                ElementsAre(m_path + ":3: section [extdll a]: unknown key 'laod" + known,
-                            m_path + ":9: section [extdll b]: unknown key 'weeb" + known));
 }
 
 // What anyone but root or the process's user can change could run code as root: it is not loaded.
