@@ -302,6 +302,8 @@ TEST_F(RegistryTest, CheckNamesEveryProblemAtItsLineAndLoadsNothing)
         {"[other]", ""},
         {"anything = 1", ""},
         {"junk", "expected [section] or key = value"},
+        {"[extdll]", std::string("section [extdll]: ") + kNameRule},
+        {"path = /p", ""},
         {"  [ extdll d$(x) ]", std::string("section [extdll d$(x)]: ") + kNameRule},
         {"path = /nonexistent", ""},
         {"x = 1", "section [extdll d$(x)]: unknown key 'x" + kKnown},
