@@ -291,6 +291,7 @@ TEST_F(RegistryTest, CheckNamesEveryProblemAtItsLineAndLoadsNothing)
         {"laod = 0", "key outside any section"},
         {"[extdll a]", ""},
         {"path = " HELLO_LIBRARY, ""},
+        {"web = /w", ""},
         {"laod = 0", "section [extdll a]: unknown key 'laod" + kKnown},
         {"[extdll b]", "section [extdll b]: no path"},
         {"Path = /x", "section [extdll b]: unknown key 'Path" + kKnown},
