@@ -151,30 +151,29 @@ TEST_F(RegistryTest, FollowsTheConfigurationAndLoadsEachLibraryOnce)
 // A changed path or web part is another library: unloaded, then loaded from the new path.
 TEST_F(RegistryTest, AReloadAppliesAChangedPathOrWebPart)
 {
+    // c comes first and stays as it is.
     const std::string c = "[extdll c]\npath = " IDLE_LIBRARY "\nweb = /c\n";
-    ASSERT_TRUE(Configure("[extdll a]\npath = " HELLO_LIBRARY "\n[extdll b]\npath = " IDLE_LIBRARY
-                          "\nweb = /w1\n" +
-                          c));
+    ASSERT_TRUE(Configure(c + "[extdll a]\npath = " HELLO_LIBRARY
+                              "\n[extdll b]\npath = " IDLE_LIBRARY "\nweb = /w1\n"));
     ASSERT_EQ(1, m_registry.Load(&m_store));
     Take();
-    ASSERT_TRUE(Configure("[extdll a]\npath = " IDLE_LIBRARY "\n[extdll b]\npath = " IDLE_LIBRARY
-                          "\nweb = /w2\n" +
-                          c));
+    ASSERT_TRUE(Configure(c + "[extdll a]\npath = " IDLE_LIBRARY
+                              "\n[extdll b]\npath = " IDLE_LIBRARY "\nweb = /w2\n"));
     EXPECT_EQ(1, m_registry.Load(&m_store));
     EXPECT_THAT(Take(), ElementsAre("hello: term", "idle: term", "idle: init", "idle: init"))
         << "a and b unloaded, then loaded again; c untouched";
-    EXPECT_EQ("a:1:0:1 b:1:0:1 c:1:0:1 ", State());
-    EXPECT_STREQ(IDLE_LIBRARY, m_registry.ExtAgentAt(0)->path.c_str());
-    EXPECT_STREQ("/w2", m_registry.ExtAgentAt(1)->web.c_str());
+    EXPECT_EQ("c:1:0:1 a:1:0:1 b:1:0:1 ", State());
+    EXPECT_STREQ(IDLE_LIBRARY, m_registry.ExtAgentAt(1)->path.c_str());
+    EXPECT_STREQ("/w2", m_registry.ExtAgentAt(2)->web.c_str());
     EXPECT_EQ(nullptr, dlopen(HELLO_LIBRARY, RTLD_NOW | RTLD_NOLOAD)) << "the old one is mapped";
     // A new path that cannot be loaded leaves the name unloaded, and says so.
-    ASSERT_TRUE(Configure("[extdll a]\npath = /nonexistent.so\n[extdll b]\npath = " HELLO_LIBRARY
-                          "\nweb = /w2\nload = 0\n" +
-                          c));
+    ASSERT_TRUE(Configure(c +
+                          "[extdll a]\npath = /nonexistent.so\n[extdll b]\npath = " HELLO_LIBRARY
+                          "\nweb = /w2\nload = 0\n"));
     EXPECT_EQ(0, m_registry.Load(&m_store));
     EXPECT_THAT(Take(),
                 ElementsAre("idle: term", "idle: term", HasSubstr("'a' not loaded: cannot read")));
-    EXPECT_EQ("a:1:1:0 b:0:3:0 c:1:0:1 ", State());
+    EXPECT_EQ("c:1:0:1 a:1:1:0 b:0:3:0 ", State());
     // Back to a path that loads: a failed record does not keep its status. c is gone: unloaded.
     ASSERT_TRUE(Configure("[extdll a]\npath = " HELLO_LIBRARY "\nload = 0\n"));
     EXPECT_EQ(1, m_registry.Load(&m_store));
