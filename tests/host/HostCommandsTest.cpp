@@ -1,10 +1,9 @@
-// What the daemon and the shell make of a line, beyond what the interpreter says.
+// What the shell and the daemon make of a line: the interpreter's outcomes, help, tables and words,
+// and what the host's commands add: status, the registry's failures, reloads and completion words.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -12,7 +11,6 @@
 
 #include <unistd.h>
 
-#include "eventlog/MuroxLogEvent.h"
 #include "host/commands/BHostCommands.h"
 #include "host/kaf/BSubscription.h"
 #include "host/server/OutputWait.h"
@@ -23,77 +21,67 @@
 
 namespace {
 
-// "boom" writes part of an answer and throws.
-class TThrowingHandler : public KAF::BCmdHandler {
-public:
-    void CmdExecute(KAF::ICmdStream& out, const KAF::BString&, const KAF::BStringArray&,
-                    const KAF::BSecurityParams&, const KAF::BString&) override
-    {
-        out.Write(KAF::BString("partial\n"));
-        throw std::runtime_error("out of memory");
-    }
-    const char* CmdGetHndlrName() const override { return "boom"; }
-    const CliEntry* CmdGetMap() const override
-    {
-        static const CliEntry s_map[] = {{1, "boom", "throws", ""},
-                                         {-1, nullptr, nullptr, nullptr}};
-        return s_map;
-    }
-};
+using testing::ElementsAre;
+using TRun = std::pair<TLineOutcome, std::string>;
 
-TEST(HostCommandsTest, ACommandThatThrowsFailsItsLine)
-{
-    KAF::BMessageDispatcher dispatcher;
-    const eventlog_test::TInstanceScope scope(&dispatcher);
-    KAF::BFileNV store;
-    BHostCommands commands(store);
-    TThrowingHandler handler;
-    ASSERT_TRUE(commands.Interpreter().Register(handler));
-    TRecordingStream out;
-    EXPECT_EQ(TLineOutcome::kFailed, commands.RunLine("boom now", out));
-    EXPECT_THAT(out.m_pieces,
-                testing::ElementsAre("partial\n", "murox: command failed: out of memory\n"));
-    TRecordingStream next;
-    EXPECT_EQ(TLineOutcome::kSucceeded, commands.RunLine("help boom", next));
-    EXPECT_THAT(next.m_pieces, testing::Not(testing::IsEmpty()));
-}
-
-// Notes, for each event, whether the runner took it for a reason why the line fails.
-class TFailureWatch : public KAF::IMessageSubscriber {
+// A handler with the table it is given; each command run is noted as "word arg arg" and answered,
+// and one given "boom" throws after its answer.
+class TTableHandler : public KAF::BCmdHandler {
 public:
-    explicit TFailureWatch(const BHostCommands& commands) : m_commands(commands) {}
-    void Inform(const KAF::BMessage& msg) override
+    explicit TTableHandler(const CliEntry* pMap) : m_pMap(pMap) {}
+    void CmdExecute(KAF::ICmdStream& out, const KAF::BString& command,
+                    const KAF::BStringArray& args, const KAF::BSecurityParams&,
+                    const KAF::BString&) override
     {
-        seen.push_back((m_commands.PublishingFailure() ? "F " : "V ") +
-                       std::string(msg.m_text.c_str()));
+        std::string call = command.c_str();
+        for (int i = 0; i < args.Count(); ++i)
+            call += std::string(" ") + args.At(i).c_str();
+        m_calls.push_back(call);
+        out.Write(KAF::BString(("ran " + call + "\n").c_str()));
+        if (call.find("boom") != std::string::npos)
+            throw std::runtime_error("out of memory");
     }
-    std::vector<std::string> seen;
+    const char* CmdGetHndlrName() const override { return "TTableHandler"; }
+    const CliEntry* CmdGetMap() const override { return m_pMap; }
+
+    std::vector<std::string> m_calls;
 
 private:
-    const BHostCommands& m_commands;
+    const CliEntry* m_pMap;
 };
 
-// The registry's failures are the reasons a line fails; nothing else published around them is.
-TEST(HostCommandsTest, TheRegistrysFailuresAreTakenForTheLinesReasons)
-{
-    KAF::BMessageDispatcher dispatcher;
-    const eventlog_test::TInstanceScope scope(&dispatcher);
-    KAF::BFileNV store;
-    BHostCommands commands(store);
-    TFailureWatch watch(commands);
-    const KAF::BSubscription subscription(dispatcher, watch);
-    MuroxLogEvent("before");
-    TRecordingStream out;
-    EXPECT_EQ(TLineOutcome::kFailed, commands.RunLine("xdll -a web1 /nonexistent/web1.so", out));
-    MuroxLogEvent("after");
-    EXPECT_THAT(watch.seen, testing::ElementsAre("V before",
-                                                 "F extension library 'web1' not added: cannot "
-                                                 "write '': no file name",
-                                                 "V after"));
-}
+const CliEntry kFrob[] = {
+    {1, "frob", "Frobnication\n frob -x <name>   frob one\n frob -y <n> <m>  frob two\n",
+     "[-x <name> | -y <n> <m>]"},
+    {2, "twiddle", " twiddle          untitled", ""},
+    {-1, nullptr, nullptr, nullptr},
+};
 
-// Sample libraries: one loads, one fails to initialise, one cannot be opened, one is not to load.
-class HostStatusTest : public testing::Test {
+// Notes each event, and whether the runner took it for a reason why the line fails ("F") or not
+// ("V"), and each reload it is told of with the registry's counts then: before and after it.
+class TWatch : public KAF::IMessageSubscriber, public IReloadWatcher {
+public:
+    explicit TWatch(BHostCommands& commands) : m_commands(commands) {}
+    void Inform(const KAF::BMessage& msg) override
+    {
+        m_seen.push_back((m_commands.PublishingFailure() ? "F " : "V ") +
+                         std::string(msg.m_text.c_str()));
+    }
+    void ReloadStarts() override { Note("starts"); }
+    void ReloadEnded() override { Note("ended"); }
+    void Note(const char* szWhat)
+    {
+        const TExtensionCounts counts = m_commands.Extensions();
+        m_seen.push_back(std::string(szWhat) + " " + std::to_string(counts.loaded) + "/" +
+                         std::to_string(counts.failed));
+    }
+    BHostCommands& m_commands;
+    std::vector<std::string> m_seen;
+};
+
+// Sample libraries: one loads, one fails to initialise, one cannot be opened, one is not to load;
+// "frob" and "twiddle" are registered after "xdll".
+class HostCommandsTest : public testing::Test {
 protected:
     static std::string Configured(const std::string& path)
     {
@@ -103,8 +91,9 @@ protected:
                "\nload = 0\n";
         return path;
     }
+    void SetUp() override { ASSERT_TRUE(m_commands.Interpreter().Register(m_frob)); }
     // The line's outcome and its answer as one text.
-    std::pair<TLineOutcome, std::string> Run(const std::string& line)
+    TRun Run(const std::string& line)
     {
         TRecordingStream out;
         const TLineOutcome outcome = m_commands.RunLine(line, out);
@@ -113,21 +102,6 @@ protected:
             answer += piece;
         return {outcome, answer};
     }
-    // The "key: value" lines of "status", in order.
-    std::vector<std::pair<std::string, std::string>> Status()
-    {
-        const auto [outcome, answer] = Run("status");
-        EXPECT_EQ(TLineOutcome::kSucceeded, outcome);
-        std::vector<std::pair<std::string, std::string>> facts;
-        std::istringstream lines(answer);
-        for (std::string line; std::getline(lines, line);) {
-            const std::size_t colon = line.find(": ");
-            EXPECT_NE(std::string::npos, colon) << line;
-            if (colon != std::string::npos)
-                facts.emplace_back(line.substr(0, colon), line.substr(colon + 2));
-        }
-        return facts;
-    }
 
     KAF::BMessageDispatcher m_dispatcher;
     eventlog_test::TInstanceScope m_scope{&m_dispatcher};
@@ -135,126 +109,130 @@ protected:
     const std::string m_path = Configured(m_dir.Path() + "/murox.conf");
     KAF::BFileNV m_store;
     const int m_read = m_store.ReadFile(m_path.c_str());
+    TTableHandler m_frob{kFrob};
+    const long long m_beforeMs = MonotonicMs();
     BHostCommands m_commands{m_store};
+    const long long m_afterMs = MonotonicMs();
 };
 
-using TFacts = std::vector<std::pair<std::string, std::string>>;
-
-TEST_F(HostStatusTest, TheShellSaysItsOwnFactsAndItsLibrariesAsTheyAreNow)
-{
-    ASSERT_NE(0, m_read);
-    TFacts facts = Status();
-    ASSERT_EQ(10U, facts.size());
-    EXPECT_EQ(std::make_pair(std::string("version"), std::string(MUROX_VERSION)), facts[0]);
-    EXPECT_EQ(TFacts({{"mode", "shell"}, {"pid", std::to_string(getpid())}}),
-              TFacts(facts.begin() + 1, facts.begin() + 3));
-    EXPECT_EQ("uptime_seconds", facts[3].first);
-    EXPECT_THAT(facts[3].second, testing::MatchesRegex("[0-9]+"));
-    EXPECT_EQ(TFacts({{"configuration", m_path},
-                      {"libraries", "4"},
-                      {"libraries_loaded", "1"},
-                      {"libraries_failed_to_load", "1"},
-                      {"libraries_failed_to_initialize", "1"},
-                      {"libraries_not_loaded", "1"}}),
-              TFacts(facts.begin() + 4, facts.end()));
-    ASSERT_EQ(TLineOutcome::kSucceeded, Run("xdll -l d").first);
-    ASSERT_EQ(TLineOutcome::kSucceeded, Run("xdll -d a").first);
-    facts = Status();
-    ASSERT_EQ(10U, facts.size());
-    EXPECT_EQ(TFacts({{"libraries", "3"},
-                      {"libraries_loaded", "1"},
-                      {"libraries_failed_to_load", "1"},
-                      {"libraries_failed_to_initialize", "1"},
-                      {"libraries_not_loaded", "0"}}),
-              TFacts(facts.begin() + 5, facts.end()));
-
-    EXPECT_EQ(std::make_pair(TLineOutcome::kFailed, std::string("\"status\" takes no operand\n")),
-              Run("status now"));
-}
-
-// The shell's uptime runs from when its commands were made.
-TEST_F(HostStatusTest, TheShellsUptimeRunsFromItsStart)
-{
-    const long long before = MonotonicMs();
-    BHostCommands commands(m_store);
-    const long long after = MonotonicMs();
-    while (MonotonicMs() <= after)
-        usleep(1000);
-    const TDaemonStatus status = commands.Status();
-    EXPECT_LE(before, status.startedMs);
-    EXPECT_GE(after, status.startedMs);
-    EXPECT_LT(after, status.nowMs);
-    EXPECT_FALSE(status.daemon);
-    EXPECT_EQ(m_path, status.configuration);
-}
-
-// In the daemon, the server adds its facts to what the commands know.
-TEST_F(HostStatusTest, TheDaemonsServerAddsItsFacts)
-{
-    unsigned long loadedSeen = 99;
-    m_commands.SetStatusSource([&loadedSeen](TDaemonStatus& status) {
-        loadedSeen = status.loaded;
-        status.daemon = true;
-        status.socket = "/run/x.ctl";
-        status.consoles = 2;
-        status.eventsDropped = 4;
-        status.refusals = 6;
-    });
-    const TFacts facts = Status();
-    EXPECT_EQ(1U, loadedSeen) << "the libraries are counted first";
-    ASSERT_EQ(14U, facts.size());
-    EXPECT_EQ(std::make_pair(std::string("mode"), std::string("daemon")), facts[1]);
-    EXPECT_EQ(TFacts({{"socket", "/run/x.ctl"},
-                      {"consoles", "2"},
-                      {"events_dropped", "4"},
-                      {"consoles_refused", "6"}}),
-              TFacts(facts.begin() + 10, facts.end()));
-}
-
-// "status" is a command like the others: in the help and the words; no handler may take its word.
-TEST_F(HostStatusTest, StatusIsInTheHelpAndTheCompletionWords)
-{
-    const auto [outcome, help] = Run("help");
-    EXPECT_EQ(TLineOutcome::kSucceeded, outcome);
-    EXPECT_THAT(help, testing::HasSubstr("\nstatus\n status  "));
-    EXPECT_THAT(Run("help status").second, testing::StartsWith("status\n status  "));
-    std::vector<std::string> words;
-    for (const control::TCommandWord& command : m_commands.CompletionWords().commands)
-        words.push_back(command.word);
-    EXPECT_THAT(words, testing::ElementsAre("xdll", "help", "status", "quit"));
-
-    class TStatusHandler : public KAF::BCmdHandler {
-    public:
-        void CmdExecute(KAF::ICmdStream&, const KAF::BString&, const KAF::BStringArray&,
-                        const KAF::BSecurityParams&, const KAF::BString&) override
-        {
-        }
-        const char* CmdGetHndlrName() const override { return "mine"; }
-        const CliEntry* CmdGetMap() const override
-        {
-            static const CliEntry s_map[] = {{1, "status", "mine", ""},
-                                             {-1, nullptr, nullptr, nullptr}};
-            return s_map;
-        }
-    } handler;
-    EXPECT_FALSE(m_commands.Interpreter().Register(handler));
-}
-
-// A deploy step run twice: the same add succeeds silently, another path or web part fails.
-TEST_F(HostStatusTest, AnAddRepeatedSucceedsAndAnotherForTheNameFails)
+// An "xdll" line is an action whatever place its switch takes: one that answers only to say why it
+// could not act fails its line. A deploy step run twice: the same add succeeds silently.
+TEST_F(HostCommandsTest, ALineSucceedsFailsOrLeavesAsItsCommandSays)
 {
     const std::string add = "xdll -a e " IDLE_LIBRARY " /w";
-    EXPECT_EQ(std::make_pair(TLineOutcome::kSucceeded, std::string()), Run(add));
-    EXPECT_EQ(std::make_pair(TLineOutcome::kSucceeded, std::string()), Run(add));
-    EXPECT_EQ(TLineOutcome::kFailed, Run("xdll -a e " IDLE_LIBRARY).first);
-    EXPECT_EQ(TLineOutcome::kFailed, Run("xdll -a e " HELLO_LIBRARY " /w").first);
-    EXPECT_EQ(TLineOutcome::kSucceeded, Run(add).first);
+    const TRun unknown(TLineOutcome::kFailed,
+                       "Unknown command 'nosuch'; \"help\" lists the commands\n");
+    const std::pair<const char*, TRun> cases[] = {
+        {"  frob\t-x  a ", {TLineOutcome::kSucceeded, "ran frob -x a\n"}},
+        {"twiddle", {TLineOutcome::kSucceeded, "ran twiddle\n"}},
+        {" \t ", {TLineOutcome::kSucceeded, ""}},
+        {"nosuch now", unknown},
+        // Help on an unknown topic fails its line, as an unknown command does.
+        {"help nosuch", unknown},
+        {"status now", {TLineOutcome::kFailed, "\"status\" takes no operand\n"}},
+        {"frob boom",
+         {TLineOutcome::kFailed, "ran frob boom\nmurox: command failed: out of memory\n"}},
+        {"help twiddle", {TLineOutcome::kSucceeded, "twiddle\n twiddle          untitled\n"}},
+        {"quit", {TLineOutcome::kLeave, ""}},
+        {" quit now", {TLineOutcome::kLeave, ""}},
+        {"xdll nosuch -l", {TLineOutcome::kFailed, "No such ext DLL\n"}},
+        {"xdll a -u", {TLineOutcome::kSucceeded, ""}},
+        {add.c_str(), {TLineOutcome::kSucceeded, ""}},
+        {add.c_str(), {TLineOutcome::kSucceeded, ""}},
+        {"xdll -a e " HELLO_LIBRARY " /w", {TLineOutcome::kFailed, ""}},
+    };
+    for (const auto& [line, expected] : cases)
+        EXPECT_EQ(expected, Run(line)) << line;
+    EXPECT_THAT(m_frob.m_calls, ElementsAre("frob -x a", "twiddle", "frob boom"));
+    EXPECT_EQ(TLineOutcome::kSucceeded, Run("xdll nosuch").first) << "a listing, not an action";
+}
+
+// Commands are headed by their handler's first help's title, else their words, never its class
+// name; the help of one command is its part of that, with a line break added.
+TEST_F(HostCommandsTest, HelpListsEveryCommandUnderWhatItIsFor)
+{
+    const CliEntry untitled[] = {{1, "zap", " zap   zaps", ""},
+                                 {2, "zip", nullptr, nullptr},
+                                 {-1, nullptr, nullptr, nullptr}};
+    TTableHandler other(untitled);
+    ASSERT_TRUE(m_commands.Interpreter().Register(other));
+    const std::string frob = "frob [-x <name> | -y <n> <m>]\n";
+    const std::string frobHelp = " frob -x <name>   frob one\n frob -y <n> <m>  frob two\n";
+    const std::string quit =
+        "quit\n quit                            leave murox (so does the end of input)\n";
+    const TRun help = Run("help");
+    EXPECT_EQ(TLineOutcome::kSucceeded, help.first);
+    EXPECT_THAT(help.second, testing::StartsWith("Extension DLL admin:\nxdll [ [ -l | -u "));
+    EXPECT_THAT(help.second,
+                testing::EndsWith(
+                    "\nFrobnication:\n" + frob + frobHelp +
+                    "twiddle\n twiddle          untitled\nCommands zap, zip:\nzap\n zap   zaps\n"
+                    "zip\nCommands of murox:\nhelp [<command>]\n"
+                    " help                            list every command with its help\n"
+                    " help <command>                  the help of one command\nstatus\n"
+                    " status                          murox's state, one \"key: value\" line a "
+                    "fact\n" +
+                    quit));
+    EXPECT_EQ(TRun(TLineOutcome::kSucceeded, frob + "Frobnication\n" + frobHelp), Run("help frob"));
+    EXPECT_EQ(TRun(TLineOutcome::kSucceeded, quit), Run("help quit"));
+    EXPECT_THAT(m_frob.m_calls, testing::IsEmpty());
+}
+
+// A table naming a word taken already, by anyone or twice in itself, or none, is refused whole.
+TEST_F(HostCommandsTest, ATableThatNamesATakenWordIsRefusedWhole)
+{
+    for (const char* szTaken :
+         {"help", "status", "quit", "xdll", "frob", "", "new", static_cast<const char*>(nullptr)}) {
+        const std::string taken = szTaken != nullptr ? szTaken : "(none)";
+        const CliEntry table[] = {{1, "fresh", "", ""},
+                                  {2, szTaken, "", ""},
+                                  {3, taken == "new" ? "new" : "other", "", ""},
+                                  {-1, nullptr, nullptr, nullptr}};
+        TTableHandler handler(table);
+        EXPECT_FALSE(m_commands.Interpreter().Register(handler)) << taken;
+        EXPECT_EQ(TLineOutcome::kFailed, Run("fresh").first) << taken << ": nothing registered";
+        EXPECT_THAT(Run("help").second, testing::Not(testing::HasSubstr("fresh"))) << taken;
+        EXPECT_THAT(Run("help quit").second, testing::StartsWith("quit\n quit  ")) << taken;
+    }
+}
+
+// The shell's facts and its libraries' as they are now; in the daemon, the server adds its own.
+TEST_F(HostCommandsTest, StatusSaysTheFactsAsTheyAreNow)
+{
+    ASSERT_NE(0, m_read);
+    while (MonotonicMs() <= m_afterMs)
+        usleep(1000);
+    const TDaemonStatus status = m_commands.Status();
+    EXPECT_EQ(getpid(), status.pid);
+    EXPECT_LE(m_beforeMs, status.startedMs) << "the uptime runs from when the commands were made";
+    EXPECT_GE(m_afterMs, status.startedMs);
+    EXPECT_LT(m_afterMs, status.nowMs);
+    EXPECT_FALSE(status.daemon);
+    EXPECT_EQ(m_path, status.configuration);
+    ASSERT_EQ(TLineOutcome::kSucceeded, Run("xdll -l d").first);
+    ASSERT_EQ(TLineOutcome::kSucceeded, Run("xdll -d a").first);
+    unsigned long loadedSeen = 99;
+    m_commands.SetStatusSource([&loadedSeen](TDaemonStatus& filled) {
+        loadedSeen = filled.loaded;
+        filled.daemon = true;
+        filled.socket = "/run/x.ctl";
+    });
+    const TRun answer = Run("status");
+    EXPECT_EQ(TLineOutcome::kSucceeded, answer.first);
+    EXPECT_THAT(answer.second, testing::EndsWith("\nlibraries: 3\nlibraries_loaded: 1\n"
+                                                 "libraries_failed_to_load: 1\n"
+                                                 "libraries_failed_to_initialize: 1\n"
+                                                 "libraries_not_loaded: 0\nsocket: /run/x.ctl\n"
+                                                 "consoles: 0\nevents_dropped: 0\n"
+                                                 "consoles_refused: 0\n"));
+    EXPECT_THAT(answer.second, testing::HasSubstr("\nmode: daemon\n"));
+    EXPECT_EQ(1U, loadedSeen) << "the libraries are counted first";
 }
 
 // The server rebuilds the completion words only when a line may have
 // changed them: an action (its switch may add, remove or re-read names),
 // or a reload; never a listing, help or status.
-TEST_F(HostStatusTest, OnlyActionsAndReloadsMayChangeTheWords)
+TEST_F(HostCommandsTest, TheWordsChangeOnlyAfterActionsAndReloads)
 {
     EXPECT_TRUE(m_commands.TakeWordsChanged()) << "the first words are never taken";
     EXPECT_FALSE(m_commands.TakeWordsChanged());
@@ -270,124 +248,65 @@ TEST_F(HostStatusTest, OnlyActionsAndReloadsMayChangeTheWords)
     TRecordingStream out;
     m_commands.Reload(out);
     EXPECT_TRUE(m_commands.TakeWordsChanged()) << "a reload by signal";
-    std::vector<std::string> names = m_commands.CompletionWords().names;
-    EXPECT_THAT(names, testing::ElementsAre("a", "b", "c", "d"));
-}
-
-// An "xdll" line is an action whatever place its switch takes: one that
-// answers only to say why it could not act fails its line.
-TEST_F(HostStatusTest, ASwitchAfterTheNameMakesAnActionToo)
-{
-    EXPECT_EQ(std::make_pair(TLineOutcome::kFailed, std::string("No such ext DLL\n")),
-              Run("xdll nosuch -l"));
-    EXPECT_EQ(TLineOutcome::kSucceeded, Run("xdll nosuch").first) << "a listing of nothing";
-    EXPECT_EQ(TLineOutcome::kSucceeded, Run("xdll a -u").first);
-}
-
-// However many libraries are configured, the words a console is sent
-// name at most kMaxWords of them.
-TEST(HostWordsTest, TheNamesAreBounded)
-{
-    char dir[] = "/tmp/murox-words-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(dir));
-    const std::string path = std::string(dir) + "/murox.conf";
+    // The words: commands with their switches (those taking a library's name marked), then the
+    // libraries' names, at most kMaxWords however many are configured.
     {
-        std::ofstream config(path);
-        for (std::size_t i = 0; i < control::kMaxWords + 2; ++i)
+        std::ofstream config(m_path, std::ios::app);
+        for (std::size_t i = 0; i < control::kMaxWords; ++i)
             config << "[extdll e" << i << "]\npath = /nonexistent.so\nload = 0\n";
     }
-    KAF::BMessageDispatcher dispatcher;
-    const eventlog_test::TInstanceScope scope(&dispatcher);
-    KAF::BFileNV store;
-    ASSERT_NE(0, store.ReadFile(path.c_str()));
-    {
-        BHostCommands commands(store);
-        const control::TCommandWords words = commands.CompletionWords();
-        EXPECT_EQ(control::kMaxWords, words.names.size());
-        EXPECT_EQ("e0", words.names.front());
+    Run("xdll -r");
+    const control::TCommandWords words = m_commands.CompletionWords();
+    std::string commands;
+    for (const control::TCommandWord& command : words.commands) {
+        commands += command.word + "(";
+        for (const auto& option : command.switches)
+            commands += option.word + (option.takesName ? "* " : " ");
+        commands += ") ";
     }
-    std::filesystem::remove_all(dir);
+    EXPECT_EQ("xdll(-l* -u* -f* -r -a -d* ) frob(-x* -y ) twiddle() help() status() quit() ",
+              commands);
+    ASSERT_EQ(control::kMaxWords, words.names.size());
+    EXPECT_THAT(std::vector<std::string>(words.names.begin(), words.names.begin() + 5),
+                ElementsAre("a", "b", "c", "d", "e0"));
 }
 
-// Records the reloads it is told of with the registry's counts then: before and after the change.
-class TReloadRecorder : public IReloadWatcher {
-public:
-    explicit TReloadRecorder(BHostCommands& commands) : m_commands(commands) {}
-    void ReloadStarts() override { Note("starts"); }
-    void ReloadEnded() override { Note("ended"); }
-    void Note(const char* szWhat)
-    {
-        const TExtensionCounts counts = m_commands.Extensions();
-        m_told.push_back(std::string(szWhat) + " " + std::to_string(counts.loaded) + "/" +
-                         std::to_string(counts.failed));
-    }
-    BHostCommands& m_commands;
-    std::vector<std::string> m_told;
-};
-
-class HostCommandsReloadTest : public testing::Test {
-protected:
-    void Configure(const std::string& text)
-    {
-        std::ofstream(m_path) << text;
-        ASSERT_NE(0, m_store.ReadFile(m_path.c_str()));
-    }
-
-    KAF::BMessageDispatcher m_dispatcher;
-    eventlog_test::TInstanceScope m_scope{&m_dispatcher};
-    const testsupport::TScratchDir m_dir;
-    const std::string m_path = m_dir.Path() + "/murox.conf";
-    KAF::BFileNV m_store;
-};
-
-// Failed counts what was to load and could not; a library configured not to load is neither.
-TEST_F(HostCommandsReloadTest, TheCountsAreWhatTheListingShows)
+// Every line that re-reads the configuration is reported around its run, however it is written;
+// failed counts what was to load and could not, and a library configured not to load is neither.
+// The registry's failures are the reasons a line fails; nothing else published in it is.
+TEST_F(HostCommandsTest, EveryReloadIsToldAroundItAndItsFailuresFailIt)
 {
-    Configure("[extdll a]\npath = " HELLO_LIBRARY "\n[extdll b]\npath = " BROKEN_LIBRARY
-              "\n[extdll c]\npath = /nonexistent/lib.so\n[extdll d]\npath = " IDLE_LIBRARY
-              "\nload = 0\n");
-    BHostCommands commands(m_store);
-    TExtensionCounts counts = commands.Extensions();
-    EXPECT_EQ(1U, counts.loaded);
-    EXPECT_EQ(2U, counts.failed);
-    TRecordingStream out;
-    commands.RunLine("xdll -l d", out);
-    commands.RunLine("xdll -u a", out);
-    counts = commands.Extensions();
-    EXPECT_EQ(1U, counts.loaded);
-    EXPECT_EQ(2U, counts.failed);
-}
-
-// Every line that re-reads the configuration is reported around its run, however it is written.
-TEST_F(HostCommandsReloadTest, EveryReloadIsToldAroundIt)
-{
-    Configure("[extdll a]\npath = " HELLO_LIBRARY "\n");
-    BHostCommands commands(m_store);
-    TReloadRecorder recorder(commands);
-    commands.WatchReloads(&recorder);
-    TRecordingStream out;
-    for (const char* szLine : {"xdll", "help xdll", "xdll -l a", "xdll -u a", "xdll r", "-r"})
-        commands.RunLine(szLine, out);
-    EXPECT_THAT(recorder.m_told, testing::IsEmpty());
-    commands.RunLine("xdll -r", out);
-    EXPECT_THAT(recorder.m_told, testing::ElementsAre("starts 0/0", "ended 1/0"));
-    recorder.m_told.clear();
+    using testing::StartsWith;
+    TWatch watch(m_commands);
+    m_commands.WatchReloads(&watch);
+    for (const char* szLine : {"xdll", "help xdll", "xdll -u a", "xdll r", "-r"})
+        Run(szLine);
+    EXPECT_THAT(watch.m_seen, testing::IsEmpty());
+    const KAF::BSubscription subscription(m_dispatcher, watch);
+    EXPECT_EQ(TLineOutcome::kFailed, Run("xdll -r").first);
+    EXPECT_THAT(watch.m_seen,
+                ElementsAre("starts 0/2", "V hello: init", StartsWith("V broken: init refuses"),
+                            StartsWith("F extension library 'b' not loaded: MuroxExtInit"),
+                            "F extension library 'c' not loaded: cannot read /nonexistent.so: No "
+                            "such file or directory",
+                            "ended 1/2"));
+    watch.m_seen.clear();
     std::ofstream(m_path) << "[extdll a]\npath = " HELLO_LIBRARY
                              "\n[extdll b]\npath = " IDLE_LIBRARY "\n";
-    commands.RunLine("  xdll   -u a -r", out);
-    EXPECT_THAT(recorder.m_told, testing::ElementsAre("starts 1/0", "ended 2/0"));
-    recorder.m_told.clear();
-    commands.Reload(out);
-    EXPECT_THAT(recorder.m_told, testing::ElementsAre("starts 2/0", "ended 2/0"));
-    recorder.m_told.clear();
+    EXPECT_EQ(TLineOutcome::kSucceeded, Run("  xdll   -u a -r").first);
+    EXPECT_THAT(watch.m_seen, ElementsAre("starts 1/2", "V hello: term", "V hello: init",
+                                          "V idle: init", "ended 2/0"));
+    watch.m_seen.clear();
+    TRecordingStream out;
     // A reload that fails is over all the same.
     std::ofstream(m_path) << "[extdll a\n";
-    commands.Reload(out);
-    EXPECT_THAT(recorder.m_told, testing::ElementsAre("starts 2/0", "ended 2/0"));
-    recorder.m_told.clear();
-    commands.WatchReloads(nullptr);
-    commands.RunLine("xdll -r", out);
-    EXPECT_THAT(recorder.m_told, testing::IsEmpty());
+    m_commands.Reload(out);
+    const auto refused = StartsWith("F configuration not applied, extension libraries unchanged");
+    EXPECT_THAT(watch.m_seen, ElementsAre("starts 2/0", refused, "ended 2/0"));
+    watch.m_seen.clear();
+    m_commands.WatchReloads(nullptr);
+    m_commands.Reload(out);
+    EXPECT_THAT(watch.m_seen, ElementsAre(refused));
 }
 
 } // namespace
