@@ -194,11 +194,90 @@ inside sed -i '/^\[extdll idle\]/,/^load/ s/^load = 0$/load = 1/' "$conf"
 check "systemctl reload murox" inside systemctl reload murox.service
 is "the reload loaded idle, as the edited configuration says, in the same process" "LOADED $pid" \
     eval 'echo "$(status idle) $(mainpid)"'
-check "systemctl restart murox && murox --remote -e xdll" \
-    inside sh -c 'systemctl restart murox.service && murox --remote -e xdll'
+restarts=0
+for _ in 1 2 3 4 5 6 7 8 9 10; do
+    # Ten restarts in a row pass the default start limit (5 in 10 s).
+    inside systemctl reset-failed murox.service
+    inside sh -c 'systemctl restart murox.service && murox --remote -e xdll' >/dev/null 2>&1 &&
+        restarts=$((restarts + 1))
+done
+is "systemctl restart murox && murox --remote -e xdll, ten times" 10 echo "$restarts"
 text="2 extension libraries loaded, 0 failed, 0 consoles"
 poll eval '[ "$(status_line)" = "$text" ]'
 is "the unit's status line counts the libraries and consoles" "$text" status_line
+check "systemctl status murox shows it" \
+    inside sh -c "systemctl status --no-pager murox.service | grep -qF 'Status: \"$text\"'"
+
+# The watchdog, shortened by a drop-in: an idle daemon is left alone (for
+# more than twice the interval), a stopped one is killed and started again.
+dropin=/run/systemd/system/murox.service.d
+inside mkdir -p "$dropin" && inside sh -c "printf '[Service]\nWatchdogSec=2s\n' >$dropin/watchdog.conf" &&
+    inside systemctl daemon-reload && inside systemctl restart murox.service ||
+    bad "cannot restart murox with WatchdogSec=2s"
+pid=$(mainpid)
+sleep 5
+is "an idle daemon outlives a watchdog of 2 s" "$pid active" \
+    eval 'echo "$(mainpid) $(inside systemctl is-active murox.service)"'
+inside sh -c "kill -STOP $pid"
+await "a stopped daemon is killed by the watchdog and restarted" \
+    eval '[ "$(mainpid)" != "$pid" ] && [ "$(mainpid)" != 0 ] && listing'
+check "the journal says the watchdog timed out" \
+    inside sh -c 'journalctl -b -u murox.service -o cat | grep -q "Watchdog timeout"'
+inside rm -r "$dropin" && inside systemctl daemon-reload && inside systemctl reset-failed murox.service
+
+# A broken configuration: a reload keeps the daemon, a restart fails at
+# once and is not retried, the journal names the line and why.
+inside cp -p "$conf" "$conf.good"
+inside sh -c "printf '[extdll oops\n' >>$conf"
+line=$(inside sh -c "wc -l <$conf")
+pid=$(mainpid)
+inside systemctl reload murox.service >/dev/null 2>&1
+is "systemctl reload of a broken configuration keeps the daemon and its libraries" \
+    "$pid hello=LOADED,idle=LOADED" eval 'echo "$(mainpid) $(libraries)"'
+inside systemctl restart murox.service >/dev/null 2>&1 && bad "systemctl restart succeeds with a broken configuration"
+is "the restart failed and is not retried" failed inside systemctl show -p SubState --value murox.service
+check "the journal names the broken line and why" \
+    inside sh -c "journalctl -b -u murox.service -o cat -n 20 |
+                  grep -qF \"murox: malformed '$conf', line $line: section header without ']'\""
+inside mv "$conf.good" "$conf" && inside systemctl reset-failed murox.service
+
+# Priorities: after a clean start and a few consoles nothing is at warning;
+# a reload is logged once; a reload with a library that fails fails, and
+# "journalctl -p warning" names that library, once.
+# journal_end: just after the journal's last entry, as --since takes it
+# (not a cursor: with a filter its own entry does not pass, journalctl
+# skips the first entry that does).
+journal_end() {
+    local usec
+    usec=$(($(inside journalctl -n 1 -o export | sed -n 's/^__REALTIME_TIMESTAMP=//p') + 1))
+    printf '@%d.%06d\n' $((usec / 1000000)) $((usec % 1000000))
+}
+journal() { inside journalctl -u murox.service --since "$since" -o cat "$@"; }
+since=$(journal_end)
+check "systemctl restart murox" inside systemctl restart murox.service
+for _ in 1 2 3; do listing >/dev/null 2>&1; done
+poll eval '[ "$(journal | grep -c "console disconnected")" -ge 3 ]'
+is "after a clean start and three consoles, the journal at warning is empty" "1 " \
+    eval 'echo "$(journal -p notice | grep -c "daemon started") $(journal -p warning)"'
+since=$(journal_end)
+inside sed -i '/^\[extdll idle\]/,/^load/ s/^load = 1$/load = 0/' "$conf"
+check "systemctl reload murox, idle unloaded" inside systemctl reload murox.service
+poll eval '[ "$(journal | grep -c "idle: term")" -ge 1 ]'
+is "the reload is logged once, below warning" "1 1 " \
+    eval 'echo "$(journal | grep -c "idle: term") $(journal | grep -c "xdll -r") $(journal -p warning)"'
+since=$(journal_end)
+printf '[extdll gone]\npath = /usr/lib/%s/murox/libmurox_ext_gone.so\nload = 1\n' "$multiarch" |
+    inside tee -a "$conf" >/dev/null
+inside systemctl reload murox.service >/dev/null 2>&1 && bad "systemctl reload succeeds with a library that fails"
+# systemd's records and the daemon's stream reach the journal each at its own pace.
+poll eval '[ "$(journal | grep -c "Reload failed")" -ge 1 ] && [ "$(journal | grep -c "library .gone.")" -ge 1 ]'
+is "journalctl -p warning names the library that failed, once; the reload ended status=1" "1 1 1 0" \
+    eval 'echo "$(journal -p warning | grep -c "^extension library '"'gone'"' not loaded: ")" \
+               "$(journal | grep -c "library '"'gone'"'")" "$(journal | grep -c "status=1/FAILURE")" \
+               "$(journal | grep -c NOTIMPLEMENTED)"'
+inside sed -i '/^\[extdll gone\]/,$d' "$conf"
+inside sed -i '/^\[extdll idle\]/,/^load/ s/^load = 0$/load = 1/' "$conf"
+check "systemctl reload murox with the configuration put back" inside systemctl reload murox.service
 
 # Under the unit's hardening the daemon rewrites its configuration, one of
 # another user's too, keeping its owner and mode (CAP_CHOWN alone).
