@@ -45,7 +45,7 @@ TEST(VisibleTextTest, WhatActsHidesOrIsNoUtf8IsEscaped)
                                    "\xc0\xaf\xe0\x80\xaf",     // overlong forms
                                    "\xed\xa0\x80",             // a surrogate
                                    "\xf4\x90\x80\x80\xf5\xff", // beyond U+10FFFF, bytes never used
-                                   "\xe2\x82",                 // cut short at the end
+                                   "\xe2\x82",                 // cut short
                                    // U+200B, U+200F, U+202A, U+202E, U+2066, U+2069, U+FEFF
                                    "\xe2\x80\x8b", "\xe2\x80\x8f", "\xe2\x80\xaa", "\xe2\x80\xae",
                                    "\xe2\x81\xa6", "\xe2\x81\xa9", "\xef\xbb\xbf"};
