@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -18,7 +19,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "host/console/BConsoleScreen.h"
@@ -97,23 +97,21 @@ void Send(const BFd& peer, const std::string& bytes)
 
 TReconnectPolicy Reconnecting(int giveUpMs, int longestDelayMs = 200)
 {
-    TReconnectPolicy policy;
-    policy.enabled = true;
-    policy.firstDelayMs = 10;
-    policy.longestDelayMs = longestDelayMs;
-    policy.giveUpMs = giveUpMs;
-    return policy;
+    return {true, 10, longestDelayMs, giveUpMs};
 }
 
-// What a console wrote; Ctrl-C (or `press`) pressed the first time `stream` is sent `pressAt`
-// ("": anything).
+// What a console wrote, through a pipe.
 class BWatchedOutput : public IConsoleOutput {
 public:
-    BWatchedOutput() = default;
-    BWatchedOutput(
-        TStream stream, std::string pressAt, std::function<void()> press = [] { raise(SIGINT); })
-        : m_armed(true), m_stream(stream), m_pressAt(std::move(pressAt)), m_press(std::move(press))
+    // Ctrl-C (or `press`) is pressed the first time `stream` is sent `pressAt` ("": anything).
+    void Arm(
+        TStream stream, const std::string& pressAt,
+        const std::function<void()>& press = [] { raise(SIGINT); })
     {
+        m_armed = true;
+        m_stream = stream;
+        m_pressAt = pressAt;
+        m_press = press;
     }
     bool Terminal(TStream) const override { return false; }
     void Write(TStream stream, const std::string& bytes) override
@@ -204,14 +202,14 @@ protected:
     // Runs a console to its end, `connected` called once greeted, then the daemon's; the console's
     // status, the test's stdio back.
     int Run(
-        IConsoleOutput& output, const TReconnectPolicy& policy = TReconnectPolicy(),
+        const TReconnectPolicy& policy = TReconnectPolicy(),
         const std::function<void()>& connected = [] {})
     {
         std::string error;
         if (!m_connection.Connect(m_path, error))
             throw std::runtime_error(error); // the daemon's thread would wait on
         connected();
-        BConsoleScreen screen(output);
+        BConsoleScreen screen(m_output);
         const int status = BConsoleSession(m_connection, screen, policy).Run();
         std::fflush(stdout);
         dup2(m_savedIn, 0);
@@ -220,12 +218,17 @@ protected:
         m_shown.assign(std::istreambuf_iterator<char>(file), {});
         shutdown(m_connection.Fd(), SHUT_RDWR);
         Finish();
+        m_out = m_output.written[IConsoleOutput::kOut];
+        m_err = m_output.written[IConsoleOutput::kErr];
         return status;
     }
 
     const testsupport::TScratchDir m_dir;
     const std::string m_path = m_dir.Path() + "/control";
-    std::string m_shown;
+    BWatchedOutput m_output;
+    std::string m_out; // what it wrote to standard output, or error
+    std::string m_err;
+    std::string m_shown;              // on the terminal
     std::vector<std::string> m_lines; // "N: LINE", taken by the Nth visit
     int m_turnedAway = 0;
     BFd m_listener;
@@ -276,8 +279,8 @@ TEST_F(ConsoleSessionTest, ATypedLineIsTakenBeforeTheFramesWaiting)
 {
     Type("quit\n", false);
     Play({{Greeting() + Events(), 0, "", kStays}});
-    BWatchedOutput output(IConsoleOutput::kOut, "");
-    EXPECT_EQ(0, Run(output, TReconnectPolicy(), [this] {
+    m_output.Arm(IConsoleOutput::kOut, "");
+    EXPECT_EQ(0, Run(TReconnectPolicy(), [this] {
                   EXPECT_TRUE(m_connection.HasFrame()) << "the events came apart from the greeting";
               }));
     EXPECT_EQ(std::string::npos, m_shown.find("event " + std::to_string(kHeap - 1)))
@@ -291,10 +294,10 @@ TEST_F(ConsoleSessionTest, AFailureUnderThePromptDrawsThePromptAgain)
     Type("", true, false);
     const std::string failure = "extension library 'web1' not loaded";
     Play({{Greeting() + Frame(control::kFailureEvent, failure), 0, "", kStays}});
-    BWatchedOutput output(IConsoleOutput::kErr, failure,
-                          [this] { EXPECT_EQ(1, write(m_typist.Get(), "\x04", 1)); });
-    EXPECT_EQ(0, Run(output));
-    EXPECT_EQ(failure + "\n", output.written[IConsoleOutput::kErr]);
+    m_output.Arm(IConsoleOutput::kErr, failure,
+                 [this] { EXPECT_EQ(1, write(m_typist.Get(), "\x04", 1)); });
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ(failure + "\n", m_err);
     EXPECT_EQ("murox> murox> \n", m_shown);
 }
 
@@ -305,14 +308,11 @@ TEST_F(ConsoleSessionTest, CtrlCIsTakenBeforeTheFramesWaiting)
     Play(
         {{Greeting(), 1,
           Frame(control::kAnswer, "one\n") + Events() + Frame(control::kAnswer, "two\n"), kStays}});
-    BWatchedOutput output(IConsoleOutput::kOut, "");
-    Run(output);
-    const std::string& out = output.written[IConsoleOutput::kOut];
-    EXPECT_EQ(0u, out.find("one\n")) << out;
-    EXPECT_EQ(std::string::npos, out.find("two")) << "the abandoned answer was shown";
-    EXPECT_NE(std::string::npos,
-              output.written[IConsoleOutput::kErr].find("murox: answer abandoned"))
-        << output.written[IConsoleOutput::kErr] << m_shown;
+    m_output.Arm(IConsoleOutput::kOut, "");
+    Run();
+    EXPECT_EQ(0u, m_out.find("one\n")) << m_out;
+    EXPECT_EQ(std::string::npos, m_out.find("two")) << "the abandoned answer was shown";
+    EXPECT_NE(std::string::npos, m_err.find("murox: answer abandoned")) << m_err << m_shown;
 }
 
 // A lost daemon is waited for. A line typed while none was there goes to the next; the next is
@@ -325,21 +325,19 @@ TEST_F(ConsoleSessionTest, AnOperatorsConsoleWaitsForTheNextDaemon)
     Play({{Greeting(), 0, "", kLeaves},
           {Greeting(), 1, part, kLeaves},
           {Greeting("2 2.0"), 0, "", kAnswers}});
-    BWatchedOutput output;
-    EXPECT_EQ(0, Run(output, Reconnecting(10000), [this] {
+    EXPECT_EQ(0, Run(Reconnecting(10000), [this] {
                   char byte = 0; // the first daemon is gone before the console starts
                   EXPECT_EQ(0, recv(m_connection.Fd(), &byte, 1, MSG_PEEK));
               }));
     EXPECT_THAT(m_lines, ElementsAre("1: one", "2: two"));
     const std::string connected = "murox: connected to the daemon at " + m_path + ", pid ";
-    EXPECT_EQ(connected + "1, version 1.0\n" + connected + "2, version 2.0\nran two\n",
-              output.written[IConsoleOutput::kOut]);
+    EXPECT_EQ(connected + "1, version 1.0\n" + connected + "2, version 2.0\nran two\n", m_out);
     const std::string closed = "murox: the daemon at " + m_path + " closed the connection\n";
     const std::string waiting = "murox: waiting for the daemon to come back (Ctrl-C gives up)\n";
     EXPECT_EQ(closed + waiting + closed +
                   "murox: the answer to the line sent is lost; the daemon may have run it\n" +
                   waiting,
-              output.written[IConsoleOutput::kErr]);
+              m_err);
 }
 
 // The next daemon is judged as the first: one that refuses ends the console with 4, sent nothing.
@@ -347,11 +345,9 @@ TEST_F(ConsoleSessionTest, ARefusalByTheNextDaemonEndsTheConsoleWithFour)
 {
     Type("one\ntwo\n", true);
     Play({{Greeting(), 1, "", kLeaves}, {kRefusal, 0, "", kStays}});
-    BWatchedOutput output;
-    EXPECT_EQ(4, Run(output, Reconnecting(10000)));
+    EXPECT_EQ(4, Run(Reconnecting(10000)));
     EXPECT_THAT(m_lines, ElementsAre("0: one"));
-    EXPECT_THAT(output.written[IConsoleOutput::kErr],
-                EndsWith("murox: access refused: uid 7 is not root\n"));
+    EXPECT_THAT(m_err, EndsWith("murox: access refused: uid 7 is not root\n"));
 }
 
 // One of another user that comes back in the daemon's place ends the console with 4 at once,
@@ -361,25 +357,18 @@ TEST_F(ConsoleSessionTest, AnUntrustedNextDaemonEndsTheConsoleWithFour)
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to serve as another user";
     Type("one\ntwo\n", true);
-    // Bound as root, listening as nobody: the kernel names the listener's user.
+    // Listening as nobody: the kernel names the listener's user.
     const std::string elsewhere = m_dir.Path() + "/stranger";
-    const BFd bound = testsupport::ListenAt(elsewhere);
-    ASSERT_TRUE(bound.Valid());
-    const pid_t stranger = fork();
-    if (stranger == 0) {
-        if (setgid(65534) != 0 || setuid(65534) != 0 || listen(bound.Get(), 8) != 0)
-            _exit(1);
-        for (;;)
-            pause();
-    }
+    const BFd stranger = testsupport::ListenAt(elsewhere);
+    ASSERT_EQ(0, seteuid(65534));
+    const int listening = listen(stranger.Get(), 8);
+    ASSERT_EQ(0, seteuid(0));
+    ASSERT_EQ(0, listening);
     Play({{Greeting(), 1, "", kLeaves}});
-    BWatchedOutput output;
-    const int status = Run(output, Reconnecting(3000),
-                           [&] { EXPECT_EQ(0, rename(elsewhere.c_str(), m_path.c_str())); });
-    kill(stranger, SIGKILL);
-    waitpid(stranger, nullptr, 0);
-    EXPECT_EQ(4, status) << output.written[IConsoleOutput::kErr];
-    EXPECT_THAT(output.written[IConsoleOutput::kErr], testing::HasSubstr("not trusted"));
+    const int status =
+        Run(Reconnecting(3000), [&] { EXPECT_EQ(0, rename(elsewhere.c_str(), m_path.c_str())); });
+    EXPECT_EQ(4, status) << m_err;
+    EXPECT_THAT(m_err, testing::HasSubstr("not trusted"));
 }
 
 // Nothing comes back: Ctrl-C gives up at once, with status 1.
@@ -387,11 +376,10 @@ TEST_F(ConsoleSessionTest, CtrlCGivesUpWaitingForTheDaemon)
 {
     Type("one\n", true, false);
     Play({{Greeting(), 1, "", kLeaves}});
-    BWatchedOutput output(IConsoleOutput::kErr, "waiting for the daemon");
+    m_output.Arm(IConsoleOutput::kErr, "waiting for the daemon");
     // Past the test's own deadline, had Ctrl-C not been heard.
-    EXPECT_EQ(1, Run(output, Reconnecting(600000), [this] { unlink(m_path.c_str()); }));
-    EXPECT_THAT(output.written[IConsoleOutput::kErr],
-                EndsWith("murox: gave up waiting for the daemon\n"));
+    EXPECT_EQ(1, Run(Reconnecting(600000), [this] { unlink(m_path.c_str()); }));
+    EXPECT_THAT(m_err, EndsWith("murox: gave up waiting for the daemon\n"));
 }
 
 // Ctrl-C is heard while a daemon that took the console says nothing, well before that wait ends.
@@ -399,13 +387,11 @@ TEST_F(ConsoleSessionTest, CtrlCGivesUpWhileTheNextDaemonSaysNothing)
 {
     Type("one\n", true, false);
     Play({{Greeting(), 1, "", kLeaves}, {"", 0, "", kInterrupts}});
-    BWatchedOutput output;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(1, Run(output, Reconnecting(600000)));
+    EXPECT_EQ(1, Run(Reconnecting(600000)));
     EXPECT_LT(std::chrono::steady_clock::now() - start,
               std::chrono::seconds(BDaemonConnection::kPatienceSeconds));
-    EXPECT_THAT(output.written[IConsoleOutput::kErr],
-                EndsWith("murox: gave up waiting for the daemon\n"));
+    EXPECT_THAT(m_err, EndsWith("murox: gave up waiting for the daemon\n"));
 }
 
 // The pauses between attempts grow, until the patience ends: status 1.
@@ -413,10 +399,8 @@ TEST_F(ConsoleSessionTest, TheWaitForTheDaemonIsBoundedAndBacksOff)
 {
     Type("one\n", true, false);
     Play({{Greeting(), 1, "", kLeaves}}); // then the attempts are turned away
-    BWatchedOutput output;
-    EXPECT_EQ(1, Run(output, Reconnecting(1000, 2000)));
-    EXPECT_THAT(output.written[IConsoleOutput::kErr],
-                EndsWith("murox: the daemon did not come back within 1 seconds\n"));
+    EXPECT_EQ(1, Run(Reconnecting(1000, 2000)));
+    EXPECT_THAT(m_err, EndsWith("murox: the daemon did not come back within 1 seconds\n"));
     // 10, 20, 40 ... 640 ms: at most 7 attempts in a second; a slower machine makes fewer.
     EXPECT_GE(m_turnedAway, 2);
     EXPECT_LE(m_turnedAway, 7);
@@ -428,9 +412,8 @@ TEST_F(ConsoleSessionTest, ThePausesBetweenAttemptsAreBounded)
 {
     Type("one\n", true, false);
     Play({{Greeting(), 1, "", kLeaves}});
-    BWatchedOutput output;
-    EXPECT_EQ(1, Run(output, Reconnecting(3000, 20)));
-    EXPECT_GE(m_turnedAway, 16) << output.written[IConsoleOutput::kErr];
+    EXPECT_EQ(1, Run(Reconnecting(3000, 20)));
+    EXPECT_GE(m_turnedAway, 16) << m_err;
 }
 
 // A script's console (no reconnection) ends with its daemon, status 1, and tries no other; a
@@ -440,12 +423,10 @@ TEST_F(ConsoleSessionTest, AScriptsConsoleEndsWithItsDaemon)
     Type("one\ntwo", false);
     m_typist.Reset();
     Play({{Greeting(), 1, "", kLeaves}});
-    BWatchedOutput output;
-    EXPECT_EQ(1, Run(output));
+    EXPECT_EQ(1, Run());
     EXPECT_THAT(m_lines, ElementsAre("0: one"));
     EXPECT_EQ(0, m_turnedAway);
-    EXPECT_EQ("murox: the daemon at " + m_path + " closed the connection\n",
-              output.written[IConsoleOutput::kErr]);
+    EXPECT_EQ("murox: the daemon at " + m_path + " closed the connection\n", m_err);
 }
 
 // A refusal of the console's credentials (4) is told from no room or no daemon (1), for scripts.

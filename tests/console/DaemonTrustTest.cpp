@@ -2,7 +2,6 @@
 // kept from the socket is told what keeps it out. Needs root, to serve and connect as others.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -10,7 +9,6 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,72 +23,62 @@ const uid_t kNobody = 65534;
 // The socket's group: one nobody is not in unless it is given to it.
 const gid_t kSocketGroup = 4321;
 
-// Listens at `path` as `uid`, greets one console with a retitling greeting, reports bytes received.
+// Listens at `path` as `uid` (consoles see the listener's credentials at listen()), greets one
+// console with a retitling greeting, reports the bytes it received.
 class BStandIn {
 public:
-    BStandIn(const std::string& path, uid_t uid)
+    BStandIn(const std::string& path, uid_t uid) : m_listener(testsupport::ListenAt(path))
     {
-        int ready[2];
         int report[2];
-        if (pipe(ready) != 0 || pipe(report) != 0)
-            std::abort();
+        const bool listening =
+            chmod(path.c_str(), 0666) == 0 && seteuid(uid) == 0 && listen(m_listener.Get(), 1) == 0;
+        if (seteuid(0) != 0 || !listening || pipe(report) != 0)
+            return;
         m_pid = fork();
         if (m_pid == 0) {
-            close(ready[0]);
             close(report[0]);
-            Serve(path, uid, ready[1], report[1]);
+            Serve(report[1]);
         }
-        close(ready[1]);
         close(report[1]);
-        char byte = 0;
-        m_ok = read(ready[0], &byte, 1) == 1;
-        close(ready[0]);
-        m_report = report[0];
+        m_report.Reset(report[0]);
     }
     ~BStandIn()
     {
-        close(m_report);
+        if (m_pid <= 0)
+            return; // not -1: kill would signal every process
         kill(m_pid, SIGKILL);
         waitpid(m_pid, nullptr, 0);
     }
 
-    bool Ok() const { return m_ok; }
+    bool Ok() const { return m_report.Valid(); }
     // The bytes the console sent, once it closed.
     long Received()
     {
         long count = -1;
-        return read(m_report, &count, sizeof count) == sizeof count ? count : -1;
+        return read(m_report.Get(), &count, sizeof count) == sizeof count ? count : -1;
     }
 
 private:
-    // Consoles see the listener's credentials at listen(): bound as root, listening as `uid`.
-    [[noreturn]] static void Serve(const std::string& path, uid_t uid, int ready, int report)
+    [[noreturn]] void Serve(int report)
     {
         alarm(30);
-        sockaddr_un address;
-        const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
-        if (!control::SocketAddress(path, address) ||
-            bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            chmod(path.c_str(), 0666) != 0 || setgid(uid) != 0 || setuid(uid) != 0 ||
-            listen(listener, 1) != 0 || write(ready, "k", 1) != 1)
-            _exit(1);
-        const int conn = accept(listener, nullptr, nullptr);
+        const BFd conn(accept(m_listener.Get(), nullptr, nullptr));
         std::string hello;
         control::AppendFrame(hello, control::kHello,
                              std::string(control::kGreeting) + " 1\x1b]0;owned\x07 2");
         // An untrusted console may have closed already.
-        (void)!send(conn, hello.data(), hello.size(), MSG_NOSIGNAL);
+        (void)!send(conn.Get(), hello.data(), hello.size(), MSG_NOSIGNAL);
         long count = 0;
         char buffer[256];
         ssize_t n;
-        while ((n = recv(conn, buffer, sizeof buffer, 0)) > 0)
+        while ((n = recv(conn.Get(), buffer, sizeof buffer, 0)) > 0)
             count += n;
         _exit(write(report, &count, sizeof count) == sizeof count ? 0 : 1);
     }
 
+    BFd m_listener;
     pid_t m_pid = -1;
-    bool m_ok = false;
-    int m_report = -1;
+    BFd m_report;
 };
 
 class DaemonTrustTest : public ::testing::Test {
