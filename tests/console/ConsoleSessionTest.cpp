@@ -416,16 +416,25 @@ TEST_F(ConsoleSessionTest, ThePausesBetweenAttemptsAreBounded)
     EXPECT_GE(m_turnedAway, 16) << m_err;
 }
 
-// A script's console (no reconnection) ends with its daemon, status 1, and tries no other; a
-// line unanswered outlives the end of its input.
+// A script's console (no reconnection) ends with its daemon, status 1, and tries no other.
 TEST_F(ConsoleSessionTest, AScriptsConsoleEndsWithItsDaemon)
 {
-    Type("one\ntwo", false);
-    m_typist.Reset();
+    Type("one\ntwo\n", false);
     Play({{Greeting(), 1, "", kLeaves}});
     EXPECT_EQ(1, Run());
     EXPECT_THAT(m_lines, ElementsAre("0: one"));
     EXPECT_EQ(0, m_turnedAway);
+    EXPECT_EQ("murox: the daemon at " + m_path + " closed the connection\n", m_err);
+}
+
+// Input ended with a line unanswered: the console waits on, and says why it stops.
+TEST_F(ConsoleSessionTest, AnUnansweredLineOutlivesTheEndOfInput)
+{
+    // The last line ends at the end of the input: both are read before the line is sent.
+    Type("first", false);
+    m_typist.Reset();
+    Play({{Greeting(), 1, "", kLeaves}}); // gone without a word
+    EXPECT_EQ(1, Run());
     EXPECT_EQ("murox: the daemon at " + m_path + " closed the connection\n", m_err);
 }
 
