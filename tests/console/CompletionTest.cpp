@@ -100,7 +100,7 @@ TEST(CompletionTest, OnlyWordsATerminalShowsAsTheyAreAreOffered)
 }
 
 // The 'W' frame's payload: a word a line after its tag, read back as given; other lines skipped.
-TEST(CompletionTest, WordsTravelAsTheyWereGiven)
+TEST(CompletionTest, WordsTravelAsTheyWereGivenWithinBounds)
 {
     TCommandWords words;
     words.commands = {{"xdll", {{"-l", true}, {"-r", false}}}, {"help", {}}};
@@ -116,13 +116,10 @@ TEST(CompletionTest, WordsTravelAsTheyWereGiven)
     EXPECT_TRUE(read.commands[0].switches[0].takesName);
     EXPECT_THAT(read.names, ElementsAre("hello", " spaced", "idle"));
     EXPECT_TRUE(control::DecodeWords("") == TCommandWords());
-}
 
-// A daemon is trusted only so far: so many words, so long, in one frame.
-TEST(CompletionTest, WordsAreBounded)
-{
+    // A daemon is trusted only so far: so many words, so long, in one frame.
     const std::string longest(control::kMaxWordLength, 'n');
-    TCommandWords words;
+    words = TCommandWords();
     words.names = {longest + "n", "a\nb", "", longest};
     EXPECT_EQ("e " + longest + "\n", control::EncodeWords(words));
     EXPECT_THAT(control::DecodeWords("e " + longest + "n\ne ok\n").names, ElementsAre("ok"));
