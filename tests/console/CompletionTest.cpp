@@ -37,11 +37,13 @@ TEST(CompletionTest, TheWordTypedIsCompletedFromTheWordsThatFitWhereItStands)
         {"xd", {"xdll"}},
         {"  \tq", {"quit"}},
         {"", commands},
+        {"   ", commands},
         {"s", {"status"}},
         {"z", {}},
         {"xdllx", {}},
         {"help ", commands},
         {"help st", {"status"}},
+        {"help\tq", {"quit"}},
         {"status ", {}},
         {"help xdll ", {}},
         // After xdll a switch, then a name for the switches that take one, and nothing more.
