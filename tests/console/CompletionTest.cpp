@@ -26,20 +26,41 @@ TCommandWords Words(const std::vector<std::string>& names = kNames)
     return words;
 }
 
-std::vector<std::string> Complete(const std::string& line)
+// What Tab offers after each line typed, of the words above.
+TEST(CompletionTest, TheWordTypedIsCompletedFromTheWordsThatFitWhereItStands)
 {
-    return CompleteCommandLine(line, Words());
-}
-
-TEST(CompletionTest, FirstWordIsACommandWord)
-{
-    EXPECT_THAT(Complete("xd"), ElementsAre("xdll"));
-    EXPECT_THAT(Complete("  \tq"), ElementsAre("quit"));
-    EXPECT_THAT(Complete(""), ElementsAre("xdll", "help", "status", "quit"));
-    EXPECT_THAT(Complete("   "), ElementsAre("xdll", "help", "status", "quit"));
-    EXPECT_THAT(Complete("s"), ElementsAre("status"));
-    EXPECT_THAT(Complete("z"), IsEmpty());
-    EXPECT_THAT(Complete("xdllx"), IsEmpty());
+    using V = std::vector<std::string>;
+    const V commands = {"xdll", "help", "status", "quit"};
+    const V switches = {"-l", "-u", "-f", "-r", "-a", "-d"};
+    const std::pair<std::string, V> offers[] = {
+        // A command word first, then, after help, a command word.
+        {"xd", {"xdll"}},
+        {"  \tq", {"quit"}},
+        {"", commands},
+        {"   ", commands},
+        {"s", {"status"}},
+        {"z", {}},
+        {"xdllx", {}},
+        {"help ", commands},
+        {"help st", {"status"}},
+        {"help\tq", {"quit"}},
+        {"status ", {}},
+        {"help xdll ", {}},
+        // After xdll a switch, then a name for the switches that take one, and nothing more.
+        {"xdll ", switches},
+        {"xdll -r", {"-r"}},
+        {"xdll -l he", {"hello", "hello2"}},
+        {"xdll  -u \t i", {"idle"}},
+        {"xdll -f ", kNames},
+        {"xdll -d mis", {"missing"}},
+        {"xdll -d x", {}},
+        {"xdll -r ", {}},
+        {"xdll -a he", {}},
+        {"xdll -l hello ", {}},
+        {"xdll -x ", {}}};
+    for (const auto& [line, offered] : offers)
+        EXPECT_EQ(offered, CompleteCommandLine(line, Words())) << '"' << line << '"';
+    EXPECT_THAT(CompleteCommandLine("xdll -l ", Words({})), IsEmpty());
     // The words come from the caller: a daemon offering more is completed.
     TCommandWords more;
     more.commands = {{"xdll", {}}, {"status", {}}, {"stop", {{"-now", false}}}, {"xdll", {}}};
@@ -48,41 +69,13 @@ TEST(CompletionTest, FirstWordIsACommandWord)
     EXPECT_THAT(CompleteCommandLine("stop -", more), ElementsAre("-now"));
 }
 
-TEST(CompletionTest, HelpTakesACommandWord)
-{
-    EXPECT_THAT(Complete("help "), ElementsAre("xdll", "help", "status", "quit"));
-    EXPECT_THAT(Complete("help st"), ElementsAre("status"));
-    EXPECT_THAT(Complete("status "), IsEmpty());
-    EXPECT_THAT(Complete("help x"), ElementsAre("xdll"));
-    EXPECT_THAT(Complete("help\tq"), ElementsAre("quit"));
-    EXPECT_THAT(Complete("help xdll "), IsEmpty());
-    EXPECT_THAT(Complete("quit "), IsEmpty());
-}
-
-TEST(CompletionTest, XdllTakesASwitchThenANameForTheNamedOnes)
-{
-    EXPECT_THAT(Complete("xdll "), ElementsAre("-l", "-u", "-f", "-r", "-a", "-d"));
-    EXPECT_THAT(Complete("xdll -"), ElementsAre("-l", "-u", "-f", "-r", "-a", "-d"));
-    EXPECT_THAT(Complete("xdll -r"), ElementsAre("-r"));
-    EXPECT_THAT(Complete("xdll -l he"), ElementsAre("hello", "hello2"));
-    EXPECT_THAT(Complete("xdll  -u \t i"), ElementsAre("idle"));
-    EXPECT_THAT(Complete("xdll -f "), ElementsAre("hello", "broken", "missing", "idle", "hello2"));
-    EXPECT_THAT(Complete("xdll -d mis"), ElementsAre("missing"));
-    EXPECT_THAT(Complete("xdll -d x"), IsEmpty());
-    // No name after the switches that take none, nor a second one.
-    EXPECT_THAT(Complete("xdll -r "), IsEmpty());
-    EXPECT_THAT(Complete("xdll -a he"), IsEmpty());
-    EXPECT_THAT(Complete("xdll -a new /lib/x.so "), IsEmpty());
-    EXPECT_THAT(Complete("xdll -l hello "), IsEmpty());
-    EXPECT_THAT(Complete("xdll -x "), IsEmpty());
-    EXPECT_THAT(CompleteCommandLine("xdll -l ", Words({})), IsEmpty());
-}
-
 // A word that could not be typed, or would not stay one word, is not offered, whoever describes it.
 TEST(CompletionTest, OnlyWordsATerminalShowsAsTheyAreAreOffered)
 {
+    // U+202E, U+200B, U+2066, U+FEFF: what the name shows is not what it is.
     const TCommandWords words =
-        Words({"e\x1bx", "evil", "e\xff", "\xc3\xa9t\xc3\xa9", "e\x7f", "e\xc2\x9b", "e\r"});
+        Words({"e\x1bx", "evil", "e\xff", "\xc3\xa9t\xc3\xa9", "e\x7f", "e\xc2\x9b", "e\r",
+               "e\xe2\x80\xaeolle", "e\xe2\x80\x8bvil", "e\xe2\x81\xa6i", "e\xef\xbb\xbfi"});
     EXPECT_THAT(CompleteCommandLine("xdll -l e", words), ElementsAre("evil"));
     EXPECT_THAT(CompleteCommandLine("xdll -l ", words), ElementsAre("evil", "\xc3\xa9t\xc3\xa9"));
     EXPECT_THAT(CompleteCommandLine("xdll -l e", control::DecodeWords(control::EncodeWords(words))),
@@ -94,12 +87,6 @@ TEST(CompletionTest, OnlyWordsATerminalShowsAsTheyAreAreOffered)
     EXPECT_THAT(CompleteCommandLine("xdll -d hel", spaced), ElementsAre("help"));
     EXPECT_THAT(CompleteCommandLine("xd", spaced), ElementsAre("xdll"));
     EXPECT_THAT(CompleteCommandLine("xdll -l", spaced), ElementsAre("-l"));
-    // U+202E, U+200B, U+2066, U+FEFF: what the name shows is not what it is.
-    const TCommandWords hiding = Words({"h\xe2\x80\xaeolle",
-                                        "h\xe2\x80\x8b"
-                                        "ello",
-                                        "h\xe2\x81\xa6i", "h\xef\xbb\xbfi", "hi"});
-    EXPECT_THAT(CompleteCommandLine("xdll -u h", hiding), ElementsAre("hi"));
     // A name a shell would run is a word like any other: no shell reads the console's line.
     EXPECT_THAT(CompleteCommandLine("xdll -d h", Words({"h$(touch${IFS}FILE)"})),
                 ElementsAre("h$(touch${IFS}FILE)"));
@@ -115,14 +102,13 @@ TEST(CompletionTest, OnlyWordsATerminalShowsAsTheyAreAreOffered)
 }
 
 // The 'W' frame's payload: a word a line after its tag, read back as given; other lines skipped.
-TEST(CompletionTest, WordsTravelAsTheyWereGiven)
+TEST(CompletionTest, WordsTravelAsTheyWereGivenWithinBounds)
 {
     TCommandWords words;
     words.commands = {{"xdll", {{"-l", true}, {"-r", false}}}, {"help", {}}};
     words.names = {"hello", "e\x1bx"};
     EXPECT_EQ("c xdll\nn -l\ns -r\nc help\ne hello\ne e\x1bx\n", control::EncodeWords(words));
     EXPECT_TRUE(control::DecodeWords(control::EncodeWords(words)) == words);
-    EXPECT_TRUE(control::DecodeWords(control::EncodeWords(Words())) == Words());
 
     const TCommandWords read =
         control::DecodeWords("s -z\ne hello\nx odd\nc\nc xdll\nn -l\ne  spaced\ns\ne idle");
@@ -132,13 +118,10 @@ TEST(CompletionTest, WordsTravelAsTheyWereGiven)
     EXPECT_TRUE(read.commands[0].switches[0].takesName);
     EXPECT_THAT(read.names, ElementsAre("hello", " spaced", "idle"));
     EXPECT_TRUE(control::DecodeWords("") == TCommandWords());
-}
 
-// A daemon is trusted only so far: so many words, so long, in one frame.
-TEST(CompletionTest, WordsAreBounded)
-{
+    // A daemon is trusted only so far: so many words, so long, in one frame.
     const std::string longest(control::kMaxWordLength, 'n');
-    TCommandWords words;
+    words = TCommandWords();
     words.names = {longest + "n", "a\nb", "", longest};
     EXPECT_EQ("e " + longest + "\n", control::EncodeWords(words));
     EXPECT_THAT(control::DecodeWords("e " + longest + "n\ne ok\n").names, ElementsAre("ok"));

@@ -1,91 +1,84 @@
-// A console speaks only to a daemon of root or its own user, as the kernel knows the server.
-// Needs root, to serve and connect as other users.
+// A console speaks only to a daemon of root or its own user, as the kernel knows the server; one
+// kept from the socket is told what keeps it out. Needs root, to serve and connect as others.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
+#include <vector>
 
+#include <grp.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "host/console/BDaemonConnection.h"
 #include "host/protocol/ControlProtocol.h"
+#include "tests/support/ChildSays.h"
 #include "tests/support/Scratch.h"
 
 namespace {
 
 const uid_t kNobody = 65534;
+// The socket's group: one nobody is not in unless it is given to it.
+const gid_t kSocketGroup = 4321;
 
-// Listens at `path` as `uid`, greets one console with a retitling greeting, reports bytes received.
+// Listens at `path` as `uid` (consoles see the listener's credentials at listen()), greets one
+// console with a retitling greeting, reports the bytes it received.
 class BStandIn {
 public:
-    BStandIn(const std::string& path, uid_t uid)
+    BStandIn(const std::string& path, uid_t uid) : m_listener(testsupport::ListenAt(path))
     {
-        int ready[2];
         int report[2];
-        if (pipe(ready) != 0 || pipe(report) != 0)
-            std::abort();
+        const bool listening =
+            chmod(path.c_str(), 0666) == 0 && seteuid(uid) == 0 && listen(m_listener.Get(), 1) == 0;
+        if (seteuid(0) != 0 || !listening || pipe(report) != 0)
+            return;
         m_pid = fork();
         if (m_pid == 0) {
-            close(ready[0]);
             close(report[0]);
-            Serve(path, uid, ready[1], report[1]);
+            Serve(report[1]);
         }
-        close(ready[1]);
         close(report[1]);
-        char byte = 0;
-        m_ok = read(ready[0], &byte, 1) == 1;
-        close(ready[0]);
-        m_report = report[0];
+        m_report.Reset(report[0]);
     }
     ~BStandIn()
     {
-        close(m_report);
+        if (m_pid <= 0)
+            return; // not -1: kill would signal every process
         kill(m_pid, SIGKILL);
         waitpid(m_pid, nullptr, 0);
     }
 
-    bool Ok() const { return m_ok; }
+    bool Ok() const { return m_report.Valid(); }
     // The bytes the console sent, once it closed.
     long Received()
     {
         long count = -1;
-        return read(m_report, &count, sizeof count) == sizeof count ? count : -1;
+        return read(m_report.Get(), &count, sizeof count) == sizeof count ? count : -1;
     }
 
 private:
-    // Consoles see the listener's credentials at listen(): bound as root, listening as `uid`.
-    [[noreturn]] static void Serve(const std::string& path, uid_t uid, int ready, int report)
+    [[noreturn]] void Serve(int report)
     {
         alarm(30);
-        sockaddr_un address;
-        const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
-        if (!control::SocketAddress(path, address) ||
-            bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            chmod(path.c_str(), 0666) != 0 || setgid(uid) != 0 || setuid(uid) != 0 ||
-            listen(listener, 1) != 0 || write(ready, "k", 1) != 1)
-            _exit(1);
-        const int conn = accept(listener, nullptr, nullptr);
+        const BFd conn(accept(m_listener.Get(), nullptr, nullptr));
         std::string hello;
         control::AppendFrame(hello, control::kHello,
                              std::string(control::kGreeting) + " 1\x1b]0;owned\x07 2");
         // An untrusted console may have closed already.
-        (void)!send(conn, hello.data(), hello.size(), MSG_NOSIGNAL);
+        (void)!send(conn.Get(), hello.data(), hello.size(), MSG_NOSIGNAL);
         long count = 0;
         char buffer[256];
         ssize_t n;
-        while ((n = recv(conn, buffer, sizeof buffer, 0)) > 0)
+        while ((n = recv(conn.Get(), buffer, sizeof buffer, 0)) > 0)
             count += n;
         _exit(write(report, &count, sizeof count) == sizeof count ? 0 : 1);
     }
 
+    BFd m_listener;
     pid_t m_pid = -1;
-    bool m_ok = false;
-    int m_report = -1;
+    BFd m_report;
 };
 
 class DaemonTrustTest : public ::testing::Test {
@@ -97,65 +90,82 @@ protected:
         ASSERT_EQ(0, chmod(m_dir.c_str(), 0755));
     }
 
-    // Connects as `uid` (a child when not root): 0 trusted and greeted, 4 untrusted, 1 otherwise.
-    static int ConnectAs(uid_t uid, const std::string& path)
+    // What a console of nobody, holding `groups` besides its own, is told at `path`: "connected"
+    // and the greeting (then it sends a line), or why not, after "untrusted: " or "refused: "
+    // if it was judged so.
+    static std::string ConnectAsNobody(const std::string& path, const std::vector<gid_t>& groups)
     {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            if (uid != 0 && (setgid(uid) != 0 || setuid(uid) != 0))
+        return testsupport::ChildSays([&]() -> std::string {
+            if (setgroups(groups.size(), groups.data()) != 0 ||
+                setresgid(kNobody, kNobody, kNobody) != 0 ||
+                setresuid(kNobody, kNobody, kNobody) != 0)
                 _exit(2);
             BDaemonConnection connection;
             std::string error;
-            _exit(connection.Connect(path, error) ? 0 : connection.Untrusted() ? 4 : 1);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            alarm(30); // a listener that never greets would keep it waiting
+            if (connection.Connect(path, error))
+                return connection.Send(control::kLine, "xdll", error)
+                           ? "connected: " + connection.Greeting()
+                           : error;
+            return std::string(connection.Untrusted() ? "untrusted: " : "") +
+                   (connection.Refused() ? "refused: " : "") + error +
+                   (connection.Greeting().empty() ? "" : " (greeted)");
+        });
     }
 
     const testsupport::TScratchDir m_scratch;
     const std::string m_dir = m_scratch.Path();
 };
 
-TEST_F(DaemonTrustTest, AStrangersDaemonIsNeitherBelievedNorSentAnything)
+// Nothing is read from a third user's daemon, nor sent to it.
+TEST_F(DaemonTrustTest, OnlyRootsDaemonAndTheUsersOwnAreTrusted)
 {
-    const std::string path = m_dir + "/stranger.ctl";
-    BStandIn stranger(path, kNobody);
-    ASSERT_TRUE(stranger.Ok());
-    BDaemonConnection connection;
-    std::string error;
-    EXPECT_FALSE(connection.Connect(path, error));
-    EXPECT_TRUE(connection.Untrusted());
-    EXPECT_EQ("the socket " + path +
-                  " is served by uid 65534, neither root nor this user: " + "not trusted",
-              error);
-    EXPECT_EQ("", connection.Greeting());
-    EXPECT_FALSE(connection.Send(control::kLine, "xdll -d hello", error));
-    EXPECT_EQ(0, stranger.Received());
+    for (const uid_t server : {uid_t(0), kNobody, uid_t(1)}) {
+        const std::string path = m_dir + "/" + std::to_string(server) + ".ctl";
+        BStandIn standIn(path, server);
+        ASSERT_TRUE(standIn.Ok());
+        if (server == 1) {
+            EXPECT_EQ("untrusted: the socket " + path +
+                          " is served by uid 1, neither root nor this user: not trusted",
+                      ConnectAsNobody(path, {}));
+            EXPECT_EQ(0, standIn.Received());
+        } else {
+            EXPECT_EQ("connected: 1\x1b]0;owned\x07 2", ConnectAsNobody(path, {})) << server;
+            EXPECT_EQ(long(control::kHeaderSize + 4), standIn.Received()) << server;
+        }
+    }
 }
 
-TEST_F(DaemonTrustTest, RootsDaemonAndTheUsersOwnAreTrusted)
+// What keeps a console out: a directory it cannot pass, the socket's group, or its mode.
+TEST_F(DaemonTrustTest, AConsoleKeptFromTheSocketIsToldWhatKeepsItOut)
 {
-    const std::string path = m_dir + "/root.ctl";
-    BStandIn root(path, 0);
-    ASSERT_TRUE(root.Ok());
-    {
-        BDaemonConnection connection;
-        std::string error;
-        ASSERT_TRUE(connection.Connect(path, error)) << error;
-        EXPECT_FALSE(connection.Untrusted());
-        EXPECT_EQ("1\x1b]0;owned\x07 2", connection.Greeting());
-        ASSERT_TRUE(connection.Send(control::kLine, "xdll", error));
-    }
-    EXPECT_EQ(long(control::kHeaderSize + 4), root.Received());
+    const std::string run = m_dir + "/run";
+    const std::string socket = run + "/murox.ctl";
+    ASSERT_EQ(0, mkdir(run.c_str(), 0755));
+    const BFd listener = testsupport::ListenAt(socket);
+    ASSERT_TRUE(listener.Valid());
+    ASSERT_EQ(0, chown(socket.c_str(), 0, kSocketGroup));
+    ASSERT_EQ(0, chown(run.c_str(), 0, kSocketGroup));
+    const std::string lead =
+        "refused: a daemon may serve " + socket + ", but this user may not use it: ";
+    const std::string group = std::to_string(kSocketGroup);
 
-    // Another user's console: root's daemon and the user's own serve it, a third user's does not.
-    for (const uid_t server : {uid_t(0), kNobody, uid_t(1)}) {
-        const std::string served = m_dir + "/" + std::to_string(server) + ".ctl";
-        BStandIn standIn(served, server);
-        ASSERT_TRUE(standIn.Ok());
-        EXPECT_EQ(server == 1 ? 4 : 0, ConnectAs(kNobody, served)) << "served by " << server;
-    }
+    // A directory that can be listed but not passed is named.
+    ASSERT_EQ(0, chmod(run.c_str(), 0754));
+    ASSERT_EQ(0, chmod(socket.c_str(), 0660));
+    EXPECT_EQ(lead + "its directory " + run + " (uid 0, group " + group +
+                  ", mode 0754) does not let this user through; it must let the socket's group in",
+              ConnectAsNobody(socket, {}));
+    // One that can be passed but not listed is not blamed: a member is kept out by the socket's
+    // mode, a stranger by the group.
+    ASSERT_EQ(0, chmod(run.c_str(), 0711));
+    ASSERT_EQ(0, chmod(socket.c_str(), 0640));
+    EXPECT_EQ(lead + "this user is in the socket's group, but the socket (uid 0, group " + group +
+                  ", mode 0640) does not let its group write",
+              ConnectAsNobody(socket, {kSocketGroup}));
+    EXPECT_EQ(lead + "access needs membership of the socket's group (ls -l " + socket +
+                  " names it)",
+              ConnectAsNobody(socket, {}));
 }
 
 } // namespace

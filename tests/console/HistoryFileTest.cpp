@@ -117,29 +117,6 @@ TEST_F(HistoryFileTest, ALinkAFifoOrAFileOthersMayWriteIsNotUsed)
     EXPECT_FALSE(problem.empty());
 }
 
-// Root with another user's $HOME: nothing of that user's is used, and nothing is made there.
-TEST_F(HistoryFileTest, AnotherUsersFileOrDirectoryIsNotUsed)
-{
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root";
-    Write(m_path, "theirs");
-    chmod(m_path.c_str(), 0600);
-    ASSERT_EQ(0, chown(m_path.c_str(), kNobody, kNobody));
-    std::string problem;
-    EXPECT_FALSE(Open(problem).Valid());
-    EXPECT_EQ("it belongs to uid 65534, not to this user", problem);
-
-    unlink(m_path.c_str());
-    ASSERT_EQ(0, chown(m_home.c_str(), kNobody, kNobody));
-    EXPECT_FALSE(Open(problem).Valid());
-    EXPECT_EQ("its directory belongs to uid 65534, not to this user", problem);
-    EXPECT_FALSE(Exists(m_path));
-    Write(m_path, "theirs");
-    ASSERT_EQ(0, chown(m_path.c_str(), kNobody, kNobody));
-    EXPECT_FALSE(Open(problem).Valid());
-    EXPECT_EQ("theirs", Read(m_path));
-}
-
 // A leased file makes a plain open wait until the lease is given up: the console does not wait.
 TEST_F(HistoryFileTest, AFileWhoseOpenWouldWaitIsNotWaitedFor)
 {
@@ -182,12 +159,25 @@ std::string ProblemAsNobody(const std::string& path, bool overrideAccess)
     });
 }
 
-// A user's console uses no history of root's, even where it could write it.
-TEST_F(HistoryFileTest, AUsersConsoleLeavesRootsFileAlone)
+// Root with another user's $HOME: nothing of that user's is used, and nothing is made there; nor
+// does the user's console use a history of root's there, even where it could write it.
+TEST_F(HistoryFileTest, AnotherUsersFileOrDirectoryIsNotUsed)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root";
+    Write(m_path, "theirs");
+    chmod(m_path.c_str(), 0600);
+    ASSERT_EQ(0, chown(m_path.c_str(), kNobody, kNobody));
+    std::string problem;
+    EXPECT_FALSE(Open(problem).Valid());
+    EXPECT_EQ("it belongs to uid 65534, not to this user", problem);
+
+    unlink(m_path.c_str());
     ASSERT_EQ(0, chown(m_home.c_str(), kNobody, kNobody));
+    EXPECT_FALSE(Open(problem).Valid());
+    EXPECT_EQ("its directory belongs to uid 65534, not to this user", problem);
+    EXPECT_FALSE(Exists(m_path));
+
     Write(m_path, "root's");
     const std::string rootOwns = "it belongs to uid 0, not to this user";
     chmod(m_path.c_str(), 0600);

@@ -15,7 +15,8 @@ void ExpectAt(const std::string& text, int columns, int row, int column)
     EXPECT_EQ(column, pos.column) << '"' << text << "\" on " << columns;
 }
 
-TEST(ScreenPositionTest, PrintableTextWrapsWhenARowFills)
+// Text wraps when a row fills; controls and tabs take what libedit draws for them.
+TEST(ScreenPositionTest, TextControlsAndTabsWrapWhenARowFills)
 {
     ExpectAt("", 10, 0, 0);
     ExpectAt("murox> ", 80, 0, 7);
@@ -25,10 +26,6 @@ TEST(ScreenPositionTest, PrintableTextWrapsWhenARowFills)
     ExpectAt(std::string(25, 'x'), 10, 2, 5);
     ExpectAt("ab", 1, 2, 0);
     ExpectAt("ab", 0, 2, 0);
-}
-
-TEST(ScreenPositionTest, ControlCharactersAndTabsTakeWhatLibeditDrawsForThem)
-{
     ExpectAt("a\x01", 80, 0, 3);
     ExpectAt("a\x7f", 80, 0, 3);
     ExpectAt("123456789\x01", 10, 1, 1);
@@ -37,11 +34,7 @@ TEST(ScreenPositionTest, ControlCharactersAndTabsTakeWhatLibeditDrawsForThem)
     // A tab's blanks run to the end of the row and stop at its start.
     ExpectAt("12345678\t", 10, 1, 0);
     ExpectAt("1234567890\tx", 12, 1, 1);
-}
-
-TEST(ScreenPositionTest, BytesThatDoNotDecodeTakeOneColumnEach)
-{
-    // The C locale decodes no byte above 0x7f.
+    // The C locale decodes no byte above 0x7f: each takes a column.
     ExpectAt("\xc3\xa9", 80, 0, 2);
     ExpectAt("a\xff"
              "b",

@@ -1,7 +1,7 @@
 // A peer's text on a terminal: controls and bytes that are no UTF-8 as \xHH, whole or cut anywhere.
 #include <gtest/gtest.h>
 
-#include <utility>
+#include <cstdio>
 
 #include "host/protocol/VisibleText.h"
 
@@ -9,58 +9,53 @@ namespace {
 
 using control::VisibleText;
 
+// How a sequence escaped whole shows: "\xHH" for each byte.
+std::string Escaped(const std::string& bytes)
+{
+    std::string shown;
+    char hex[5];
+    for (const unsigned char byte : bytes) {
+        std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+        shown += hex;
+    }
+    return shown;
+}
+
 TEST(VisibleTextTest, TextAndValidUtf8AreKept)
 {
-    const std::string kept[] = {"",
-                                "plain text\n\tindented \\x1b as typed ~",
+    const std::string kept[] = {"", "plain text\n\tindented \\x1b as typed ~",
                                 "caf\xc3\xa9 \xe6\xbc\xa2 \xf0\x9f\x98\x80",
                                 "\xc2\xa0\xc2\xbf",         // U+00A0, right after the C1 range
                                 "\xe0\xa0\x80\xed\x9f\xbf", // U+0800, U+D7FF
-                                "\xf0\x90\x80\x80\xf4\x8f\xbf\xbf"}; // U+10000, U+10FFFF
-    for (const std::string& text : kept)
-        EXPECT_EQ(text, VisibleText(text));
-}
-
-TEST(VisibleTextTest, ControlCharactersAndBytesThatAreNoUtf8AreEscaped)
-{
-    EXPECT_EQ("\\x1b[2J\\x1b]0;title\\x07", VisibleText("\x1b[2J\x1b]0;title\x07"));
-    EXPECT_EQ("a\\x0d\\x1b[Kb\\x08\\x7f\\x00\\x1f",
-              VisibleText(std::string("a\r\x1b[Kb\b\x7f\0\x1f", 10)));
-    // C1 controls, encoded or as stray bytes.
-    EXPECT_EQ("\\xc2\\x9b2J\\xc2\\x80", VisibleText("\xc2\x9b"
-                                                    "2J\xc2\x80"));
-    EXPECT_EQ("\\xc2\\x9f|\xc2\xa0", VisibleText("\xc2\x9f|\xc2\xa0")) << "the last C1 control";
-    EXPECT_EQ("\\x9b2J\\x85", VisibleText("\x9b"
-                                          "2J\x85"));
-    // Overlong forms, a surrogate, beyond U+10FFFF, bytes never used.
-    EXPECT_EQ("\\xc0\\xaf\\xe0\\x80\\xaf", VisibleText("\xc0\xaf\xe0\x80\xaf"));
-    EXPECT_EQ("\\xed\\xa0\\x80", VisibleText("\xed\xa0\x80"));
-    EXPECT_EQ("\\xf4\\x90\\x80\\x80\\xf5\\xff", VisibleText("\xf4\x90\x80\x80\xf5\xff"));
-    // A sequence cut short, at the end or by another character.
-    EXPECT_EQ("\\xe2\\x82", VisibleText("\xe2\x82"));
-    EXPECT_EQ("\\xe2\\x82x\\xf0\\x9f\\x98\n", VisibleText("\xe2\x82x\xf0\x9f\x98\n"));
-}
-
-// Characters that hide or reorder what follows ("U+202E" turns "exe.txt" around): escaped whole.
-TEST(VisibleTextTest, CharactersThatHideOrReorderTextAreEscaped)
-{
-    const std::pair<const char*, const char*> hidden[] = {
-        {"\xe2\x80\x8b", "\\xe2\\x80\\x8b"}, // U+200B zero width space
-        {"\xe2\x80\x8f", "\\xe2\\x80\\x8f"}, // U+200F right-to-left mark
-        {"\xe2\x80\xaa", "\\xe2\\x80\\xaa"}, // U+202A
-        {"\xe2\x80\xae", "\\xe2\\x80\\xae"}, // U+202E right-to-left override
-        {"\xe2\x81\xa6", "\\xe2\\x81\\xa6"}, // U+2066
-        {"\xe2\x81\xa9", "\\xe2\\x81\\xa9"}, // U+2069
-        {"\xef\xbb\xbf", "\\xef\\xbb\\xbf"}, // U+FEFF
-    };
-    for (const auto& [raw, shown] : hidden)
-        EXPECT_EQ(std::string("a") + shown + "b", VisibleText(std::string("a") + raw + "b"))
-            << shown;
-    // Their neighbours are shown as they are.
-    const std::string kept[] = {"\xe2\x80\x8a", "\xe2\x80\x90", "\xe2\x80\xa9", "\xe2\x80\xaf",
+                                "\xf0\x90\x80\x80\xf4\x8f\xbf\xbf", // U+10000, U+10FFFF
+                                // The neighbours of the characters that hide or reorder text.
+                                "\xe2\x80\x8a", "\xe2\x80\x90", "\xe2\x80\xa9", "\xe2\x80\xaf",
                                 "\xe2\x81\xa5", "\xe2\x81\xaa", "\xef\xbb\xbe", "\xef\xbc\x81"};
     for (const std::string& text : kept)
         EXPECT_EQ(text, VisibleText(text));
+}
+
+// Controls, bytes that are no UTF-8, and characters that hide or reorder what follows ("U+202E"
+// turns "exe.txt" around) are escaped whole, and only they.
+TEST(VisibleTextTest, WhatActsHidesOrIsNoUtf8IsEscaped)
+{
+    const std::string escaped[] = {std::string("\x1b\x07\r\b\x7f\0\x1f", 7),
+                                   "\xc2\x9b\xc2\x80\xc2\x9f", // C1 controls, encoded
+                                   "\x9b\x85",                 // or as stray bytes
+                                   "\xc0\xaf\xe0\x80\xaf",     // overlong forms
+                                   "\xed\xa0\x80",             // a surrogate
+                                   "\xf4\x90\x80\x80\xf5\xff", // beyond U+10FFFF, bytes never used
+                                   "\xe2\x82",                 // cut short
+                                   // U+200B, U+200F, U+202A, U+202E, U+2066, U+2069, U+FEFF
+                                   "\xe2\x80\x8b", "\xe2\x80\x8f", "\xe2\x80\xaa", "\xe2\x80\xae",
+                                   "\xe2\x81\xa6", "\xe2\x81\xa9", "\xef\xbb\xbf"};
+    for (const std::string& text : escaped)
+        EXPECT_EQ("a" + Escaped(text) + "b", VisibleText("a" + text + "b")) << Escaped(text);
+    EXPECT_EQ("\\x1b[2J\\x1b]0;title\\x07", VisibleText("\x1b[2J\x1b]0;title\x07"));
+    EXPECT_EQ("\\xc2\\x9f|\xc2\xa0", VisibleText("\xc2\x9f|\xc2\xa0")) << "the last C1 control";
+    // A sequence cut short at the end, or by another character.
+    EXPECT_EQ("\\xe2\\x82", VisibleText("\xe2\x82"));
+    EXPECT_EQ("\\xe2\\x82x\\xf0\\x9f\\x98\n", VisibleText("\xe2\x82x\xf0\x9f\x98\n"));
     // Cut between two pieces, the override is still found.
     control::BVisibleText stream;
     std::string shown = stream.Add("txt\xe2\x80", 5);
