@@ -265,7 +265,8 @@ if(HOST_FILES MATCHES "murox\\.service" AND EXISTS ${unit})
     # the hardening that matters, each line: systemd's rating moves too little for any one.
     set(lines
         "Type=notify WatchdogSec=30s Restart=on-failure RestartPreventExitStatus=2"
-        "RuntimeDirectory=murox RuntimeDirectoryMode=0750 ReadWritePaths=/etc/murox"
+        "RuntimeDirectory=murox RuntimeDirectoryMode=0750 RuntimeDirectoryPreserve=yes"
+        "ReadWritePaths=/etc/murox"
         "CapabilityBoundingSet=CAP_CHOWN UMask=0027 ProtectSystem=strict ProtectHome=read-only"
         "PrivateTmp=yes PrivateDevices=yes PrivateMounts=yes IPAddressDeny=any NoNewPrivileges=yes"
         "ProtectKernelTunables=yes ProtectKernelModules=yes ProtectKernelLogs=yes"

@@ -9,12 +9,19 @@ file(REMOVE_RECURSE ${WORK_DIR})
 
 include(${CMAKE_CURRENT_LIST_DIR}/Run.cmake)
 
+# Under a umask that keeps everything private: what the install must make readable, it says so.
 foreach(component runtime development host)
-    run("installing component ${component}" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix
-        ${stage} --component ${component})
+    run("installing component ${component}" sh -c "umask 077 && exec \"$@\"" sh ${CMAKE_COMMAND}
+        --install ${BUILD_DIR} --prefix ${stage} --component ${component})
 endforeach()
 
 if(HOST)
+    # Anyone may read the configuration: it holds no secret, and only root may change it.
+    run("the modes of the configuration" stat -c "%a %n" ${stage}/etc/murox
+        ${stage}/etc/murox/murox.conf)
+    if(NOT output STREQUAL "755 ${stage}/etc/murox\n644 ${stage}/etc/murox/murox.conf\n")
+        message(FATAL_ERROR "installed under umask 077:\n${output}")
+    endif()
     # No library path from outside: the run path alone finds the libraries, murox its configuration.
     run("running the installed murox" ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH
         --unset=QEMU_LD_PREFIX ${EMULATOR} ${stage}/bin/murox -e xdll)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # What the newcomer's scripts say when the host's packages are missing, without a Debian system:
 # install-deps.sh as a user where dpkg lacks libedit-dev, one line naming it and its command, status
-# 1, and as root installing it alone; README.md naming the same packages; ./murox.sh where pkg-config finds no library, output starting at CMake's one-line error.
+# 1, and as root installing it alone; README.md naming the same packages; ./murox.sh as a user without
+# cmake, make or a compiler naming the host's packages alone; ./murox.sh where pkg-config finds no library, output starting at CMake's one-line error.
 # Usage: CheckScripts.sh SOURCE_DIR WORK_DIR
 set -uo pipefail
 source_dir=$1
@@ -57,6 +58,15 @@ fi
 # What README.md has a user who is not root install is what install-deps.sh installs for the host.
 is "README.md names the host's packages" "$("$source_dir/cmake/install-deps.sh" --list host)" \
     sed -n 's/^    apt-get install //p' "$source_dir/README.md"
+
+# murox.sh run by a user who lacks the tools names the host's packages alone, in one line.
+mkdir "$work/no-tools"
+ln -s "$(command -v bash)" "$(command -v dirname)" "$work/no-tools/"
+printf '#!/bin/sh\necho 1000\n' >"$work/no-tools/id"
+chmod 755 "$work/no-tools/id"
+is "murox.sh, not root, without cmake, make or a compiler" \
+    "1 murox.sh: missing cmake make g++; as root: apt-get install $("$deps" --list host)" \
+    eval 'err=$(PATH="$work/no-tools" "$source_dir/murox.sh" -e xdll 2>&1 >/dev/null); echo "$? $err"'
 
 # murox.sh in a tree of links: its build folder is the tree's own.
 mkdir "$work/tree"
