@@ -133,6 +133,32 @@ TEST_F(StoreLockTest, OnlyASecondHolderIsRefusedNotAReaderOfTheFile)
     EXPECT_EQ("locked", Lock(third));
 }
 
+// Two configurations share a lock only when they are one file: the same name in the same directory
+// of the same file system. Inode numbers repeat across file systems: the roots of two tmpfs.
+TEST_F(StoreLockTest, ConfigurationsOnTwoFileSystemsHaveLocksOfTheirOwn)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "mounting takes root";
+    const std::string said = testsupport::ChildSays([this] {
+        const std::string a = m_dir + "/a", b = m_dir + "/b";
+        struct stat rootA, rootB;
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mkdir(a.c_str(), 0700) != 0 || mkdir(b.c_str(), 0700) != 0 ||
+            mount("none", a.c_str(), "tmpfs", 0, nullptr) != 0 ||
+            mount("none", b.c_str(), "tmpfs", 0, nullptr) != 0 || stat(a.c_str(), &rootA) != 0 ||
+            stat(b.c_str(), &rootB) != 0 || rootA.st_ino != rootB.st_ino)
+            return std::string("no two file systems whose roots share an inode number");
+        Write("", a + "/murox.conf");
+        Write("", b + "/murox.conf");
+        BFileNV first, second;
+        return Lock(first, a + "/murox.conf") + " " + Lock(second, b + "/murox.conf");
+    });
+    if (said == "no two file systems whose roots share an inode number")
+        GTEST_SKIP() << said;
+    EXPECT_EQ("locked locked", said);
+}
+
 TEST_F(StoreLockTest, RefusesALockDirectoryOrFileThatIsNotItsOwn)
 {
     Write("");
