@@ -27,6 +27,22 @@ run("configuring the folder" ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${build} -DMUR
     -DMUROX_BUILD_TESTS=OFF -DMUROX_CHANGELOG=${changelog} -DCMAKE_BUILD_TYPE=
     -DCMAKE_C_COMPILER=${C_COMPILER} -DCMAKE_CXX_COMPILER=${CXX_COMPILER})
 run("building the folder" ${CMAKE_COMMAND} --build ${build})
+# Every package setting that holds the version is set again by the packaging script, the host's too
+# (not built here): what is not would keep the version CPack read before the entry.
+file(STRINGS ${build}/CPackConfig.cmake held
+     REGEX "^set\\(CPACK_(DEBIAN_|PACKAGE_FILE)[^ ]* \"[^\"]*${version}")
+file(READ ${build}/MuroxDebControl.cmake again)
+foreach(line IN LISTS held)
+    string(REGEX MATCH "^set\\([^ ]+ " setting "${line}")
+    string(FIND "${again}" "\n${setting}" at)
+    if(at EQUAL -1)
+        message(
+            FATAL_ERROR "the packaging script does not set again what holds the version:\n${line}")
+    endif()
+endforeach()
+if(NOT held MATCHES "CPACK_DEBIAN_HOST_PACKAGE_DEPENDS")
+    message(FATAL_ERROR "no host package's Depends in CPack's configuration:\n${held}")
+endif()
 if(NOT EXISTS ${build}/libMUROX.so.${version})
     message(FATAL_ERROR "the folder, built from the checked-in changelog, has no "
                         "libMUROX.so.${version}")
