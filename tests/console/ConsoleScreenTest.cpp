@@ -139,6 +139,28 @@ TEST(ConsoleScreenTest, EachStreamIsShownAsTextWhereItIsATerminal)
     BConsoleScreen(errTerminal).FailureEvent(text);
     EXPECT_EQ("ev\\x1b[2Jent\\x07\n", errTerminal.written[IConsoleOutput::kErr]);
     EXPECT_EQ("", errTerminal.written[IConsoleOutput::kOut]);
+    // A failed line's answer goes to standard error, shown as that stream is.
+    for (const bool errIsTerminal : {false, true}) {
+        BRecordedOutput output(!errIsTerminal, errIsTerminal);
+        BConsoleScreen(output).Show(Frame(control::kFailed, text));
+        EXPECT_EQ(errIsTerminal ? "ev\\x1b[2Jent\\x07" : text,
+                  output.written[IConsoleOutput::kErr]);
+    }
+}
+
+// A character cut between an answer's pieces is shown whole; a line that failed keeps the status
+// at 3 whatever succeeds after it.
+TEST(ConsoleScreenTest, AnAnswerInPiecesShowsAsTheWholeAndAFailureStays)
+{
+    BRecordedOutput output(true, true);
+    BConsoleScreen screen(output);
+    EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "caf\xc3", true)));
+    EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "\xa9 \xe2\x80", true)));
+    EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "\xaex\n")));
+    EXPECT_EQ("caf\xc3\xa9 \\xe2\\x80\\xaex\n", output.written[IConsoleOutput::kOut]);
+    EXPECT_TRUE(screen.Show(Frame(control::kFailed, "no\n")));
+    EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "yes\n")));
+    EXPECT_EQ(3, screen.Status());
 }
 
 } // namespace
