@@ -210,8 +210,14 @@ keys xdll Enter
 await "a line the stopped daemon does not answer" eval '[ "$(last)" = "murox> xdll" ]'
 await "... the console sent it" unread
 # A line typed ahead that the console read (the terminal no longer holds it) goes with the answer.
-console=$(awk -v shell="$(tmux -S "$sock" display -p '#{pane_pid}')" \
-    '$2 == "(murox)" && $4 == shell { print $1 }' /proc/[0-9]*/stat 2>/dev/null)
+# (The console: murox, the child of the pane's shell. Each process read in turn: one may end
+# while the others are read.)
+shell=$(tmux -S "$sock" display -p '#{pane_pid}') console=
+for stat in /proc/[0-9]*/stat; do
+    read -r line <"$stat" 2>/dev/null || continue
+    read -r -a fields <<<"${line##*) }"
+    [[ $line == *" (murox) "* && ${fields[1]} == "$shell" ]] && console=${stat//[!0-9]/}
+done
 taken() { awk -v least="$1" '$1 == "rchar:" { exit !($2 >= least) }' "/proc/$console/io"; }
 before=$(awk '$1 == "rchar:" { print $2 }' "/proc/$console/io")
 keys "xdll -u hello" Enter
