@@ -217,7 +217,8 @@ class Daemon:
         self.log_file = open(self.log_path, "wb")
         self.proc = subprocess.Popen(
             self.args, stdin=subprocess.DEVNULL, stdout=stdout or self.log_file,
-            stderr=subprocess.STDOUT if stdout is None else self.log_file, env=self.env, **popen)
+            stderr=popen.pop("stderr", subprocess.STDOUT if stdout is None else self.log_file),
+            env=self.env, **popen)
         if expect_ready:
             self.await_log(f"listening on {self.sock}\n")
         return self
@@ -830,14 +831,14 @@ class DaemonTestCase(unittest.TestCase):
         manager.bind(os.path.join(self.work, "notify"))
         self.addCleanup(manager.close)
 
-        def under_the_unit(config, name):
+        def under_the_unit(config, name, **popen):
             """A daemon told of the manager, its standard output the stream $JOURNAL_STREAM names."""
             d = self.daemon(config, name=name, sock=os.path.join(self.work, f"{name}.ctl"))
             open(d.log_path, "wb").close()
             status = os.stat(d.log_path)
             d.env = dict(os.environ, NOTIFY_SOCKET=os.path.join(self.work, "notify"),
                          WATCHDOG_USEC="600000", JOURNAL_STREAM=f"{status.st_dev}:{status.st_ino}")
-            return d.start(expect_ready=False)
+            return d.start(expect_ready=False, **popen)
 
         # A configuration the daemon refuses: it exits before READY=1, saying why (on standard
         # error, there the journal's stream too) at warning.
@@ -856,8 +857,12 @@ class DaemonTestCase(unittest.TestCase):
                 heard.append(manager.recv(4096).decode().split("\n")[0])
             return [m for m in heard if m != "WATCHDOG=1"]
 
+        # Its standard error another file: the journal's stream is judged for each.
+        errors = open(os.path.join(self.work, "d.err"), "wb")
+        self.addCleanup(errors.close)
         d = under_the_unit(f"[extdll hello]\npath = {lib('hello')}\n[extdll gone]\n"
-                           f"path = {SAMPLES}/libmurox_ext_nowhere.so\nload = 0\n", "d")
+                           f"path = {SAMPLES}/libmurox_ext_nowhere.so\nload = 0\n", "d",
+                           stderr=errors)
         # Ready means served: a console let in at once is greeted, and counted.
         self.assertEqual(["READY=1"], told("READY=1"))
         peer = RawPeer(d.sock)
