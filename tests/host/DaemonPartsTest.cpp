@@ -164,6 +164,13 @@ TEST(ControlClientTest, AClientIsDroppedPastOneMiBUnreadForTwoSeconds)
                          std::string(std::min<std::size_t>(left, control::kMaxFrame), 'a'));
         }
     };
+    // Its lines are read and run only while its answers wait under the pause.
+    EXPECT_TRUE(client.WantsInput(limits));
+    client.Queue(control::kAnswer, std::string(limits.pauseAt - control::kHeaderSize - 1, 'a'));
+    EXPECT_TRUE(client.WantsInput(limits));
+    client.Queue(control::kAnswer, "");
+    EXPECT_FALSE(client.WantsInput(limits)) << "still read at " << client.Unsent() << " unsent";
+    EXPECT_FALSE(client.MayRun(limits));
     fill();
     client.Flush(0);
     fill();
