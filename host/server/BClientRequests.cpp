@@ -57,6 +57,7 @@ void BClientRequests::RunLine(BControlClient& client, const control::TFrame& fra
         for (const std::string& record : LineAuditRecords(PeerName(client.Peer()), frame.payload))
             m_fanOut.LogOnly(record, TLogPriority::kNotice);
         m_fanOut.SetRunning(&client, &runner);
+        ++m_linesRun;
         outcome = runner.RunLine(frame.payload, out);
         m_fanOut.SetRunning(nullptr, nullptr);
         ShareWords(runner);

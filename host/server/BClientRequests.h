@@ -28,6 +28,8 @@ public:
     // were last sent, or were never taken.
     void ShareWords(ICommandRunner& runner);
     bool WordsShared() const { return m_wordsKnown; }
+    // Lines run so far: what may have changed the registry.
+    unsigned long LinesRun() const { return m_linesRun; }
     // Queues the words last shared, if any, to a client just let in.
     void ShareWordsWith(BControlClient& client) const;
 
@@ -44,6 +46,7 @@ private:
     std::string m_answer; // the line's answer, its storage kept from line to line
     std::string m_words;  // the words last shared, as a 'W' payload
     bool m_wordsKnown = false;
+    unsigned long m_linesRun = 0;
 };
 
 #endif

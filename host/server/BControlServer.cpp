@@ -158,25 +158,25 @@ int BControlServer::Turn(ICommandRunner& runner, int maxWaitMs)
         m_pLog->Drain();
     m_refusals.Flush(now);
     Reap(now);
-    TellNotifier(runner, now);
+    TellNotifier(runner, signalled, now);
     return 0;
 }
 
-void BControlServer::TellNotifier(ICommandRunner& runner, long long nowMs)
+void BControlServer::TellNotifier(ICommandRunner& runner, bool signalled, long long nowMs)
 {
     if (m_pNotifier == nullptr || !m_pNotifier->Active())
         return;
     m_pNotifier->Turned(nowMs);
-    const TExtensionCounts extensions = runner.Extensions();
-    // A console dropped is counted until its farewell is taken.
-    const std::size_t consoles = m_clients.size();
-    if (m_told && extensions.loaded == m_toldExtensions.loaded &&
-        extensions.failed == m_toldExtensions.failed && consoles == m_toldConsoles)
-        return;
-    m_told = true;
-    m_toldExtensions = extensions;
-    m_toldConsoles = consoles;
-    m_pNotifier->Status(ServiceStatusLine(extensions, consoles));
+    // Counting walks the whole registry: not at every turn, only once a
+    // line or a reload may have changed it.
+    if (!m_counted || signalled || m_requests.LinesRun() != m_linesCounted) {
+        m_extensions = runner.Extensions();
+        m_linesCounted = m_requests.LinesRun();
+        m_counted = true;
+    }
+    // A console dropped is counted until its farewell is taken. The
+    // notifier sends the line only when it changed.
+    m_pNotifier->Status(ServiceStatusLine(m_extensions, m_clients.size()));
 }
 
 void BControlServer::ReadAndSend(const pollfd* pPolled, long long nowMs)

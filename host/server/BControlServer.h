@@ -52,8 +52,10 @@ public:
     int Turn(ICommandRunner& runner, int maxWaitMs);
 
     // Has the loop tell `pNotifier` (or nobody, when null) at each turn
-    // that it turns, and the status whenever its counts changed; the
-    // loop's wait ends in time for the watchdog.
+    // that it turns, and the status whenever its counts changed (the
+    // registry's counted again at the first turn and after lines and
+    // reloads, the only things that change it); the loop's wait ends in
+    // time for the watchdog.
     void Notify(BServiceNotifier* pNotifier) { m_pNotifier = pNotifier; }
 
     // Serves a connection made elsewhere, as if accepted from the socket
@@ -86,7 +88,7 @@ private:
     // order) says, then closes those that are done.
     void ReadAndSend(const struct pollfd* pPolled, long long nowMs);
     void Reap(long long nowMs);
-    void TellNotifier(ICommandRunner& runner, long long nowMs);
+    void TellNotifier(ICommandRunner& runner, bool signalled, long long nowMs);
 
     BControlSocket& m_socket;
     int m_signalFd;
@@ -103,9 +105,9 @@ private:
     long long m_startedMs;
     std::vector<struct pollfd> m_polled; // the last turn's descriptors, in order
     BServiceNotifier* m_pNotifier = nullptr;
-    TExtensionCounts m_toldExtensions; // the counts last told the notifier
-    std::size_t m_toldConsoles = 0;
-    bool m_told = false;
+    TExtensionCounts m_extensions;    // as last counted for the notifier
+    unsigned long m_linesCounted = 0; // lines run when they were
+    bool m_counted = false;
 };
 
 #endif

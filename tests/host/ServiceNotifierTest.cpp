@@ -249,7 +249,8 @@ TEST_F(NotifiedLoopTest, AnIdleLoopWakesForTheWatchdog)
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
-// The status line counts the registry's libraries and the consoles, once the loop saw them change.
+// The status line counts the registry's libraries (again after a line, which may change them) and
+// the consoles, once the loop saw them change.
 TEST_F(NotifiedLoopTest, TheStatusFollowsTheRegistryAndTheConsoles)
 {
     Start(0);
@@ -267,7 +268,9 @@ TEST_F(NotifiedLoopTest, TheStatusFollowsTheRegistryAndTheConsoles)
     m_counting.m_counts.loaded = 1;
     m_counting.m_counts.failed = 0;
     m_pServer->Turn(m_counting, 0);
-    EXPECT_THAT(m_manager.Take(),
+    EXPECT_THAT(m_manager.Take(), testing::IsEmpty()) << "the registry counted with no line run";
+    Send(first, control::kLine, "xdll -u a");
+    EXPECT_THAT(Told(),
                 testing::ElementsAre("STATUS=1 extension library loaded, 0 failed, 2 consoles"));
     // A console that hangs up is no longer counted once the loop saw it go.
     ASSERT_EQ(0, shutdown(second, SHUT_RDWR));
