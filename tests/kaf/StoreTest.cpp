@@ -39,22 +39,9 @@ TEST_F(StoreTest, ReadsTheFormatAndRefusesWhatItCannotHold)
 {
     ASSERT_EQ(1, m_store.ReadFile(Write("; comment\n[s one]\n  path =  /x/y z  \n[t]\r\nk=v=w\n")));
     EXPECT_TRUE(Value("s one", "path") == "/x/y z" && Value("t", "k") == "v=w");
-    const char* const bad[][2] = {
-        {"k = v\n", "line 1: key outside any section"},
-        {"[s]\njunk\n", "line 2: expected [section] or key = value"},
-        {"[s\n", "line 1: section header without ']'"},
-        {"[]\n", "line 1: bad section name"},
-        {"[s]\n[s]\n", "line 2: section [s] repeated"},
-        {"[s]\nk=1\nk=2\n", "line 3: key 'k' repeated"},
-        {"[s]\n= v\n", "line 2: empty key"},
-    };
-    for (const auto& b : bad) {
-        EXPECT_EQ(0, m_store.ReadFile(Write(b[0])));
-        EXPECT_EQ("malformed '" + m_path + "', " + b[1], m_store.LastError());
-    }
-    EXPECT_EQ(0, m_store.ReadFile("/nonexistent-dir/x.conf"));
-    EXPECT_STREQ("cannot read '/nonexistent-dir/x.conf': No such file or directory",
-                 m_store.LastError());
+    // The first bad line is named (each problem's text: the lenient read's test).
+    EXPECT_EQ(0, m_store.ReadFile(Write("[s]\nk=1\nk=2\n[s\n")));
+    EXPECT_EQ("malformed '" + m_path + "', line 3: key 'k' repeated", m_store.LastError());
     // What one read may allocate is bounded (64 MiB).
     ASSERT_EQ(0, truncate(Write(""), (64 << 20) + 1));
     EXPECT_EQ(0, m_store.ReadFile(m_path.c_str()));

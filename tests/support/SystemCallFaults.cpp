@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdarg>
-#include <memory>
 
 #include <dirent.h>
 #include <dlfcn.h>
@@ -107,15 +106,6 @@ bool ReadFrozen(clockid_t clock, struct timespec* pTime)
     *pTime = s_frozenAt;
     ++s_frozenReads;
     return true;
-}
-
-THook Failing(int error, int first, int last)
-{
-    auto pSeen = std::make_shared<int>(0);
-    return [=](int, const char*, int) {
-        ++*pSeen;
-        return *pSeen >= first && *pSeen <= last ? error : 0;
-    };
 }
 
 } // namespace syscall_faults

@@ -52,8 +52,11 @@ public:
     void Advance(long long ms);
 };
 
-// A hook failing calls `first` to `last` (1-based) with `error`, letting the others through.
-THook Failing(int error, int first = 1, int last = 1 << 30);
+// A hook failing every call with `error`.
+inline THook Failing(int error)
+{
+    return [error](int, const char*, int) { return error; };
+}
 
 } // namespace syscall_faults
 
