@@ -4,7 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,19 +20,8 @@
 namespace {
 
 using testing::ElementsAre;
+using testing::FieldsAre;
 using TLineProblem = KAF::BConfigDocument::TLineProblem;
-
-// Each item of a list (a key and its line, a line and its problem) as "FIRST SECOND".
-template <typename T> std::vector<std::string> Listed(const std::vector<T>& items)
-{
-    std::vector<std::string> listed;
-    for (const auto& [first, second] : items) {
-        std::ostringstream item;
-        item << first << ' ' << second;
-        listed.push_back(item.str());
-    }
-    return listed;
-}
 
 TEST_F(StoreTest, ReadsTheFormatAndRefusesWhatItCannotHold)
 {
@@ -164,15 +152,16 @@ TEST_F(StoreTest, SaysWhereEachSectionAndKeyStands)
     EXPECT_EQ(14U, KAF::KeyLine(m_store, "b c", "k")) << "a last line without a newline";
     EXPECT_EQ(0U, KAF::KeyLine(m_store, "a", "k"));
     EXPECT_EQ(0U, KAF::KeyLine(m_store, "none", "k"));
-    EXPECT_THAT(Listed(KAF::KeyLines(m_store, "a")),
-                ElementsAre("zeta 5", "alpha 7", "mu 8", "beta 9", "omega 10", "kappa 11"));
+    EXPECT_THAT(KAF::KeyLines(m_store, "a"),
+                ElementsAre(FieldsAre("zeta", 5), FieldsAre("alpha", 7), FieldsAre("mu", 8),
+                            FieldsAre("beta", 9), FieldsAre("omega", 10), FieldsAre("kappa", 11)));
     EXPECT_THAT(KAF::KeyLines(m_store, "none"), testing::IsEmpty());
 
     // A changed value keeps its line; what is added stood on none.
     ASSERT_TRUE(Set("a", "zeta", "10") && Set("a", "new", "x") && Set("d", "p", "q"));
     EXPECT_EQ(5U, KAF::KeyLine(m_store, "a", "zeta"));
     EXPECT_EQ(0U, KAF::SectionLine(m_store, "d"));
-    EXPECT_EQ("new 0", Listed(KAF::KeyLines(m_store, "a")).back());
+    EXPECT_THAT(KAF::KeyLines(m_store, "a").back(), FieldsAre("new", 0));
     // Written and read again, they stand where the file now has them.
     ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
     ASSERT_EQ(1, m_store.ReadFile(m_path.c_str()));
@@ -199,11 +188,14 @@ TEST_F(StoreTest, ReadsAMalformedFileWholeNamingEveryBadLine)
                              "[b\nz = 1\nmore junk\n= w\n[ ]\n[c]\nw = 3\n";
     ASSERT_EQ(0, m_store.ReadFile("/nonexistent-dir/x.conf"));
     ASSERT_EQ(1, KAF::ReadFileLeniently(m_store, Write(text), problems));
-    EXPECT_THAT(Listed(problems),
-                ElementsAre("1 key outside any section", "4 expected [section] or key = value",
-                            "5 key 'x' repeated", "6 empty key", "7 section [a] repeated",
-                            "9 section header without ']'", "11 expected [section] or key = value",
-                            "12 empty key", "13 bad section name"));
+    EXPECT_THAT(problems,
+                ElementsAre(FieldsAre(1, "key outside any section"),
+                            FieldsAre(4, "expected [section] or key = value"),
+                            FieldsAre(5, "key 'x' repeated"), FieldsAre(6, "empty key"),
+                            FieldsAre(7, "section [a] repeated"),
+                            FieldsAre(9, "section header without ']'"),
+                            FieldsAre(11, "expected [section] or key = value"),
+                            FieldsAre(12, "empty key"), FieldsAre(13, "bad section name")));
     // A repeated key keeps its first value; what follows a refused header belongs to no section.
     EXPECT_EQ(2, m_store.SectionCount());
     EXPECT_TRUE(Value("a", "x") == "1" && Value("c", "w") == "3");
@@ -226,7 +218,7 @@ TEST_F(StoreTest, ReadsAMalformedFileWholeNamingEveryBadLine)
     // Under a refused first header a key is not outside every section.
     problems.clear();
     ASSERT_EQ(1, KAF::ReadFileLeniently(m_store, Write("[x\nk = 1\n"), problems));
-    EXPECT_THAT(Listed(problems), ElementsAre("1 section header without ']'"));
+    EXPECT_THAT(problems, ElementsAre(FieldsAre(1, "section header without ']'")));
     EXPECT_EQ(0, m_store.SectionCount());
 }
 

@@ -24,7 +24,6 @@ TStandIn s_standIns[7];
 bool s_frozen = false;
 clockid_t s_frozenClock = CLOCK_REALTIME;
 struct timespec s_frozenAt = {};
-int s_frozenReads = 0;
 
 TStandIn& StandIn(TCall call)
 {
@@ -77,18 +76,12 @@ TFrozenClock::TFrozenClock(const struct timespec& at, clockid_t clock)
 {
     s_frozenClock = clock;
     s_frozenAt = at;
-    s_frozenReads = 0;
     s_frozen = true;
 }
 
 TFrozenClock::~TFrozenClock()
 {
     s_frozen = false;
-}
-
-int TFrozenClock::Reads() const
-{
-    return s_frozenReads;
 }
 
 void TFrozenClock::Advance(long long ms)
@@ -104,7 +97,6 @@ bool ReadFrozen(clockid_t clock, struct timespec* pTime)
     if (!s_frozen || clock != s_frozenClock)
         return false;
     *pTime = s_frozenAt;
-    ++s_frozenReads;
     return true;
 }
 

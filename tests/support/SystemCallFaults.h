@@ -46,8 +46,6 @@ public:
     TFrozenClock(const TFrozenClock&) = delete;
     TFrozenClock& operator=(const TFrozenClock&) = delete;
 
-    // Readings of the frozen clock so far.
-    int Reads() const;
     // Moves the clock on by `ms` milliseconds.
     void Advance(long long ms);
 };
