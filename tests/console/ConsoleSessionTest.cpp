@@ -414,26 +414,17 @@ TEST_F(ConsoleSessionTest, CtrlCGivesUpWhileTheNextDaemonSaysNothing)
     EXPECT_THAT(m_err, EndsWith("murox: gave up waiting for the daemon\n"));
 }
 
-// The pauses between attempts grow, until the patience ends: status 1.
+// The pauses between attempts double up to the longest, until the patience ends: status 1. In 3 s,
+// 10, 20, 40, 80 then 100 ms pauses are 33 attempts at most (the last pause cut short); pauses
+// that did not grow would be 300, that grew past the longest 9, and a slower machine makes fewer.
 TEST_F(ConsoleSessionTest, TheWaitForTheDaemonIsBoundedAndBacksOff)
 {
     Type("one\n", true, false);
     Play({{Greeting(), 1, "", kLeaves}}); // then the attempts are turned away
-    EXPECT_EQ(1, Run(Reconnecting(1000, 2000)));
-    EXPECT_THAT(m_err, EndsWith("murox: the daemon did not come back within 1 seconds\n"));
-    // 10, 20, 40 ... 640 ms: at most 7 attempts in a second; a slower machine makes fewer.
-    EXPECT_GE(m_turnedAway, 2);
-    EXPECT_LE(m_turnedAway, 7);
-}
-
-// The pauses grow no longer than the longest: 3 s of 20 ms pauses are many more attempts than
-// the 8 that doubling pauses would give, however slow the machine.
-TEST_F(ConsoleSessionTest, ThePausesBetweenAttemptsAreBounded)
-{
-    Type("one\n", true, false);
-    Play({{Greeting(), 1, "", kLeaves}});
-    EXPECT_EQ(1, Run(Reconnecting(3000, 20)));
-    EXPECT_GE(m_turnedAway, 16) << m_err;
+    EXPECT_EQ(1, Run(Reconnecting(3000, 100)));
+    EXPECT_THAT(m_err, EndsWith("murox: the daemon did not come back within 3 seconds\n"));
+    EXPECT_GE(m_turnedAway, 14);
+    EXPECT_LE(m_turnedAway, 33);
 }
 
 // A script's console (no reconnection) ends with its daemon, status 1, and tries no other.
@@ -447,24 +438,16 @@ TEST_F(ConsoleSessionTest, AScriptsConsoleEndsWithItsDaemon)
     EXPECT_EQ("murox: the daemon at " + m_path + " closed the connection\n", m_err);
 }
 
-// A frame of no type the daemon sends ends the console, which says so.
-TEST_F(ConsoleSessionTest, AMalformedFrameEndsTheConsole)
-{
-    Type("one\n", false);
-    Play({{Greeting(), 1, std::string("Z\0\0\0\0", 5), kStays}});
-    EXPECT_EQ(1, Run());
-    EXPECT_EQ("murox: the daemon at " + m_path + " sent a malformed frame\n", m_err);
-}
-
-// Input ended with a line unanswered: the console waits on, and says why it stops.
+// Input ended with a line unanswered: the console waits on, and says why it stops. A frame of no
+// type the daemon sends ends the console, which says so.
 TEST_F(ConsoleSessionTest, AnUnansweredLineOutlivesTheEndOfInput)
 {
     // The last line ends at the end of the input: both are read before the line is sent.
     Type("first", false);
     m_typist.Reset();
-    Play({{Greeting(), 1, "", kLeaves}}); // gone without a word
+    Play({{Greeting(), 1, std::string("Z\0\0\0\0", 5), kStays}});
     EXPECT_EQ(1, Run());
-    EXPECT_EQ("murox: the daemon at " + m_path + " closed the connection\n", m_err);
+    EXPECT_EQ("murox: the daemon at " + m_path + " sent a malformed frame\n", m_err);
 }
 
 // A refusal of the console's credentials (4) is told from no room or no daemon (1), for scripts.
@@ -478,8 +461,7 @@ TEST_F(ConsoleSessionTest, OnlyARefusalOfTheConsolesCredentialsIsFour)
     Play({{kRefusal, 0, "", kLeaves},
           {kRefusal, 0, "", kLeaves},
           {noRoom, 0, "", kLeaves},
-          {stopping, 0, "", kLeaves},
-          {noRoom, 0, "", kLeaves}});
+          {stopping, 0, "", kLeaves}});
     BDaemonConnection connection;
     std::string error;
     EXPECT_FALSE(connection.Connect(m_path, error));
@@ -492,7 +474,6 @@ TEST_F(ConsoleSessionTest, OnlyARefusalOfTheConsolesCredentialsIsFour)
         EXPECT_FALSE(connection.Connect(m_path, error)) << farewell;
         EXPECT_FALSE(connection.Refused()) << farewell;
     }
-    EXPECT_EQ(1, RunRemoteConsole(m_path, {"xdll"}, false));
     Finish();
     ASSERT_EQ(0, unlink(m_path.c_str()));
     EXPECT_FALSE(connection.Connect(m_path, error));
