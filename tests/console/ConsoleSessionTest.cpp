@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -97,13 +98,10 @@ TReconnectPolicy Reconnecting(int giveUpMs, int longestDelayMs = 200)
 // What a console wrote, through a pipe.
 class BWatchedOutput : public IConsoleOutput {
 public:
-    // Ctrl-C (or `press`) is pressed the first time `stream` is sent `pressAt` ("": anything).
+    // Ctrl-C (or `press`) is pressed the first time either stream is sent `pressAt`.
     void Arm(
-        TStream stream, const std::string& pressAt,
-        const std::function<void()>& press = [] { raise(SIGINT); })
+        const std::string& pressAt, const std::function<void()>& press = [] { raise(SIGINT); })
     {
-        m_armed = true;
-        m_stream = stream;
         m_pressAt = pressAt;
         m_press = press;
     }
@@ -111,19 +109,14 @@ public:
     void Write(TStream stream, const std::string& bytes) override
     {
         written[stream] += bytes;
-        if (m_armed && stream == m_stream && !bytes.empty() &&
-            bytes.find(m_pressAt) != std::string::npos) {
-            m_armed = false;
-            m_press();
-        }
+        if (m_press && bytes.find(m_pressAt) != std::string::npos)
+            std::exchange(m_press, nullptr)();
     }
     int OutError() override { return 0; }
 
     std::string written[2];
 
 private:
-    bool m_armed = false;
-    TStream m_stream = kOut;
     std::string m_pressAt;
     std::function<void()> m_press;
 };
@@ -288,8 +281,7 @@ TEST_F(ConsoleSessionTest, AFailureUnderThePromptDrawsThePromptAgain)
     Type("", true, false);
     const std::string failure = "extension library 'web1' not loaded";
     Play({{Greeting() + Frame(control::kFailureEvent, failure), 0, "", kStays}});
-    m_output.Arm(IConsoleOutput::kErr, failure,
-                 [this] { EXPECT_EQ(1, write(m_typist.Get(), "\x04", 1)); });
+    m_output.Arm(failure, [this] { EXPECT_EQ(1, write(m_typist.Get(), "\x04", 1)); });
     EXPECT_EQ(0, Run());
     EXPECT_EQ(failure + "\n", m_err);
     EXPECT_EQ("murox> murox> \n", m_shown);
@@ -302,7 +294,7 @@ TEST_F(ConsoleSessionTest, CtrlCIsTakenBeforeTheFramesWaiting)
     Play(
         {{Greeting(), 1,
           Frame(control::kAnswer, "one\n") + Events() + Frame(control::kAnswer, "two\n"), kStays}});
-    m_output.Arm(IConsoleOutput::kOut, "");
+    m_output.Arm("one");
     EXPECT_EQ(0, Run()) << "the abandoned answer, when it came, was taken for an answer to no line";
     EXPECT_EQ(0u, m_out.find("one\n")) << m_out;
     EXPECT_EQ(std::string::npos, m_out.find("two")) << "the abandoned answer was shown";
@@ -315,7 +307,7 @@ TEST_F(ConsoleSessionTest, AnAbandonedAnswerIsNotTakenForTheNextLines)
 {
     Type("first\n", true, false);
     Play({{Greeting(), 0, Frame(control::kFailureEvent, "busy"), kBusy}});
-    m_output.Arm(IConsoleOutput::kErr, "busy", [this] {
+    m_output.Arm("busy", [this] {
         raise(SIGINT);
         EXPECT_EQ(9, write(m_typist.Get(), "second\n\x04", 9));
     });
@@ -387,7 +379,7 @@ TEST_F(ConsoleSessionTest, CtrlCGivesUpWaitingForTheDaemon)
 {
     Type("one\n", true, false);
     Play({{Greeting(), 1, "", kLeaves}});
-    m_output.Arm(IConsoleOutput::kErr, "waiting for the daemon");
+    m_output.Arm("waiting for the daemon");
     // Past the test's own deadline, had Ctrl-C not been heard.
     EXPECT_EQ(1, Run(Reconnecting(600000), [this] { unlink(m_path.c_str()); }));
     EXPECT_THAT(m_err, EndsWith("murox: gave up waiting for the daemon\n"));
