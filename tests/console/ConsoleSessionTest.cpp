@@ -205,16 +205,15 @@ protected:
         m_shown.assign(std::istreambuf_iterator<char>(file), {});
         shutdown(m_connection.Fd(), SHUT_RDWR);
         Finish();
-        m_out = m_output.written[IConsoleOutput::kOut];
-        m_err = m_output.written[IConsoleOutput::kErr];
         return status;
     }
 
     const testsupport::TScratchDir m_dir;
     const std::string m_path = m_dir.Path() + "/control";
     BWatchedOutput m_output;
-    std::string m_out; // what it wrote to standard output, or error
-    std::string m_err;
+    // What it wrote to standard output, or error.
+    const std::string& m_out = m_output.written[IConsoleOutput::kOut];
+    const std::string& m_err = m_output.written[IConsoleOutput::kErr];
     std::string m_shown;              // on the terminal
     std::vector<std::string> m_lines; // "N: LINE", taken by the Nth visit
     int m_turnedAway = 0;
@@ -436,15 +435,10 @@ TEST_F(ConsoleSessionTest, AnUnansweredLineOutlivesTheEndOfInput)
 // A refusal of the console's credentials (4) is told from no room or no daemon (1), for scripts.
 TEST_F(ConsoleSessionTest, OnlyARefusalOfTheConsolesCredentialsIsFour)
 {
-    const std::string noRoom =
-        Frame(control::kFarewell, "murox: no room: too many consoles (256); try again later\n");
     // The same words later in a farewell are no refusal.
     const std::string stopping =
         Frame(control::kFarewell, std::string("murox: stopping; ") + control::kAccessRefused);
-    Play({{kRefusal, 0, "", kLeaves},
-          {kRefusal, 0, "", kLeaves},
-          {noRoom, 0, "", kLeaves},
-          {stopping, 0, "", kLeaves}});
+    Play({{kRefusal, 0, "", kLeaves}, {kRefusal, 0, "", kLeaves}, {stopping, 0, "", kLeaves}});
     BDaemonConnection connection;
     std::string error;
     EXPECT_FALSE(connection.Connect(m_path, error));
@@ -452,11 +446,8 @@ TEST_F(ConsoleSessionTest, OnlyARefusalOfTheConsolesCredentialsIsFour)
     EXPECT_FALSE(connection.Untrusted());
     EXPECT_EQ("access refused: uid 7 is not root", error);
     EXPECT_EQ(4, RunRemoteConsole(m_path, {"xdll"}, false));
-    // A connection after a refusal is not taken for one.
-    for (const char* farewell : {"no room", "stopping"}) {
-        EXPECT_FALSE(connection.Connect(m_path, error)) << farewell;
-        EXPECT_FALSE(connection.Refused()) << farewell;
-    }
+    EXPECT_FALSE(connection.Connect(m_path, error));
+    EXPECT_FALSE(connection.Refused()) << "the words later in a farewell taken for a refusal";
     Finish();
     ASSERT_EQ(0, unlink(m_path.c_str()));
     EXPECT_FALSE(connection.Connect(m_path, error));
