@@ -63,71 +63,46 @@ TEST(ConsoleScreenTest, TheGreetingsFieldsAreShownAsText)
         TakeGreeting(Frame(control::kHello, "murox-control 2 1 1"), "/x", greeting, error));
 }
 
-// A character cut between an answer's pieces is shown whole; a line that failed keeps the status
-// at 3 whatever succeeds after it.
-TEST(ConsoleScreenTest, OnATerminalWhatTheDaemonSentIsShownAsText)
-{
-    BRecordedOutput output(true, true);
-    BConsoleScreen screen(output);
-    EXPECT_TRUE(screen.Show(Frame(control::kEvent, std::string("ev\x1b[7ment") + kRightToLeft)));
-    EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "an\x1b[2Jcaf\xc3", true)));
-    EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "\xa9 \xe2\x80", true)));
-    EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "\xaex\n")));
-    EXPECT_TRUE(screen.Show(Frame(control::kFailed, "fail\r\x1b[K\n")));
-    EXPECT_TRUE(screen.Show(Frame(control::kWords, "e \x1b")));
-    EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "yes\n")));
-    EXPECT_FALSE(screen.Show(Frame(control::kFarewell, "murox: bye\x07\n")));
-    EXPECT_EQ("ev\\x1b[7ment\\xe2\\x80\\xae\nan\\x1b[2Jcaf\xc3\xa9 \\xe2\\x80\\xaex\nyes\n",
-              output.written[IConsoleOutput::kOut]);
-    EXPECT_EQ("fail\\x0d\\x1b[K\nmurox: bye\\x07\n", output.written[IConsoleOutput::kErr]);
-    EXPECT_EQ(3, screen.Status());
-}
-
-// Through a pipe all passes byte for byte; why a line fails goes to standard error, whoever said
-// it, and standard output keeps the rest.
-TEST(ConsoleScreenTest, ThroughAPipeAllPassesByteForByteToItsStream)
-{
-    BRecordedOutput output(false, false);
-    BConsoleScreen screen(output);
-    const std::string answer = "\x1b[2J\r\x1b[Kanswer\xc2\x9b\xe2\x80";
-    EXPECT_TRUE(
-        screen.Show(Frame(control::kEvent, "\x1b]0;owned\x07" + std::string(kRightToLeft))));
-    EXPECT_TRUE(screen.Show(Frame(control::kAnswer, answer, true)));
-    EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "\xae\n")));
-    EXPECT_TRUE(screen.Show(Frame(control::kFailureEvent, "extension library 'w\x1b' not loaded")));
-    EXPECT_EQ(0, screen.Status());
-    EXPECT_TRUE(screen.Show(Frame(control::kFailed, "\x07no\n")));
-    EXPECT_EQ("\x1b]0;owned\x07" + std::string(kRightToLeft) + "\n" + answer + "\xae\n",
-              output.written[IConsoleOutput::kOut]);
-    EXPECT_EQ("extension library 'w\x1b' not loaded\n\x07no\n",
-              output.written[IConsoleOutput::kErr]);
-    EXPECT_EQ(3, screen.Status());
-    output.error = EPIPE;
-    EXPECT_EQ(1, screen.Status());
-    EXPECT_NE(std::string::npos,
-              output.written[IConsoleOutput::kErr].find("cannot write to standard output"));
-}
-
-// What goes to a stream is made visible where that stream is a terminal, whatever the other is.
+// What goes to a stream is made visible where that stream is a terminal, whatever the other is,
+// and passes byte for byte through a pipe; why a line fails goes to standard error, whoever said
+// it. A character cut between an answer's pieces is shown whole; a line that failed keeps the
+// status at 3 whatever succeeds after it.
 TEST(ConsoleScreenTest, EachStreamIsShownAsTextWhereItIsATerminal)
 {
-    const std::string text = "ev\x1b[2Jent\x07";
-    BRecordedOutput outTerminal(true, false);
-    EXPECT_EQ("ev\\x1b[2Jent\\x07\n", BConsoleScreen(outTerminal).EventLine(text));
-    BConsoleScreen(outTerminal).FailureEvent(text);
-    EXPECT_EQ(text + "\n", outTerminal.written[IConsoleOutput::kErr]);
-    BRecordedOutput errTerminal(false, true);
-    EXPECT_EQ(text + "\n", BConsoleScreen(errTerminal).EventLine(text));
-    BConsoleScreen(errTerminal).FailureEvent(text);
-    EXPECT_EQ("ev\\x1b[2Jent\\x07\n", errTerminal.written[IConsoleOutput::kErr]);
-    EXPECT_EQ("", errTerminal.written[IConsoleOutput::kOut]);
-    // A failed line's answer goes to standard error, shown as that stream is.
-    for (const bool errIsTerminal : {false, true}) {
-        BRecordedOutput output(!errIsTerminal, errIsTerminal);
-        BConsoleScreen(output).Show(Frame(control::kFailed, text));
-        EXPECT_EQ(errIsTerminal ? "ev\\x1b[2Jent\\x07" : text,
-                  output.written[IConsoleOutput::kErr]);
-    }
+    const std::string event = std::string("ev\x1b[7ment") + kRightToLeft;
+    const std::string failure = "extension library 'w\x1b' not loaded";
+    for (const bool outTerminal : {false, true})
+        for (const bool errTerminal : {false, true}) {
+            SCOPED_TRACE(std::string(outTerminal ? "out" : "") + (errTerminal ? " err" : ""));
+            BRecordedOutput output(outTerminal, errTerminal);
+            BConsoleScreen screen(output);
+            EXPECT_TRUE(screen.Show(Frame(control::kEvent, event)));
+            EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "an\x1b[2Jcaf\xc3", true)));
+            EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "\xa9 \xe2\x80", true)));
+            EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "\xaex\n")));
+            EXPECT_TRUE(screen.Show(Frame(control::kFailureEvent, failure)));
+            EXPECT_EQ(0, screen.Status());
+            EXPECT_TRUE(screen.Show(Frame(control::kFailed, "fail\r\x1b[K\n")));
+            EXPECT_TRUE(screen.Show(Frame(control::kWords, "e \x1b")));
+            EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "yes\n")));
+            EXPECT_FALSE(screen.Show(Frame(control::kFarewell, "murox: bye\x07\n")));
+            EXPECT_EQ(
+                outTerminal
+                    ? "ev\\x1b[7ment\\xe2\\x80\\xae\nan\\x1b[2Jcaf\xc3\xa9 \\xe2\\x80\\xaex\nyes\n"
+                    : event + "\nan\x1b[2Jcaf\xc3\xa9 \xe2\x80\xaex\nyes\n",
+                output.written[IConsoleOutput::kOut]);
+            EXPECT_EQ(
+                errTerminal
+                    ? "extension library 'w\\x1b' not loaded\nfail\\x0d\\x1b[K\nmurox: bye\\x07\n"
+                    : failure + "\nfail\r\x1b[K\nmurox: bye\x07\n",
+                output.written[IConsoleOutput::kErr]);
+            EXPECT_EQ(3, screen.Status());
+        }
+    BRecordedOutput output(false, false);
+    output.error = EPIPE;
+    EXPECT_EQ(1, BConsoleScreen(output).Status());
+    EXPECT_NE(std::string::npos,
+              output.written[IConsoleOutput::kErr].find("cannot write to standard output"));
 }
 
 } // namespace
