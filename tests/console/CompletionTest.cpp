@@ -101,14 +101,11 @@ TEST(CompletionTest, WordsTravelAsTheyWereGivenWithinBounds)
     EXPECT_EQ("c xdll\nn -l\ns -r\nc help\ne hello\ne e\x1bx\n", control::EncodeWords(words));
     EXPECT_TRUE(control::DecodeWords(control::EncodeWords(words)) == words);
 
-    const TCommandWords read =
-        control::DecodeWords("s -z\ne hello\nx odd\nc\nc xdll\nn -l\ne  spaced\ns\ne idle");
-    ASSERT_EQ(1u, read.commands.size());
-    EXPECT_EQ("xdll", read.commands[0].word);
-    ASSERT_EQ(1u, read.commands[0].switches.size());
-    EXPECT_TRUE(read.commands[0].switches[0].takesName);
-    EXPECT_THAT(read.names, ElementsAre("hello", " spaced", "idle"));
-    EXPECT_TRUE(control::DecodeWords("") == TCommandWords());
+    words.commands = {{"xdll", {{"-l", true}}}};
+    words.names = {"hello", " spaced", "idle"};
+    EXPECT_TRUE(control::DecodeWords(
+                    "s -z\ne hello\nx odd\nc\nc xdll\nn -l\nnoblank\ne  spaced\ns\ne idle") ==
+                words);
 
     // A daemon is trusted only so far: so many words, so long, in one frame.
     const std::string longest(control::kMaxWordLength, 'n');
