@@ -83,7 +83,6 @@ TEST(AnswerPiecesTest, OtherFramesAndUnstreamedAnswersStayBounded)
     EXPECT_EQ(std::vector<std::string>{"malformed"},
               Read(Header(control::kEvent, control::kMaxFrame + 1) + "v", 8));
     EXPECT_EQ(std::vector<std::string>{"malformed"}, Read(Header('L', 1) + "x", 8));
-    EXPECT_EQ(std::vector<std::string>{"malformed"}, Read(Header('\0', 0), 8)) << "no type";
     // The daemon's side streams nothing: long lines, answers and words from a console are
     // malformed.
     for (const std::string& stream :

@@ -38,26 +38,17 @@ TEST(CompletionTest, TheWordTypedIsCompletedFromTheWordsThatFitWhereItStands)
         {"  \tq", {"quit"}},
         {"", commands},
         {"   ", commands},
-        {"s", {"status"}},
-        {"z", {}},
         {"xdllx", {}},
         {"help ", commands},
-        {"help st", {"status"}},
         {"help\tq", {"quit"}},
-        {"status ", {}},
         {"help xdll ", {}},
         // After xdll a switch, then a name for the switches that take one, and nothing more.
         {"xdll ", switches},
-        {"xdll -r", {"-r"}},
         {"xdll -l he", {"hello", "hello2"}},
         {"xdll  -u \t i", {"idle"}},
-        {"xdll -f ", kNames},
-        {"xdll -d mis", {"missing"}},
         {"xdll -d x", {}},
         {"xdll -r ", {}},
-        {"xdll -a he", {}},
-        {"xdll -l hello ", {}},
-        {"xdll -x ", {}}};
+        {"xdll -l hello ", {}}};
     for (const auto& [line, offered] : offers)
         EXPECT_EQ(offered, CompleteCommandLine(line, Words())) << '"' << line << '"';
     EXPECT_THAT(CompleteCommandLine("xdll -l ", Words({})), IsEmpty());
@@ -110,14 +101,11 @@ TEST(CompletionTest, WordsTravelAsTheyWereGivenWithinBounds)
     EXPECT_EQ("c xdll\nn -l\ns -r\nc help\ne hello\ne e\x1bx\n", control::EncodeWords(words));
     EXPECT_TRUE(control::DecodeWords(control::EncodeWords(words)) == words);
 
-    const TCommandWords read =
-        control::DecodeWords("s -z\ne hello\nx odd\nc\nc xdll\nn -l\ne  spaced\ns\ne idle");
-    ASSERT_EQ(1u, read.commands.size());
-    EXPECT_EQ("xdll", read.commands[0].word);
-    ASSERT_EQ(1u, read.commands[0].switches.size());
-    EXPECT_TRUE(read.commands[0].switches[0].takesName);
-    EXPECT_THAT(read.names, ElementsAre("hello", " spaced", "idle"));
-    EXPECT_TRUE(control::DecodeWords("") == TCommandWords());
+    words.commands = {{"xdll", {{"-l", true}}}};
+    words.names = {"hello", " spaced", "idle"};
+    EXPECT_TRUE(control::DecodeWords(
+                    "s -z\ne hello\nx odd\nc\nc xdll\nn -l\nnoblank\ne  spaced\ns\ne idle") ==
+                words);
 
     // A daemon is trusted only so far: so many words, so long, in one frame.
     const std::string longest(control::kMaxWordLength, 'n');

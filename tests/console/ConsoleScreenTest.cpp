@@ -33,13 +33,6 @@ control::TFrame Frame(char type, const std::string& payload, bool more = false)
 
 const char kRightToLeft[] = "\xe2\x80\xae"; // U+202E, which reverses what follows
 
-// Neither a raw ESC, BEL or CR, nor a character that reorders text.
-void ExpectInert(const std::string& shown)
-{
-    EXPECT_EQ(std::string::npos, shown.find_first_of("\x1b\x07\r")) << shown;
-    EXPECT_EQ(std::string::npos, shown.find(kRightToLeft)) << shown;
-}
-
 // A stranger's greeting carried a title and a clear screen in its fields.
 TEST(ConsoleScreenTest, TheGreetingsFieldsAreShownAsText)
 {
@@ -62,105 +55,54 @@ TEST(ConsoleScreenTest, TheGreetingsFieldsAreShownAsText)
     BConsoleScreen(bare).Greet("/x", "42");
     EXPECT_EQ("murox: connected to the daemon at /x, pid 42, version ?\n",
               bare.written[IConsoleOutput::kOut]);
-    // Something else first is no greeting: the console says so and shows none of it.
-    EXPECT_FALSE(TakeGreeting(Frame(control::kEvent, "\x1b[2J"), "/run/x.ctl", greeting, error));
-    EXPECT_EQ("/run/x.ctl does not speak the murox control protocol", error);
     // The greeting's words in a frame of another kind are no greeting.
     EXPECT_FALSE(TakeGreeting(Frame(control::kAnswer, std::string(control::kGreeting) + " 42 1.0"),
                               "/y", greeting, error));
     EXPECT_EQ("/y does not speak the murox control protocol", error);
     EXPECT_FALSE(
         TakeGreeting(Frame(control::kHello, "murox-control 2 1 1"), "/x", greeting, error));
-    EXPECT_FALSE(
-        TakeGreeting(Frame(control::kFarewell, "murox: gone\x07\n"), "/x", greeting, error));
-    EXPECT_EQ("gone\x07", error);
-    BRecordedOutput output(true, true);
-    EXPECT_EQ(1, BConsoleScreen(output).Lost(error));
-    EXPECT_EQ("murox: gone\\x07\n", output.written[IConsoleOutput::kErr]);
 }
 
-TEST(ConsoleScreenTest, OnATerminalWhatTheDaemonSentIsShownAsText)
-{
-    BRecordedOutput output(true, true);
-    BConsoleScreen screen(output);
-    EXPECT_TRUE(screen.Show(Frame(control::kEvent, std::string("ev\x1b[7ment") + kRightToLeft)));
-    EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "an\x1b[2Jsw\xe2\x80", true)));
-    EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "\xae"
-                                                    "er\n")));
-    EXPECT_TRUE(screen.Show(Frame(control::kFailed, "fail\r\x1b[K\n")));
-    EXPECT_TRUE(screen.Show(Frame(control::kWords, "e \x1b")));
-    EXPECT_FALSE(screen.Show(Frame(control::kFarewell, "murox: bye\x07\n")));
-    const std::string& out = output.written[IConsoleOutput::kOut];
-    const std::string& err = output.written[IConsoleOutput::kErr];
-    EXPECT_EQ(0u, out.find("ev\\x1b[7ment")) << out;
-    EXPECT_NE(std::string::npos, out.find("an\\x1b[2Jsw")) << out;
-    EXPECT_EQ("er\n", out.substr(out.size() - 3));
-    EXPECT_EQ("fail\\x0d\\x1b[K\nmurox: bye\\x07\n", err);
-    ExpectInert(out);
-    ExpectInert(err);
-    EXPECT_EQ(3, screen.Status());
-}
-
-// Through a pipe all passes byte for byte; why a line fails goes to standard error, whoever said
-// it, and standard output keeps the rest.
-TEST(ConsoleScreenTest, ThroughAPipeAllPassesByteForByteToItsStream)
-{
-    BRecordedOutput output(false, false);
-    BConsoleScreen screen(output);
-    const std::string answer = "\x1b[2J\r\x1b[Kanswer\xc2\x9b\xe2\x80";
-    EXPECT_TRUE(
-        screen.Show(Frame(control::kEvent, "\x1b]0;owned\x07" + std::string(kRightToLeft))));
-    EXPECT_TRUE(screen.Show(Frame(control::kAnswer, answer, true)));
-    EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "\xae\n")));
-    EXPECT_TRUE(screen.Show(Frame(control::kFailureEvent, "extension library 'w\x1b' not loaded")));
-    EXPECT_EQ(0, screen.Status());
-    EXPECT_TRUE(screen.Show(Frame(control::kFailed, "\x07no\n")));
-    EXPECT_EQ("\x1b]0;owned\x07" + std::string(kRightToLeft) + "\n" + answer + "\xae\n",
-              output.written[IConsoleOutput::kOut]);
-    EXPECT_EQ("extension library 'w\x1b' not loaded\n\x07no\n",
-              output.written[IConsoleOutput::kErr]);
-    EXPECT_EQ(3, screen.Status());
-    output.error = EPIPE;
-    EXPECT_EQ(1, screen.Status());
-    EXPECT_NE(std::string::npos,
-              output.written[IConsoleOutput::kErr].find("cannot write to standard output"));
-}
-
-// What goes to a stream is made visible where that stream is a terminal, whatever the other is.
+// What goes to a stream is made visible where that stream is a terminal, whatever the other is,
+// and passes byte for byte through a pipe; why a line fails goes to standard error, whoever said
+// it. A character cut between an answer's pieces is shown whole; a line that failed keeps the
+// status at 3 whatever succeeds after it.
 TEST(ConsoleScreenTest, EachStreamIsShownAsTextWhereItIsATerminal)
 {
-    const std::string text = "ev\x1b[2Jent\x07";
-    BRecordedOutput outTerminal(true, false);
-    EXPECT_EQ("ev\\x1b[2Jent\\x07\n", BConsoleScreen(outTerminal).EventLine(text));
-    BConsoleScreen(outTerminal).FailureEvent(text);
-    EXPECT_EQ(text + "\n", outTerminal.written[IConsoleOutput::kErr]);
-    BRecordedOutput errTerminal(false, true);
-    EXPECT_EQ(text + "\n", BConsoleScreen(errTerminal).EventLine(text));
-    BConsoleScreen(errTerminal).FailureEvent(text);
-    EXPECT_EQ("ev\\x1b[2Jent\\x07\n", errTerminal.written[IConsoleOutput::kErr]);
-    EXPECT_EQ("", errTerminal.written[IConsoleOutput::kOut]);
-    // A failed line's answer goes to standard error, shown as that stream is.
-    for (const bool errIsTerminal : {false, true}) {
-        BRecordedOutput output(!errIsTerminal, errIsTerminal);
-        BConsoleScreen(output).Show(Frame(control::kFailed, text));
-        EXPECT_EQ(errIsTerminal ? "ev\\x1b[2Jent\\x07" : text,
-                  output.written[IConsoleOutput::kErr]);
-    }
-}
-
-// A character cut between an answer's pieces is shown whole; a line that failed keeps the status
-// at 3 whatever succeeds after it.
-TEST(ConsoleScreenTest, AnAnswerInPiecesShowsAsTheWholeAndAFailureStays)
-{
-    BRecordedOutput output(true, true);
-    BConsoleScreen screen(output);
-    EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "caf\xc3", true)));
-    EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "\xa9 \xe2\x80", true)));
-    EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "\xaex\n")));
-    EXPECT_EQ("caf\xc3\xa9 \\xe2\\x80\\xaex\n", output.written[IConsoleOutput::kOut]);
-    EXPECT_TRUE(screen.Show(Frame(control::kFailed, "no\n")));
-    EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "yes\n")));
-    EXPECT_EQ(3, screen.Status());
+    const std::string event = std::string("ev\x1b[7ment") + kRightToLeft;
+    const std::string failure = "extension library 'w\x1b' not loaded";
+    for (const bool outTerminal : {false, true})
+        for (const bool errTerminal : {false, true}) {
+            SCOPED_TRACE(std::string(outTerminal ? "out" : "") + (errTerminal ? " err" : ""));
+            BRecordedOutput output(outTerminal, errTerminal);
+            BConsoleScreen screen(output);
+            EXPECT_TRUE(screen.Show(Frame(control::kEvent, event)));
+            EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "an\x1b[2Jcaf\xc3", true)));
+            EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "\xa9 \xe2\x80", true)));
+            EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "\xaex\n")));
+            EXPECT_TRUE(screen.Show(Frame(control::kFailureEvent, failure)));
+            EXPECT_EQ(0, screen.Status());
+            EXPECT_TRUE(screen.Show(Frame(control::kFailed, "fail\r\x1b[K\n")));
+            EXPECT_TRUE(screen.Show(Frame(control::kWords, "e \x1b")));
+            EXPECT_TRUE(screen.Show(Frame(control::kAnswer, "yes\n")));
+            EXPECT_FALSE(screen.Show(Frame(control::kFarewell, "murox: bye\x07\n")));
+            EXPECT_EQ(
+                outTerminal
+                    ? "ev\\x1b[7ment\\xe2\\x80\\xae\nan\\x1b[2Jcaf\xc3\xa9 \\xe2\\x80\\xaex\nyes\n"
+                    : event + "\nan\x1b[2Jcaf\xc3\xa9 \xe2\x80\xaex\nyes\n",
+                output.written[IConsoleOutput::kOut]);
+            EXPECT_EQ(
+                errTerminal
+                    ? "extension library 'w\\x1b' not loaded\nfail\\x0d\\x1b[K\nmurox: bye\\x07\n"
+                    : failure + "\nfail\r\x1b[K\nmurox: bye\x07\n",
+                output.written[IConsoleOutput::kErr]);
+            EXPECT_EQ(3, screen.Status());
+        }
+    BRecordedOutput output(false, false);
+    output.error = EPIPE;
+    EXPECT_EQ(1, BConsoleScreen(output).Status());
+    EXPECT_NE(std::string::npos,
+              output.written[IConsoleOutput::kErr].find("cannot write to standard output"));
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -73,22 +74,15 @@ struct TVisit {
     TManner manner;
 };
 
-// The payload of the next line frame `fd` sends, in `line`; false once it closed.
-bool NextLine(int fd, control::BFrameReader& reader, std::string& line)
+// The payload of the next frame `fd` sends (a console sends only lines), in `line`; false once it
+// closed.
+bool NextLine(int fd, std::string& line)
 {
-    char buffer[4096];
-    control::TFrame frame;
-    for (;;) {
-        while (reader.Next(frame) == control::BFrameReader::kFrame)
-            if (frame.type == control::kLine) {
-                line = frame.payload;
-                return true;
-            }
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n <= 0)
-            return false;
-        reader.Append(buffer, static_cast<std::size_t>(n));
-    }
+    char header[control::kHeaderSize];
+    if (recv(fd, header, sizeof header, MSG_WAITALL) != sizeof header)
+        return false;
+    line.assign(control::PayloadLength(header), '\0');
+    return line.empty() || recv(fd, &line[0], line.size(), MSG_WAITALL) == ssize_t(line.size());
 }
 
 void Send(const BFd& peer, const std::string& bytes)
@@ -104,13 +98,10 @@ TReconnectPolicy Reconnecting(int giveUpMs, int longestDelayMs = 200)
 // What a console wrote, through a pipe.
 class BWatchedOutput : public IConsoleOutput {
 public:
-    // Ctrl-C (or `press`) is pressed the first time `stream` is sent `pressAt` ("": anything).
+    // Ctrl-C (or `press`) is pressed the first time either stream is sent `pressAt`.
     void Arm(
-        TStream stream, const std::string& pressAt,
-        const std::function<void()>& press = [] { raise(SIGINT); })
+        const std::string& pressAt, const std::function<void()>& press = [] { raise(SIGINT); })
     {
-        m_armed = true;
-        m_stream = stream;
         m_pressAt = pressAt;
         m_press = press;
     }
@@ -118,19 +109,14 @@ public:
     void Write(TStream stream, const std::string& bytes) override
     {
         written[stream] += bytes;
-        if (m_armed && stream == m_stream && !bytes.empty() &&
-            bytes.find(m_pressAt) != std::string::npos) {
-            m_armed = false;
-            m_press();
-        }
+        if (m_press && bytes.find(m_pressAt) != std::string::npos)
+            std::exchange(m_press, nullptr)();
     }
     int OutError() override { return 0; }
 
     std::string written[2];
 
 private:
-    bool m_armed = false;
-    TStream m_stream = kOut;
     std::string m_pressAt;
     std::function<void()> m_press;
 };
@@ -219,16 +205,15 @@ protected:
         m_shown.assign(std::istreambuf_iterator<char>(file), {});
         shutdown(m_connection.Fd(), SHUT_RDWR);
         Finish();
-        m_out = m_output.written[IConsoleOutput::kOut];
-        m_err = m_output.written[IConsoleOutput::kErr];
         return status;
     }
 
     const testsupport::TScratchDir m_dir;
     const std::string m_path = m_dir.Path() + "/control";
     BWatchedOutput m_output;
-    std::string m_out; // what it wrote to standard output, or error
-    std::string m_err;
+    // What it wrote to standard output, or error.
+    const std::string& m_out = m_output.written[IConsoleOutput::kOut];
+    const std::string& m_err = m_output.written[IConsoleOutput::kErr];
     std::string m_shown;              // on the terminal
     std::vector<std::string> m_lines; // "N: LINE", taken by the Nth visit
     int m_turnedAway = 0;
@@ -258,9 +243,8 @@ private:
         Send(peer, visit.hello);
         if (visit.manner == kLeaves && visit.take == 0)
             return;
-        control::BFrameReader reader = control::BFrameReader::FromConsole();
         int taken = 0;
-        for (std::string line; peer.Valid() && NextLine(peer.Get(), reader, line);) {
+        for (std::string line; peer.Valid() && NextLine(peer.Get(), line);) {
             m_lines.push_back(std::to_string(index) + ": " + line);
             if (visit.manner == kBusy)
                 Send(peer, visit.then);
@@ -282,7 +266,6 @@ TEST_F(ConsoleSessionTest, ATypedLineIsTakenBeforeTheFramesWaiting)
 {
     Type("quit\n", false);
     Play({{Greeting() + Events(), 0, "", kStays}});
-    m_output.Arm(IConsoleOutput::kOut, "");
     EXPECT_EQ(0, Run(TReconnectPolicy(), [this] {
                   EXPECT_TRUE(m_connection.HasFrame()) << "the events came apart from the greeting";
               }));
@@ -297,8 +280,7 @@ TEST_F(ConsoleSessionTest, AFailureUnderThePromptDrawsThePromptAgain)
     Type("", true, false);
     const std::string failure = "extension library 'web1' not loaded";
     Play({{Greeting() + Frame(control::kFailureEvent, failure), 0, "", kStays}});
-    m_output.Arm(IConsoleOutput::kErr, failure,
-                 [this] { EXPECT_EQ(1, write(m_typist.Get(), "\x04", 1)); });
+    m_output.Arm(failure, [this] { EXPECT_EQ(1, write(m_typist.Get(), "\x04", 1)); });
     EXPECT_EQ(0, Run());
     EXPECT_EQ(failure + "\n", m_err);
     EXPECT_EQ("murox> murox> \n", m_shown);
@@ -311,7 +293,7 @@ TEST_F(ConsoleSessionTest, CtrlCIsTakenBeforeTheFramesWaiting)
     Play(
         {{Greeting(), 1,
           Frame(control::kAnswer, "one\n") + Events() + Frame(control::kAnswer, "two\n"), kStays}});
-    m_output.Arm(IConsoleOutput::kOut, "");
+    m_output.Arm("one");
     EXPECT_EQ(0, Run()) << "the abandoned answer, when it came, was taken for an answer to no line";
     EXPECT_EQ(0u, m_out.find("one\n")) << m_out;
     EXPECT_EQ(std::string::npos, m_out.find("two")) << "the abandoned answer was shown";
@@ -324,7 +306,7 @@ TEST_F(ConsoleSessionTest, AnAbandonedAnswerIsNotTakenForTheNextLines)
 {
     Type("first\n", true, false);
     Play({{Greeting(), 0, Frame(control::kFailureEvent, "busy"), kBusy}});
-    m_output.Arm(IConsoleOutput::kErr, "busy", [this] {
+    m_output.Arm("busy", [this] {
         raise(SIGINT);
         EXPECT_EQ(9, write(m_typist.Get(), "second\n\x04", 9));
     });
@@ -391,49 +373,31 @@ TEST_F(ConsoleSessionTest, AnUntrustedNextDaemonEndsTheConsoleWithFour)
     EXPECT_THAT(m_err, testing::HasSubstr("not trusted"));
 }
 
-// Nothing comes back: Ctrl-C gives up at once, with status 1.
+// Ctrl-C gives up waiting for the daemon at once, with status 1: it is heard while a daemon that
+// took the console says nothing, well before that wait ends (and long before the console would
+// give up).
 TEST_F(ConsoleSessionTest, CtrlCGivesUpWaitingForTheDaemon)
-{
-    Type("one\n", true, false);
-    Play({{Greeting(), 1, "", kLeaves}});
-    m_output.Arm(IConsoleOutput::kErr, "waiting for the daemon");
-    // Past the test's own deadline, had Ctrl-C not been heard.
-    EXPECT_EQ(1, Run(Reconnecting(600000), [this] { unlink(m_path.c_str()); }));
-    EXPECT_THAT(m_err, EndsWith("murox: gave up waiting for the daemon\n"));
-}
-
-// Ctrl-C is heard while a daemon that took the console says nothing, well before that wait ends.
-TEST_F(ConsoleSessionTest, CtrlCGivesUpWhileTheNextDaemonSaysNothing)
 {
     Type("one\n", true, false);
     Play({{Greeting(), 1, "", kLeaves}, {"", 0, "", kInterrupts}});
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(1, Run(Reconnecting(600000)));
+    EXPECT_EQ(1, Run(Reconnecting(30000)));
     EXPECT_LT(std::chrono::steady_clock::now() - start,
               std::chrono::seconds(BDaemonConnection::kPatienceSeconds));
     EXPECT_THAT(m_err, EndsWith("murox: gave up waiting for the daemon\n"));
 }
 
-// The pauses between attempts grow, until the patience ends: status 1.
+// The pauses between attempts double up to the longest, until the patience ends: status 1. In 3 s,
+// 10, 20, 40, 80 then 100 ms pauses are 33 attempts at most (the last pause cut short); pauses
+// that did not grow would be 300, that grew past the longest 9, and a slower machine makes fewer.
 TEST_F(ConsoleSessionTest, TheWaitForTheDaemonIsBoundedAndBacksOff)
 {
     Type("one\n", true, false);
     Play({{Greeting(), 1, "", kLeaves}}); // then the attempts are turned away
-    EXPECT_EQ(1, Run(Reconnecting(1000, 2000)));
-    EXPECT_THAT(m_err, EndsWith("murox: the daemon did not come back within 1 seconds\n"));
-    // 10, 20, 40 ... 640 ms: at most 7 attempts in a second; a slower machine makes fewer.
-    EXPECT_GE(m_turnedAway, 2);
-    EXPECT_LE(m_turnedAway, 7);
-}
-
-// The pauses grow no longer than the longest: 3 s of 20 ms pauses are many more attempts than
-// the 8 that doubling pauses would give, however slow the machine.
-TEST_F(ConsoleSessionTest, ThePausesBetweenAttemptsAreBounded)
-{
-    Type("one\n", true, false);
-    Play({{Greeting(), 1, "", kLeaves}});
-    EXPECT_EQ(1, Run(Reconnecting(3000, 20)));
-    EXPECT_GE(m_turnedAway, 16) << m_err;
+    EXPECT_EQ(1, Run(Reconnecting(3000, 100)));
+    EXPECT_THAT(m_err, EndsWith("murox: the daemon did not come back within 3 seconds\n"));
+    EXPECT_GE(m_turnedAway, 14);
+    EXPECT_LE(m_turnedAway, 33);
 }
 
 // A script's console (no reconnection) ends with its daemon, status 1, and tries no other.
@@ -447,39 +411,25 @@ TEST_F(ConsoleSessionTest, AScriptsConsoleEndsWithItsDaemon)
     EXPECT_EQ("murox: the daemon at " + m_path + " closed the connection\n", m_err);
 }
 
-// A frame of no type the daemon sends ends the console, which says so.
-TEST_F(ConsoleSessionTest, AMalformedFrameEndsTheConsole)
-{
-    Type("one\n", false);
-    Play({{Greeting(), 1, std::string("Z\0\0\0\0", 5), kStays}});
-    EXPECT_EQ(1, Run());
-    EXPECT_EQ("murox: the daemon at " + m_path + " sent a malformed frame\n", m_err);
-}
-
-// Input ended with a line unanswered: the console waits on, and says why it stops.
+// Input ended with a line unanswered: the console waits on, and says why it stops. A frame of no
+// type the daemon sends ends the console, which says so.
 TEST_F(ConsoleSessionTest, AnUnansweredLineOutlivesTheEndOfInput)
 {
     // The last line ends at the end of the input: both are read before the line is sent.
     Type("first", false);
     m_typist.Reset();
-    Play({{Greeting(), 1, "", kLeaves}}); // gone without a word
+    Play({{Greeting(), 1, std::string("Z\0\0\0\0", 5), kStays}});
     EXPECT_EQ(1, Run());
-    EXPECT_EQ("murox: the daemon at " + m_path + " closed the connection\n", m_err);
+    EXPECT_EQ("murox: the daemon at " + m_path + " sent a malformed frame\n", m_err);
 }
 
 // A refusal of the console's credentials (4) is told from no room or no daemon (1), for scripts.
 TEST_F(ConsoleSessionTest, OnlyARefusalOfTheConsolesCredentialsIsFour)
 {
-    const std::string noRoom =
-        Frame(control::kFarewell, "murox: no room: too many consoles (256); try again later\n");
     // The same words later in a farewell are no refusal.
     const std::string stopping =
         Frame(control::kFarewell, std::string("murox: stopping; ") + control::kAccessRefused);
-    Play({{kRefusal, 0, "", kLeaves},
-          {kRefusal, 0, "", kLeaves},
-          {noRoom, 0, "", kLeaves},
-          {stopping, 0, "", kLeaves},
-          {noRoom, 0, "", kLeaves}});
+    Play({{kRefusal, 0, "", kLeaves}, {kRefusal, 0, "", kLeaves}, {stopping, 0, "", kLeaves}});
     BDaemonConnection connection;
     std::string error;
     EXPECT_FALSE(connection.Connect(m_path, error));
@@ -487,12 +437,8 @@ TEST_F(ConsoleSessionTest, OnlyARefusalOfTheConsolesCredentialsIsFour)
     EXPECT_FALSE(connection.Untrusted());
     EXPECT_EQ("access refused: uid 7 is not root", error);
     EXPECT_EQ(4, RunRemoteConsole(m_path, {"xdll"}, false));
-    // A connection after a refusal is not taken for one.
-    for (const char* farewell : {"no room", "stopping"}) {
-        EXPECT_FALSE(connection.Connect(m_path, error)) << farewell;
-        EXPECT_FALSE(connection.Refused()) << farewell;
-    }
-    EXPECT_EQ(1, RunRemoteConsole(m_path, {"xdll"}, false));
+    EXPECT_FALSE(connection.Connect(m_path, error));
+    EXPECT_FALSE(connection.Refused()) << "the words later in a farewell taken for a refusal";
     Finish();
     ASSERT_EQ(0, unlink(m_path.c_str()));
     EXPECT_FALSE(connection.Connect(m_path, error));

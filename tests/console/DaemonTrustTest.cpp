@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <grp.h>
-#include <signal.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "host/console/BDaemonConnection.h"
@@ -23,63 +23,42 @@ const uid_t kNobody = 65534;
 // The socket's group: one nobody is not in unless it is given to it.
 const gid_t kSocketGroup = 4321;
 
-// Listens at `path` as `uid` (consoles see the listener's credentials at listen()), greets one
-// console with a retitling greeting, reports the bytes it received.
-class BStandIn {
-public:
-    BStandIn(const std::string& path, uid_t uid) : m_listener(testsupport::ListenAt(path))
-    {
-        int report[2];
-        const bool listening =
-            chmod(path.c_str(), 0666) == 0 && seteuid(uid) == 0 && listen(m_listener.Get(), 1) == 0;
-        if (seteuid(0) != 0 || !listening || pipe(report) != 0)
+// Listens at `path` as `uid`: consoles see the listener's credentials at listen().
+BFd ListenAs(const std::string& path, uid_t uid)
+{
+    BFd listener = testsupport::ListenAt(path);
+    const bool listening =
+        chmod(path.c_str(), 0666) == 0 && seteuid(uid) == 0 && listen(listener.Get(), 1) == 0;
+    return seteuid(0) == 0 && listening ? std::move(listener) : BFd();
+}
+
+// What `console` says while one console is served at `listener`: greeted with a retitling
+// greeting, then read to its end; `received` the bytes it sent.
+template <typename TConsole>
+std::string Served(const BFd& listener, long& received, TConsole console)
+{
+    received = -1;
+    std::thread daemon([&] {
+        pollfd waiting = {listener.Get(), POLLIN, 0};
+        const BFd conn(poll(&waiting, 1, 30000) > 0 ? accept(listener.Get(), nullptr, nullptr)
+                                                    : -1);
+        if (!conn.Valid())
             return;
-        m_pid = fork();
-        if (m_pid == 0) {
-            close(report[0]);
-            Serve(report[1]);
-        }
-        close(report[1]);
-        m_report.Reset(report[0]);
-    }
-    ~BStandIn()
-    {
-        if (m_pid <= 0)
-            return; // not -1: kill would signal every process
-        kill(m_pid, SIGKILL);
-        waitpid(m_pid, nullptr, 0);
-    }
-
-    bool Ok() const { return m_report.Valid(); }
-    // The bytes the console sent, once it closed.
-    long Received()
-    {
-        long count = -1;
-        return read(m_report.Get(), &count, sizeof count) == sizeof count ? count : -1;
-    }
-
-private:
-    [[noreturn]] void Serve(int report)
-    {
-        alarm(30);
-        const BFd conn(accept(m_listener.Get(), nullptr, nullptr));
         std::string hello;
         control::AppendFrame(hello, control::kHello,
                              std::string(control::kGreeting) + " 1\x1b]0;owned\x07 2");
         // An untrusted console may have closed already.
         (void)!send(conn.Get(), hello.data(), hello.size(), MSG_NOSIGNAL);
-        long count = 0;
+        received = 0;
         char buffer[256];
         ssize_t n;
         while ((n = recv(conn.Get(), buffer, sizeof buffer, 0)) > 0)
-            count += n;
-        _exit(write(report, &count, sizeof count) == sizeof count ? 0 : 1);
-    }
-
-    BFd m_listener;
-    pid_t m_pid = -1;
-    BFd m_report;
-};
+            received += n;
+    });
+    const std::string said = console();
+    daemon.join();
+    return said;
+}
 
 class DaemonTrustTest : public ::testing::Test {
 protected:
@@ -122,16 +101,19 @@ TEST_F(DaemonTrustTest, OnlyRootsDaemonAndTheUsersOwnAreTrusted)
 {
     for (const uid_t server : {uid_t(0), kNobody, uid_t(1)}) {
         const std::string path = m_dir + "/" + std::to_string(server) + ".ctl";
-        BStandIn standIn(path, server);
-        ASSERT_TRUE(standIn.Ok());
+        const BFd listener = ListenAs(path, server);
+        ASSERT_TRUE(listener.Valid());
+        long received = 0;
+        const std::string said =
+            Served(listener, received, [&] { return ConnectAsNobody(path, {}); });
         if (server == 1) {
             EXPECT_EQ("untrusted: the socket " + path +
                           " is served by uid 1, neither root nor this user: not trusted",
-                      ConnectAsNobody(path, {}));
-            EXPECT_EQ(0, standIn.Received());
+                      said);
+            EXPECT_EQ(0, received);
         } else {
-            EXPECT_EQ("connected: 1\x1b]0;owned\x07 2", ConnectAsNobody(path, {})) << server;
-            EXPECT_EQ(long(control::kHeaderSize + 4), standIn.Received()) << server;
+            EXPECT_EQ("connected: 1\x1b]0;owned\x07 2", said) << server;
+            EXPECT_EQ(long(control::kHeaderSize + 4), received) << server;
         }
     }
 }

@@ -18,27 +18,17 @@ void ExpectAt(const std::string& text, int columns, int row, int column)
 // Text wraps when a row fills; controls and tabs take what libedit draws for them.
 TEST(ScreenPositionTest, TextControlsAndTabsWrapWhenARowFills)
 {
-    ExpectAt("", 10, 0, 0);
     ExpectAt("murox> ", 80, 0, 7);
-    ExpectAt("123456789", 10, 0, 9);
     ExpectAt("1234567890", 10, 1, 0);
-    ExpectAt("12345678901", 10, 1, 1);
     ExpectAt(std::string(25, 'x'), 10, 2, 5);
-    ExpectAt("ab", 1, 2, 0);
     ExpectAt("ab", 0, 2, 0);
-    ExpectAt("a\x01", 80, 0, 3);
     ExpectAt("a\x7f", 80, 0, 3);
     ExpectAt("123456789\x01", 10, 1, 1);
-    ExpectAt("a\t", 80, 0, 8);
     ExpectAt("12345678\t", 80, 0, 16);
     // A tab's blanks run to the end of the row and stop at its start.
-    ExpectAt("12345678\t", 10, 1, 0);
     ExpectAt("1234567890\tx", 12, 1, 1);
     // The C locale decodes no byte above 0x7f: each takes a column.
     ExpectAt("\xc3\xa9", 80, 0, 2);
-    ExpectAt("a\xff"
-             "b",
-             80, 0, 3);
 }
 
 // As on a UTF-8 terminal: a wide character that does not fit at a row's end starts the next.
@@ -51,10 +41,8 @@ TEST(ScreenPositionTest, WideCharactersMoveWholeToTheNextRow)
     ASSERT_NE(nullptr, std::setlocale(LC_CTYPE, "C.UTF-8"));
     const std::string wide = "\xe6\xbc\xa2"; // two columns
     ExpectAt("\xc3\xa9", 80, 0, 1);
-    ExpectAt(wide + wide, 80, 0, 4);
     ExpectAt("12345678" + wide, 10, 1, 0);
     ExpectAt("123456789" + wide, 10, 1, 2);
-    ExpectAt("123456789" + wide + "x", 10, 1, 3);
     ExpectAt(wide + wide + wide, 5, 1, 2);
     std::setlocale(LC_CTYPE, before.c_str());
 }

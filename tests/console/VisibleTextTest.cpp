@@ -51,18 +51,6 @@ TEST(VisibleTextTest, WhatActsHidesOrIsNoUtf8IsEscaped)
                                    "\xe2\x81\xa6", "\xe2\x81\xa9", "\xef\xbb\xbf"};
     for (const std::string& text : escaped)
         EXPECT_EQ("a" + Escaped(text) + "b", VisibleText("a" + text + "b")) << Escaped(text);
-    EXPECT_EQ("\\x1b[2J\\x1b]0;title\\x07", VisibleText("\x1b[2J\x1b]0;title\x07"));
-    EXPECT_EQ("\\xc2\\x9f|\xc2\xa0", VisibleText("\xc2\x9f|\xc2\xa0")) << "the last C1 control";
-    // A sequence cut short at the end, or by another character.
-    EXPECT_EQ("\\xe2\\x82", VisibleText("\xe2\x82"));
-    EXPECT_EQ("\\xe2\\x82x\\xf0\\x9f\\x98\n", VisibleText("\xe2\x82x\xf0\x9f\x98\n"));
-    // Cut between two pieces, the override is still found.
-    control::BVisibleText stream;
-    std::string shown = stream.Add("txt\xe2\x80", 5);
-    shown += stream.Add("\xae"
-                        "exe",
-                        4);
-    EXPECT_EQ("txt\\xe2\\x80\\xaeexe", shown + stream.End());
 }
 
 // A log record is one line: a line break in it would start a forged record.
