@@ -194,17 +194,6 @@ TEST(ControlClientTest, AClientIsDroppedPastOneMiBUnreadForTwoSeconds)
     EXPECT_LT(received.size(), unread);
 }
 
-// Answers a reload with what it would say of a failure.
-class TFailingReload : public TIdleRunner {
-public:
-    void Reload(KAF::ICmdStream& out) override
-    {
-        ++m_reloads;
-        out.Write(KAF::BString("xdll: cannot read '/etc/murox.conf': gone\n"));
-    }
-    int m_reloads = 0;
-};
-
 // SIGHUP reloads and logs the reload's answer; SIGTERM stops, logged; nothing waiting, nothing
 // done.
 TEST(DaemonSignalsTest, HangupReloadsAndLogsTheAnswerTerminateStops)
@@ -216,15 +205,16 @@ TEST(DaemonSignalsTest, HangupReloadsAndLogsTheAnswerTerminateStops)
     TPriorityRecorder recorder;
     const std::vector<std::string>& log = recorder.records;
     const KAF::BSubscription toLog(dispatcher, recorder);
-    TFailingReload runner;
+    TScriptedRunner runner;
+    runner.reloadAnswer = "xdll: cannot read '/etc/murox.conf': gone\n";
     {
         const BFd signals = OpenDaemonSignals();
         ASSERT_TRUE(signals.Valid());
         EXPECT_EQ(0, TakeDaemonSignals(signals.Get(), runner));
-        EXPECT_EQ(0, runner.m_reloads);
+        EXPECT_EQ(0, runner.reloads);
         ASSERT_EQ(0, raise(SIGHUP));
         EXPECT_EQ(0, TakeDaemonSignals(signals.Get(), runner));
-        EXPECT_EQ(1, runner.m_reloads);
+        EXPECT_EQ(1, runner.reloads);
         EXPECT_THAT(log, testing::ElementsAre("<5>SIGHUP: running \"xdll -r\"",
                                               "<4>xdll: cannot read '/etc/murox.conf': gone\n"));
         ASSERT_EQ(0, raise(SIGTERM));

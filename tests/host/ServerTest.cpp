@@ -439,24 +439,6 @@ TEST_F(ConsoleBudgetTest, SlowConsolesTogetherStayWithinTheBudget)
     EXPECT_THAT(Frames(consoles.back(), control::kFarewell), testing::IsEmpty());
 }
 
-// Publishes an event of what it did, then one of why it failed, and fails.
-class TFailingRunner : public TIdleRunner {
-public:
-    TLineOutcome RunLine(const std::string&, KAF::ICmdStream& out) override
-    {
-        MuroxLogEvent("hello: init");
-        m_failing = true;
-        MuroxLogEvent("extension library 'web1' not loaded: dlopen failed");
-        m_failing = false;
-        out.Write(KAF::BString("why\n"));
-        return TLineOutcome::kFailed;
-    }
-    bool PublishingFailure() const override { return m_failing; }
-
-private:
-    bool m_failing = false;
-};
-
 // Why a line fails: failure events before its answer to its console, plain events to the others.
 TEST_F(ConsoleBudgetTest, TheReasonsALineFailsReachItsConsoleAsFailureEvents)
 {
@@ -467,13 +449,16 @@ TEST_F(ConsoleBudgetTest, TheReasonsALineFailsReachItsConsoleAsFailureEvents)
     Send(own, control::kEvents, control::kOwnEvents);
     m_pServer->Turn(m_runner, 0);
     Send(running, control::kLine, "xdll -a web1 /nowhere");
-    TFailingRunner failing;
-    m_pServer->Turn(failing, 0);
+    const std::string why = "extension library 'web1' not loaded: dlopen failed";
+    m_runner.events = {"hello: init", why};
+    m_runner.failingFrom = 1;
+    m_runner.answer = "why\n";
+    m_runner.outcome = TLineOutcome::kFailed;
+    m_pServer->Turn(m_runner, 0);
     std::string outside;
     BAnswerStream outsideStream(outside);
-    failing.RunLine("", outsideStream);
+    m_runner.RunLine("", outsideStream);
     m_pServer->Turn(m_runner, 0);
-    const std::string why = "extension library 'web1' not loaded: dlopen failed";
     std::vector<std::string> seen;
     for (const control::TFrame& frame : AllFrames(running))
         if (frame.type != control::kHello && frame.type != control::kWords)
@@ -494,20 +479,6 @@ TEST_F(ConsoleBudgetTest, TheReasonsALineFailsReachItsConsoleAsFailureEvents)
                 testing::Contains(longer.substr(0, control::kMaxFrame)));
 }
 
-// Notes each line it runs, and answers it.
-class TNotingRunner : public TIdleRunner {
-public:
-    explicit TNotingRunner(std::string answer) : m_answer(std::move(answer)) {}
-    TLineOutcome RunLine(const std::string& line, KAF::ICmdStream& out) override
-    {
-        m_lines.push_back(line);
-        out.Write(KAF::BString(m_answer.c_str()));
-        return TLineOutcome::kSucceeded;
-    }
-    const std::string m_answer;
-    std::vector<std::string> m_lines;
-};
-
 // A line too long or holding a line break or zero byte fails unrun; the client's next line runs.
 // Who connects and who leaves is logged at info; each line, which may load code as root, at
 // notice; a console that broke the protocol is dropped at warning.
@@ -523,10 +494,10 @@ TEST_F(ConsoleBudgetTest, ALineIsRefusedForWhatItHoldsAndTheNextOneRuns)
         Send(fd, control::kLine, "help");
     }
     Send(Attach(602), control::kEvents, "bogus");
-    TNotingRunner runner("ran\n");
-    for (int turn = 0; turn < 1000 && runner.m_lines.size() < 5; ++turn)
-        m_pServer->Turn(runner, 10);
-    EXPECT_EQ(std::vector<std::string>(5, "help"), runner.m_lines);
+    m_runner.answer = "ran\n";
+    for (int turn = 0; turn < 1000 && m_runner.lines.size() < 5; ++turn)
+        m_pServer->Turn(m_runner, 10);
+    EXPECT_EQ(std::vector<std::string>(5, "help"), m_runner.lines);
     EXPECT_THAT(Frames(fd, control::kFailed),
                 testing::ElementsAre(breaks, breaks, breaks, breaks,
                                      "murox: line refused: longer than " +
@@ -534,7 +505,7 @@ TEST_F(ConsoleBudgetTest, ALineIsRefusedForWhatItHoldsAndTheNextOneRuns)
     EXPECT_EQ(std::vector<std::string>(5, "ran\n"), Frames(fd, control::kAnswer));
     ASSERT_EQ(0, shutdown(fd, SHUT_RDWR));
     for (int turn = 0; turn < 100 && m_log.records.size() < 9; ++turn)
-        m_pServer->Turn(runner, 10);
+        m_pServer->Turn(m_runner, 10);
     EXPECT_THAT(m_log.records,
                 testing::UnorderedElementsAre(
                     "<6>console connected: uid 0, pid 601", "<6>console connected: uid 0, pid 602",
@@ -559,13 +530,13 @@ TEST_F(ConsoleBudgetTest, AnIdleConsoleIsSentALongAnswerWhole)
     m_pServer->Turn(m_runner, 0);
     clock.Advance(m_limits.stallMs * 2);
     Send(fd, control::kLine, "xdll -l");
-    TNotingRunner listing(std::string(std::size_t{256} * 1024, 'l'));
-    m_pServer->Turn(listing, 0);
+    m_runner.answer.assign(std::size_t{256} * 1024, 'l');
+    m_pServer->Turn(m_runner, 0);
     EXPECT_THAT(Frames(fd, control::kFarewell), testing::IsEmpty());
     std::string answer;
     for (const std::string& piece : Frames(fd, control::kAnswer))
         answer += piece;
-    EXPECT_EQ(listing.m_answer, answer);
+    EXPECT_EQ(m_runner.answer, answer);
 }
 
 } // namespace

@@ -174,13 +174,6 @@ TEST(ServiceNotifierNamesTest, TheEnvironmentIsReadAndCleared)
     }
 }
 
-// A runner whose registry holds `m_counts`.
-class TCountingRunner : public TIdleRunner {
-public:
-    TExtensionCounts Extensions() override { return m_counts; }
-    TExtensionCounts m_counts;
-};
-
 class NotifiedLoopTest : public ServerFixture {
 protected:
     void Start(long long watchdogUsec)
@@ -194,7 +187,7 @@ protected:
     {
         std::vector<std::string> told;
         for (int i = 0; i < 100 && told.empty(); ++i) {
-            m_pServer->Turn(m_counting, 100);
+            m_pServer->Turn(m_runner, 100);
             told = m_manager.Take();
         }
         return told;
@@ -202,20 +195,19 @@ protected:
 
     TManager m_manager{false};
     std::unique_ptr<BServiceNotifier> m_pNotifier;
-    TCountingRunner m_counting;
 };
 
 // An idle turn ends when the watchdog's ping is due (100 ms here), and sends it.
 TEST_F(NotifiedLoopTest, AnIdleLoopWakesForTheWatchdog)
 {
     Start(200000);
-    m_pServer->Turn(m_counting, -1);
+    m_pServer->Turn(m_runner, -1);
     EXPECT_THAT(m_manager.Take(),
                 testing::ElementsAre("WATCHDOG=1", testing::StartsWith("STATUS=")));
     const auto start = std::chrono::steady_clock::now();
     int pings = 0;
     for (int turns = 0; turns < 20 && pings < 3; ++turns) {
-        m_pServer->Turn(m_counting, -1);
+        m_pServer->Turn(m_runner, -1);
         const std::vector<std::string> messages = m_manager.Take();
         EXPECT_THAT(messages,
                     testing::AnyOf(testing::IsEmpty(), testing::ElementsAre("WATCHDOG=1")));
@@ -231,20 +223,20 @@ TEST_F(NotifiedLoopTest, AnIdleLoopWakesForTheWatchdog)
 TEST_F(NotifiedLoopTest, TheStatusFollowsTheRegistryAndTheConsoles)
 {
     Start(0);
-    m_counting.m_counts.loaded = 2;
-    m_counting.m_counts.failed = 1;
-    m_pServer->Turn(m_counting, 0);
-    m_pServer->Turn(m_counting, 0);
+    m_runner.counts.loaded = 2;
+    m_runner.counts.failed = 1;
+    m_pServer->Turn(m_runner, 0);
+    m_pServer->Turn(m_runner, 0);
     EXPECT_THAT(m_manager.Take(),
                 testing::ElementsAre("STATUS=2 extension libraries loaded, 1 failed, 0 consoles"));
     const int first = Attach();
     const int second = Attach();
-    m_pServer->Turn(m_counting, 0);
+    m_pServer->Turn(m_runner, 0);
     EXPECT_THAT(m_manager.Take(),
                 testing::ElementsAre("STATUS=2 extension libraries loaded, 1 failed, 2 consoles"));
-    m_counting.m_counts.loaded = 1;
-    m_counting.m_counts.failed = 0;
-    m_pServer->Turn(m_counting, 0);
+    m_runner.counts.loaded = 1;
+    m_runner.counts.failed = 0;
+    m_pServer->Turn(m_runner, 0);
     EXPECT_THAT(m_manager.Take(), testing::IsEmpty()) << "the registry counted with no line run";
     Send(first, control::kLine, "xdll -u a");
     EXPECT_THAT(Told(),
