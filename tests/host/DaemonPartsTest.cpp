@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,21 +28,15 @@ TPeer Stranger(uid_t uid)
     return peer;
 }
 
-// Records each record as the journal would read it: "<N>TEXT".
-std::function<void(TLogPriority, const std::string&)> Recorder(std::vector<std::string>& log)
-{
-    return [&log](TLogPriority priority, const std::string& text) {
-        log.push_back("<" + std::to_string(static_cast<int>(priority)) + ">" + text);
-    };
-}
-
 // Five refusals a second in full, the rest counted (strangers one by one up to 64 uids, the rest
 // together) and summed up once the second is over: at a Flush, or first thing at the next record
 // (the loop may not turn until the next connection); each second starts afresh.
 TEST(RefusalLogTest, FiveASecondAreWrittenAndTheRestSummedUp)
 {
     std::vector<std::string> log;
-    BRefusalLog refusals(Recorder(log));
+    BRefusalLog refusals([&log](TLogPriority priority, const std::string& text) {
+        log.push_back("<" + std::to_string(static_cast<int>(priority)) + ">" + text);
+    });
     EXPECT_EQ(-1, refusals.DueMs());
     for (int i = 0; i < 8; ++i)
         refusals.Refused(Stranger(7), "why", 10000 + i);

@@ -70,11 +70,6 @@ protected:
         m_read.erase(fd.Get());
         return frames.empty() ? std::string() : frames[0].type + frames[0].payload;
     }
-    void Fill(std::size_t count)
-    {
-        while (count-- > 0)
-            Attach();
-    }
     static std::string Greeting()
     {
         return std::string(1, control::kHello) + control::kGreeting + " " +
@@ -131,7 +126,8 @@ TEST_F(ServerAccessTest, TheLastPlaceIsKeptForTheAdministrator)
     }
     // The daemon's own socket, as when it claims it.
     ASSERT_EQ(0, chown(m_path.c_str(), kDaemonUser, static_cast<gid_t>(-1)));
-    Fill(most);
+    for (std::size_t i = 0; i < most; ++i)
+        Attach();
     TDaemonStatus status;
     m_pServer->FillStatus(status);
     EXPECT_EQ(most, status.consoles);
@@ -142,7 +138,7 @@ TEST_F(ServerAccessTest, TheLastPlaceIsKeptForTheAdministrator)
     }
     EXPECT_EQ(most - 1, status.consoles);
     EXPECT_EQ(Greeting(), FirstFrame(kNobody, kGroup));
-    Fill(1);
+    Attach();
     EXPECT_EQ(std::string(1, control::kFarewell) + "murox: no room: too many consoles (" +
                   std::to_string(most) + "); try again later\n",
               FirstFrame(kNobody, kGroup));
