@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,76 +28,51 @@ TPeer Stranger(uid_t uid)
     return peer;
 }
 
-// Records each record as the journal would read it: "<N>TEXT".
-std::function<void(TLogPriority, const std::string&)> Recorder(std::vector<std::string>& log)
-{
-    return [&log](TLogPriority priority, const std::string& text) {
-        log.push_back("<" + std::to_string(static_cast<int>(priority)) + ">" + text);
-    };
-}
-
-// Five refusals a second in full, the rest counted and summed up after: strangers one by one up
-// to 64 uids, the rest together; each second starts afresh.
+// Five refusals a second in full, the rest counted (strangers one by one up to 64 uids, the rest
+// together) and summed up once the second is over: at a Flush, or first thing at the next record
+// (the loop may not turn until the next connection); each second starts afresh.
 TEST(RefusalLogTest, FiveASecondAreWrittenAndTheRestSummedUp)
 {
     std::vector<std::string> log;
-    BRefusalLog refusals(Recorder(log));
+    BRefusalLog refusals([&log](TLogPriority priority, const std::string& text) {
+        log.push_back("<" + std::to_string(static_cast<int>(priority)) + ">" + text);
+    });
     EXPECT_EQ(-1, refusals.DueMs());
     for (int i = 0; i < 8; ++i)
         refusals.Refused(Stranger(7), "why", 10000 + i);
     refusals.Refused(Stranger(8), "why", 10100);
     refusals.AcceptFailed("Too many open files", 10200);
-    ASSERT_EQ(5U, log.size());
-    for (const std::string& record : log)
-        EXPECT_EQ("<4>console refused: uid 7, pid 4007: why", record);
+    EXPECT_EQ(std::vector<std::string>(5, "<4>console refused: uid 7, pid 4007: why"), log);
     EXPECT_EQ(11000, refusals.DueMs());
     refusals.Flush(10999);
     EXPECT_EQ(5U, log.size());
-    refusals.Flush(11000);
-    EXPECT_THAT(log, testing::ElementsAre(testing::_, testing::_, testing::_, testing::_,
-                                          testing::_, "<4>console refused: and 3 more from uid 7",
-                                          "<4>console refused: and 1 more from uid 8",
-                                          "<3>control server: and 1 more accept failures"));
+    refusals.Refused(Stranger(7), "late", 11000);
+    refusals.AcceptFailed("Too many open files", 11001);
+    EXPECT_THAT(std::vector<std::string>(log.begin() + 5, log.end()),
+                testing::ElementsAre("<4>console refused: and 3 more from uid 7",
+                                     "<4>console refused: and 1 more from uid 8",
+                                     "<3>control server: and 1 more accept failures",
+                                     "<4>console refused: uid 7, pid 4007: late",
+                                     "<3>control server: cannot accept a console: Too many "
+                                     "open files"));
     EXPECT_EQ(-1, refusals.DueMs());
-    refusals.Flush(20000);
-    EXPECT_EQ(8U, log.size());
-    EXPECT_EQ(9U, refusals.Refusals()) << "written or summed up, each refusal counts once";
-    for (int i = 0; i < 5; ++i)
-        refusals.Refused(Stranger(7), "why", 21000);
-    for (uid_t uid = 100; uid < 100 + 65; ++uid)
-        refusals.Refused(Stranger(uid), "why", 21001);
-    log.clear();
-    refusals.Flush(22001);
-    ASSERT_EQ(65U, log.size());
-    EXPECT_EQ("<4>console refused: and 1 more from uid 163", log[63]);
-    EXPECT_EQ("<4>console refused: and 1 more from other uids", log[64]);
-}
-
-// With no Flush between (the loop may not turn until the next connection), a refusal after the
-// burst's second comes after the burst's summary, in full; accept failures alone are summed up too.
-TEST(RefusalLogTest, ARefusalAfterTheBurstsSecondIsWrittenInFull)
-{
-    std::vector<std::string> log;
-    BRefusalLog refusals(Recorder(log));
-    for (int i = 0; i < 6; ++i)
-        refusals.Refused(Stranger(7), "why", 1000 + i);
-    refusals.Refused(Stranger(7), "late", 3500);
-    refusals.AcceptFailed("Too many open files", 3501);
-    EXPECT_THAT(log, testing::ElementsAre(testing::_, testing::_, testing::_, testing::_,
-                                          testing::_, "<4>console refused: and 1 more from uid 7",
-                                          "<4>console refused: uid 7, pid 4007: late",
-                                          "<3>control server: cannot accept a console: Too many "
-                                          "open files"));
-    // A full second later, five again, and nothing to sum up.
+    EXPECT_EQ(10U, refusals.Refusals()) << "written or summed up, each refusal counts once";
     log.clear();
     for (int i = 0; i < 5; ++i)
-        refusals.Refused(Stranger(9), "again", 4600 + i);
+        refusals.Refused(Stranger(9), "again", 12000 + i);
     EXPECT_EQ(5U, log.size());
     EXPECT_EQ(-1, refusals.DueMs());
+    for (uid_t uid = 100; uid < 100 + 65; ++uid)
+        refusals.Refused(Stranger(uid), "why", 12100);
+    refusals.Flush(13000);
+    ASSERT_EQ(70U, log.size());
+    EXPECT_EQ("<4>console refused: and 1 more from uid 163", log[68]);
+    EXPECT_EQ("<4>console refused: and 1 more from other uids", log[69]);
+    // Accept failures alone are summed up too.
     for (int i = 0; i < 7; ++i)
-        refusals.AcceptFailed("Too many open files", 7000 + i);
-    EXPECT_EQ(8000, refusals.DueMs());
-    refusals.Flush(8000);
+        refusals.AcceptFailed("Too many open files", 14000 + i);
+    EXPECT_EQ(15000, refusals.DueMs());
+    refusals.Flush(15000);
     EXPECT_EQ("<3>control server: and 2 more accept failures", log.back());
 }
 
@@ -213,17 +187,6 @@ TEST(ControlClientTest, AClientIsDroppedPastOneMiBUnreadForTwoSeconds)
     EXPECT_LT(received.size(), unread);
 }
 
-// Answers a reload with what it would say of a failure.
-class TFailingReload : public TIdleRunner {
-public:
-    void Reload(KAF::ICmdStream& out) override
-    {
-        ++m_reloads;
-        out.Write(KAF::BString("xdll: cannot read '/etc/murox.conf': gone\n"));
-    }
-    int m_reloads = 0;
-};
-
 // SIGHUP reloads and logs the reload's answer; SIGTERM stops, logged; nothing waiting, nothing
 // done.
 TEST(DaemonSignalsTest, HangupReloadsAndLogsTheAnswerTerminateStops)
@@ -235,15 +198,16 @@ TEST(DaemonSignalsTest, HangupReloadsAndLogsTheAnswerTerminateStops)
     TPriorityRecorder recorder;
     const std::vector<std::string>& log = recorder.records;
     const KAF::BSubscription toLog(dispatcher, recorder);
-    TFailingReload runner;
+    TScriptedRunner runner;
+    runner.reloadAnswer = "xdll: cannot read '/etc/murox.conf': gone\n";
     {
         const BFd signals = OpenDaemonSignals();
         ASSERT_TRUE(signals.Valid());
         EXPECT_EQ(0, TakeDaemonSignals(signals.Get(), runner));
-        EXPECT_EQ(0, runner.m_reloads);
+        EXPECT_EQ(0, runner.reloads);
         ASSERT_EQ(0, raise(SIGHUP));
         EXPECT_EQ(0, TakeDaemonSignals(signals.Get(), runner));
-        EXPECT_EQ(1, runner.m_reloads);
+        EXPECT_EQ(1, runner.reloads);
         EXPECT_THAT(log, testing::ElementsAre("<5>SIGHUP: running \"xdll -r\"",
                                               "<4>xdll: cannot read '/etc/murox.conf': gone\n"));
         ASSERT_EQ(0, raise(SIGTERM));

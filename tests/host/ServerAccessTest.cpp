@@ -4,19 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <chrono>
 #include <string>
+#include <vector>
 
 #include <grp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include "host/server/OutputWait.h"
 #include "tests/host/ServerFixture.h"
+#include "tests/support/SystemCallFaults.h"
 
 namespace {
 
@@ -39,21 +38,6 @@ const gid_t kGroup = 4242;
 const gid_t kOtherGroup = 4343;
 const uid_t kNobody = 65534;
 
-// Reads exactly `size` bytes, or fewer at the end.
-std::size_t ReadFully(int fd, char* pData, std::size_t size)
-{
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = read(fd, pData + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    return done;
-}
-
 class ServerAccessTest : public ServerFixture {
 protected:
     void SetUp() override
@@ -65,46 +49,26 @@ protected:
         ASSERT_EQ(0, mkdir((m_dir.Path() + "/run").c_str(), 0755));
         Start(m_path, kGroup);
     }
-    // The first frame sent to a process connecting as `uid` with only `group`: type, payload.
+    // The first frame sent to a connection made as `uid` with only `group` (the kernel takes the
+    // peer's ids and groups as they are at connect()), its type and payload; then it hangs up.
     std::string FirstFrame(uid_t uid, gid_t group)
     {
-        int report[2];
-        EXPECT_EQ(0, pipe(report));
-        const pid_t pid = fork();
-        if (pid == 0) {
-            close(report[0]);
-            alarm(30);
-            sockaddr_un address;
-            control::SocketAddress(m_path, address);
-            const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-            if (setgroups(1, &group) != 0 || setgid(group) != 0 || setuid(uid) != 0 ||
-                connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-                _exit(1);
-            char frame[control::kHeaderSize + 4096];
-            std::size_t got = ReadFully(fd, frame, control::kHeaderSize);
-            if (got == control::kHeaderSize) {
-                const std::size_t length = control::PayloadLength(frame);
-                got += ReadFully(fd, frame + got, length < 4096 ? length : 4096);
-            }
-            (void)!write(report[1], frame, got);
-            _exit(0);
-        }
-        close(report[1]);
-        int status = -1;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline)
-            m_pServer->Turn(m_runner, 10);
-        std::string frame(control::kHeaderSize + 4096, '\0');
-        frame.resize(ReadFully(report[0], &frame[0], frame.size()));
-        close(report[0]);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-        return frame.size() < control::kHeaderSize ? frame
-                                                   : frame.erase(1, control::kHeaderSize - 1);
-    }
-    void Fill(std::size_t count)
-    {
-        while (count-- > 0)
-            Attach();
+        sockaddr_un address{};
+        EXPECT_TRUE(control::SocketAddress(m_path, address));
+        const BFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        gid_t groups[64];
+        const int count = getgroups(64, groups);
+        EXPECT_EQ(0, setgroups(1, &group));
+        EXPECT_EQ(0, setegid(group));
+        EXPECT_EQ(0, seteuid(uid));
+        EXPECT_EQ(0,
+                  connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address));
+        EXPECT_EQ(0, seteuid(0));
+        EXPECT_EQ(0, setegid(0));
+        EXPECT_EQ(0, setgroups(static_cast<std::size_t>(count), groups));
+        const std::vector<control::TFrame> frames = AllFrames(fd.Get());
+        m_read.erase(fd.Get());
+        return frames.empty() ? std::string() : frames[0].type + frames[0].payload;
     }
     static std::string Greeting()
     {
@@ -126,13 +90,6 @@ protected:
 // server's part of "status" says where it serves and how many it refused.
 TEST_F(ServerAccessTest, TheSocketsGroupIsReadAgainAtEachConnection)
 {
-    TDaemonStatus status;
-    m_pServer->FillStatus(status);
-    EXPECT_TRUE(status.daemon);
-    EXPECT_EQ(m_path, status.socket);
-    EXPECT_EQ(0U, status.consoles);
-    EXPECT_EQ(0U, status.refusals);
-    EXPECT_EQ(0U, status.eventsDropped);
     struct stat info {};
     ASSERT_EQ(0, stat(m_path.c_str(), &info));
     EXPECT_EQ(kGroup, info.st_gid);
@@ -144,7 +101,10 @@ TEST_F(ServerAccessTest, TheSocketsGroupIsReadAgainAtEachConnection)
     EXPECT_EQ(kOtherGroup, m_socket.Group());
     EXPECT_EQ(Greeting(), FirstFrame(kNobody, kOtherGroup));
     EXPECT_EQ(Refused(kOtherGroup), FirstFrame(kNobody, kGroup));
+    TDaemonStatus status;
     m_pServer->FillStatus(status);
+    EXPECT_TRUE(status.daemon);
+    EXPECT_EQ(m_path, status.socket);
     EXPECT_EQ(2U, status.refusals);
 }
 
@@ -158,39 +118,37 @@ TEST_F(ServerAccessTest, TheLastPlaceIsKeptForTheAdministrator)
     TRecordingOutput log;
     log.dropped = 17;
     m_pServer.reset();
-    const long long before = MonotonicMs();
-    ASSERT_EQ(0, seteuid(kDaemonUser));
-    m_pServer.reset(new BControlServer(m_socket, -1, &log, m_limits));
-    ASSERT_EQ(0, seteuid(0));
-    const long long after = MonotonicMs();
+    {
+        syscall_faults::TFrozenClock clock({1000, 0}, CLOCK_MONOTONIC);
+        ASSERT_EQ(0, seteuid(kDaemonUser));
+        m_pServer.reset(new BControlServer(m_socket, -1, &log, m_limits));
+        ASSERT_EQ(0, seteuid(0));
+    }
     // The daemon's own socket, as when it claims it.
     ASSERT_EQ(0, chown(m_path.c_str(), kDaemonUser, static_cast<gid_t>(-1)));
-    Fill(most);
+    for (std::size_t i = 0; i < most; ++i)
+        Attach();
     TDaemonStatus status;
     m_pServer->FillStatus(status);
     EXPECT_EQ(most, status.consoles);
     m_peers.pop_back();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (status.consoles == most && std::chrono::steady_clock::now() < deadline) {
+    for (int turn = 0; turn < 1000 && status.consoles == most; ++turn) {
         m_pServer->Turn(m_runner, 10);
         m_pServer->FillStatus(status);
     }
     EXPECT_EQ(most - 1, status.consoles);
-    // Each process here leaves once it has its first frame.
     EXPECT_EQ(Greeting(), FirstFrame(kNobody, kGroup));
-    Fill(1);
+    Attach();
     EXPECT_EQ(std::string(1, control::kFarewell) + "murox: no room: too many consoles (" +
                   std::to_string(most) + "); try again later\n",
               FirstFrame(kNobody, kGroup));
     EXPECT_EQ(Greeting(), FirstFrame(kDaemonUser, kOtherGroup));
     EXPECT_EQ(Greeting(), FirstFrame(0, kOtherGroup));
-    while (MonotonicMs() <= after)
-        usleep(1000);
+    syscall_faults::TFrozenClock later({1005, 0}, CLOCK_MONOTONIC);
     m_pServer->FillStatus(status);
     EXPECT_EQ(17U, status.eventsDropped);
-    EXPECT_LE(before, status.startedMs);
-    EXPECT_GE(after, status.startedMs);
-    EXPECT_LT(after, status.nowMs);
+    EXPECT_EQ(1000000, status.startedMs);
+    EXPECT_EQ(1005000, status.nowMs);
 }
 
 // A socket that cannot be given its group is not served, and leaves nothing behind.

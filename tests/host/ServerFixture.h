@@ -13,6 +13,7 @@
 
 #include <sys/socket.h>
 
+#include "eventlog/MuroxLogEvent.h"
 #include "host/protocol/ControlProtocol.h"
 #include "host/registry/LogPriority.h"
 #include "host/server/BControlServer.h"
@@ -22,17 +23,41 @@
 #include "hostapi/BMessage.h"
 #include "tests/support/Scratch.h"
 
-// Who gets in, what waits for the clients and what the log holds are
-// decided around the lines, not by them.
-class TIdleRunner : public ICommandRunner {
+// Runs nothing: notes each line, publishes `events` (from `failingFrom` on, as why it fails) and
+// answers `answer`; a reload answers `reloadAnswer`; the registry holds `counts`.
+class TScriptedRunner : public ICommandRunner {
 public:
-    TLineOutcome RunLine(const std::string&, KAF::ICmdStream&) override
+    TLineOutcome RunLine(const std::string& line, KAF::ICmdStream& out) override
     {
-        return TLineOutcome::kSucceeded;
+        lines.push_back(line);
+        for (std::size_t i = 0; i < events.size(); ++i) {
+            m_failing = i >= failingFrom;
+            MuroxLogEvent("%s", events[i].c_str());
+        }
+        m_failing = false;
+        out.Write(KAF::BString(answer.c_str()));
+        return outcome;
     }
-    void Reload(KAF::ICmdStream&) override {}
+    void Reload(KAF::ICmdStream& out) override
+    {
+        ++reloads;
+        out.Write(KAF::BString(reloadAnswer.c_str()));
+    }
     control::TCommandWords CompletionWords() override { return {}; }
-    TExtensionCounts Extensions() override { return {}; }
+    TExtensionCounts Extensions() override { return counts; }
+    bool PublishingFailure() const override { return m_failing; }
+
+    std::vector<std::string> lines;
+    std::vector<std::string> events;
+    std::size_t failingFrom = 0;
+    std::string answer;
+    TLineOutcome outcome = TLineOutcome::kSucceeded;
+    int reloads = 0;
+    std::string reloadAnswer;
+    TExtensionCounts counts;
+
+private:
+    bool m_failing = false;
 };
 
 // Each event as "<N>TEXT", with N the priority the host set for it when it was published.
@@ -135,7 +160,7 @@ protected:
     std::unique_ptr<BControlServer> m_pServer;
     std::vector<BFd> m_peers;
     std::map<int, std::string> m_read;
-    TIdleRunner m_runner;
+    TScriptedRunner m_runner;
 };
 
 #endif
