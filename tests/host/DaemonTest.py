@@ -7,7 +7,6 @@ Usage: DaemonTest.py DEFAULT_CONFIG SAMPLE_DIR [EMULATOR...] MUROX [-k NAME]
 import grp
 import os
 import pwd
-import random
 import resource
 import re
 import shutil
@@ -67,9 +66,14 @@ def portable_murox(workdir):
     return argv, env
 
 
-def cpu_seconds(pid):
+def stat_fields(pid):
+    """The fields of /proc/PID/stat after the command's name: [0] the state (T: stopped)."""
     with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
+        return f.read().rsplit(")", 1)[1].split()
+
+
+def cpu_seconds(pid):
+    fields = stat_fields(pid)
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
@@ -123,12 +127,6 @@ def libraries(count, pad="", load=""):
     return "".join(f"[extdll x{i:04}]\npath = /nonexistent/{pad}x{i}.so\n{load}" for i in range(count))
 
 
-def process_state(pid):
-    """The state letter of a process (T: stopped)."""
-    with open(f"/proc/{pid}/stat") as f:
-        return f.read().rsplit(")", 1)[1].split()[0]
-
-
 def queued(pid, state):
     """What waits at the sockets of process `pid` in `state`, as ss sees them:
     for its listener (LISTEN), one count of the connections not yet accepted;
@@ -150,10 +148,9 @@ class RawPeer:
         self.buffer = b""
         kind, self.greeting = self.frame()
         assert kind == b"H" and self.greeting.startswith(b"murox-control 4 "), (kind, self.greeting)
-        # The words it completes come with the greeting; later ones are counted.
+        # The words it completes come with the greeting.
         kind, self.words = self.frame()
         assert kind == b"W", (kind, self.words)
-        self.word_frames = 0
 
     def frame(self):
         """The next frame; (None, None) once the daemon closed the connection."""
@@ -177,7 +174,6 @@ class RawPeer:
         while True:
             kind, payload = self.frame()
             if kind == b"W":
-                self.words, self.word_frames = payload, self.word_frames + 1
                 continue
             if kind not in (b"V", b"F"):
                 assert kind in (b"A", b"E"), (kind, payload)
@@ -305,17 +301,11 @@ class DaemonTestCase(unittest.TestCase):
         # It says what runs, in its log and to each console.
         self.assertIn(f"daemon started, version {VERSION}, pid {d.proc.pid}, configuration {d.conf}\n",
                       d.log())
-        # The words a console completes, sent again whenever a line or a reload changes them.
+        # The words a console completes, sent again whenever a reload changes them.
         peer = RawPeer(d.sock)
-        self.assertEqual(f"murox-control 4 {d.proc.pid} {VERSION}".encode(), peer.greeting)
         words = (b"c xdll\nn -l\nn -u\nn -f\ns -r\ns -a\nn -d\nc help\nc status\nc quit\n"
                  b"e hello\ne broken\ne missing\ne idle\n")
         self.assertEqual(words, peer.words)
-        d.console("xdll -a added /nonexistent/added.so", check=False)
-        peer.answer(b"xdll")
-        self.assertEqual((1, words + b"e added\n"), (peer.word_frames, peer.words))
-        peer.answer(b"xdll -d added")
-        self.assertEqual((2, words), (peer.word_frames, peer.words))
         with open(d.conf) as f:
             config = f.read()
         for text, later in ((config + "[extdll later]\npath = /x.so\n", b"e later\n"), (config, b"")):
@@ -328,8 +318,6 @@ class DaemonTestCase(unittest.TestCase):
             self.assertEqual(words + later, payload)
         # "status" (its form is the unit tests'): the consoles counted are this one and the raw peer.
         status = d.console("status").stdout.decode()
-        self.assertIn(f"mode: daemon\npid: {d.proc.pid}\n", status)
-        self.assertIn(f"configuration: {d.conf}\nlibraries: 4\nlibraries_loaded: 1\n", status)
         self.assertIn(f"socket: {d.sock}\nconsoles: 2\nevents_dropped: 0\nconsoles_refused: 0\n", status)
         peer.close()
         # Events a line causes come before its answer, as in the shell.
@@ -361,19 +349,6 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(0, looper.wait(timeout=WAIT * 4))
         watcher.terminate()
         watcher.wait(timeout=WAIT)
-        # One that chose its own events hears nothing of consoles coming and going.
-        own = RawPeer(d.sock)
-        own.sock.sendall(frame(b"S", b"own"))
-        reply = own.frame()
-        while reply[0] == b"V":  # the consoles before leaving, as it chose
-            reply = own.frame()
-        self.assertEqual((b"S", b"own"), reply)
-        self.assertEqual([], own.answer(b"help quit")[0])
-        gone = d.log().count("console disconnected")
-        RawPeer(d.sock).close()
-        d.await_log("console disconnected", gone + 1)
-        self.assertEqual([], own.answer(b"help quit")[0])
-        own.close()
         # Found through $MUROX_SOCKET; each line logged first, with its sender.
         found = subprocess.Popen(MUROX + ["--remote", "-e", "xdll -u hello", "-e", "help\x1b[2J"],
                                  env=dict(os.environ, MUROX_SOCKET=d.sock), stdout=subprocess.PIPE,
@@ -425,18 +400,6 @@ class DaemonTestCase(unittest.TestCase):
         quitter.sock.sendall(frame(b"L", b"xdll"))
         quitter.sock.recv(100)
         quitter.close()
-        # One that says all it has to say at once still gets its answers.
-        brief = RawPeer(d.sock)
-        brief.sock.sendall(frame(b"L", b"xdll") + frame(b"L", b"help xdll") * 20)
-        brief.sock.shutdown(socket.SHUT_WR)
-        answers = [brief.answer()[1] for _ in range(21)]
-        self.assertEqual(full_length, len(answers[0]))
-        self.assertEqual([answers[1]] * 20, answers[1:])
-        self.assertTrue(brief.closed_by_daemon())
-        # One that asks to leave gets its answer, then is let go.
-        leaver = RawPeer(d.sock)
-        self.assertEqual(b"", leaver.answer(b"quit")[1])
-        self.assertTrue(leaver.closed_by_daemon())
         # One that never reads its answers is paused once 64 KiB wait for it.
         rss = d.rss_kib()
         ran = d.log().count("hello: term")
@@ -462,14 +425,6 @@ class DaemonTestCase(unittest.TestCase):
         half.sock.sendall(frame(b"L", b"xdll")[7:])
         self.assertEqual(full_length, len(half.answer()[1]))
         half.close()
-        # Bytes that are no frame, and random ones: each closes only itself.
-        for junk in (b"x" * 10240, random.Random(7).randbytes(65536)):
-            peer = RawPeer(d.sock)
-            try:
-                peer.sock.sendall(junk)
-            except (BrokenPipeError, ConnectionResetError):
-                pass  # closed before it took it all
-            self.assertTrue(peer.closed_by_daemon())
         # The one stuck in its frame is closed with a word; the idle one runs on.
         farewell = next(f for f in iter(stuck.frame, (None, None)) if f[0] not in (b"V", b"W"))
         self.assertEqual((b"X", b"murox: closed: part of a frame and nothing more for 4 s\n"),
@@ -477,7 +432,6 @@ class DaemonTestCase(unittest.TestCase):
         self.assertTrue(stuck.closed_by_daemon())
         self.assertTrue(idle.answer(b"help quit")[1].startswith(b"quit"))
         idle.close()
-        self.assertIn("it sent a malformed frame", d.log())
         self.assertEqual(full_length, len(d.console("xdll").stdout))
         self.assertEqual(0, d.stop())
 
@@ -603,19 +557,14 @@ class DaemonTestCase(unittest.TestCase):
         self.assertIn(f"murox: a daemon is already serving {d.sock}\n", second.log())
         self.assertEqual(["murox.ctl"], os.listdir(run_dir))  # no temporary name left
         self.assertNotIn("hello: init", second.log())
-        # Killed, it leaves a socket that nothing accepts on: replaced.
+        # Killed, it leaves a socket that nothing accepts on: replaced. SIGTERM unloads, last
+        # configured first.
         d.proc.kill()
         d.proc.wait()
         self.assertTrue(os.path.exists(d.sock))
-        third = self.daemon(name="third").start()
-        self.assertEqual(DEFAULT_LISTING, third.console("xdll").stdout.decode())
-        # SIGHUP re-reads the edited file; SIGTERM unloads, last configured first.
-        with open(third.conf, "w") as f:
-            f.write(f"[extdll hello]\npath = {lib('hello')}\nload = 0\n"
-                    f"[extdll idle]\npath = {lib('idle')}\n"
-                    f"[extdll other]\npath = {lib('hello')}\n")
-        third.proc.send_signal(signal.SIGHUP)
-        third.await_log("SIGHUP")
+        third = self.daemon(f"[extdll hello]\npath = {lib('hello')}\nload = 0\n"
+                            f"[extdll idle]\npath = {lib('idle')}\n"
+                            f"[extdll other]\npath = {lib('hello')}\n", name="third").start()
         self.assertEqual(entry("hello", lib("hello"), "", 0, "NOT LOADED")
                          + entry("idle", lib("idle"), "", 1, "LOADED")
                          + entry("other", lib("hello"), "", 1, "LOADED"),
@@ -668,22 +617,10 @@ class DaemonTestCase(unittest.TestCase):
         self.assertIn(f"murox: {d.conf}: removed 1 temporary file(s) left by an interrupted "
                       "rewrite\n", d.log())
         self.assertFalse(os.path.exists(left))
-        d.console("xdll -r")
+        # (How a rewrite keeps the file's mode and leaves no temporary is the store's tests'.)
         d.console(f"xdll -a extra {lib('idle')}")
         with open(d.conf) as f:
             self.assertIn("[extdll extra]", f.read())
-        d.console("xdll -d extra")
-        with open(d.conf) as f:
-            self.assertNotIn("[extdll extra]", f.read())
-        self.assertEqual(0o644, os.stat(d.conf).st_mode & 0o777)
-        self.assertEqual([], [n for n in os.listdir(self.work) if ".tmp-" in n])
-        # A second murox on the same file is still refused, naming the first.
-        second = self.daemon(name="second", sock=os.path.join(self.work, "second.ctl"))
-        second.args[second.args.index("--config") + 1] = d.conf
-        second.start(expect_ready=False)
-        self.assertEqual(1, second.wait())
-        self.assertEqual(f"murox: {d.conf} is in use by murox pid {d.proc.pid} (a daemon serving "
-                         f"{d.sock}): use murox --remote\n", second.log())
         self.assertEqual(0, d.stop())
         self.assertIsNone(reader.poll(), "the reader held its lock all along")
 
@@ -852,8 +789,9 @@ class DaemonTestCase(unittest.TestCase):
 
         def told(until):
             """What the manager is told up to `until`: first lines, the watchdog's pings left out."""
-            heard = []
+            heard, deadline = [], time.monotonic() + WAIT  # the pings alone never time out
             while until not in heard:
+                self.assertLess(time.monotonic(), deadline, f"never told {until}: {heard}")
                 heard.append(manager.recv(4096).decode().split("\n")[0])
             return [m for m in heard if m != "WATCHDOG=1"]
 
@@ -1045,7 +983,7 @@ class DaemonTestCase(unittest.TestCase):
         waiter.stdin.flush()
         read_until(waiter.stdout, lambda seen: b"hello: init\n" in seen, "the first answer")
         d.proc.send_signal(signal.SIGSTOP)
-        wait_for(lambda: process_state(d.proc.pid) == "T", "the daemon to stop")
+        wait_for(lambda: stat_fields(d.proc.pid)[0] == "T", "the daemon to stop")
         # Waited for, not slept for: the line unread, then the connection not taken.
         waiter.stdin.write(b"xdll\n")
         waiter.stdin.close()

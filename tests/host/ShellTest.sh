@@ -188,23 +188,15 @@ refused() {
     fi
 }
 bad() { refused " (try murox --help)" "$@"; }
-bad --bogus
-bad --config "$conf" -e
-bad --config "$conf" stray
-# Options that do not go together.
-bad --daemon --remote
-bad --check --remote
-bad --follow
-bad --remote --follow -e xdll
-bad --daemon -e xdll
-bad --remote --config "$conf"
-bad --socket "$tmp/s"
-bad --socket-group root
-bad --daemon --socket=
+# Unknown options, a missing argument, a stray word, then options that do not go together.
+for args in --bogus "--config $conf -e" "--config $conf stray" "--daemon --remote" \
+    "--check --remote" --follow "--remote --follow -e xdll" "--daemon -e xdll" \
+    "--remote --config $conf" "--socket $tmp/s" "--socket-group root" "--daemon --socket=" \
+    "--remote --socket-group=root" --syslog=yes "--daemon --syslog=yes"; do
+    # shellcheck disable=SC2086
+    bad $args
+done
 bad --daemon --socket ''
-bad --remote --socket-group=root
-bad --syslog=yes
-bad --daemon --syslog=yes
 refused "" --daemon --socket-group no-such-group
 refused "" --config "$tmp/none.conf"
 printf '[extdll a]\nweb = /a\n' >"$tmp/nopath.conf"
