@@ -41,9 +41,9 @@ TEST(RefusalLogTest, FiveASecondAreWrittenAndTheRestSummedUp)
     for (int i = 0; i < 8; ++i)
         refusals.Refused(Stranger(7), "why", 10000 + i);
     refusals.Refused(Stranger(8), "why", 10100);
+    EXPECT_EQ(11000, refusals.DueMs()) << "strangers counted one by one wake the loop";
     refusals.AcceptFailed("Too many open files", 10200);
     EXPECT_EQ(std::vector<std::string>(5, "<4>console refused: uid 7, pid 4007: why"), log);
-    EXPECT_EQ(11000, refusals.DueMs());
     refusals.Flush(10999);
     EXPECT_EQ(5U, log.size());
     refusals.Refused(Stranger(7), "late", 11000);

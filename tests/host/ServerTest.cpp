@@ -423,6 +423,24 @@ TEST_F(ConsoleBudgetTest, SlowConsolesTogetherStayWithinTheBudget)
     EXPECT_FALSE(dropped.back()) << "the fastest keeps up within the budget";
 }
 
+// Answers count against the budget as events do: the turn that queues them drops the console
+// furthest behind.
+TEST_F(ConsoleBudgetTest, AnswersAreHeldToTheBudgetToo)
+{
+    const int first = Attach(301, true);
+    const int second = Attach(302, true);
+    m_runner.answer = std::string(kBudget / 2 + 65536, 'a');
+    Send(first, control::kLine, "xdll -l");
+    for (int turn = 0; turn < 100 && m_runner.lines.empty(); ++turn)
+        m_pServer->Turn(m_runner, 10);
+    Read(first, 32768);
+    Send(second, control::kLine, "xdll -l");
+    for (int turn = 0; turn < 100 && m_runner.lines.size() < 2; ++turn)
+        m_pServer->Turn(m_runner, 10);
+    EXPECT_THAT(m_log.records, testing::Contains(testing::StartsWith(
+                                   "<4>console dropped: uid 0, pid 302: it fell furthest behind")));
+}
+
 // Why a line fails: failure events before its answer to its console, plain events to the others.
 TEST_F(ConsoleBudgetTest, TheReasonsALineFailsReachItsConsoleAsFailureEvents)
 {
