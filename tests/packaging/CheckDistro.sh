@@ -201,14 +201,9 @@ check "apt-get install upgrades the three packages to $next_deb_version" \
     inside apt-get install -y -q --no-install-recommends -o Dpkg::Options::=--force-confold "${next[@]}"
 await "the upgraded daemon answers" listing
 newpid=$(mainpid)
-if [ "$newpid" != "$pid" ] && [ "$newpid" != 0 ] && [ "$(inside readlink "/proc/$newpid/exe")" = /usr/bin/murox ] &&
-    ! inside grep -q '(deleted)' "/proc/$newpid/maps" &&
-    inside grep -q "libMUROX.so.$next_version\$" "/proc/$newpid/maps"; then
-    ok "the daemon was restarted onto the new program and library ($pid -> $newpid)"
-else
-    bad "after the upgrade the daemon is $newpid (was $pid)"
-    inside grep -E 'deleted|libMUROX' "/proc/$newpid/maps" | indent
-fi
+check "the daemon was restarted onto the new program and library ($pid -> $newpid)" inside sh -c "
+    [ '$newpid' != '$pid' ] && [ '$newpid' != 0 ] && [ \"\$(readlink /proc/$newpid/exe)\" = /usr/bin/murox ] &&
+        ! grep '(deleted)' /proc/$newpid/maps && grep -q 'libMUROX.so.$next_version\$' /proc/$newpid/maps"
 is "the upgrade kept the operator's edit to murox.conf, and the unit enabled" "LOADED enabled" \
     eval 'echo "$(status idle) $(inside systemctl is-enabled murox.service)"'
 
