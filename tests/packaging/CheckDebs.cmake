@@ -19,17 +19,6 @@ file(REMOVE_RECURSE ${WORK_DIR})
 
 include(${CMAKE_CURRENT_LIST_DIR}/Run.cmake)
 
-# lookup(PAIRS KEY OUT): the value of KEY in the list PAIRS of "key=value", or "".
-function(lookup pairs key out)
-    set(value "")
-    foreach(pair IN LISTS ${pairs})
-        if(pair MATCHES "^(.*)=(.*)$" AND CMAKE_MATCH_1 STREQUAL key)
-            set(value ${CMAKE_MATCH_2})
-        endif()
-    endforeach()
-    set(${out} "${value}" PARENT_SCOPE)
-endfunction()
-
 # Packs without building (CTest runs after the build); CPack runs no "preinstall" step for Ninja.
 run("cpack" ${CPACK} --config ${BUILD_DIR}/CPackConfig.cmake -G DEB -B ${WORK_DIR} -D
     CPACK_CMAKE_GENERATOR=Ninja)
@@ -49,9 +38,11 @@ if(NOT LIBDIR STREQUAL "usr/lib/${multiarch}")
 endif()
 
 # The Debian package of each library a packaged binary may need.
-set(library_packages
-    libc.so.6=libc6 libm.so.6=libc6 libstdc++.so.6=libstdc++6 libgcc_s.so.1=libgcc-s1
-    libMUROX.so.${major}=libmurox${major} libedit.so.2=libedit2)
+foreach(pair libc.so.6=libc6 libm.so.6=libc6 libstdc++.so.6=libstdc++6 libgcc_s.so.1=libgcc-s1
+             libMUROX.so.${major}=libmurox${major} libedit.so.2=libedit2)
+    string(REGEX MATCH "^(.*)=(.*)$" ignored ${pair})
+    set(package_of_${CMAKE_MATCH_1} ${CMAKE_MATCH_2})
+endforeach()
 
 # check_needed(NAME DEPENDS): every library a binary of NAME needs is shipped by NAME or in DEPENDS;
 # no binary carries a run path but to the private directory, from murox and the private libraries.
@@ -92,7 +83,7 @@ function(check_needed name depends)
         if(soname IN_LIST shipped)
             continue()
         endif()
-        lookup(library_packages ${soname} package)
+        set(package "${package_of_${soname}}")
         if(NOT package)
             string(APPEND failures "${name}: no package known for the library ${soname} it needs\n")
         else()
@@ -135,16 +126,12 @@ function(check_deb name)
             string(APPEND failures "${name}: control lacks '${field}'\n")
         endif()
     endforeach()
-    if(NOT info MATCHES "\n Depends: ([^\n]*)")
-        string(APPEND failures "${name}: no Depends field\n")
-    else()
-        set(depends "${CMAKE_MATCH_1}")
-        if(NOT depends MATCHES "${ARG_DEPENDS}")
-            string(APPEND failures
-                   "${name}: Depends '${depends}' does not match '${ARG_DEPENDS}'\n")
-        endif()
-        check_needed(${name} "${depends}")
+    string(REGEX MATCH "\n Depends: ([^\n]*)" depends "${info}")
+    set(depends "${CMAKE_MATCH_1}")
+    if(NOT depends MATCHES "${ARG_DEPENDS}")
+        string(APPEND failures "${name}: Depends '${depends}' does not match '${ARG_DEPENDS}'\n")
     endif()
+    check_needed(${name} "${depends}")
     foreach(path IN LISTS ARG_HAS)
         string(REGEX REPLACE "([][+.*()^$?|\\\\])" "\\\\\\1" pattern "${path}")
         if(NOT "\n${contents}\n" MATCHES "\n${pattern}\n")
