@@ -43,10 +43,6 @@ endforeach()
 if(NOT held MATCHES "CPACK_DEBIAN_HOST_PACKAGE_DEPENDS")
     message(FATAL_ERROR "no host package's Depends in CPack's configuration:\n${held}")
 endif()
-if(NOT EXISTS ${build}/libMUROX.so.${version})
-    message(FATAL_ERROR "the folder, built from the checked-in changelog, has no "
-                        "libMUROX.so.${version}")
-endif()
 
 # cpack_alone(ARG...): cpack -G DEB ARGs in the folder, bounded (a packaging script that configures
 # and never builds would configure for ever); sets rc, said (its output, blanks folded as CMake

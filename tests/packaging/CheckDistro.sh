@@ -155,140 +155,39 @@ libraries() { listing | statuses; }
 # status NAME: the status the listing gives the extension library NAME.
 status() { libraries | tr , '\n' | sed -n "s/^$1=//p"; }
 modes() { inside stat -c '%U:%G %a' "$@" | paste -sd' '; }
-status_line() { inside systemctl show -p StatusText --value murox.service; }
-versions() { inside dpkg-query -W -f '${Version}\n' libmurox1 libmurox-dev murox-host | paste -sd' '; }
 unit() { echo "$(inside systemctl is-active murox.service)" "$(inside systemctl show -p LoadState -p NeedDaemonReload murox.service | sort | paste -sd' ')"; }
 conf=/etc/murox/murox.conf
 
-# Installation: the unit enabled and started, the daemon serving the group
-# murox on the installed configuration, its journal at its priorities.
+# Installation: the unit started, the daemon serving the group murox on the
+# installed configuration, its journal at its priorities.
 mapfile -t current < <(debs current)
 check "apt-get install of the three packages pulls in their Depends" \
     inside apt-get install -y -q --no-install-recommends "${current[@]}"
-is "murox.service is enabled" enabled inside systemctl is-enabled murox.service
 await "murox.service is active and answers on its socket" listing
-gid=$(inside getent group murox | cut -d: -f3)
-[ -n "$gid" ] && [ "$gid" -lt 1000 ] && ok "the system group murox exists ($gid)" ||
-    bad "no system group murox: '$(inside getent group murox)'"
 is "the socket and its directory are the group murox's" "root:murox 750 root:murox 660" \
     modes /run/murox /run/murox/murox.ctl
-is "murox --check finds nothing wrong in the configuration" "" inside murox --check
 is "the listing: hello loaded, idle not, no failing sample" "hello=LOADED,idle=NOT LOADED" libraries
 is "the journal has the daemon's start at notice" 1 \
     inside sh -c 'journalctl -b -u murox.service -p notice -o cat | grep -c "daemon started"'
 is "the journal has nothing at warning" "" inside journalctl -b -u murox.service -p warning -o cat -q
 
-# Administrators: a member of murox is served, a stranger is not.
-inside useradd --create-home admin1 >/dev/null 2>&1 && inside adduser --quiet admin1 murox >/dev/null 2>&1 &&
-    inside useradd --create-home stranger >/dev/null 2>&1 || bad "cannot make the users admin1 and stranger"
-check "a member of murox uses the daemon" \
-    inside runuser -u admin1 -- murox --remote --socket /run/murox/murox.ctl -e xdll
-inside runuser -u stranger -- murox --remote --socket /run/murox/murox.ctl -e xdll >/dev/null 2>&1 &&
-    bad "a user outside murox is served" || ok "a user outside murox is turned away"
-
-# Reload: an edited configuration is read again, by the same daemon; a
-# restart returns once the daemon serves (Type=notify), which tells its
-# status line.
+# Reload: an edited configuration is read again, by the same daemon.
 pid=$(mainpid)
 inside sed -i '/^\[extdll idle\]/,/^load/ s/^load = 0$/load = 1/' "$conf"
 check "systemctl reload murox" inside systemctl reload murox.service
 is "the reload loaded idle, as the edited configuration says, in the same process" "LOADED $pid" \
     eval 'echo "$(status idle) $(mainpid)"'
-restarts=0
-for _ in 1 2 3 4 5 6 7 8 9 10; do
-    # Ten restarts in a row pass the default start limit (5 in 10 s).
-    inside systemctl reset-failed murox.service
-    inside sh -c 'systemctl restart murox.service && murox --remote -e xdll' >/dev/null 2>&1 &&
-        restarts=$((restarts + 1))
-done
-is "systemctl restart murox && murox --remote -e xdll, ten times" 10 echo "$restarts"
-text="2 extension libraries loaded, 0 failed, 0 consoles"
-poll eval '[ "$(status_line)" = "$text" ]'
-is "the unit's status line counts the libraries and consoles" "$text" status_line
-check "systemctl status murox shows it" \
-    inside sh -c "systemctl status --no-pager murox.service | grep -qF 'Status: \"$text\"'"
-
-# The watchdog, shortened by a drop-in: an idle daemon is left alone (for
-# more than twice the interval), a stopped one is killed and started again.
-dropin=/run/systemd/system/murox.service.d
-inside mkdir -p "$dropin" && inside sh -c "printf '[Service]\nWatchdogSec=2s\n' >$dropin/watchdog.conf" &&
-    inside systemctl daemon-reload && inside systemctl restart murox.service ||
-    bad "cannot restart murox with WatchdogSec=2s"
-pid=$(mainpid)
-sleep 5
-is "an idle daemon outlives a watchdog of 2 s" "$pid active" \
-    eval 'echo "$(mainpid) $(inside systemctl is-active murox.service)"'
-inside sh -c "kill -STOP $pid"
-await "a stopped daemon is killed by the watchdog and restarted" \
-    eval '[ "$(mainpid)" != "$pid" ] && [ "$(mainpid)" != 0 ] && listing'
-check "the journal says the watchdog timed out" \
-    inside sh -c 'journalctl -b -u murox.service -o cat | grep -q "Watchdog timeout"'
-inside rm -r "$dropin" && inside systemctl daemon-reload && inside systemctl reset-failed murox.service
-
-# A broken configuration: a reload keeps the daemon, a restart fails at
-# once and is not retried, the journal names the line and why.
-inside cp -p "$conf" "$conf.good"
-inside sh -c "printf '[extdll oops\n' >>$conf"
-line=$(inside sh -c "wc -l <$conf")
-pid=$(mainpid)
-inside systemctl reload murox.service >/dev/null 2>&1
-is "systemctl reload of a broken configuration keeps the daemon and its libraries" \
-    "$pid hello=LOADED,idle=LOADED" eval 'echo "$(mainpid) $(libraries)"'
-inside systemctl restart murox.service >/dev/null 2>&1 && bad "systemctl restart succeeds with a broken configuration"
-is "the restart failed and is not retried" failed inside systemctl show -p SubState --value murox.service
-check "the journal names the broken line and why" \
-    inside sh -c "journalctl -b -u murox.service -o cat -n 20 |
-                  grep -qF \"murox: malformed '$conf', line $line: section header without ']'\""
-inside mv "$conf.good" "$conf" && inside systemctl reset-failed murox.service
-
-# Priorities: after a clean start and a few consoles nothing is at warning;
-# a reload is logged once; a reload with a library that fails fails, and
-# "journalctl -p warning" names that library, once.
-# journal_end: just after the journal's last entry, as --since takes it
-# (not a cursor: with a filter its own entry does not pass, journalctl
-# skips the first entry that does).
-journal_end() {
-    local usec
-    usec=$(($(inside journalctl -n 1 -o export | sed -n 's/^__REALTIME_TIMESTAMP=//p') + 1))
-    printf '@%d.%06d\n' $((usec / 1000000)) $((usec % 1000000))
-}
-journal() { inside journalctl -u murox.service --since "$since" -o cat "$@"; }
-since=$(journal_end)
-check "systemctl restart murox" inside systemctl restart murox.service
-for _ in 1 2 3; do listing >/dev/null 2>&1; done
-poll eval '[ "$(journal | grep -c "console disconnected")" -ge 3 ]'
-is "after a clean start and three consoles, the journal at warning is empty" "1 " \
-    eval 'echo "$(journal -p notice | grep -c "daemon started") $(journal -p warning)"'
-since=$(journal_end)
-inside sed -i '/^\[extdll idle\]/,/^load/ s/^load = 1$/load = 0/' "$conf"
-check "systemctl reload murox, idle unloaded" inside systemctl reload murox.service
-poll eval '[ "$(journal | grep -c "idle: term")" -ge 1 ]'
-is "the reload is logged once, below warning" "1 1 " \
-    eval 'echo "$(journal | grep -c "idle: term") $(journal | grep -c "xdll -r") $(journal -p warning)"'
-since=$(journal_end)
-printf '[extdll gone]\npath = /usr/lib/%s/murox/libmurox_ext_gone.so\nload = 1\n' "$multiarch" |
-    inside tee -a "$conf" >/dev/null
-inside systemctl reload murox.service >/dev/null 2>&1 && bad "systemctl reload succeeds with a library that fails"
-# systemd's records and the daemon's stream reach the journal each at its own pace.
-poll eval '[ "$(journal | grep -c "Reload failed")" -ge 1 ] && [ "$(journal | grep -c "library .gone.")" -ge 1 ]'
-is "journalctl -p warning names the library that failed, once; the reload ended status=1" "1 1 1 0" \
-    eval 'echo "$(journal -p warning | grep -c "^extension library '"'gone'"' not loaded: ")" \
-               "$(journal | grep -c "library '"'gone'"'")" "$(journal | grep -c "status=1/FAILURE")" \
-               "$(journal | grep -c NOTIMPLEMENTED)"'
-inside sed -i '/^\[extdll gone\]/,$d' "$conf"
-inside sed -i '/^\[extdll idle\]/,/^load/ s/^load = 0$/load = 1/' "$conf"
-check "systemctl reload murox with the configuration put back" inside systemctl reload murox.service
 
 # Under the unit's hardening the daemon rewrites its configuration, one of
 # another user's too, keeping its owner and mode (CAP_CHOWN alone).
 sample=/usr/lib/$multiarch/murox/libmurox_ext_hello.so
 extra() { echo "$(status extra) $(modes "$conf") $(inside grep -c '^\[extdll extra\]' "$conf")"; }
-inside chown stranger:murox "$conf" && inside chmod 640 "$conf"
+inside chown nobody:murox "$conf" && inside chmod 640 "$conf"
 inside murox --remote -e "xdll -a extra $sample" >/dev/null 2>&1
 is "xdll -a loads a library and writes it into a configuration of another user's" \
-    "LOADED stranger:murox 640 1" extra
+    "LOADED nobody:murox 640 1" extra
 inside murox --remote -e "xdll -d extra" >/dev/null 2>&1
-is "xdll -d unloads it and takes it out of the configuration" " stranger:murox 640 0" extra
+is "xdll -d unloads it and takes it out of the configuration" " nobody:murox 640 0" extra
 inside chown root:root "$conf" && inside chmod 644 "$conf"
 
 # Upgrade to the next version: the daemon runs the new program, the
@@ -300,18 +199,11 @@ mapfile -t next < <(debs next)
 pid=$(mainpid)
 check "apt-get install upgrades the three packages to $next_deb_version" \
     inside apt-get install -y -q --no-install-recommends -o Dpkg::Options::=--force-confold "${next[@]}"
-is "the three packages are at $next_deb_version" "$next_deb_version $next_deb_version $next_deb_version" \
-    versions
 await "the upgraded daemon answers" listing
 newpid=$(mainpid)
-if [ "$newpid" != "$pid" ] && [ "$newpid" != 0 ] && [ "$(inside readlink "/proc/$newpid/exe")" = /usr/bin/murox ] &&
-    ! inside grep -q '(deleted)' "/proc/$newpid/maps" &&
-    inside grep -q "libMUROX.so.$next_version\$" "/proc/$newpid/maps"; then
-    ok "the daemon was restarted onto the new program and library ($pid -> $newpid)"
-else
-    bad "after the upgrade the daemon is $newpid (was $pid)"
-    inside grep -E 'deleted|libMUROX' "/proc/$newpid/maps" | indent
-fi
+check "the daemon was restarted onto the new program and library ($pid -> $newpid)" inside sh -c "
+    [ '$newpid' != '$pid' ] && [ '$newpid' != 0 ] && [ \"\$(readlink /proc/$newpid/exe)\" = /usr/bin/murox ] &&
+        ! grep '(deleted)' /proc/$newpid/maps && grep -q 'libMUROX.so.$next_version\$' /proc/$newpid/maps"
 is "the upgrade kept the operator's edit to murox.conf, and the unit enabled" "LOADED enabled" \
     eval 'echo "$(status idle) $(inside systemctl is-enabled murox.service)"'
 

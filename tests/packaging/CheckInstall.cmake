@@ -25,14 +25,7 @@ if(HOST)
     # No library path from outside: the run path alone finds the libraries, murox its configuration.
     run("running the installed murox" ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH
         --unset=QEMU_LD_PREFIX ${EMULATOR} ${stage}/bin/murox -e xdll)
-    string(REGEX MATCHALL "Path: +[^\n]*" paths "${output}")
-    foreach(path IN LISTS paths)
-        if(NOT path MATCHES "^Path: +${stage}/lib[^/]*(/[^/]+)?/murox/[^/]*$")
-            message(
-                FATAL_ERROR "the installed murox lists ${path}, not an installed sample:\n${output}"
-            )
-        endif()
-    endforeach()
+    # (That the configuration names the installed samples, packaging.debs checks.)
     if(NOT output MATCHES "hello\n +Path: [^\n]*\n +Web: [^\n]*\n +Load: +1\n +Status: LOADED")
         message(
             FATAL_ERROR "the installed murox did not load the installed hello sample:\n${output}")

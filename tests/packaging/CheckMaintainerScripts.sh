@@ -53,9 +53,7 @@ reload="systemctl --system daemon-reload" gone="/run/murox removed"
 
 expect "postinst configure, first installation" postinst yes configure "" -- \
     "${group[@]}" "${enable[@]}" "$reload" "deb-systemd-invoke start murox.service"
-expect "postinst configure, upgrade" postinst yes configure 1.0.0 -- \
-    "${group[@]}" "${enable[@]}" "$reload" "deb-systemd-invoke restart murox.service"
-GETENT_STATUS=0 expect "postinst configure, the group already made" postinst yes configure 1.0.0 -- \
+GETENT_STATUS=0 expect "postinst configure, an upgrade, the group already made" postinst yes configure 1.0.0 -- \
     "getent group murox" "${enable[@]}" "$reload" "deb-systemd-invoke restart murox.service"
 expect "postinst configure without systemd" postinst no configure "" -- "${group[@]}" "${enable[@]}"
 expect "postinst abort-upgrade" postinst yes abort-upgrade 1.0.0 -- \
@@ -73,14 +71,12 @@ FAIL=1 expect "postinst configure, every helper failing" postinst yes configure 
 
 expect "prerm remove" prerm yes remove -- "deb-systemd-invoke stop murox.service"
 expect "prerm upgrade" prerm yes upgrade 1.0.1 --
-expect "prerm deconfigure" prerm yes deconfigure --
 expect "prerm remove without systemd" prerm no remove --
 DPKG_ROOT=/target expect "prerm remove into another root" prerm yes remove --
 FAIL=1 expect "prerm remove, the stop failing" prerm yes remove -- "deb-systemd-invoke stop murox.service"
 
 expect "postrm remove" postrm yes remove -- "$reload"
 expect "postrm purge" postrm yes purge -- "deb-systemd-helper purge murox.service" "$reload" "$gone"
-expect "postrm remove without systemd" postrm no remove --
 expect "postrm purge without systemd" postrm no purge -- "deb-systemd-helper purge murox.service" "$gone"
 expect "postrm upgrade" postrm yes upgrade 1.0.1 --
 FAIL=1 expect "postrm purge, the helpers failing" postrm yes purge -- \

@@ -52,10 +52,7 @@ configure(
     bench
     "missing Google Benchmark (the benchmarks, MUROX_BUILD_BENCH): apt-get install libbenchmark-dev"
     -DMUROX_BUILD_BENCH=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON -DMUROX_LINE_EDITING=OFF)
-configure(
-    libedit
-    "missing libedit, the console's line editing (-DMUROX_LINE_EDITING=OFF reads plain lines): apt-get install libedit-dev"
-)
+# Without pkg-config too (without libedit alone: build.scripts, through murox.sh).
 configure(
     pkg-config
     "missing libedit, the console's line editing (-DMUROX_LINE_EDITING=OFF reads plain lines): apt-get install libedit-dev pkg-config"
