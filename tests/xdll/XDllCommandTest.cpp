@@ -227,11 +227,12 @@ TEST_F(TXDllTest, PublishesTheCommandTableAndName)
 {
     // The help text itself is checked where the host prints it.
     const CliEntry* pRows = m_handler.CmdGetMap();
-    EXPECT_EQ(XDllCmdHndlr::s_cliEntries, pRows);
-    EXPECT_TRUE(pRows[0].cmdId == 1 && pRows[0].descr == szHelp);
+    EXPECT_TRUE(pRows == XDllCmdHndlr::s_cliEntries && pRows[0].cmdId == 1 &&
+                pRows[0].descr == szHelp);
     EXPECT_STREQ("xdll", pRows[0].cmdName);
-    const CliEntry end = pRows[1];
-    EXPECT_TRUE(end.cmdId == -1 && !end.cmdName && !end.descr && !end.argsDescr);
+    EXPECT_TRUE(pRows[1].cmdId == -1 && !pRows[1].cmdName && !pRows[1].descr &&
+                !pRows[1].argsDescr);
+    EXPECT_STREQ("\"XDllCmdHndlr\"", m_handler.CmdGetHndlrName());
     EXPECT_EQ(XDllCmdHndlr::s_cmdHandlerName, m_handler.CmdGetHndlrName());
 }
 
