@@ -1,4 +1,4 @@
-// Where records go on removal; allocation failures are swept in tests/sweep, a model fuzzed.
+// Where records go on removal; allocation failures are swept in tests/sweep.
 #include <gtest/gtest.h>
 
 #include "vdirs/VirtualDirs.h"
@@ -27,6 +27,8 @@ void Append(VirtualDirs& table, const std::vector<std::string>& keys)
                        BString("w"));
 }
 
+// Order, spare slots and copies are checked against a model by the fuzz corpus; here what it
+// does not reach: a key that is no record's, and a table emptied record by record.
 TEST(VirtualDirs, RemovalClosesTheGapInOrderAndLeavesASpareSlot)
 {
     const struct {
@@ -34,11 +36,6 @@ TEST(VirtualDirs, RemovalClosesTheGapInOrderAndLeavesASpareSlot)
         const char* removed;
         std::vector<std::string> left;
     } cases[] = {
-        {{"a", "b", "c", "d"}, "a", {"b|v1|w", "c|v2|w", "d|v3|w"}},
-        {{"a", "b", "c", "d"}, "c", {"a|v0|w", "b|v1|w", "d|v3|w"}},
-        {{"a", "b", "c", "d"}, "d", {"a|v0|w", "b|v1|w", "c|v2|w"}},
-        {{"a"}, "a", {}},
-        {{"a", "b"}, "a", {"b|v1|w"}},
         {{"x", "a", "x"}, "x", {"a|v1|w", "x|v2|w"}}, // the lower index goes first
         {{"x", "a"}, "v0", {"x|v0|w", "a|v1|w"}},     // values are not keys
         {{"a", "b"}, "", {"a|v0|w", "b|v1|w"}},       // nor is the empty string
@@ -60,25 +57,6 @@ TEST(VirtualDirs, RemovalClosesTheGapInOrderAndLeavesASpareSlot)
     for (const char* key : {"e", "a", "i", "b", "c", "d", "f", "h", "g"})
         EXPECT_TRUE(table.Remove(BString(key))) << key;
     EXPECT_TRUE(table.Count() == 0 && table.Capacity() == 16 && table.Find(BString("a")) == -1);
-}
-
-// A copy has an array of its own from the start, whatever its source, and grows on its own.
-TEST(VirtualDirs, ACopyOfAnEmptyTableTakesAppends)
-{
-    VirtualDirs fresh;
-    VirtualDirs cleared;
-    cleared.Clear();
-    for (const VirtualDirs* pSource : {&fresh, &cleared}) {
-        VirtualDirs copy(*pSource);
-        Append(copy, {"a", "b", "c", "d", "e", "f", "g", "h", "i"});
-        EXPECT_EQ(9, copy.Count());
-        EXPECT_EQ(16, copy.Capacity());
-        EXPECT_EQ("i|v8|w", Records(copy).back());
-        EXPECT_EQ(8, copy.Find(BString("i")));
-        EXPECT_EQ(0, pSource->Count());
-    }
-    EXPECT_EQ(8, fresh.Capacity());
-    EXPECT_EQ(0, cleared.Capacity());
 }
 
 } // namespace
