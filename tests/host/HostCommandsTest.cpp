@@ -25,7 +25,7 @@ using testing::ElementsAre;
 using TRun = std::pair<TLineOutcome, std::string>;
 
 // A handler with the table it is given; each command run is noted as "word arg arg" and answered,
-// and one given "boom" throws after its answer.
+// and one given "boom" throws after its answer (what a handler's own bug throws: no runtime error).
 class TTableHandler : public KAF::BCmdHandler {
 public:
     explicit TTableHandler(const CliEntry* pMap) : m_pMap(pMap) {}
@@ -39,7 +39,7 @@ public:
         m_calls.push_back(call);
         out.Write(KAF::BString(("ran " + call + "\n").c_str()));
         if (call.find("boom") != std::string::npos)
-            throw std::runtime_error("out of memory");
+            throw std::out_of_range("no entry 7");
     }
     const char* CmdGetHndlrName() const override { return "TTableHandler"; }
     const CliEntry* CmdGetMap() const override { return m_pMap; }
@@ -131,7 +131,7 @@ TEST_F(HostCommandsTest, ALineSucceedsFailsOrLeavesAsItsCommandSays)
         {"help nosuch", unknown},
         {"status now", {TLineOutcome::kFailed, "\"status\" takes no operand\n"}},
         {"frob boom",
-         {TLineOutcome::kFailed, "ran frob boom\nmurox: command failed: out of memory\n"}},
+         {TLineOutcome::kFailed, "ran frob boom\nmurox: command failed: no entry 7\n"}},
         {"help twiddle", {TLineOutcome::kSucceeded, "twiddle\n twiddle          untitled\n"}},
         {"quit", {TLineOutcome::kLeave, ""}},
         {" quit now", {TLineOutcome::kLeave, ""}},
