@@ -299,6 +299,17 @@ TEST_F(StoreRewriteTest, ATakenNameIsRetriedUnderAnotherNotWrittenThrough)
     EXPECT_EQ("precious\n", Contents(victim));
     EXPECT_EQ("[a]\nk = 2\n", Contents(m_path));
     EXPECT_EQ(expected, Names(m_dir));
+    // Every name taken: the rewrite fails, and what stands at each name stays.
+    Edit();
+    {
+        const TFault fault(TCall::kOpenat, [&](int dirFd, const char* szName, int) {
+            if (IsTemporary(szName) && linkat(AT_FDCWD, victim.c_str(), dirFd, szName, 0) == 0)
+                expected.insert(szName);
+            return 0;
+        });
+        EXPECT_EQ(0, m_store.Commit());
+    }
+    EXPECT_EQ(expected, Names(m_dir));
 }
 
 // The temporary is the owner's alone until complete (a reader's locks: the lock's test).
