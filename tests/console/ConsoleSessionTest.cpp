@@ -36,7 +36,8 @@ namespace {
 using testing::ElementsAre;
 using testing::EndsWith;
 
-const int kHeap = 200; // events waiting in the console's buffer
+// Events waiting: more than the console takes in one read, so that its socket stays readable too.
+const int kHeap = 2000;
 
 std::string Frame(char type, const std::string& payload)
 {
@@ -269,8 +270,8 @@ TEST_F(ConsoleSessionTest, ATypedLineIsTakenBeforeTheFramesWaiting)
     EXPECT_EQ(0, Run(TReconnectPolicy(), [this] {
                   EXPECT_TRUE(m_connection.HasFrame()) << "the events came apart from the greeting";
               }));
-    EXPECT_EQ(std::string::npos, m_shown.find("event " + std::to_string(kHeap - 1)))
-        << "every event waiting was shown before the typed \"quit\"";
+    EXPECT_EQ(std::string::npos, m_shown.find("event "))
+        << "events shown before the typed \"quit\"";
 }
 
 // Why a line failed, arriving while the operator's prompt is shown, goes below it and the
