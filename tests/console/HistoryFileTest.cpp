@@ -149,6 +149,12 @@ TEST_F(HistoryFileTest, AnotherUsersFileOrDirectoryIsNotUsed)
     chmod(m_path.c_str(), 0666);
     EXPECT_EQ("it belongs to uid 0, not to this user", ProblemAsNobody(m_path));
     EXPECT_EQ("root's", Read(m_path));
+    // Nor a directory of root's that the user may write, as /tmp.
+    unlink(m_path.c_str());
+    ASSERT_EQ(0, chown(m_home.c_str(), 0, 0));
+    ASSERT_EQ(0, chmod(m_home.c_str(), 01777));
+    EXPECT_EQ("its directory belongs to uid 0, not to this user", ProblemAsNobody(m_path));
+    EXPECT_NE(0, access(m_path.c_str(), F_OK));
 }
 
 // A file planted at the name between the look and the create is not taken for the history: the
