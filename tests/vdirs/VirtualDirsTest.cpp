@@ -57,6 +57,10 @@ TEST(VirtualDirs, RemovalClosesTheGapInOrderAndLeavesASpareSlot)
     for (const char* key : {"e", "a", "i", "b", "c", "d", "f", "h", "g"})
         EXPECT_TRUE(table.Remove(BString(key))) << key;
     EXPECT_TRUE(table.Count() == 0 && table.Capacity() == 16 && table.Find(BString("a")) == -1);
+    // Cleared twice, then destroyed: nothing is released twice.
+    table.Clear();
+    table.Clear();
+    EXPECT_TRUE(table.Count() == 0 && table.Capacity() == 0 && table.Dirs() == nullptr);
 }
 
 } // namespace
