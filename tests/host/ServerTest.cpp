@@ -56,27 +56,30 @@ TEST(LineAuditTest, ALineIsLoggedWithItsCommandWholeInParts)
     std::string line = "xdll -a ";
     while (line.size() + unit.size() <= control::kMaxLine)
         line += unit;
-    const std::string who = "uid 4294967295, pid 2147483647";
-    const std::vector<std::string> records = LineAuditRecords(who, line);
-    ASSERT_GT(records.size(), 3U);
-    std::string joined;
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        const std::string head = "line from " + who + ", part " + std::to_string(i + 1) + " of " +
-                                 std::to_string(records.size()) + ": ";
-        ASSERT_EQ(head, records[i].substr(0, head.size()));
-        EXPECT_LE(records[i].size(), kMaxAuditRecord);
-        const std::string piece = records[i].substr(head.size());
-        EXPECT_NE(std::string::npos, piece.find_first_not_of(" \t")) << i;
-        // A piece is text of its own: nothing cut off either end.
-        EXPECT_EQ(piece, control::VisibleLine(piece)) << i;
-        joined += piece;
-        // Nor an escape: "\\", "\\x" or "\\xH" at its end.
-        const std::size_t slash = piece.rfind('\\');
-        EXPECT_FALSE(slash != std::string::npos && slash + 3 >= piece.size() &&
-                     piece.find_first_not_of("x0123456789abcdef", slash + 1) == std::string::npos)
-            << piece;
+    // Peers of every length move the cuts through every offset of the unit.
+    for (std::string who = "uid 4294967295, pid 2147483647"; who.size() < 70; who += '0') {
+        const std::vector<std::string> records = LineAuditRecords(who, line);
+        ASSERT_GT(records.size(), 3U);
+        std::string joined;
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            const std::string head = "line from " + who + ", part " + std::to_string(i + 1) +
+                                     " of " + std::to_string(records.size()) + ": ";
+            ASSERT_EQ(head, records[i].substr(0, head.size()));
+            EXPECT_LE(records[i].size(), kMaxAuditRecord);
+            const std::string piece = records[i].substr(head.size());
+            EXPECT_NE(std::string::npos, piece.find_first_not_of(" \t")) << i;
+            // A piece is text of its own: nothing cut off either end.
+            EXPECT_EQ(piece, control::VisibleLine(piece)) << i;
+            joined += piece;
+            // Nor an escape: "\\", "\\x" or "\\xH" at its end.
+            const std::size_t slash = piece.rfind('\\');
+            EXPECT_FALSE(slash != std::string::npos && slash + 3 >= piece.size() &&
+                         piece.find_first_not_of("x0123456789abcdef", slash + 1) ==
+                             std::string::npos)
+                << piece;
+        }
+        EXPECT_EQ(control::VisibleLine(line), joined);
     }
-    EXPECT_EQ(control::VisibleLine(line), joined);
 }
 
 // A datagram socket bound where the log listens, in a folder of its own.
