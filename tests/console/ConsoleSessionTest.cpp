@@ -318,6 +318,22 @@ TEST_F(ConsoleSessionTest, AnAbandonedAnswerIsNotTakenForTheNextLines)
     EXPECT_EQ("busy\nmurox: answer abandoned; the daemon still runs the line\nbusy\n", m_err);
 }
 
+// An answer abandoned by Ctrl-C never comes once its daemon is gone: the next daemon's answer to
+// the line typed next is that line's.
+TEST_F(ConsoleSessionTest, AnAnswerAbandonedWithItsDaemonIsWaitedForNoLonger)
+{
+    Type("first\n", true, false);
+    Play({{Greeting(), 1, Frame(control::kFailureEvent, "busy"), kLeaves},
+          {Greeting("2 2.0"), 1, Frame(control::kAnswer, "ran second\n"), kLeaves}});
+    m_output.Arm("busy", [this] {
+        m_output.Arm("pid 2,", [this] { EXPECT_EQ(7, write(m_typist.Get(), "second\n", 7)); });
+        raise(SIGINT);
+    });
+    Run(Reconnecting(300));
+    EXPECT_THAT(m_lines, ElementsAre("0: first", "1: second"));
+    EXPECT_THAT(m_out, EndsWith("ran second\n"));
+}
+
 // A lost daemon is waited for. A line typed while none was there goes to the next; the next is
 // sent the line typed ahead, never the one in flight, which is said to be lost.
 TEST_F(ConsoleSessionTest, AnOperatorsConsoleWaitsForTheNextDaemon)
