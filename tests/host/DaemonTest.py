@@ -44,6 +44,13 @@ def as_user(uid, gid, groups=()):
         [f"--groups={','.join(map(str, groups))}"] if groups else ["--clear-groups"])
 
 
+def in_private_mount(mount, zero="sh"):
+    """The prefix that runs a command in a mount namespace of its own, once the shell command
+    `mount` (with `zero` as its $0) has run there."""
+    return ["unshare", "--mount", "--propagation", "private", "sh", "-c", f'{mount} && exec "$@"',
+            zero]
+
+
 def portable_murox(workdir):
     """murox and its libraries copied where any user may run them (the build
     tree may sit under a home that others cannot enter); returns its argv and
@@ -444,9 +451,8 @@ class DaemonTestCase(unittest.TestCase):
             lines = [re.sub(r"^(daemon:[^:]*:[^:]*:)(.*)$", r"\1nobody", line) for line in f]
         with open(members, "w") as f:
             f.writelines(lines)
-        d = self.daemon(options=["--socket-group", "daemon"], prefix=[
-            "unshare", "--mount", "--propagation", "private", "sh", "-c",
-            'mount --bind "$0" /etc/group && exec "$@"', members]).start()
+        d = self.daemon(options=["--socket-group", "daemon"], prefix=in_private_mount(
+            'mount --bind "$0" /etc/group', members)).start()
         self.assertEqual((DAEMON_GID, 0o660),
                          (os.stat(d.sock).st_gid, os.stat(d.sock).st_mode & 0o777))
         # The directory the daemon made lets the socket's group through, no one else.
@@ -631,9 +637,8 @@ class DaemonTestCase(unittest.TestCase):
         # a /run of its own, where no murox serving this machine (or another suite's) is in its way.
         default = "/run/murox/murox.ctl"
         env = {k: v for k, v in os.environ.items() if k != "XDG_RUNTIME_DIR"}
-        d = self.daemon(sock=default, env=env, prefix=[
-            "unshare", "--mount", "--propagation", "private", "sh", "-c",
-            'mount -t tmpfs -o mode=0755 none /run && exec "$@"', "sh"])
+        d = self.daemon(sock=default, env=env, prefix=in_private_mount(
+            "mount -t tmpfs -o mode=0755 none /run"))
         d.args.remove("--socket")
         d.args.remove(default)
         d.start()
@@ -722,9 +727,8 @@ class DaemonTestCase(unittest.TestCase):
         count = 1000 if EMULATED else 3000
         with open(TEMPLATE) as f:
             many = f.read() + libraries(count, pad="p" * 400)
-        d = self.daemon(many, options=["--syslog"], prefix=[
-            "unshare", "--mount", "--propagation", "private", "sh", "-c",
-            'mount -t tmpfs none /dev && exec "$@"', "sh", sys.executable, "-c", keeper, received])
+        d = self.daemon(many, options=["--syslog"], prefix=in_private_mount(
+            "mount -t tmpfs none /dev") + [sys.executable, "-c", keeper, received])
         d.start(expect_ready=False)
         wait_for(lambda: os.path.exists(d.sock) or d.proc.poll() is not None, "the socket")
         # With the log not reading, the loop still greets, answers and stops at once.
@@ -798,12 +802,11 @@ class DaemonTestCase(unittest.TestCase):
             """What the manager is told up to `until`: first lines, the watchdog's pings left out."""
             heard, deadline = [], time.monotonic() + WAIT  # the pings alone never time out
             while until not in heard:
-                left = deadline - time.monotonic()
-                self.assertGreater(left, 0, f"never told {until}: {heard}")
                 try:
-                    heard.append(messages.get(timeout=left).decode().split("\n")[0])
+                    message = messages.get(timeout=max(0, deadline - time.monotonic()))
                 except queue.Empty:
                     self.fail(f"never told {until}: {heard}")
+                heard.append(message.decode().split("\n")[0])
             return [m for m in heard if m != "WATCHDOG=1"]
 
         # Its standard error another file: the journal's stream is judged for each.
