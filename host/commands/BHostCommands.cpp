@@ -4,9 +4,9 @@
 
 #include <unistd.h>
 
+#include "host/outputs/OutputWait.h"
 #include "host/protocol/CommandGrammar.h"
 #include "host/registry/ExtFailures.h"
-#include "host/server/OutputWait.h"
 #include "hostapi/BCmdLineParser.h"
 
 namespace {

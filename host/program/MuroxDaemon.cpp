@@ -11,18 +11,18 @@
 
 #include "host/commands/BHostCommands.h"
 #include "host/kaf/BSubscription.h"
+#include "host/outputs/BStdoutCapture.h"
+#include "host/outputs/BStdoutQueue.h"
+#include "host/outputs/BSyslogQueue.h"
+#include "host/outputs/JournalStream.h"
 #include "host/program/MuroxDefaults.h"
 #include "host/program/MuroxExit.h"
 #include "host/protocol/BFd.h"
 #include "host/registry/LogPriority.h"
 #include "host/server/BControlServer.h"
 #include "host/server/BControlSocket.h"
-#include "host/server/BServiceNotifier.h"
-#include "host/server/BStdoutCapture.h"
-#include "host/server/BStdoutQueue.h"
-#include "host/server/BSyslogQueue.h"
 #include "host/server/DaemonSignals.h"
-#include "host/server/JournalStream.h"
+#include "host/service/BServiceNotifier.h"
 
 namespace {
 

@@ -18,6 +18,8 @@
 #include "host/console/RemoteConsole.h"
 #include "host/kaf/BSubscription.h"
 #include "host/kaf/StoreControl.h"
+#include "host/outputs/BLinePrefix.h"
+#include "host/outputs/JournalStream.h"
 #include "host/program/MuroxDaemon.h"
 #include "host/program/MuroxDefaults.h"
 #include "host/program/MuroxExit.h"
@@ -28,8 +30,6 @@
 #include "host/protocol/VisibleText.h"
 #include "host/registry/ExtConfig.h"
 #include "host/registry/ExtConfigCheck.h"
-#include "host/server/BLinePrefix.h"
-#include "host/server/JournalStream.h"
 #include "hostapi/BFileNV.h"
 #include "hostapi/BMessage.h"
 

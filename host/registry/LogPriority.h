@@ -2,7 +2,7 @@
 // log numbers its levels (syslog(3)). The library's event sink writes text
 // alone: the host says the priority of the records it publishes itself,
 // around its own MuroxLogEvent calls, and the capture of the sink's output
-// (host/server/BStdoutCapture.h) attaches it to the record. Kept in the
+// (host/outputs/BStdoutCapture.h) attaches it to the record. Kept in the
 // registry's shared library so that the registry's failures and the
 // program's own records set one and the same.
 #ifndef HOST_REGISTRY_LOGPRIORITY_H

@@ -9,14 +9,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "host/outputs/ILogOutput.h"
+#include "host/outputs/OutputWait.h"
 #include "host/protocol/ControlProtocol.h"
 #include "host/registry/LogPriority.h"
 #include "host/server/BControlSocket.h"
-#include "host/server/BServiceNotifier.h"
 #include "host/server/ConsoleBudget.h"
 #include "host/server/DaemonSignals.h"
-#include "host/server/ILogOutput.h"
-#include "host/server/OutputWait.h"
+#include "host/service/BServiceNotifier.h"
 
 namespace {
 

@@ -6,7 +6,8 @@
 #include <string>
 
 #include "host/protocol/CommandWords.h"
-#include "host/server/ServiceStatus.h"
+#include "host/service/IReloadWatcher.h"
+#include "host/service/ServiceStatus.h"
 #include "hostapi/ICmdStream.h"
 
 // What became of a line.
@@ -14,15 +15,6 @@ enum class TLineOutcome {
     kSucceeded,
     kFailed, // refused, or what it asked for did not happen
     kLeave   // it asks to leave ("quit")
-};
-
-// Told around each re-reading of the configuration, whether a line or a
-// signal asked for it.
-class IReloadWatcher {
-public:
-    virtual ~IReloadWatcher() = default;
-    virtual void ReloadStarts() = 0;
-    virtual void ReloadEnded() = 0;
 };
 
 class ICommandRunner {

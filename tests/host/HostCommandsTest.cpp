@@ -13,7 +13,7 @@
 
 #include "host/commands/BHostCommands.h"
 #include "host/kaf/BSubscription.h"
-#include "host/server/OutputWait.h"
+#include "host/outputs/OutputWait.h"
 #include "hostapi/BFileNV.h"
 #include "tests/support/EventTestSupport.h"
 #include "tests/support/RecordingStream.h"

@@ -14,12 +14,12 @@
 #include <sys/socket.h>
 
 #include "eventlog/MuroxLogEvent.h"
+#include "host/outputs/ILogOutput.h"
 #include "host/protocol/ControlProtocol.h"
 #include "host/registry/LogPriority.h"
 #include "host/server/BControlServer.h"
 #include "host/server/BControlSocket.h"
 #include "host/server/ICommandRunner.h"
-#include "host/server/ILogOutput.h"
 #include "hostapi/BMessage.h"
 #include "tests/support/Scratch.h"
 

@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "host/protocol/BFd.h"
-#include "host/server/BServiceNotifier.h"
+#include "host/service/BServiceNotifier.h"
 #include "tests/host/ServerFixture.h"
 #include "tests/support/SystemCallFaults.h"
 

@@ -2,16 +2,16 @@
 // records, without ever blocking the loop. The C library's syslog() waits
 // in sendto while /dev/log does not read (a stalled or overloaded log
 // daemon): that would stop every client, the signals with it.
-#ifndef HOST_SERVER_BSYSLOGQUEUE_H
-#define HOST_SERVER_BSYSLOGQUEUE_H
+#ifndef HOST_OUTPUTS_BSYSLOGQUEUE_H
+#define HOST_OUTPUTS_BSYSLOGQUEUE_H
 
 #include <cstddef>
 #include <ctime>
 #include <deque>
 #include <string>
 
+#include "host/outputs/ILogOutput.h"
 #include "host/protocol/BFd.h"
-#include "host/server/ILogOutput.h"
 
 // Each record taken becomes one datagram in the form the C library's
 // syslog() gives it (identity "murox", LOG_PID, facility LOG_DAEMON), at

@@ -1,4 +1,4 @@
-#include "host/server/BServiceNotifier.h"
+#include "host/service/BServiceNotifier.h"
 
 #include <cstddef>
 #include <cstdlib>

@@ -1,11 +1,11 @@
-#include "host/server/BStdoutQueue.h"
+#include "host/outputs/BStdoutQueue.h"
 
 #include <algorithm>
 #include <cerrno>
 
 #include <unistd.h>
 
-#include "host/server/OutputWait.h"
+#include "host/outputs/OutputWait.h"
 
 namespace {
 

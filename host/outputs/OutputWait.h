@@ -1,7 +1,7 @@
 // Waiting on a descriptor the loop writes to, bounded, on the monotonic
 // clock: what the queues of the daemon's log and the server share.
-#ifndef HOST_SERVER_OUTPUTWAIT_H
-#define HOST_SERVER_OUTPUTWAIT_H
+#ifndef HOST_OUTPUTS_OUTPUTWAIT_H
+#define HOST_OUTPUTS_OUTPUTWAIT_H
 
 // Milliseconds on a clock that no change of the system time moves.
 long long MonotonicMs();

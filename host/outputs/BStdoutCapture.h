@@ -1,13 +1,13 @@
 // The C library's `stdout`, where the event sink writes its records, turned
 // into a queue's intake: the sink's fprintf never touches a descriptor.
-#ifndef HOST_SERVER_BSTDOUTCAPTURE_H
-#define HOST_SERVER_BSTDOUTCAPTURE_H
+#ifndef HOST_OUTPUTS_BSTDOUTCAPTURE_H
+#define HOST_OUTPUTS_BSTDOUTCAPTURE_H
 
 #include <cstdio>
 
 #include <sys/types.h>
 
-#include "host/server/BStreamSwap.h"
+#include "host/outputs/BStreamSwap.h"
 
 class ILogOutput;
 

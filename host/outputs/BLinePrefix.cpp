@@ -1,4 +1,4 @@
-#include "host/server/BLinePrefix.h"
+#include "host/outputs/BLinePrefix.h"
 
 #include <cerrno>
 #include <cstring>

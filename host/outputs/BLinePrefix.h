@@ -2,8 +2,8 @@
 // unit standard error is the journal's stream too, which would take each
 // line at the unit's default level, info: a configuration that cannot be
 // read, a start refused would hide among the consoles connected.
-#ifndef HOST_SERVER_BLINEPREFIX_H
-#define HOST_SERVER_BLINEPREFIX_H
+#ifndef HOST_OUTPUTS_BLINEPREFIX_H
+#define HOST_OUTPUTS_BLINEPREFIX_H
 
 #include <cstdio>
 #include <string>
@@ -12,7 +12,7 @@
 
 #include <sys/types.h>
 
-#include "host/server/BStreamSwap.h"
+#include "host/outputs/BStreamSwap.h"
 
 // While installed, every line written through `stream` (a reference to
 // the C library's stderr, or a test's own) starts with `prefix` ("<4>" for

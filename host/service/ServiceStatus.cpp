@@ -1,4 +1,4 @@
-#include "host/server/ServiceStatus.h"
+#include "host/service/ServiceStatus.h"
 
 namespace {
 

@@ -2,13 +2,13 @@
 // reloading, stopping, a line of status, and that its loop still turns.
 // The manager's datagram protocol is written here rather than taken from
 // its library, which the PowerPC build lacks.
-#ifndef HOST_SERVER_BSERVICENOTIFIER_H
-#define HOST_SERVER_BSERVICENOTIFIER_H
+#ifndef HOST_SERVICE_BSERVICENOTIFIER_H
+#define HOST_SERVICE_BSERVICENOTIFIER_H
 
 #include <string>
 
 #include "host/protocol/BFd.h"
-#include "host/server/ICommandRunner.h"
+#include "host/service/IReloadWatcher.h"
 
 // Each message is one datagram of KEY=VALUE lines, sent without waiting:
 // a manager that does not read it costs a message, never the loop, and a

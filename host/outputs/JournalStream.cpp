@@ -1,4 +1,4 @@
-#include "host/server/JournalStream.h"
+#include "host/outputs/JournalStream.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // The daemon's state in one line, for the service manager's status: the
 // extension libraries loaded and failed, and the consoles connected.
-#ifndef HOST_SERVER_SERVICESTATUS_H
-#define HOST_SERVER_SERVICESTATUS_H
+#ifndef HOST_SERVICE_SERVICESTATUS_H
+#define HOST_SERVICE_SERVICESTATUS_H
 
 #include <cstddef>
 #include <string>

@@ -1,7 +1,7 @@
 // Where the daemon's event records go, drained by the control server's
 // loop so that a stalled reader never holds it.
-#ifndef HOST_SERVER_ILOGOUTPUT_H
-#define HOST_SERVER_ILOGOUTPUT_H
+#ifndef HOST_OUTPUTS_ILOGOUTPUT_H
+#define HOST_OUTPUTS_ILOGOUTPUT_H
 
 #include <cstddef>
 

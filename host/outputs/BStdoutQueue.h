@@ -2,13 +2,13 @@
 // without ever blocking the loop. Under a service manager standard output
 // is a pipe to the journal, which can stall: a blocking write there would
 // stop every client and the signals with it.
-#ifndef HOST_SERVER_BSTDOUTQUEUE_H
-#define HOST_SERVER_BSTDOUTQUEUE_H
+#ifndef HOST_OUTPUTS_BSTDOUTQUEUE_H
+#define HOST_OUTPUTS_BSTDOUTQUEUE_H
 
 #include <cstddef>
 #include <string>
 
-#include "host/server/ILogOutput.h"
+#include "host/outputs/ILogOutput.h"
 
 // Records (BStdoutCapture hands them over) wait in a queue of at most
 // kLimit bytes; the loop drains the queue to the descriptor (1 for the

@@ -1,4 +1,4 @@
-#include "host/server/BStreamSwap.h"
+#include "host/outputs/BStreamSwap.h"
 
 BStreamSwap::~BStreamSwap()
 {

@@ -1,4 +1,4 @@
-#include "host/server/OutputWait.h"
+#include "host/outputs/OutputWait.h"
 
 #include <ctime>
 

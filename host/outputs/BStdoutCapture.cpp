@@ -1,9 +1,9 @@
-#include "host/server/BStdoutCapture.h"
+#include "host/outputs/BStdoutCapture.h"
 
 #include <string>
 
+#include "host/outputs/ILogOutput.h"
 #include "host/protocol/VisibleText.h"
-#include "host/server/ILogOutput.h"
 
 ssize_t BStdoutCapture::WriteRecord(void* pCookie, const char* pData, std::size_t size)
 {

@@ -1,6 +1,6 @@
-#include "host/server/ILogOutput.h"
+#include "host/outputs/ILogOutput.h"
 
-#include "host/server/OutputWait.h"
+#include "host/outputs/OutputWait.h"
 
 void ILogOutput::Finish(int waitMs)
 {

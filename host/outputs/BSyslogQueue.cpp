@@ -1,4 +1,4 @@
-#include "host/server/BSyslogQueue.h"
+#include "host/outputs/BSyslogQueue.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -8,8 +8,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "host/outputs/OutputWait.h"
 #include "host/protocol/ControlProtocol.h"
-#include "host/server/OutputWait.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Whether the daemon's standard output is the journal, which reads a
 // priority at the start of each line ("<N>", sd-daemon(3)).
-#ifndef HOST_SERVER_JOURNALSTREAM_H
-#define HOST_SERVER_JOURNALSTREAM_H
+#ifndef HOST_OUTPUTS_JOURNALSTREAM_H
+#define HOST_OUTPUTS_JOURNALSTREAM_H
 
 // Whether descriptor `fd` is the journal's stream that systemd connected
 // the service to. systemd names that stream in $JOURNAL_STREAM

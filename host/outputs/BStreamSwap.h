@@ -1,8 +1,8 @@
 // A C library stream stood in for by one whose writes go to a function of
 // the host's, so that what the library or murox prints through it is
 // taken whole and passed on (BStdoutCapture, BLinePrefix).
-#ifndef HOST_SERVER_BSTREAMSWAP_H
-#define HOST_SERVER_BSTREAMSWAP_H
+#ifndef HOST_OUTPUTS_BSTREAMSWAP_H
+#define HOST_OUTPUTS_BSTREAMSWAP_H
 
 #include <cstdio>
 
