@@ -73,6 +73,10 @@ set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
 )
 
 set(CPACK_DEBIAN_HOST_PACKAGE_NAME murox-host)
+# The names a pack replaces, whatever their versions (MuroxDebControl.cmake.in).
+set(MUROX_DEB_PACKAGES
+    "${MUROX_DEB_RUNTIME}|${CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME}|${CPACK_DEBIAN_HOST_PACKAGE_NAME}"
+)
 set(CPACK_DEBIAN_HOST_PACKAGE_SECTION net)
 # adduser makes the group murox in the postinst.
 set(CPACK_DEBIAN_HOST_PACKAGE_DEPENDS "${MUROX_DEB_RUNTIME} (= ${MUROX_DEB_VERSION}), adduser")
