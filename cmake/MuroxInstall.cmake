@@ -1,6 +1,8 @@
 # Install rules. Three components:
 #   runtime      the library with its SONAME link: what a daemon's target needs
-#   development  headers, the unversioned link, murox.pc and the CMake package
+#   development  headers, the unversioned link, murox.pc and the CMake package;
+#                for extension libraries murox-extension.pc, the CMake helper,
+#                murox-extension(7) and an example project
 #   host         the reference host: stand-in framework, murox, registry,
 #                sample extensions and the default configuration
 # Included at the end of the top-level CMakeLists.txt, once every target exists.
@@ -24,6 +26,7 @@ install(TARGETS MUROX EXPORT MUROXTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LI
 # keep their names under one include directory.
 set(MUROX_PUBLIC_HEADERS
     murox/MuroxExport.h
+    murox/MuroxExt.h
     xdll/MuroxEntry.h
     xdll/XDllCmdHndlr.h
     eventlog/MuroxLogEvent.h
@@ -56,14 +59,20 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/MUROXConfigVersion.cmake
                                  COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/MUROXConfig.cmake ${PROJECT_BINARY_DIR}/MUROXConfigVersion.cmake
         DESTINATION ${MUROX_INSTALL_CMAKEDIR} COMPONENT development)
+# murox_add_extension(), which MUROXConfig.cmake includes.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/MuroxExtension.cmake DESTINATION ${MUROX_INSTALL_CMAKEDIR}
+        COMPONENT development)
 
 # The .pc file finds its prefix from its own place, so a staged or
 # relocated tree works as well as /usr.
 file(RELATIVE_PATH MUROX_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 string(REGEX REPLACE "/$" "" MUROX_PC_TO_PREFIX "${MUROX_PC_TO_PREFIX}")
-configure_file(${CMAKE_CURRENT_LIST_DIR}/murox.pc.in ${PROJECT_BINARY_DIR}/murox.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/murox.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
-        COMPONENT development)
+foreach(module murox murox-extension)
+    configure_file(${CMAKE_CURRENT_LIST_DIR}/${module}.pc.in ${PROJECT_BINARY_DIR}/${module}.pc
+                   @ONLY)
+    install(FILES ${PROJECT_BINARY_DIR}/${module}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+            COMPONENT development)
+endforeach()
 
 # The reference host. Its targets come and go with host/; install those
 # that this configuration builds. Built only for the tests, it is not installed.
@@ -192,20 +201,24 @@ if(MUROX_BUILD_HOST AND EXISTS ${MUROX_CONFIG_TEMPLATE})
         COMPONENT host)
 endif()
 
-# The manual pages murox(1) and murox.conf(5), compressed as Debian wants
-# them, and the bash completion of murox.
+# The manual pages, compressed as Debian wants them: murox(1) and
+# murox.conf(5) with the host, murox-extension(7) for the extensions'
+# authors; and the bash completion of murox.
 find_program(MUROX_GZIP gzip REQUIRED)
 set(MUROX_DOC_DIR ${PROJECT_SOURCE_DIR}/host/doc)
+function(murox_man_page page component)
+    string(REGEX MATCH "[0-9]$" section ${page})
+    configure_file(${MUROX_DOC_DIR}/${page}.in ${PROJECT_BINARY_DIR}/man/${page} @ONLY)
+    # -n: no name or time stamp, so the same text gives the same file.
+    execute_process(COMMAND ${MUROX_GZIP} -9nc ${PROJECT_BINARY_DIR}/man/${page}
+                    OUTPUT_FILE ${PROJECT_BINARY_DIR}/man/${page}.gz)
+    install(FILES ${PROJECT_BINARY_DIR}/man/${page}.gz
+            DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
+endfunction()
+murox_man_page(murox-extension.7 development)
 if(MUROX_BUILD_HOST AND "${MUROX_HOST_PROGRAMS}" MATCHES murox)
-    foreach(page murox.1 murox.conf.5)
-        string(REGEX MATCH "[0-9]$" section ${page})
-        configure_file(${MUROX_DOC_DIR}/${page}.in ${PROJECT_BINARY_DIR}/man/${page} @ONLY)
-        # -n: no name or time stamp, so the same text gives the same file.
-        execute_process(COMMAND ${MUROX_GZIP} -9nc ${PROJECT_BINARY_DIR}/man/${page}
-                        OUTPUT_FILE ${PROJECT_BINARY_DIR}/man/${page}.gz)
-        install(FILES ${PROJECT_BINARY_DIR}/man/${page}.gz
-                DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT host)
-    endforeach()
+    murox_man_page(murox.1 host)
+    murox_man_page(murox.conf.5 host)
     install(FILES ${MUROX_DOC_DIR}/murox.bash-completion
             DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions RENAME murox
             COMPONENT host)

@@ -69,10 +69,14 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 # The library built with them, exactly: ${binary:Version}, revision included.
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${MUROX_DEB_RUNTIME} (= ${MUROX_DEB_VERSION})")
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
-    "development files of libMUROX\nHeaders (with the host framework declarations), murox.pc and the CMake\npackage MUROX for building a daemon that loads libMUROX."
+    "development files of libMUROX\nHeaders (with the host framework declarations), murox.pc and the CMake\npackage MUROX for building a daemon that loads libMUROX; for the extension\nlibraries that murox loads, murox-extension.pc, murox_add_extension() in\nthe CMake package, the manual page murox-extension(7) and an example."
 )
 
 set(CPACK_DEBIAN_HOST_PACKAGE_NAME murox-host)
+# The names a pack replaces, whatever their versions (MuroxDebControl.cmake.in).
+set(MUROX_DEB_PACKAGES
+    "${MUROX_DEB_RUNTIME}|${CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME}|${CPACK_DEBIAN_HOST_PACKAGE_NAME}"
+)
 set(CPACK_DEBIAN_HOST_PACKAGE_SECTION net)
 # adduser makes the group murox in the postinst.
 set(CPACK_DEBIAN_HOST_PACKAGE_DEPENDS "${MUROX_DEB_RUNTIME} (= ${MUROX_DEB_VERSION}), adduser")
@@ -162,8 +166,10 @@ set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/MuroxDebControl.cmake)
 
 # Each package's copyright and changelog, where Debian looks for them: the
 # checked-in changelog, as changelog.gz for a version without a Debian
-# revision (a native package), else as changelog.Debian.gz. The host's
-# lintian overrides say why its sample extensions link no C library.
+# revision (a native package), else as changelog.Debian.gz. A package's
+# lintian overrides, where it has them, say why: the host's sample
+# extensions link no C library, the extensions' pkg-config module gives
+# the flags of a plug-in.
 set(MUROX_DEB_CHANGELOG_NAME changelog.gz)
 if(MUROX_DEB_REVISION)
     set(MUROX_DEB_CHANGELOG_NAME changelog.Debian.gz)
@@ -178,12 +184,18 @@ foreach(component IN LISTS CPACK_COMPONENTS_ALL)
               ${MUROX_DEB_CONTROL}/${MUROX_DEB_CHANGELOG_NAME}
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_${upper}_PACKAGE_NAME}
         COMPONENT ${component})
+    set(overrides
+        ${CMAKE_CURRENT_LIST_DIR}/debian/${CPACK_DEBIAN_${upper}_PACKAGE_NAME}.lintian-overrides)
+    if(EXISTS ${overrides})
+        install(FILES ${overrides} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+                RENAME ${CPACK_DEBIAN_${upper}_PACKAGE_NAME} COMPONENT ${component})
+    endif()
 endforeach()
-if("host" IN_LIST CPACK_COMPONENTS_ALL)
-    install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/murox-host.lintian-overrides
-            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
-            RENAME ${CPACK_DEBIAN_HOST_PACKAGE_NAME} COMPONENT host)
-endif()
+# The example extension, as its authors start from it.
+install(
+    DIRECTORY ${PROJECT_SOURCE_DIR}/examples/extension
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME}/examples
+    COMPONENT development)
 
 # Every setting of CPack's that the version decides, as this configuration
 # has it: the packaging script sets them again over what CPack read, in

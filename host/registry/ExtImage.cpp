@@ -6,7 +6,7 @@
 #include <link.h>
 
 #include "host/registry/ExtFile.h"
-#include "host/registry/MuroxExt.h"
+#include "murox/MuroxExt.h"
 
 namespace {
 

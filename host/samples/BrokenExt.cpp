@@ -3,7 +3,7 @@
 // configuration loads it at start, where the failure is the first thing a
 // newcomer sees.
 #include "eventlog/MuroxLogEvent.h"
-#include "host/registry/MuroxExt.h"
+#include "murox/MuroxExt.h"
 
 int MuroxExtInit(void)
 {

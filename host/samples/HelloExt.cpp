@@ -1,7 +1,7 @@
 // A sample extension library that is ready at once and reports both of its
 // entry points through the event log. Built twice, under two names.
 #include "eventlog/MuroxLogEvent.h"
-#include "host/registry/MuroxExt.h"
+#include "murox/MuroxExt.h"
 
 int MuroxExtInit(void)
 {

@@ -46,12 +46,8 @@ endif()
 
 # cpack_alone(ARG...): cpack -G DEB ARGs in the folder, bounded (a packaging script that configures
 # and never builds would configure for ever); sets rc, said (its output, blanks folded as CMake
-# folds long messages) and debs, what it packed.
+# folds long messages) and debs, the packages in the folder after it: the last pack's are gone.
 macro(cpack_alone)
-    file(GLOB debs ${build}/*.deb)
-    if(debs)
-        file(REMOVE ${debs})
-    endif()
     execute_process(
         COMMAND ${CPACK} -G DEB ${ARGN}
         WORKING_DIRECTORY ${build}

@@ -65,6 +65,11 @@ next_build=$!
 cpack --config "$build_dir/CPackConfig.cmake" -G DEB -B "$work/cpack" -D CPACK_CMAKE_GENERATOR=Ninja \
     >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; die "cpack failed"; }
 cp "$work/cpack"/*.deb "$work/debs/current/"
+# The example extension, built here as its author would: against the packaged development files alone.
+sdk=$work/sdk
+for deb in "$work/debs/current"/libmurox*.deb; do dpkg-deb -x "$deb" "$sdk" || die "cannot unpack $deb"; done
+{ cmake -S "$sdk/usr/share/doc/libmurox-dev/examples/extension" -B "$work/example" -DCMAKE_PREFIX_PATH="$sdk/usr" &&
+    cmake --build "$work/example"; } >"$work/example.log" 2>&1 || { cat "$work/example.log"; die "the example extension did not build"; }
 
 # The system: made once with debootstrap from the mirror apt uses here
 # (with apt's lists, so that later runs only refresh them) and kept as a
@@ -177,6 +182,15 @@ inside sed -i '/^\[extdll idle\]/,/^load/ s/^load = 0$/load = 1/' "$conf"
 check "systemctl reload murox" inside systemctl reload murox.service
 is "the reload loaded idle, as the edited configuration says, in the same process" "LOADED $pid" \
     eval 'echo "$(status idle) $(mainpid)"'
+
+# The example extension, installed where the local administrator's go, is added to the running daemon.
+(umask 022 && cmake --install "$work/example" --prefix "$root/usr/local" >/dev/null) || bad "installing the example"
+is "/usr/local/lib/murox (0755) and the example in it (0644) are root's" "root:root 755 root:root 644" \
+    modes /usr/local/lib/murox /usr/local/lib/murox/libexample.so
+inside murox --remote -e "xdll -a example /usr/local/lib/murox/libexample.so /example" >/dev/null 2>&1
+is "xdll -a loads the example" LOADED status example
+await "the example's init event is in the journal" \
+    inside sh -c 'journalctl -b -u murox.service -o cat | grep -qx "example: init"'
 
 # Under the unit's hardening the daemon rewrites its configuration, one of
 # another user's too, keeping its owner and mode (CAP_CHOWN alone).
