@@ -17,6 +17,22 @@
 // watchdog. Neither may throw, call exit, wait for the daemon (a console,
 // a reload), or change what the whole process shares: signal dispositions
 // and mask, working directory, umask, environment, standard descriptors.
+//
+// Should one do it anyway, the daemon survives some faults and not others:
+//   - an exception thrown out of MuroxExtInit is caught: the library fails
+//     to initialise (unloaded again, the reason logged) and the daemon goes
+//     on; one out of MuroxExtTerm is caught too, and the library unloaded;
+//   - a child process that MuroxExtInit forks, and that returns from it
+//     into the daemon, ends there with _exit(0), running nothing of the
+//     daemon's; the parent goes on, and nothing waits for the child;
+//   - exit(), a signal (abort(), a crash) or an init that never returns
+//     end the process (a hang when the watchdog, or an operator, ends it).
+//     The daemon marks each library in its state directory while it loads
+//     it, so the start that follows finds the mark and sets the library
+//     aside: it is not loaded again until an operator loads it by hand
+//     (murox(1), "EXTENSION LIBRARIES THAT FAIL").
+// While MuroxExtInit runs, the daemon serves no console; what the library
+// logs meanwhile is written as it comes.
 #ifndef MUROX_MUROXEXT_H
 #define MUROX_MUROXEXT_H
 

@@ -6,6 +6,7 @@
 
 #include "host/outputs/OutputWait.h"
 #include "host/protocol/CommandGrammar.h"
+#include "host/registry/ExtCrashGuard.h"
 #include "host/registry/ExtFailures.h"
 #include "hostapi/BCmdLineParser.h"
 
@@ -127,9 +128,16 @@ TDaemonStatus BHostCommands::Status()
     status.startedMs = m_startedMs;
     status.nowMs = MonotonicMs();
     status.configuration = m_configuration;
-    for (int i = 0; i < m_registry.NumExtAgents(); ++i)
-        if (const ExtAgent* pAgent = m_registry.ExtAgentAt(i))
-            CountLibrary(*pAgent, status);
+    const BExtCrashGuard* pGuard = CurrentExtCrashGuard();
+    for (int i = 0; i < m_registry.NumExtAgents(); ++i) {
+        const ExtAgent* pAgent = m_registry.ExtAgentAt(i);
+        if (pAgent == nullptr)
+            continue;
+        CountLibrary(*pAgent, status);
+        const std::string name(pAgent->name.c_str(), pAgent->name.length());
+        if (pAgent->loaded == 0 && pGuard != nullptr && pGuard->IsSetAside(name))
+            status.setAside.push_back(name);
+    }
     if (m_fill)
         m_fill(status);
     return status;

@@ -9,13 +9,23 @@
 #include <sys/stat.h>
 
 #include "host/protocol/BFd.h"
+#include "hostapi/KafApi.h"
 
 namespace KAF {
 
-// Opens the directory `dir` for locks, making it (0750, less the umask)
-// when it is missing. False, with `error` set, when it is not a directory
-// that belongs to root or to the effective user and that no one else may
-// write, or when it is reached through a symbolic link.
+// Opens the directory `dir` (an absolute path), making it when it is
+// missing with `mode` (less the umask), and before it each missing
+// directory on its way (0700), one at a time with mkdirat from the
+// descriptor of the one before; neither a directory made nor `dir` itself
+// is reached through a symbolic link. False, with `error` set (`what`
+// names the directory in it, "the lock directory"), when it is not a
+// directory that belongs to root or to the effective user and that no one
+// else may write, as fstat on its descriptor says, or cannot be made.
+KAF_API bool OpenOwnDirectory(const std::string& dir, mode_t mode, const std::string& what, BFd& fd,
+                              std::string& error);
+
+// Opens the directory `dir` for locks, as OpenOwnDirectory does, making it
+// 0750 when it is missing.
 bool OpenLockDirectory(const std::string& dir, BFd& fd, std::string& error);
 
 // The lock file's name for the configuration named `base` in the directory

@@ -38,8 +38,15 @@ void BStdoutQueue::Take(const char* pData, std::size_t size, TLogPriority priori
         m_queue.erase(0, m_start);
         m_start = 0;
     }
+    const bool idle = !Pending();
     m_queue.append(prefix);
     m_queue.append(pData, size);
+    // Nothing before it waits: what the output takes now goes at once, so
+    // that its reader (the journal stamps each line as it reads it) sees
+    // the record when it happens, even while an extension's init keeps
+    // the loop from turning. The rest waits for the loop, as it would.
+    if (idle)
+        Drain();
 }
 
 void BStdoutQueue::Drain()

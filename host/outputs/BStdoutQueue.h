@@ -10,15 +10,19 @@
 
 #include "host/outputs/ILogOutput.h"
 
-// Records (BStdoutCapture hands them over) wait in a queue of at most
-// kLimit bytes; the loop drains the queue to the descriptor (1 for the
-// daemon) when it is writable. With `prefixed`, each record starts with
-// its priority as "<N>", as the journal reads a service's standard output
-// (sd-daemon(3)); without, the records are the sink's lines alone. A
-// record that does not fit is dropped and counted; once the queue has
-// drained, one line at warning says how many were lost. If the descriptor
-// fails for good (its reader is gone), what is queued is discarded and
-// later records are dropped. One per descriptor.
+// A record (BStdoutCapture hands them over) taken while nothing waits is
+// written at once, as much of it as the descriptor (1 for the daemon)
+// takes without blocking, as Drain writes; what it does not take, and
+// every record taken while some wait, waits in a queue of at most kLimit
+// bytes, which the loop drains when the descriptor is writable. The
+// descriptor is never made non-blocking: standard output may be shared.
+// With `prefixed`, each record starts with its priority as "<N>", as the
+// journal reads a service's standard output (sd-daemon(3)); without, the
+// records are the sink's lines alone. A record that does not fit is
+// dropped and counted; once the queue has drained, one line at warning
+// says how many were lost. If the descriptor fails for good (its reader is
+// gone), what is queued is discarded and later records are dropped. One
+// per descriptor.
 class BStdoutQueue : public ILogOutput {
 public:
     static const std::size_t kLimit = std::size_t{1024} * 1024;

@@ -19,8 +19,10 @@
 // log tells a failure from a console connected:
 //   "<PRI>Mmm dd hh:mm:ss murox[PID]: TEXT\n"
 // with PRI 24 + the level (30 for info, 28 for warning), stamped when it
-// is taken. Datagrams wait in a queue of at most kLimit
-// bytes, sent to the log's socket without blocking when the loop finds it
+// is taken. Each is sent when it is taken, after those waiting, as far as
+// the log's socket takes them without blocking (so also while an
+// extension's init keeps the loop from turning); the rest wait in a
+// queue of at most kLimit bytes, sent when the loop finds the socket
 // writable. A record that does not fit, or finds no log to reach (the
 // socket is connected again at the next record, as the C library does), is
 // dropped and counted; once the log reads again and the queue has

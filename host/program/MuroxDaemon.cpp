@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include <malloc.h>
@@ -17,6 +18,7 @@
 #include "host/outputs/JournalStream.h"
 #include "host/program/MuroxDefaults.h"
 #include "host/program/MuroxExit.h"
+#include "host/program/MuroxGuard.h"
 #include "host/protocol/BFd.h"
 #include "host/registry/LogPriority.h"
 #include "host/server/BControlServer.h"
@@ -117,6 +119,8 @@ int RunDaemon(const TMuroxOptions& options, gid_t socketGroup, KAF::BFileNV& sto
                      std::strerror(errno));
     LogEventAt(TLogPriority::kNotice, "daemon started, version %s, pid %d, configuration %s",
                MUROX_VERSION, static_cast<int>(getpid()), options.configPath.c_str());
+    const std::unique_ptr<BExtCrashGuard> pGuard = OpenCrashGuard(options.configPath);
+    const TExtCrashGuardUse guarded(pGuard.get());
     ServeConsoles(socket, signalFd.Get(), output, notifier, store, dispatcher, path);
     LogEventAt(TLogPriority::kNotice, "daemon stopped");
     output.Finish(2000);

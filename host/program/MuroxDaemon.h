@@ -10,7 +10,8 @@
 #include "hostapi/BMessage.h"
 
 // Claims the control socket first, so that a second daemon leaves before
-// any extension library runs; then loads them and serves until SIGTERM or
+// any extension library runs; then loads them, under the crash guard of
+// the configuration (MuroxGuard.h), and serves until SIGTERM or
 // SIGINT, the consoles hearing what `dispatcher` publishes meanwhile.
 // Signals are blocked and read in the loop; standard output, where events
 // are logged, is drained by the loop too. 0, or kFailure when it could

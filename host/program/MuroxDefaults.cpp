@@ -25,6 +25,14 @@ std::string SysconfDir(const std::string& prefix)
     return prefix + "/etc";
 }
 
+// The value of the environment variable `szName` when it is an absolute
+// path, else nothing.
+std::string AbsolutePath(const char* szName)
+{
+    const char* szValue = std::getenv(szName);
+    return szValue != nullptr && szValue[0] == '/' ? szValue : "";
+}
+
 } // namespace
 
 std::string DefaultConfigPath()
@@ -67,11 +75,31 @@ bool SocketGroup(const TMuroxOptions& options, gid_t& group)
     return true;
 }
 
-std::string LockDirectory()
+std::string StateDirectory(std::string& error)
 {
-    std::string error;
-    const std::string runtime = control::RuntimeDirectory(error);
-    return runtime.empty() ? "/tmp/murox-" + std::to_string(geteuid()) : runtime;
+    const std::string given = AbsolutePath("STATE_DIRECTORY");
+    if (!given.empty())
+        return given.substr(0, given.find(':'));
+    if (geteuid() == 0)
+        return "/var/lib/murox";
+    const std::string state = AbsolutePath("XDG_STATE_HOME");
+    if (!state.empty())
+        return state + "/murox";
+    const std::string home = AbsolutePath("HOME");
+    if (!home.empty())
+        return home + "/.local/state/murox";
+    error = "no state directory: neither XDG_STATE_HOME nor HOME is set to an absolute path";
+    return std::string();
+}
+
+std::string LockDirectory(std::string& error)
+{
+    std::string runtime = control::RuntimeDirectory(error);
+    if (!runtime.empty())
+        return runtime;
+    // A shared folder such as /tmp would let any user make the name first.
+    const std::string state = StateDirectory(error);
+    return state.empty() ? state : state + "/locks";
 }
 
 std::string SocketPath(const TMuroxOptions& options)

@@ -24,10 +24,21 @@ bool SocketGroup(const TMuroxOptions& options, gid_t& group);
 // with the reason on standard error, when there is none to use.
 std::string SocketPath(const TMuroxOptions& options);
 
+// Where murox keeps what outlives it (the libraries set aside by the crash
+// guard, host/registry/ExtCrashGuard.h): $STATE_DIRECTORY, the first of
+// its list, as systemd sets it for a unit's StateDirectory=; else
+// /var/lib/murox for root, and for another user $XDG_STATE_HOME/murox,
+// else $HOME/.local/state/murox (a value that is not an absolute path is
+// ignored, as XDG's base directories say). Empty, with `error` saying why,
+// for a user without a home to keep it in.
+std::string StateDirectory(std::string& error);
+
 // Where the lock that keeps one murox per configuration is kept: the
 // runtime directory (/run/murox for root, $XDG_RUNTIME_DIR/murox), else,
-// for a user without one, /tmp/murox-UID, which must then be the user's own.
-std::string LockDirectory();
+// for a user without one, "locks" in the state directory, where no one
+// else can make it first. Empty, with `error` saying why, when there is
+// neither.
+std::string LockDirectory(std::string& error);
 
 // The socket a console connects to: --socket, $MUROX_SOCKET, the user's
 // own default where a socket is, else the system daemon's.

@@ -95,8 +95,11 @@ int OpenConfiguration(const std::string& path, KAF::BFileNV& store)
     // One murox per configuration: a second would load every library again
     // and overwrite the first one's changes. The lock is a file of this
     // user's own, which no reader of the configuration can hold.
-    if (!KAF::LockConfig(LockDirectory(), path, store, error)) {
-        std::fprintf(stderr, "murox: %s\n", error.c_str());
+    const std::string locks = LockDirectory(error);
+    if (locks.empty() || !KAF::LockConfig(locks, path, store, error)) {
+        std::fprintf(stderr, "murox: %s\n",
+                     locks.empty() ? ("cannot lock '" + path + "': " + error).c_str()
+                                   : error.c_str());
         return kFailure;
     }
     // Only the lock's holder knows that no rewrite of this file is running.

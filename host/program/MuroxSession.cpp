@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include "host/console/CommandCompletion.h"
 #include "host/program/BTerminalText.h"
 #include "host/program/MuroxExit.h"
+#include "host/program/MuroxGuard.h"
 #include "host/protocol/VisibleText.h"
 #include "host/server/BAnswerStream.h"
 
@@ -41,6 +43,8 @@ int RunSession(const TMuroxOptions& options, KAF::BFileNV& store)
 {
     // Before the libraries load, after they unload: their events are shown too.
     BTerminalText terminal;
+    const std::unique_ptr<BExtCrashGuard> pGuard = OpenCrashGuard(options.configPath);
+    const TExtCrashGuardUse guarded(pGuard.get());
     BHostCommands commands(store);
     bool failed = false;
     std::string answer;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/registry/ExtConfig.h"
+#include "host/registry/ExtCrashGuard.h"
 #include "host/registry/ExtFailures.h"
 #include "host/registry/ExtRecords.h"
 #include "host/registry/ExtStoreUse.h"
@@ -34,7 +35,7 @@ int AddAgain(TRecord& record, const KAF::BString& path, const KAF::BString& web)
                          record.agent.web.c_str());
         return 0;
     }
-    return LoadRecord(record);
+    return LoadRecord(record, TLoadBy::kConfiguration);
 }
 
 } // namespace
@@ -106,7 +107,7 @@ int DLLExtAgents::Exist(const KAF::BString& name)
 int DLLExtAgents::Load(const KAF::BString& name)
 {
     TRecord* pRecord = m_pImpl->Known(name);
-    return pRecord != nullptr ? LoadRecord(*pRecord) : 0;
+    return pRecord != nullptr ? LoadRecord(*pRecord, TLoadBy::kHand) : 0;
 }
 
 int DLLExtAgents::Unload(const KAF::BString& name)
@@ -137,7 +138,7 @@ int DLLExtAgents::Load(KAF::INonVolatile* config)
         result &= UnloadRecord(*pRecord);
     for (auto& pRecord : records) {
         if (pRecord->agent.load != 0)
-            result &= LoadRecord(*pRecord);
+            result &= LoadRecord(*pRecord, TLoadBy::kConfiguration);
         else
             result &= UnloadRecord(*pRecord);
     }
@@ -181,7 +182,7 @@ int DLLExtAgents::Add(KAF::INonVolatile* config, const KAF::BString& name, const
         UndoUncommitted(config);
         return 0;
     }
-    return LoadRecord(joining.Join());
+    return LoadRecord(joining.Join(), TLoadBy::kHand);
 }
 
 int DLLExtAgents::Delete(KAF::INonVolatile* config, const KAF::BString& name)
@@ -203,5 +204,7 @@ int DLLExtAgents::Delete(KAF::INonVolatile* config, const KAF::BString& name)
         return 0;
     }
     std::unique_ptr<TRecord> pRecord = m_pImpl->Take(it);
+    if (BExtCrashGuard* pGuard = CurrentExtCrashGuard())
+        pGuard->Lift(libName);
     return UnloadRecord(*pRecord);
 }

@@ -1,9 +1,12 @@
 #include "host/registry/ExtImage.h"
 
 #include <cstdio>
+#include <exception>
 
+#include <cxxabi.h>
 #include <dlfcn.h>
 #include <link.h>
+#include <unistd.h>
 
 #include "host/registry/ExtFile.h"
 #include "murox/MuroxExt.h"
@@ -57,6 +60,29 @@ std::string MappedName(void* pHandle)
                : std::string();
 }
 
+// Calls an entry point. What it throws is caught, and said in the text
+// returned ("threw: WHAT"), empty when nothing was thrown. A child process
+// the library forked that comes back here ends at once, before a line of
+// the host runs in it: it would be a second murox on the same socket,
+// configuration and libraries.
+template <typename TCall> std::string CallEntry(TCall call)
+{
+    const pid_t self = getpid();
+    std::string thrown;
+    try {
+        call();
+    } catch (abi::__forced_unwind&) {
+        throw; // a thread's cancellation must go on unwinding
+    } catch (const std::exception& e) {
+        thrown = std::string("threw: ") + e.what();
+    } catch (...) {
+        thrown = "threw an exception";
+    }
+    if (getpid() != self)
+        _exit(0);
+    return thrown;
+}
+
 // Runs the init entry point of the library just opened; closes it again
 // unless it is ready.
 int InitExtImage(void* pHandle, const std::string& path, TExtImage& image, std::string& why)
@@ -65,9 +91,15 @@ int InitExtImage(void* pHandle, const std::string& path, TExtImage& image, std::
     dlerror();
     void* pInit = dlsym(pHandle, MUROX_EXT_INIT_SYMBOL);
     void* pTerm = pInit != nullptr ? dlsym(pHandle, MUROX_EXT_TERM_SYMBOL) : nullptr;
+    int ready = 0;
+    std::string thrown;
+    if (pInit != nullptr && pTerm != nullptr)
+        thrown = CallEntry([&ready, pInit] { ready = reinterpret_cast<int (*)()>(pInit)(); });
     if (pInit == nullptr || pTerm == nullptr) {
         why = path + " lacks an entry point: " + Renamed(LastDlError(), mapped, path);
-    } else if (reinterpret_cast<int (*)()>(pInit)() == 0) {
+    } else if (!thrown.empty()) {
+        why = MUROX_EXT_INIT_SYMBOL " of " + path + " " + thrown;
+    } else if (ready == 0) {
         why = MUROX_EXT_INIT_SYMBOL " of " + path + " reported failure";
     } else {
         image.pHandle = pHandle;
@@ -112,11 +144,13 @@ bool CloseExtImage(TExtImage& image, std::string& why)
     void* pHandle = image.pHandle;
     void (*pTerm)() = image.pTerm;
     image = TExtImage();
-    pTerm();
+    const std::string thrown = CallEntry(pTerm);
     dlerror();
     if (dlclose(pHandle) != 0) {
-        why = "closing failed: " + LastDlError();
+        why = (thrown.empty() ? "" : MUROX_EXT_TERM_SYMBOL " " + thrown + "; ") +
+              "closing failed: " + LastDlError();
         return false;
     }
-    return true;
+    why = thrown.empty() ? "" : MUROX_EXT_TERM_SYMBOL " " + thrown;
+    return thrown.empty();
 }

@@ -3,7 +3,11 @@
 #include <string>
 #include <utility>
 
+#include "host/protocol/VisibleText.h"
+#include "host/registry/ExtCrashGuard.h"
 #include "host/registry/ExtFailures.h"
+#include "host/registry/ExtFile.h"
+#include "host/registry/LogPriority.h"
 
 namespace {
 
@@ -21,6 +25,33 @@ bool SameText(const KAF::BString& a, const KAF::BString& b)
 {
     return View(a) == View(b);
 }
+
+// The crash guard's marker, for as long as the library's code runs to
+// load it. A marker that cannot be written is said, and the library loads
+// all the same: the guard is a help, not a condition.
+class BMarked {
+public:
+    BMarked(BExtCrashGuard* pGuard, const ExtAgent& agent) : m_pGuard(pGuard)
+    {
+        std::string why;
+        if (m_pGuard != nullptr && !m_pGuard->Mark(agent, why)) {
+            m_pGuard = nullptr;
+            LogEventAt(TLogPriority::kWarning,
+                       "extension library '%s' loads without the crash guard: %s",
+                       agent.name.c_str(), control::VisibleLine(why).c_str());
+        }
+    }
+    ~BMarked()
+    {
+        if (m_pGuard != nullptr)
+            m_pGuard->Unmark();
+    }
+    BMarked(const BMarked&) = delete;
+    BMarked& operator=(const BMarked&) = delete;
+
+private:
+    BExtCrashGuard* m_pGuard;
+};
 
 } // namespace
 
@@ -41,12 +72,23 @@ std::unique_ptr<TRecord> MakeRecord(const TExtConfigEntry& entry)
     return pRecord;
 }
 
-int LoadRecord(TRecord& record)
+int LoadRecord(TRecord& record, TLoadBy by)
 {
     if (record.agent.loaded != 0)
         return 1;
     std::string why;
-    const int status = OpenExtImage(ToStd(record.agent.path), record.image, why);
+    int status = kExtFailedToLoad;
+    BExtCrashGuard* pGuard = CurrentExtCrashGuard();
+    if (pGuard != nullptr && by == TLoadBy::kHand)
+        pGuard->Lift(ToStd(record.agent.name));
+    if (pGuard == nullptr || by == TLoadBy::kHand || !pGuard->SetAside(record.agent, why)) {
+        const std::string path = ToStd(record.agent.path);
+        const BFd fd = OpenExtFile(path, why);
+        if (fd.Valid()) {
+            const BMarked marked(pGuard, record.agent);
+            status = LoadExtImage(fd.Get(), path, record.image, why);
+        }
+    }
     record.agent.status = status;
     if (status != 0) {
         ReportExtFailure("extension library '%s' not loaded: %s", record.agent.name.c_str(),

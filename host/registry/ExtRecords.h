@@ -35,9 +35,16 @@ inline std::string_view NameOf(const TRecord& record)
 // A record of the entry, not loaded.
 std::unique_ptr<TRecord> MakeRecord(const TExtConfigEntry& entry);
 
+// Who asks for a load: the configuration (at start, "xdll -r", a repeated
+// "xdll -a"), which leaves a library the crash guard set aside unloaded,
+// or an operator, by hand, which lifts that and tries once more.
+enum class TLoadBy { kConfiguration, kHand };
+
 // Loads or unloads the record's library, unless it is so already; a
-// failure is reported. 1 on success, else 0.
-int LoadRecord(TRecord& record);
+// failure is reported. A load runs the library's code under the crash
+// guard's marker (host/registry/ExtCrashGuard.h), when there is a guard.
+// 1 on success, else 0.
+int LoadRecord(TRecord& record, TLoadBy by);
 int UnloadRecord(TRecord& record);
 
 // Whether the record configures the library of that path and web part.

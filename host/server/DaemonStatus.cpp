@@ -47,6 +47,10 @@ std::string StatusLines(const TDaemonStatus& status)
     Line(lines, "libraries_failed_to_load", status.failedToLoad);
     Line(lines, "libraries_failed_to_initialize", status.failedToInit);
     Line(lines, "libraries_not_loaded", status.notLoaded);
+    std::string names;
+    for (const std::string& name : status.setAside)
+        names += (names.empty() ? "" : " ") + control::VisibleLine(name);
+    Line(lines, "libraries_set_aside", names);
     if (!status.daemon)
         return lines;
     Line(lines, "socket", control::VisibleLine(status.socket));

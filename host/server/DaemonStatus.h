@@ -6,6 +6,7 @@
 #define HOST_SERVER_DAEMONSTATUS_H
 
 #include <string>
+#include <vector>
 
 #include "hostapi/DLLExtAgents.h"
 
@@ -20,6 +21,8 @@ struct TDaemonStatus {
     unsigned long failedToLoad = 0;
     unsigned long failedToInit = 0;
     unsigned long notLoaded = 0; // by configuration or request, or of no known status
+    // Those of them the crash guard set aside, by name, in the listing's order.
+    std::vector<std::string> setAside;
     // The daemon's only.
     std::string socket;
     unsigned long consoles = 0;      // connected now

@@ -13,6 +13,7 @@ mkdir "$home"
 # A copy: whichever murox uses the configuration locks it.
 cp "$config" "$tmp/murox.conf" || exit 1
 config=$tmp/murox.conf
+export STATE_DIRECTORY=$tmp/state # the crash guard's, not the machine's
 history=$home/.murox_history
 failed=0
 

@@ -277,6 +277,10 @@ class DaemonTestCase(unittest.TestCase):
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="murox-daemon-")
         self.daemons = []
+        # The crash guard's files: the test's own, and where a sync costs nothing.
+        os.environ["STATE_DIRECTORY"] = tempfile.mkdtemp(
+            prefix="murox-state-", dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
+        self.addCleanup(shutil.rmtree, os.environ["STATE_DIRECTORY"], True)
 
     def tearDown(self):
         for d in self.daemons:
@@ -850,6 +854,51 @@ class DaemonTestCase(unittest.TestCase):
         told("STOPPING=1")
         self.assertEqual(0, d.wait())
         self.assertEqual("<5>daemon stopped", records()[-1])
+
+    def test_a_library_that_ends_the_daemon_is_set_aside(self):
+        def faulty(way):
+            return f"{os.environ['MUROX_TEST_FAULTY']}/libmurox_test_{way}.so"
+        d = self.daemon(f"[extdll throws]\npath = {faulty('throws')}\n[extdll forks]\n"
+                        f"path = {faulty('forks')}\n[extdll hello]\npath = {lib('hello')}\n").start()
+        # It survives an init that throws (it alone fails, saying why) and one that forks: the child
+        # that comes back into murox ends there, having run nothing of it.
+        self.assertIn(f"extension library 'throws' not loaded: MuroxExtInit of {faulty('throws')} "
+                      "threw: init throws on purpose\n", d.log())
+        with open(f"/proc/{d.proc.pid}/task/{d.proc.pid}/children") as f:
+            children = f.read().split()
+        self.assertEqual(1, len(children))
+        wait_for(lambda: stat_fields(children[0])[0] == "Z", "the forked child to end")
+        self.assertEqual((1, 1), (d.log().count("hello: init"), d.log().count("listening on")))
+        self.assertIn(entry("throws", faulty("throws"), "", 1, "FAILED TO INITIALIZE/REGISTER") +
+                      entry("forks", faulty("forks"), "", 1, "LOADED"), d.console("xdll").stdout.decode())
+        # An abort, an exit or a hang ends the process (its records written as they came, the loop
+        # standing still); the next start sets the library aside, until it is loaded by hand.
+        for way, line, ended in (("aborts", f"xdll -a aborts {faulty('aborts')}", -signal.SIGABRT),
+                                 ("aborts", "xdll -l aborts", -signal.SIGABRT),
+                                 ("exits", f"xdll -a exits {faulty('exits')}", 3),
+                                 ("hangs", f"xdll -a hangs {faulty('hangs')}", -signal.SIGKILL)):
+            pid = d.proc.pid
+            self.spawn(remote(d.sock, line), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            d.await_log(f"{way}: init\n")
+            if way == "hangs":
+                d.proc.kill()
+            self.assertEqual(ended, d.wait())
+            d.start()
+            self.assertIn(f"extension library '{way}' not loaded: it ended murox pid {pid} while it "
+                          f"loaded (a crash, an exit or a hang); load it by hand with xdll -l {way} "
+                          "once it is fixed\n", d.log())
+        # Neither a reload nor an add as it was made loads them; a section changed, or deleted, lifts it.
+        result = d.console("xdll -r", f"xdll -a exits {faulty('exits')}", "xdll", "status", check=False)
+        self.assertEqual(3, result.returncode)
+        self.assertIn(entry("exits", faulty("exits"), "", 1, "FAILED TO LOAD"), result.stdout.decode())
+        self.assertIn("\nlibraries_set_aside: aborts exits hangs\n", result.stdout.decode())
+        with open(d.conf) as f:
+            config = f.read().replace(faulty("aborts"), lib("hello"))
+        with open(d.conf, "w") as f:
+            f.write(config)
+        self.assertIn(b"hello: init\n", d.console("xdll -r", "xdll -d exits", check=False).stdout)
+        self.assertIn("\nlibraries_set_aside: hangs\n", d.console("status").stdout.decode())
+        self.assertEqual(0, d.stop())
 
     def stand_in(self, name, serve=None, backlog=8, greets=True):
         """A socket where a stand-in for the daemon listens, for one console.

@@ -222,7 +222,8 @@ TEST_F(HostCommandsTest, StatusSaysTheFactsAsTheyAreNow)
     EXPECT_THAT(answer.second, testing::EndsWith("\nlibraries: 3\nlibraries_loaded: 1\n"
                                                  "libraries_failed_to_load: 1\n"
                                                  "libraries_failed_to_initialize: 1\n"
-                                                 "libraries_not_loaded: 0\nsocket: /run/x.ctl\n"
+                                                 "libraries_not_loaded: 0\n"
+                                                 "libraries_set_aside: \nsocket: /run/x.ctl\n"
                                                  "consoles: 0\nevents_dropped: 0\n"
                                                  "consoles_refused: 0\n"));
     EXPECT_THAT(answer.second, testing::HasSubstr("\nmode: daemon\n"));

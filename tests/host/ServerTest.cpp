@@ -254,6 +254,16 @@ std::string ReadAll(int fd)
     return text;
 }
 
+// Fills the socket `fd` until it takes nothing more; what it took.
+std::string Filled(int fd)
+{
+    const std::string chunk(4096, 'f');
+    std::string sent;
+    for (ssize_t n; (n = send(fd, chunk.data(), chunk.size(), MSG_DONTWAIT)) > 0;)
+        sent.append(chunk, 0, static_cast<std::size_t>(n));
+    return sent;
+}
+
 // Drains `queue` until it has nothing pending, reading `fd` between turns; what was read.
 std::string DrainThrough(BStdoutQueue& queue, int fd)
 {
@@ -267,9 +277,10 @@ std::string DrainThrough(BStdoutQueue& queue, int fd)
 }
 
 // For the journal, each record starts with its priority, as sd-daemon(3) reads a service's
-// standard output; elsewhere, the sink's lines alone. Records that find the queue full (the prefix
-// counts toward its limit) are counted for good, told at warning once it drained; once the output
-// failed for good, every later record is.
+// standard output; elsewhere, the sink's lines alone. One taken while none waits goes out at once,
+// the loop not needed. Records that find the queue full (the prefix counts toward its limit) are
+// counted for good, told at warning once it drained; once the output failed for good, every later
+// record is.
 TEST(StdoutQueueTest, RecordsCarryTheirPriorityOnlyForTheJournalAndLossesAreCounted)
 {
     // Socket pairs for pipes: {the queue's end, the reader's}.
@@ -277,15 +288,18 @@ TEST(StdoutQueueTest, RecordsCarryTheirPriorityOnlyForTheJournalAndLossesAreCoun
     BStdoutQueue prefixed(true, journal.first.Get());
     EXPECT_EQ(journal.first.Get(), prefixed.Fd());
     prefixed.Take("daemon started\n", 15, TLogPriority::kNotice);
+    EXPECT_EQ("<5>daemon started\n", ReadAll(journal.second.Get()));
+    const std::string full = Filled(journal.first.Get());
     prefixed.Take("x: init\n", 8, TLogPriority::kInfo);
     prefixed.Take("not loaded\n", 11, TLogPriority::kWarning);
     prefixed.Take("poll failed\n", 12, TLogPriority::kErr);
-    EXPECT_EQ("<5>daemon started\n<6>x: init\n<4>not loaded\n<3>poll failed\n",
+    EXPECT_EQ(full + "<6>x: init\n<4>not loaded\n<3>poll failed\n",
               DrainThrough(prefixed, journal.second.Get()));
     const std::string record(BStdoutQueue::kLimit / 2 - 3, 'r');
+    const std::string filled = Filled(journal.first.Get());
     for (const char* szRecord : {record.c_str(), record.c_str(), "x\n", "y\n"})
         prefixed.Take(szRecord, std::strlen(szRecord), TLogPriority::kInfo);
-    EXPECT_EQ("<6>" + record + "<6>" + record +
+    EXPECT_EQ(filled + "<6>" + record + "<6>" + record +
                   "<4>2 event records dropped: standard output is not being read\n",
               DrainThrough(prefixed, journal.second.Get()));
     EXPECT_EQ(2U, prefixed.DroppedRecords()) << "telling of them takes nothing back";
@@ -295,9 +309,10 @@ TEST(StdoutQueueTest, RecordsCarryTheirPriorityOnlyForTheJournalAndLossesAreCoun
     plain.Take("not loaded\n", 11, TLogPriority::kWarning);
     EXPECT_EQ("not loaded\n", DrainThrough(plain, terminal.second.Get()));
     const std::string whole(BStdoutQueue::kLimit, 'w');
+    const std::string stalled = Filled(terminal.first.Get());
     plain.Take(whole.data(), whole.size(), TLogPriority::kInfo);
     plain.Take("z\n", 2, TLogPriority::kInfo);
-    EXPECT_EQ(whole + "1 event records dropped: standard output is not being read\n",
+    EXPECT_EQ(stalled + whole + "1 event records dropped: standard output is not being read\n",
               DrainThrough(plain, terminal.second.Get()));
     // A pipe whose reader is gone.
     int fds[2];

@@ -8,6 +8,8 @@ murox=("$@")
 tmp=$(mktemp -d) pid=
 trap 'kill "$pid" 2>/dev/null; rm -rf "$tmp"' EXIT
 conf=$tmp/murox.conf
+# The crash guard's files, the test's own.
+export STATE_DIRECTORY=$tmp/state
 # shellcheck source-path=SCRIPTDIR source=TestLib.sh
 . "$(dirname "$0")/TestLib.sh"
 
@@ -127,23 +129,28 @@ idle: term
 " "murox: warning: $conf:6: section [extdll a]: unknown key 'laod' (a library's keys are path, web, load); ignored
 murox: warning: $conf:9: section [extdll a]: unknown key 'x\x1b[2J' (a library's keys are path, web, load); ignored"
 
-# Without XDG_RUNTIME_DIR a user's lock is in its own /tmp/murox-UID (a uid no real user has).
+# Without XDG_RUNTIME_DIR a user's lock is in its own state directory, where a stranger's
+# /tmp/murox-UID is in no one's way (a uid no real user has). Its crash guard is there too.
 if [ "$(id -u)" = 0 ]; then
-    lonely=$((3000000000 + $$ % 1000000)) && locks=/tmp/murox-$lonely
-    rm -rf "$locks" && mkdir "$tmp/lonely" && printf '# no libraries\n' >"$tmp/lonely/murox.conf"
-    chmod 755 "$tmp" "$tmp/lonely"
-    # Another user's /tmp/murox, made only where there is none, and removed after.
-    shared= && mkdir -m 755 /tmp/murox 2>/dev/null && chown nobody /tmp/murox && shared=yes
-    env -u XDG_RUNTIME_DIR setpriv --reuid="$lonely" --regid="$lonely" --clear-groups \
-        "${murox[@]}" --config "$tmp/lonely/murox.conf" -e xdll </dev/null >"$tmp/out" 2>"$tmp/err"
-    rc=$? && collect
-    check "a user without a runtime directory locks its configuration" 0 "" ""
-    locked=$(stat -c '%u %n' "$locks" "$locks"/config-*.lock 2>&1)
-    [[ $locked == "$lonely $locks"$'\n'"$lonely $locks/config-"*.lock && $locked != *$'\n'*$'\n'* ]] &&
-        echo "ok: the lock is in $locks, the user's own" ||
-        fail "the lock is not in $locks: $(ls -ld "$locks" "$locks"/* 2>&1)"
-    rm -rf "$locks"
-    [ -n "$shared" ] && rmdir /tmp/murox
+    lonely=$((3000000000 + $$ % 1000000)) && home=$tmp/lonely && stranger=/tmp/murox-$lonely
+    mkdir "$home" "$stranger" && chown "$lonely" "$home" && chown nobody "$stranger" && chmod 755 "$tmp"
+    cp "$MUROX_TEST_FAULTY/libmurox_test_aborts.so" "$home"
+    printf '[extdll aborts]\npath = %s\n' "$home/libmurox_test_aborts.so" >"$home/murox.conf"
+    as_lonely() {
+        env -u XDG_RUNTIME_DIR -u STATE_DIRECTORY HOME="$home" XDG_STATE_HOME=relative setpriv \
+            --reuid="$lonely" --regid="$lonely" --clear-groups "${murox[@]}" --config "$home/murox.conf" \
+            -e status </dev/null >"$tmp/out" 2>"$tmp/err"
+        rc=$? && collect
+    }
+    as_lonely
+    [ "$rc" = 134 ] || fail "a library that aborts ended the shell with $rc: $err"
+    as_lonely
+    [[ $rc == 0 && $out == "extension library 'aborts' not loaded: it ended murox pid "*" while it loaded (a crash,"*$'\n'"libraries_set_aside: aborts"$'\n'* ]] &&
+        echo "ok: the next start set it aside" || fail "the next start (exit $rc): $out$err"
+    state=$home/.local/state/murox
+    [ "$(stat -c '%u %a' "$state" "$state"/locks/config-*.lock | paste -sd' ')" = "$lonely 700 $lonely 600" ] &&
+        echo "ok: the lock is in $state/locks, the user's own" || fail "no lock in $state: $(ls -lR "$home")"
+    rm -rf "$stranger"
     chmod 700 "$tmp"
 fi
 

@@ -15,6 +15,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 config=$work/murox.conf
 cp "$2" "$config" || exit 1
+export STATE_DIRECTORY=$work/state # the crash guard's, not the machine's
 
 # shellcheck source=/dev/null
 source "$completion" || die "cannot source $completion"

@@ -236,6 +236,7 @@ if(HOST_FILES MATCHES "murox\\.service" AND EXISTS ${unit})
     set(lines
         "Type=notify WatchdogSec=30s Restart=on-failure RestartPreventExitStatus=2"
         "RuntimeDirectory=murox RuntimeDirectoryMode=0750 RuntimeDirectoryPreserve=yes"
+        "StateDirectory=murox StateDirectoryMode=0700"
         "ReadWritePaths=/etc/murox"
         "CapabilityBoundingSet=CAP_CHOWN UMask=0027 ProtectSystem=strict ProtectHome=read-only"
         "PrivateTmp=yes PrivateDevices=yes PrivateMounts=yes IPAddressDeny=any NoNewPrivileges=yes"

@@ -96,6 +96,11 @@ mkdir -p "$root"
 tar -C "$root" -xzf "$tarball" || die "cannot unpack $tarball"
 # /root, not /tmp: the booted system mounts a /tmp of its own over it.
 cp -r "$work/debs" "$root/root/debs"
+# A library whose init aborts, root's, where root loads libraries from by default.
+aborts=/usr/local/lib/murox/libmurox_test_aborts.so
+mkdir -p "$root${aborts%/*}" && c++ -shared -fPIC -DFAULTY_EXT='"aborts"' -I"$source_dir" \
+    -o "$root$aborts" "$source_dir/tests/host/FaultyExt.cpp" && chmod 755 "$root$aborts" ||
+    die "cannot build the library that aborts"
 
 # Boot it. Its init is the container process's child.
 systemd-nspawn -q -b --register=no --keep-unit -D "$root" --bind="$archives:/var/cache/apt/archives" \
@@ -204,6 +209,20 @@ inside murox --remote -e "xdll -d extra" >/dev/null 2>&1
 is "xdll -d unloads it and takes it out of the configuration" " nobody:murox 640 0" extra
 inside chown root:root "$conf" && inside chmod 644 "$conf"
 
+# The daemon that dies loading a library (added as a group member may) is restarted by systemd
+# without it, and says so at warning, until a load by hand tries it once more.
+set_aside() {
+    echo "$(status aborts) $(inside journalctl -b -u murox.service -p warning -o cat |
+        grep -c "^extension library 'aborts' not loaded: it ended murox pid ")"
+}
+inside murox --remote -e "xdll -a aborts $aborts" >/dev/null 2>&1
+await "the daemon that xdll -a ended is back" listing
+is "... without the library, set aside, said at warning" "FAILED TO LOAD 1" set_aside
+inside murox --remote -e "xdll -l aborts" >/dev/null 2>&1
+await "the daemon that xdll -l ended is back" listing
+is "... the library set aside again" "FAILED TO LOAD 2" set_aside
+inside murox --remote -e "xdll -d aborts" >/dev/null 2>&1
+
 # Upgrade to the next version: the daemon runs the new program, the
 # operator's edit stays.
 wait "$next_build" || { tail -n 30 "$work/next.log"; die "building the next version failed"; }
@@ -234,7 +253,7 @@ is "the removal stopped the daemon and left systemd without the unit" \
 check "the removal kept /etc/murox/murox.conf alone" inside sh -c "test -f $conf && ! test -e /usr/bin/murox"
 check "apt-get purge of the three packages" inside apt-get purge -y -q murox-host libmurox-dev libmurox1
 left=()
-for entry in "${files[@]}" "d /etc/murox" "d /run/murox" \
+for entry in "${files[@]}" "d /etc/murox" "d /run/murox" "d /var/lib/murox" \
     "f /etc/systemd/system/multi-user.target.wants/murox.service" \
     "f /var/lib/systemd/deb-systemd-helper-enabled/murox.service.dsh-also" \
     "f /var/lib/systemd/deb-systemd-helper-enabled/multi-user.target.wants/murox.service"; do

@@ -26,7 +26,7 @@ EOF
 done
 
 # expect WHAT SCRIPT SYSTEMD(yes|no) ARGS... -- CALLS...: the script exits 0 having made the calls,
-# one a line; removing the runtime folder counts as one more, "/run/murox removed".
+# one a line; removing the runtime and state folders counts as one more.
 expect() {
     local what=$1 script=$2 systemd=$3 root=$work/root args=()
     shift 3
@@ -35,21 +35,23 @@ expect() {
         shift
     done
     shift
-    rm -rf "$root" && mkdir -p "$root/run/murox"
+    rm -rf "$root" && mkdir -p "$root/run/murox" "$root/var/lib/murox"
     [ "$systemd" = no ] || mkdir -p "$root/run/systemd/system"
-    sed "s|/run/|$root/run/|g" "$scripts/murox-host.$script" >"$work/$script"
+    sed "s|/run/|$root/run/|g; s|/var/lib/murox|$root/var/lib/murox|g" "$scripts/murox-host.$script" \
+        >"$work/$script"
     : >"$work/calls"
     CALLS=$work/calls PATH="$work/bin:$PATH" sh "$work/$script" "${args[@]}" >"$work/out" 2>&1
     rc=$?
-    [ -d "$root/run/murox" ] || echo "/run/murox removed" >>"$work/calls"
+    [ -d "$root/run/murox" ] || [ -d "$root/var/lib/murox" ] || echo "$gone" >>"$work/calls"
     is "$what" "$(printf '%s\n' "exit 0" "$@")" calls || indent <"$work/out"
 }
 calls() { echo "exit $rc" && cat "$work/calls"; }
 
+gone="/run/murox and /var/lib/murox removed"
 group=("getent group murox" "addgroup --system --quiet murox")
 enable=("deb-systemd-helper unmask murox.service" "deb-systemd-helper --quiet was-enabled murox.service"
     "deb-systemd-helper enable murox.service")
-reload="systemctl --system daemon-reload" gone="/run/murox removed"
+reload="systemctl --system daemon-reload"
 
 expect "postinst configure, first installation" postinst yes configure "" -- \
     "${group[@]}" "${enable[@]}" "$reload" "deb-systemd-invoke start murox.service"
