@@ -521,6 +521,38 @@ TEST_F(ConsoleBudgetTest, ALineIsRefusedForWhatItHoldsAndTheNextOneRuns)
                     "<6>console disconnected: uid 0, pid 601"));
 }
 
+// A frame must be whole in time from its first byte, however its bytes trickle in; frames that
+// follow each other, the next begun before the last is whole, and an idle console run on.
+TEST_F(ConsoleBudgetTest, AFrameMustBeWholeInTimeFromItsFirstByte)
+{
+    m_limits.partialFrameMs = 2000;
+    m_pServer.reset(new BControlServer(m_socket, -1, nullptr, m_limits));
+    syscall_faults::TFrozenClock clock({1000000, 0}, CLOCK_MONOTONIC);
+    const int trickling = Attach(701);
+    const int streaming = Attach(702);
+    const int idle = Attach(703);
+    std::string frame;
+    control::AppendFrame(frame, control::kLine, "help");
+    std::string frames;
+    for (std::size_t i = 0; i <= frame.size(); ++i)
+        frames += frame;
+    for (std::size_t step = 0, at = 0; step < frame.size(); ++step) {
+        (void)!send(trickling, &frame[step], 1, MSG_NOSIGNAL);
+        const std::size_t size = step == 0 ? 4 : frame.size();
+        ASSERT_EQ(static_cast<ssize_t>(size),
+                  send(streaming, frames.data() + at, size, MSG_NOSIGNAL));
+        at += size;
+        m_pServer->Turn(m_runner, 0);
+        clock.Advance(500);
+    }
+    EXPECT_THAT(
+        Frames(trickling, control::kFarewell),
+        testing::ElementsAre("murox: closed: a frame not whole 2 s after its first byte\n"));
+    EXPECT_THAT(Frames(streaming, control::kFarewell), testing::IsEmpty());
+    EXPECT_THAT(Frames(idle, control::kFarewell), testing::IsEmpty());
+    EXPECT_EQ(frame.size() - 1, m_runner.lines.size());
+}
+
 // The limits apply once a console could take what was queued: an idle one gets a long answer whole.
 TEST_F(ConsoleBudgetTest, AnIdleConsoleIsSentALongAnswerWhole)
 {
