@@ -71,8 +71,16 @@ start() {
     seq -f 'old%g' 1100
 } >"$history"
 
+# Key bindings (a macro on Ctrl-G) from a file others may write are not obeyed, as none of another
+# user's are; the user's own are.
+echo 'bind -s ^G Z' >"$home/.editrc"
+chmod 666 "$home/.editrc"
 start
-keys xd Tab
+await "key bindings others may write are not read" \
+    shows "murox: key bindings $home/.editrc not read: others may write it"
+keys C-g x
+await "... nor obeyed" typed "x"
+keys BSpace xd Tab
 await "Tab completes a command word" typed "xdll" 12
 keys -- "-l he" Tab
 await "Tab completes an extension name" typed "xdll -l hello" 21
@@ -101,8 +109,11 @@ else
     echo "ok: the history keeps the newest 1000 lines entered"
 fi
 
+chmod 644 "$home/.editrc"
 start
-keys C-r "help q"
+keys C-g
+await "the user's own key bindings are obeyed" typed "Z"
+keys BSpace C-r "help q"
 await "Ctrl-R finds a line" eval 'last | grep -qF "help q"'
 keys Enter
 await "... and Enter runs it" eval 'shows "leave murox" && typed ""'
