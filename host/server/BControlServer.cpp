@@ -225,6 +225,8 @@ void BControlServer::Admit(BFd fd, long long nowMs)
         refusal = "uid " + std::to_string(peer.uid) +
                   " is not root, the daemon's user or a member of group " +
                   (group == m_group ? m_groupName : std::to_string(group));
+        if (!peer.groupsProblem.empty())
+            refusal += " (its supplementary groups are unknown: " + peer.groupsProblem + ")";
     } else if (!HasRoom(peer, nowMs, refusal)) {
         refusal += "; try again later";
         lead = "murox: no room: ";

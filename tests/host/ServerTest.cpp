@@ -29,6 +29,7 @@
 #include "host/registry/ExtFailures.h"
 #include "host/server/BAnswerStream.h"
 #include "host/server/LineAudit.h"
+#include "host/server/PeerAccess.h"
 #include "tests/host/ServerFixture.h"
 #include "tests/support/EventTestSupport.h"
 #include "tests/support/SystemCallFaults.h"
@@ -79,6 +80,50 @@ TEST(LineAuditTest, ALineIsLoggedWithItsCommandWholeInParts)
                 << piece;
         }
         EXPECT_EQ(control::VisibleLine(line), joined);
+    }
+}
+
+// Who is let in, by what the kernel says of the peer. Where its groups come from the kernel's
+// record of the process with its pid, only a process of the peer's own effective uid and gid lends
+// them: a pid taken since by another user's process lends none.
+TEST(PeerAccessTest, APeerIsJudgedByItsOwnCredentials)
+{
+    const uid_t daemonUser = 500;
+    const gid_t group = 40;
+    struct TCase {
+        uid_t uid;
+        gid_t gid;
+        std::vector<gid_t> groups;
+        bool allowed;
+    };
+    for (const TCase& peer :
+         {TCase{0, 1, {}, true}, TCase{500, 1, {}, true}, TCase{7, 40, {}, true},
+          TCase{7, 1, {3, 40}, true}, TCase{7, 1, {3, 41}, false}, TCase{40, 1, {}, false},
+          TCase{501, 0, {}, false}}) {
+        TPeer judged;
+        judged.uid = peer.uid;
+        judged.gid = peer.gid;
+        judged.groups = peer.groups;
+        EXPECT_EQ(peer.allowed, PeerAllowed(judged, daemonUser, group)) << peer.uid;
+    }
+    const std::pair<std::string, std::string> records[] = {
+        {"Uid:\t7\t7\t7\t7\nGid:\t1\t1\t1\t1\nGroups:\t3 40 \n", ""},
+        {"Uid:\t8\t8\t8\t8\nGid:\t1\t1\t1\t1\nGroups:\t40\n",
+         "process 9 is now one of uid 8, gid 1"},
+        {"Uid:\t7\t8\t7\t7\nGid:\t1\t1\t1\t1\nGroups:\t40\n",
+         "process 9 is now one of uid 8, gid 1"},
+        {"Uid:\t7\t7\t7\t7\nGid:\t1\t2\t1\t1\nGroups:\t40\n",
+         "process 9 is now one of uid 7, gid 2"},
+        {"Uid:\t7\t7\t7\t7\nGid:\t1\t1\t1\t1\n",
+         "the kernel's record of process 9 cannot be read"}};
+    for (const auto& record : records) {
+        TPeer peer;
+        peer.pid = 9;
+        peer.uid = 7;
+        peer.gid = 1;
+        EXPECT_EQ(record.second.empty(), GroupsFromStatus("Name:\tmurox\n" + record.first, peer));
+        EXPECT_EQ(record.second, peer.groupsProblem);
+        EXPECT_EQ(record.second.empty(), PeerAllowed(peer, daemonUser, group)) << record.first;
     }
 }
 
