@@ -1,8 +1,8 @@
 // A peer's text on a terminal: controls and bytes that are no UTF-8 as \xHH, whole or cut anywhere.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -51,7 +51,7 @@ TEST(VisibleTextTest, WhatActsHidesOrIsNoUtf8IsEscaped)
 }
 
 // Which code points Unicode's data, read here, says are not shown as themselves: of general
-// category Cc, Cf, Zl or Zp, Default_Ignorable_Code_Point, and the Hangul fillers.
+// category Cc, Cf, Zl or Zp, or Default_Ignorable_Code_Point (the Hangul fillers among them).
 std::vector<bool> HiddenByUnicode()
 {
     std::vector<bool> hidden(0x110000);
@@ -61,36 +61,33 @@ std::vector<bool> HiddenByUnicode()
     };
     std::ifstream data(MUROX_UNICODE_DIR "/UnicodeData.txt");
     unsigned long first = 0;
-    for (std::string line, code, name, category; std::getline(data, line);) {
-        std::istringstream fields(line);
-        std::getline(std::getline(std::getline(fields, code, ';'), name, ';'), category, ';');
-        const unsigned long value = std::stoul(code, nullptr, 16);
-        first = name.find(", Last>") != std::string::npos ? first : value;
-        if (category == "Cc" || category == "Cf" || category == "Zl" || category == "Zp")
-            mark(first, value);
+    for (std::string line; std::getline(data, line);) {
+        char name[128] = {}, category[3] = {};
+        unsigned long code = 0;
+        std::sscanf(line.c_str(), "%lx;%127[^;];%2s", &code, name, category);
+        first = std::strstr(name, ", Last>") != nullptr ? first : code;
+        if (std::string(" Cc Cf Zl Zp ").find(std::string(" ") + category + " ") !=
+            std::string::npos)
+            mark(first, code);
     }
     std::ifstream derived(MUROX_UNICODE_DIR "/DerivedCoreProperties.txt");
     for (std::string line; std::getline(derived, line);) {
-        std::size_t end = 0;
-        if (line.find("; Default_Ignorable_Code_Point ") == std::string::npos)
-            continue;
-        const unsigned long low = std::stoul(line, &end, 16);
-        mark(low,
-             line.compare(end, 2, "..") == 0 ? std::stoul(line.substr(end + 2), nullptr, 16) : low);
+        unsigned long low = 0, high = 0;
+        const int ends = std::sscanf(line.c_str(), "%lx..%lx", &low, &high);
+        if (line.find("; Default_Ignorable_Code_Point ") != std::string::npos)
+            mark(low, ends == 2 ? high : low);
     }
-    for (const unsigned long filler : {0x115f, 0x1160, 0x3164, 0xffa0})
-        mark(filler, filler);
     return hidden;
 }
 
 std::string Utf8(unsigned long code)
 {
-    static const unsigned char kLead[] = {0, 0, 0xc0, 0xe0, 0xf0};
     const std::size_t length = code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
-    std::string bytes(length, '\0');
+    std::string bytes(length, '\x80');
     for (std::size_t i = length - 1; i > 0; --i, code >>= 6)
         bytes[i] = static_cast<char>(0x80 | (code & 0x3f));
-    bytes[0] = static_cast<char>(kLead[length] | code);
+    // The lead byte: 110xxxxx, 1110xxxx or 11110xxx.
+    bytes[0] = static_cast<char>((0xff00 >> length) | code);
     return bytes;
 }
 
@@ -100,7 +97,6 @@ std::string Utf8(unsigned long code)
 TEST(VisibleTextTest, WhatUnicodeSaysIsNotShownAsItselfIsEscaped)
 {
     const std::vector<bool> hidden = HiddenByUnicode();
-    EXPECT_GT(std::count(hidden.begin(), hidden.end(), true), 4000);
     std::ostringstream wrong;
     for (unsigned long code = 0x80; code < hidden.size(); ++code) {
         const std::string bytes = Utf8(code);

@@ -50,9 +50,8 @@ protected:
         Start(m_path, kGroup);
     }
     // The first frame sent to a connection made as `uid` with only `group` (the kernel takes the
-    // peer's ids and groups as they are at connect()), its type and payload; then it hangs up,
-    // unless it `stays`.
-    std::string FirstFrame(uid_t uid, gid_t group, bool stays = false)
+    // peer's ids and groups as they are at connect()), its type and payload; it stays connected.
+    std::string FirstFrame(uid_t uid, gid_t group)
     {
         sockaddr_un address{};
         EXPECT_TRUE(control::SocketAddress(m_path, address));
@@ -69,8 +68,7 @@ protected:
         EXPECT_EQ(0, setgroups(static_cast<std::size_t>(count), groups));
         const std::vector<control::TFrame> frames = AllFrames(fd.Get());
         m_read.erase(fd.Get());
-        if (stays)
-            m_peers.push_back(std::move(fd));
+        m_peers.push_back(std::move(fd));
         return frames.empty() ? std::string() : frames[0].type + frames[0].payload;
     }
     static std::string Greeting()
@@ -118,7 +116,6 @@ TEST_F(ServerAccessTest, NoUserTakesEveryPlaceAndTheAdministratorsKeepTheirs)
 {
     const uid_t kDaemonUser = 4444;
     const std::size_t most = BControlServer::kMaxClients;
-    const std::size_t each = BControlServer::kMaxPerUser;
     TRecordingOutput log;
     log.dropped = 17;
     m_pServer.reset();
@@ -130,13 +127,13 @@ TEST_F(ServerAccessTest, NoUserTakesEveryPlaceAndTheAdministratorsKeepTheirs)
     }
     // The daemon's own socket, as when it claims it.
     ASSERT_EQ(0, chown(m_path.c_str(), kDaemonUser, static_cast<gid_t>(-1)));
-    for (std::size_t i = 0; i < each; ++i)
-        ASSERT_EQ(Greeting(), FirstFrame(kNobody, kGroup, true)) << i;
+    for (std::size_t i = 0; i < BControlServer::kMaxPerUser; ++i)
+        ASSERT_EQ(Greeting(), FirstFrame(kNobody, kGroup)) << i;
     const std::string noRoom =
         std::string(1, control::kFarewell) + "murox: no room: too many consoles";
     EXPECT_EQ(noRoom + " of uid 65534 (16); try again later\n", FirstFrame(kNobody, kGroup));
-    for (std::size_t i = each; i < most; ++i)
-        Attach(0, false, static_cast<uid_t>(5000 + i / each));
+    for (std::size_t i = BControlServer::kMaxPerUser; i < most; ++i)
+        Attach(0, false, static_cast<uid_t>(5000 + i / BControlServer::kMaxPerUser));
     TDaemonStatus status;
     m_pServer->FillStatus(status);
     EXPECT_EQ(most, status.consoles);
@@ -146,11 +143,11 @@ TEST_F(ServerAccessTest, NoUserTakesEveryPlaceAndTheAdministratorsKeepTheirs)
         m_pServer->FillStatus(status);
     }
     EXPECT_EQ(most - 1, status.consoles);
-    EXPECT_EQ(Greeting(), FirstFrame(4445, kGroup, true));
+    EXPECT_EQ(Greeting(), FirstFrame(4445, kGroup));
     EXPECT_EQ(noRoom + " (256); try again later\n", FirstFrame(4446, kGroup));
     for (const uid_t administrator : {kDaemonUser, uid_t{0}})
-        for (std::size_t i = 0; i < each + 1; ++i)
-            ASSERT_EQ(Greeting(), FirstFrame(administrator, kOtherGroup, true)) << administrator;
+        for (std::size_t i = 0; i < BControlServer::kMaxPerUser + 1; ++i)
+            ASSERT_EQ(Greeting(), FirstFrame(administrator, kOtherGroup)) << administrator;
     syscall_faults::TFrozenClock later({1005, 0}, CLOCK_MONOTONIC);
     m_pServer->FillStatus(status);
     EXPECT_EQ(17U, status.eventsDropped);
