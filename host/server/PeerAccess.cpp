@@ -43,18 +43,17 @@ bool GroupsFromSocket(int fd, std::vector<gid_t>& groups)
 // kernel's record of the process, /proc/PID/status, for the pid
 // SO_PEERCRED gave. That pid names whichever process has it now: the
 // process that connected may have exited and its pid gone to another. So
-// /proc/PID is opened first, and "status" through it: that descriptor
-// stays with the process it found, and never reaches a later one that
-// takes the pid (it fails once its process is gone). And the process found
+// the record is read through one descriptor, which stays with the process
+// it was opened for and never reaches a later one that takes the pid
+// (reading fails once its process is gone). And the process found
 // lends its groups only when its effective uid and gid are those the
 // kernel recorded at connect (GroupsFromStatus): a pid taken by another
 // user's process gives none. A process of the same user and group could
 // lend its groups, but that user holds them already.
 void GroupsFromProc(TPeer& peer)
 {
-    const BFd dir(
-        open(("/proc/" + std::to_string(peer.pid)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    const BFd file(dir.Valid() ? openat(dir.Get(), "status", O_RDONLY | O_CLOEXEC) : -1);
+    const std::string path = "/proc/" + std::to_string(peer.pid) + "/status";
+    const BFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     std::string status;
     char buffer[4096];
     ssize_t n = 0;
