@@ -20,3 +20,11 @@ function(murox_require_program var name package why)
         murox_missing("${name} (${why})" ${package})
     endif()
 endfunction()
+
+# murox_require_file(PATH PACKAGE WHY): stops unless the file at PATH
+# exists, naming it, what needs it and its package.
+function(murox_require_file path package why)
+    if(NOT EXISTS ${path})
+        murox_missing("${path} (${why})" ${package})
+    endif()
+endfunction()

@@ -5,8 +5,9 @@
 #   cmake/install-deps.sh         everything ./test.sh needs
 #   cmake/install-deps.sh host    what ./murox.sh needs: the host alone
 #   cmake/install-deps.sh --list [host]   the packages, one line
-# The host needs a compiler, make, cmake, pkg-config and libedit (the
-# console's line editing). The tests add: compilers for 32-bit PowerPC,
+# The host needs a compiler, make, cmake, pkg-config, libedit (the
+# console's line editing) and unicode-data (which characters a terminal
+# is not given raw). The tests add: compilers for 32-bit PowerPC,
 # the emulator that runs the PowerPC tests, GoogleTest, Google Benchmark,
 # clang with libFuzzer, and the checkers (cmake-format for the CMake files'
 # layout, abigail-tools for the ABI baselines, lintian and systemd-analyze
@@ -18,7 +19,7 @@
 # packages' test in a booted Debian system.
 set -euo pipefail
 
-host=(g++ make cmake pkg-config libedit-dev)
+host=(g++ make cmake pkg-config libedit-dev unicode-data)
 tests=(
     binutils
     g++-powerpc-linux-gnu qemu-user

@@ -26,6 +26,7 @@
 #include "host/protocol/CommandGrammar.h"
 #include "host/protocol/CommandWords.h"
 #include "host/protocol/ControlProtocol.h"
+#include "host/protocol/VisibleText.h"
 
 namespace {
 
@@ -73,17 +74,14 @@ std::size_t SequenceAt(const std::string& text, std::size_t i)
     return length;
 }
 
-// U+0080..U+009F, U+200B..U+200F, U+202A..U+202E, U+2066..U+2069, U+FEFF.
+// A character that Unicode's data says is not shown as itself.
 bool Hides(const std::string& text, std::size_t i, std::size_t length)
 {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
-    if (length == 2)
-        return byte(0) == 0xc2 && byte(1) <= 0x9f;
-    if (length != 3)
-        return false;
-    const unsigned code = (byte(0) & 0x0fu) << 12 | (byte(1) & 0x3fu) << 6 | (byte(2) & 0x3fu);
-    return (code >= 0x200b && code <= 0x200f) || (code >= 0x202a && code <= 0x202e) ||
-           (code >= 0x2066 && code <= 0x2069) || code == 0xfeff;
+    std::uint32_t code = byte(0) & (0x7fu >> length);
+    for (std::size_t k = 1; k < length; ++k)
+        code = code << 6 | (byte(k) & 0x3fu);
+    return control::HiddenCharacter(code);
 }
 
 // What a terminal may be given: text that shows as it is.

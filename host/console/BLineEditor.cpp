@@ -13,8 +13,10 @@
 
 #include <editline/readline.h>
 
+#include "host/console/HistoryFile.h"
 #include "host/console/TerminalKey.h"
 #include "host/protocol/CommandGrammar.h"
+#include "host/protocol/VisibleText.h"
 
 BLineEditor* BLineEditor::s_pOpen = nullptr;
 
@@ -23,6 +25,34 @@ namespace {
 void WriteOut(const std::string& text)
 {
     std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+// libedit reads key bindings (editrc(5)) as it starts, from $EDITRC or
+// $HOME/.editrc, whoever owns them: root with another user's $HOME
+// (sudo -E, su -m) would obey that user's macros, and one key could run a
+// line as root. So it starts with $EDITRC naming the file checked and
+// opened here, through the descriptor's name in /proc, or empty, which it
+// takes for none; the environment is given back afterwards.
+void StartLibedit()
+{
+    std::string problem;
+    const std::string path = KeyBindingsPath();
+    const BFd bindings = path.empty() ? BFd() : OpenKeyBindings(path, problem);
+    if (!problem.empty()) {
+        const std::string text = "murox: key bindings " + path + " not read: " + problem + "\n";
+        const std::string shown = isatty(STDERR_FILENO) != 0 ? control::VisibleText(text) : text;
+        std::fwrite(shown.data(), 1, shown.size(), stderr);
+    }
+    const char* const szWas = std::getenv("EDITRC");
+    const std::string was = szWas != nullptr ? szWas : "";
+    const std::string checked =
+        bindings.Valid() ? "/proc/self/fd/" + std::to_string(bindings.Get()) : "";
+    setenv("EDITRC", checked.c_str(), 1);
+    rl_initialize();
+    if (szWas != nullptr)
+        setenv("EDITRC", was.c_str(), 1);
+    else
+        unsetenv("EDITRC");
 }
 
 } // namespace
@@ -45,7 +75,7 @@ BLineEditor::BLineEditor(const char* szPrompt, const std::string& historyPath,
     rl_instream = stdin;
     rl_outstream = stdout;
     rl_getc_function = ReadKey;
-    rl_initialize();
+    StartLibedit();
     rl_attempted_completion_function = OnComplete;
     rl_basic_word_break_characters = command::kBlanks;
     rl_completion_append_character = ' ';

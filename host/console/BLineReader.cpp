@@ -33,6 +33,18 @@ std::unique_ptr<ILineInput> OpenInput(const char* szPrompt, const std::string& h
     return std::unique_ptr<ILineInput>(new BPlainInput(szPrompt));
 }
 
+// $HOME, else the user's home directory from the password database; empty
+// when neither is known.
+std::string HomeDirectory()
+{
+    const char* szHome = std::getenv("HOME");
+    if (szHome == nullptr || szHome[0] == '\0') {
+        const passwd* const pUser = getpwuid(getuid());
+        szHome = pUser != nullptr ? pUser->pw_dir : nullptr;
+    }
+    return szHome != nullptr ? szHome : "";
+}
+
 } // namespace
 
 BLineReader::BLineReader(const char* szPrompt, const std::string& historyPath, TCompleter completer)
@@ -113,12 +125,15 @@ void BLineReader::PrintAbove(const std::string& text)
 
 std::string MuroxHistoryPath()
 {
-    const char* szHome = std::getenv("HOME");
-    if (szHome == nullptr || szHome[0] == '\0') {
-        const passwd* const pUser = getpwuid(getuid());
-        szHome = pUser != nullptr ? pUser->pw_dir : nullptr;
-    }
-    if (szHome == nullptr || szHome[0] == '\0')
-        return std::string();
-    return std::string(szHome) + "/.murox_history";
+    const std::string home = HomeDirectory();
+    return home.empty() ? home : home + "/.murox_history";
+}
+
+std::string KeyBindingsPath()
+{
+    const char* const szFile = std::getenv("EDITRC");
+    if (szFile != nullptr && szFile[0] != '\0')
+        return szFile;
+    const std::string home = HomeDirectory();
+    return home.empty() ? home : home + "/.editrc";
 }

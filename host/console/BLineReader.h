@@ -122,4 +122,9 @@ private:
 // is known.
 std::string MuroxHistoryPath();
 
+// The key bindings libedit reads (editrc(5)): $EDITRC, else ~/.editrc
+// (the home found as above); empty when neither is known. Read only when
+// the file is the user's own (see OpenKeyBindings).
+std::string KeyBindingsPath();
+
 #endif

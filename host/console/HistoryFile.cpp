@@ -17,12 +17,12 @@ bool OwnDirectory(int dirFd, std::string& problem)
         problem = std::strerror(errno);
         return false;
     }
-    if (status.st_uid != geteuid()) {
+    if (status.st_uid != geteuid())
         problem =
             "its directory belongs to uid " + std::to_string(status.st_uid) + ", not to this user";
-        return false;
-    }
-    return true;
+    else if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        problem = "others may write its directory";
+    return problem.empty();
 }
 
 // Whether the file at `fd` may hold the user's history; says why not.
@@ -42,9 +42,9 @@ bool OwnFile(int fd, std::string& problem)
     return problem.empty();
 }
 
-} // namespace
-
-BFd OpenHistoryFile(const std::string& path, std::string& problem)
+// Opens `path` with `flags` under the rule of OpenHistoryFile; creates it
+// when `create`, else nothing there is no file and no problem.
+BFd OpenOwnFile(const std::string& path, int flags, bool create, std::string& problem)
 {
     problem.clear();
     const std::string::size_type slash = path.rfind('/');
@@ -59,11 +59,15 @@ BFd OpenHistoryFile(const std::string& path, std::string& problem)
     }
     if (!OwnDirectory(dirFd.Get(), problem))
         return BFd();
-    // A FIFO opens at once for reading and writing; a symbolic link not at all.
-    const int flags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    // Neither a FIFO nor a leased file makes the open wait; a symbolic link
+    // is not opened at all.
+    flags |= O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     BFd fd(openat(dirFd.Get(), name.c_str(), flags));
-    if (!fd.Valid() && errno == ENOENT)
+    if (!fd.Valid() && errno == ENOENT) {
+        if (!create)
+            return BFd();
         fd.Reset(openat(dirFd.Get(), name.c_str(), flags | O_CREAT | O_EXCL, S_IRUSR | S_IWUSR));
+    }
     if (!fd.Valid()) {
         problem = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
         return BFd();
@@ -71,4 +75,16 @@ BFd OpenHistoryFile(const std::string& path, std::string& problem)
     if (!OwnFile(fd.Get(), problem))
         return BFd();
     return fd;
+}
+
+} // namespace
+
+BFd OpenHistoryFile(const std::string& path, std::string& problem)
+{
+    return OpenOwnFile(path, O_RDWR, true, problem);
+}
+
+BFd OpenKeyBindings(const std::string& path, std::string& problem)
+{
+    return OpenOwnFile(path, O_RDONLY, false, problem);
 }

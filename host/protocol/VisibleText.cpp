@@ -1,6 +1,20 @@
 #include "host/protocol/VisibleText.h"
 
+#include <algorithm>
+#include <iterator>
+
+#include "HiddenCharacters.h"
+
 namespace control {
+
+bool HiddenCharacter(std::uint32_t code)
+{
+    const TCodeRange* const pEnd = std::end(kHiddenRanges);
+    const TCodeRange* const pRange = std::upper_bound(
+        std::begin(kHiddenRanges), pEnd, code,
+        [](std::uint32_t value, const TCodeRange& range) { return value < range.first; });
+    return pRange != std::begin(kHiddenRanges) && code <= (pRange - 1)->last;
+}
 
 namespace {
 
@@ -45,21 +59,14 @@ int SequenceLength(const unsigned char* pBytes, std::size_t available)
     return length;
 }
 
-// Whether the valid sequence at `pBytes` is a character that a terminal or
-// a log viewer does not show as itself: a C1 control (U+0080..U+009F), or
-// one that hides or reorders the text around it (zero-width characters
-// and marks U+200B..U+200F, the bidi embeddings and overrides
-// U+202A..U+202E, the isolates U+2066..U+2069, U+FEFF).
+// Whether the valid sequence of `length` bytes at `pBytes` is a character
+// that a terminal or a log viewer does not show as itself.
 bool Hidden(const unsigned char* pBytes, int length)
 {
-    if (length == 2)
-        return pBytes[0] == 0xc2 && pBytes[1] <= 0x9f;
-    if (length != 3)
-        return false;
-    const unsigned int code =
-        (pBytes[0] & 0x0fu) << 12 | (pBytes[1] & 0x3fu) << 6 | (pBytes[2] & 0x3fu);
-    return (code >= 0x200b && code <= 0x200f) || (code >= 0x202a && code <= 0x202e) ||
-           (code >= 0x2066 && code <= 0x2069) || code == 0xfeff;
+    std::uint32_t code = pBytes[0] & (0x7fu >> length);
+    for (int i = 1; i < length; ++i)
+        code = code << 6 | (pBytes[i] & 0x3fu);
+    return HiddenCharacter(code);
 }
 
 // Appends the `size` bytes at `pText` made visible. With `more` to come,

@@ -5,12 +5,16 @@
 // - the C0 control characters (below 0x20) except '\n' and '\t', and DEL
 //   (0x7f): ESC, CR, BS, BEL and the like move the cursor, clear the
 //   screen, retitle the window or ring;
-// - the C1 control characters U+0080..U+009F encoded in UTF-8 (both bytes):
-//   some terminals act on them as on ESC sequences;
-// - the characters that hide or reorder the text around them, every byte
-//   of their UTF-8 form: U+200B..U+200F (zero-width characters, the
-//   direction marks), U+202A..U+202E (the bidi embeddings and overrides),
-//   U+2066..U+2069 (the bidi isolates) and U+FEFF;
+// - every character that Unicode's data says is not shown as itself, every
+//   byte of its UTF-8 form: the controls (general category Cc, the C1
+//   controls U+0080..U+009F among them: some terminals act on them as on
+//   ESC sequences), the format characters (Cf: the direction marks,
+//   embeddings, overrides and isolates that reorder the text around them,
+//   the zero-width characters, the soft hyphen, the tag characters), the
+//   line and paragraph separators (Zl, Zp), the default-ignorable code
+//   points (what a renderer shows as nothing: the variation selectors, the
+//   Hangul fillers); the table is generated at build time from Debian's
+//   unicode-data (host/protocol/HiddenCharacters.cmake);
 // - every byte that is not part of a valid UTF-8 sequence (a stray
 //   continuation byte, an overlong form, a surrogate, a sequence cut
 //   short): a terminal in a single-byte character set takes 0x80..0x9f for
@@ -21,9 +25,14 @@
 #define HOST_PROTOCOL_VISIBLETEXT_H
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace control {
+
+// Whether the character `code` is one of those escaped above ('\n' and
+// '\t' are, but VisibleText keeps them).
+bool HiddenCharacter(std::uint32_t code);
 
 // `text` as a whole, made visible.
 std::string VisibleText(const char* pData, std::size_t length);

@@ -16,7 +16,7 @@ void BClientRequests::Answer(BControlClient& client, ICommandRunner& runner)
 {
     for (std::size_t i = 0; i < kBurst && client.MayRun(m_limits); ++i) {
         control::TFrame frame;
-        const control::BFrameReader::TResult result = client.Reader().Next(frame);
+        const control::BFrameReader::TResult result = client.NextFrame(frame);
         if (result == control::BFrameReader::kNone)
             break;
         if (result == control::BFrameReader::kMalformed)

@@ -18,8 +18,18 @@ const std::size_t kCompactAt = std::size_t{64} * 1024;
 } // namespace
 
 BControlClient::BControlClient(BFd fd, const TPeer& peer, long long nowMs)
-    : m_fd(std::move(fd)), m_peer(peer), m_lastInputMs(nowMs), m_lastProgressMs(nowMs)
+    : m_fd(std::move(fd)), m_peer(peer), m_lastInputMs(nowMs), m_frameStartMs(nowMs),
+      m_lastProgressMs(nowMs)
 {
+}
+
+control::BFrameReader::TResult BControlClient::NextFrame(control::TFrame& frame)
+{
+    const control::BFrameReader::TResult result = m_reader.Next(frame);
+    // What follows the frame taken came in the last read or before it.
+    if (result == control::BFrameReader::kFrame)
+        m_frameStartMs = m_lastInputMs;
+    return result;
 }
 
 void BControlClient::Queue(char type, const char* pData, std::size_t length)
@@ -44,6 +54,8 @@ void BControlClient::Receive(long long nowMs)
     char buffer[16384];
     const ssize_t n = recv(Fd(), buffer, sizeof buffer, MSG_DONTWAIT);
     if (n > 0) {
+        if (m_reader.Buffered() == 0)
+            m_frameStartMs = nowMs;
         m_reader.Append(buffer, static_cast<std::size_t>(n));
         m_lastInputMs = nowMs;
     } else if (n == 0) {
@@ -126,10 +138,10 @@ void BControlClient::Enforce(const TClientLimits& limits, long long nowMs)
                     " bytes waited for it\n",
                 limits, nowMs);
     } else if (WantsInput(limits) && HoldsPartialFrame() &&
-               nowMs - m_lastInputMs >= limits.partialFrameMs) {
-        const std::string idle = std::to_string(limits.partialFrameMs / 1000) + " s";
-        Dismiss(TReason::kPartialFrame, "it sent part of a frame and nothing more for " + idle,
-                "murox: closed: part of a frame and nothing more for " + idle + "\n", limits,
+               nowMs - m_frameStartMs >= limits.partialFrameMs) {
+        const std::string time = std::to_string(limits.partialFrameMs / 1000) + " s";
+        Dismiss(TReason::kPartialFrame, "it did not send a frame whole within " + time,
+                "murox: closed: a frame not whole " + time + " after its first byte\n", limits,
                 nowMs);
     }
 }
@@ -144,7 +156,7 @@ long long BControlClient::DueMs(const TClientLimits& limits) const
     if (Unsent() > limits.maxUnsent)
         due = m_lastProgressMs + limits.stallMs;
     if (WantsInput(limits) && HoldsPartialFrame()) {
-        const long long partialDue = m_lastInputMs + limits.partialFrameMs;
+        const long long partialDue = m_frameStartMs + limits.partialFrameMs;
         due = due < 0 || partialDue < due ? partialDue : due;
     }
     return due;

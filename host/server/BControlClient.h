@@ -29,7 +29,8 @@ struct TClientLimits {
     // many slow clients that each stay within their own limits must not
     // add up to the daemon's memory.
     std::size_t totalUnsent = std::size_t{64} * 1024 * 1024;
-    // How long part of a frame may wait for the rest.
+    // How long a frame may take to arrive whole, from its first byte: a
+    // peer that sends a byte now and then does not hold its place longer.
     long long partialFrameMs = 30000;
     // How long a dismissed client has to take its farewell: one that stopped
     // reading may still come back for it.
@@ -49,7 +50,7 @@ public:
         kFinished,       // it asked to leave, or its input ended and all is answered
         kMalformed,      // it broke the framing
         kStoppedReading, // it left too much unread for too long
-        kPartialFrame    // it sent part of a frame and nothing more
+        kPartialFrame    // it did not send a frame whole in time
     };
 
     BControlClient(BFd fd, const TPeer& peer, long long nowMs);
@@ -60,7 +61,8 @@ public:
     const TPeer& Peer() const { return m_peer; }
     TState State() const { return m_state; }
     TReason Reason() const { return m_reason; }
-    control::BFrameReader& Reader() { return m_reader; }
+    // The next frame it sent, once whole (see BFrameReader::Next).
+    control::BFrameReader::TResult NextFrame(control::TFrame& frame);
     // Whether it is sent only the events its own lines cause.
     bool OwnEventsOnly() const { return m_ownEventsOnly; }
     void SetOwnEventsOnly(bool own) { m_ownEventsOnly = own; }
@@ -126,6 +128,7 @@ private:
     std::size_t m_sent = 0;     // bytes of m_out sent
     std::size_t m_frameAt = 0;  // where in m_out the frame being sent starts
     long long m_lastInputMs;    // when it last sent anything
+    long long m_frameStartMs;   // when the first byte of the frame not yet taken came
     long long m_lastProgressMs; // when it last took anything, or was last within limits
     long long m_closeByMs = -1; // a dismissed client's deadline
     std::string m_why;

@@ -225,8 +225,10 @@ void BControlServer::Admit(BFd fd, long long nowMs)
         refusal = "uid " + std::to_string(peer.uid) +
                   " is not root, the daemon's user or a member of group " +
                   (group == m_group ? m_groupName : std::to_string(group));
-    } else if (!HasRoom(peer, nowMs)) {
-        refusal = "too many consoles (" + std::to_string(kMaxClients) + "); try again later";
+        if (!peer.groupsProblem.empty())
+            refusal += " (its supplementary groups are unknown: " + peer.groupsProblem + ")";
+    } else if (!HasRoom(peer, nowMs, refusal)) {
+        refusal += "; try again later";
         lead = "murox: no room: ";
     }
     if (!refusal.empty()) {
@@ -250,11 +252,28 @@ void BControlServer::Attach(BFd fd, const TPeer& peer)
     m_clients.push_back(std::move(pClient));
 }
 
-bool BControlServer::HasRoom(const TPeer& peer, long long nowMs)
+std::string BControlServer::NoRoom(const TPeer& peer) const
 {
-    const bool administrator = peer.uid == 0 || peer.uid == m_daemonUid;
-    const std::size_t room = administrator ? kMaxClients + 1 : kMaxClients;
-    if (m_clients.size() < room)
+    const bool administrator = Administrator(peer.uid);
+    const std::size_t most = administrator ? kMaxClients : kMaxPerUser;
+    std::size_t same = 0;
+    std::size_t others = 0; // the places of users other than the administrators
+    for (const auto& pClient : m_clients) {
+        same += pClient->Peer().uid == peer.uid ? 1 : 0;
+        others += Administrator(pClient->Peer().uid) ? 0 : 1;
+    }
+    if (same >= most)
+        return "too many consoles of uid " + std::to_string(peer.uid) + " (" +
+               std::to_string(most) + ")";
+    if (!administrator && others >= kMaxClients)
+        return "too many consoles (" + std::to_string(kMaxClients) + ")";
+    return std::string();
+}
+
+bool BControlServer::HasRoom(const TPeer& peer, long long nowMs, std::string& why)
+{
+    why = NoRoom(peer);
+    if (why.empty())
         return true;
     // Accepting takes several connections without polling again: clients
     // that left meanwhile are looked for before one is turned away.
@@ -263,7 +282,8 @@ bool BControlServer::HasRoom(const TPeer& peer, long long nowMs)
         fds.push_back({pClient->Fd(), POLLIN, 0});
     if (poll(fds.data(), fds.size(), 0) > 0)
         ReadAndSend(fds.data(), nowMs);
-    return m_clients.size() < room;
+    why = NoRoom(peer);
+    return why.empty();
 }
 
 void BControlServer::Reap(long long nowMs)

@@ -28,9 +28,13 @@ class ILogOutput;
 // dispatcher. Connections turned away are recorded in the log only.
 class BControlServer {
 public:
-    // Most clients served at once; one more is let in for root or the
-    // daemon's user, so that the administrator can always get in.
+    // Most clients served at once for the users other than root and the
+    // daemon's user together, and at once for each of those two, whose
+    // places nobody else can take: the administrator can always get in.
     static const std::size_t kMaxClients = 256;
+    // Most clients served at once for any one other user (by uid), so that
+    // no one of them can take every place.
+    static const std::size_t kMaxPerUser = 16;
 
     // Peers are let in by the rules of PeerAllowed, with the socket's
     // group read again at each connection. `pLog`, where the event records
@@ -83,7 +87,11 @@ private:
     int Poll(long long nowMs, int maxWaitMs);
     void Accept(long long nowMs);
     void Admit(BFd fd, long long nowMs);
-    bool HasRoom(const TPeer& peer, long long nowMs);
+    // Why `peer` may not take a place now; empty when it may.
+    std::string NoRoom(const TPeer& peer) const;
+    // Whether it may, once clients that left are let go; says why not.
+    bool HasRoom(const TPeer& peer, long long nowMs, std::string& why);
+    bool Administrator(uid_t uid) const { return uid == 0 || uid == m_daemonUid; }
     // Reads and sends for each client as `pPolled` (one entry a client, in
     // order) says, then closes those that are done.
     void ReadAndSend(const struct pollfd* pPolled, long long nowMs);

@@ -3,16 +3,21 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/socket.h>
+#include <unistd.h>
+
+#include "host/protocol/BFd.h"
 
 namespace {
 
 // The most groups a process can have (NGROUPS_MAX on Linux).
 const std::size_t kMaxGroups = 65536;
+// The most of /proc/PID/status read: enough for that many groups.
+const std::size_t kMaxStatus = std::size_t{1} << 20;
 
 bool GroupsFromSocket(int fd, std::vector<gid_t>& groups)
 {
@@ -33,27 +38,48 @@ bool GroupsFromSocket(int fd, std::vector<gid_t>& groups)
     return false;
 }
 
-// The "Groups:" line of /proc/PID/status. The emulator that runs the
-// PowerPC build (qemu-user) does not pass SO_PEERGROUPS through (it fails
-// with ERANGE and no size), so there the groups are read from the kernel's
-// record of the process, right after accept: a peer that exited since
-// gives none and is judged by its uid and gid alone.
-bool GroupsFromProc(pid_t pid, std::vector<gid_t>& groups)
+// Where SO_PEERGROUPS fails (the emulator that runs the PowerPC build,
+// qemu-user, does not pass it through), the groups are read from the
+// kernel's record of the process, /proc/PID/status, for the pid
+// SO_PEERCRED gave. That pid names whichever process has it now: the
+// process that connected may have exited and its pid gone to another. So
+// the record is read through one descriptor, which stays with the process
+// it was opened for and never reaches a later one that takes the pid
+// (reading fails once its process is gone). And the process found
+// lends its groups only when its effective uid and gid are those the
+// kernel recorded at connect (GroupsFromStatus): a pid taken by another
+// user's process gives none. A process of the same user and group could
+// lend its groups, but that user holds them already.
+void GroupsFromProc(TPeer& peer)
 {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.compare(0, 7, "Groups:") != 0)
-            continue;
-        std::istringstream numbers(line.substr(7));
-        std::vector<gid_t> read;
-        unsigned long group = 0;
-        while (numbers >> group && read.size() < kMaxGroups)
-            read.push_back(static_cast<gid_t>(group));
-        groups.swap(read);
-        return true;
+    const std::string path = "/proc/" + std::to_string(peer.pid) + "/status";
+    const BFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    std::string status;
+    char buffer[4096];
+    ssize_t n = 0;
+    while (file.Valid() && status.size() < kMaxStatus &&
+           (n = read(file.Get(), buffer, sizeof buffer)) > 0)
+        status.append(buffer, static_cast<std::size_t>(n));
+    if (!file.Valid() || n < 0) {
+        peer.groupsProblem = "process " + std::to_string(peer.pid) + " is gone";
+        return;
     }
-    return false;
+    GroupsFromStatus(status, peer);
+}
+
+// The numbers after `key` on its line of `status`.
+std::vector<unsigned long> StatusNumbers(const std::string& status, const std::string& key)
+{
+    std::vector<unsigned long> numbers;
+    const std::string::size_type at = status.find("\n" + key);
+    if (at == std::string::npos)
+        return numbers;
+    std::istringstream line(
+        status.substr(at + 1 + key.size(), status.find('\n', at + 1) - at - 1 - key.size()));
+    unsigned long number = 0;
+    while (numbers.size() < kMaxGroups && line >> number)
+        numbers.push_back(number);
+    return numbers;
 }
 
 } // namespace
@@ -69,8 +95,29 @@ bool ReadPeer(int fd, TPeer& peer)
     peer.uid = credentials.uid;
     peer.gid = credentials.gid;
     peer.groups.clear();
+    peer.groupsProblem.clear();
     if (!GroupsFromSocket(fd, peer.groups))
-        GroupsFromProc(peer.pid, peer.groups);
+        GroupsFromProc(peer);
+    return true;
+}
+
+bool GroupsFromStatus(const std::string& status, TPeer& peer)
+{
+    const std::vector<unsigned long> uids = StatusNumbers(status, "Uid:");
+    const std::vector<unsigned long> gids = StatusNumbers(status, "Gid:");
+    if (uids.size() < 2 || gids.size() < 2 || status.find("\nGroups:") == std::string::npos) {
+        peer.groupsProblem =
+            "the kernel's record of process " + std::to_string(peer.pid) + " cannot be read";
+        return false;
+    }
+    if (uids[1] != peer.uid || gids[1] != peer.gid) {
+        peer.groupsProblem = "process " + std::to_string(peer.pid) + " is now one of uid " +
+                             std::to_string(uids[1]) + ", gid " + std::to_string(gids[1]);
+        return false;
+    }
+    peer.groups.clear();
+    for (const unsigned long group : StatusNumbers(status, "Groups:"))
+        peer.groups.push_back(static_cast<gid_t>(group));
     return true;
 }
 

@@ -15,11 +15,18 @@ struct TPeer {
     uid_t uid = 0;
     gid_t gid = 0;
     std::vector<gid_t> groups; // supplementary groups of the process
+    std::string groupsProblem; // why they are not known; empty when they are
 };
 
 // The credentials of the process at the other end of a connected Unix
 // socket, as they were when it connected. False when the kernel gives none.
 bool ReadPeer(int fd, TPeer& peer);
+
+// Takes the supplementary groups from `status`, the text of the process's
+// /proc/PID/status, when that process has the effective uid and gid the
+// socket gave for `peer` (a pid taken by another user's process lends
+// none); otherwise says why in peer.groupsProblem.
+bool GroupsFromStatus(const std::string& status, TPeer& peer);
 
 // True for root, for the daemon's own user, and for a process whose group
 // or supplementary groups include `group`.

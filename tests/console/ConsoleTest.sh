@@ -72,8 +72,14 @@ start() {
     seq -f 'old%g' 1100
 } >"$history"
 
+# Key bindings (a macro on Ctrl-G) from a file others may write are not obeyed, as none of another
+# user's are; the user's own are.
+(umask 0 && echo 'bind -s ^G Z' >"$home/.editrc")
 start
-keys xd Tab
+keys C-g x
+await "key bindings others may write are not obeyed, and said so" \
+    eval 'typed x && shows "murox: key bindings $home/.editrc not read: others may write it"'
+keys BSpace xd Tab
 await "Tab completes a command word" typed "xdll" 12
 keys -- "-l he" Tab
 await "Tab completes an extension name" typed "xdll -l hello" 21
@@ -102,8 +108,11 @@ else
     echo "ok: the history keeps the newest 1000 lines entered"
 fi
 
+chmod 644 "$home/.editrc"
 start
-keys C-r "help q"
+keys C-g
+await "the user's own key bindings are obeyed" typed "Z"
+keys BSpace C-r "help q"
 await "Ctrl-R finds a line" eval 'last | grep -qF "help q"'
 keys Enter
 await "... and Enter runs it" eval 'shows "leave murox" && typed ""'

@@ -1,4 +1,5 @@
-// The history is used only as the user's own regular file, writable by no one else, at home.
+// The history and the key bindings are used only as the user's own regular files, writable by no
+// one else, in the user's own directory that no one else may write.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -86,6 +87,14 @@ TEST_F(HistoryFileTest, ALinkAFifoOrAFileOthersMayWriteIsNotUsed)
         EXPECT_EQ("others may write it", problem);
     }
     EXPECT_EQ("theirs", Read(m_path));
+    // Key bindings that are not there are none, and not made; nothing is used in a directory others
+    // may write.
+    EXPECT_FALSE(OpenKeyBindings(m_home + "/.editrc", problem).Valid());
+    EXPECT_EQ("", problem);
+    EXPECT_NE(0, access((m_home + "/.editrc").c_str(), F_OK));
+    ASSERT_EQ(0, chmod(m_home.c_str(), 0775));
+    EXPECT_FALSE(Open(problem).Valid());
+    EXPECT_EQ("others may write its directory", problem);
 
     m_path = m_home + "/missing/.murox_history";
     EXPECT_FALSE(Open(problem).Valid());

@@ -2,6 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <vector>
 
 #include "host/protocol/VisibleText.h"
 
@@ -23,34 +27,84 @@ std::string Escaped(const std::string& bytes)
 
 TEST(VisibleTextTest, TextAndValidUtf8AreKept)
 {
-    const std::string kept[] = {"", "plain text\n\tindented \\x1b as typed ~",
+    const std::string kept[] = {"",
+                                "plain text\n\tindented \\x1b as typed ~",
                                 "caf\xc3\xa9 \xe6\xbc\xa2 \xf0\x9f\x98\x80",
                                 "\xc2\xa0\xc2\xbf",         // U+00A0, right after the C1 range
                                 "\xe0\xa0\x80\xed\x9f\xbf", // U+0800, U+D7FF
-                                "\xf0\x90\x80\x80\xf4\x8f\xbf\xbf", // U+10000, U+10FFFF
-                                // The neighbours of the characters that hide or reorder text.
-                                "\xe2\x80\x8a", "\xe2\x80\x90", "\xe2\x80\xa9", "\xe2\x80\xaf",
-                                "\xe2\x81\xa5", "\xe2\x81\xaa", "\xef\xbb\xbe", "\xef\xbc\x81"};
+                                "\xf0\x90\x80\x80\xf4\x8f\xbf\xbf"}; // U+10000, U+10FFFF
     for (const std::string& text : kept)
         EXPECT_EQ(text, VisibleText(text));
 }
 
-// Controls, bytes that are no UTF-8, and characters that hide or reorder what follows ("U+202E"
-// turns "exe.txt" around) are escaped whole, and only they.
+// Controls and bytes that are no UTF-8 are escaped whole, and only they.
 TEST(VisibleTextTest, WhatActsHidesOrIsNoUtf8IsEscaped)
 {
     const std::string escaped[] = {std::string("\x1b\x07\r\b\x7f\0\x1f", 7),
-                                   "\xc2\x9b\xc2\x80\xc2\x9f", // C1 controls, encoded
-                                   "\x9b\x85",                 // or as stray bytes
+                                   "\x9b\x85",                 // C1 controls as stray bytes
                                    "\xc0\xaf\xe0\x80\xaf",     // overlong forms
                                    "\xed\xa0\x80",             // a surrogate
                                    "\xf4\x90\x80\x80\xf5\xff", // beyond U+10FFFF, bytes never used
-                                   "\xe2\x82",                 // cut short
-                                   // U+200B, U+200F, U+202A, U+202E, U+2066, U+2069, U+FEFF
-                                   "\xe2\x80\x8b", "\xe2\x80\x8f", "\xe2\x80\xaa", "\xe2\x80\xae",
-                                   "\xe2\x81\xa6", "\xe2\x81\xa9", "\xef\xbb\xbf"};
+                                   "\xe2\x82"};                // cut short
     for (const std::string& text : escaped)
         EXPECT_EQ("a" + Escaped(text) + "b", VisibleText("a" + text + "b")) << Escaped(text);
+}
+
+// Which code points Unicode's data, read here, says are not shown as themselves: of general
+// category Cc, Cf, Zl or Zp, or Default_Ignorable_Code_Point (the Hangul fillers among them).
+std::vector<bool> HiddenByUnicode()
+{
+    std::vector<bool> hidden(0x110000);
+    const auto mark = [&](unsigned long first, unsigned long last) {
+        for (unsigned long code = first; code <= last; ++code)
+            hidden.at(code) = true;
+    };
+    std::ifstream data(MUROX_UNICODE_DIR "/UnicodeData.txt");
+    unsigned long first = 0;
+    for (std::string line; std::getline(data, line);) {
+        char name[128] = {}, category[3] = {};
+        unsigned long code = 0;
+        std::sscanf(line.c_str(), "%lx;%127[^;];%2s", &code, name, category);
+        first = std::strstr(name, ", Last>") != nullptr ? first : code;
+        if (std::string(" Cc Cf Zl Zp ").find(std::string(" ") + category + " ") !=
+            std::string::npos)
+            mark(first, code);
+    }
+    std::ifstream derived(MUROX_UNICODE_DIR "/DerivedCoreProperties.txt");
+    for (std::string line; std::getline(derived, line);) {
+        unsigned long low = 0, high = 0;
+        const int ends = std::sscanf(line.c_str(), "%lx..%lx", &low, &high);
+        if (line.find("; Default_Ignorable_Code_Point ") != std::string::npos)
+            mark(low, ends == 2 ? high : low);
+    }
+    return hidden;
+}
+
+std::string Utf8(unsigned long code)
+{
+    const std::size_t length = code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+    std::string bytes(length, '\x80');
+    for (std::size_t i = length - 1; i > 0; --i, code >>= 6)
+        bytes[i] = static_cast<char>(0x80 | (code & 0x3f));
+    // The lead byte: 110xxxxx, 1110xxxx or 11110xxx.
+    bytes[0] = static_cast<char>((0xff00 >> length) | code);
+    return bytes;
+}
+
+// The table built into VisibleText against the data files themselves: what they say is not shown as
+// itself is escaped (U+202E turns "exe.txt" around, U+2028 breaks a line, U+E0041 hides), the rest
+// kept.
+TEST(VisibleTextTest, WhatUnicodeSaysIsNotShownAsItselfIsEscaped)
+{
+    const std::vector<bool> hidden = HiddenByUnicode();
+    std::ostringstream wrong;
+    for (unsigned long code = 0x80; code < hidden.size(); ++code) {
+        const std::string bytes = Utf8(code);
+        if ((code < 0xd800 || code > 0xdfff) &&
+            VisibleText(bytes) != (hidden[code] ? Escaped(bytes) : bytes))
+            wrong << std::hex << " U+" << code;
+    }
+    EXPECT_EQ("", wrong.str().substr(0, 200));
 }
 
 // A log record is one line: a line break in it would start a forged record.

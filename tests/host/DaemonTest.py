@@ -439,7 +439,7 @@ class DaemonTestCase(unittest.TestCase):
         half.close()
         # The one stuck in its frame is closed with a word; the idle one runs on.
         farewell = next(f for f in iter(stuck.frame, (None, None)) if f[0] not in (b"V", b"W"))
-        self.assertEqual((b"X", b"murox: closed: part of a frame and nothing more for 4 s\n"),
+        self.assertEqual((b"X", b"murox: closed: a frame not whole 4 s after its first byte\n"),
                          farewell)
         self.assertTrue(stuck.closed_by_daemon())
         self.assertTrue(idle.answer(b"help quit")[1].startswith(b"quit"))

@@ -50,12 +50,12 @@ protected:
         Start(m_path, kGroup);
     }
     // The first frame sent to a connection made as `uid` with only `group` (the kernel takes the
-    // peer's ids and groups as they are at connect()), its type and payload; then it hangs up.
+    // peer's ids and groups as they are at connect()), its type and payload; it stays connected.
     std::string FirstFrame(uid_t uid, gid_t group)
     {
         sockaddr_un address{};
         EXPECT_TRUE(control::SocketAddress(m_path, address));
-        const BFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        BFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         gid_t groups[64];
         const int count = getgroups(64, groups);
         EXPECT_EQ(0, setgroups(1, &group));
@@ -68,6 +68,7 @@ protected:
         EXPECT_EQ(0, setgroups(static_cast<std::size_t>(count), groups));
         const std::vector<control::TFrame> frames = AllFrames(fd.Get());
         m_read.erase(fd.Get());
+        m_peers.push_back(std::move(fd));
         return frames.empty() ? std::string() : frames[0].type + frames[0].payload;
     }
     static std::string Greeting()
@@ -108,10 +109,10 @@ TEST_F(ServerAccessTest, TheSocketsGroupIsReadAgainAtEachConnection)
     EXPECT_EQ(2U, status.refusals);
 }
 
-// With every place taken, one more is kept for root or the daemon's user (here not root), group or
-// not, and not for group members. "status" counts the consoles served, until one is seen to leave,
-// the records its log lost, and its uptime from when it was made.
-TEST_F(ServerAccessTest, TheLastPlaceIsKeptForTheAdministrator)
+// One user holds at most 16 places, told why beyond; with every place of the others taken, root's
+// and the daemon's user's (here not root) are still theirs, group or not. "status" counts the
+// consoles served, until one is seen to leave, the records its log lost, and its uptime.
+TEST_F(ServerAccessTest, NoUserTakesEveryPlaceAndTheAdministratorsKeepTheirs)
 {
     const uid_t kDaemonUser = 4444;
     const std::size_t most = BControlServer::kMaxClients;
@@ -126,8 +127,13 @@ TEST_F(ServerAccessTest, TheLastPlaceIsKeptForTheAdministrator)
     }
     // The daemon's own socket, as when it claims it.
     ASSERT_EQ(0, chown(m_path.c_str(), kDaemonUser, static_cast<gid_t>(-1)));
-    for (std::size_t i = 0; i < most; ++i)
-        Attach();
+    for (std::size_t i = 0; i < BControlServer::kMaxPerUser; ++i)
+        ASSERT_EQ(Greeting(), FirstFrame(kNobody, kGroup)) << i;
+    const std::string noRoom =
+        std::string(1, control::kFarewell) + "murox: no room: too many consoles";
+    EXPECT_EQ(noRoom + " of uid 65534 (16); try again later\n", FirstFrame(kNobody, kGroup));
+    for (std::size_t i = BControlServer::kMaxPerUser; i < most; ++i)
+        Attach(0, false, static_cast<uid_t>(5000 + i / BControlServer::kMaxPerUser));
     TDaemonStatus status;
     m_pServer->FillStatus(status);
     EXPECT_EQ(most, status.consoles);
@@ -137,13 +143,11 @@ TEST_F(ServerAccessTest, TheLastPlaceIsKeptForTheAdministrator)
         m_pServer->FillStatus(status);
     }
     EXPECT_EQ(most - 1, status.consoles);
-    EXPECT_EQ(Greeting(), FirstFrame(kNobody, kGroup));
-    Attach();
-    EXPECT_EQ(std::string(1, control::kFarewell) + "murox: no room: too many consoles (" +
-                  std::to_string(most) + "); try again later\n",
-              FirstFrame(kNobody, kGroup));
-    EXPECT_EQ(Greeting(), FirstFrame(kDaemonUser, kOtherGroup));
-    EXPECT_EQ(Greeting(), FirstFrame(0, kOtherGroup));
+    EXPECT_EQ(Greeting(), FirstFrame(4445, kGroup));
+    EXPECT_EQ(noRoom + " (256); try again later\n", FirstFrame(4446, kGroup));
+    for (const uid_t administrator : {kDaemonUser, uid_t{0}})
+        for (std::size_t i = 0; i < BControlServer::kMaxPerUser + 1; ++i)
+            ASSERT_EQ(Greeting(), FirstFrame(administrator, kOtherGroup)) << administrator;
     syscall_faults::TFrozenClock later({1005, 0}, CLOCK_MONOTONIC);
     m_pServer->FillStatus(status);
     EXPECT_EQ(17U, status.eventsDropped);

@@ -96,13 +96,15 @@ protected:
         ASSERT_EQ(TClaimResult::kClaimed, claimed.outcome) << claimed.error;
         m_pServer.reset(new BControlServer(m_socket, -1, nullptr, m_limits));
     }
-    // A client with pid `pid`, its end returned; `small` buffers keep what is unread in the server.
-    int Attach(pid_t pid = 0, bool small = false)
+    // A client with pid `pid` of `uid`, its end returned; `small` buffers keep what is unread in
+    // the server.
+    int Attach(pid_t pid = 0, bool small = false, uid_t uid = 0)
     {
         auto pair = testsupport::SocketPair(small);
         EXPECT_TRUE(pair.second.Valid());
         TPeer peer;
         peer.pid = pid;
+        peer.uid = uid;
         m_pServer->Attach(std::move(pair.first), peer);
         m_peers.push_back(std::move(pair.second));
         return m_peers.back().Get();

@@ -29,6 +29,7 @@
 #include "host/registry/ExtFailures.h"
 #include "host/server/BAnswerStream.h"
 #include "host/server/LineAudit.h"
+#include "host/server/PeerAccess.h"
 #include "tests/host/ServerFixture.h"
 #include "tests/support/EventTestSupport.h"
 #include "tests/support/SystemCallFaults.h"
@@ -79,6 +80,36 @@ TEST(LineAuditTest, ALineIsLoggedWithItsCommandWholeInParts)
                 << piece;
         }
         EXPECT_EQ(control::VisibleLine(line), joined);
+    }
+}
+
+// Who is let in, by what the kernel says of the peer. Where its groups come from the kernel's
+// record of the process with its pid, only a process of the peer's own effective uid and gid lends
+// them: a pid taken since by another user's process lends none.
+TEST(PeerAccessTest, APeerIsJudgedByItsOwnCredentials)
+{
+    // Root, the daemon's user (500), the group (40) as the process's own or a supplementary one.
+    const std::pair<TPeer, bool> peers[] = {
+        {{0, 0, 1, {}, ""}, true},       {{0, 500, 1, {}, ""}, true},
+        {{0, 7, 40, {}, ""}, true},      {{0, 7, 1, {3, 40}, ""}, true},
+        {{0, 7, 1, {3, 41}, ""}, false}, {{0, 40, 1, {}, ""}, false}};
+    for (const auto& peer : peers)
+        EXPECT_EQ(peer.second, PeerAllowed(peer.first, 500, 40)) << peer.first.uid;
+    const std::pair<std::string, std::string> records[] = {
+        {"Uid:\t7\t7\t7\t7\nGid:\t1\t1\t1\t1\nGroups:\t3 40 \n", ""},
+        {"Uid:\t8\t8\t8\t8\nGid:\t1\t1\t1\t1\nGroups:\t40\n",
+         "process 9 is now one of uid 8, gid 1"},
+        {"Uid:\t7\t8\t7\t7\nGid:\t1\t1\t1\t1\nGroups:\t40\n",
+         "process 9 is now one of uid 8, gid 1"},
+        {"Uid:\t7\t7\t7\t7\nGid:\t1\t2\t1\t1\nGroups:\t40\n",
+         "process 9 is now one of uid 7, gid 2"},
+        {"Uid:\t7\t7\t7\t7\nGid:\t1\t1\t1\t1\n",
+         "the kernel's record of process 9 cannot be read"}};
+    for (const auto& record : records) {
+        TPeer peer{9, 7, 1, {}, ""};
+        EXPECT_EQ(record.second.empty(), GroupsFromStatus("Name:\tmurox\n" + record.first, peer));
+        EXPECT_EQ(record.second, peer.groupsProblem);
+        EXPECT_EQ(record.second.empty(), PeerAllowed(peer, 500, 40)) << record.first;
     }
 }
 
@@ -534,6 +565,32 @@ TEST_F(ConsoleBudgetTest, ALineIsRefusedForWhatItHoldsAndTheNextOneRuns)
                     "<5>line from uid 0, pid 601: help",
                     "<4>console dropped: uid 0, pid 602: it asked for events of no known kind",
                     "<6>console disconnected: uid 0, pid 601"));
+}
+
+// A frame must be whole in time from its first byte, however its bytes trickle in; frames that
+// follow each other, the next begun before the last is whole, run on.
+TEST_F(ConsoleBudgetTest, AFrameMustBeWholeInTimeFromItsFirstByte)
+{
+    m_limits.partialFrameMs = 2000;
+    m_pServer.reset(new BControlServer(m_socket, -1, nullptr, m_limits));
+    syscall_faults::TFrozenClock clock({1000000, 0}, CLOCK_MONOTONIC);
+    const int trickling = Attach(701);
+    const int streaming = Attach(702);
+    const std::string frame("L\0\0\0\4help", 9);
+    for (std::size_t step = 0; step < frame.size(); ++step) {
+        (void)!send(trickling, &frame[step], 1, MSG_NOSIGNAL);
+        // The rest of a frame and the start of the next.
+        const std::string piece = (step == 0 ? "" : frame.substr(4)) + frame.substr(0, 4);
+        ASSERT_EQ(static_cast<ssize_t>(piece.size()),
+                  send(streaming, piece.data(), piece.size(), MSG_NOSIGNAL));
+        m_pServer->Turn(m_runner, 0);
+        clock.Advance(500);
+    }
+    EXPECT_THAT(
+        Frames(trickling, control::kFarewell),
+        testing::ElementsAre("murox: closed: a frame not whole 2 s after its first byte\n"));
+    EXPECT_THAT(Frames(streaming, control::kFarewell), testing::IsEmpty());
+    EXPECT_EQ(frame.size() - 1, m_runner.lines.size());
 }
 
 // The limits apply once a console could take what was queued: an idle one gets a long answer whole.
