@@ -226,7 +226,7 @@ public:
         const int daemonSide = 4096, consoleSide = 1;
         setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &daemonSide, sizeof daemonSide);
         setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &consoleSide, sizeof consoleSide);
-        m_server.Attach(BFd(fds[0]), TPeer{getpid(), getuid(), getgid(), {}});
+        m_server.Attach(BFd(fds[0]), TPeer{getpid(), getuid(), getgid(), {}, {}});
         m_consoles.emplace_back(new TConsole);
         TConsole& console = *(m_slots[slot] = m_consoles.back().get());
         console.id = static_cast<int>(m_consoles.size());
