@@ -74,6 +74,22 @@ std::string LockDirectory()
     return runtime.empty() ? "/tmp/murox-" + std::to_string(geteuid()) : runtime;
 }
 
+KAF::TLockPlace LockPlace(const TMuroxOptions& options, gid_t socketGroup)
+{
+    KAF::TLockPlace place;
+    place.directory = LockDirectory();
+    place.group = getegid();
+    if (options.mode != TMuroxMode::kDaemon)
+        return place;
+    place.oneName = geteuid() == 0;
+    std::string error;
+    const std::string socket =
+        options.socketPath.empty() ? control::DefaultSocketPath(error) : options.socketPath;
+    if (socket.substr(0, socket.rfind('/')) == place.directory)
+        place.group = socketGroup;
+    return place;
+}
+
 std::string SocketPath(const TMuroxOptions& options)
 {
     if (!options.socketPath.empty())

@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include "host/kaf/ConfigLock.h"
 #include "host/program/MuroxOptions.h"
 
 // An installed murox takes the configuration installed with it: where the
@@ -28,6 +29,13 @@ std::string SocketPath(const TMuroxOptions& options);
 // runtime directory (/run/murox for root, $XDG_RUNTIME_DIR/murox), else,
 // for a user without one, /tmp/murox-UID, which must then be the user's own.
 std::string LockDirectory();
+
+// The locks' directory, the group it gets when murox makes it (the
+// socket's, when the daemon's socket is to be in it, so that its group's
+// members reach the socket through it; else the effective group), and
+// whether a configuration of more than one name is refused (root's
+// daemon).
+KAF::TLockPlace LockPlace(const TMuroxOptions& options, gid_t socketGroup);
 
 // The socket a console connects to: --socket, $MUROX_SOCKET, the user's
 // own default where a socket is, else the system daemon's.

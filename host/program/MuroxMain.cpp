@@ -75,7 +75,7 @@ int CheckConfiguration(const std::string& path)
 
 // Reads the configuration into `store` and locks its file. 0, or the exit
 // status after saying why on standard error.
-int OpenConfiguration(const std::string& path, KAF::BFileNV& store)
+int OpenConfiguration(const std::string& path, const KAF::TLockPlace& locks, KAF::BFileNV& store)
 {
     std::string error;
     std::vector<TExtConfigEntry> entries;
@@ -95,7 +95,7 @@ int OpenConfiguration(const std::string& path, KAF::BFileNV& store)
     // One murox per configuration: a second would load every library again
     // and overwrite the first one's changes. The lock is a file of this
     // user's own, which no reader of the configuration can hold.
-    if (!KAF::LockConfig(LockDirectory(), path, store, error)) {
+    if (!KAF::LockConfig(locks, path, store, error)) {
         std::fprintf(stderr, "murox: %s\n", error.c_str());
         return kFailure;
     }
@@ -115,7 +115,7 @@ int OpenConfiguration(const std::string& path, KAF::BFileNV& store)
 int RunHost(const TMuroxOptions& options, gid_t socketGroup)
 {
     KAF::BFileNV store;
-    int status = OpenConfiguration(options.configPath, store);
+    int status = OpenConfiguration(options.configPath, LockPlace(options, socketGroup), store);
     if (status != 0)
         return status;
     // The sink is attached before the first library loads, so that their
