@@ -112,45 +112,104 @@ endif()
 # seen from its own place, under any prefix. Under /usr the dynamic
 # linker's own search path holds libMUROX, and Debian allows a run path
 # only to a package's private libraries: there it names the private
-# directory alone. The private libraries find each other beside them.
+# directory alone. The private libraries find each other beside them; the
+# samples, opened by murox, need none.
+#
+# These binaries are linked with their run path (BUILD_WITH_INSTALL_RPATH),
+# never given one by CMake's install-time editor: for that, CMake pads the
+# build tree's run path with empty elements, which the dynamic loader reads
+# as the current directory. The run path they are linked with names the
+# build tree's libraries first, from the binary's own place, then what the
+# install names; the install leaves only the latter (for its prefix),
+# which always fits where the whole stood.
 file(RELATIVE_PATH MUROX_BIN_TO_LIB /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
 set(MUROX_PRIVATE_RPATH "$ORIGIN/${MUROX_BIN_TO_LIB}/murox")
+
+# The directory the build writes TARGET's file to.
+function(murox_output_dir target out)
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "EXECUTABLE")
+        get_target_property(dir ${target} RUNTIME_OUTPUT_DIRECTORY)
+    else()
+        get_target_property(dir ${target} LIBRARY_OUTPUT_DIRECTORY)
+    endif()
+    if(NOT dir)
+        get_target_property(dir ${target} BINARY_DIR)
+    endif()
+    set(${out} ${dir} PARENT_SCOPE)
+endfunction()
+
+# murox_run_path(TARGET DESTINATION UNDER_USR ELSEWHERE): TARGET, installed
+# to DESTINATION, runs with UNDER_USR as its run path under /usr and
+# ELSEWHERE under any other prefix (lists; empty for none).
+set(MUROX_RUN_PATHS)
+function(murox_run_path target destination under_usr elsewhere)
+    murox_output_dir(${target} own)
+    set(linked)
+    get_target_property(libraries ${target} LINK_LIBRARIES)
+    foreach(library IN LISTS libraries)
+        if(TARGET ${library})
+            get_target_property(type ${library} TYPE)
+            if(type STREQUAL "SHARED_LIBRARY")
+                murox_output_dir(${library} dir)
+                file(RELATIVE_PATH relative ${own} ${dir})
+                string(REGEX REPLACE "/$" "" element "$ORIGIN/${relative}")
+                list(APPEND linked ${element})
+            endif()
+        endif()
+    endforeach()
+    list(REMOVE_DUPLICATES linked)
+    list(APPEND linked ${elsewhere})
+    set_target_properties(${target} PROPERTIES BUILD_WITH_INSTALL_RPATH ON INSTALL_RPATH
+                                                                           "${linked}")
+    string(REPLACE ";" ":" under_usr "${under_usr}")
+    string(REPLACE ";" ":" elsewhere "${elsewhere}")
+    set(MUROX_RUN_PATHS ${MUROX_RUN_PATHS}
+                        "${destination}/$<TARGET_FILE_NAME:${target}>=${under_usr}=${elsewhere}"
+        PARENT_SCOPE)
+endfunction()
+
+foreach(target IN LISTS MUROX_HOST_LIBRARIES)
+    murox_run_path(${target} ${MUROX_INSTALL_PRIVATEDIR} "$ORIGIN" "$ORIGIN;$ORIGIN/..")
+endforeach()
+foreach(target IN LISTS MUROX_HOST_PROGRAMS)
+    murox_run_path(${target} ${CMAKE_INSTALL_BINDIR} "${MUROX_PRIVATE_RPATH}"
+                   "${MUROX_PRIVATE_RPATH};$ORIGIN/${MUROX_BIN_TO_LIB}")
+endforeach()
+foreach(target IN LISTS MUROX_HOST_EXTENSIONS)
+    murox_run_path(${target} ${MUROX_INSTALL_EXTDIR} "" "")
+endforeach()
 if(MUROX_HOST_LIBRARIES)
-    set_target_properties(${MUROX_HOST_LIBRARIES} PROPERTIES INSTALL_RPATH "$ORIGIN;$ORIGIN/..")
     install(TARGETS ${MUROX_HOST_LIBRARIES} LIBRARY DESTINATION ${MUROX_INSTALL_PRIVATEDIR}
                                                     COMPONENT host)
 endif()
 if(MUROX_HOST_PROGRAMS)
-    set_target_properties(
-        ${MUROX_HOST_PROGRAMS} PROPERTIES INSTALL_RPATH
-                                          "${MUROX_PRIVATE_RPATH};$ORIGIN/${MUROX_BIN_TO_LIB}")
     install(TARGETS ${MUROX_HOST_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
                                                    COMPONENT host)
-endif()
-set(MUROX_HOST_RPATH_FILES)
-foreach(target IN LISTS MUROX_HOST_LIBRARIES)
-    list(APPEND MUROX_HOST_RPATH_FILES
-         "${MUROX_INSTALL_PRIVATEDIR}/$<TARGET_FILE_NAME:${target}>=$ORIGIN")
-endforeach()
-foreach(target IN LISTS MUROX_HOST_PROGRAMS)
-    list(APPEND MUROX_HOST_RPATH_FILES
-         "${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:${target}>=${MUROX_PRIVATE_RPATH}")
-endforeach()
-if(MUROX_HOST_RPATH_FILES)
-    install(
-        CODE "
-        if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
-            foreach(entry ${MUROX_HOST_RPATH_FILES})
-                string(REGEX MATCH \"^([^=]*)=(.*)$\" ignored \"\${entry}\")
-                file(RPATH_SET FILE \$ENV{DESTDIR}/usr/\${CMAKE_MATCH_1} NEW_RPATH \"\${CMAKE_MATCH_2}\")
-            endforeach()
-        endif()"
-        COMPONENT host)
 endif()
 if(MUROX_HOST_EXTENSIONS)
     install(TARGETS ${MUROX_HOST_EXTENSIONS} LIBRARY DESTINATION ${MUROX_INSTALL_EXTDIR}
                                                      COMPONENT host)
 endif()
+if(MUROX_RUN_PATHS)
+    install(
+        CODE "
+        foreach(entry ${MUROX_RUN_PATHS})
+            string(REGEX MATCH \"^([^=]*)=([^=]*)=(.*)$\" ignored \"\${entry}\")
+            set(file \$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${CMAKE_MATCH_1})
+            set(path \"\${CMAKE_MATCH_3}\")
+            if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+                set(path \"\${CMAKE_MATCH_2}\")
+            endif()
+            if(path)
+                file(RPATH_SET FILE \${file} NEW_RPATH \"\${path}\")
+            else()
+                file(RPATH_REMOVE FILE \${file})
+            endif()
+        endforeach()"
+        COMPONENT host)
+endif()
+
 # The default configuration names the sample extensions by path, and the
 # daemon's systemd unit names murox and the configuration, so both are
 # written at install time, for the prefix installed to. The installed

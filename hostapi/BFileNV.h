@@ -53,7 +53,7 @@ public:
 // replaced or removed by hand, also while the commit writes; a file the
 // store never read counts as one that did not exist): LastError() then
 // says why (to re-read it: "xdll -r"). The host may lock the file for the
-// store, with a lock file of its own (host/kaf/StoreControl.h).
+// store, with lock files of its own (host/kaf/StoreControl.h).
 class KAF_API BFileNV : public INonVolatile {
 public:
     BFileNV();
@@ -77,7 +77,8 @@ public:
     // Writes the contents to the store's file through a temporary file that
     // is flushed, synced and exchanged with it, so readers see the old file
     // or the new one, never a mix; an edit that reached the old file
-    // meanwhile is exchanged back in and the commit refused. The temporary
+    // meanwhile is exchanged back in (with what was appended to the new
+    // file in between) and the commit refused. The temporary
     // file is created beside the final target of a symbolic link (the link
     // stays), under a name nobody can foresee and without following
     // anything found there, mode 0600 until complete, then with the old

@@ -50,13 +50,21 @@ int BFileNV::ReadFile(const char* fileName)
 {
     const std::string name = fileName != nullptr ? fileName : "";
     std::string text, error;
-    if (!ReadConfigFile(name, text, error)) {
+    struct stat file;
+    if (!ReadConfigFile(name, text, error, &file)) {
         SetText(m_lastError, error);
         return 0;
     }
     BConfigDocument parsed;
     if (!parsed.Parse(text, error)) {
         SetText(m_lastError, "malformed '" + name + "', " + error);
+        return 0;
+    }
+    // A locked store keeps one lock per file: the file it now takes may be
+    // another than it had (a link re-pointed, a file put in place by hand).
+    BConfigLocks& locks = m_pContents->locks;
+    if (locks.Placed() && !locks.Follow(name, file, error)) {
+        SetText(m_lastError, error);
         return 0;
     }
     // The name may be this store's own m_fileName; Assign copes with that.
@@ -110,7 +118,9 @@ int BFileNV::Commit()
     const std::string name = ToStd(m_fileName);
     std::string text = m_pContents->document.Render();
     std::string error;
-    if (!RewriteConfigFile(name, m_pContents->synced, text, error)) {
+    BConfigLocks& locks = m_pContents->locks;
+    if (!RewriteConfigFile(name, m_pContents->synced, text, error,
+                           locks.Placed() ? &locks : nullptr)) {
         SetText(m_lastError, error);
         return 0;
     }

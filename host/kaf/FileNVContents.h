@@ -5,14 +5,15 @@
 
 #include "host/kaf/BConfigDocument.h"
 #include "host/kaf/ConfigFile.h"
+#include "host/kaf/ConfigLock.h"
 #include "hostapi/BFileNV.h"
 
 namespace KAF {
 
 struct BFileNV::TContents {
     BConfigDocument document;
-    TFileImage synced; // the file as last read or written
-    BFd lock;          // the store's lock file, if it holds one (StoreControl.h)
+    TFileImage synced;  // the file as last read or written
+    BConfigLocks locks; // the store's file's, once placed (StoreControl.h)
 
     // A nested class may reach the store's private pointer: this is how the
     // framework's functions beside the store do it without new members.

@@ -113,13 +113,25 @@ bool ResolveTarget(const std::string& path, std::string& dir, std::string& base,
     return true;
 }
 
+bool OpenTargetDirectory(const std::string& path, BFd& dirFd, std::string& base, std::string& error)
+{
+    std::string dir;
+    if (!ResolveTarget(path, dir, base, error))
+        return false;
+    dirFd.Reset(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dirFd.Valid())
+        return true;
+    error = Reason();
+    return false;
+}
+
 int CreateTemporary(int dirFd, const std::string& base, mode_t mode, std::string& name)
 {
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         name = base + kTemporaryMark;
         RandomSuffix(name);
-        const int fd = ::openat(dirFd, name.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        const int fd =
+            ::openat(dirFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }

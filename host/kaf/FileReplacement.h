@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "host/protocol/BFd.h"
+
 namespace KAF {
 
 // Reads `fd` to its end into `text`. False, with errno set (EFBIG past
@@ -23,12 +25,17 @@ bool ResolveTarget(const std::string& path, std::string& dir, std::string& base,
                    std::string& error);
 
 // A new file beside `base`, named so that a stranger cannot guess it, and
-// never anything that already stands there; its name in `name`. -1, with
-// errno set, when none could be made.
+// never anything that already stands there, open for reading and writing;
+// its name in `name`. -1, with errno set, when none could be made.
 int CreateTemporary(int dirFd, const std::string& base, mode_t mode, std::string& name);
 
 // True for a name CreateTemporary gives beside `base`.
 bool IsTemporaryName(const std::string& base, const std::string& name);
+
+// Opens the directory of the file that `path` finally names, and says the
+// file's name there.
+bool OpenTargetDirectory(const std::string& path, BFd& dirFd, std::string& base,
+                         std::string& error);
 
 // Gives the file open in `fd` the owner, group and mode of `original`.
 bool KeepOwnerAndMode(int fd, const struct stat& original);

@@ -6,20 +6,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
-#include "host/kaf/ConfigLock.h"
 #include "host/kaf/FileNVContents.h"
 #include "host/kaf/FileReplacement.h"
-#include "host/kaf/LockHolder.h"
 
 namespace KAF {
 
 namespace {
-
-// Only root or this user can remove a lock file; a few tries outlast that.
-const int kLockAttempts = 8;
 
 std::string Reason()
 {
@@ -35,24 +29,10 @@ bool OpenConfigDirectory(const std::string& path, BFd& dirFd, std::string& base,
         error = Reason();
         return false;
     }
-    std::string dir;
-    if (!S_ISREG(st.st_mode))
-        error = "not a regular file";
-    else if (ResolveTarget(path, dir, base, error)) {
-        dirFd.Reset(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (dirFd.Valid())
-            return true;
-        error = Reason();
-    }
+    if (S_ISREG(st.st_mode))
+        return OpenTargetDirectory(path, dirFd, base, error);
+    error = "not a regular file";
     return false;
-}
-
-bool SameLock(const BFd& held, int dirFd, const std::string& name)
-{
-    struct stat locked, named;
-    return held.Valid() && ::fstat(held.Get(), &locked) == 0 &&
-           ::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-           SameFile(locked, named);
 }
 
 // The removal of RemoveLeftoverTemporaries, entry by entry of `pDir`, the
@@ -86,42 +66,33 @@ int RemoveLeftovers(DIR* pDir, int dirFd, const std::string& base, std::string& 
 
 } // namespace
 
-bool LockConfig(const std::string& lockDir, const std::string& path, BFileNV& store,
+bool LockConfig(const TLockPlace& place, const std::string& path, BFileNV& store,
                 std::string& holderMessage)
 {
-    BFd& lock = BFileNV::TContents::Of(store).lock;
+    BConfigLocks& locks = BFileNV::TContents::Of(store).locks;
     const std::string prefix = "cannot lock '" + path + "': ";
-    BFd configDir, locks;
-    std::string base, error;
-    struct stat directory;
-    if (!OpenConfigDirectory(path, configDir, base, error) ||
-        ::fstat(configDir.Get(), &directory) != 0 || !OpenLockDirectory(lockDir, locks, error)) {
-        holderMessage = prefix + (error.empty() ? Reason() : error);
+    struct stat file;
+    std::string error;
+    if (::stat(path.c_str(), &file) != 0) {
+        holderMessage = prefix + Reason();
         return false;
     }
-    const std::string name = LockFileName(directory, base);
-    if (SameLock(lock, locks.Get(), name))
-        return true;
-    for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-        BFd fd;
-        if (!OpenLockFile(locks.Get(), name, fd, error)) {
-            holderMessage = prefix + error;
-            return false;
-        }
-        if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-            holderMessage =
-                errno == EWOULDBLOCK ? DescribeLockHolder(path, fd.Get()) : prefix + Reason();
-            return false;
-        }
-        // The lock counts only on the file the name still leads to.
-        if (SameLock(fd, locks.Get(), name)) {
-            RecordLockHolder(fd.Get()); // only ever a help to name it
-            lock = std::move(fd);
-            return true;
-        }
+    if (!S_ISREG(file.st_mode)) {
+        holderMessage = prefix + "not a regular file";
+        return false;
     }
-    holderMessage = prefix + "its lock file is removed again and again";
-    return false;
+    if (locks.Placed())
+        return locks.Follow(path, file, holderMessage);
+    // A store that takes no lock follows none when it reads again.
+    BConfigLocks fresh;
+    if (!fresh.Place(place, error)) {
+        holderMessage = prefix + error;
+        return false;
+    }
+    if (!fresh.Follow(path, file, holderMessage))
+        return false;
+    locks = std::move(fresh);
+    return true;
 }
 
 int RemoveLeftoverTemporaries(const std::string& path, std::string& error)

@@ -6,20 +6,26 @@
 
 #include <string>
 
+#include "host/kaf/ConfigLock.h"
 #include "hostapi/BFileNV.h"
 
 namespace KAF {
 
-// Takes, for `store`, the lock of the configuration at `path` (the final
-// target of a symbolic link): an flock on a file of the caller's own in
-// `lockDir` (see ConfigLock.h), never on the configuration, which its
-// readers may open and lock as they like. Refuses at once when another
-// process holds it: then `holderMessage` names the holder ("PATH is in use
-// by murox pid N (a daemon serving SOCKET): use murox --remote") or says
-// why the file cannot be locked. The store owns the lock from then on and
-// releases it when destroyed; a rewrite, or a file put in place by hand,
-// keeps it. Calling it again for the file the store holds succeeds.
-KAF_API bool LockConfig(const std::string& lockDir, const std::string& path, BFileNV& store,
+// Takes, for `store`, the locks of the configuration at `path` (the final
+// target of a symbolic link): flocks on files of the caller's own in
+// `place`'s directory (see ConfigLock.h), never on the configuration,
+// which its readers may open and lock as they like; one for its name, one
+// for the file, whatever its names. Refuses at once when another process
+// holds one: then `holderMessage` names the holder ("PATH is in use by
+// murox pid N (a daemon serving SOCKET): use murox --remote") or says why
+// the file cannot be locked. The store owns the locks from then on: each
+// read takes those of the file read before the store takes it (a read
+// whose file another process holds fails, naming the holder, and keeps
+// the locks held), a rewrite moves the file's lock to the file it puts in
+// place, a file put in place by hand keeps the name's; destroyed, the store
+// lets go of them and removes their files. Calling it again for the file
+// the store holds succeeds.
+KAF_API bool LockConfig(const TLockPlace& place, const std::string& path, BFileNV& store,
                         std::string& holderMessage);
 
 // Removes the temporary files that a rewrite of the configuration at `path`

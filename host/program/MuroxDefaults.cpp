@@ -102,6 +102,24 @@ std::string LockDirectory(std::string& error)
     return state.empty() ? state : state + "/locks";
 }
 
+bool LockPlace(const TMuroxOptions& options, gid_t socketGroup, KAF::TLockPlace& place,
+               std::string& error)
+{
+    place.directory = LockDirectory(error);
+    if (place.directory.empty())
+        return false;
+    place.group = getegid();
+    if (options.mode != TMuroxMode::kDaemon)
+        return true;
+    place.oneName = geteuid() == 0;
+    std::string ignored;
+    const std::string socket =
+        options.socketPath.empty() ? control::DefaultSocketPath(ignored) : options.socketPath;
+    if (socket.substr(0, socket.rfind('/')) == place.directory)
+        place.group = socketGroup;
+    return true;
+}
+
 std::string SocketPath(const TMuroxOptions& options)
 {
     if (!options.socketPath.empty())

@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include "host/kaf/ConfigLock.h"
 #include "host/program/MuroxOptions.h"
 
 // An installed murox takes the configuration installed with it: where the
@@ -39,6 +40,15 @@ std::string StateDirectory(std::string& error);
 // else can make it first. Empty, with `error` saying why, when there is
 // neither.
 std::string LockDirectory(std::string& error);
+
+// The locks' directory, the group it gets when murox makes it (the
+// socket's, when the daemon's socket is to be in it, so that its group's
+// members reach the socket through it; else the effective group), and
+// whether a configuration of more than one name is refused (root's
+// daemon). False, with `error` saying why, when there is no directory to
+// keep them in.
+bool LockPlace(const TMuroxOptions& options, gid_t socketGroup, KAF::TLockPlace& place,
+               std::string& error);
 
 // The socket a console connects to: --socket, $MUROX_SOCKET, the user's
 // own default where a socket is, else the system daemon's.

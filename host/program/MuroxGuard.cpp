@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <utility>
 
-#include "host/kaf/ConfigLock.h"
 #include "host/program/MuroxDefaults.h"
+#include "host/protocol/OwnDirectory.h"
 #include "host/protocol/VisibleText.h"
 #include "host/registry/LogPriority.h"
 
@@ -13,7 +13,10 @@ std::unique_ptr<BExtCrashGuard> OpenCrashGuard(const std::string& configuration)
     std::string error;
     const std::string dir = StateDirectory(error);
     BFd fd;
-    if (dir.empty() || !KAF::OpenOwnDirectory(dir, 0700, "the state directory", fd, error)) {
+    if (!dir.empty())
+        error = control::OpenOwnDirectory(dir, 0700, static_cast<gid_t>(-1),
+                                          "the state directory " + dir, "", fd);
+    if (!fd.Valid()) {
         LogEventAt(TLogPriority::kWarning, "extension libraries load without the crash guard: %s",
                    control::VisibleLine(error).c_str());
         return nullptr;

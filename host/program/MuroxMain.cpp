@@ -75,7 +75,7 @@ int CheckConfiguration(const std::string& path)
 
 // Reads the configuration into `store` and locks its file. 0, or the exit
 // status after saying why on standard error.
-int OpenConfiguration(const std::string& path, KAF::BFileNV& store)
+int OpenConfiguration(const std::string& path, const KAF::TLockPlace& locks, KAF::BFileNV& store)
 {
     std::string error;
     std::vector<TExtConfigEntry> entries;
@@ -95,11 +95,8 @@ int OpenConfiguration(const std::string& path, KAF::BFileNV& store)
     // One murox per configuration: a second would load every library again
     // and overwrite the first one's changes. The lock is a file of this
     // user's own, which no reader of the configuration can hold.
-    const std::string locks = LockDirectory(error);
-    if (locks.empty() || !KAF::LockConfig(locks, path, store, error)) {
-        std::fprintf(stderr, "murox: %s\n",
-                     locks.empty() ? ("cannot lock '" + path + "': " + error).c_str()
-                                   : error.c_str());
+    if (!KAF::LockConfig(locks, path, store, error)) {
+        std::fprintf(stderr, "murox: %s\n", error.c_str());
         return kFailure;
     }
     // Only the lock's holder knows that no rewrite of this file is running.
@@ -118,7 +115,14 @@ int OpenConfiguration(const std::string& path, KAF::BFileNV& store)
 int RunHost(const TMuroxOptions& options, gid_t socketGroup)
 {
     KAF::BFileNV store;
-    int status = OpenConfiguration(options.configPath, store);
+    KAF::TLockPlace locks;
+    std::string error;
+    if (!LockPlace(options, socketGroup, locks, error)) {
+        std::fprintf(stderr, "murox: cannot lock '%s': %s\n", options.configPath.c_str(),
+                     error.c_str());
+        return kFailure;
+    }
+    int status = OpenConfiguration(options.configPath, locks, store);
     if (status != 0)
         return status;
     // The sink is attached before the first library loads, so that their

@@ -11,19 +11,13 @@
 #include <unistd.h>
 
 #include "host/protocol/ControlProtocol.h"
+#include "host/protocol/OwnDirectory.h"
 
 namespace {
 
 std::string Reason(const std::string& what)
 {
     return what + ": " + std::strerror(errno);
-}
-
-std::string Octal(mode_t mode)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
-    return text;
 }
 
 // Where the socket will be, as a directory and a name within it.
@@ -75,65 +69,6 @@ TVerdict CheckSocketPath(const std::string& path)
         return std::nullopt;
     return Refused("socket path '" + path + "' is empty or longer than " +
                    std::to_string(sizeof address.sun_path - 1) + " bytes");
-}
-
-// Makes the socket's directory, mode 0750, when it is missing (`made` says
-// so); refuses a symbolic link in its place.
-TVerdict MakeDirectory(const std::string& directory, bool& made)
-{
-    made = false;
-    struct stat found {};
-    if (lstat(directory.c_str(), &found) == 0) {
-        if (S_ISLNK(found.st_mode))
-            return Refused(DirectoryNamed(directory) + " is a symbolic link: remove it" +
-                           kElsewhere);
-        return std::nullopt;
-    }
-    if (errno != ENOENT)
-        return Refused(Reason("cannot examine " + DirectoryNamed(directory)));
-    const mode_t umaskBefore = umask(027);
-    const int created = mkdir(directory.c_str(), 0750);
-    const int reason = errno;
-    umask(umaskBefore);
-    if (created != 0 && reason != EEXIST) {
-        errno = reason;
-        return Refused(Reason("cannot create " + DirectoryNamed(directory)));
-    }
-    made = created == 0;
-    return std::nullopt;
-}
-
-// Gives the directory the daemon made the socket's group, so that its
-// members can reach the socket through it; one that was there already is
-// the operator's and left as it is.
-TVerdict GiveGroup(int directoryFd, const std::string& directory, gid_t group, bool made)
-{
-    if (!made || fchown(directoryFd, static_cast<uid_t>(-1), group) == 0)
-        return std::nullopt;
-    return Refused(
-        Reason("cannot give " + DirectoryNamed(directory) + " group " + std::to_string(group)));
-}
-
-// Opens the socket's directory, which must be a real directory of root or
-// the daemon's user that no one else can write.
-TVerdict OpenOwnDirectory(const std::string& directory, BFd& fd)
-{
-    const std::string named = DirectoryNamed(directory);
-    fd.Reset(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd.Valid())
-        return Refused(errno == ENOTDIR || errno == ELOOP
-                           ? named + " is not a directory: remove it" + kElsewhere
-                           : Reason("cannot open " + named));
-    struct stat found {};
-    if (fstat(fd.Get(), &found) != 0)
-        return Refused(Reason("cannot examine " + named));
-    if (found.st_uid != 0 && found.st_uid != geteuid())
-        return Refused(named + " belongs to uid " + std::to_string(found.st_uid) +
-                       ", not to root or the daemon's user: remove it" + kElsewhere);
-    if ((found.st_mode & (S_IWGRP | S_IWOTH)) != 0)
-        return Refused(named + " is writable by others (mode " + Octal(found.st_mode) +
-                       "): chmod go-w " + directory + kElsewhere);
-    return std::nullopt;
 }
 
 // A listening socket at `name`, mode 0660 from the umask and group `group`.
@@ -245,16 +180,13 @@ TClaimResult BControlSocket::Claim(const std::string& path, gid_t group)
     std::string directoryPath, name;
     SplitPath(path, directoryPath, name);
     BFd directory;
-    bool made = false;
     TVerdict verdict = CheckSocketPath(path);
-    if (!verdict)
-        verdict = MakeDirectory(directoryPath, made);
-    if (!verdict)
-        verdict = OpenOwnDirectory(directoryPath, directory);
-    if (!verdict)
-        verdict = GiveGroup(directory.Get(), directoryPath, group, made);
     if (verdict)
         return *verdict;
+    const std::string problem = control::OpenOwnDirectory(
+        directoryPath, 0750, group, DirectoryNamed(directoryPath), kElsewhere, directory);
+    if (!problem.empty())
+        return Refused(problem);
     BFd socket;
     const std::string temporary = ".murox-" + std::to_string(getpid()) + ".ctl";
     verdict = ListenAt(directory.Get(), temporary, group, socket);

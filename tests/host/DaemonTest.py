@@ -639,17 +639,23 @@ class DaemonTestCase(unittest.TestCase):
     def test_roots_daemon_listens_at_its_default_socket(self):
         # The packaged service names no socket: root's default serves whatever the environment. In
         # a /run of its own, where no murox serving this machine (or another suite's) is in its way.
+        # Its runtime directory, made for the configuration's lock first, lets the socket's group in.
         default = "/run/murox/murox.ctl"
         env = {k: v for k, v in os.environ.items() if k != "XDG_RUNTIME_DIR"}
-        d = self.daemon(sock=default, env=env, prefix=in_private_mount(
-            "mount -t tmpfs -o mode=0755 none /run"))
+        d = self.daemon(sock=default, env=env, options=["--socket-group", "daemon"],
+                        prefix=in_private_mount("mount -t tmpfs -o mode=0755 none /run"))
         d.args.remove("--socket")
         d.args.remove(default)
         d.start()
-        result = subprocess.run(["nsenter", "--target", str(d.proc.pid), "--mount"] + MUROX
-                                + ["--remote", "-e", "xdll -u hello"], env=env,
-                                capture_output=True, timeout=WAIT)
-        self.assertEqual((0, b"hello: term\n"), (result.returncode, result.stdout))
+        os.chmod(self.work, 0o755)
+        portable, portable_env = portable_murox(self.work)
+        member = as_user(NOBODY, NOGROUP, [DAEMON_GID]) + portable + ["--socket", default]
+        for console, line, out, console_env in ((MUROX, "xdll -u hello", b"hello: term\n", env), (
+                member, "xdll -l hello", b"hello: init\n", portable_env)):
+            result = subprocess.run(["nsenter", "--target", str(d.proc.pid), "--mount"] + console
+                                    + ["--remote", "-e", line], env=console_env,
+                                    capture_output=True, timeout=WAIT)
+            self.assertEqual((0, out), (result.returncode, result.stdout), result.stderr)
         self.assertEqual(0, d.stop())
 
     def test_nothing_stalls_the_loop(self):

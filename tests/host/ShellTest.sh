@@ -148,8 +148,10 @@ if [ "$(id -u)" = 0 ]; then
     [[ $rc == 0 && $out == "extension library 'aborts' not loaded: it ended murox pid "*" while it loaded (a crash,"*$'\n'"libraries_set_aside: aborts"$'\n'* ]] &&
         echo "ok: the next start set it aside" || fail "the next start (exit $rc): $out$err"
     state=$home/.local/state/murox
-    [ "$(stat -c '%u %a' "$state" "$state"/locks/config-*.lock | paste -sd' ')" = "$lonely 700 $lonely 600" ] &&
-        echo "ok: the lock is in $state/locks, the user's own" || fail "no lock in $state: $(ls -lR "$home")"
+    [[ "$(stat -c '%u %a' "$state" "$state"/locks | paste -sd' ')" == "$lonely 700 $lonely 750" &&
+        -z "$(ls -A "$state/locks")" ]] &&
+        echo "ok: the lock was in $state/locks, the user's own, gone with a clean end" ||
+        fail "no lock in $state: $(ls -lR "$home")"
     rm -rf "$stranger"
     chmod 700 "$tmp"
 fi

@@ -31,40 +31,48 @@ using syscall_faults::TFault;
 class StoreLockTest : public StoreTest {
 protected:
     // What a lock for `store` is told: "locked", or why not.
-    std::string Lock(BFileNV& store, const std::string& path = "")
+    std::string Lock(BFileNV& store, const std::string& path = "", bool oneName = false)
     {
-        const bool locked =
-            KAF::LockConfig(m_locks, path.empty() ? m_path : path, store, m_message);
+        const KAF::TLockPlace place{m_locks, static_cast<gid_t>(-1), oneName};
+        const bool locked = KAF::LockConfig(place, path.empty() ? m_path : path, store, m_message);
         return locked ? "locked" : m_message;
     }
-    // The one lock file in the lock directory.
-    std::string LockFile()
-    {
-        const TNames names = Names(m_locks);
-        return names.size() == 1 ? m_locks + "/" + *names.begin() : std::string();
-    }
-    // The configuration's lock file, made by a lock since let go of.
+    TNames LockFiles() const { return fs::exists(m_locks) ? Names(m_locks) : TNames{}; }
+    // The configuration's lock file for its name, made by a lock since let go of, made again.
     std::string MadeLockFile()
     {
         Write("");
-        BFileNV once;
-        EXPECT_EQ("locked", Lock(once));
-        return LockFile();
+        {
+            BFileNV once;
+            EXPECT_EQ("locked", Lock(once));
+            for (const std::string& name : LockFiles())
+                m_lockFile = name.rfind("config-", 0) == 0 ? m_locks + "/" + name : m_lockFile;
+        }
+        Write("", m_lockFile);
+        return m_lockFile;
     }
-    // Whether another open file could take the lock now.
+    // Whether another open file could take that lock now.
     bool Free()
     {
-        const int fd = open(LockFile().c_str(), O_RDONLY | O_CLOEXEC);
+        const int fd = open(m_lockFile.c_str(), O_RDONLY | O_CLOEXEC);
         const bool free = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
         close(fd);
         return free;
     }
 
     const std::string m_locks = m_dir + "/run";
+    std::string m_lockFile;
     std::string m_message;
-    const std::string m_byMe = m_path + " is in use by " + program_invocation_short_name + " pid " +
-                               std::to_string(getpid());
+    const std::string m_inUse = std::string(" is in use by ") + program_invocation_short_name +
+                                " pid " + std::to_string(getpid());
+    const std::string m_byMe = m_path + m_inUse;
 };
+
+// The file open in `fd`.
+std::string PathOf(int fd)
+{
+    return fs::read_symlink("/proc/self/fd/" + std::to_string(fd));
+}
 
 // A reader's lock never blocks the lock, a read or a commit; the lock outlives rewrites. A lock
 // file replaced or removed before its flock is locked again by name, a bounded number of times.
@@ -76,8 +84,8 @@ TEST_F(StoreLockTest, OnlyASecondHolderIsRefusedNotAReaderOfTheFile)
     const mode_t umaskWas = umask(0);
     {
         BFileNV never;
-        const TFault fault(TCall::kFlock, [&](int, const char*, int) {
-            EXPECT_EQ(0, unlink(LockFile().c_str()));
+        const TFault fault(TCall::kFlock, [&](int fd, const char*, int) {
+            EXPECT_EQ(0, unlink(PathOf(fd).c_str()));
             return 0;
         });
         EXPECT_EQ("cannot lock '" + m_path + "': its lock file is removed again and again",
@@ -88,8 +96,8 @@ TEST_F(StoreLockTest, OnlyASecondHolderIsRefusedNotAReaderOfTheFile)
         BFileNV holder, other;
         int seen = 0;
         {
-            const TFault fault(TCall::kFlock, [&](int, const char*, int) {
-                const std::string lockFile = LockFile();
+            const TFault fault(TCall::kFlock, [&](int fd, const char*, int) {
+                const std::string lockFile = PathOf(fd);
                 if (++seen == 1) {
                     Write("", m_locks + "/new");
                     EXPECT_EQ(0, rename((m_locks + "/new").c_str(), lockFile.c_str()));
@@ -99,10 +107,12 @@ TEST_F(StoreLockTest, OnlyASecondHolderIsRefusedNotAReaderOfTheFile)
                 return 0;
             });
             ASSERT_EQ("locked", Lock(holder));
-            EXPECT_EQ(3, seen);
+            EXPECT_EQ(4, seen) << "the name's lock at the third try, the file's at once";
         }
         struct stat dir, file;
-        ASSERT_TRUE(stat(m_locks.c_str(), &dir) == 0 && stat(LockFile().c_str(), &file) == 0);
+        ASSERT_EQ(2u, LockFiles().size());
+        ASSERT_TRUE(stat(m_locks.c_str(), &dir) == 0 &&
+                    stat((m_locks + "/" + *LockFiles().begin()).c_str(), &file) == 0);
         EXPECT_EQ(0750u, dir.st_mode & 07777) << "made 0750 whatever the umask";
         EXPECT_EQ(0600u, file.st_mode & 07777);
         EXPECT_EQ(m_byMe, Lock(other));
@@ -118,19 +128,53 @@ TEST_F(StoreLockTest, OnlyASecondHolderIsRefusedNotAReaderOfTheFile)
         EXPECT_EQ(m_dir + "/link.conf" + m_byMe.substr(m_path.size()),
                   Lock(other, m_dir + "/link.conf"));
         ASSERT_EQ(1, holder.ReadFile(m_path.c_str())) << holder.LastError();
-        EXPECT_FALSE(Free());
+        EXPECT_EQ(m_byMe, Lock(other));
         // Another file of the same directory has a lock of its own.
         Write("", m_dir + "/other.conf");
         EXPECT_EQ("locked", Lock(other, m_dir + "/other.conf"));
     }
     umask(umaskWas);
     close(reader);
-    EXPECT_EQ(2u, Names(m_locks).size());
+    EXPECT_EQ(TNames{}, LockFiles()) << "a store that ends removes its lock files";
     BFileNV other, third;
     EXPECT_EQ("locked", Lock(other)) << "the store lets go when it ends";
     // Locking another file lets go of the first.
     ASSERT_EQ("locked", Lock(other, m_dir + "/other.conf"));
     EXPECT_EQ("locked", Lock(third));
+}
+
+// One holder per file, whatever its names: a link re-pointed takes the lock along at the next read,
+// and one whose new file another holds is refused, the locks kept; a hard link shares the file's
+// lock, which a rewrite moves to the file it makes. Root's daemon takes no file of two names.
+TEST_F(StoreLockTest, OneHolderPerFileWhateverItsNames)
+{
+    const std::string a = m_dir + "/a.conf", b = m_dir + "/b.conf", link = m_dir + "/link.conf",
+                      hard = m_dir + "/hard.conf", split = m_dir + "/split.conf";
+    Write("[a]\n", a);
+    Write("[b]\n", b);
+    ASSERT_EQ(0, symlink("a.conf", link.c_str()));
+    BFileNV holder, other, third;
+    ASSERT_EQ(1, holder.ReadFile(link.c_str()));
+    ASSERT_EQ("locked", Lock(holder, link));
+    ASSERT_TRUE(unlink(link.c_str()) == 0 && symlink("b.conf", link.c_str()) == 0);
+    ASSERT_EQ(1, holder.ReadFile(link.c_str())) << holder.LastError();
+    EXPECT_EQ(link + m_inUse, Lock(other, link));
+    ASSERT_EQ(0, ::link(b.c_str(), hard.c_str()));
+    EXPECT_EQ(hard + m_inUse, Lock(other, hard));
+    EXPECT_EQ("cannot lock '" + hard +
+                  "': it has 2 names (hard links); root's daemon takes a configuration of one name "
+                  "only",
+              Lock(other, hard, true));
+    ASSERT_TRUE(holder.SetValue(BString("b"), BString("k"), BString("1")) && holder.Commit());
+    EXPECT_EQ("locked", Lock(third, hard)) << "the rewrite split the link: the old file is free";
+    ASSERT_EQ(0, ::link(b.c_str(), split.c_str()));
+    EXPECT_EQ(split + m_inUse, Lock(other, split)) << "the new file is the holder's";
+    ASSERT_EQ("locked", Lock(other, a)) << "let go of as the link was followed";
+    ASSERT_TRUE(unlink(link.c_str()) == 0 && symlink("a.conf", link.c_str()) == 0);
+    EXPECT_EQ(0, holder.ReadFile(link.c_str()));
+    EXPECT_EQ(link + m_inUse, std::string(holder.LastError()));
+    EXPECT_EQ(b + m_inUse, Lock(third, b)) << "the locks held are kept";
+    EXPECT_EQ(6u, LockFiles().size()) << "two a file, none left by those let go of";
 }
 
 // Two configurations share a lock only when they are one file: the same name in the same directory
@@ -173,14 +217,14 @@ TEST_F(StoreLockTest, RefusesALockDirectoryOrFileThatIsNotItsOwn)
     ASSERT_EQ(0, mkdir(m_locks.c_str(), 0700));
     for (const char* mode : {"0770", "0703"}) {
         ASSERT_EQ(0, chmod(m_locks.c_str(), std::stoul(mode, nullptr, 8)));
-        EXPECT_EQ(prefix + "the lock directory " + m_locks + " may be written by others (mode " +
-                      mode + ")",
+        EXPECT_EQ(prefix + "the lock directory " + m_locks + " is writable by others (mode " +
+                      mode + "): chmod go-w " + m_locks,
                   Lock(store));
     }
     ASSERT_EQ(0, rmdir(m_locks.c_str()));
     ASSERT_EQ(0, mkdir((m_dir + "/elsewhere").c_str(), 0700));
     ASSERT_EQ(0, symlink("elsewhere", m_locks.c_str()));
-    EXPECT_EQ(prefix + "cannot open the lock directory " + m_locks + ": not a directory",
+    EXPECT_EQ(prefix + "the lock directory " + m_locks + " is a symbolic link: remove it",
               Lock(store));
     ASSERT_EQ(0, unlink(m_locks.c_str()));
 
@@ -200,7 +244,8 @@ TEST_F(StoreLockTest, RefusesALockDirectoryOrFileThatIsNotItsOwn)
               Lock(store));
     ASSERT_EQ(0, unlink(lockFile.c_str()));
     ASSERT_EQ(0, chown(m_locks.c_str(), 1, 1));
-    EXPECT_EQ(prefix + "the lock directory " + m_locks + " belongs to uid 1, not to this user",
+    EXPECT_EQ(prefix + "the lock directory " + m_locks +
+                  " belongs to uid 1, not to root or the daemon's user: remove it",
               Lock(store));
 }
 

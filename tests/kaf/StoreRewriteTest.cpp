@@ -85,9 +85,38 @@ protected:
 
 // A hand edit landing during the rewrite, just before the exchange or just after it (through a
 // descriptor opened before), of the same length, compared by content, or another file put in
-// place: the edit is kept.
+// place: the edit is kept, and so is what was appended to the new file while it stood in place.
+// One landing as the new file is synced is found before the exchange; one appended through a
+// descriptor opened before the exchange, as the directory is synced after it, follows.
 TEST_F(StoreRewriteTest, AHandEditThatLandsDuringTheRewriteIsKept)
 {
+    Edit();
+    OnRenames();
+    {
+        const TFault fault(TCall::kFsync, [this](int fd, const char*, int) {
+            std::ofstream(m_path, std::ios::app) << (IsDirectory(fd) ? "" : "# by hand\n");
+            return 0;
+        });
+        EXPECT_EQ(0, m_store.Commit());
+    }
+    EXPECT_EQ(0, m_renames);
+    ASSERT_EQ(1, m_store.ReadFile(m_path.c_str()));
+    ASSERT_TRUE(Set("a", "k", "2"));
+    int old = -1;
+    OnRenames([&](const std::function<int()>& exchange) {
+        old = open(m_path.c_str(), O_WRONLY | O_APPEND);
+        return exchange();
+    });
+    {
+        const TFault fault(TCall::kFsync, [&](int fd, const char*, int) {
+            EXPECT_TRUE(!IsDirectory(fd) || write(old, "# late\n", 7) == 7);
+            return 0;
+        });
+        ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
+    }
+    close(old);
+    ExpectAlone("[a]\nk = 2\n# by hand\n# late\n");
+
     const std::string byHand = "[a]\nk = 1\n# by hand\n";
     // {replaced by another file, after the exchange}; else a 9 is written over the 1.
     for (const auto& [replaced, afterExchange] :
@@ -105,12 +134,15 @@ TEST_F(StoreRewriteTest, AHandEditThatLandsDuringTheRewriteIsKept)
                 EXPECT_EQ(1, pwrite(fd, "9", 1, 8));
             }
             close(fd);
+            std::ofstream(m_path, std::ios::app) << (afterExchange ? "# to the new file\n" : "");
             return afterExchange ? result : exchange();
         });
         EXPECT_EQ(0, m_store.Commit());
         EXPECT_EQ(Changed(), m_store.LastError());
         EXPECT_EQ(2, m_renames) << "exchanged, then back";
-        ExpectAlone(replaced ? byHand : "[a]\nk = 9\n");
+        ExpectAlone(replaced        ? byHand
+                    : afterExchange ? "[a]\nk = 9\n# to the new file\n"
+                                    : "[a]\nk = 9\n");
     }
 
     // A new file does not replace one made meanwhile.
