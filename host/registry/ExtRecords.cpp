@@ -41,12 +41,12 @@ std::unique_ptr<TRecord> MakeRecord(const TExtConfigEntry& entry)
     return pRecord;
 }
 
-int LoadRecord(TRecord& record)
+int LoadRecord(TRecord& record, const TExtDirs& dirs)
 {
     if (record.agent.loaded != 0)
         return 1;
     std::string why;
-    const int status = OpenExtImage(ToStd(record.agent.path), record.image, why);
+    const int status = OpenExtImage(ToStd(record.agent.path), dirs, record.image, why);
     record.agent.status = status;
     if (status != 0) {
         ReportExtFailure("extension library '%s' not loaded: %s", record.agent.name.c_str(),

@@ -35,9 +35,9 @@ inline std::string_view NameOf(const TRecord& record)
 // A record of the entry, not loaded.
 std::unique_ptr<TRecord> MakeRecord(const TExtConfigEntry& entry);
 
-// Loads or unloads the record's library, unless it is so already; a
-// failure is reported. 1 on success, else 0.
-int LoadRecord(TRecord& record);
+// Loads or unloads the record's library, unless it is so already, root
+// from `dirs` alone; a failure is reported. 1 on success, else 0.
+int LoadRecord(TRecord& record, const TExtDirs& dirs);
 int UnloadRecord(TRecord& record);
 
 // Whether the record configures the library of that path and web part.

@@ -11,11 +11,10 @@
 //   MuroxExtTerm   called once before the library is closed, after a
 //                  successful MuroxExtInit.
 //
-// A library that lacks either function is closed again without any call.
-// Several names configured with paths to the same file share one image:
-// each load calls MuroxExtInit again. The library is opened through its
-// descriptor's entry in /proc/self/fd, so $ORIGIN and dladdr see that name,
-// not the configured path.
+// A library whose dynamic symbol table lacks either function is not loaded
+// (the host reads the table first). Several names configured with paths to
+// the same file share one image: each load calls MuroxExtInit again. The
+// library is opened by its path, so $ORIGIN is its own directory.
 #ifndef HOST_REGISTRY_MUROXEXT_H
 #define HOST_REGISTRY_MUROXEXT_H
 

@@ -98,9 +98,11 @@ TEST(DaemonStatusTest, OneKeyALineInAFixedOrder)
     status.startedMs = 5000;
     status.nowMs = 5000 + 3 * 3600 * 1000 + 999;
     status.configuration = "/etc/murox/a\nb: 1.conf";
+    status.extensionDirs = "/usr/lib/murox:/srv/\x1b";
     const std::string shared = std::string("version: ") + MUROX_VERSION +
                                "\nmode: shell\npid: 4321\nuptime_seconds: 10800\n"
-                               "configuration: /etc/murox/a\\x0ab: 1.conf\nlibraries: 8\n"
+                               "configuration: /etc/murox/a\\x0ab: 1.conf\n"
+                               "extension_dirs: /usr/lib/murox:/srv/\\x1b\nlibraries: 8\n"
                                "libraries_loaded: 2\nlibraries_failed_to_load: 1\n"
                                "libraries_failed_to_initialize: 2\nlibraries_not_loaded: 3\n";
     EXPECT_EQ(shared, StatusLines(status));
