@@ -75,11 +75,10 @@ std::vector<std::string> CheckExtConfigFile(const std::string& path)
     std::move(unknown.begin(), unknown.end(), std::back_inserter(problems));
     std::vector<TFound> found;
     found.reserve(malformed.size() + problems.size() + dirs.refused.size());
-    const std::size_t defaults = DefaultExtDirs().size();
     for (std::size_t i = 0; i < dirs.refused.size(); ++i)
         if (!dirs.refused[i].empty())
             found.push_back(
-                i < defaults
+                i < kDefaultExtDirs
                     ? TFound{0, dirs.refused[i]}
                     : Placed(store, TExtConfigProblem{kHostSection, kExtDirsKey, dirs.refused[i]}));
     for (KAF::BConfigDocument::TLineProblem& problem : malformed)

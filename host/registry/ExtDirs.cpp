@@ -78,7 +78,6 @@ std::string JoinExtDirs(const std::vector<std::string>& named)
 
 TExtDirs ResolveExtDirs(const std::vector<std::string>& named)
 {
-    const std::size_t defaults = DefaultExtDirs().size();
     TExtDirs dirs;
     dirs.binding = geteuid() == 0;
     dirs.named = named;
@@ -93,7 +92,7 @@ TExtDirs ResolveExtDirs(const std::vector<std::string>& named)
         else if (result == TWalk::kReached)
             dirs.refused[i] =
                 subject.named + " is not a directory (" + KindOf(walked.info.st_mode) + ")";
-        else if (i >= defaults || result != TWalk::kMissing)
+        else if (i >= kDefaultExtDirs || result != TWalk::kMissing)
             dirs.refused[i] = why;
     }
     return dirs;

@@ -6,6 +6,7 @@
 #ifndef HOST_REGISTRY_EXTDIRS_H
 #define HOST_REGISTRY_EXTDIRS_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,9 @@ const char kExtDirsKey[] = "extension_dirs";
 // The package's own extension directory (where the registry and the
 // samples are installed, <prefix>/lib/<multiarch>/murox, found from the
 // registry's own place; in a build tree, where it would be installed), and
-// /usr/local/lib/murox.
+// /usr/local/lib/murox: kDefaultExtDirs of them.
 std::vector<std::string> DefaultExtDirs();
+const std::size_t kDefaultExtDirs = 2;
 
 // The default directories, then those the configuration names, in order.
 // `why` is empty when the key is absent or names only absolute paths, else
