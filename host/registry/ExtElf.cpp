@@ -180,7 +180,7 @@ private:
         }
         TDynamic& d = m_dynamic;
         if (d.hasStrtab) {
-            if (d.strsz > kMaxTable)
+            if (d.strsz > kMaxTable || d.strsz > m_file.Size())
                 return "its string table is too large";
             m_strings.resize(d.strsz);
             if (!ReadAt(d.strtab, &m_strings[0], d.strsz))
@@ -309,7 +309,8 @@ private:
         if (!Sum(m_dynamic.gnuHash,
                  sizeof header + std::uint64_t(H(header[2])) * sizeof(typename E::Addr),
                  bucketsAt) ||
-            buckets * 4 > kMaxTable || !Sum(bucketsAt, buckets * 4, chainsAt))
+            buckets * 4 > std::min(kMaxTable, m_file.Size()) ||
+            !Sum(bucketsAt, buckets * 4, chainsAt))
             return outside;
         std::vector<Elf32_Word> words(static_cast<std::size_t>(buckets));
         if (!ReadAt(bucketsAt, words.data(), buckets * 4))
