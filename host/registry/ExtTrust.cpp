@@ -213,8 +213,9 @@ std::string TrustProblem(const TTrustSubject& subject, const std::string& where,
                                              : std::string());
     // A link's own mode means nothing; in a sticky directory, only an
     // entry's owner (examined at the next step) may rename or remove it.
-    const bool free = S_ISLNK(info.st_mode) || (S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX));
-    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && !free)
+    const bool exempt =
+        S_ISLNK(info.st_mode) || (S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX));
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && !exempt)
         return lead + " (" + owned + ") is writable by its group or others; chmod go-w " + where +
                ", or " + remedy;
     return std::string();
