@@ -7,11 +7,17 @@
 // event per entry, costs per library that are the same at any N and would
 // dilute the growth being measured. Against the floor: reading the same
 // file and keeping each section's values by name.
+//
+// Loading is measured apart (BM_StartLoading): N extension libraries that
+// pass every check, each its own file, loaded at start, at N = 1000, 2000
+// and 4000, and the same checks without loading (BM_CheckExtensions), so
+// that their cost per library shows and whether it stays the same at any N.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -21,6 +27,7 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include "host/registry/ExtConfigCheck.h"
 #include "hostapi/BFileNV.h"
 #include "hostapi/DLLExtAgents.h"
 
@@ -98,6 +105,8 @@ public:
     int GetValue(const KAF::BString& section, const KAF::BString& key,
                  KAF::BString& value) const override
     {
+        if (std::strncmp(section.c_str(), "extdll ext", std::strlen("extdll ext")) != 0)
+            return 0;
         const std::size_t i =
             std::strtoul(section.c_str() + std::strlen("extdll ext"), nullptr, 10);
         const std::string which = key.c_str();
@@ -212,5 +221,91 @@ void BM_StartFloor(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_StartFloor)->ArgName("entries")->Arg(4000)->Arg(40000)->Unit(benchmark::kMillisecond);
+
+// N copies of a sample extension in a directory of this process's own, and
+// a configuration that loads them all from there, made once per size.
+class TExtensionCopies {
+public:
+    TExtensionCopies()
+    {
+        std::string dir = "/tmp/murox-start-bench-XXXXXX";
+        m_dir = mkdtemp(&dir[0]) != nullptr ? dir : std::string();
+    }
+    ~TExtensionCopies()
+    {
+        std::error_code ignored;
+        if (!m_dir.empty())
+            std::filesystem::remove_all(m_dir, ignored);
+    }
+    // The configuration, empty when the copies could not be made.
+    std::string Of(int n)
+    {
+        const std::string path = m_dir + "/" + std::to_string(n) + ".conf";
+        if (m_dir.empty() || std::filesystem::exists(path))
+            return m_dir.empty() ? std::string() : path;
+        std::ofstream out(path);
+        out << "[murox]\nextension_dirs = " << m_dir << "\n";
+        for (int i = 0; i < n; ++i) {
+            const std::string library = m_dir + "/libext" + std::to_string(i) + ".so";
+            std::error_code error;
+            if (!std::filesystem::exists(library) &&
+                !std::filesystem::copy_file(MUROX_SAMPLE_LIBRARY, library, error))
+                return std::string();
+            out << "\n[extdll ext" << i << "]\npath = " << library << "\n";
+        }
+        return path;
+    }
+
+private:
+    std::string m_dir;
+} s_extensionCopies;
+
+// A fresh store and registry that load every library, as the host starts;
+// unloading them is not part of the start.
+void BM_StartLoading(benchmark::State& state)
+{
+    const std::string path = s_extensionCopies.Of(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        auto pStore = std::make_unique<KAF::BFileNV>();
+        auto pRegistry = std::make_unique<DLLExtAgents>();
+        if (path.empty() || pStore->ReadFile(path.c_str()) == 0 ||
+            pRegistry->Load(pStore.get()) == 0) {
+            state.SkipWithError("the libraries were not all loaded");
+            break;
+        }
+        state.PauseTiming();
+        pRegistry.reset();
+        pStore.reset();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_StartLoading)
+    ->ArgName("extensions")
+    ->Arg(1000)
+    ->Arg(2000)
+    ->Arg(4000)
+    ->Unit(benchmark::kMillisecond);
+
+// The same configuration checked as "murox --check" does: every check the
+// start makes, without the dynamic loader, whose own work per library
+// grows with the number of libraries mapped.
+void BM_CheckExtensions(benchmark::State& state)
+{
+    const std::string path = s_extensionCopies.Of(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        if (path.empty() || !CheckExtConfigFile(path).empty()) {
+            state.SkipWithError("the libraries did not all pass");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_CheckExtensions)
+    ->ArgName("extensions")
+    ->Arg(1000)
+    ->Arg(2000)
+    ->Arg(4000)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace

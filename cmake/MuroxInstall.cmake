@@ -214,7 +214,8 @@ endif()
 # daemon's systemd unit names murox and the configuration, so both are
 # written at install time, for the prefix installed to. The installed
 # configuration loads only the samples that work: the failing ones are
-# commented out, as examples. The configuration
+# commented out, as examples, and so is the extension directory of the
+# build tree's, where the defaults hold the samples. The configuration
 # goes to that prefix's sysconfdir by GNUInstallDirs' rule (/etc for / and
 # /usr, /etc/opt/NAME for /opt/NAME, <prefix>/etc otherwise), where murox
 # looks for it relative to its own folder (host/program/CMakeLists.txt); the
@@ -235,6 +236,7 @@ if(MUROX_BUILD_HOST AND EXISTS ${MUROX_CONFIG_TEMPLATE})
         set(MUROX_BINDIR \${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR})
         set(MUROX_RUNDIR /run/murox)
         set(MUROX_FAILING \"# \")
+        set(MUROX_DEVELOPMENT \"# \")
         if(CMAKE_INSTALL_PREFIX MATCHES \"^/(usr/?)?$\")
             set(MUROX_CONFDIR /etc/murox)
             set(unitdir /lib/systemd/system)

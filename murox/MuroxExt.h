@@ -76,9 +76,12 @@ MUROX_EXT_API void MuroxExtTerm(void);
 // /usr/local/lib/murox (the local administrator's) and those that the
 // configuration names with "[murox] extension_dirs = DIR[:DIR...]"; every
 // directory from / down to the file, and the file, owned by root and
-// writable by no one else. A RUNPATH in the file may hold absolute
-// directories and $ORIGIN only; since the daemon loads the file through
-// its descriptor, $ORIGIN and dladdr see /proc/self/fd, not its path.
+// writable by no one else. The daemon reads the file's dynamic section
+// before it loads it: a library whose dynamic symbol table lacks either
+// function is not loaded. A RUNPATH in the file may hold absolute
+// directories and $ORIGIN only, each nobody but root can change, as must
+// be a dependency found there. The library is opened by its path, walked
+// and proven unchangeable, so $ORIGIN is its own directory.
 
 // The symbol names the daemon looks up.
 #define MUROX_EXT_INIT_SYMBOL "MuroxExtInit"

@@ -7,6 +7,7 @@
 #include "host/outputs/OutputWait.h"
 #include "host/protocol/CommandGrammar.h"
 #include "host/registry/ExtCrashGuard.h"
+#include "host/registry/ExtDirs.h"
 #include "host/registry/ExtFailures.h"
 #include "hostapi/BCmdLineParser.h"
 
@@ -38,7 +39,7 @@ DLLExtAgents& Loaded(DLLExtAgents& registry, KAF::BFileNV& store)
 } // namespace
 
 BHostCommands::BHostCommands(KAF::BFileNV& store)
-    : m_configuration(store.m_fileName.c_str(), store.m_fileName.length()),
+    : m_store(store), m_configuration(store.m_fileName.c_str(), store.m_fileName.length()),
       m_startedMs(MonotonicMs()), m_handler(store, Loaded(m_registry, store))
 {
     m_interpreter.Register(m_handler);
@@ -128,6 +129,8 @@ TDaemonStatus BHostCommands::Status()
     status.startedMs = m_startedMs;
     status.nowMs = MonotonicMs();
     status.configuration = m_configuration;
+    std::string ignored; // a malformed list is refused where it is read
+    status.extensionDirs = JoinExtDirs(NamedExtDirs(m_store, ignored));
     const BExtCrashGuard* pGuard = CurrentExtCrashGuard();
     for (int i = 0; i < m_registry.NumExtAgents(); ++i) {
         const ExtAgent* pAgent = m_registry.ExtAgentAt(i);

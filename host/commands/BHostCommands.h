@@ -56,6 +56,7 @@ private:
     std::string ActionSwitches(const std::string& line) const;
     TLineOutcome RunWatched(const std::string& line, bool action, KAF::ICmdStream& out);
 
+    const KAF::BFileNV& m_store;
     const std::string m_configuration;
     const long long m_startedMs;
     std::function<void(TDaemonStatus&)> m_fill;

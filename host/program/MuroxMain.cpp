@@ -30,6 +30,7 @@
 #include "host/protocol/VisibleText.h"
 #include "host/registry/ExtConfig.h"
 #include "host/registry/ExtConfigCheck.h"
+#include "host/registry/ExtTrust.h"
 #include "hostapi/BFileNV.h"
 #include "hostapi/BMessage.h"
 
@@ -81,6 +82,13 @@ int OpenConfiguration(const std::string& path, const KAF::TLockPlace& locks, KAF
     std::vector<TExtConfigEntry> entries;
     if (store.ReadFile(path.c_str()) == 0) {
         std::fprintf(stderr, "murox: %s\n", control::VisibleLine(store.LastError()).c_str());
+        return kBadUsage;
+    }
+    // Root follows only a file that nobody else can change: its writer
+    // would choose what root loads.
+    const std::string untrusted = ConfigTrustProblem(path);
+    if (!untrusted.empty()) {
+        std::fprintf(stderr, "murox: %s\n", control::VisibleLine(untrusted).c_str());
         return kBadUsage;
     }
     if (!ReadExtConfig(store, entries, error)) {

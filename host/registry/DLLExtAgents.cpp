@@ -12,6 +12,7 @@
 
 #include "host/registry/ExtConfig.h"
 #include "host/registry/ExtCrashGuard.h"
+#include "host/registry/ExtDirs.h"
 #include "host/registry/ExtFailures.h"
 #include "host/registry/ExtRecords.h"
 #include "host/registry/ExtStoreUse.h"
@@ -26,7 +27,8 @@ std::string ToStd(const KAF::BString& text)
 // An add repeated as it was made succeeds and writes nothing, so that a
 // deploy step can run twice; the library is loaded if it is not. An add
 // that would configure the name otherwise is refused: that takes a delete.
-int AddAgain(TRecord& record, const KAF::BString& path, const KAF::BString& web)
+int AddAgain(TRecord& record, const KAF::BString& path, const KAF::BString& web,
+             const TExtDirs& dirs)
 {
     if (!SameSource(record.agent, path, web)) {
         ReportExtFailure("extension library '%s' not added: that name is configured already, "
@@ -35,7 +37,19 @@ int AddAgain(TRecord& record, const KAF::BString& path, const KAF::BString& web)
                          record.agent.web.c_str());
         return 0;
     }
-    return LoadRecord(record, TLoadBy::kConfiguration);
+    return LoadRecord(record, TLoadBy::kConfiguration, dirs);
+}
+
+// The directories root loads from, as `config` names them; those that
+// cannot be used are reported, for root, whom they bind.
+TExtDirs ExtDirsOf(const KAF::INonVolatile& config)
+{
+    std::string ignored; // a malformed value keeps the configuration out
+    TExtDirs dirs = ResolveExtDirs(NamedExtDirs(config, ignored));
+    for (const std::string& problem : dirs.refused)
+        if (dirs.binding && !problem.empty())
+            ReportExtFailure("%s; nothing is loaded from it", problem.c_str());
+    return dirs;
 }
 
 } // namespace
@@ -43,9 +57,10 @@ int AddAgain(TRecord& record, const KAF::BString& path, const KAF::BString& web)
 // Every name is looked up through the index, so that the registry's work
 // grows with the number of records, never with its square.
 struct DLLExtAgents::TImpl {
-    TRecords records;     // configuration order
-    TIndex index;         // every record by name
-    std::string rejected; // why the last configuration was not applied
+    TRecords records;              // configuration order
+    TIndex index;                  // every record by name
+    std::string rejected;          // why the last configuration was not applied
+    TExtDirs dirs = DefaultDirs(); // as the configuration applied names them
 
     TRecord* Lookup(std::string_view name) const
     {
@@ -67,6 +82,7 @@ struct DLLExtAgents::TImpl {
         ReportExtFailure("no extension library '%s' is configured", name.c_str());
         return nullptr;
     }
+    static TExtDirs DefaultDirs() { return ResolveExtDirs(DefaultExtDirs()); }
     // Removes the record from the registry and hands it over.
     std::unique_ptr<TRecord> Take(TRecords::iterator it)
     {
@@ -107,7 +123,7 @@ int DLLExtAgents::Exist(const KAF::BString& name)
 int DLLExtAgents::Load(const KAF::BString& name)
 {
     TRecord* pRecord = m_pImpl->Known(name);
-    return pRecord != nullptr ? LoadRecord(*pRecord, TLoadBy::kHand) : 0;
+    return pRecord != nullptr ? LoadRecord(*pRecord, TLoadBy::kHand, m_pImpl->dirs) : 0;
 }
 
 int DLLExtAgents::Unload(const KAF::BString& name)
@@ -124,6 +140,8 @@ int DLLExtAgents::Load(KAF::INonVolatile* config)
     }
     std::vector<TExtConfigEntry> entries;
     std::string error = config->LastError() != nullptr ? config->LastError() : "";
+    if (error.empty())
+        error = StoreTrustProblem(*config);
     if (!error.empty() || !ReadExtConfig(*config, entries, error)) {
         ReportExtFailure("configuration not applied, extension libraries unchanged: %s",
                          error.c_str());
@@ -131,6 +149,7 @@ int DLLExtAgents::Load(KAF::INonVolatile* config)
         return 0;
     }
     m_pImpl->rejected.clear();
+    m_pImpl->dirs = ExtDirsOf(*config);
     TRecords gone = FollowEntries(entries, m_pImpl->records, m_pImpl->index);
     auto& records = m_pImpl->records;
     int result = 1;
@@ -138,7 +157,7 @@ int DLLExtAgents::Load(KAF::INonVolatile* config)
         result &= UnloadRecord(*pRecord);
     for (auto& pRecord : records) {
         if (pRecord->agent.load != 0)
-            result &= LoadRecord(*pRecord, TLoadBy::kConfiguration);
+            result &= LoadRecord(*pRecord, TLoadBy::kConfiguration, m_pImpl->dirs);
         else
             result &= UnloadRecord(*pRecord);
     }
@@ -157,7 +176,7 @@ int DLLExtAgents::Add(KAF::INonVolatile* config, const KAF::BString& name, const
         return 0;
     }
     if (TRecord* pRecord = m_pImpl->Lookup(libName))
-        return AddAgain(*pRecord, path, web);
+        return AddAgain(*pRecord, path, web, m_pImpl->dirs);
     TExtConfigEntry entry{libName, ToStd(path), ToStd(web), true};
     if (entry.path.empty()) {
         ReportExtFailure("extension library '%s' not added: no path", libName.c_str());
@@ -182,7 +201,7 @@ int DLLExtAgents::Add(KAF::INonVolatile* config, const KAF::BString& name, const
         UndoUncommitted(config);
         return 0;
     }
-    return LoadRecord(joining.Join(), TLoadBy::kHand);
+    return LoadRecord(joining.Join(), TLoadBy::kHand, m_pImpl->dirs);
 }
 
 int DLLExtAgents::Delete(KAF::INonVolatile* config, const KAF::BString& name)

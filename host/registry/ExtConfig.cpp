@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "host/protocol/CommandGrammar.h"
+#include "host/registry/ExtDirs.h"
 
 namespace {
 
@@ -118,6 +119,10 @@ void ScanExtConfig(const KAF::INonVolatile& config, std::vector<TExtConfigEntry>
                    std::vector<TExtConfigProblem>& problems,
                    const std::function<std::string(const TExtConfigEntry&)>& checkEntry)
 {
+    std::string dirs;
+    NamedExtDirs(config, dirs);
+    if (!dirs.empty())
+        problems.push_back(TExtConfigProblem{kHostSection, kExtDirsKey, dirs});
     const int count = config.SectionCount();
     BSectionReader reader(config, static_cast<std::size_t>(count));
     entries.reserve(entries.size() + static_cast<std::size_t>(count));

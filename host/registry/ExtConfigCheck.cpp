@@ -7,7 +7,9 @@
 
 #include "host/kaf/StoreLines.h"
 #include "host/registry/ExtConfig.h"
+#include "host/registry/ExtDirs.h"
 #include "host/registry/ExtFile.h"
+#include "host/registry/ExtTrust.h"
 
 namespace {
 
@@ -17,10 +19,13 @@ struct TFound {
     std::string why;
 };
 
-// "FILE:N: WHY". Not std::to_string: its digit table would be one more
-// symbol the registry exports.
+// "FILE:N: WHY", or "FILE: WHY" for the file as a whole (N is 0). Not
+// std::to_string: its digit table would be one more symbol the registry
+// exports.
 std::string Located(const std::string& path, std::size_t line, const std::string& why)
 {
+    if (line == 0)
+        return path + ": " + why;
     char text[32];
     std::snprintf(text, sizeof text, ":%zu: ", line);
     return path + text + why;
@@ -54,10 +59,14 @@ std::vector<std::string> CheckExtConfigFile(const std::string& path)
     std::vector<KAF::BConfigDocument::TLineProblem> malformed;
     if (KAF::ReadFileLeniently(store, path.c_str(), malformed) == 0)
         return {store.LastError()};
-    // What loading would find wrong with the path, the same check.
-    const auto pathProblem = [](const TExtConfigEntry& entry) {
+    // What loading would find wrong with the directories and the paths,
+    // the same checks; the default directories' at no line.
+    std::string ignored;
+    const TExtDirs dirs = ResolveExtDirs(NamedExtDirs(store, ignored));
+    const auto pathProblem = [&dirs](const TExtConfigEntry& entry) {
+        TExtFile file;
         std::string why;
-        return OpenExtFile(entry.path, why).Valid() ? std::string() : why;
+        return OpenExtFile(entry.path, dirs, file, why) == 0 ? std::string() : why;
     };
     std::vector<TExtConfigEntry> entries;
     std::vector<TExtConfigProblem> problems;
@@ -65,7 +74,13 @@ std::vector<std::string> CheckExtConfigFile(const std::string& path)
     std::vector<TExtConfigProblem> unknown = UnknownKeys(store);
     std::move(unknown.begin(), unknown.end(), std::back_inserter(problems));
     std::vector<TFound> found;
-    found.reserve(malformed.size() + problems.size());
+    found.reserve(malformed.size() + problems.size() + dirs.refused.size());
+    for (std::size_t i = 0; i < dirs.refused.size(); ++i)
+        if (!dirs.refused[i].empty())
+            found.push_back(
+                i < kDefaultExtDirs
+                    ? TFound{0, dirs.refused[i]}
+                    : Placed(store, TExtConfigProblem{kHostSection, kExtDirsKey, dirs.refused[i]}));
     for (KAF::BConfigDocument::TLineProblem& problem : malformed)
         found.push_back(TFound{problem.line, std::move(problem.why)});
     for (const TExtConfigProblem& problem : problems)
@@ -73,7 +88,10 @@ std::vector<std::string> CheckExtConfigFile(const std::string& path)
     std::stable_sort(found.begin(), found.end(),
                      [](const TFound& a, const TFound& b) { return a.line < b.line; });
     std::vector<std::string> lines;
-    lines.reserve(found.size());
+    lines.reserve(found.size() + 1);
+    const std::string trust = ConfigTrustProblem(path);
+    if (!trust.empty())
+        lines.push_back(trust);
     for (const TFound& problem : found)
         lines.push_back(Located(path, problem.line, problem.why));
     return lines;

@@ -6,6 +6,7 @@
 #include <cxxabi.h>
 #include <dlfcn.h>
 #include <link.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "host/registry/ExtFile.h"
@@ -29,24 +30,22 @@ std::string Renamed(std::string text, const std::string& name, const std::string
     return text;
 }
 
-// The name under which the loader opens descriptor `fd`: its entry in
-// /proc, reached by a path that no earlier load used. The loader keeps the
-// name of every library it has mapped and answers a later dlopen of that
-// name with the library already mapped, without opening anything; a
-// descriptor's number is reused once it is closed, so one name per number
-// would load a library that was mapped before. The count of loads is
-// spelt in binary by "./" and "/", which the kernel passes over.
-std::string LoadName(int fd)
+// The name under which the loader opens the library at `real`, a path
+// that nobody else can change: that path, spelt as no earlier load spelt
+// it. The loader keeps the name of every library it has mapped and answers
+// a later dlopen of that name with the library mapped then, without
+// opening anything: the file at that path may have been replaced since.
+// The count of loads is spelt in binary by "./" and "/" after the leading
+// '/', which the kernel passes over; first, so that the loader, which
+// compares a new name with every name it knows, tells them apart at once.
+// $ORIGIN is the library's directory, so spelt.
+std::string LoadName(const std::string& real)
 {
     static unsigned long long s_loads = 0;
-    std::string name = "/proc/self/fd/";
+    std::string name = "/";
     for (unsigned long long count = ++s_loads; count != 0; count >>= 1)
         name += (count & 1) != 0 ? "./" : "/";
-    // snprintf rather than std::to_string, whose digit table the library
-    // would export.
-    char number[16];
-    std::snprintf(number, sizeof number, "%d", fd);
-    return name + number;
+    return name + real.substr(1);
 }
 
 // The name the loader knows the library of `pHandle` by, which its reasons
@@ -83,6 +82,22 @@ template <typename TCall> std::string CallEntry(TCall call)
     return thrown;
 }
 
+// Empty when the loader mapped the file that `fd` holds: what it knows the
+// library by (a path nobody else can change) leads to that file. So it
+// does when it mapped the name it was given, which the walk proved
+// unchangeable, and when it answered with a library mapped before from
+// another path to the same file. Else why not, naming `path`.
+std::string MappedElsewhere(void* pHandle, int fd, const std::string& path)
+{
+    const std::string mapped = MappedName(pHandle);
+    struct stat checked, found;
+    if (::fstat(fd, &checked) == 0 && !mapped.empty() && ::stat(mapped.c_str(), &found) == 0 &&
+        found.st_dev == checked.st_dev && found.st_ino == checked.st_ino)
+        return std::string();
+    return path + " was replaced after it was examined: the loader mapped another file; "
+                  "load it again";
+}
+
 // Runs the init entry point of the library just opened; closes it again
 // unless it is ready.
 int InitExtImage(void* pHandle, const std::string& path, TExtImage& image, std::string& why)
@@ -113,17 +128,22 @@ int InitExtImage(void* pHandle, const std::string& path, TExtImage& image, std::
 
 } // namespace
 
-int OpenExtImage(const std::string& path, TExtImage& image, std::string& why)
+int OpenExtImage(const std::string& path, const TExtDirs& dirs, TExtImage& image, std::string& why)
 {
-    const BFd fd = OpenExtFile(path, why);
-    return fd.Valid() ? LoadExtImage(fd.Get(), path, image, why) : kExtFailedToLoad;
+    TExtFile file;
+    const int status = OpenExtFile(path, dirs, file, why);
+    return status == 0 ? LoadExtImage(file, path, image, why) : status;
 }
 
-int LoadExtImage(int fd, const std::string& path, TExtImage& image, std::string& why)
+int LoadExtImage(const TExtFile& file, const std::string& path, TExtImage& image, std::string& why)
 {
-    // The loader opens the descriptor's entry in /proc, which is the file
-    // the descriptor holds, whatever is at `path` by now.
-    const std::string name = LoadName(fd);
+    // Every step of file.real belongs to root or this user, and none of
+    // its directories can be written by anyone else (OpenExtFile walked
+    // it): the file there is the one examined, unless this user replaced
+    // it, which MappedElsewhere finds. Loading by that path, not the
+    // descriptor's name in /proc, gives the library its own directory as
+    // $ORIGIN.
+    const std::string name = LoadName(file.real);
     dlerror();
     void* pHandle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (pHandle == nullptr) {
@@ -132,6 +152,12 @@ int LoadExtImage(int fd, const std::string& path, TExtImage& image, std::string&
         const std::string reason = Renamed(LastDlError(), name, path);
         why = reason.find(path) != std::string::npos ? "dlopen failed: " + reason
                                                      : "cannot open " + path + ": " + reason;
+        return kExtFailedToLoad;
+    }
+    why = MappedElsewhere(pHandle, file.fd.Get(), path);
+    if (!why.empty()) {
+        if (dlclose(pHandle) != 0)
+            why += "; closing it failed: " + Renamed(LastDlError(), name, path);
         return kExtFailedToLoad;
     }
     return InitExtImage(pHandle, path, image, why);

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "host/registry/ExtDirs.h"
+#include "host/registry/ExtFile.h"
 #include "hostapi/DLLExtAgents.h"
 
 struct TExtImage {
@@ -11,20 +13,22 @@ struct TExtImage {
     void (*pTerm)() = nullptr;
 };
 
-// Opens the library at `path`, if it may be loaded from there (OpenExtFile),
-// and runs its init entry point. 0 when the library is ready, with `image`
-// holding it; otherwise kExtFailedToLoad (refused by OpenExtFile, or dlopen
-// failed) or kExtFailedToInit (an entry point is missing, or init reported
-// failure or threw; the library is closed again), with `image` empty and
-// the reason, naming `path`, in `why`. A child process that init forks and
-// that returns from it ends there, with _exit(0).
-int OpenExtImage(const std::string& path, TExtImage& image, std::string& why);
+// Opens the library at `path`, if it may be loaded from there (OpenExtFile,
+// with `dirs`), and runs its init entry point. 0 when the library is
+// ready, with `image` holding it; otherwise kExtFailedToLoad (refused by
+// OpenExtFile, or dlopen failed, or what it mapped is not the file
+// checked) or kExtFailedToInit (an entry point is missing, or init
+// reported failure or threw; the library is closed again), with `image`
+// empty and the reason, naming `path`, in `why`. A child process that init
+// forks and that returns from it ends there, with _exit(0).
+int OpenExtImage(const std::string& path, const TExtDirs& dirs, TExtImage& image, std::string& why);
 
-// As OpenExtImage, for the library that the open descriptor `fd` holds,
-// which was opened and examined as `path`: that file is loaded, whatever
-// `path` names by now, and reasons name `path`. The caller keeps and closes
-// `fd`; the library stays mapped without it.
-int LoadExtImage(int fd, const std::string& path, TExtImage& image, std::string& why);
+// As OpenExtImage, for the library that `file` holds, which was opened and
+// examined as `path`: it is loaded by the path the walk reached, which
+// nobody else can change, and what the loader mapped is then compared
+// with the file checked. If root replaced the file since, what is there
+// now is refused, closed again; reasons name `path`.
+int LoadExtImage(const TExtFile& file, const std::string& path, TExtImage& image, std::string& why);
 
 // Runs the term entry point and closes the library, once; `image` is empty
 // afterwards. False, with the reason in `why`, when term threw or closing

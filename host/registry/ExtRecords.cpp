@@ -72,7 +72,7 @@ std::unique_ptr<TRecord> MakeRecord(const TExtConfigEntry& entry)
     return pRecord;
 }
 
-int LoadRecord(TRecord& record, TLoadBy by)
+int LoadRecord(TRecord& record, TLoadBy by, const TExtDirs& dirs)
 {
     if (record.agent.loaded != 0)
         return 1;
@@ -83,10 +83,11 @@ int LoadRecord(TRecord& record, TLoadBy by)
         pGuard->Lift(ToStd(record.agent.name));
     if (pGuard == nullptr || by == TLoadBy::kHand || !pGuard->SetAside(record.agent, why)) {
         const std::string path = ToStd(record.agent.path);
-        const BFd fd = OpenExtFile(path, why);
-        if (fd.Valid()) {
+        TExtFile file;
+        status = OpenExtFile(path, dirs, file, why);
+        if (status == 0) {
             const BMarked marked(pGuard, record.agent);
-            status = LoadExtImage(fd.Get(), path, record.image, why);
+            status = LoadExtImage(file, path, record.image, why);
         }
     }
     record.agent.status = status;

@@ -40,11 +40,11 @@ std::unique_ptr<TRecord> MakeRecord(const TExtConfigEntry& entry);
 // or an operator, by hand, which lifts that and tries once more.
 enum class TLoadBy { kConfiguration, kHand };
 
-// Loads or unloads the record's library, unless it is so already; a
-// failure is reported. A load runs the library's code under the crash
-// guard's marker (host/registry/ExtCrashGuard.h), when there is a guard.
-// 1 on success, else 0.
-int LoadRecord(TRecord& record, TLoadBy by);
+// Loads or unloads the record's library, unless it is so already, root
+// from `dirs` alone; a failure is reported. A load runs the library's code
+// under the crash guard's marker (host/registry/ExtCrashGuard.h), when
+// there is a guard. 1 on success, else 0.
+int LoadRecord(TRecord& record, TLoadBy by, const TExtDirs& dirs);
 int UnloadRecord(TRecord& record);
 
 // Whether the record configures the library of that path and web part.

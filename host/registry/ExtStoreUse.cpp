@@ -2,6 +2,7 @@
 
 #include "host/kaf/StoreControl.h"
 #include "host/registry/ExtFailures.h"
+#include "host/registry/ExtTrust.h"
 
 bool StoreUsable(KAF::INonVolatile* config, const std::string& rejected, const char* szAction,
                  const std::string& name)
@@ -30,4 +31,12 @@ void UndoUncommitted(KAF::INonVolatile* config)
         ReportExtFailure("configuration store differs from its file until it is re-read");
     else
         KAF::RevertToLastSynced(*pFile);
+}
+
+std::string StoreTrustProblem(const KAF::INonVolatile& config)
+{
+    const auto* pFile = dynamic_cast<const KAF::BFileNV*>(&config);
+    if (pFile == nullptr || pFile->m_fileName.length() == 0)
+        return std::string();
+    return ConfigTrustProblem(std::string(pFile->m_fileName.c_str(), pFile->m_fileName.length()));
 }

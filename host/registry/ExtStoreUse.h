@@ -17,6 +17,12 @@
 bool StoreUsable(KAF::INonVolatile* config, const std::string& rejected, const char* szAction,
                  const std::string& name);
 
+// Empty when root may follow `config`: a store read from a file that nobody
+// but root can change (host/registry/ExtTrust.h), or any store for a
+// process not run as root; else why not, naming the file. Whoever could
+// change the file would choose what root loads.
+std::string StoreTrustProblem(const KAF::INonVolatile& config);
+
 // After a failed commit the store is brought back to what its file held
 // when last read or written, not by reading the file again: that would take
 // in, unseen, an edit made by hand since, which the next commit refuses to

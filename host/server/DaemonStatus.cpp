@@ -41,6 +41,7 @@ std::string StatusLines(const TDaemonStatus& status)
         status.nowMs > status.startedMs ? status.nowMs - status.startedMs : 0;
     Line(lines, "uptime_seconds", static_cast<unsigned long long>(uptimeMs / 1000));
     Line(lines, "configuration", control::VisibleLine(status.configuration));
+    Line(lines, "extension_dirs", control::VisibleLine(status.extensionDirs));
     Line(lines, "libraries",
          status.loaded + status.failedToLoad + status.failedToInit + status.notLoaded);
     Line(lines, "libraries_loaded", status.loaded);

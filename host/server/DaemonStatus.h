@@ -16,6 +16,7 @@ struct TDaemonStatus {
     long long startedMs = 0; // on MonotonicMs()'s clock
     long long nowMs = 0;
     std::string configuration; // the configuration file's name
+    std::string extensionDirs; // where root loads libraries from, ':' between
     // Extension libraries, by their status in the listing.
     unsigned long loaded = 0;
     unsigned long failedToLoad = 0;

@@ -99,9 +99,11 @@ TEST(DaemonStatusTest, OneKeyALineInAFixedOrder)
     status.nowMs = 5000 + 3 * 3600 * 1000 + 999;
     status.configuration = "/etc/murox/a\nb: 1.conf";
     status.setAside = {"a", "b\x1b"};
+    status.extensionDirs = "/usr/lib/murox:/srv/\x1b";
     const std::string shared = std::string("version: ") + MUROX_VERSION +
                                "\nmode: shell\npid: 4321\nuptime_seconds: 10800\n"
-                               "configuration: /etc/murox/a\\x0ab: 1.conf\nlibraries: 8\n"
+                               "configuration: /etc/murox/a\\x0ab: 1.conf\n"
+                               "extension_dirs: /usr/lib/murox:/srv/\\x1b\nlibraries: 8\n"
                                "libraries_loaded: 2\nlibraries_failed_to_load: 1\n"
                                "libraries_failed_to_initialize: 2\nlibraries_not_loaded: 3\n"
                                "libraries_set_aside: a b\\x1b\n";

@@ -4,6 +4,7 @@
 
 Usage: DaemonTest.py DEFAULT_CONFIG SAMPLE_DIR [EMULATOR...] MUROX [-k NAME]
 """
+import glob
 import grp
 import os
 import pwd
@@ -92,6 +93,9 @@ def entry(name, path, web, load, status):
 
 def lib(name):
     return f"{SAMPLES}/libmurox_ext_{name}.so"
+
+
+DIRS = f"[murox]\nextension_dirs = {SAMPLES}\n"  # root loads the samples from there
 
 
 DEFAULT_LISTING = (
@@ -496,6 +500,26 @@ class DaemonTestCase(unittest.TestCase):
                                 (as_user(NOBODY, NOGROUP, many), "xdll -f hello",
                                  b"hello: term\nhello: init\n")):
             self.assertEqual(out, d.console(line, user=user).stdout)
+        # Nor can a member make root load what lies outside the extension directories (a sanitizer's
+        # runtime would end the daemon).
+        asan = sorted(glob.glob("/usr/lib/*/libasan.so.*"))[0]
+        added = d.console(f"xdll -a asan {asan}", user=member, check=False)
+        self.assertEqual(3, added.returncode)
+        self.assertIn(f"extension library 'asan' not loaded: {asan} is not in an extension directory (",
+                      added.stderr.decode())
+        self.assertEqual(b"", d.console("xdll -d asan").stdout)
+        # What others may change is refused: at a re-read, by --check, and at start.
+        os.chmod(d.conf, 0o664)
+        d.proc.send_signal(signal.SIGHUP)
+        untrusted = (f"{d.conf} could be changed by others: the file {d.conf} (uid 0, mode 0664) is "
+                     f"writable by its group or others; chmod go-w {d.conf}, or keep the "
+                     "configuration where only root can change it")
+        d.await_log(f"configuration not applied, extension libraries unchanged: {untrusted}\n")
+        for options, status in ((["--check"], 1), (["--daemon", "--socket", d.sock + "2"], 2)):
+            result = subprocess.run(MUROX + options + ["--config", d.conf], capture_output=True,
+                                    timeout=WAIT)
+            self.assertEqual((status, f"murox: {untrusted}\n"),
+                             (result.returncode, result.stderr.decode().split("\n")[0] + "\n"))
         self.assertEqual(0, d.stop())
         # A group it may not give is refused before any socket is made.
         portable, env = portable_murox(self.work)
@@ -573,7 +597,7 @@ class DaemonTestCase(unittest.TestCase):
         d.proc.kill()
         d.proc.wait()
         self.assertTrue(os.path.exists(d.sock))
-        third = self.daemon(f"[extdll hello]\npath = {lib('hello')}\nload = 0\n"
+        third = self.daemon(f"{DIRS}[extdll hello]\npath = {lib('hello')}\nload = 0\n"
                             f"[extdll idle]\npath = {lib('idle')}\n"
                             f"[extdll other]\npath = {lib('hello')}\n", name="third").start()
         self.assertEqual(entry("hello", lib("hello"), "", 0, "NOT LOADED")
@@ -612,7 +636,7 @@ class DaemonTestCase(unittest.TestCase):
     @unittest.skipUnless(ROOT, "needs root to act as another user")
     def test_no_reader_of_the_configuration_blocks_the_daemon(self):
         os.chmod(self.work, 0o755)
-        d = self.daemon(config_text=f"[extdll hello]\npath = {lib('hello')}\n")
+        d = self.daemon(config_text=f"{DIRS}[extdll hello]\npath = {lib('hello')}\n")
         os.chmod(d.conf, 0o644)
         # What a killed rewrite left is removed at start (which files are is the unit tests').
         left = d.conf + ".tmp-0123456789abcdef"
@@ -822,7 +846,7 @@ class DaemonTestCase(unittest.TestCase):
         # Its standard error another file: the journal's stream is judged for each.
         errors = open(os.path.join(self.work, "d.err"), "wb")
         self.addCleanup(errors.close)
-        d = under_the_unit(f"[extdll hello]\npath = {lib('hello')}\n[extdll gone]\n"
+        d = under_the_unit(f"{DIRS}[extdll hello]\npath = {lib('hello')}\n[extdll gone]\n"
                            f"path = {SAMPLES}/libmurox_ext_nowhere.so\nload = 0\n", "d",
                            stderr=errors)
         # Ready means served: a console let in at once is greeted, and counted.
@@ -864,7 +888,8 @@ class DaemonTestCase(unittest.TestCase):
     def test_a_library_that_ends_the_daemon_is_set_aside(self):
         def faulty(way):
             return f"{os.environ['MUROX_TEST_FAULTY']}/libmurox_test_{way}.so"
-        d = self.daemon(f"[extdll throws]\npath = {faulty('throws')}\n[extdll forks]\n"
+        d = self.daemon(f"[murox]\nextension_dirs = {SAMPLES}:{os.environ['MUROX_TEST_FAULTY']}\n"
+                        f"[extdll throws]\npath = {faulty('throws')}\n[extdll forks]\n"
                         f"path = {faulty('forks')}\n[extdll hello]\npath = {lib('hello')}\n").start()
         # It survives an init that throws (it alone fails, saying why) and one that forks: the child
         # that comes back into murox ends there, having run nothing of it.

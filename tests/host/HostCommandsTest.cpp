@@ -79,6 +79,9 @@ public:
     std::vector<std::string> m_seen;
 };
 
+// Where the samples are: root loads from there.
+const char kDirs[] = "[murox]\nextension_dirs = " EXTENSION_DIRS "\n";
+
 // Sample libraries: one loads, one fails to initialise, one cannot be opened, one is not to load;
 // "frob" and "twiddle" are registered after "xdll".
 class HostCommandsTest : public testing::Test {
@@ -86,6 +89,7 @@ protected:
     static std::string Configured(const std::string& path)
     {
         std::ofstream(path)
+            << kDirs
             << "[extdll a]\npath = " HELLO_LIBRARY "\n[extdll b]\npath = " BROKEN_LIBRARY
                "\n[extdll c]\npath = /nonexistent.so\n[extdll d]\npath = " IDLE_LIBRARY
                "\nload = 0\n";
@@ -209,6 +213,7 @@ TEST_F(HostCommandsTest, StatusSaysTheFactsAsTheyAreNow)
     EXPECT_LT(m_afterMs, status.nowMs);
     EXPECT_FALSE(status.daemon);
     EXPECT_EQ(m_path, status.configuration);
+    EXPECT_THAT(status.extensionDirs, testing::EndsWith("/usr/local/lib/murox:" EXTENSION_DIRS));
     ASSERT_EQ(TLineOutcome::kSucceeded, Run("xdll -l d").first);
     ASSERT_EQ(TLineOutcome::kSucceeded, Run("xdll -d a").first);
     unsigned long loadedSeen = 99;
@@ -292,7 +297,8 @@ TEST_F(HostCommandsTest, EveryReloadIsToldAroundItAndItsFailuresFailIt)
                             "such file or directory",
                             "ended 1/2"));
     watch.m_seen.clear();
-    std::ofstream(m_path) << "[extdll a]\npath = " HELLO_LIBRARY
+    std::ofstream(m_path) << kDirs
+                          << "[extdll a]\npath = " HELLO_LIBRARY
                              "\n[extdll b]\npath = " IDLE_LIBRARY "\n";
     EXPECT_EQ(TLineOutcome::kSucceeded, Run("  xdll   -u a -r").first);
     EXPECT_THAT(watch.m_seen, ElementsAre("starts 1/2", "V hello: term", "V hello: init",

@@ -7,11 +7,14 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "host/registry/ExtConfigCheck.h"
+#include "host/registry/ExtDirs.h"
 #include "host/registry/ExtFile.h"
 #include "host/registry/ExtImage.h"
 #include "hostapi/BFileNV.h"
@@ -78,6 +81,8 @@ protected:
     const testsupport::TScratchDir m_scratch;
     const std::string m_dir = m_scratch.Path();
     const std::string m_path = m_dir + "/murox.conf";
+    // Where a test run as root may load from: the test libraries' directories and the scratch one.
+    const std::string m_dirs = "[murox]\nextension_dirs = " EXTENSION_DIRS ":" + m_dir + "\n";
     KAF::BFileNV m_store;
     DLLExtAgents m_registry;
 };
@@ -87,32 +92,38 @@ protected:
 // of.
 TEST_F(RegistryTest, ALibraryLoadsOrSaysWhyAndIsClosedAgain)
 {
-    const std::string text = m_dir + "/text.so";
+    const std::string text = m_dir + "/text.so", foreign = m_dir + "/foreign.so";
     std::ofstream(text) << std::string(4096, 'x');
-    ASSERT_TRUE(
-        Configure("[extdll a]\npath = " HELLO_LIBRARY "\nlaod = 0\n[other]\nq = 1\n"
-                  "[extdll b]\npath = " BROKEN_LIBRARY "\n[extdll c]\npath = " NO_ENTRY_LIBRARY
-                  "\n[extdll n]\npath = " UNLOADED_NO_ENTRY_LIBRARY "\n[extdll t]\npath = " +
-                  text + "\n"));
+    // An extension of the other class and byte order than this process's.
+    ASSERT_TRUE(Copied(sizeof(void*) == 8 ? ELF_SEEDS "/extension-32-big.so"
+                                          : ELF_SEEDS "/extension-64-little.so",
+                       foreign, 0644, geteuid()));
+    ASSERT_TRUE(Configure(
+        m_dirs +
+        "[extdll a]\npath = " HELLO_LIBRARY "\nlaod = 0\n[other]\nq = 1\n"
+        "[extdll b]\npath = " BROKEN_LIBRARY "\n[extdll c]\npath = " NO_ENTRY_LIBRARY
+        "\n[extdll n]\npath = " UNLOADED_NO_ENTRY_LIBRARY "\n[extdll t]\npath = " +
+        text + "\n[extdll o]\npath = " ORIGIN_LIBRARY "\n[extdll k]\npath = " + foreign + "\n"));
     EXPECT_EQ(0, m_registry.Load(&m_store));
-    EXPECT_EQ("a:1:0:1 b:1:2:0 c:1:2:0 n:1:2:0 t:1:1:0 ", State()) << "a typo of load is not read";
+    EXPECT_EQ("a:1:0:1 b:1:2:0 c:1:2:0 n:1:2:0 t:1:1:0 o:1:0:1 k:1:1:0 ", State())
+        << "a typo of load is not read; $ORIGIN is the library's directory";
     EXPECT_THAT(DescribeUnknownExtKeys(m_store),
-                ElementsAre(m_path + ":3: section [extdll a]: unknown key 'laod" + kKnown));
-    // The loader is given a descriptor's name; what it says names the path.
-    const auto named = [](const std::string& lead) {
-        return testing::AllOf(testing::StartsWith(lead), testing::Not(HasSubstr("/proc")));
-    };
-    EXPECT_THAT(
-        Take(),
-        ElementsAre("hello: init",
-                    "broken: init refuses on purpose, a sample of a library that cannot start",
-                    "extension library 'b' not loaded: MuroxExtInit of " BROKEN_LIBRARY
-                    " reported failure",
-                    HasSubstr("'c' not loaded: " NO_ENTRY_LIBRARY " lacks an entry point"),
-                    named("extension library 'n' not loaded: " UNLOADED_NO_ENTRY_LIBRARY
-                          " lacks an entry point: " UNLOADED_NO_ENTRY_LIBRARY
-                          ": undefined symbol: MuroxExtInit"),
-                    named("extension library 't' not loaded: dlopen failed: " + text + ": ")));
+                ElementsAre(m_path + ":5: section [extdll a]: unknown key 'laod" + kKnown));
+    // What is no extension is refused before a byte of it runs: n's constructor would end the test.
+    const std::string lacks = " lacks an entry point: its dynamic symbol table does not define "
+                              "MuroxExtInit";
+    EXPECT_THAT(Take(),
+                ElementsAre("hello: init",
+                            "broken: init refuses on purpose, a sample of a library that "
+                            "cannot start",
+                            "extension library 'b' not loaded: MuroxExtInit of " BROKEN_LIBRARY
+                            " reported failure",
+                            "extension library 'c' not loaded: " NO_ENTRY_LIBRARY + lacks,
+                            "extension library 'n' not loaded: " UNLOADED_NO_ENTRY_LIBRARY + lacks,
+                            "extension library 't' not loaded: " + text +
+                                " is not an extension library: not an ELF file",
+                            testing::StartsWith("extension library 'k' not loaded: " + foreign +
+                                                " is not an extension library: it is ")));
     void* pHello = dlopen(HELLO_LIBRARY, RTLD_NOW | RTLD_NOLOAD);
     EXPECT_NE(nullptr, pHello) << "a loaded library is mapped";
     if (pHello != nullptr)
@@ -123,13 +134,15 @@ TEST_F(RegistryTest, ALibraryLoadsOrSaysWhyAndIsClosedAgain)
 
 TEST_F(RegistryTest, FollowsTheConfigurationAndLoadsEachLibraryOnce)
 {
-    ASSERT_TRUE(Configure("[extdll a]\npath = " HELLO_LIBRARY "\n[extdll b]\npath = " IDLE_LIBRARY
-                          "\nload = 0\n[extdll c]\npath = " IDLE_LIBRARY "\nload = 0\n"));
+    ASSERT_TRUE(Configure(m_dirs + "[extdll a]\npath = " HELLO_LIBRARY
+                                   "\n[extdll b]\npath = " IDLE_LIBRARY
+                                   "\nload = 0\n[extdll c]\npath = " IDLE_LIBRARY "\nload = 0\n"));
     EXPECT_EQ(1, m_registry.Load(&m_store));
     EXPECT_THAT(Take(), ElementsAre("hello: init"));
     // Reordered: b is gone, c is to be loaded now, a stays loaded, d is new.
-    ASSERT_TRUE(Configure("[extdll c]\npath = " IDLE_LIBRARY "\n[extdll a]\npath = " HELLO_LIBRARY
-                          "\n[extdll d]\npath = " HELLO_LIBRARY "\nload = 0\n"));
+    ASSERT_TRUE(Configure(m_dirs + "[extdll c]\npath = " IDLE_LIBRARY
+                                   "\n[extdll a]\npath = " HELLO_LIBRARY
+                                   "\n[extdll d]\npath = " HELLO_LIBRARY "\nload = 0\n"));
     EXPECT_EQ(1, m_registry.Load(&m_store));
     EXPECT_THAT(Take(), ElementsAre("idle: init"));
     EXPECT_EQ("c:1:0:1 a:1:0:1 d:0:3:0 ", State());
@@ -152,7 +165,7 @@ TEST_F(RegistryTest, FollowsTheConfigurationAndLoadsEachLibraryOnce)
 TEST_F(RegistryTest, AReloadAppliesAChangedPathOrWebPart)
 {
     // c comes first and stays as it is.
-    const std::string c = "[extdll c]\npath = " IDLE_LIBRARY "\nweb = /c\n";
+    const std::string c = m_dirs + "[extdll c]\npath = " IDLE_LIBRARY "\nweb = /c\n";
     ASSERT_TRUE(Configure(c + "[extdll a]\npath = " HELLO_LIBRARY
                               "\n[extdll b]\npath = " IDLE_LIBRARY "\nweb = /w1\n"));
     ASSERT_EQ(1, m_registry.Load(&m_store));
@@ -175,7 +188,7 @@ TEST_F(RegistryTest, AReloadAppliesAChangedPathOrWebPart)
                 ElementsAre("idle: term", "idle: term", HasSubstr("'a' not loaded: cannot read")));
     EXPECT_EQ("c:1:0:1 a:1:1:0 b:0:3:0 ", State());
     // Back to a path that loads: a failed record does not keep its status. c is gone: unloaded.
-    ASSERT_TRUE(Configure("[extdll a]\npath = " HELLO_LIBRARY "\nload = 0\n"));
+    ASSERT_TRUE(Configure(m_dirs + "[extdll a]\npath = " HELLO_LIBRARY "\nload = 0\n"));
     EXPECT_EQ(1, m_registry.Load(&m_store));
     EXPECT_THAT(Take(), ElementsAre("idle: term"));
     EXPECT_EQ("a:0:3:0 ", State());
@@ -184,7 +197,7 @@ TEST_F(RegistryTest, AReloadAppliesAChangedPathOrWebPart)
 // Repeated as made, an add succeeds without writing, so that a deploy step can run twice.
 TEST_F(RegistryTest, AddWritesTheFileOnceAndRefusesWhatItCannotKeep)
 {
-    ASSERT_TRUE(Configure("# kept apart\n[murox]\nx = 1\n"));
+    ASSERT_TRUE(Configure("# kept apart\n" + m_dirs + "x = 1\n"));
     ASSERT_EQ(1, m_registry.Load(&m_store));
     EXPECT_EQ(1, m_registry.Add(&m_store, "h", HELLO_LIBRARY, "/w"));
     EXPECT_EQ(0, m_registry.Add(&m_store, "e", "", ""));
@@ -209,7 +222,8 @@ TEST_F(RegistryTest, AddWritesTheFileOnceAndRefusesWhatItCannotKeep)
     m_registry.Load(&m_store);
     EXPECT_EQ(1, m_registry.Add(&m_store, "i", IDLE_LIBRARY, ""));
     const std::string written =
-        "# kept apart\n[murox]\nx = 1\n\n[extdll h]\npath = " HELLO_LIBRARY
+        "# kept apart\n" + m_dirs +
+        "x = 1\n\n[extdll h]\npath = " HELLO_LIBRARY
         "\nweb = /w\nload = 1\n\n[extdll m]\npath = /nonexistent.so\nweb = \nload = 1\n"
         "[extdll hand]\npath = /by/hand.so\nload = 0\n\n[extdll i]\npath = " IDLE_LIBRARY
         "\nweb = \nload = 1\n";
@@ -244,7 +258,7 @@ TEST_F(RegistryTest, AddWritesTheFileOnceAndRefusesWhatItCannotKeep)
 TEST_F(RegistryTest, DeleteFindsItsSectionAndWritesOnlyAFileItFollows)
 {
     const std::string kept = "[extdll a]\npath = " IDLE_LIBRARY "\n";
-    ASSERT_TRUE(Configure("[extdll  two]\npath = " IDLE_LIBRARY "\nload = 0\n" + kept +
+    ASSERT_TRUE(Configure(m_dirs + "[extdll  two]\npath = " IDLE_LIBRARY "\nload = 0\n" + kept +
                           "[extdll\tthree]\npath = " IDLE_LIBRARY "\nload = 0\n"
                           "[ extdll \t four ]\npath = " IDLE_LIBRARY "\nload = 0\n"));
     ASSERT_EQ(1, m_registry.Load(&m_store));
@@ -252,12 +266,12 @@ TEST_F(RegistryTest, DeleteFindsItsSectionAndWritesOnlyAFileItFollows)
     for (const char* name : {"two", "three", "four"})
         EXPECT_EQ(1, m_registry.Delete(&m_store, name)) << name;
     EXPECT_THAT(Take(), ElementsAre("idle: init"));
-    EXPECT_EQ(kept, File());
+    EXPECT_EQ(m_dirs + kept, File());
     // Only the section word followed by blanks counts.
-    ASSERT_TRUE(Configure(kept + "[extdlltwo]\npath = /x.so\n"));
+    ASSERT_TRUE(Configure(m_dirs + kept + "[extdlltwo]\npath = /x.so\n"));
     ASSERT_EQ(1, m_registry.Load(&m_store));
     EXPECT_EQ(0, m_registry.Delete(&m_store, "two"));
-    EXPECT_EQ(kept + "[extdlltwo]\npath = /x.so\n", File());
+    EXPECT_EQ(m_dirs + kept + "[extdlltwo]\npath = /x.so\n", File());
     Take();
     const std::pair<std::string, const char*> cases[] = {
         {"[extdll a]\nweb = w\n", "section [extdll a]: no path"},
@@ -324,6 +338,10 @@ TEST_F(RegistryTest, CheckNamesEveryProblemAtItsLineAndLoadsNothing)
         {"path = libc.so.6", "section [extdll l]: libc.so.6 is not a path: give the library's "
                              "full path (the library search path is not examined, so a bare "
                              "name is never loaded)"},
+        {"[murox]", ""},
+        {"extension_dirs = " EXTENSION_DIRS ":lib", "section [murox]: extension_dirs names 'lib': "
+                                                    "each directory must be an absolute path, "
+                                                    "the next after a ':'"},
     };
     std::ofstream file(m_path);
     std::vector<std::string> problems;
@@ -339,72 +357,124 @@ TEST_F(RegistryTest, CheckNamesEveryProblemAtItsLineAndLoadsNothing)
     EXPECT_THAT(Take(), testing::IsEmpty()) << "nothing loaded";
 }
 
-// What anyone but root or the process's user can change could run code as root: it is not loaded.
+// What anyone but root or the process's user can change could run code as root: it is not loaded,
+// nor a library outside the extension directories, nor one whose dependencies a stranger provides.
 TEST_F(RegistryTest, LoadsOnlyWhatNoOneElseButItsUserCanChange)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "a stranger's files can be made by root only";
+    const testsupport::TScratchDir elsewhere;
     const std::string eve = m_dir + "/eve", open = m_dir + "/open", sticky = m_dir + "/sticky",
-                      eveSticky = m_dir + "/evesticky";
+                      eveSticky = m_dir + "/evesticky", far = FAR_DIR;
     ASSERT_TRUE(Made(eve, 0755, kStranger) && Made(eve + "/sub", 0755, 0) && Made(open, 0777, 0) &&
-                Made(sticky, 01777, 0) && Made(eveSticky, 01777, kStranger));
-    const std::string owned = " belongs to uid 65534, mode ";
+                Made(sticky, 01777, 0) && Made(eveSticky, 01777, kStranger) &&
+                (Made(far, 0755, kStranger) || chown(far.c_str(), kStranger, gid_t(-1)) == 0) &&
+                Copied(DEPENDENCY,
+                       far + "/" + std::filesystem::path(DEPENDENCY).filename().string(), 0644,
+                       kStranger));
+    const std::string owned = " belongs to uid 65534, mode ",
+                      changed = " could be changed by others: the ";
     const std::string install = "install the library where only root can change it";
-    const std::string notRoot = ", not to root; " + install + ", such as /usr/local/lib";
+    const std::string notRoot = ", not to root; " + install + ", such as /usr/local/lib/murox";
     const auto writable = [&install](const std::string& at, const char* mode) {
         return at + " (uid 0, mode " + mode + ") is writable by its group or others; chmod go-w " +
                at + ", or " + install;
     };
-    // The library's path, the file it links to (none: a copy of that mode and owner), and why it
-    // could be changed by others.
+    std::string dirs;
+    for (const std::string& dir : DefaultExtDirs())
+        dirs += dir + ", ";
+    for (auto& c : std::string(EXTENSION_DIRS ":" + eve + ":" + m_dir))
+        dirs += c == ':' ? std::string(", ") : std::string(1, c);
+    // The library's path, the file it links to (none: a copy of that mode and owner; "-": as it
+    // is), and why it may not be loaded.
     struct {
         std::string path, link;
         mode_t mode;
         uid_t owner;
         std::string why;
     } const cases[] = {
-        {eve + "/sub/a.so", "", 0644, 0, "directory " + eve + owned + "0755" + notRoot},
+        {eve + "/sub/a.so", "", 0644, 0, changed + "directory " + eve + owned + "0755" + notRoot},
         // The sticky bit means nothing to a file.
-        {m_dir + "/b.so", "", 01664, 0, "file " + writable(m_dir + "/b.so", "1664")},
+        {m_dir + "/b.so", "", 01664, 0, changed + "file " + writable(m_dir + "/b.so", "1664")},
         {m_dir + "/c.so", "", 0644, kStranger,
-         "file " + m_dir + "/c.so" + owned + "0644" + notRoot},
-        {open + "/d.so", "", 0644, 0, "directory " + writable(open, "0777")},
+         changed + "file " + m_dir + "/c.so" + owned + "0644" + notRoot},
+        {open + "/d.so", "", 0644, 0, changed + "directory " + writable(open, "0777")},
         {sticky + "/e.so", "", 0644, kStranger,
-         "file " + sticky + "/e.so" + owned + "0644" + notRoot},
+         changed + "file " + sticky + "/e.so" + owned + "0644" + notRoot},
         {sticky + "/f.so", "", 0644, 0, ""},
-        {eveSticky + "/g.so", "", 0644, 0, "directory " + eveSticky + owned + "1777" + notRoot},
-        // Followed; the directory at fault.
-        {m_dir + "/h.so", eve + "/sub/a.so", 0, 0, "directory " + eve + owned + "0755" + notRoot},
+        {eveSticky + "/g.so", "", 0644, 0,
+         changed + "directory " + eveSticky + owned + "1777" + notRoot},
+        // Followed as written; the directory or link at fault.
+        {m_dir + "/h.so", eve + "/sub/a.so", 0, 0,
+         changed + "directory " + eve + owned + "0755" + notRoot},
         {m_dir + "/i.so", "sticky/f.so", 0, 0, ""},
+        {m_dir + "/j.so", "sticky/f.so", 0, kStranger,
+         changed + "symbolic link " + m_dir + "/j.so" + owned + "0777" + notRoot},
+        {eve + "/k.so", sticky + "/f.so", 0, kStranger,
+         changed + "directory " + eve + owned + "0755" + notRoot},
+        {elsewhere.Path() + "/l.so", "", 0644, 0,
+         " is not in an extension directory (" + dirs +
+             "): root loads libraries from those alone; install it in one, or name its directory "
+             "in extension_dirs of section [murox]"},
+        {FAR_LIBRARY, "-", 0, 0,
+         "'s run path element " + far + changed + "directory " + far + owned +
+             "0755, not to root; keep the library's dependencies in a directory where only root "
+             "can change it"},
     };
-    std::string text;
-    std::vector<std::string> events, checked;
+    const std::string refusedDir = "the extension directory " + eve + changed + "directory " + eve +
+                                   owned +
+                                   "0755, not to root; name a directory where only root "
+                                   "can change it";
+    std::string text = "[murox]\nextension_dirs = " EXTENSION_DIRS ":" + eve + ":" + m_dir + "\n";
+    std::vector<std::string> events = {refusedDir + "; nothing is loaded from it"};
+    std::vector<std::string> checked = {m_path + ":2: section [murox]: " + refusedDir};
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
-        ASSERT_TRUE(c.link.empty() ? Copied(HELLO_LIBRARY, c.path, c.mode, c.owner)
-                                   : symlink(c.link.c_str(), c.path.c_str()) == 0);
+        ASSERT_TRUE(c.link == "-" ||
+                    (c.link.empty() ? Copied(HELLO_LIBRARY, c.path, c.mode, c.owner)
+                                    : symlink(c.link.c_str(), c.path.c_str()) == 0 &&
+                                          lchown(c.path.c_str(), c.owner, gid_t(-1)) == 0));
         const std::string name = "x" + std::to_string(i);
         text += "[extdll " + name + "]\npath = " + c.path + "\n";
-        const std::string why = c.path + " could be changed by others: the " + c.why;
-        events.push_back(c.why.empty() ? "hello: init"
-                                       : "extension library '" + name + "' not loaded: " + why);
+        events.push_back(c.why.empty()
+                             ? "hello: init"
+                             : "extension library '" + name + "' not loaded: " + c.path + c.why);
         if (!c.why.empty())
-            checked.push_back(m_path + ":" + std::to_string(2 * i + 2) + ": section [extdll " +
-                              name + "]: " + why);
+            checked.push_back(m_path + ":" + std::to_string(2 * i + 4) + ": section [extdll " +
+                              name + "]: " + c.path + c.why);
     }
     ASSERT_TRUE(Configure(text));
     EXPECT_EQ(0, m_registry.Load(&m_store));
     EXPECT_THAT(Take(), testing::ElementsAreArray(events));
     EXPECT_THAT(CheckExtConfigFile(m_path), testing::ElementsAreArray(checked));
+    std::filesystem::remove_all(far);
+    // Found, never opened: a FIFO or a device node in place of a library.
+    const std::string fifo = m_dir + "/fifo.so", device = m_dir + "/null.so";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    ASSERT_EQ(0, mknod(device.c_str(), S_IFCHR | 0644, makedev(1, 3)));
+    const BFd watch(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    ASSERT_TRUE(inotify_add_watch(watch.Get(), fifo.c_str(), IN_OPEN) >= 0 &&
+                inotify_add_watch(watch.Get(), device.c_str(), IN_OPEN) >= 0);
+    ASSERT_TRUE(
+        Configure(m_dirs + "[extdll p]\npath = " + fifo + "\n[extdll q]\npath = " + device));
+    EXPECT_EQ(0, m_registry.Load(&m_store));
+    EXPECT_THAT(CheckExtConfigFile(m_path), testing::SizeIs(2));
+    EXPECT_THAT(Take(), ElementsAre("hello: term", "hello: term", HasSubstr("(a FIFO)"),
+                                    HasSubstr("(a character device)")));
+    char event[256];
+    EXPECT_EQ(-1, read(watch.Get(), event, sizeof event)) << "opened";
     // The rule is the process's own user's: a shell run by a user loads that user's libraries.
     ASSERT_EQ(0, chmod(m_dir.c_str(), 0755));
     const pid_t child = fork();
     ASSERT_NE(-1, child);
     if (child == 0) {
         std::string why;
-        const bool ok = seteuid(kStranger) == 0 && OpenExtFile(m_dir + "/c.so", why).Valid() &&
-                        OpenExtFile(eve + "/sub/a.so", why).Valid() &&
-                        !OpenExtFile(m_dir + "/b.so", why).Valid() &&
+        TExtFile file;
+        const TExtDirs anywhere;
+        const bool ok = seteuid(kStranger) == 0 &&
+                        OpenExtFile(m_dir + "/c.so", anywhere, file, why) == 0 &&
+                        OpenExtFile(eve + "/sub/a.so", anywhere, file, why) == 0 &&
+                        OpenExtFile(m_dir + "/b.so", anywhere, file, why) != 0 &&
                         why.find("chmod go-w " + m_dir +
                                  "/b.so, or install the library where only root or uid 65534 can "
                                  "change it") != std::string::npos;
@@ -415,26 +485,37 @@ TEST_F(RegistryTest, LoadsOnlyWhatNoOneElseButItsUserCanChange)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "as uid 65534";
 }
 
-// The file loaded is the one examined, not one put in its place afterwards.
+// The file loaded is the one examined: by its path, which nobody else can change, confirmed once
+// mapped. A library mapped before from that path is not taken for the file there now.
 TEST_F(RegistryTest, WhatWasCheckedIsWhatIsLoaded)
 {
     const std::string path = m_dir + "/lib.so", other = m_dir + "/other.so";
-    ASSERT_TRUE(Copied(HELLO_LIBRARY, path, 0644, geteuid()));
-    ASSERT_TRUE(Copied(IDLE_LIBRARY, other, 0644, geteuid()));
+    const auto replace = [&](const char* szBy) {
+        return Copied(szBy, other, 0644, geteuid()) && rename(other.c_str(), path.c_str()) == 0;
+    };
+    const TExtDirs anywhere;
+    TExtImage hello, idle, replaced;
     std::string why;
-    BFd fd = OpenExtFile(path, why);
-    ASSERT_TRUE(fd.Valid()) << why;
-    ASSERT_EQ(0, rename(other.c_str(), path.c_str()));
-    TExtImage image;
-    EXPECT_EQ(0, LoadExtImage(fd.Get(), path, image, why)) << why;
-    EXPECT_TRUE(CloseExtImage(image, why)) << why;
-    EXPECT_THAT(Take(), ElementsAre("hello: init", "hello: term"));
+    ASSERT_TRUE(Copied(HELLO_LIBRARY, path, 0644, geteuid()));
+    ASSERT_EQ(0, OpenExtImage(path, anywhere, hello, why)) << why;
+    ASSERT_TRUE(replace(IDLE_LIBRARY));
+    TExtFile file;
+    ASSERT_EQ(0, OpenExtFile(path, anywhere, file, why)) << why;
+    EXPECT_EQ(0, LoadExtImage(file, path, idle, why)) << why;
+    ASSERT_TRUE(replace(HELLO_LIBRARY));
+    EXPECT_EQ(kExtFailedToLoad, LoadExtImage(file, path, replaced, why));
+    EXPECT_EQ(path + " was replaced after it was examined: the loader mapped another file; load it "
+                     "again",
+              why);
+    for (TExtImage* pImage : {&hello, &idle})
+        EXPECT_TRUE(CloseExtImage(*pImage, why)) << why;
+    EXPECT_THAT(Take(), ElementsAre("hello: init", "idle: init", "hello: term", "idle: term"));
 }
 
 // Names are shown, logged, typed and completed: only characters no shell or terminal acts on.
 TEST_F(RegistryTest, NamesHoldOnlyCharactersNoShellOrTerminalActsOn)
 {
-    const std::string kept = "[extdll a]\npath = " IDLE_LIBRARY "\nload = 0\n";
+    const std::string kept = m_dirs + "[extdll a]\npath = " IDLE_LIBRARY "\nload = 0\n";
     ASSERT_TRUE(Configure(kept));
     ASSERT_EQ(1, m_registry.Load(&m_store));
     std::vector<std::string> refused = {"a`id`", "a;b", "a|b",      "a'b",   "a/b",        "a*",

@@ -117,17 +117,18 @@ check "check of the default configuration" 1 "" \
 sed '/^\[extdll broken\]/,$d' "$template" >"$conf"
 run --check --config="$conf"
 check "check of a clean configuration" 0 ""
-printf '# a\n\n; b\n[extdll a]\npath = %s\nlaod = 0\n\n  # c\n[extdll a]\n' "$idle" >"$conf"
+printf '[murox]\nextension_dirs = %s\n# a\n\n; b\n[extdll a]\npath = %s\nlaod = 0\n\n  # c\n[extdll a]\n' \
+    "$ext" "$idle" >"$conf"
 # Starting says where the file is malformed; an unknown key is warned of, as text.
 run --config "$conf" -e xdll
 check "a malformed configuration at start" 2 "" \
-    "murox: malformed '$conf', line 9: section [extdll a] repeated"
+    "murox: malformed '$conf', line 11: section [extdll a] repeated"
 sed -i '$d' "$conf" && printf 'x\e[2J = 1\n' >>"$conf"
 run --config "$conf"
 check "unknown keys at start" 0 "idle: init
 idle: term
-" "murox: warning: $conf:6: section [extdll a]: unknown key 'laod' (a library's keys are path, web, load); ignored
-murox: warning: $conf:9: section [extdll a]: unknown key 'x\x1b[2J' (a library's keys are path, web, load); ignored"
+" "murox: warning: $conf:8: section [extdll a]: unknown key 'laod' (a library's keys are path, web, load); ignored
+murox: warning: $conf:11: section [extdll a]: unknown key 'x\x1b[2J' (a library's keys are path, web, load); ignored"
 
 # Without XDG_RUNTIME_DIR a user's lock is in its own state directory, where a stranger's
 # /tmp/murox-UID is in no one's way (a uid no real user has). Its crash guard is there too.
