@@ -11,8 +11,8 @@
 
 #include "host/registry/ExtElf.h"
 #include "host/registry/ExtTrust.h"
-#include "murox/MuroxExt.h"
 #include "hostapi/DLLExtAgents.h"
+#include "murox/MuroxExt.h"
 
 namespace {
 
