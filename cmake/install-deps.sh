@@ -5,9 +5,10 @@
 #   cmake/install-deps.sh         everything ./test.sh needs
 #   cmake/install-deps.sh host    what ./murox.sh needs: the host alone
 #   cmake/install-deps.sh --list [host]   the packages, one line
-# The host needs a compiler, make, cmake, pkg-config and libedit (the
-# console's line editing). The tests add: compilers for 32-bit PowerPC,
-# the emulator that runs the PowerPC tests, GoogleTest, Google Benchmark,
+# The host needs a compiler, make, cmake, pkg-config, libedit (the
+# console's line editing) and nlohmann-json (its JSON output). The tests
+# add: compilers for 32-bit PowerPC, the emulator that runs the PowerPC
+# tests, GoogleTest, Google Benchmark,
 # clang with libFuzzer, and the checkers (cmake-format for the CMake files'
 # layout, abigail-tools for the ABI baselines, lintian and systemd-analyze
 # for the packages, dpkg-dev for cpack), tmux and ss (iproute2) for the
@@ -18,7 +19,7 @@
 # packages' test in a booted Debian system.
 set -euo pipefail
 
-host=(g++ make cmake pkg-config libedit-dev)
+host=(g++ make cmake pkg-config libedit-dev nlohmann-json3-dev)
 tests=(
     binutils
     g++-powerpc-linux-gnu qemu-user

@@ -186,7 +186,15 @@ int main(int argc, char** argv)
     if (options.mode == TMuroxMode::kCheck)
         return CheckConfiguration(options.configPath);
     static_assert(kConsoleAccessRefused == kAccessRefused, "the console's refusal is murox's");
+    // Objects interleaved with a prompt and the line being edited serve
+    // neither a program nor a person: a person reads the text.
+    if (options.json && options.lines.empty() && !options.follow && isatty(STDIN_FILENO) != 0) {
+        std::fprintf(stderr, "murox: --json takes lines given with -e or piped in, not typed on "
+                             "a terminal (try murox --help)\n");
+        return kBadUsage;
+    }
     if (options.mode == TMuroxMode::kRemote)
-        return RunRemoteConsole(ConsoleSocketPath(options), options.lines, options.follow);
+        return RunRemoteConsole(ConsoleSocketPath(options), options.lines, options.follow,
+                                options.json);
     return RunHost(options, socketGroup);
 }
