@@ -59,12 +59,17 @@ std::string UserNamed(uid_t uid)
     return std::to_string(uid);
 }
 
-// The group that lets a user in, and how the user joins it.
+// How this user joins the group, named before.
+std::string HowToJoin(gid_t group)
+{
+    return "join it with: adduser " + UserNamed(geteuid()) + " " + GroupNamed(group) +
+           " (as root), then log in again";
+}
+
+// The group that lets this user in, and how to join it.
 std::string JoinHint(gid_t group)
 {
-    const std::string name = GroupNamed(group);
-    return "access needs membership of the group " + name + "; join it with: adduser " +
-           UserNamed(geteuid()) + " " + name + " (as root), then log in again";
+    return "access needs membership of the group " + GroupNamed(group) + "; " + HowToJoin(group);
 }
 
 // Why connecting at `path` was not allowed: the socket's group, when this
@@ -198,7 +203,7 @@ bool BDaemonConnection::Greeted(std::string& error)
     // The daemon names its group; the console knows who it is.
     struct stat socketInfo {};
     if (m_refused && stat(m_path.c_str(), &socketInfo) == 0 && !InGroup(socketInfo.st_gid))
-        error += "; " + JoinHint(socketInfo.st_gid);
+        error += "; " + HowToJoin(socketInfo.st_gid);
     return false;
 }
 
