@@ -125,7 +125,7 @@ private:
 struct TRequest {
     enum TKind { kRun, kQuit, kRefused, kMalformed } kind;
     std::string line;
-    bool json = false; // a 'J': answered with the line's object
+    bool json = false;   // a 'J': answered with the line's object
     std::size_t end = 0; // where it is sent in all its console queued
 };
 

@@ -112,9 +112,8 @@ TLineOutcome BHostCommands::RunJsonLine(const std::string& line, KAF::ICmdStream
         outcome = RunLine(line, answer);
     }
     report.ok = outcome != TLineOutcome::kFailed;
-    if (report.ok)
-        report.facts = Facts(line);
-    out.Write(KAF::BString(LineReportJson(report).c_str()));
+    out.Write(KAF::BString(
+        LineReportJson(report, report.ok ? Facts(line) : nlohmann::ordered_json()).c_str()));
     return outcome;
 }
 

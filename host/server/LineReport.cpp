@@ -16,7 +16,7 @@ std::string Trimmed(std::string text)
 
 } // namespace
 
-std::string LineReportJson(const TLineReport& report)
+std::string LineReportJson(const TLineReport& report, const nlohmann::ordered_json& facts)
 {
     nlohmann::ordered_json object = control::JsonObject();
     object["line"] = report.line;
@@ -38,8 +38,8 @@ std::string LineReportJson(const TLineReport& report)
     object["added"] = changes.added;
     object["deleted"] = changes.deleted;
     object["updated"] = changes.updated;
-    if (report.facts.is_object())
-        object.update(report.facts);
+    if (facts.is_object())
+        object.update(facts);
     return control::JsonLine(object);
 }
 

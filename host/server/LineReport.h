@@ -17,14 +17,14 @@ struct TLineReport {
     std::vector<std::string> events;   // every event it caused, in order
     std::vector<std::string> failures; // those of them that say why it failed
     TExtChanges changes;               // what the registry did meanwhile
-    // The facts of a listing or "status" ("libraries", "status"), added
-    // after the rest; null for other lines.
-    nlohmann::ordered_json facts;
 };
 
 // The report as one object on one line (control::JsonLine), its fields
 // always in the same order: "changed" from what the registry did, the
-// "reasons" of a failed line its failure events and its answer.
-std::string LineReportJson(const TLineReport& report);
+// "reasons" of a failed line its failure events and its answer; then the
+// fields of `facts` (a listing's or "status"'s: "status", "libraries"),
+// when it is an object.
+std::string LineReportJson(const TLineReport& report,
+                           const nlohmann::ordered_json& facts = nlohmann::ordered_json());
 
 #endif
