@@ -6,8 +6,9 @@
 #   ./murox.sh -e xdll         list the extension libraries and exit
 #   ./murox.sh --daemon        serve consoles on the control socket
 #   ./murox.sh --remote        a console to that daemon, from another terminal
-# It needs a compiler, make, cmake, pkg-config and libedit; run as root, it
-# first installs those that are missing (cmake/install-deps.sh host).
+# It needs a compiler, make, cmake, pkg-config, libedit and nlohmann-json;
+# run as root, it first installs those that are missing
+# (cmake/install-deps.sh host).
 # Anyone else is told in one line what to install. The development
 # configuration (build/host/host/murox.conf) is written when the folder is
 # first configured; "xdll -a" and "xdll -d" change it. Its samples "broken"

@@ -6,9 +6,10 @@
 #   cmake/install-deps.sh host    what ./murox.sh needs: the host alone
 #   cmake/install-deps.sh --list [host]   the packages, one line
 # The host needs a compiler, make, cmake, pkg-config, libedit (the
-# console's line editing) and unicode-data (which characters a terminal
-# is not given raw). The tests add: compilers for 32-bit PowerPC,
-# the emulator that runs the PowerPC tests, GoogleTest, Google Benchmark,
+# console's line editing), unicode-data (which characters a terminal is
+# not given raw) and nlohmann-json (its JSON output). The tests add:
+# compilers for 32-bit PowerPC, the emulator that runs the PowerPC tests,
+# GoogleTest, Google Benchmark,
 # clang with libFuzzer, and the checkers (cmake-format for the CMake files'
 # layout, abigail-tools for the ABI baselines, lintian and systemd-analyze
 # for the packages, dpkg-dev for cpack), tmux and ss (iproute2) for the
@@ -19,7 +20,7 @@
 # packages' test in a booted Debian system.
 set -euo pipefail
 
-host=(g++ make cmake pkg-config libedit-dev unicode-data)
+host=(g++ make cmake pkg-config libedit-dev unicode-data nlohmann-json3-dev)
 tests=(
     binutils
     g++-powerpc-linux-gnu qemu-user

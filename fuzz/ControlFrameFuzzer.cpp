@@ -30,13 +30,14 @@ std::vector<TModelFrame> Model(const std::string& stream, bool& malformed)
         std::uint32_t length = 0;
         for (int i = 1; i <= 4; ++i)
             length = (length << 8) | static_cast<unsigned char>(stream[at + i]);
-        if ((type != control::kLine && type != control::kEvents) || length > control::kMaxFrame) {
+        const bool line = type == control::kLine || type == control::kJsonLine;
+        if ((!line && type != control::kEvents) || length > control::kMaxFrame) {
             malformed = true;
             break;
         }
         if (stream.size() - at - control::kHeaderSize < length)
             break;
-        const bool oversized = type == control::kLine && length > control::kMaxLine;
+        const bool oversized = line && length > control::kMaxLine;
         frames.push_back(
             {type, oversized ? std::string() : stream.substr(at + 5, length), oversized});
         at += control::kHeaderSize + length;

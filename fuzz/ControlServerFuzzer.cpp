@@ -36,6 +36,8 @@
 #include <utility>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "eventlog/MuroxLogEvent.h"
 #include "host/commands/BHostCommands.h"
 #include "host/protocol/CommandWords.h"
@@ -85,6 +87,14 @@ public:
         Note(answer.m_text);
         return outcome;
     }
+    // A line's object, whose events and facts vary: Answer checks its form.
+    TLineOutcome RunJsonLine(const std::string& line, KAF::ICmdStream& out) override
+    {
+        BCapture object;
+        const TLineOutcome outcome = m_commands.RunJsonLine(line, object);
+        out.Write(KAF::BString(Note(object.m_text).c_str()));
+        return outcome;
+    }
     void Reload(KAF::ICmdStream& out) override { m_commands.Reload(out); }
     TExtensionCounts Extensions() override { return m_commands.Extensions(); }
     bool TakeWordsChanged() override { return m_commands.TakeWordsChanged(); }
@@ -115,6 +125,7 @@ private:
 struct TRequest {
     enum TKind { kRun, kQuit, kRefused, kMalformed } kind;
     std::string line;
+    bool json = false;   // a 'J': answered with the line's object
     std::size_t end = 0; // where it is sent in all its console queued
 };
 
@@ -137,17 +148,18 @@ TRequest Request(std::uint8_t pick, const std::string& tag, std::string& out)
         control::AppendFrame(out, control::kWords, tag);
         return {TRequest::kMalformed, ""};
     }
+    const bool json = (pick & 64) != 0;
     if (kind == 14) { // too long, or holding a line break or a zero byte
-        control::AppendFrame(out, control::kLine,
+        control::AppendFrame(out, json ? control::kJsonLine : control::kLine,
                              (pick & 16) ? std::string(control::kMaxLine + 1, 'x')
                                          : tag + ((pick & 32) ? '\n' : '\0') + "x");
-        return {TRequest::kRefused, ""};
+        return {TRequest::kRefused, "", json};
     }
     std::string line = s_lines[kind];
     for (std::size_t at; (at = line.find('@')) != std::string::npos;)
         line.replace(at, 1, tag);
-    control::AppendFrame(out, control::kLine, line);
-    return {kind == 12 ? TRequest::kQuit : TRequest::kRun, line};
+    control::AppendFrame(out, json ? control::kJsonLine : control::kLine, line);
+    return {kind == 12 ? TRequest::kQuit : TRequest::kRun, line, json};
 }
 
 struct TConsole {
@@ -399,7 +411,9 @@ private:
             Broken("an answer to nothing this console sent", console.id);
         const TRequest& request = console.requests[console.answered++];
         bool right = false;
-        if (request.kind == TRequest::kRefused) {
+        if (request.json) {
+            right = JsonAnswer(request, type, payload);
+        } else if (request.kind == TRequest::kRefused) {
             right =
                 type == control::kFailed && payload.compare(0, 21, "murox: line refused: ") == 0;
         } else {
@@ -412,6 +426,22 @@ private:
         if (!right)
             Broken("an answer other than its request's", console.id);
         console.last = request.kind == TRequest::kQuit;
+    }
+
+    // One object on one line: its line, its outcome as the frame's type
+    // says, a refusal among its reasons.
+    static bool JsonAnswer(const TRequest& request, char type, const std::string& payload)
+    {
+        const nlohmann::json object = nlohmann::json::parse(payload, nullptr, false);
+        if (!object.is_object() || payload.find('\n') != payload.size() - 1 ||
+            object.value("murox_json", 0) != 1 ||
+            object.value("ok", type == control::kAnswer) != (type == control::kAnswer))
+            return false;
+        if (request.kind != TRequest::kRefused)
+            return object.value("line", std::string()) == request.line;
+        const nlohmann::json reasons = object.value("reasons", nlohmann::json::array());
+        return type == control::kFailed && reasons.size() == 1 &&
+               reasons[0].get<std::string>().compare(0, 21, "murox: line refused: ") == 0;
     }
 
     void Ended(TConsole& console)

@@ -1,14 +1,20 @@
 #include "host/commands/BHostCommands.h"
 
 #include <exception>
+#include <memory>
 
 #include <unistd.h>
 
+#include "host/kaf/BSubscription.h"
 #include "host/outputs/OutputWait.h"
 #include "host/protocol/CommandGrammar.h"
+#include "host/protocol/JsonText.h"
+#include "host/registry/ExtChanges.h"
 #include "host/registry/ExtCrashGuard.h"
 #include "host/registry/ExtDirs.h"
 #include "host/registry/ExtFailures.h"
+#include "host/server/BAnswerStream.h"
+#include "host/server/LineReport.h"
 #include "hostapi/BCmdLineParser.h"
 
 namespace {
@@ -28,6 +34,22 @@ public:
 private:
     KAF::ICmdStream& m_out;
     bool m_wrote = false;
+};
+
+// The events published while a line runs, kept for its report: those
+// that say why it fails among its reasons too.
+class BLineEvents : public KAF::IMessageSubscriber {
+public:
+    explicit BLineEvents(TLineReport& report) : m_report(report) {}
+    void Inform(const KAF::BMessage& msg) override
+    {
+        m_report.events.emplace_back(msg.m_text.c_str(), msg.m_text.length());
+        if (ExtFailureBeingReported())
+            m_report.failures.push_back(m_report.events.back());
+    }
+
+private:
+    TLineReport& m_report;
 };
 
 DLLExtAgents& Loaded(DLLExtAgents& registry, KAF::BFileNV& store)
@@ -73,6 +95,73 @@ TLineOutcome BHostCommands::RunWatched(const std::string& line, bool action, KAF
     if (outcome == TLineOutcome::kSucceeded && (actionRefused || ExtFailureCount() != failures))
         outcome = TLineOutcome::kFailed;
     return outcome;
+}
+
+TLineOutcome BHostCommands::RunJsonLine(const std::string& line, KAF::ICmdStream& out)
+{
+    TLineReport report;
+    report.line = line;
+    TLineOutcome outcome = TLineOutcome::kFailed;
+    {
+        BLineEvents events(report);
+        KAF::BMessageDispatcher* pDispatcher = KAF::BMessageDispatcher::s_pInstance;
+        std::unique_ptr<KAF::BSubscription> pHeard;
+        if (pDispatcher != nullptr)
+            pHeard = std::make_unique<KAF::BSubscription>(*pDispatcher, events);
+        const TExtChangesUse noted(report.changes);
+        BAnswerStream answer(report.answer);
+        outcome = RunLine(line, answer);
+    }
+    report.ok = outcome != TLineOutcome::kFailed;
+    out.Write(KAF::BString(
+        LineReportJson(report, report.ok ? Facts(line) : nlohmann::ordered_json()).c_str()));
+    return outcome;
+}
+
+nlohmann::ordered_json BHostCommands::Facts(const std::string& line)
+{
+    const std::vector<std::string> words = command::SplitWords(line);
+    const CliEntry* pEntry = m_handler.CmdGetMap();
+    const bool listing = !words.empty() && pEntry != nullptr && pEntry->cmdName != nullptr &&
+                         words[0] == pEntry->cmdName && ActionSwitches(line).empty();
+    const bool status = words.size() == 1 && words[0] == "status";
+    nlohmann::ordered_json facts;
+    if (status)
+        facts["status"] = StatusJson(Status());
+    if (status || listing)
+        facts["libraries"] = Libraries();
+    return facts;
+}
+
+nlohmann::ordered_json BHostCommands::Libraries()
+{
+    nlohmann::ordered_json libraries = nlohmann::ordered_json::array();
+    const BExtCrashGuard* pGuard = CurrentExtCrashGuard();
+    for (int i = 0; i < m_registry.NumExtAgents(); ++i) {
+        const ExtAgent* pAgent = m_registry.ExtAgentAt(i);
+        if (pAgent == nullptr)
+            continue;
+        const TExtFacts known = ExtFactsOf(*pAgent);
+        const std::string name(pAgent->name.c_str(), pAgent->name.length());
+        const bool failed = pAgent->loaded == 0 && (pAgent->status == kExtFailedToLoad ||
+                                                    pAgent->status == kExtFailedToInit);
+        nlohmann::ordered_json library;
+        library["name"] = name;
+        library["path"] = std::string(pAgent->path.c_str(), pAgent->path.length());
+        library["web"] = std::string(pAgent->web.c_str(), pAgent->web.length());
+        library["load"] = pAgent->load != 0 ? 1 : 0;
+        library["status"] = ListingStatus(*pAgent);
+        library["loaded"] = pAgent->loaded != 0;
+        library["failure"] = failed && !known.failure.empty()
+                                 ? nlohmann::ordered_json(known.failure)
+                                 : nlohmann::ordered_json();
+        library["set_aside"] = pAgent->loaded == 0 && pGuard != nullptr && pGuard->IsSetAside(name);
+        library["loaded_since"] = pAgent->loaded != 0 && known.loadedSince != 0
+                                      ? nlohmann::ordered_json(control::JsonTime(known.loadedSince))
+                                      : nlohmann::ordered_json();
+        libraries.push_back(std::move(library));
+    }
+    return libraries;
 }
 
 std::string BHostCommands::ActionSwitches(const std::string& line) const

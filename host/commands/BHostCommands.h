@@ -34,6 +34,11 @@ public:
     // "xdll" action wrote anything (its actions write only to say why they
     // could not act) or the registry reported a failure while it ran.
     TLineOutcome RunLine(const std::string& line, KAF::ICmdStream& out) override;
+    // Runs the line as RunLine does, and writes its JSON object instead of
+    // its answer: the events it caused (collected from the process's
+    // dispatcher while it runs), what the registry changed meanwhile, and
+    // for a listing or "status" their facts, every library's among them.
+    TLineOutcome RunJsonLine(const std::string& line, KAF::ICmdStream& out) override;
     // Runs "xdll -r".
     void Reload(KAF::ICmdStream& out) override;
     // Tells `pWatcher` (or nobody, when null) before and after each line
@@ -55,6 +60,10 @@ private:
     // a letter; empty for any other line.
     std::string ActionSwitches(const std::string& line) const;
     TLineOutcome RunWatched(const std::string& line, bool action, KAF::ICmdStream& out);
+    // The "libraries" of a listing or "status", and the "status" of the
+    // latter, as JSON fields; null for any other line.
+    nlohmann::ordered_json Facts(const std::string& line);
+    nlohmann::ordered_json Libraries();
 
     const KAF::BFileNV& m_store;
     const std::string m_configuration;

@@ -101,25 +101,31 @@ void BConsoleScreen::Answer(const control::TFrame& piece)
 {
     const bool failed = piece.type == control::kFailed;
     m_failed = m_failed || failed;
-    const IConsoleOutput::TStream stream = failed ? IConsoleOutput::kErr : IConsoleOutput::kOut;
+    const IConsoleOutput::TStream stream =
+        failed && !m_json ? IConsoleOutput::kErr : IConsoleOutput::kOut;
     if (!m_output.Terminal(stream)) {
         m_output.Write(stream, piece.payload);
-        return;
+    } else {
+        std::string shown = m_answer.Add(piece.payload.data(), piece.payload.size());
+        if (!piece.more)
+            shown += m_answer.End();
+        m_output.Write(stream, shown);
     }
-    std::string shown = m_answer.Add(piece.payload.data(), piece.payload.size());
-    if (!piece.more)
-        shown += m_answer.End();
-    m_output.Write(stream, shown);
+    if (failed && !piece.more && m_nameFailed && !m_json)
+        Remark("murox: line " + std::to_string(m_lines) +
+               " failed: " + control::VisibleLine(m_line) + "\n");
 }
 
 bool BConsoleScreen::Show(const control::TFrame& frame)
 {
     switch (frame.type) {
     case control::kEvent:
-        Print(EventLine(frame.payload));
+        if (!m_json)
+            Print(EventLine(frame.payload));
         return true;
     case control::kFailureEvent:
-        FailureEvent(frame.payload);
+        if (!m_json)
+            FailureEvent(frame.payload);
         return true;
     case control::kAnswer:
     case control::kFailed:

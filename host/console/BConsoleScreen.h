@@ -13,9 +13,26 @@
 // host/protocol/VisibleText.h); otherwise answers and events pass byte for
 // byte. Remarks, farewells and the greeting are made visible on a
 // terminal too.
+//
+// In JSON mode the answers are the lines' objects (kJsonLine), all on
+// standard output whatever the outcome, and events are not shown apart:
+// each object holds its line's.
 class BConsoleScreen {
 public:
     explicit BConsoleScreen(IConsoleOutput& output) : m_output(output) {}
+
+    void SetJson(bool json) { m_json = json; }
+    bool Json() const { return m_json; }
+    // Whether a line that failed is named after its answer, on standard
+    // error ("murox: line 2 failed: LINE"): for lines given or piped in,
+    // not typed. Never in JSON mode, whose objects name their lines.
+    void NameFailedLines(bool name) { m_nameFailed = name; }
+    // The line whose answer comes next.
+    void LineSent(const std::string& line)
+    {
+        ++m_lines;
+        m_line = line;
+    }
 
     // Writes the console's own `text` to standard output at once.
     void Print(const std::string& text);
@@ -47,6 +64,10 @@ public:
 
 private:
     IConsoleOutput& m_output;
+    bool m_json = false;
+    bool m_nameFailed = false;
+    unsigned long m_lines = 0; // sent
+    std::string m_line;        // the last sent
     bool m_failed = false;
     control::BVisibleText m_answer;
 };

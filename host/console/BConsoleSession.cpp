@@ -1,6 +1,5 @@
 #include "host/console/BConsoleSession.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -48,11 +47,12 @@ int BConsoleSession::SendNext()
     if (command::IsQuit(line))
         return m_screen.Status();
     std::string error;
-    if (!m_connection.Send(control::kLine, line, error)) {
+    if (!m_connection.Send(m_screen.Json() ? control::kJsonLine : control::kLine, line, error)) {
         // No daemon took it: it waits for the next one.
         m_queued.push_front(line);
         return Lost(error);
     }
+    m_screen.LineSent(line);
     m_waiting = true;
     return kGoOn;
 }
@@ -114,60 +114,17 @@ int BConsoleSession::Lost(const std::string& error)
     }
     m_waiting = false;
     m_abandoned = 0;
-    const int status = Reconnect();
-    if (status == kGoOn && m_queued.empty() && !m_inputDone)
+    // The prompt stays hidden meanwhile, so that Ctrl-C is the console's
+    // and keys wait unread.
+    const TInterrupts interrupts{m_reader.InterruptFd(),
+                                 [this] { return m_reader.TakeInterrupt(); }};
+    const int status = AwaitDaemon(m_connection, m_screen, m_policy, interrupts);
+    if (status != kDaemonBack)
+        return status;
+    m_screen.Greet(m_connection.Path(), m_connection.Greeting());
+    if (m_queued.empty() && !m_inputDone)
         m_reader.ShowPrompt();
-    return status;
-}
-
-// Bounded waits, growing, until a daemon greets; the prompt stays hidden
-// meanwhile, so that Ctrl-C is the console's and keys wait unread.
-int BConsoleSession::Reconnect()
-{
-    m_screen.Remark("murox: waiting for the daemon to come back (Ctrl-C gives up)\n");
-    const auto start = BDaemonConnection::TClock::now();
-    long long delayMs = m_policy.firstDelayMs;
-    for (;;) {
-        const long long leftMs =
-            m_policy.giveUpMs - std::chrono::duration_cast<std::chrono::milliseconds>(
-                                    BDaemonConnection::TClock::now() - start)
-                                    .count();
-        if (leftMs <= 0)
-            return m_screen.Lost("the daemon did not come back within " +
-                                 std::to_string(m_policy.giveUpMs / 1000) + " seconds");
-        if (Interrupted(std::min(delayMs, leftMs)))
-            return m_screen.Lost("gave up waiting for the daemon");
-        std::string error;
-        const std::string path = m_connection.Path();
-        if (m_connection.Connect(path, error, m_reader.InterruptFd())) {
-            m_screen.Greet(path, m_connection.Greeting());
-            return kGoOn;
-        }
-        // Ctrl-C may have ended a wait for a greeting.
-        if (Interrupted(0))
-            return m_screen.Lost("gave up waiting for the daemon");
-        // The daemon that answers is judged as the first was.
-        if (m_connection.Untrusted() || m_connection.Refused()) {
-            m_screen.Lost(error);
-            return kConsoleAccessRefused;
-        }
-        delayMs = std::min<long long>(delayMs * 2, m_policy.longestDelayMs);
-    }
-}
-
-bool BConsoleSession::Interrupted(long long ms)
-{
-    const auto until = BDaemonConnection::TClock::now() + std::chrono::milliseconds(ms);
-    for (;;) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(until - BDaemonConnection::TClock::now());
-        pollfd interrupt = {m_reader.InterruptFd(), POLLIN, 0};
-        if (poll(&interrupt, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0) > 0 &&
-            (interrupt.revents & POLLIN) && m_reader.TakeInterrupt())
-            return true;
-        if (left.count() <= 0)
-            return false;
-    }
+    return kGoOn;
 }
 
 bool BConsoleSession::OnFrame(const control::TFrame& frame, std::string& error)
@@ -178,7 +135,9 @@ bool BConsoleSession::OnFrame(const control::TFrame& frame, std::string& error)
         m_screen.Remark(frame.payload);
         return false;
     case control::kEvent:
-        m_reader.PrintAbove(m_screen.EventLine(frame.payload));
+        // A JSON line's object holds its events.
+        if (!m_screen.Json())
+            m_reader.PrintAbove(m_screen.EventLine(frame.payload));
         return true;
     case control::kFailureEvent:
         OnFailureEvent(frame.payload);
@@ -220,6 +179,8 @@ bool BConsoleSession::OnAnswer(const control::TFrame& piece, std::string& error)
 // prompt shown (the line's wait was abandoned), below it, drawn again.
 void BConsoleSession::OnFailureEvent(const std::string& text)
 {
+    if (m_screen.Json())
+        return;
     const bool promptShown = !m_waiting && m_queued.empty() && !m_inputDone;
     if (promptShown)
         m_reader.HidePrompt();

@@ -9,17 +9,8 @@
 #include "host/console/BConsoleScreen.h"
 #include "host/console/BDaemonConnection.h"
 #include "host/console/BLineReader.h"
+#include "host/console/DaemonWait.h"
 #include "host/protocol/CommandWords.h"
-
-// How a console waits for a daemon that went away to come back: attempts
-// to connect again with a growing pause between them, until it is back,
-// the operator gives up with Ctrl-C, or giveUpMs have passed.
-struct TReconnectPolicy {
-    bool enabled = false; // without, a lost daemon ends the session
-    int firstDelayMs = 100;
-    int longestDelayMs = 2000;
-    int giveUpMs = 5 * 60 * 1000;
-};
 
 // Lines from standard input, one in flight at a time. Events are shown as
 // they arrive, above the line being typed; an answer is shown as it
@@ -61,9 +52,6 @@ private:
     // The daemon went away, for `error` (empty when said already): kGoOn
     // once another serves the socket, else the exit status.
     int Lost(const std::string& error);
-    int Reconnect();
-    // Waits `ms` for Ctrl-C; whether it was pressed.
-    bool Interrupted(long long ms);
     void OnFailureEvent(const std::string& text);
     void OnInterrupt();
 

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -35,23 +37,63 @@ std::string Described(const struct stat& info)
            ", mode " + mode;
 }
 
+// The name the user database gives, else the number: the name to give
+// adduser where there is one.
+std::string GroupNamed(gid_t gid)
+{
+    std::string buffer(16384, '\0');
+    struct group entry {};
+    struct group* pEntry = nullptr;
+    if (getgrgid_r(gid, &entry, &buffer[0], buffer.size(), &pEntry) == 0 && pEntry != nullptr)
+        return pEntry->gr_name;
+    return std::to_string(gid);
+}
+
+std::string UserNamed(uid_t uid)
+{
+    std::string buffer(16384, '\0');
+    struct passwd entry {};
+    struct passwd* pEntry = nullptr;
+    if (getpwuid_r(uid, &entry, &buffer[0], buffer.size(), &pEntry) == 0 && pEntry != nullptr)
+        return pEntry->pw_name;
+    return std::to_string(uid);
+}
+
+// How this user joins the group, named before.
+std::string HowToJoin(gid_t group)
+{
+    return "join it with: adduser " + UserNamed(geteuid()) + " " + GroupNamed(group) +
+           " (as root), then log in again";
+}
+
+// The group that lets this user in, and how to join it.
+std::string JoinHint(gid_t group)
+{
+    return "access needs membership of the group " + GroupNamed(group) + "; " + HowToJoin(group);
+}
+
 // Why connecting at `path` was not allowed: the socket's group, when this
-// process is not in it; else whatever keeps a member out. A member of the
-// socket's group is never told to join it.
+// process is not in it, or the group of the daemon's directory that keeps
+// this user out (the daemon makes it with the socket's group); else
+// whatever keeps a member out. A member of that group is never told to
+// join it.
 std::string AccessRefused(const std::string& path)
 {
     const std::string lead = "a daemon may serve " + path + ", but this user may not use it: ";
     struct stat socketInfo {};
     const bool seen = stat(path.c_str(), &socketInfo) == 0;
     if (seen && !InGroup(socketInfo.st_gid))
-        return lead + "access needs membership of the socket's group (ls -l " + path + " names it)";
+        return lead + JoinHint(socketInfo.st_gid);
     const std::string::size_type slash = path.rfind('/');
     const std::string directory = slash == std::string::npos ? "."
                                   : slash == 0               ? "/"
                                                              : path.substr(0, slash);
     struct stat directoryInfo {};
-    if (stat(directory.c_str(), &directoryInfo) == 0 &&
-        faccessat(AT_FDCWD, directory.c_str(), X_OK, AT_EACCESS) != 0)
+    const bool closed = stat(directory.c_str(), &directoryInfo) == 0 &&
+                        faccessat(AT_FDCWD, directory.c_str(), X_OK, AT_EACCESS) != 0;
+    if (closed && !InGroup(directoryInfo.st_gid) && (directoryInfo.st_mode & S_IXGRP) != 0)
+        return lead + JoinHint(directoryInfo.st_gid);
+    if (closed)
         return lead + "its directory " + directory + " (" + Described(directoryInfo) +
                ") does not let this user through; it must let the socket's group in";
     if (seen)
@@ -156,7 +198,13 @@ bool BDaemonConnection::Greeted(std::string& error)
     const std::string refused = control::kAccessRefused;
     m_refused = result == kReceived && frame.type == control::kFarewell &&
                 frame.payload.compare(0, refused.size(), refused) == 0;
-    return result == kReceived && TakeGreeting(frame, m_path, m_greeting, error);
+    if (result == kReceived && TakeGreeting(frame, m_path, m_greeting, error))
+        return true;
+    // The daemon names its group; the console knows who it is.
+    struct stat socketInfo {};
+    if (m_refused && stat(m_path.c_str(), &socketInfo) == 0 && !InGroup(socketInfo.st_gid))
+        error += "; " + HowToJoin(socketInfo.st_gid);
+    return false;
 }
 
 bool BDaemonConnection::Send(char type, const std::string& payload, std::string& error)

@@ -8,7 +8,10 @@
 #include "host/console/BConsoleScreen.h"
 #include "host/console/BConsoleSession.h"
 #include "host/console/BDaemonConnection.h"
+#include "host/console/BSignalPipe.h"
+#include "host/console/DaemonWait.h"
 #include "host/protocol/CommandGrammar.h"
+#include "host/protocol/JsonText.h"
 
 namespace {
 
@@ -23,8 +26,9 @@ int RunLines(BDaemonConnection& connection, BConsoleScreen& screen,
     for (const std::string& line : lines) {
         if (command::IsQuit(line))
             break;
-        if (!connection.Send(control::kLine, line, error))
+        if (!connection.Send(screen.Json() ? control::kJsonLine : control::kLine, line, error))
             return screen.Lost(error);
+        screen.LineSent(line);
         control::TFrame frame;
         do {
             if (connection.Receive(frame, error, TClock::time_point::max()) !=
@@ -37,28 +41,65 @@ int RunLines(BDaemonConnection& connection, BConsoleScreen& screen,
     return screen.Status();
 }
 
-// Every event as it comes, after the local time, until the daemon stops.
+// An event as the follower prints it: after the local time, or as an
+// object with the time in UTC.
+std::string Followed(const BConsoleScreen& screen, const std::string& text)
+{
+    const std::time_t now = std::time(nullptr);
+    if (screen.Json()) {
+        nlohmann::ordered_json object = control::JsonObject();
+        object["time"] = control::JsonTime(now);
+        object["event"] = text;
+        return control::JsonLine(object);
+    }
+    char stamp[64];
+    std::tm local{};
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S%z ", localtime_r(&now, &local));
+    return stamp + screen.EventLine(text);
+}
+
+// A follower's daemon went away: waited for as the interactive console
+// waits, Ctrl-C giving up meanwhile. kDaemonBack, or the exit status.
+int AwaitFollowed(BDaemonConnection& connection, BConsoleScreen& screen)
+{
+    BSignalPipe signals;
+    bool interrupted = false;
+    const TInterrupts interrupts{signals.Fd(), [&] {
+                                     interrupted = interrupted ||
+                                                   signals.Drain().find(BSignalPipe::kInterrupt) !=
+                                                       std::string::npos;
+                                     return interrupted;
+                                 }};
+    TReconnectPolicy policy;
+    policy.enabled = true;
+    const int status = AwaitDaemon(connection, screen, policy, interrupts);
+    if (status == kDaemonBack)
+        screen.Remark("murox: following the daemon at " + connection.Path() + " again\n");
+    return status;
+}
+
+// Every event as it comes, until interrupted or the daemon is not back in
+// time.
 int Follow(BDaemonConnection& connection, BConsoleScreen& screen)
 {
     std::string error;
     control::TFrame frame;
     for (;;) {
         if (connection.Receive(frame, error, TClock::time_point::max()) !=
-            BDaemonConnection::kReceived)
-            return screen.Lost(error);
-        if (frame.type == control::kFarewell) {
+            BDaemonConnection::kReceived) {
+            screen.Remark("murox: " + error + "\n");
+        } else if (frame.type == control::kFarewell) {
             screen.Remark(frame.payload);
-            return 1;
-        }
-        if (frame.type != control::kEvent)
+        } else {
+            if (frame.type == control::kEvent)
+                screen.Print(Followed(screen, frame.payload));
+            if (std::ferror(stdout) != 0)
+                return screen.Status();
             continue;
-        char stamp[64];
-        const std::time_t now = std::time(nullptr);
-        std::tm local{};
-        std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S%z ", localtime_r(&now, &local));
-        screen.Print(stamp + screen.EventLine(frame.payload));
-        if (std::ferror(stdout) != 0)
-            return screen.Status();
+        }
+        const int status = AwaitFollowed(connection, screen);
+        if (status != kDaemonBack)
+            return status;
     }
 }
 
@@ -92,9 +133,11 @@ int AskOwnEvents(BDaemonConnection& connection, BConsoleScreen& screen)
 
 } // namespace
 
-int RunRemoteConsole(const std::string& path, const std::vector<std::string>& lines, bool follow)
+int RunRemoteConsole(const std::string& path, const std::vector<std::string>& lines, bool follow,
+                     bool json)
 {
     BConsoleScreen screen(StandardOutput());
+    screen.SetJson(json);
     BDaemonConnection connection;
     std::string error;
     if (!connection.Connect(path, error)) {
@@ -104,6 +147,7 @@ int RunRemoteConsole(const std::string& path, const std::vector<std::string>& li
     if (follow)
         return Follow(connection, screen);
     const bool interactive = lines.empty() && isatty(STDIN_FILENO) != 0;
+    screen.NameFailedLines(lines.size() > 1 || (lines.empty() && !interactive));
     if (!interactive) {
         const int status = AskOwnEvents(connection, screen);
         if (status != 0)

@@ -44,11 +44,21 @@
 // answer to a line in flight is lost. Ctrl-C gives up, with status 1. A
 // console of lines given or piped in ends with status 1 at once.
 //
+// A line that fails among lines given or piped in is named after its
+// answer, on standard error ("murox: line 2 failed: LINE").
+//
 // With `follow`, no lines are read: every event is printed as it comes,
-// after the local time (ISO 8601), until the console is interrupted or the
-// daemon stops.
+// after the local time (ISO 8601), until the console is interrupted. A
+// daemon that goes away is waited for as an interactive console waits
+// (on standard error; Ctrl-C then gives up, status 1).
+//
+// With `json` (lines given or piped in, or `follow`), each line's answer
+// is its JSON object (murox(1), JSON OUTPUT) on standard output, whatever
+// its outcome, and nothing else is printed there; a follower prints each
+// event as an object.
 const int kConsoleAccessRefused = 4;
 
-int RunRemoteConsole(const std::string& path, const std::vector<std::string>& lines, bool follow);
+int RunRemoteConsole(const std::string& path, const std::vector<std::string>& lines, bool follow,
+                     bool json = false);
 
 #endif

@@ -126,4 +126,10 @@ std::string DescribeLockHolder(const std::string& path, int lockFd)
     return text;
 }
 
+long LockHolderPid(int lockFd)
+{
+    struct stat file;
+    return ::fstat(lockFd, &file) == 0 ? FlockHolder(file) : 0;
+}
+
 } // namespace KAF

@@ -12,6 +12,10 @@ namespace KAF {
 // file, open, `path` the configuration it stands for.
 std::string DescribeLockHolder(const std::string& path, int lockFd);
 
+// The pid that holds an flock on the open file `lockFd`, as the kernel's
+// table of locks (/proc/locks) says; 0 when none is visible.
+long LockHolderPid(int lockFd);
+
 // Records, in the lock file the caller has just locked (open for writing),
 // its pid and command line, for a process that cannot see it in /proc.
 // False when it cannot: the holder then goes unnamed where /proc hides it

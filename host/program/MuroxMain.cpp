@@ -17,6 +17,7 @@
 #include "eventlog/MuroxMsgSubscriber.h"
 #include "host/console/RemoteConsole.h"
 #include "host/kaf/BSubscription.h"
+#include "host/kaf/DaemonServes.h"
 #include "host/kaf/StoreControl.h"
 #include "host/outputs/BLinePrefix.h"
 #include "host/outputs/JournalStream.h"
@@ -65,13 +66,31 @@ void WarnWithoutSystemLog()
 }
 
 // --check: one line per problem on standard error, what the file holds
-// made visible: names and paths written by hand may hold anything.
+// made visible: names and paths written by hand may hold anything. A clean
+// file is said to be, there too: silence is no verdict to a person, and
+// standard output stays empty for a script.
 int CheckConfiguration(const std::string& path)
 {
     const std::vector<std::string> problems = CheckExtConfigFile(path);
     for (const std::string& problem : problems)
         std::fprintf(stderr, "murox: %s\n", control::VisibleLine(problem).c_str());
+    if (problems.empty())
+        std::fprintf(stderr, "murox: %s: no problems found\n", control::VisibleLine(path).c_str());
     return problems.empty() ? 0 : kFailure;
+}
+
+// Whether root's murox (the system's daemon) holds the configuration, as
+// far as this user can tell, said on standard error: a member of the
+// socket's group who forgot --remote would get a plausible wrong answer
+// from libraries of its own. Root's own lock tells root already.
+bool ServedByRoot(const std::string& locks, const std::string& path)
+{
+    std::string holder;
+    if (locks == control::kSystemRuntimeDirectory ||
+        !KAF::DaemonServes(control::kSystemRuntimeDirectory, path, holder))
+        return false;
+    std::fprintf(stderr, "murox: %s\n", holder.c_str());
+    return true;
 }
 
 // Reads the configuration into `store` and locks its file. 0, or the exit
@@ -103,6 +122,8 @@ int OpenConfiguration(const std::string& path, const KAF::TLockPlace& locks, KAF
     // One murox per configuration: a second would load every library again
     // and overwrite the first one's changes. The lock is a file of this
     // user's own, which no reader of the configuration can hold.
+    if (ServedByRoot(locks.directory, path))
+        return kFailure;
     if (!KAF::LockConfig(locks, path, store, error)) {
         std::fprintf(stderr, "murox: %s\n", error.c_str());
         return kFailure;
@@ -198,7 +219,15 @@ int main(int argc, char** argv)
     if (options.mode == TMuroxMode::kCheck)
         return CheckConfiguration(options.configPath);
     static_assert(kConsoleAccessRefused == kAccessRefused, "the console's refusal is murox's");
+    // Objects interleaved with a prompt and the line being edited serve
+    // neither a program nor a person: a person reads the text.
+    if (options.json && options.lines.empty() && !options.follow && isatty(STDIN_FILENO) != 0) {
+        std::fprintf(stderr, "murox: --json takes lines given with -e or piped in, not typed on "
+                             "a terminal (try murox --help)\n");
+        return kBadUsage;
+    }
     if (options.mode == TMuroxMode::kRemote)
-        return RunRemoteConsole(ConsoleSocketPath(options), options.lines, options.follow);
+        return RunRemoteConsole(ConsoleSocketPath(options), options.lines, options.follow,
+                                options.json);
     return RunHost(options, socketGroup);
 }

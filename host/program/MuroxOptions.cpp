@@ -2,10 +2,10 @@
 
 std::string MuroxUsage(const std::string& defaultConfig)
 {
-    return "usage: murox [--config FILE] [--syslog] [-e LINE]...\n"
+    return "usage: murox [--config FILE] [--syslog] [--json] [-e LINE]...\n"
            "       murox --daemon [--config FILE] [--socket PATH] [--socket-group NAME] "
            "[--syslog]\n"
-           "       murox --remote [--socket PATH] [-e LINE... | --follow]\n"
+           "       murox --remote [--socket PATH] [--json] [-e LINE... | --follow]\n"
            "       murox --check [--config FILE]\n"
            "  --config FILE  the configuration file (default " +
            defaultConfig +
@@ -16,6 +16,8 @@ std::string MuroxUsage(const std::string& defaultConfig)
            "                 SIGHUP re-reads the configuration (as \"xdll -r\")\n"
            "  --remote       a console to the daemon serving the control socket\n"
            "  --follow       with --remote: print every event as it comes, until interrupted\n"
+           "  --json         one JSON object a line run (or event followed) on standard\n"
+           "                 output, for programs; lines given or piped in, not typed\n"
            "  --check        check the configuration, loading nothing: exit 0 when clean,\n"
            "                 1 with one line per problem\n"
            "  --socket PATH  the control socket (default /run/murox/murox.ctl for root,\n"
@@ -61,6 +63,8 @@ bool TakeSwitch(const std::string& word, TMuroxOptions& parsed, TSeen& seen)
         seen.check = true;
     else if (word == "--follow")
         parsed.follow = true;
+    else if (word == "--json")
+        parsed.json = true;
     else
         return false;
     return true;
@@ -98,6 +102,8 @@ std::string Conflict(const TMuroxOptions& parsed, const TSeen& seen)
         return "--check takes only --config";
     if (parsed.follow && (!seen.remote || !parsed.lines.empty()))
         return "--follow needs --remote and takes no -e lines";
+    if (parsed.json && (seen.daemon || seen.check))
+        return "--json goes with the shell's or a console's lines, or --follow";
     if (seen.daemon && !parsed.lines.empty())
         return "--daemon takes no -e lines; send them with --remote";
     if (seen.remote && (seen.config || parsed.toSyslog))

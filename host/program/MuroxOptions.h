@@ -21,6 +21,7 @@ struct TMuroxOptions {
     bool help = false;              // --help
     bool version = false;           // --version
     bool follow = false;            // --follow: the console prints every event
+    bool json = false;              // --json: each line's JSON object, not its text
     std::vector<std::string> lines; // each -e, in order
 };
 
@@ -33,7 +34,7 @@ std::string MuroxUsage(const std::string& defaultConfig);
 // options that do not go together (--daemon with -e or --remote; --remote
 // with --config, --syslog or --socket-group; --socket without either mode;
 // --socket-group without --daemon; --check with a mode, -e or a socket;
-// --follow without --remote, or with -e).
+// --follow without --remote, or with -e; --json with --daemon or --check).
 bool ParseMuroxOptions(int argc, const char* const* argv, const std::string& defaultConfig,
                        TMuroxOptions& options, std::string& error);
 

@@ -119,7 +119,7 @@ BFrameReader::TResult BFrameReader::NextWhole(char type, std::uint32_t length, T
         return kNone;
     frame.type = type;
     frame.more = false;
-    frame.oversized = type == kLine && length > kMaxLine;
+    frame.oversized = (type == kLine || type == kJsonLine) && length > kMaxLine;
     if (frame.oversized)
         frame.payload.clear();
     else

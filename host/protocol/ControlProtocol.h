@@ -8,6 +8,11 @@
 //     'L'  a command line, without its newline, at most kMaxLine bytes; the
 //          daemon runs it and answers with exactly one 'A'. A longer one is
 //          refused with an 'A' saying so, and the connection stays usable.
+//     'J'  a command line as 'L', whose answer is instead one JSON object on
+//          one line (murox(1), JSON OUTPUT): what the line did, the events
+//          it caused, its reasons for failing and the facts of a listing or
+//          "status", in the same 'A' or 'E'. A refused one is answered
+//          with an object too.
 //     'S'  which events the console is sent from now on: "all" of them (as
 //          at the start), or "own", those published while its own lines run.
 //          Answered by the same 'S': the events before it came before the
@@ -18,13 +23,14 @@
 //          console gives up on a daemon that has not greeted it within 10
 //          seconds.
 //     'A'  the answer to one 'L' that succeeded: the text the command wrote,
-//          byte for byte (possibly empty). Each 'L' gets one 'A' or one 'E',
+//          byte for byte (possibly empty); to a 'J', its object. Each 'L'
+//          and each 'J' gets one 'A' or one 'E',
 //          in the order of the requests. An answer may be of any length (a
 //          listing of many thousand libraries runs to megabytes): the
 //          console takes it in pieces as they arrive and passes each on, so
 //          its memory stays bounded.
-//     'E'  the answer to one 'L' that failed (refused, or what it asked for
-//          did not happen), as 'A' otherwise.
+//     'E'  the answer to one 'L' or 'J' that failed (refused, or what it
+//          asked for did not happen), as 'A' otherwise.
 //     'S'  the answer to an 'S': the events it chose follow.
 //     'V'  an event record: the text of one published event, no newline.
 //          Frames never interleave: an event published while an answer is
@@ -54,7 +60,7 @@
 //          it starts with kAccessRefused; no other last word does.
 //
 // A frame of another type, or longer than its type allows (kMaxFrame for
-// all but a refused 'L' and an 'A'), is malformed: the receiver closes the
+// all but a refused 'L' or 'J' and an 'A'), is malformed: the receiver closes the
 // connection.
 #ifndef HOST_PROTOCOL_CONTROLPROTOCOL_H
 #define HOST_PROTOCOL_CONTROLPROTOCOL_H
@@ -67,9 +73,10 @@
 
 namespace control {
 
-const char kGreeting[] = "murox-control 4";
+const char kGreeting[] = "murox-control 5";
 
 const char kLine = 'L';
+const char kJsonLine = 'J';
 const char kWords = 'W';
 const char kEvents = 'S';
 const char kHello = 'H';
@@ -125,7 +132,7 @@ inline void AppendFrame(std::string& out, char type, const std::string& payload)
 struct TFrame {
     char type = 0;
     std::string payload;
-    bool oversized = false; // an 'L' over kMaxLine: payload dropped
+    bool oversized = false; // an 'L' or 'J' over kMaxLine: payload dropped
     bool more = false;      // a piece of an 'A' or 'E' that more pieces follow
 };
 
@@ -139,7 +146,7 @@ struct TFrame {
 class BFrameReader {
 public:
     // What the daemon reads: the frames a console sends.
-    static BFrameReader FromConsole() { return BFrameReader("LS", false); }
+    static BFrameReader FromConsole() { return BFrameReader("LJS", false); }
     // What a console reads: the frames the daemon sends, answers in pieces.
     static BFrameReader FromDaemon() { return BFrameReader("HAESVFWX", true); }
 

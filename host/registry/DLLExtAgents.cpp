@@ -31,6 +31,7 @@ int AddAgain(TRecord& record, const KAF::BString& path, const KAF::BString& web,
              const TExtDirs& dirs)
 {
     if (!SameSource(record.agent, path, web)) {
+        NoteExtChange(&TExtChanges::failed, ToStd(record.agent.name));
         ReportExtFailure("extension library '%s' not added: that name is configured already, "
                          "with path '%s' and web part '%s'",
                          record.agent.name.c_str(), record.agent.path.c_str(),
@@ -50,6 +51,21 @@ TExtDirs ExtDirsOf(const KAF::INonVolatile& config)
         if (dirs.binding && !problem.empty())
             ReportExtFailure("%s; nothing is loaded from it", problem.c_str());
     return dirs;
+}
+
+// Notes which entries a re-read adds to the registry, and which change
+// the path, web part or load flag of a library it has.
+void NoteFollowed(const std::vector<TExtConfigEntry>& entries, const TIndex& index)
+{
+    for (const TExtConfigEntry& entry : entries) {
+        const auto it = index.find(entry.name);
+        if (it == index.end())
+            NoteExtChange(&TExtChanges::added, entry.name);
+        else if (!SameSource(it->second->agent, KAF::BString(entry.path.c_str()),
+                             KAF::BString(entry.web.c_str())) ||
+                 (it->second->agent.load != 0) != entry.load)
+            NoteExtChange(&TExtChanges::updated, entry.name);
+    }
 }
 
 } // namespace
@@ -93,13 +109,17 @@ struct DLLExtAgents::TImpl {
     }
 };
 
-DLLExtAgents::DLLExtAgents() : m_pImpl(new TImpl) {}
+DLLExtAgents::DLLExtAgents() : m_pImpl(new TImpl)
+{
+    ListIndex(m_pImpl->index);
+}
 
 // Shutting down unloads in the reverse of configuration order.
 DLLExtAgents::~DLLExtAgents()
 {
     for (auto it = m_pImpl->records.rbegin(); it != m_pImpl->records.rend(); ++it)
         UnloadRecord(**it);
+    UnlistIndex(m_pImpl->index);
     delete m_pImpl;
 }
 
@@ -150,11 +170,15 @@ int DLLExtAgents::Load(KAF::INonVolatile* config)
     }
     m_pImpl->rejected.clear();
     m_pImpl->dirs = ExtDirsOf(*config);
+    NoteFollowed(entries, m_pImpl->index);
     TRecords gone = FollowEntries(entries, m_pImpl->records, m_pImpl->index);
     auto& records = m_pImpl->records;
     int result = 1;
-    for (auto& pRecord : gone)
+    for (auto& pRecord : gone) {
+        if (m_pImpl->Lookup(NameOf(*pRecord)) == nullptr)
+            NoteExtChange(&TExtChanges::deleted, ToStd(pRecord->agent.name));
         result &= UnloadRecord(*pRecord);
+    }
     for (auto& pRecord : records) {
         if (pRecord->agent.load != 0)
             result &= LoadRecord(*pRecord, TLoadBy::kConfiguration, m_pImpl->dirs);
@@ -168,9 +192,12 @@ int DLLExtAgents::Add(KAF::INonVolatile* config, const KAF::BString& name, const
                       const KAF::BString& web)
 {
     const std::string libName = ToStd(name);
-    if (!StoreUsable(config, m_pImpl->rejected, "added", libName))
+    if (!StoreUsable(config, m_pImpl->rejected, "added", libName)) {
+        NoteExtChange(&TExtChanges::failed, libName);
         return 0;
+    }
     if (!IsExtName(libName)) {
+        NoteExtChange(&TExtChanges::failed, libName);
         ReportExtFailure("extension library '%s' not added: a name is %s", libName.c_str(),
                          kExtNameRule);
         return 0;
@@ -179,6 +206,7 @@ int DLLExtAgents::Add(KAF::INonVolatile* config, const KAF::BString& name, const
         return AddAgain(*pRecord, path, web, m_pImpl->dirs);
     TExtConfigEntry entry{libName, ToStd(path), ToStd(web), true};
     if (entry.path.empty()) {
+        NoteExtChange(&TExtChanges::failed, libName);
         ReportExtFailure("extension library '%s' not added: no path", libName.c_str());
         return 0;
     }
@@ -189,39 +217,47 @@ int DLLExtAgents::Add(KAF::INonVolatile* config, const KAF::BString& name, const
         config->SetValue(section, KAF::BString("web"), web) == 0 ||
         config->SetValue(section, KAF::BString("load"), KAF::BString("1")) == 0) {
         config->RemoveSection(section);
+        NoteExtChange(&TExtChanges::failed, libName);
         ReportExtFailure("extension library '%s' not added: the configuration file cannot hold "
                          "path '%s' or web part '%s'",
                          libName.c_str(), path.c_str(), web.c_str());
         return 0;
     }
     if (config->Commit() == 0) {
+        NoteExtChange(&TExtChanges::failed, libName);
         ReportExtFailure("extension library '%s' not added: %s", libName.c_str(),
                          config->LastError());
         config->RemoveSection(section);
         UndoUncommitted(config);
         return 0;
     }
+    NoteExtChange(&TExtChanges::added, libName);
     return LoadRecord(joining.Join(), TLoadBy::kHand, m_pImpl->dirs);
 }
 
 int DLLExtAgents::Delete(KAF::INonVolatile* config, const KAF::BString& name)
 {
     const std::string libName = ToStd(name);
-    if (!StoreUsable(config, m_pImpl->rejected, "deleted", libName))
+    if (!StoreUsable(config, m_pImpl->rejected, "deleted", libName)) {
+        NoteExtChange(&TExtChanges::failed, libName);
         return 0;
+    }
     auto it = m_pImpl->Find(libName);
     if (it == m_pImpl->records.end()) {
+        NoteExtChange(&TExtChanges::failed, libName);
         ReportExtFailure("extension library '%s' not deleted: it is not configured",
                          libName.c_str());
         return 0;
     }
     const KAF::BString section(FindExtSection(*config, libName).c_str());
     if (config->RemoveSection(section) != 0 && config->Commit() == 0) {
+        NoteExtChange(&TExtChanges::failed, libName);
         ReportExtFailure("extension library '%s' not deleted: %s", libName.c_str(),
                          config->LastError());
         UndoUncommitted(config);
         return 0;
     }
+    NoteExtChange(&TExtChanges::deleted, libName);
     std::unique_ptr<TRecord> pRecord = m_pImpl->Take(it);
     if (BExtCrashGuard* pGuard = CurrentExtCrashGuard())
         pGuard->Lift(libName);

@@ -1,7 +1,9 @@
 #include "host/registry/ExtRecords.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "host/protocol/VisibleText.h"
 #include "host/registry/ExtCrashGuard.h"
@@ -53,7 +55,30 @@ private:
     BExtCrashGuard* m_pGuard;
 };
 
+// The indexes of the registries alive; mostly one.
+std::vector<const TIndex*> s_indexes;
+
 } // namespace
+
+void ListIndex(const TIndex& index)
+{
+    s_indexes.push_back(&index);
+}
+
+void UnlistIndex(const TIndex& index)
+{
+    s_indexes.erase(std::remove(s_indexes.begin(), s_indexes.end(), &index), s_indexes.end());
+}
+
+TExtFacts ExtFactsOf(const ExtAgent& agent)
+{
+    for (const TIndex* pIndex : s_indexes) {
+        const auto it = pIndex->find(View(agent.name));
+        if (it != pIndex->end() && &it->second->agent == &agent)
+            return it->second->facts;
+    }
+    return TExtFacts();
+}
 
 bool SameSource(const ExtAgent& agent, const KAF::BString& path, const KAF::BString& web)
 {
@@ -91,12 +116,18 @@ int LoadRecord(TRecord& record, TLoadBy by, const TExtDirs& dirs)
         }
     }
     record.agent.status = status;
+    const std::string name = ToStd(record.agent.name);
     if (status != 0) {
+        record.facts.failure = why;
+        NoteExtChange(&TExtChanges::failed, name);
         ReportExtFailure("extension library '%s' not loaded: %s", record.agent.name.c_str(),
                          why.c_str());
         return 0;
     }
     record.agent.loaded = 1;
+    record.facts.failure.clear();
+    record.facts.loadedSince = std::time(nullptr);
+    NoteExtChange(&TExtChanges::loaded, name);
     return 1;
 }
 
@@ -106,8 +137,11 @@ int UnloadRecord(TRecord& record)
         return 1;
     record.agent.loaded = 0;
     record.agent.status = kExtNotLoaded;
+    record.facts.loadedSince = 0;
+    NoteExtChange(&TExtChanges::unloaded, ToStd(record.agent.name));
     std::string why;
     if (!CloseExtImage(record.image, why)) {
+        NoteExtChange(&TExtChanges::failed, ToStd(record.agent.name));
         ReportExtFailure("extension library '%s' (%s) unloaded, but %s", record.agent.name.c_str(),
                          record.agent.path.c_str(), why.c_str());
         return 0;
@@ -147,6 +181,7 @@ TRecords FollowEntries(const std::vector<TExtConfigEntry>& entries, TRecords& re
         kept.image = std::exchange(pOld->image, TExtImage());
         kept.agent.status = pOld->agent.status;
         kept.agent.loaded = pOld->agent.loaded;
+        kept.facts = std::move(pOld->facts);
     }
     records.swap(fresh);
     index.swap(freshIndex);

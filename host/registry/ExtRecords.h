@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "host/registry/ExtChanges.h"
 #include "host/registry/ExtConfig.h"
 #include "host/registry/ExtImage.h"
 #include "hostapi/DLLExtAgents.h"
@@ -15,6 +16,7 @@
 struct TRecord {
     ExtAgent agent;
     TExtImage image;
+    TExtFacts facts; // beyond the listing
 };
 
 using TRecords = std::vector<std::unique_ptr<TRecord>>; // configuration order
@@ -32,6 +34,11 @@ inline std::string_view NameOf(const TRecord& record)
     return View(record.agent.name);
 }
 
+// Lists and unlists the index of a registry of this process, so that
+// ExtFactsOf finds its records.
+void ListIndex(const TIndex& index);
+void UnlistIndex(const TIndex& index);
+
 // A record of the entry, not loaded.
 std::unique_ptr<TRecord> MakeRecord(const TExtConfigEntry& entry);
 
@@ -41,9 +48,11 @@ std::unique_ptr<TRecord> MakeRecord(const TExtConfigEntry& entry);
 enum class TLoadBy { kConfiguration, kHand };
 
 // Loads or unloads the record's library, unless it is so already, root
-// from `dirs` alone; a failure is reported. A load runs the library's code
-// under the crash guard's marker (host/registry/ExtCrashGuard.h), when
-// there is a guard. 1 on success, else 0.
+// from `dirs` alone; a failure is reported. Each change, and each failure,
+// is noted (ExtChanges.h) and kept in the record's facts. A load runs the
+// library's code under the crash guard's marker
+// (host/registry/ExtCrashGuard.h), when there is a guard. 1 on success,
+// else 0.
 int LoadRecord(TRecord& record, TLoadBy by, const TExtDirs& dirs);
 int UnloadRecord(TRecord& record);
 

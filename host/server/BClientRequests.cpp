@@ -3,12 +3,23 @@
 #include "host/protocol/CommandWords.h"
 #include "host/server/BAnswerStream.h"
 #include "host/server/LineAudit.h"
+#include "host/server/LineReport.h"
 #include "host/server/PeerAccess.h"
 
 namespace {
 
 // Frames one client may run before the others get their turn.
 const std::size_t kBurst = 8;
+
+// A refused line's object: the line as it came (its text may hold a line
+// break), failed for the refusal.
+std::string RefusedJson(const std::string& line, const std::string& refusal)
+{
+    TLineReport report;
+    report.line = line;
+    report.answer = refusal;
+    return LineReportJson(report);
+}
 
 } // namespace
 
@@ -45,6 +56,8 @@ void BClientRequests::RunLine(BControlClient& client, const control::TFrame& fra
     std::string& answer = m_answer;
     answer.clear();
     TLineOutcome outcome = TLineOutcome::kFailed;
+    const bool json = frame.type == control::kJsonLine;
+    bool refused = true;
     if (frame.oversized) {
         answer =
             "murox: line refused: longer than " + std::to_string(control::kMaxLine) + " bytes\n";
@@ -53,15 +66,19 @@ void BClientRequests::RunLine(BControlClient& client, const control::TFrame& fra
     } else {
         // The events the line causes are queued as they happen, so its
         // client gets them before the answer, which is whole only now.
+        refused = false;
         BAnswerStream out(answer);
         for (const std::string& record : LineAuditRecords(PeerName(client.Peer()), frame.payload))
             m_fanOut.LogOnly(record, TLogPriority::kNotice);
         m_fanOut.SetRunning(&client, &runner);
         ++m_linesRun;
-        outcome = runner.RunLine(frame.payload, out);
+        outcome =
+            json ? runner.RunJsonLine(frame.payload, out) : runner.RunLine(frame.payload, out);
         m_fanOut.SetRunning(nullptr, nullptr);
         ShareWords(runner);
     }
+    if (json && refused)
+        answer = RefusedJson(frame.payload, answer);
     client.Queue(outcome == TLineOutcome::kFailed ? control::kFailed : control::kAnswer, answer);
     if (outcome == TLineOutcome::kLeave)
         client.Leave();

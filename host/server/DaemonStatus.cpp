@@ -31,6 +31,22 @@ void CountLibrary(const ExtAgent& agent, TDaemonStatus& status)
         ++status.notLoaded;
 }
 
+const char* ListingStatus(const ExtAgent& agent)
+{
+    if (agent.loaded != 0)
+        return "LOADED";
+    switch (agent.status) {
+    case kExtFailedToLoad:
+        return "FAILED TO LOAD";
+    case kExtFailedToInit:
+        return "FAILED TO INITIALIZE/REGISTER";
+    case kExtNotLoaded:
+        return "NOT LOADED";
+    default:
+        return "unknown";
+    }
+}
+
 std::string StatusLines(const TDaemonStatus& status)
 {
     std::string lines;
@@ -59,4 +75,39 @@ std::string StatusLines(const TDaemonStatus& status)
     Line(lines, "events_dropped", status.eventsDropped);
     Line(lines, "consoles_refused", status.refusals);
     return lines;
+}
+
+nlohmann::ordered_json StatusJson(const TDaemonStatus& status)
+{
+    nlohmann::ordered_json facts = nlohmann::ordered_json::object();
+    facts["version"] = MUROX_VERSION;
+    facts["mode"] = status.daemon ? "daemon" : "shell";
+    facts["pid"] = status.pid;
+    const long long uptimeMs =
+        status.nowMs > status.startedMs ? status.nowMs - status.startedMs : 0;
+    facts["uptime_seconds"] = uptimeMs / 1000;
+    facts["configuration"] = status.configuration;
+    nlohmann::ordered_json dirs = nlohmann::ordered_json::array();
+    for (std::string::size_type start = 0; start < status.extensionDirs.size();) {
+        const std::string::size_type colon = status.extensionDirs.find(':', start);
+        const std::string::size_type end =
+            colon == std::string::npos ? status.extensionDirs.size() : colon;
+        dirs.push_back(status.extensionDirs.substr(start, end - start));
+        start = end + 1;
+    }
+    facts["extension_dirs"] = dirs;
+    facts["libraries"] =
+        status.loaded + status.failedToLoad + status.failedToInit + status.notLoaded;
+    facts["libraries_loaded"] = status.loaded;
+    facts["libraries_failed_to_load"] = status.failedToLoad;
+    facts["libraries_failed_to_initialize"] = status.failedToInit;
+    facts["libraries_not_loaded"] = status.notLoaded;
+    facts["libraries_set_aside"] = status.setAside;
+    if (status.daemon) {
+        facts["socket"] = status.socket;
+        facts["consoles"] = status.consoles;
+        facts["events_dropped"] = status.eventsDropped;
+        facts["consoles_refused"] = status.refusals;
+    }
+    return facts;
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "hostapi/DLLExtAgents.h"
 
 struct TDaemonStatus {
@@ -34,9 +36,18 @@ struct TDaemonStatus {
 // Counts the library in the status its listing shows.
 void CountLibrary(const ExtAgent& agent, TDaemonStatus& status);
 
+// The status the listing shows for the library, in its words ("LOADED",
+// "FAILED TO LOAD", "FAILED TO INITIALIZE/REGISTER", "NOT LOADED").
+const char* ListingStatus(const ExtAgent& agent);
+
 // The "status" answer: one "key: value" line a fact, in a fixed order,
 // each key once; the daemon's keys only in its own. Names are shown
 // visible (control::VisibleLine), so that each value stays on its line.
 std::string StatusLines(const TDaemonStatus& status);
+
+// The same facts as a JSON object, under the same keys and in the same
+// order: counts as numbers, the names set aside as a list; text as it is
+// (control::JsonLine escapes it).
+nlohmann::ordered_json StatusJson(const TDaemonStatus& status);
 
 #endif

@@ -23,6 +23,9 @@ public:
     // Runs one line, writing its answer to `out`. After kLeave, the console
     // that sent it is closed once it has the answer.
     virtual TLineOutcome RunLine(const std::string& line, KAF::ICmdStream& out) = 0;
+    // Runs one line as RunLine does, writing instead its JSON object
+    // (host/server/LineReport.h). This one knows the line's answer alone.
+    virtual TLineOutcome RunJsonLine(const std::string& line, KAF::ICmdStream& out);
     // Re-reads the configuration and brings the loaded libraries in line
     // with it, as the operator's reload does, writing its answer to `out`.
     virtual void Reload(KAF::ICmdStream& out) = 0;

@@ -132,12 +132,19 @@ TEST_F(DaemonTrustTest, AConsoleKeptFromTheSocketIsToldWhatKeepsItOut)
         "refused: a daemon may serve " + socket + ", but this user may not use it: ";
     const std::string group = std::to_string(kSocketGroup);
 
-    // A directory that can be listed but not passed is named.
+    // A stranger is told the group (its number where it has no name) and how to join it, whether
+    // the daemon's directory or the socket keeps it out.
+    const std::string join = lead + "access needs membership of the group " + group +
+                             "; join it with: adduser nobody " + group +
+                             " (as root), then log in again";
     ASSERT_EQ(0, chmod(run.c_str(), 0754));
     ASSERT_EQ(0, chmod(socket.c_str(), 0660));
+    EXPECT_EQ(join, ConnectAsNobody(socket, {}));
+    // A directory that can be listed but not passed by the group either is named.
+    ASSERT_EQ(0, chmod(run.c_str(), 0744));
     EXPECT_EQ(lead + "its directory " + run + " (uid 0, group " + group +
-                  ", mode 0754) does not let this user through; it must let the socket's group in",
-              ConnectAsNobody(socket, {}));
+                  ", mode 0744) does not let this user through; it must let the socket's group in",
+              ConnectAsNobody(socket, {kSocketGroup}));
     // One that can be passed but not listed is not blamed: a member is kept out by the socket's
     // mode, a stranger by the group.
     ASSERT_EQ(0, chmod(run.c_str(), 0711));
@@ -145,9 +152,7 @@ TEST_F(DaemonTrustTest, AConsoleKeptFromTheSocketIsToldWhatKeepsItOut)
     EXPECT_EQ(lead + "this user is in the socket's group, but the socket (uid 0, group " + group +
                   ", mode 0640) does not let its group write",
               ConnectAsNobody(socket, {kSocketGroup}));
-    EXPECT_EQ(lead + "access needs membership of the socket's group (ls -l " + socket +
-                  " names it)",
-              ConnectAsNobody(socket, {}));
+    EXPECT_EQ(join, ConnectAsNobody(socket, {}));
 }
 
 } // namespace

@@ -6,6 +6,7 @@ Usage: DaemonTest.py DEFAULT_CONFIG SAMPLE_DIR [EMULATOR...] MUROX [-k NAME]
 """
 import glob
 import grp
+import json
 import os
 import pwd
 import queue
@@ -109,7 +110,7 @@ def frame(kind, payload=b""):
     return kind + struct.pack(">I", len(payload)) + payload
 
 
-GREETING = frame(b"H", b"murox-control 4 4242 9.9.9")
+GREETING = frame(b"H", b"murox-control 5 4242 9.9.9")
 
 
 def wait_for(predicate, what):
@@ -159,7 +160,7 @@ class RawPeer:
         self.sock.connect(path)
         self.buffer = b""
         kind, self.greeting = self.frame()
-        assert kind == b"H" and self.greeting.startswith(b"murox-control 4 "), (kind, self.greeting)
+        assert kind == b"H" and self.greeting.startswith(b"murox-control 5 "), (kind, self.greeting)
         # The words it completes come with the greeting.
         kind, self.words = self.frame()
         assert kind == b"W", (kind, self.words)
@@ -240,7 +241,7 @@ class Daemon:
                  repr(text))
         assert self.log().count(text) >= count, f"daemon exited; log:\n{self.log()}"
 
-    def console(self, *lines, user=None, stdin=None, check=True):
+    def console(self, *lines, user=None, stdin=None, check=True, options=()):
         """A console with -e lines or standard input; `user` is an as_user prefix."""
         args, env = MUROX, None
         if user is not None:
@@ -251,7 +252,7 @@ class Daemon:
             env["GCOV_PREFIX"] = os.path.join(env["GCOV_PREFIX"], user[1].split("=")[1])
             os.makedirs(env["GCOV_PREFIX"], mode=0o777, exist_ok=True)
             os.chmod(env["GCOV_PREFIX"], 0o777)
-        args = args + ["--remote", "--socket", self.sock]
+        args = args + ["--remote", "--socket", self.sock] + list(options)
         for line in lines:
             args += ["-e", line]
         result = subprocess.run(args, input=stdin, capture_output=True, timeout=WAIT * 4, env=env)
@@ -341,7 +342,7 @@ class DaemonTestCase(unittest.TestCase):
         self.assertIn(entry("hello", lib("hello"), "/hello", 1, "NOT LOADED"),
                       d.console("xdll").stdout.decode())
         nosuch = d.console("xdll -l nosuch", "quit", "xdll", check=False)
-        self.assertEqual((3, b"", b"No such ext DLL\n"),
+        self.assertEqual((3, b"", b"No such ext DLL\nmurox: line 1 failed: xdll -l nosuch\n"),
                          (nosuch.returncode, nosuch.stdout, nosuch.stderr))
         with open("/dev/full", "wb") as full:
             unwritten = subprocess.run(remote(d.sock, "xdll"), stdout=full, stderr=subprocess.PIPE,
@@ -378,6 +379,51 @@ class DaemonTestCase(unittest.TestCase):
                                 env=dict(os.environ, MUROX_SOCKET=os.path.join(self.work, "none")))
         self.assertEqual((0, b"hello: init\n"), (chosen.returncode, chosen.stdout))
         self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
+        # --json: one object a line, whatever its outcome; "changed" from what the registry did.
+        add = f"xdll -a extra {lib('idle')} /extra"
+        result = d.console("status", "xdll", add, add, "xdll -l missing", "xdll -r", check=False,
+                           options=["--json"])
+        self.assertEqual((3, b""), (result.returncode, result.stderr))
+        status, listing, added, again, failed, reload = map(json.loads, result.stdout.splitlines())
+        self.assertEqual(("status", True, False, [], "daemon", 4, 1, d.sock, []),
+                         tuple(status[k] for k in ("line", "ok", "changed", "reasons")) +
+                         tuple(status["status"][k] for k in ("mode", "libraries", "libraries_loaded",
+                                                             "socket", "libraries_set_aside")))
+        self.assertEqual((DEFAULT_LISTING, status["libraries"]), (listing["answer"], listing["libraries"]))
+        self.assertEqual([("hello", lib("hello"), "/hello", 1, "LOADED", True, None, False),
+                          ("broken", lib("broken"), "/broken", 1, "FAILED TO INITIALIZE/REGISTER", False,
+                           f"MuroxExtInit of {lib('broken')} reported failure", False),
+                          ("missing", lib("missing"), "", 1, "FAILED TO LOAD", False,
+                           f"cannot read {lib('missing')}: No such file or directory", False),
+                          ("idle", lib("idle"), "/idle", 0, "NOT LOADED", False, None, False)],
+                         [tuple(l[k] for k in ("name", "path", "web", "load", "status", "loaded", "failure",
+                                               "set_aside")) for l in listing["libraries"]])
+        self.assertRegex(listing["libraries"][0]["loaded_since"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+        self.assertEqual([None] * 3, [l["loaded_since"] for l in listing["libraries"][1:]])
+        lists = ("ok", "changed", "events", "loaded", "unloaded", "failed", "added", "deleted", "updated")
+        broken = f"extension library 'broken' not loaded: MuroxExtInit of {lib('broken')} reported failure"
+        missing = f"extension library 'missing' not loaded: cannot read {lib('missing')}: No such file or directory"
+        self.assertEqual([(True, True, ["idle: init"], ["extra"], [], [], ["extra"], [], []),
+                          (True, False, [], [], [], [], [], [], []),
+                          (False, False, [missing], [], [], ["missing"], [], [], []),
+                          (False, False, ["broken: init refuses on purpose, a sample of a library that cannot "
+                                          "start", broken, missing], [], [], ["broken", "missing"], [], [], [])],
+                         [tuple(o[k] for k in lists) for o in (added, again, failed, reload)])
+        self.assertEqual(([], [missing], [broken, missing]), (again["reasons"], failed["reasons"], reload["reasons"]))
+        with open(d.conf) as f:
+            config = f.read().replace("web = /extra", "web = /moved")
+        with open(d.conf, "w") as f:
+            f.write(config)
+        moved = json.loads(d.console("xdll -r", check=False, options=["--json"]).stdout)
+        self.assertEqual((True, ["extra"], ["extra"], ["extra"]),
+                         tuple(moved[k] for k in ("changed", "unloaded", "loaded", "updated")))
+        # A refused line is answered with an object too.
+        peer = RawPeer(d.sock)
+        peer.sock.sendall(frame(b"J", b"a\nb"))
+        refused = json.loads(peer.answer()[1])
+        self.assertEqual(("a\nb", False, ["murox: line refused: it holds a line break or a zero byte"]),
+                         tuple(refused[k] for k in ("line", "ok", "reasons")))
+        peer.close()
         self.assertEqual(0, d.stop())
 
     def test_many_consoles_at_once_and_a_soak_keep_descriptors_and_memory(self):
@@ -476,17 +522,23 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(f"murox: a daemon may serve {deep.sock}, but this user may not use it: a "
                          "directory on the way to it does not let this user through\n".encode(),
                          deep.console("xdll", user=member, check=False).stderr)
+        # A stranger kept out by the directory is told the group and how to join it.
+        self.assertEqual(f"murox: a daemon may serve {d.sock}, but this user may not use it: access needs "
+                         "membership of the group daemon; join it with: adduser nobody daemon (as root), "
+                         "then log in again\n".encode(),
+                         d.console("xdll", user=as_user(NOBODY, NOGROUP), check=False).stderr)
         # Loosened, so that only the credential check stands in the way.
         os.chmod(run, 0o755)
         os.chmod(d.sock, 0o666)
         admin = RawPeer(d.sock)
-        refusal = (b"murox: access refused: uid %d is not root, the daemon's user or a "
-                   b"member of group daemon\n")
+        refusal = (b"murox: access refused: uid %d is not root, the daemon's user or a member of group "
+                   b"daemon; join it with: adduser %s daemon (as root), then log in again\n")
         for uid, gid, groups in ((NOBODY, NOGROUP, ()),               # a stranger, or one that dropped the group
                                  (1, NOGROUP, ()),                    # uid 1 is not gid 1
                                  (NOBODY, NOGROUP, (NOGROUP, 100))):  # other groups only
             result = d.console("xdll -u hello", user=as_user(uid, gid, groups), check=False)
-            self.assertEqual((4, b"", refusal % uid), (result.returncode, result.stdout, result.stderr))
+            self.assertEqual((4, b"", refusal % (uid, pwd.getpwuid(uid).pw_name.encode())),
+                             (result.returncode, result.stdout, result.stderr))
         d.await_log(f"console refused: uid {NOBODY}, pid ")
         # Strangers come and go unseen by a console, and ran nothing.
         events, listing = admin.answer(b"xdll")
@@ -576,8 +628,9 @@ class DaemonTestCase(unittest.TestCase):
         # Only the kernel's word counts: a stranger with no groups is refused.
         os.chmod(d.sock, 0o666)
         stranger = d.console("xdll", user=as_user(NOBODY, NOGROUP), check=False)
-        self.assertEqual((4, b"murox: access refused: uid %d is not root, the daemon's user or a "
-                          b"member of group root\n" % NOBODY), (stranger.returncode, stranger.stderr))
+        self.assertEqual((4, b"murox: access refused: uid %d is not root, the daemon's user or a member "
+                          b"of group root; join it with: adduser nobody root (as root), then log in "
+                          b"again\n" % NOBODY), (stranger.returncode, stranger.stderr))
         self.assertEqual(0, d.stop())
         self.assertEqual([], os.listdir(shared))
 
@@ -592,6 +645,9 @@ class DaemonTestCase(unittest.TestCase):
         self.assertIn(f"murox: a daemon is already serving {d.sock}\n", second.log())
         self.assertEqual(["murox.ctl"], os.listdir(run_dir))  # no temporary name left
         self.assertNotIn("hello: init", second.log())
+        # A follower waits for the daemon across a restart, as an operator's console does.
+        follower = self.attach(d, remote(d.sock) + ["--follow", "--json"], stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE)
         # Killed, it leaves a socket that nothing accepts on: replaced. SIGTERM unloads, last
         # configured first.
         d.proc.kill()
@@ -604,12 +660,22 @@ class DaemonTestCase(unittest.TestCase):
                          + entry("idle", lib("idle"), "", 1, "LOADED")
                          + entry("other", lib("hello"), "", 1, "LOADED"),
                          third.console("xdll").stdout.decode())
+        read_until(follower.stderr, lambda seen: b" again\n" in seen, "the follower back")
+        third.console("xdll -f idle")
+        followed = read_until(follower.stdout, lambda seen: b'"idle: init"}\n' in seen, "the event followed")
+        self.assertIn((1, "idle: init"), [(o["murox_json"], o["event"]) for o in map(
+            json.loads, followed.split(b"\n")[:-1])])
         # An attached console is told, and leaves with status 1.
         attached = self.attach(third, remote(third.sock), stdin=subprocess.PIPE,
                                stderr=subprocess.PIPE)
         self.assertEqual(0, third.stop())
         self.assertEqual(b"murox: the daemon has stopped\n", attached.communicate(timeout=WAIT)[1])
         self.assertEqual(1, attached.returncode)
+        # Ctrl-C while it waits gives up.
+        read_until(follower.stderr, lambda seen: b"come back" in seen, "the follower waiting")
+        follower.send_signal(signal.SIGINT)
+        self.assertEqual((1, b"murox: gave up waiting for the daemon\n"),
+                         (follower.wait(timeout=WAIT), follower.stderr.read()))
         log = third.log()
         self.assertEqual("stopping on SIGTERM\nhello: term\nidle: term\ndaemon stopped\n",
                          log[log.index("stopping on SIGTERM"):])
@@ -671,15 +737,30 @@ class DaemonTestCase(unittest.TestCase):
         d.args.remove("--socket")
         d.args.remove(default)
         d.start()
+        inside = ["nsenter", "--target", str(d.proc.pid), "--mount"]
         os.chmod(self.work, 0o755)
         portable, portable_env = portable_murox(self.work)
         member = as_user(NOBODY, NOGROUP, [DAEMON_GID]) + portable + ["--socket", default]
         for console, line, out, console_env in ((MUROX, "xdll -u hello", b"hello: term\n", env), (
                 member, "xdll -l hello", b"hello: init\n", portable_env)):
-            result = subprocess.run(["nsenter", "--target", str(d.proc.pid), "--mount"] + console
+            result = subprocess.run(inside + console
                                     + ["--remote", "-e", line], env=console_env,
                                     capture_output=True, timeout=WAIT)
             self.assertEqual((0, out), (result.returncode, result.stdout), result.stderr)
+        # A member's shell on the daemon's configuration is pointed at --remote; a stranger, who can
+        # tell nothing, runs its own.
+        own = dict(portable_env)
+        os.chmod(d.conf, 0o644)
+        own["XDG_RUNTIME_DIR"] = os.path.join(self.work, "own")
+        os.mkdir(own["XDG_RUNTIME_DIR"], 0o700)
+        os.chown(own["XDG_RUNTIME_DIR"], NOBODY, NOGROUP)
+        shells = [subprocess.run(inside + as_user(NOBODY, NOGROUP, groups) + portable + [
+            "--config", d.conf, "-e", "status"], env=own, capture_output=True, timeout=WAIT)
+            for groups in ([DAEMON_GID], [])]
+        self.assertEqual((1, f"murox: {d.conf} is in use by murox pid {d.proc.pid} (a daemon serving its "
+                          "default socket): use murox --remote\n".encode()),
+                         (shells[0].returncode, shells[0].stderr))
+        self.assertEqual((0, True), (shells[1].returncode, b"mode: shell\n" in shells[1].stdout))
         self.assertEqual(0, d.stop())
 
     def test_nothing_stalls_the_loop(self):
@@ -720,7 +801,8 @@ class DaemonTestCase(unittest.TestCase):
         started = time.monotonic()
         self.assertEqual(0, d.stop())
         self.assertLess(time.monotonic() - started, 15 if EMULATED else 8)
-        self.assertEqual(b"murox: the daemon has stopped\n", attached.communicate(timeout=WAIT)[1])
+        read_until(attached.stderr, lambda seen: b"murox: the daemon has stopped\n" in seen, "its farewell")
+        attached.terminate()
         lazy.close()
         # Out of descriptors it rests from accepting, says so briefly, then serves again.
         limited = self.daemon(name="limited").start(
@@ -923,6 +1005,8 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(3, result.returncode)
         self.assertIn(entry("exits", faulty("exits"), "", 1, "FAILED TO LOAD"), result.stdout.decode())
         self.assertIn("\nlibraries_set_aside: aborts exits hangs\n", result.stdout.decode())
+        listed = json.loads(d.console("xdll", options=["--json"]).stdout)["libraries"]
+        self.assertEqual(["aborts", "exits", "hangs"], [l["name"] for l in listed if l["set_aside"]])
         with open(d.conf) as f:
             config = f.read().replace(faulty("aborts"), lib("hello"))
         with open(d.conf, "w") as f:

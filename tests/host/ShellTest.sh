@@ -93,7 +93,18 @@ Extension DLL admin
  xdll -d <name>                  unload and remove ext dll from config
 hello: term
 " "No such ext DLL
-Unknown command 'frobnicate'; \"help\" lists the commands"
+murox: line 1 failed: xdll -l nosuch
+Unknown command 'frobnicate'; \"help\" lists the commands
+murox: line 2 failed: frobnicate"
+# --json: one object a line on standard output, the same fields in the same order whatever the
+# line; the events outside lines on standard error; typed lines refused.
+run --config "$conf" --json -e 'xdll -l idle' -e 'xdll -l idle' -e 'xdll -l nosuch'
+unchanged='"loaded":[],"unloaded":[],"failed":[],"added":[],"deleted":[],"updated":[]}'
+check "--json: a load, its repeat, a line that fails" 3 '{"murox_json":1,"line":"xdll -l idle","ok":true,"changed":true,"reasons":[],"answer":"","events":["idle: init"],"loaded":["idle"],"unloaded":[],"failed":[],"added":[],"deleted":[],"updated":[]}
+{"murox_json":1,"line":"xdll -l idle","ok":true,"changed":false,"reasons":[],"answer":"","events":[],'"$unchanged"'
+{"murox_json":1,"line":"xdll -l nosuch","ok":false,"changed":false,"reasons":["No such ext DLL"],"answer":"No such ext DLL\n","events":[],'"$unchanged"'
+' "${start}idle: term
+hello: term"
 # A write error on standard output is reported: status 1, whatever was written.
 for args in "--config $conf -e xdll" --help --version; do
     # shellcheck disable=SC2086
@@ -116,7 +127,7 @@ check "check of the default configuration" 1 "" \
         cut -d: -f1): section [extdll missing]: cannot read $missing: No such file or directory"
 sed '/^\[extdll broken\]/,$d' "$template" >"$conf"
 run --check --config="$conf"
-check "check of a clean configuration" 0 ""
+check "check of a clean configuration" 0 "" "murox: $conf: no problems found"
 printf '[murox]\nextension_dirs = %s\n# a\n\n; b\n[extdll a]\npath = %s\nlaod = 0\n\n  # c\n[extdll a]\n' \
     "$ext" "$idle" >"$conf"
 # Starting says where the file is malformed; an unknown key is warned of, as text.
@@ -172,6 +183,9 @@ out=$(terminal --config "$conf" -e xdll -e 'xdll -l nosuch' -e $'frob\e]0;t\a'; 
     fail "the listing on a terminal: $(printf '%q' "$out")"
 run --config "$conf" -e xdll
 [[ "$out" == *"   Path:   $evil"$'\n'* ]] || fail "the listing through a pipe: $(printf '%q' "$out")"
+out=$(terminal --config "$conf" --json)
+[[ $out == "murox: --json takes lines given with -e or piped in, not typed on a terminal (try murox --help)"* ]] ||
+    fail "--json on a terminal: $out"
 run --check --config "$conf"
 check "--check shows a path as text" 1 "" \
     "murox: $conf:2: section [extdll evil]: cannot read $shown: No such file or directory"
@@ -202,7 +216,7 @@ bad() { refused " (try murox --help)" "$@"; }
 for args in --bogus "--config $conf -e" "--config $conf stray" "--daemon --remote" \
     "--check --remote" --follow "--remote --follow -e xdll" "--daemon -e xdll" \
     "--remote --config $conf" "--socket $tmp/s" "--socket-group root" "--daemon --socket=" \
-    "--remote --socket-group=root" --syslog=yes "--daemon --syslog=yes"; do
+    "--remote --socket-group=root" --syslog=yes "--daemon --syslog=yes" "--daemon --json" "--check --json"; do
     # shellcheck disable=SC2086
     bad $args
 done

@@ -209,6 +209,24 @@ inside murox --remote -e "xdll -d extra" >/dev/null 2>&1
 is "xdll -d unloads it and takes it out of the configuration" " nobody:murox 640 0" extra
 inside chown root:root "$conf" && inside chmod 644 "$conf"
 
+# A deploy script as a configuration management tool runs one, deciding from murox's JSON alone (jq,
+# from the mirror): the file from its template, checked, put in place and applied, then verified.
+cat >"$root/root/deploy.sh" <<'EOF'
+#!/bin/sh
+set -eu
+conf=/etc/murox/murox.conf
+{ sed '/^\[extdll deployed\]/,$d' "$conf"; printf '[extdll deployed]\npath = %s\nweb = /deployed\n' "$1"; } >"$conf.new"
+murox --check --config "$conf.new" 2>/dev/null
+mv "$conf.new" "$conf"
+reload=$(murox --remote --json -e "xdll -r")
+murox --remote --json -e xdll | jq -e '.libraries[] | select(.name == "deployed") | .loaded' >/dev/null
+echo "$reload" | jq -r 'if .changed then "changed" else "unchanged" end'
+EOF
+inside apt-get install -y -q --no-install-recommends jq >"$work/jq.log" 2>&1 || bad "apt-get install jq: $(tail -n 3 "$work/jq.log")"
+deploy() { for run in 1 2 3; do echo "$(inside sh /root/deploy.sh "$sample") $?"; done | paste -sd' '; }
+is "a deploy script run three times changes, then finds nothing to change, each time exit 0" \
+    "changed 0 unchanged 0 unchanged 0" deploy
+
 # The daemon that dies loading a library (added as a group member may) is restarted by systemd
 # without it, and says so at warning, until a load by hand tries it once more.
 set_aside() {

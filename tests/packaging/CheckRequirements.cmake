@@ -58,9 +58,15 @@ configure(
     "missing libedit, the console's line editing (-DMUROX_LINE_EDITING=OFF reads plain lines): apt-get install libedit-dev pkg-config"
     -DPKG_CONFIG_EXECUTABLE=${WORK_DIR}/no-such-pkg-config)
 
-# Programs looked for only where pointed: compilers, make, GoogleTest and, one case on, abidiff.
-set(nowhere -DCMAKE_FIND_USE_SYSTEM_ENVIRONMENT_PATH=OFF -DCMAKE_FIND_USE_CMAKE_SYSTEM_PATH=OFF
-            -DCMAKE_MAKE_PROGRAM=${MAKE_PROGRAM} -DMUROX_LINE_EDITING=OFF)
+configure(json
+          "missing nlohmann-json 3 (the host's JSON output): apt-get install nlohmann-json3-dev"
+          -DCMAKE_DISABLE_FIND_PACKAGE_nlohmann_json=ON -DMUROX_LINE_EDITING=OFF)
+
+# Programs looked for only where pointed: compilers, make, GoogleTest, nlohmann-json and, one case
+# on, abidiff.
+set(nowhere
+    -DCMAKE_FIND_USE_SYSTEM_ENVIRONMENT_PATH=OFF -DCMAKE_FIND_USE_CMAKE_SYSTEM_PATH=OFF
+    -DCMAKE_MAKE_PROGRAM=${MAKE_PROGRAM} -DMUROX_LINE_EDITING=OFF -Dnlohmann_json_DIR=${JSON_DIR})
 configure(abidiff
           "missing abidiff (the ABI check, MUROX_BUILD_TESTS): apt-get install abigail-tools"
           ${nowhere} -DMUROX_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo)
