@@ -191,6 +191,10 @@ foreach(component IN LISTS CPACK_COMPONENTS_ALL)
                 RENAME ${CPACK_DEBIAN_${upper}_PACKAGE_NAME} COMPONENT ${component})
     endif()
 endforeach()
+# The host's first steps, where Debian's administrators look for them.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/murox-host.README.Debian
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_HOST_PACKAGE_NAME}
+        RENAME README.Debian COMPONENT host)
 # The example extension, as its authors start from it.
 install(
     DIRECTORY ${PROJECT_SOURCE_DIR}/examples/extension
