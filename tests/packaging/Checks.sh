@@ -16,11 +16,14 @@ die() {
 }
 indent() { sed 's/^/    /'; }
 
-# check WHAT COMMAND...: the command succeeds; else its output is shown.
+# check WHAT COMMAND...: the command succeeds; else its output is shown and the status is 1.
 check() {
-    local what=$1 out
+    local what=$1 shown
     shift
-    if out=$("$@" 2>&1); then ok "$what"; else bad "$what"; indent <<<"$out"; fi
+    shown=$("$@" 2>&1) && ok "$what" && return
+    bad "$what"
+    indent <<<"$shown"
+    return 1
 }
 # is WHAT WANTED COMMAND...: the command prints WANTED; else the status is 1.
 is() {
@@ -30,6 +33,12 @@ is() {
     [ "$got" = "$wanted" ] && ok "$what" && return
     bad "$what: '$got', not '$wanted'"
     return 1
+}
+# said COMMAND...: the command's exit status, then what it printed (on stderr too).
+said() {
+    local out
+    out=$("$@" 2>&1)
+    echo "$? $out"
 }
 # poll COMMAND...: the command succeeds within 10 s; await WHAT COMMAND...: a check of that.
 poll() {
