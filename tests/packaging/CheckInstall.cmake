@@ -92,14 +92,23 @@ if(HOST)
         message(FATAL_ERROR "the installed murox and the example extension:\n${output}")
     endif()
 
+    # What murox the installed unit runs, and its lines that systemd's rating leaves out and only a
+    # booted system would show: ready when it says, watched (a hung loop is killed), not restarted
+    # when refused, its lock kept between runs, its state root's alone, nothing it makes for all.
+    set(unit ${stage}/lib/systemd/system/murox.service)
+    set(keys Type WatchdogSec RestartPreventExitStatus ExecStart RuntimeDirectoryPreserve
+             StateDirectoryMode UMask)
+    string(REPLACE ";" "|" keys "${keys}")
+    file(STRINGS ${unit} lines REGEX "^(${keys})=")
+    set(exec
+        "${stage}/bin/murox --daemon --config ${stage}/etc/murox/murox.conf --socket-group murox")
+    set(wanted Type=notify WatchdogSec=30s RestartPreventExitStatus=2 "ExecStart=${exec}")
+    if(NOT lines STREQUAL
+       "${wanted};RuntimeDirectoryPreserve=yes;StateDirectoryMode=0700;UMask=0027")
+        message(FATAL_ERROR "the installed unit's lines:\n${lines}")
+    endif()
     # systemd's own reading of the unit, finding the manual pages its Documentation= names: any
     # complaint fails.
-    set(unit ${stage}/lib/systemd/system/murox.service)
-    file(STRINGS ${unit} exec REGEX "^ExecStart=")
-    set(wanted "${stage}/bin/murox --daemon --config ${stage}/etc/murox/murox.conf")
-    if(NOT exec STREQUAL "ExecStart=${wanted} --socket-group murox")
-        message(FATAL_ERROR "the installed unit runs '${exec}'")
-    endif()
     run("systemd-analyze verify" ${CMAKE_COMMAND} -E env MANPATH=${stage}/share/man
         ${SYSTEMD_ANALYZE} verify ${unit})
     if(NOT "${output}${errors}" STREQUAL "")
@@ -122,4 +131,3 @@ string(FIND "${output}" "libMUROX from ${stage}/${LIBDIR}/libMUROX.so.${major}\n
 if(at EQUAL -1)
     message(FATAL_ERROR "the consumer did not load the staged libMUROX.so.${major}:\n${output}")
 endif()
-message(STATUS "installed under ${stage}")

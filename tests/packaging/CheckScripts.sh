@@ -28,18 +28,20 @@ if [ "$(id -u)" -eq 0 ]; then
         eval 'PATH="$work/bin:$PATH" "$deps" host >/dev/null && paste -sd" " "$work/apt-get.calls"'
 fi
 cp "$deps" "$public/" && chmod -R a+rX "$public"
-is "install-deps.sh, not root, without libedit-dev" "1 missing packages; as root: apt-get install libedit-dev" \
-    said "${as_user[@]}" env PATH="$public:$PATH" "$public/install-deps.sh" host
+out=$("${as_user[@]}" env PATH="$public:$PATH" "$public/install-deps.sh" host 2>&1)
+is "install-deps.sh, not root, without libedit-dev" \
+    "1 missing packages; as root: apt-get install libedit-dev" echo "$? $out"
 # What README.md has a user who is not root install is what install-deps.sh installs for the host.
-is "README.md names the host's packages" "$("$deps" --list host)" \
+packages=$("$deps" --list host)
+is "README.md names the host's packages" "$packages" \
     sed -n 's/^    apt-get install //p' "$source_dir/README.md"
 
 # murox.sh run by a user who lacks the tools names the host's packages alone, in one line.
 ln -s "$(command -v bash)" "$(command -v dirname)" "$work/no-tools/"
 printf '#!/bin/sh\necho 1000\n' >"$work/no-tools/id" && chmod 755 "$work/no-tools/id"
+out=$(PATH="$work/no-tools" "$source_dir/murox.sh" -e xdll 2>&1)
 is "murox.sh, not root, without cmake, make or a compiler" \
-    "1 murox.sh: missing cmake make g++; as root: apt-get install $("$deps" --list host)" \
-    said env PATH="$work/no-tools" "$source_dir/murox.sh" -e xdll
+    "1 murox.sh: missing cmake make g++; as root: apt-get install $packages" echo "$? $out"
 
 # murox.sh in a tree of links, whose build folder is the tree's own, where pkg-config finds nothing.
 for entry in "$source_dir"/* "$source_dir"/.clang*; do

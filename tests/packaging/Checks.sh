@@ -34,12 +34,6 @@ is() {
     bad "$what: '$got', not '$wanted'"
     return 1
 }
-# said COMMAND...: the command's exit status, then what it printed (on stderr too).
-said() {
-    local out
-    out=$("$@" 2>&1)
-    echo "$? $out"
-}
 # poll COMMAND...: the command succeeds within 10 s; await WHAT COMMAND...: a check of that.
 poll() {
     local i
