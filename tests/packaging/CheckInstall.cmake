@@ -94,17 +94,19 @@ if(HOST)
 
     # What murox the installed unit runs, and its lines that systemd's rating leaves out and only a
     # booted system would show: ready when it says, watched (a hung loop is killed), not restarted
-    # when refused, its lock kept between runs, its state root's alone, nothing it makes for all.
+    # when refused, its lock kept between runs, its state root's alone, nothing it makes for all, a
+    # system call refused rather than the daemon killed.
     set(unit ${stage}/lib/systemd/system/murox.service)
     set(keys Type WatchdogSec RestartPreventExitStatus ExecStart RuntimeDirectoryPreserve
-             StateDirectoryMode UMask)
+             StateDirectoryMode UMask SystemCallErrorNumber)
     string(REPLACE ";" "|" keys "${keys}")
     file(STRINGS ${unit} lines REGEX "^(${keys})=")
     set(exec
         "${stage}/bin/murox --daemon --config ${stage}/etc/murox/murox.conf --socket-group murox")
     set(wanted Type=notify WatchdogSec=30s RestartPreventExitStatus=2 "ExecStart=${exec}")
-    if(NOT lines STREQUAL
-       "${wanted};RuntimeDirectoryPreserve=yes;StateDirectoryMode=0700;UMask=0027")
+    list(APPEND wanted RuntimeDirectoryPreserve=yes StateDirectoryMode=0700 UMask=0027
+         SystemCallErrorNumber=EPERM)
+    if(NOT lines STREQUAL "${wanted}")
         message(FATAL_ERROR "the installed unit's lines:\n${lines}")
     endif()
     # systemd's own reading of the unit, finding the manual pages its Documentation= names: any

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # What the newcomer's scripts say when the host's packages are missing, without a Debian system:
-# install-deps.sh as a user where dpkg lacks libedit-dev, one line naming it and its command, status
-# 1, and as root installing it alone; README.md naming the same packages; ./murox.sh as a user
+# install-deps.sh as a user where dpkg lacks libedit-dev, one line on stderr naming it and its command,
+# status 1, and as root installing it alone; README.md naming the same packages; ./murox.sh as a user
 # without cmake, make or a compiler naming the host's packages alone; ./murox.sh where pkg-config
 # finds no library, its output starting at CMake's error, whose one line names libedit's package.
 # Usage: CheckScripts.sh SOURCE_DIR WORK_DIR
@@ -28,7 +28,7 @@ if [ "$(id -u)" -eq 0 ]; then
         eval 'PATH="$work/bin:$PATH" "$deps" host >/dev/null && paste -sd" " "$work/apt-get.calls"'
 fi
 cp "$deps" "$public/" && chmod -R a+rX "$public"
-out=$("${as_user[@]}" env PATH="$public:$PATH" "$public/install-deps.sh" host 2>&1)
+out=$("${as_user[@]}" env PATH="$public:$PATH" "$public/install-deps.sh" host 2>&1 >/dev/null)
 is "install-deps.sh, not root, without libedit-dev" \
     "1 missing packages; as root: apt-get install libedit-dev" echo "$? $out"
 # What README.md has a user who is not root install is what install-deps.sh installs for the host.
@@ -39,7 +39,7 @@ is "README.md names the host's packages" "$packages" \
 # murox.sh run by a user who lacks the tools names the host's packages alone, in one line.
 ln -s "$(command -v bash)" "$(command -v dirname)" "$work/no-tools/"
 printf '#!/bin/sh\necho 1000\n' >"$work/no-tools/id" && chmod 755 "$work/no-tools/id"
-out=$(PATH="$work/no-tools" "$source_dir/murox.sh" -e xdll 2>&1)
+out=$(PATH="$work/no-tools" "$source_dir/murox.sh" -e xdll 2>&1 >/dev/null)
 is "murox.sh, not root, without cmake, make or a compiler" \
     "1 murox.sh: missing cmake make g++; as root: apt-get install $packages" echo "$? $out"
 
