@@ -14,7 +14,7 @@ source "$(dirname "$0")/Checks.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 config=$work/murox.conf
-cp "$2" "$config" || exit 1
+cp "$2" "$config" && mkdir "$work/run" || exit 1
 export STATE_DIRECTORY=$work/state # the crash guard's, not the machine's
 
 # shellcheck source=/dev/null
@@ -25,7 +25,6 @@ source "$completion" || die "cannot source $completion"
 # last word opened, which it then closes), without STRIP at its start,
 # sorted, on one line. Whatever the shell would run on the way runs, in
 # $work/run.
-mkdir "$work/run"
 completes() {
     local strip=$1 last=${!#} quote='' reply
     shift
@@ -60,14 +59,9 @@ is "command words" "$commands" completes '' -e ''
 is "after help" "$commands" completes 'help ' -e 'help '
 is "xdll switches" "$switches" completes 'xdll ' -e 'xdll '
 for switch in -l -u -f -r -a -d; do
-    wanted=
-    [[ " $named " == *" $switch "* ]] && wanted=$names
+    wanted=$([[ " $named " == *" $switch "* ]] && echo "$names")
     is "after xdll $switch" "$wanted" completes "xdll $switch " --config "$config" -e "xdll $switch "
 done
-# The line as typed, its quote open: the whole line comes back completed.
-begun=${names:0:2}
-wanted=$(for name in $names; do [[ $name == "$begun"* ]] && echo "$name"; done | sort | paste -sd' ')
-is "a name begun" "$wanted" completes 'xdll -u ' --config "$config" -e "\"xdll -u $begun"
 
 # Names a member may give: what the completion inserts is read back by the
 # shell as it is, whatever quote the line opened; a name a terminal cannot

@@ -16,11 +16,14 @@ die() {
 }
 indent() { sed 's/^/    /'; }
 
-# check WHAT COMMAND...: the command succeeds; else its output is shown.
+# check WHAT COMMAND...: the command succeeds; else its output is shown and the status is 1.
 check() {
-    local what=$1 out
+    local what=$1 shown
     shift
-    if out=$("$@" 2>&1); then ok "$what"; else bad "$what"; indent <<<"$out"; fi
+    shown=$("$@" 2>&1) && ok "$what" && return
+    bad "$what"
+    indent <<<"$shown"
+    return 1
 }
 # is WHAT WANTED COMMAND...: the command prints WANTED; else the status is 1.
 is() {

@@ -2,8 +2,6 @@
 // miniature has none to offer.
 #include "hostapi/DLLExtAgents.h"
 
-DLLExtAgents::DLLExtAgents() : m_pImpl(nullptr) {}
-DLLExtAgents::~DLLExtAgents() {}
 int DLLExtAgents::NumExtAgents()
 {
     return 0;
