@@ -177,11 +177,9 @@ TEST(ControlClientTest, AClientIsDroppedPastOneMiBUnreadForTwoSeconds)
     EXPECT_TRUE(client.Finished(deadline));
     // What waited is cut at a frame's end, and the farewell says why.
     std::string received;
-    char buffer[65536];
     for (int turn = 0; turn < 1000 && client.Unsent() > 0; ++turn) {
         client.Flush(since + 2000);
-        for (ssize_t n; (n = read(pair.second.Get(), buffer, sizeof buffer)) > 0;)
-            received.append(buffer, static_cast<std::size_t>(n));
+        received += testsupport::ReadAll(pair.second.Get());
     }
     std::string farewell;
     control::AppendFrame(farewell, control::kFarewell,

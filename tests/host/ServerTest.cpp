@@ -36,6 +36,8 @@
 
 namespace {
 
+using testsupport::ReadAll;
+
 // A line's record says who sent it, with its blanks collapsed (and says so); a long line is logged
 // whole, in parts cut between characters.
 TEST(LineAuditTest, ALineIsLoggedWithItsCommandWholeInParts)
@@ -116,13 +118,7 @@ TEST(PeerAccessTest, APeerIsJudgedByItsOwnCredentials)
 // A datagram socket bound where the log listens, in a folder of its own.
 class TLogSocket {
 public:
-    void Bind()
-    {
-        m_fd = BFd(socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-        sockaddr_un address{};
-        ASSERT_TRUE(control::SocketAddress(m_path, address));
-        ASSERT_EQ(0, bind(m_fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address));
-    }
+    void Bind() { ASSERT_TRUE((m_fd = testsupport::BoundDatagram(m_path)).Valid()); }
     void Close()
     {
         m_fd = BFd();
@@ -134,11 +130,8 @@ public:
         std::vector<std::string> texts;
         const std::size_t text =
             std::strlen("<99>Mmm dd hh:mm:ss murox[]: ") + std::to_string(getpid()).size();
-        char buffer[65536];
-        for (ssize_t n; (n = recv(m_fd.Get(), buffer, sizeof buffer, 0)) > 0;) {
-            const std::string datagram(buffer, static_cast<std::size_t>(n));
+        for (const std::string& datagram : testsupport::Datagrams(m_fd.Get()))
             texts.push_back(datagram.substr(0, 4) + datagram.substr(text));
-        }
         return texts;
     }
     const std::string& Path() const { return m_path; }
@@ -273,16 +266,6 @@ TEST(StdoutCaptureTest, TheSinksRecordsArriveWholeAndVisible)
                     "<6>plain 1\n", "<6>x\\x1b]0;title\\x07\\xe2\\x80\\xae\\x0adaemon stopped\n",
                     "<5>daemon started\n", "<3>outer\n", "<4>inner\n", "<3>outer again\n",
                     "<4>extension library 'x' not loaded: gone\n", "<6>an extension's\n"));
-}
-
-// Everything waiting at `fd`.
-std::string ReadAll(int fd)
-{
-    std::string text;
-    char buffer[65536];
-    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
-        text.append(buffer, static_cast<std::size_t>(n));
-    return text;
 }
 
 // Fills the socket `fd` until it takes nothing more; what it took.
