@@ -9,12 +9,14 @@
 #include <unistd.h>
 
 #include "host/kaf/BSubscription.h"
+#include "host/program/MuroxDefaults.h"
 #include "host/protocol/ControlProtocol.h"
 #include "host/server/BControlClient.h"
 #include "host/server/BRefusalLog.h"
 #include "host/server/DaemonSignals.h"
 #include "host/server/DaemonStatus.h"
 #include "tests/host/ServerFixture.h"
+#include "tests/support/ChildSays.h"
 #include "tests/support/EventTestSupport.h"
 #include "tests/support/Scratch.h"
 
@@ -217,6 +219,30 @@ TEST(DaemonSignalsTest, HangupReloadsAndLogsTheAnswerTerminateStops)
         EXPECT_EQ("<5>stopping on SIGTERM", log.back());
     }
     ASSERT_EQ(0, sigprocmask(SIG_SETMASK, &before, nullptr));
+}
+
+// An installed murox takes the configuration where its prefix puts it; anyone but root keeps what
+// it makes as it runs under $XDG_RUNTIME_DIR, if that is an absolute path.
+TEST(DefaultsTest, TheInstallationAndTheUserSayWhereThingsAre)
+{
+    const std::pair<const char*, const char*> installed[] = {{"/usr/bin/", "/etc"},
+                                                             {"/bin/", "/etc"},
+                                                             {"/opt/mx/bin/", "/etc/opt/mx"},
+                                                             {"/opt/mx/x/bin/", "/opt/mx/x/etc"},
+                                                             {"/usr/local/bin/", "/usr/local/etc"}};
+    for (const auto& [folder, etc] : installed)
+        EXPECT_EQ(etc + std::string("/murox/murox.conf"), PrefixConfigPath(folder)) << folder;
+    EXPECT_EQ("", PrefixConfigPath("/srv/build/host/program/"));
+    const std::string said = testsupport::ChildSays([] {
+        std::string said, error;
+        for (const char* szDir : {"/run/user/7", "run/user/7", ""}) {
+            setenv("XDG_RUNTIME_DIR", szDir, 1);
+            const bool other = geteuid() != 0 || seteuid(65534) == 0;
+            said += (other ? control::RuntimeDirectory(error) : "root") + "|";
+        }
+        return said + error;
+    });
+    EXPECT_EQ("/run/user/7/murox|||XDG_RUNTIME_DIR is not set to a directory", said);
 }
 
 } // namespace
