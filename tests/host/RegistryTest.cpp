@@ -275,6 +275,10 @@ TEST_F(RegistryTest, DeleteFindsItsSectionAndWritesOnlyAFileItFollows)
         EXPECT_EQ(text, File());
         EXPECT_EQ("a:1:0:1 ", State()) << text;
     }
+    // Fixed and read again, the file is followed again: no refusal lingers.
+    ASSERT_TRUE(Configure(m_dirs + kept) && m_registry.Load(&m_store) == 1);
+    EXPECT_TRUE(m_registry.Add(&m_store, "n", IDLE_LIBRARY, "") &&
+                m_registry.Delete(&m_store, "n"));
 }
 
 // Every problem at its line, in file order, past malformed lines; other parts' sections left alone.

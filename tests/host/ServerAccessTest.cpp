@@ -1,5 +1,5 @@
 // Who the control server lets in, with connections from processes of other users (so, as root);
-// the socket, claimed whole or not at all.
+// the socket, claimed whole or not at all, and removed at the stop if it is still the daemon's.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -140,8 +140,9 @@ TEST_F(ServerAccessTest, NoUserTakesEveryPlaceAndTheAdministratorsKeepTheirs)
     EXPECT_EQ(1005000, status.nowMs);
 }
 
-// A socket that cannot be given its group is not served, and leaves nothing behind.
-TEST(ControlSocketTest, ASocketThatCannotBeGivenItsGroupIsNotClaimed)
+// A socket that cannot be given its group is not served, and leaves nothing behind. At the stop the
+// socket goes, but not another one standing at its name by then (a newer daemon's).
+TEST(ControlSocketTest, ASocketIsClaimedWholeAndOnlyItsOwnGoes)
 {
     const testsupport::TScratchDir dir;
     const std::string path = dir.Path() + "/c.ctl";
@@ -155,6 +156,13 @@ TEST(ControlSocketTest, ASocketThatCannotBeGivenItsGroupIsNotClaimed)
     }
     EXPECT_EQ(-1, socket.Fd());
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path())) << "left behind";
+    for (const bool replaced : {false, true}) {
+        ASSERT_EQ(TClaimResult::kClaimed, socket.Claim(path, getegid()).outcome);
+        const BFd newer =
+            replaced && unlink(path.c_str()) == 0 ? testsupport::ListenAt(path) : BFd();
+        socket.Release();
+        EXPECT_EQ(replaced, std::filesystem::exists(path));
+    }
 }
 
 } // namespace

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -233,6 +235,16 @@ TEST(SyslogQueueTest, ALogThatIsGoneIsLookedForAtEachRecord)
     queue.Take("f\n", 2, TLogPriority::kInfo);
     EXPECT_THAT(log.Read(), testing::ElementsAre("<30>f\n", "<28>1" + kLogNote));
     EXPECT_EQ(4U, queue.DroppedRecords());
+    // Gone while records wait for it: every one of them is counted.
+    std::size_t taken = 0;
+    for (int more = 3; more > 0 && taken < 100000; ++taken) {
+        queue.Take(huge.data(), 1000, TLogPriority::kInfo);
+        more -= queue.Pending() ? 1 : 0;
+    }
+    const std::size_t received = log.Read().size();
+    log.Close();
+    queue.Drain();
+    EXPECT_EQ(4 + taken - received, queue.DroppedRecords());
 }
 
 // The sink's stdout reaches the output a record at a time, visible, on one line each.
@@ -317,6 +329,16 @@ TEST(StdoutQueueTest, RecordsCarryTheirPriorityOnlyForTheJournalAndLossesAreCoun
                   "<4>2 event records dropped: standard output is not being read\n",
               DrainThrough(prefixed, journal.second.Get()));
     EXPECT_EQ(2U, prefixed.DroppedRecords()) << "telling of them takes nothing back";
+    // At the stop the last records wait, within the bound, for a reader that comes late.
+    Filled(journal.first.Get());
+    prefixed.Take("daemon stopped\n", 15, TLogPriority::kNotice);
+    std::thread reader([&journal] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        ReadAll(journal.second.Get());
+    });
+    prefixed.Finish(60000);
+    reader.join();
+    EXPECT_FALSE(prefixed.Pending());
 
     const auto terminal = testsupport::SocketPair();
     BStdoutQueue plain(false, terminal.first.Get());
