@@ -132,15 +132,11 @@ TEST(ServiceNotifierNamesTest, TheEnvironmentIsReadAndCleared)
         notifier.Ready();
         EXPECT_THAT(manager.Take(), testing::ElementsAre("WATCHDOG=1", "READY=1"));
     }
-    const std::pair<const char*, pid_t> noWatchdogs[] = {{"4000000", getpid() + 1},
-                                                         {"12abc", getpid()},
-                                                         {"-5", getpid()},
-                                                         {"", getpid()},
-                                                         {"0", getpid()}};
-    for (const auto& noWatchdog : noWatchdogs) {
-        BServiceNotifier notifier = fromEnvironment(noWatchdog.first, noWatchdog.second);
-        EXPECT_TRUE(notifier.Active()) << noWatchdog.first;
-        EXPECT_EQ(-1, notifier.WatchdogDueMs()) << noWatchdog.first;
+    // The first's pid is another's.
+    for (const char* szUsec : {"4000000", "12abc", "-5", "", "0"}) {
+        BServiceNotifier notifier = fromEnvironment(szUsec, getpid() + (szUsec[0] == '4' ? 1 : 0));
+        EXPECT_TRUE(notifier.Active()) << szUsec;
+        EXPECT_EQ(-1, notifier.WatchdogDueMs()) << szUsec;
         EXPECT_EQ(nullptr, std::getenv("WATCHDOG_PID"));
     }
     EXPECT_FALSE(BServiceNotifier::FromEnvironment().Active());
