@@ -287,12 +287,12 @@ TEST_F(HostCommandsTest, EveryReloadIsToldAroundItAndItsFailuresFailIt)
     EXPECT_THAT(watch.m_seen, testing::IsEmpty());
     const KAF::BSubscription subscription(m_dispatcher, watch);
     EXPECT_EQ(TLineOutcome::kFailed, Run("xdll -r").first);
-    EXPECT_THAT(watch.m_seen,
-                ElementsAre("starts 0/2", "V hello: init", StartsWith("V broken: init refuses"),
-                            StartsWith("F extension library 'b' not loaded: MuroxExtInit"),
-                            "F extension library 'c' not loaded: cannot read /nonexistent.so: No "
-                            "such file or directory",
-                            "ended 1/2"));
+    EXPECT_THAT(
+        watch.m_seen,
+        ElementsAre("starts 0/2", "V hello: init", StartsWith("V broken: init refuses"),
+                    StartsWith("F extension library 'b' not loaded: MuroxExtInit"),
+                    StartsWith("F extension library 'c' not loaded: cannot read /nonexistent.so"),
+                    "ended 1/2"));
     watch.m_seen.clear();
     std::ofstream(m_path) << kDirs
                           << "[extdll a]\npath = " HELLO_LIBRARY

@@ -490,9 +490,7 @@ TEST_F(RegistryTest, WhatWasCheckedIsWhatIsLoaded)
     EXPECT_EQ(0, LoadExtImage(file, path, idle, why)) << why;
     ASSERT_TRUE(replace(HELLO_LIBRARY));
     EXPECT_EQ(kExtFailedToLoad, LoadExtImage(file, path, replaced, why));
-    EXPECT_EQ(path + " was replaced after it was examined: the loader mapped another file; load it "
-                     "again",
-              why);
+    EXPECT_THAT(why, StartsWith(path + " was replaced after it was examined"));
     for (TExtImage* pImage : {&hello, &idle})
         EXPECT_TRUE(CloseExtImage(*pImage, why)) << why;
     EXPECT_THAT(Take(), ElementsAre("hello: init", "idle: init", "hello: term", "idle: term"));

@@ -161,10 +161,8 @@ TEST_F(StoreLockTest, OneHolderPerFileWhateverItsNames)
     EXPECT_EQ(link + m_inUse, Lock(other, link));
     ASSERT_EQ(0, ::link(b.c_str(), hard.c_str()));
     EXPECT_EQ(hard + m_inUse, Lock(other, hard));
-    EXPECT_EQ("cannot lock '" + hard +
-                  "': it has 2 names (hard links); root's daemon takes a configuration of one name "
-                  "only",
-              Lock(other, hard, true));
+    EXPECT_THAT(Lock(other, hard, true),
+                testing::StartsWith("cannot lock '" + hard + "': it has 2 names (hard links)"));
     ASSERT_TRUE(holder.SetValue(BString("b"), BString("k"), BString("1")) && holder.Commit());
     EXPECT_EQ("locked", Lock(third, hard)) << "the rewrite split the link: the old file is free";
     ASSERT_EQ(0, ::link(b.c_str(), split.c_str()));
