@@ -46,7 +46,9 @@ bool Made(const std::string& path, mode_t mode, uid_t owner)
 bool Copied(const std::string& from, const std::string& path, mode_t mode, uid_t owner)
 {
     std::error_code error;
-    return std::filesystem::copy_file(from, path, error) &&
+    // Over what an interrupted run left.
+    return std::filesystem::copy_file(from, path, std::filesystem::copy_options::overwrite_existing,
+                                      error) &&
            chown(path.c_str(), owner, gid_t(-1)) == 0 && chmod(path.c_str(), mode) == 0;
 }
 
