@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -12,18 +11,6 @@
 #include "host/protocol/ControlProtocol.h"
 
 namespace {
-
-// The configuration directory of an installation prefix, by the rule the
-// build installs it with (GNUInstallDirs'): /etc for / and /usr,
-// /etc/opt/NAME for /opt/NAME, <prefix>/etc for any other.
-std::string SysconfDir(const std::string& prefix)
-{
-    if (prefix.empty() || prefix == "/usr")
-        return "/etc";
-    if (prefix.compare(0, 5, "/opt/") == 0 && prefix.find('/', 5) == std::string::npos)
-        return "/etc" + prefix;
-    return prefix + "/etc";
-}
 
 // The value of the environment variable `szName` when it is an absolute
 // path, else nothing.
@@ -35,6 +22,20 @@ std::string AbsolutePath(const char* szName)
 
 } // namespace
 
+std::string PrefixConfigPath(const std::string& folder)
+{
+    if (folder.size() < 5 || folder.compare(folder.size() - 5, 5, "/bin/") != 0)
+        return std::string();
+    // The prefix's configuration directory, by GNUInstallDirs' rule.
+    const std::string prefix = folder.substr(0, folder.size() - 5);
+    std::string sysconfDir = prefix + "/etc";
+    if (prefix.empty() || prefix == "/usr")
+        sysconfDir = "/etc";
+    else if (prefix.compare(0, 5, "/opt/") == 0 && prefix.find('/', 5) == std::string::npos)
+        sysconfDir = "/etc" + prefix;
+    return sysconfDir + "/murox/murox.conf";
+}
+
 std::string DefaultConfigPath()
 {
     char exe[4096];
@@ -42,12 +43,9 @@ std::string DefaultConfigPath()
     if (length > 0) {
         std::string folder(exe, static_cast<std::string::size_type>(length));
         folder.erase(folder.rfind('/') + 1);
-        std::vector<std::string> candidates = {folder + MUROX_INSTALLED_CONFIG};
-        if (folder.size() > 5 && folder.compare(folder.size() - 5, 5, "/bin/") == 0)
-            candidates.push_back(SysconfDir(folder.substr(0, folder.size() - 5)) +
-                                 "/murox/murox.conf");
-        for (const std::string& candidate : candidates)
-            if (access(candidate.c_str(), R_OK) == 0)
+        for (const std::string& candidate :
+             {folder + MUROX_INSTALLED_CONFIG, PrefixConfigPath(folder)})
+            if (!candidate.empty() && access(candidate.c_str(), R_OK) == 0)
                 return candidate;
     }
     return MUROX_DEFAULT_CONFIG;

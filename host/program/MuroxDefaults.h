@@ -17,6 +17,14 @@
 // build tree takes the build tree's.
 std::string DefaultConfigPath();
 
+// The configuration installed with a murox whose program is in `folder`
+// (its path up to the last '/'), where the prefix it stands in puts it by
+// the rule the build installs it with (GNUInstallDirs'):
+// /etc/murox/murox.conf for /bin/ and /usr/bin/, /etc/opt/NAME/murox/...
+// for /opt/NAME/bin/, PREFIX/etc/murox/... for any other PREFIX/bin/.
+// Empty for a folder that is no bin/.
+std::string PrefixConfigPath(const std::string& folder);
+
 // The group named by --socket-group (a name or a number), else the
 // daemon's own. False for a group the system does not know.
 bool SocketGroup(const TMuroxOptions& options, gid_t& group);

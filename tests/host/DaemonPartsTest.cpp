@@ -9,12 +9,14 @@
 #include <unistd.h>
 
 #include "host/kaf/BSubscription.h"
+#include "host/program/MuroxDefaults.h"
 #include "host/protocol/ControlProtocol.h"
 #include "host/server/BControlClient.h"
 #include "host/server/BRefusalLog.h"
 #include "host/server/DaemonSignals.h"
 #include "host/server/DaemonStatus.h"
 #include "tests/host/ServerFixture.h"
+#include "tests/support/ChildSays.h"
 #include "tests/support/EventTestSupport.h"
 #include "tests/support/Scratch.h"
 
@@ -177,11 +179,9 @@ TEST(ControlClientTest, AClientIsDroppedPastOneMiBUnreadForTwoSeconds)
     EXPECT_TRUE(client.Finished(deadline));
     // What waited is cut at a frame's end, and the farewell says why.
     std::string received;
-    char buffer[65536];
     for (int turn = 0; turn < 1000 && client.Unsent() > 0; ++turn) {
         client.Flush(since + 2000);
-        for (ssize_t n; (n = read(pair.second.Get(), buffer, sizeof buffer)) > 0;)
-            received.append(buffer, static_cast<std::size_t>(n));
+        received += testsupport::ReadAll(pair.second.Get());
     }
     std::string farewell;
     control::AppendFrame(farewell, control::kFarewell,
@@ -219,6 +219,30 @@ TEST(DaemonSignalsTest, HangupReloadsAndLogsTheAnswerTerminateStops)
         EXPECT_EQ("<5>stopping on SIGTERM", log.back());
     }
     ASSERT_EQ(0, sigprocmask(SIG_SETMASK, &before, nullptr));
+}
+
+// An installed murox takes the configuration where its prefix puts it; anyone but root keeps what
+// it makes as it runs under $XDG_RUNTIME_DIR, if that is an absolute path.
+TEST(DefaultsTest, TheInstallationAndTheUserSayWhereThingsAre)
+{
+    const std::pair<const char*, const char*> installed[] = {{"/usr/bin/", "/etc"},
+                                                             {"/bin/", "/etc"},
+                                                             {"/opt/mx/bin/", "/etc/opt/mx"},
+                                                             {"/opt/mx/x/bin/", "/opt/mx/x/etc"},
+                                                             {"/usr/local/bin/", "/usr/local/etc"}};
+    for (const auto& [folder, etc] : installed)
+        EXPECT_EQ(etc + std::string("/murox/murox.conf"), PrefixConfigPath(folder)) << folder;
+    EXPECT_EQ("", PrefixConfigPath("/srv/build/host/program/"));
+    const std::string said = testsupport::ChildSays([] {
+        std::string said, error;
+        for (const char* szDir : {"/run/user/7", "run/user/7", ""}) {
+            setenv("XDG_RUNTIME_DIR", szDir, 1);
+            const bool other = geteuid() != 0 || seteuid(65534) == 0;
+            said += (other ? control::RuntimeDirectory(error) : "root") + "|";
+        }
+        return said + error;
+    });
+    EXPECT_EQ("/run/user/7/murox|||XDG_RUNTIME_DIR is not set to a directory", said);
 }
 
 } // namespace

@@ -1,36 +1,21 @@
-// Who the control server lets in, with connections from processes of other users (so, as root).
-// The claim's failure comes from standing in for the C library's fchownat.
+// Who the control server lets in, with connections from processes of other users (so, as root);
+// the socket, claimed whole or not at all, and removed at the stop if it is still the daemon's.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include <grp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include "tests/host/ServerFixture.h"
 #include "tests/support/SystemCallFaults.h"
-
-namespace {
-
-bool s_failChown = false;
-
-} // namespace
-
-extern "C" int fchownat(int dirFd, const char* szPath, uid_t owner, gid_t group, int flags) noexcept
-{
-    if (s_failChown) {
-        errno = EPERM;
-        return -1;
-    }
-    return static_cast<int>(::syscall(SYS_fchownat, dirFd, szPath, owner, group, flags));
-}
 
 namespace {
 
@@ -155,19 +140,29 @@ TEST_F(ServerAccessTest, NoUserTakesEveryPlaceAndTheAdministratorsKeepTheirs)
     EXPECT_EQ(1005000, status.nowMs);
 }
 
-// A socket that cannot be given its group is not served, and leaves nothing behind.
-TEST(ControlSocketTest, ASocketThatCannotBeGivenItsGroupIsNotClaimed)
+// A socket that cannot be given its group is not served, and leaves nothing behind. At the stop the
+// socket goes, but not another one standing at its name by then (a newer daemon's).
+TEST(ControlSocketTest, ASocketIsClaimedWholeAndOnlyItsOwnGoes)
 {
-    char dir[] = "/tmp/murox-chown-XXXXXX";
-    const std::string path = std::string(mkdtemp(dir)) + "/c.ctl";
+    const testsupport::TScratchDir dir;
+    const std::string path = dir.Path() + "/c.ctl";
     BControlSocket socket;
-    s_failChown = true;
-    const TClaimResult claimed = socket.Claim(path, kGroup);
-    s_failChown = false;
-    EXPECT_EQ(TClaimResult::kRefused, claimed.outcome);
-    EXPECT_THAT(claimed.error, testing::HasSubstr("cannot give the socket group 4242"));
+    {
+        const syscall_faults::TFault noGroup(syscall_faults::TCall::kFchownat,
+                                             syscall_faults::Failing(EPERM));
+        const TClaimResult claimed = socket.Claim(path, kGroup);
+        EXPECT_EQ(TClaimResult::kRefused, claimed.outcome);
+        EXPECT_THAT(claimed.error, testing::HasSubstr("cannot give the socket group 4242"));
+    }
     EXPECT_EQ(-1, socket.Fd());
-    EXPECT_EQ(0, rmdir(dir)) << "left behind in " << dir;
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path())) << "left behind";
+    for (const bool replaced : {false, true}) {
+        ASSERT_EQ(TClaimResult::kClaimed, socket.Claim(path, getegid()).outcome);
+        const BFd newer =
+            replaced && unlink(path.c_str()) == 0 ? testsupport::ListenAt(path) : BFd();
+        socket.Release();
+        EXPECT_EQ(replaced, std::filesystem::exists(path));
+    }
 }
 
 } // namespace

@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 
@@ -20,11 +19,7 @@ using KAF::BString;
 namespace fs = std::filesystem;
 using TNames = std::set<std::string>;
 
-inline std::string Contents(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using testsupport::Contents;
 
 // The names in a directory: no temporary file may stay behind.
 inline TNames Names(const std::string& dir)

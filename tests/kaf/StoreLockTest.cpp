@@ -161,10 +161,8 @@ TEST_F(StoreLockTest, OneHolderPerFileWhateverItsNames)
     EXPECT_EQ(link + m_inUse, Lock(other, link));
     ASSERT_EQ(0, ::link(b.c_str(), hard.c_str()));
     EXPECT_EQ(hard + m_inUse, Lock(other, hard));
-    EXPECT_EQ("cannot lock '" + hard +
-                  "': it has 2 names (hard links); root's daemon takes a configuration of one name "
-                  "only",
-              Lock(other, hard, true));
+    EXPECT_THAT(Lock(other, hard, true),
+                testing::StartsWith("cannot lock '" + hard + "': it has 2 names (hard links)"));
     ASSERT_TRUE(holder.SetValue(BString("b"), BString("k"), BString("1")) && holder.Commit());
     EXPECT_EQ("locked", Lock(third, hard)) << "the rewrite split the link: the old file is free";
     ASSERT_EQ(0, ::link(b.c_str(), split.c_str()));
@@ -186,10 +184,8 @@ TEST_F(StoreLockTest, ConfigurationsOnTwoFileSystemsHaveLocksOfTheirOwn)
     const std::string said = testsupport::ChildSays([this] {
         const std::string a = m_dir + "/a", b = m_dir + "/b";
         struct stat rootA, rootB;
-        if (unshare(CLONE_NEWNS) != 0 ||
-            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mkdir(a.c_str(), 0700) != 0 || mkdir(b.c_str(), 0700) != 0 ||
-            mount("none", a.c_str(), "tmpfs", 0, nullptr) != 0 ||
+        if (!testsupport::OwnMounts() || mkdir(a.c_str(), 0700) != 0 ||
+            mkdir(b.c_str(), 0700) != 0 || mount("none", a.c_str(), "tmpfs", 0, nullptr) != 0 ||
             mount("none", b.c_str(), "tmpfs", 0, nullptr) != 0 || stat(a.c_str(), &rootA) != 0 ||
             stat(b.c_str(), &rootB) != 0 || rootA.st_ino != rootB.st_ino)
             return std::string("no two file systems whose roots share an inode number");
@@ -214,18 +210,17 @@ TEST_F(StoreLockTest, RefusesALockDirectoryOrFileThatIsNotItsOwn)
               Lock(store, fifo + ".none"));
 
     const std::string prefix = "cannot lock '" + m_path + "': ";
+    const std::string directory = prefix + "the lock directory " + m_locks + " ";
     ASSERT_EQ(0, mkdir(m_locks.c_str(), 0700));
     for (const char* mode : {"0770", "0703"}) {
         ASSERT_EQ(0, chmod(m_locks.c_str(), std::stoul(mode, nullptr, 8)));
-        EXPECT_EQ(prefix + "the lock directory " + m_locks + " is writable by others (mode " +
-                      mode + "): chmod go-w " + m_locks,
+        EXPECT_EQ(directory + "is writable by others (mode " + mode + "): chmod go-w " + m_locks,
                   Lock(store));
     }
     ASSERT_EQ(0, rmdir(m_locks.c_str()));
     ASSERT_EQ(0, mkdir((m_dir + "/elsewhere").c_str(), 0700));
     ASSERT_EQ(0, symlink("elsewhere", m_locks.c_str()));
-    EXPECT_EQ(prefix + "the lock directory " + m_locks + " is a symbolic link: remove it",
-              Lock(store));
+    EXPECT_EQ(directory + "is a symbolic link: remove it", Lock(store));
     ASSERT_EQ(0, unlink(m_locks.c_str()));
 
     // A lock file that is a link, or not the user's, is not used.
@@ -244,8 +239,7 @@ TEST_F(StoreLockTest, RefusesALockDirectoryOrFileThatIsNotItsOwn)
               Lock(store));
     ASSERT_EQ(0, unlink(lockFile.c_str()));
     ASSERT_EQ(0, chown(m_locks.c_str(), 1, 1));
-    EXPECT_EQ(prefix + "the lock directory " + m_locks +
-                  " belongs to uid 1, not to root or the daemon's user: remove it",
+    EXPECT_EQ(directory + "belongs to uid 1, not to root or the daemon's user: remove it",
               Lock(store));
 }
 
@@ -330,8 +324,7 @@ TEST_F(StoreLockTest, NamesAHolderThatProcHides)
             // A /proc hiding what it cannot trace, no capability, another group than the holder's.
             __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
             __user_cap_data_struct none[2] = {};
-            if (unshare(CLONE_NEWNS) != 0 ||
-                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            if (!testsupport::OwnMounts() ||
                 mount("proc", "/proc", "proc", 0, "hidepid=invisible") != 0)
                 return std::string("no /proc of its own can be mounted here");
             if (setgid(65534) != 0 || syscall(SYS_capset, &header, none) != 0)

@@ -1,16 +1,16 @@
-// A rewrite racing others, or failing (through renameat2, fchmod and
-// tests/support/SystemCallFaults.h): a hand edit is kept, a failure leaves the file as it was.
+// A rewrite racing others, or failing (through tests/support/SystemCallFaults.h): a hand edit is
+// kept, a failure leaves the file as it was.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <csignal>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "tests/kaf/StoreFixture.h"
@@ -21,36 +21,6 @@ namespace {
 using syscall_faults::Failing;
 using syscall_faults::TCall;
 using syscall_faults::TFault;
-
-std::function<int(int, const char*, int, const char*, unsigned)> s_onRename;
-std::function<void(int, mode_t)> s_onChmod;
-
-int RealRename(int oldDir, const char* szOld, int newDir, const char* szNew, unsigned flags)
-{
-    return static_cast<int>(::syscall(SYS_renameat2, oldDir, szOld, newDir, szNew, flags));
-}
-
-} // namespace
-
-extern "C" int renameat2(int oldDir, const char* szOld, int newDir, const char* szNew,
-                         unsigned flags) noexcept
-{
-    if (s_onRename)
-        return s_onRename(oldDir, szOld, newDir, szNew, flags);
-    return RealRename(oldDir, szOld, newDir, szNew, flags);
-}
-
-extern "C" int fchmod(int fd, mode_t mode) noexcept
-{
-    if (s_onChmod)
-        s_onChmod(fd, mode);
-    return static_cast<int>(::syscall(SYS_fchmod, fd, mode));
-}
-
-namespace {
-
-// What stands in for the first rename, given the real one.
-using TFirstRename = std::function<int(const std::function<int()>& rename)>;
 
 bool IsTemporary(const char* szName)
 {
@@ -63,25 +33,24 @@ bool IsDirectory(int fd)
     return fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-class StoreRewriteTest : public StoreTest {
-protected:
-    ~StoreRewriteTest() override
-    {
-        s_onRename = nullptr;
-        s_onChmod = nullptr;
-    }
-    // Counts the renames in `m_renames`; `first`, if any, stands in for the first.
-    void OnRenames(const TFirstRename& first = nullptr)
-    {
-        m_renames = 0;
-        s_onRename = [this, first](int d1, const char* s1, int d2, const char* s2, unsigned flags) {
-            const auto rename = [=] { return RealRename(d1, s1, d2, s2, flags); };
-            return ++m_renames == 1 && first ? first(rename) : rename();
-        };
-    }
+// Counts the renames (renameat2's); `before` and `after`, if any, act around the first.
+TFault OnRenames(const std::function<void()>& before = nullptr,
+                 const std::function<void()>& after = nullptr)
+{
+    return TFault(
+        TCall::kRenameat2,
+        [before, first = true](int, const char*, int) mutable {
+            if (std::exchange(first, false) && before)
+                before();
+            return 0;
+        },
+        [after, first = true]() mutable {
+            if (std::exchange(first, false) && after)
+                after();
+        });
+}
 
-    int m_renames = 0;
-};
+using StoreRewriteTest = StoreTest;
 
 // A hand edit landing during the rewrite, just before the exchange or just after it (through a
 // descriptor opened before), of the same length, compared by content, or another file put in
@@ -91,23 +60,20 @@ protected:
 TEST_F(StoreRewriteTest, AHandEditThatLandsDuringTheRewriteIsKept)
 {
     Edit();
-    OnRenames();
     {
+        const TFault renames = OnRenames();
         const TFault fault(TCall::kFsync, [this](int fd, const char*, int) {
             std::ofstream(m_path, std::ios::app) << (IsDirectory(fd) ? "" : "# by hand\n");
             return 0;
         });
         EXPECT_EQ(0, m_store.Commit());
+        EXPECT_EQ(0, renames.Calls());
     }
-    EXPECT_EQ(0, m_renames);
     ASSERT_EQ(1, m_store.ReadFile(m_path.c_str()));
     ASSERT_TRUE(Set("a", "k", "2"));
     int old = -1;
-    OnRenames([&](const std::function<int()>& exchange) {
-        old = open(m_path.c_str(), O_WRONLY | O_APPEND);
-        return exchange();
-    });
     {
+        const TFault renames = OnRenames([&] { old = open(m_path.c_str(), O_WRONLY | O_APPEND); });
         const TFault fault(TCall::kFsync, [&](int fd, const char*, int) {
             EXPECT_TRUE(!IsDirectory(fd) || write(old, "# late\n", 7) == 7);
             return 0;
@@ -124,9 +90,8 @@ TEST_F(StoreRewriteTest, AHandEditThatLandsDuringTheRewriteIsKept)
         SCOPED_TRACE(std::string(replaced ? "replaced" : "written") +
                      (afterExchange ? " after" : " before"));
         Edit();
-        OnRenames([&](const std::function<int()>& exchange) {
-            const int fd = open(m_path.c_str(), O_WRONLY);
-            const int result = afterExchange ? exchange() : 0;
+        int fd = -1;
+        const auto edit = [&] {
             if (replaced) {
                 Write(byHand, m_path + ".new");
                 EXPECT_EQ(0, rename((m_path + ".new").c_str(), m_path.c_str()));
@@ -135,11 +100,15 @@ TEST_F(StoreRewriteTest, AHandEditThatLandsDuringTheRewriteIsKept)
             }
             close(fd);
             std::ofstream(m_path, std::ios::app) << (afterExchange ? "# to the new file\n" : "");
-            return afterExchange ? result : exchange();
+        };
+        const auto opened = [&] { fd = open(m_path.c_str(), O_WRONLY); };
+        const TFault renames = afterExchange ? OnRenames(opened, edit) : OnRenames([&] {
+            opened();
+            edit();
         });
         EXPECT_EQ(0, m_store.Commit());
         EXPECT_EQ(Changed(), m_store.LastError());
-        EXPECT_EQ(2, m_renames) << "exchanged, then back";
+        EXPECT_EQ(2, renames.Calls()) << "exchanged, then back";
         ExpectAlone(replaced        ? byHand
                     : afterExchange ? "[a]\nk = 9\n# to the new file\n"
                                     : "[a]\nk = 9\n");
@@ -150,10 +119,7 @@ TEST_F(StoreRewriteTest, AHandEditThatLandsDuringTheRewriteIsKept)
     BFileNV fresh;
     ASSERT_EQ(1, fresh.SetValue(BString("a"), BString("k"), BString("1")));
     fresh.m_fileName = BString(m_path.c_str());
-    OnRenames([this](const std::function<int()>& rename) {
-        Write("[hand]\n");
-        return rename();
-    });
+    const TFault renames = OnRenames([this] { Write("[hand]\n"); });
     EXPECT_EQ(0, fresh.Commit());
     EXPECT_EQ(Changed(), fresh.LastError());
     ExpectAlone("[hand]\n");
@@ -174,7 +140,7 @@ TEST_F(StoreRewriteTest, AnEditBeforeTheRewriteIsFoundBeforeAnythingIsWritten)
             Write(swap ? "[a]\nk = 1\n" : edit, swap ? newcomer : m_path);
         else
             ASSERT_EQ(0, unlink(m_path.c_str()));
-        OnRenames();
+        const TFault renames = OnRenames();
         int created = 0;
         bool swapped = false;
         {
@@ -189,7 +155,8 @@ TEST_F(StoreRewriteTest, AnEditBeforeTheRewriteIsFoundBeforeAnythingIsWritten)
         }
         EXPECT_EQ(swap, swapped);
         EXPECT_EQ(Changed(), m_store.LastError());
-        EXPECT_TRUE(created == 0 && m_renames == 0) << created << " made, exchanged " << m_renames;
+        EXPECT_TRUE(created == 0 && renames.Calls() == 0)
+            << created << " made, exchanged " << renames.Calls();
         EXPECT_EQ(swap ? "[a]\nk = 1\n" : edit, Contents(m_path));
         EXPECT_EQ(edit.empty() ? TNames{} : TNames{"murox.conf"}, Names(m_dir));
     }
@@ -213,15 +180,13 @@ TEST_F(StoreRewriteTest, AnEditThatCannotBePutBackIsNamed)
 {
     Edit();
     std::string temporary;
-    s_onRename = [&](int d1, const char* s1, int d2, const char* s2, unsigned flags) {
-        if (!temporary.empty()) {
-            errno = EIO;
-            return -1;
-        }
-        temporary = s1;
+    const TFault renames(TCall::kRenameat2, [&](int, const char* szOld, int) {
+        if (!temporary.empty())
+            return EIO;
+        temporary = szOld;
         std::ofstream(m_path, std::ios::app) << "# by hand\n";
-        return RealRename(d1, s1, d2, s2, flags);
-    };
+        return 0;
+    });
     EXPECT_EQ(0, m_store.Commit());
     EXPECT_EQ(CannotWrite("the file changed on disk while it was rewritten, and what was there "
                           "could not be put back (Input/output error): it is in " +
@@ -274,13 +239,9 @@ TEST_F(StoreRewriteTest, AFailureIsSaidAndLeavesTheFileAsItWas)
     for (const TFailure& failure : failures) {
         SCOPED_TRACE(failure.what);
         Edit();
-        const int exchangeError = failure.exchangeError;
-        s_onRename = [exchangeError](int d1, const char* s1, int d2, const char* s2, unsigned f) {
-            errno = exchangeError;
-            return exchangeError != 0 ? -1 : RealRename(d1, s1, d2, s2, f);
-        };
         tries = 0;
         {
+            const TFault exchange(TCall::kRenameat2, Failing(failure.exchangeError));
             const TFault fault(failure.call, failure.hook);
             // A full disk: a write that grows a file fails (EFBIG, its signal ignored).
             rlimit size;
@@ -290,7 +251,6 @@ TEST_F(StoreRewriteTest, AFailureIsSaidAndLeavesTheFileAsItWas)
             EXPECT_EQ(failure.error.empty() ? 1 : 0, m_store.Commit());
             ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &size));
         }
-        s_onRename = nullptr;
         EXPECT_EQ(failure.error, m_store.LastError());
         EXPECT_LE(tries, failure.maxTries) << "bounded";
         const bool replaced = failure.error.empty() || failure.error == CannotWrite(notSynced);
@@ -349,17 +309,16 @@ TEST_F(StoreRewriteTest, TheTemporaryFileIsPrivateUntilComplete)
 {
     Edit();
     ASSERT_EQ(0, chmod(m_path.c_str(), 0644));
-    int chmods = 0;
-    s_onChmod = [&](int fd, mode_t mode) {
-        struct stat st;
-        ASSERT_EQ(0, fstat(fd, &st));
+    const TFault chmods(TCall::kFchmod, [](int fd, const char*, int mode) {
+        struct stat st {};
+        EXPECT_EQ(0, fstat(fd, &st));
         EXPECT_EQ(0600u, st.st_mode & 07777) << "until the new file is complete";
         EXPECT_EQ(10, st.st_size) << "the new file is complete";
-        EXPECT_EQ(0644u, mode);
-        ++chmods;
-    };
+        EXPECT_EQ(0644, mode);
+        return 0;
+    });
     ASSERT_EQ(1, m_store.Commit()) << m_store.LastError();
-    EXPECT_EQ(1, chmods);
+    EXPECT_EQ(1, chmods.Calls());
     struct stat st;
     ASSERT_EQ(0, stat(m_path.c_str(), &st));
     EXPECT_EQ(0644u, st.st_mode & 07777);

@@ -3,11 +3,14 @@
 #include <cerrno>
 #include <cstdarg>
 
+#include <cstdio>
+
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -17,9 +20,10 @@ namespace {
 struct TStandIn {
     THook hook;
     int calls = 0;
+    std::function<void()> after;
 };
 
-TStandIn s_standIns[7];
+TStandIn s_standIns[static_cast<int>(TCall::kRenameat2) + 1];
 
 bool s_frozen = false;
 clockid_t s_frozenClock = CLOCK_REALTIME;
@@ -48,18 +52,24 @@ bool TakesMode(int flags)
     return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
 }
 
+// The system call `number` with `args`, unless `call`'s hook fails it: -1 then.
+template <typename... TArgs>
+long Through(TCall call, int fd, const char* szName, int flags, long number, TArgs... args)
+{
+    return Shown(call, fd, szName, flags) != 0 ? -1 : ::syscall(number, args...);
+}
+
 int OpenAt(int dirFd, const char* szName, int flags, mode_t mode)
 {
-    if (Shown(TCall::kOpenat, dirFd, szName, flags) != 0)
-        return -1;
-    return static_cast<int>(::syscall(SYS_openat, dirFd, szName, flags, mode));
+    return static_cast<int>(
+        Through(TCall::kOpenat, dirFd, szName, flags, SYS_openat, dirFd, szName, flags, mode));
 }
 
 } // namespace
 
-TFault::TFault(TCall call, THook hook) : m_call(call)
+TFault::TFault(TCall call, THook hook, std::function<void()> after) : m_call(call)
 {
-    StandIn(call) = TStandIn{std::move(hook), 0};
+    StandIn(call) = TStandIn{std::move(hook), 0, std::move(after)};
 }
 
 TFault::~TFault()
@@ -100,31 +110,38 @@ bool ReadFrozen(clockid_t clock, struct timespec* pTime)
     return true;
 }
 
+// The call's result, once `call`'s `after`, if any, was told of it.
+int Made(TCall call, long result)
+{
+    const int saved = errno;
+    if (StandIn(call).after)
+        StandIn(call).after();
+    errno = saved;
+    return static_cast<int>(result);
+}
+
 } // namespace syscall_faults
 
 using syscall_faults::ReadFrozen;
 using syscall_faults::TakesMode;
 using syscall_faults::TCall;
+using syscall_faults::Through;
 
 extern "C" int fsync(int fd)
 {
-    if (syscall_faults::Shown(TCall::kFsync, fd, nullptr, 0) != 0)
-        return -1;
-    return static_cast<int>(::syscall(SYS_fsync, fd));
+    return static_cast<int>(Through(TCall::kFsync, fd, nullptr, 0, SYS_fsync, fd));
 }
 
 extern "C" int renameat(int oldDir, const char* szOld, int newDir, const char* szNew) noexcept
 {
-    if (syscall_faults::Shown(TCall::kRenameat, oldDir, szOld, 0) != 0)
-        return -1;
-    return static_cast<int>(::syscall(SYS_renameat2, oldDir, szOld, newDir, szNew, 0));
+    return static_cast<int>(Through(TCall::kRenameat, oldDir, szOld, 0, SYS_renameat2, oldDir,
+                                    szOld, newDir, szNew, 0));
 }
 
 extern "C" ssize_t getrandom(void* pBuffer, size_t length, unsigned int flags)
 {
-    if (syscall_faults::Shown(TCall::kGetrandom, -1, nullptr, static_cast<int>(flags)) != 0)
-        return -1;
-    return static_cast<ssize_t>(::syscall(SYS_getrandom, pBuffer, length, flags));
+    return static_cast<ssize_t>(Through(TCall::kGetrandom, -1, nullptr, static_cast<int>(flags),
+                                        SYS_getrandom, pBuffer, length, flags));
 }
 
 extern "C" int openat(int dirFd, const char* szName, int flags, ...)
@@ -148,16 +165,14 @@ extern "C" int openat64(int dirFd, const char* szName, int flags, ...)
 
 extern "C" int flock(int fd, int operation) noexcept
 {
-    if (syscall_faults::Shown(TCall::kFlock, fd, nullptr, operation) != 0)
-        return -1;
-    return static_cast<int>(::syscall(SYS_flock, fd, operation));
+    return static_cast<int>(
+        Through(TCall::kFlock, fd, nullptr, operation, SYS_flock, fd, operation));
 }
 
 extern "C" int unlinkat(int dirFd, const char* szName, int flags) noexcept
 {
-    if (syscall_faults::Shown(TCall::kUnlinkat, dirFd, szName, flags) != 0)
-        return -1;
-    return static_cast<int>(::syscall(SYS_unlinkat, dirFd, szName, flags));
+    return static_cast<int>(
+        Through(TCall::kUnlinkat, dirFd, szName, flags, SYS_unlinkat, dirFd, szName, flags));
 }
 
 // The C library reads the directory: a failure is all that is stood in for.
@@ -176,4 +191,24 @@ extern "C" int clock_gettime(clockid_t clock, struct timespec* pTime) noexcept
     if (ReadFrozen(clock, pTime))
         return 0;
     return static_cast<int>(::syscall(SYS_clock_gettime, clock, pTime));
+}
+
+extern "C" int fchownat(int dirFd, const char* szName, uid_t owner, gid_t group, int flags) noexcept
+{
+    return static_cast<int>(Through(TCall::kFchownat, dirFd, szName, flags, SYS_fchownat, dirFd,
+                                    szName, owner, group, flags));
+}
+
+extern "C" int fchmod(int fd, mode_t mode) noexcept
+{
+    return static_cast<int>(
+        Through(TCall::kFchmod, fd, nullptr, static_cast<int>(mode), SYS_fchmod, fd, mode));
+}
+
+extern "C" int renameat2(int oldDir, const char* szOld, int newDir, const char* szNew,
+                         unsigned flags) noexcept
+{
+    return syscall_faults::Made(TCall::kRenameat2,
+                                Through(TCall::kRenameat2, oldDir, szOld, static_cast<int>(flags),
+                                        SYS_renameat2, oldDir, szOld, newDir, szNew, flags));
 }
