@@ -123,11 +123,17 @@ def wait_for(predicate, what):
 
 
 def read_until(pipe, done, what):
-    """What comes through `pipe` until `done` holds for all of it."""
+    """What comes through `pipe` until `done` holds for all of it; fails at once if it ends."""
     os.set_blocking(pipe.fileno(), False)
     seen = []
-    wait_for(lambda: seen.append(pipe.read() or b"") or done(b"".join(seen)), what)
-    return b"".join(seen)
+
+    def arrived():
+        seen.append(pipe.read())
+        if seen[-1] == b"":
+            raise AssertionError(f"{what}: it ended after {b''.join(seen)!r}")
+        return done(b"".join(s for s in seen if s))
+    wait_for(arrived, what)
+    return b"".join(s for s in seen if s)
 
 
 def remote(sock, *lines):
