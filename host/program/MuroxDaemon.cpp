@@ -46,6 +46,17 @@ TClientLimits ClientLimits()
     return limits;
 }
 
+// How long a stop waits for the consoles to take their farewell, and then
+// for the log to take what is left; MUROX_STOP_WAIT_MS shortens it, for
+// the daemon's tests.
+int StopWaitMs()
+{
+    const int kLongest = 2000;
+    const char* szWait = std::getenv("MUROX_STOP_WAIT_MS");
+    const long long wait = szWait != nullptr ? std::atoll(szWait) : 0;
+    return wait > 0 && wait < kLongest ? static_cast<int>(wait) : kLongest;
+}
+
 // False, with the reason on standard error, when the socket cannot be
 // claimed at `path`.
 bool Claim(BControlSocket& socket, const std::string& path, gid_t group)
@@ -82,7 +93,7 @@ void ServeConsoles(BControlSocket& socket, int signalFd, ILogOutput& output,
         server.Serve(commands);
         notifier.Stopping();
     }
-    server.CloseAll("murox: the daemon has stopped\n", 2000);
+    server.CloseAll("murox: the daemon has stopped\n", StopWaitMs());
 }
 
 } // namespace
@@ -123,6 +134,6 @@ int RunDaemon(const TMuroxOptions& options, gid_t socketGroup, KAF::BFileNV& sto
     const TExtCrashGuardUse guarded(pGuard.get());
     ServeConsoles(socket, signalFd.Get(), output, notifier, store, dispatcher, path);
     LogEventAt(TLogPriority::kNotice, "daemon stopped");
-    output.Finish(2000);
+    output.Finish(StopWaitMs());
     return 0;
 }

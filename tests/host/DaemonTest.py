@@ -123,11 +123,17 @@ def wait_for(predicate, what):
 
 
 def read_until(pipe, done, what):
-    """What comes through `pipe` until `done` holds for all of it."""
+    """What comes through `pipe` until `done` holds for all of it; fails at once if it ends."""
     os.set_blocking(pipe.fileno(), False)
     seen = []
-    wait_for(lambda: seen.append(pipe.read() or b"") or done(b"".join(seen)), what)
-    return b"".join(seen)
+
+    def arrived():
+        seen.append(pipe.read())
+        if seen[-1] == b"":
+            raise AssertionError(f"{what}: it ended after {b''.join(seen)!r}")
+        return done(b"".join(s for s in seen if s))
+    wait_for(arrived, what)
+    return b"".join(s for s in seen if s)
 
 
 def remote(sock, *lines):
@@ -135,9 +141,11 @@ def remote(sock, *lines):
     return MUROX + ["--remote", "--socket", sock] + [w for line in lines for w in ("-e", line)]
 
 
-def libraries(count, pad="", load=""):
-    """`count` libraries that cannot be read: each start or reload says so of each, at length."""
-    return "".join(f"[extdll x{i:04}]\npath = /nonexistent/{pad}x{i}.so\n{load}" for i in range(count))
+def libraries(count, load=""):
+    """`count` libraries that cannot be read: each start or reload says so of each, in about
+    900 bytes (the byte limits are reached with few records), and lists each in as many."""
+    return "".join(f"[extdll x{i:04}]\npath = /nonexistent/{'p' * 800}x{i}.so\n{load}"
+                   for i in range(count))
 
 
 def queued(pid, state):
@@ -193,14 +201,6 @@ class RawPeer:
                 return events, payload
             events.append(payload)
 
-    def closed_by_daemon(self):
-        try:
-            while self.sock.recv(65536):
-                pass
-            return True
-        except (ConnectionResetError, BrokenPipeError):
-            return True
-
     def close(self):
         self.sock.close()
 
@@ -219,7 +219,9 @@ class Daemon:
         self.log_path = os.path.join(workdir, f"{name}.log")
         self.args = list(prefix) + (murox or MUROX) + [
             "--daemon", "--config", self.conf, "--socket", self.sock] + list(options)
-        self.env = env
+        # The waits of a frame's rest and of a stop's last sends, short.
+        self.env = dict(env or os.environ, MUROX_PARTIAL_FRAME_TIMEOUT_MS="1000",
+                        MUROX_STOP_WAIT_MS="300")
         self.proc = None
 
     def start(self, expect_ready=True, stdout=None, **popen):
@@ -259,6 +261,14 @@ class Daemon:
         if check:
             assert result.returncode == 0, (result.returncode, result.stderr)
         return result
+
+    def configure(self, change):
+        """Rewrites the configuration with `change` of its text; returns the text it had."""
+        with open(self.conf) as f:
+            text = f.read()
+        with open(self.conf, "w") as f:
+            f.write(change(text))
+        return text
 
     def stop(self, sig=signal.SIGTERM):
         if self.proc.poll() is None:
@@ -305,6 +315,13 @@ class DaemonTestCase(unittest.TestCase):
         self.addCleanup(lambda: proc.poll() is None and (proc.kill(), proc.wait()))
         return proc
 
+    def nobodys(self, name):
+        """A directory of nobody's, where nobody's murox keeps its lock."""
+        path = os.path.join(self.work, name)
+        os.mkdir(path, 0o700)
+        os.chown(path, NOBODY, NOGROUP)
+        return path
+
     def attach(self, d, argv, **popen):
         """A console that stays, spawned, once daemon `d` has let it in."""
         connected = d.log().count("console connected")
@@ -323,24 +340,21 @@ class DaemonTestCase(unittest.TestCase):
         words = (b"c xdll\nn -l\nn -u\nn -f\ns -r\ns -a\nn -d\nc help\nc status\nc quit\n"
                  b"e hello\ne broken\ne missing\ne idle\n")
         self.assertEqual(words, peer.words)
-        with open(d.conf) as f:
-            config = f.read()
-        for text, later in ((config + "[extdll later]\npath = /x.so\n", b"e later\n"), (config, b"")):
-            with open(d.conf, "w") as f:
-                f.write(text)
+        config = d.configure(lambda text: text + "[extdll later]\npath = /x.so\n")
+        for later in (b"e later\n", b""):
             d.proc.send_signal(signal.SIGHUP)
             kind = None
             while kind != b"W":  # unasked: after the reload's events
                 kind, payload = peer.frame()
             self.assertEqual(words + later, payload)
+            d.configure(lambda text: config)
         # "status" (its form is the unit tests'): the consoles counted are this one and the raw peer.
         status = d.console("status").stdout.decode()
         self.assertIn(f"socket: {d.sock}\nconsoles: 2\nevents_dropped: 0\nconsoles_refused: 0\n", status)
         peer.close()
         # Events a line causes come before its answer, as in the shell.
-        self.assertEqual(b"hello: term\n", d.console("xdll -u hello").stdout)
-        self.assertIn(entry("hello", lib("hello"), "/hello", 1, "NOT LOADED"),
-                      d.console("xdll").stdout.decode())
+        self.assertEqual("hello: term\n" + DEFAULT_LISTING.replace("LOADED", "NOT LOADED", 1),
+                         d.console("xdll -u hello", "xdll").stdout.decode())
         nosuch = d.console("xdll -l nosuch", "quit", "xdll", check=False)
         self.assertEqual((3, b"", b"No such ext DLL\nmurox: line 1 failed: xdll -l nosuch\n"),
                          (nosuch.returncode, nosuch.stdout, nosuch.stderr))
@@ -358,10 +372,9 @@ class DaemonTestCase(unittest.TestCase):
         looper = self.spawn(remote(d.sock), stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
         looper.stdin.write(b"xdll -f hello\n" * 400)
         looper.stdin.flush()
-        help_quit = d.console("help quit").stdout
-        for i in range(10 if EMULATED else 40):  # its lines given with -e, or piped
+        for i in range(4):  # its lines given with -e, or piped
             own = d.console("help quit") if i % 2 else d.console(stdin=b"help quit\n")
-            self.assertEqual(help_quit, own.stdout)
+            self.assertRegex(own.stdout, rb"^quit\n quit +leave murox[^\n]*\n$")
         looper.stdin.close()
         self.assertEqual(0, looper.wait(timeout=WAIT * 4))
         watcher.terminate()
@@ -375,10 +388,9 @@ class DaemonTestCase(unittest.TestCase):
         d.await_log(f"{sender}help\\x1b[2J\n")  # it may come after the answer
         self.assertIn(f"\n{sender}xdll -u hello\nhello: term\n{sender}help\\x1b[2J\n", d.log())
         # --socket comes before $MUROX_SOCKET.
-        chosen = subprocess.run(remote(d.sock, "xdll -l hello"), capture_output=True, timeout=WAIT,
-                                env=dict(os.environ, MUROX_SOCKET=os.path.join(self.work, "none")))
-        self.assertEqual((0, b"hello: init\n"), (chosen.returncode, chosen.stdout))
-        self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
+        chosen = subprocess.run(remote(d.sock, "xdll -l hello", "xdll"), capture_output=True,
+                                timeout=WAIT, env=dict(os.environ, MUROX_SOCKET=os.path.join(self.work, "none")))
+        self.assertEqual((0, "hello: init\n" + DEFAULT_LISTING), (chosen.returncode, chosen.stdout.decode()))
         # --json: one object a line, whatever its outcome; "changed" from what the registry did.
         add = f"xdll -a extra {lib('idle')} /extra"
         result = d.console("status", "xdll", add, add, "xdll -l missing", "xdll -r", check=False,
@@ -410,10 +422,7 @@ class DaemonTestCase(unittest.TestCase):
                                           "start", broken, missing], [], [], ["broken", "missing"], [], [], [])],
                          [tuple(o[k] for k in lists) for o in (added, again, failed, reload)])
         self.assertEqual(([], [missing], [broken, missing]), (again["reasons"], failed["reasons"], reload["reasons"]))
-        with open(d.conf) as f:
-            config = f.read().replace("web = /extra", "web = /moved")
-        with open(d.conf, "w") as f:
-            f.write(config)
+        d.configure(lambda text: text.replace("web = /extra", "web = /moved"))
         moved = json.loads(d.console("xdll -r", check=False, options=["--json"]).stdout)
         self.assertEqual((True, ["extra"], ["extra"], ["extra"]),
                          tuple(moved[k] for k in ("changed", "unloaded", "loaded", "updated")))
@@ -428,31 +437,31 @@ class DaemonTestCase(unittest.TestCase):
 
     def test_many_consoles_at_once_and_a_soak_keep_descriptors_and_memory(self):
         d = self.daemon().start()
-        rounds = 2 if EMULATED else 5
-        consoles = [self.spawn(remote(d.sock, *["xdll -f hello", "xdll"] * rounds),
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE) for _ in range(64)]
-        for c in consoles:
-            out, err = c.communicate(timeout=WAIT * 4)
-            self.assertEqual(0, c.returncode, err)
-            self.assertEqual(rounds, len(re.findall(r"^hello\n(?:   .*\n){4}", out.decode(), re.M)), out)
-        self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
-        # Past the first-use allocations, a long session leaves neither descriptors nor memory.
+        # Past the first-use allocations, a long session leaves neither descriptors nor memory
+        # (where the sanitizers run, their leak check at the end finds any leak).
         d.console(stdin=b"xdll -f hello\n" * 200)
-        d.await_log("console disconnected", 66)
+        d.await_log("console disconnected")
         fds, rss = d.fds(), d.rss_kib()
-        count = 300 if EMULATED else 10000
+        count = 2000 if MEMORY_MEASURED else 300
         result = d.console(stdin=b"xdll -f hello\n" * count)
         self.assertEqual(b"hello: term\nhello: init\n" * count, result.stdout)
-        d.await_log("console disconnected", 67)
+        d.await_log("console disconnected", 2)
         self.assertEqual(fds, d.fds())
         if MEMORY_MEASURED:
-            self.assertLess(d.rss_kib() - rss, 1024)
+            self.assertLess(d.rss_kib() - rss, count // 10)  # KiB: 100 bytes a line
+        # Peers that speak the frames, all at once: the daemon's side is what is at stake.
+        peers = [RawPeer(d.sock) for _ in range(64)]
+        for peer in peers:
+            peer.sock.sendall((frame(b"L", b"xdll -f hello") + frame(b"L", b"xdll")) * 3)
+        for peer in peers:
+            self.assertEqual([b"", DEFAULT_LISTING.encode()] * 3, [peer.answer()[1] for _ in range(6)])
+            peer.close()
+        self.assertEqual(DEFAULT_LISTING, d.console("xdll").stdout.decode())
         self.assertEqual(0, d.stop())
 
     def test_misbehaving_peers_harm_only_themselves(self):
         # A long listing: a console killed while it is on its way.
-        d = self.daemon(libraries(2000, load="load = 0\n"),
-                        env=dict(os.environ, MUROX_PARTIAL_FRAME_TIMEOUT_MS="4000")).start()
+        d = self.daemon(libraries(200, load="load = 0\n")).start()
         full_length = len(d.console("xdll").stdout)
         self.assertGreater(full_length, 150000)
         # Idle, it is left alone; stuck in the middle of a frame, it is not.
@@ -462,36 +471,30 @@ class DaemonTestCase(unittest.TestCase):
         quitter.sock.sendall(frame(b"L", b"xdll"))
         quitter.sock.recv(100)
         quitter.close()
-        # One that never reads its answers is paused once 64 KiB wait for it.
-        rss = d.rss_kib()
-        ran = d.log().count("hello: term")
-        greedy = RawPeer(d.sock)
-        greedy.sock.setblocking(False)
-        requests, sent = frame(b"L", b"xdll -f hello") * 200000, 0
-        deadline = time.monotonic() + 2
-        while sent < len(requests) and time.monotonic() < deadline:
-            try:
-                sent += greedy.sock.send(requests[sent:])
-            except BlockingIOError:
-                time.sleep(0.01)
-        self.assertLess(sent, len(requests))
-        self.assertEqual(full_length, len(d.console("xdll").stdout))
-        if MEMORY_MEASURED:
-            self.assertLess(d.rss_kib() - rss, 4096)
-        self.assertLess(d.log().count("hello: term") - ran, 16000)
-        greedy.close()
         # Half a frame waits for the rest without holding anyone up.
         half = RawPeer(d.sock)
         half.sock.sendall(frame(b"L", b"xdll")[:7])
-        self.assertEqual(full_length, len(d.console("xdll").stdout))
+        self.assertTrue(idle.answer(b"help quit")[1].startswith(b"quit"))
         half.sock.sendall(frame(b"L", b"xdll")[7:])
         self.assertEqual(full_length, len(half.answer()[1]))
         half.close()
+        # One that never reads its answers is paused once 64 KiB wait for it: of the many lines
+        # it sent, a listing each, two or three run.
+        mine = f"pid {os.getpid()}: xdll\n"
+        rss, ran = d.rss_kib(), d.log().count(mine)
+        greedy = RawPeer(d.sock)
+        greedy.sock.setblocking(False)
+        greedy.sock.send(frame(b"L", b"xdll") * 50000)
+        self.assertEqual(full_length, len(d.console("xdll").stdout))
+        if MEMORY_MEASURED:
+            self.assertLess(d.rss_kib() - rss, 4096)
+        self.assertLess(d.log().count(mine) - ran, 6)
+        greedy.close()
         # The one stuck in its frame is closed with a word; the idle one runs on.
         farewell = next(f for f in iter(stuck.frame, (None, None)) if f[0] not in (b"V", b"W"))
-        self.assertEqual((b"X", b"murox: closed: a frame not whole 4 s after its first byte\n"),
+        self.assertEqual((b"X", b"murox: closed: a frame not whole 1 s after its first byte\n"),
                          farewell)
-        self.assertTrue(stuck.closed_by_daemon())
+        self.assertEqual((None, None), stuck.frame())
         self.assertTrue(idle.answer(b"help quit")[1].startswith(b"quit"))
         idle.close()
         self.assertEqual(full_length, len(d.console("xdll").stdout))
@@ -514,8 +517,16 @@ class DaemonTestCase(unittest.TestCase):
         made = os.stat(run)
         self.assertEqual((0, DAEMON_GID, 0o750), (made.st_uid, made.st_gid, made.st_mode & 0o7777))
         os.chmod(self.work, 0o755)
-        member = as_user(NOBODY, NOGROUP, [DAEMON_GID])
-        self.assertEqual(b"hello: term\nhello: init\n", d.console("xdll -f hello", user=member).stdout)
+        # A member by its 70th supplementary group (past what the kernel is first asked for; under
+        # the emulator, read from /proc). Nor can it make root load what lies outside the extension
+        # directories (a sanitizer's runtime would end the daemon).
+        member = as_user(NOBODY, NOGROUP, list(range(70000, 70069)) + [DAEMON_GID])
+        asan = sorted(glob.glob("/usr/lib/*/libasan.so.*"))[0]
+        added = d.console("xdll -f hello", f"xdll -a asan {asan}", user=member, check=False)
+        self.assertEqual((3, b"hello: term\nhello: init\n"), (added.returncode, added.stdout))
+        self.assertIn(f"extension library 'asan' not loaded: {asan} is not in an extension directory (",
+                      added.stderr.decode())
+        self.assertEqual(b"", d.console("xdll -d asan").stdout)
         # Where a directory on the way is closed, none need listen for the console to say why.
         os.mkdir(os.path.join(self.work, "closed"), 0o700)
         deep = self.daemon(name="deep", sock=os.path.join(self.work, "closed", "run", "murox.ctl"))
@@ -527,39 +538,21 @@ class DaemonTestCase(unittest.TestCase):
                          "membership of the group daemon; join it with: adduser nobody daemon (as root), "
                          "then log in again\n".encode(),
                          d.console("xdll", user=as_user(NOBODY, NOGROUP), check=False).stderr)
-        # Loosened, so that only the credential check stands in the way.
+        # Loosened, so that only the kernel's word on the peer stands in the way (who is let in is the
+        # PeerAccess table's): a stranger whose uid is the group's number and who has other groups,
+        # then a member by its own group.
         os.chmod(run, 0o755)
         os.chmod(d.sock, 0o666)
         admin = RawPeer(d.sock)
-        refusal = (b"murox: access refused: uid %d is not root, the daemon's user or a member of group "
-                   b"daemon; join it with: adduser %s daemon (as root), then log in again\n")
-        for uid, gid, groups in ((NOBODY, NOGROUP, ()),               # a stranger, or one that dropped the group
-                                 (1, NOGROUP, ()),                    # uid 1 is not gid 1
-                                 (NOBODY, NOGROUP, (NOGROUP, 100))):  # other groups only
-            result = d.console("xdll -u hello", user=as_user(uid, gid, groups), check=False)
-            self.assertEqual((4, b"", refusal % (uid, pwd.getpwuid(uid).pw_name.encode())),
-                             (result.returncode, result.stdout, result.stderr))
-        d.await_log(f"console refused: uid {NOBODY}, pid ")
+        result = d.console("xdll -u hello", user=as_user(1, NOGROUP, (NOGROUP, 100)), check=False)
+        self.assertEqual((4, b"", b"murox: access refused: uid 1 is not root, the daemon's user or a member of "
+                          b"group daemon; join it with: adduser daemon daemon (as root), then log in again\n"),
+                         (result.returncode, result.stdout, result.stderr))
+        d.await_log("console refused: uid 1, pid ")
         # Strangers come and go unseen by a console, and ran nothing.
-        events, listing = admin.answer(b"xdll")
-        self.assertEqual(([], DEFAULT_LISTING.encode()), (events, listing))
+        self.assertEqual(([], DEFAULT_LISTING.encode()), admin.answer(b"xdll"))
         admin.close()
-        # The group as the process's own, or a supplementary one, the 70th too.
-        many = list(range(70000, 70069)) + [DAEMON_GID]
-        for user, line, out in ((as_user(NOBODY, DAEMON_GID), "xdll -u hello", b"hello: term\n"),
-                                (as_user(NOBODY, NOGROUP, [DAEMON_GID]), "xdll -l hello",
-                                 b"hello: init\n"),
-                                (as_user(NOBODY, NOGROUP, many), "xdll -f hello",
-                                 b"hello: term\nhello: init\n")):
-            self.assertEqual(out, d.console(line, user=user).stdout)
-        # Nor can a member make root load what lies outside the extension directories (a sanitizer's
-        # runtime would end the daemon).
-        asan = sorted(glob.glob("/usr/lib/*/libasan.so.*"))[0]
-        added = d.console(f"xdll -a asan {asan}", user=member, check=False)
-        self.assertEqual(3, added.returncode)
-        self.assertIn(f"extension library 'asan' not loaded: {asan} is not in an extension directory (",
-                      added.stderr.decode())
-        self.assertEqual(b"", d.console("xdll -d asan").stdout)
+        self.assertEqual(b"hello: term\n", d.console("xdll -u hello", user=as_user(NOBODY, DAEMON_GID)).stdout)
         # What others may change is refused: at a re-read, by --check, and at start.
         os.chmod(d.conf, 0o664)
         d.proc.send_signal(signal.SIGHUP)
@@ -575,10 +568,7 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(0, d.stop())
         # A group it may not give is refused before any socket is made.
         portable, env = portable_murox(self.work)
-        own = os.path.join(self.work, "own")
-        os.mkdir(own, 0o700)
-        os.chown(own, NOBODY, NOGROUP)
-        env["XDG_RUNTIME_DIR"] = own  # its configuration's lock goes there
+        own = env["XDG_RUNTIME_DIR"] = self.nobodys("own")
         conf, sub = os.path.join(own, "murox.conf"), os.path.join(own, "sub")
         with open(conf, "w") as f:
             f.write("# no libraries\n")
@@ -625,12 +615,6 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual((os.getegid(), 0o660), (os.stat(d.sock).st_gid,
                                                  os.stat(d.sock).st_mode & 0o777))
         self.assertEqual(["murox.ctl"], os.listdir(shared))
-        # Only the kernel's word counts: a stranger with no groups is refused.
-        os.chmod(d.sock, 0o666)
-        stranger = d.console("xdll", user=as_user(NOBODY, NOGROUP), check=False)
-        self.assertEqual((4, b"murox: access refused: uid %d is not root, the daemon's user or a member "
-                          b"of group root; join it with: adduser nobody root (as root), then log in "
-                          b"again\n" % NOBODY), (stranger.returncode, stranger.stderr))
         self.assertEqual(0, d.stop())
         self.assertEqual([], os.listdir(shared))
 
@@ -749,11 +733,8 @@ class DaemonTestCase(unittest.TestCase):
             self.assertEqual((0, out), (result.returncode, result.stdout), result.stderr)
         # A member's shell on the daemon's configuration is pointed at --remote; a stranger, who can
         # tell nothing, runs its own.
-        own = dict(portable_env)
+        own = dict(portable_env, XDG_RUNTIME_DIR=self.nobodys("own"))
         os.chmod(d.conf, 0o644)
-        own["XDG_RUNTIME_DIR"] = os.path.join(self.work, "own")
-        os.mkdir(own["XDG_RUNTIME_DIR"], 0o700)
-        os.chown(own["XDG_RUNTIME_DIR"], NOBODY, NOGROUP)
         shells = [subprocess.run(inside + as_user(NOBODY, NOGROUP, groups) + portable + [
             "--config", d.conf, "-e", "status"], env=own, capture_output=True, timeout=WAIT)
             for groups in ([DAEMON_GID], [])]
@@ -764,9 +745,9 @@ class DaemonTestCase(unittest.TestCase):
         self.assertEqual(0, d.stop())
 
     def test_nothing_stalls_the_loop(self):
-        # Each start and reload: one event of about 500 bytes per entry.
-        count = 3000
-        d = self.daemon(libraries(count, pad="p" * 400))
+        # Each start and reload: 1.6 MB of events, past what a console or standard output may hold.
+        count = 1800
+        d = self.daemon(libraries(count))
         # Standard output is a pipe that nobody reads yet.
         d.start(expect_ready=False, stdout=subprocess.PIPE)
         wait_for(lambda: os.path.exists(d.sock), "the socket")
@@ -800,7 +781,7 @@ class DaemonTestCase(unittest.TestCase):
                    "the reload's events")
         started = time.monotonic()
         self.assertEqual(0, d.stop())
-        self.assertLess(time.monotonic() - started, 15 if EMULATED else 8)
+        self.assertLess(time.monotonic() - started, 10 if EMULATED else 3)
         read_until(attached.stderr, lambda seen: b"murox: the daemon has stopped\n" in seen, "its farewell")
         attached.terminate()
         lazy.close()
@@ -813,8 +794,8 @@ class DaemonTestCase(unittest.TestCase):
             waiting[-1].connect(limited.sock)
         limited.await_log("control server: cannot accept a console: Too many open files")
         before = cpu_seconds(limited.proc.pid)
-        time.sleep(1)
-        self.assertLess(cpu_seconds(limited.proc.pid) - before, 0.3)
+        time.sleep(0.3)
+        self.assertLess(cpu_seconds(limited.proc.pid) - before, 0.05)
         for peer in waiting:
             peer.close()
         self.assertEqual(b"hello: term\n", limited.console("xdll -u hello").stdout)
@@ -840,9 +821,9 @@ class DaemonTestCase(unittest.TestCase):
                   "signal.signal(signal.SIGTERM, lambda *_: child.send_signal(signal.SIGTERM))\n"
                   "sys.exit(child.wait())\n")
         # Past what the log's socket and the daemon's queue of 1 MiB hold.
-        count = 1000 if EMULATED else 3000
+        count = 600 if EMULATED else 1500
         with open(TEMPLATE) as f:
-            many = f.read() + libraries(count, pad="p" * 400)
+            many = f.read() + libraries(count)
         d = self.daemon(many, options=["--syslog"], prefix=in_private_mount(
             "mount -t tmpfs none /dev") + [sys.executable, "-c", keeper, received])
         d.start(expect_ready=False)
@@ -1007,10 +988,7 @@ class DaemonTestCase(unittest.TestCase):
         self.assertIn("\nlibraries_set_aside: aborts exits hangs\n", result.stdout.decode())
         listed = json.loads(d.console("xdll", options=["--json"]).stdout)["libraries"]
         self.assertEqual(["aborts", "exits", "hangs"], [l["name"] for l in listed if l["set_aside"]])
-        with open(d.conf) as f:
-            config = f.read().replace(faulty("aborts"), lib("hello"))
-        with open(d.conf, "w") as f:
-            f.write(config)
+        d.configure(lambda text: text.replace(faulty("aborts"), lib("hello")))
         self.assertIn(b"hello: init\n", d.console("xdll -r", "xdll -d exits", check=False).stdout)
         self.assertIn("\nlibraries_set_aside: hangs\n", d.console("status").stdout.decode())
         self.assertEqual(0, d.stop())

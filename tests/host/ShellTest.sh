@@ -1,88 +1,133 @@
 #!/usr/bin/env bash
-# End-to-end tests of the murox shell, on a copy of the default configuration, output compared exactly.
+# End-to-end tests of the murox shell on a copy of the default configuration: a transcript of
+# command lines and what each must print, then what a transcript cannot say (a full standard
+# output, another user, a terminal, a second murox, a private /dev).
 # Usage: ShellTest.sh DEFAULT_CONFIG SAMPLE_DIR [EMULATOR...] MUROX
 set -u
 template=$1 ext=$2
 shift 2
 murox=("$@")
-tmp=$(mktemp -d) pid=
+tmp=$(mktemp -d) pid='' failed=0
 trap 'kill "$pid" 2>/dev/null; rm -rf "$tmp"' EXIT
 conf=$tmp/murox.conf
 # The crash guard's files, the test's own.
 export STATE_DIRECTORY=$tmp/state
-# shellcheck source-path=SCRIPTDIR source=TestLib.sh
-. "$(dirname "$0")/TestLib.sh"
 
+fail() {
+    echo "FAIL: $1"
+    failed=$((failed + 1))
+}
+# run ARGS...: the program, given 30 s at most, its output $tmp/out unless `to` names another
+# file; sets rc, out and err.
+run() {
+    timeout -k 5 30 "${murox[@]}" "$@" >"${to:-$tmp/out}" 2>"$tmp/err"
+    rc=$?
+    out=$(cat "$tmp/out"; echo x) && out=${out%x}
+    # A coverage build run as another user cannot write its counters, and
+    # says so: that is the build's, not the program's.
+    err=$(grep -v '^profiling:.*\.gcda:' "$tmp/err")
+}
+# expect NAME STATUS STDOUT STDERR: the last run's, compared exactly.
+expect() {
+    if [ "$rc" = "$2" ] && [ "$out" = "$3" ] && [ "$err" = "$4" ]; then
+        echo "ok: $1"
+    else
+        fail "$1 (exit $rc, expected $2)"
+        diff <(printf '%s' "$3") <(printf '%s' "$out") | head -n 40
+        diff <(printf '%s\n' "$4") <(printf '%s\n' "$err") | head -n 10
+    fi
+}
+# transcript: from standard input, cases of a line "$ ARGS" (murox's arguments, quoted as in
+# bash) and what follows it: its input ("< LINE"), its standard output, its standard error
+# ("! LINE"), its status ("? N", else 0). "% COMMAND" runs a command of this script's between.
+# The input comes through a pipe.
+transcript() {
+    local line args='' input='' output='' errors='' status=0 more=0
+    while [ "$more" = 0 ]; do
+        IFS= read -r line || more=1
+        if [ "$more" = 1 ] || [[ $line == '$ '* || $line == '% '* ]]; then
+            if [ -n "$args" ]; then
+                eval "run $args" < <(printf '%s' "$input")
+                expect "murox $args" "$status" "$output" "${errors%$'\n'}"
+            fi
+            args='' input='' output='' errors='' status=0
+            [[ $line == '% '* ]] && eval "${line#% }"
+            [[ $line == '$ '* ]] && args=${line#\$ }
+        elif [[ $line == '< '* ]]; then
+            input+=${line#< }$'\n'
+        elif [[ $line == '! '* ]]; then
+            errors+=${line#! }$'\n'
+        elif [[ $line == '? '* ]]; then
+            status=${line#? }
+        else
+            output+=$line$'\n'
+        fi
+    done
+}
+exec </dev/null
+
+# The five lines of one library in the listing.
+entry() { printf '%s\n   Path:   %s\n   Web:    %s\n   Load:   %s\n   Status: %s\n' "$@"; }
 hello=$ext/libmurox_ext_hello.so broken=$ext/libmurox_ext_broken.so
 missing=$ext/libmurox_ext_missing.so idle=$ext/libmurox_ext_idle.so
-hello_up="hello: init
-"
-broken_fails="broken: init refuses on purpose, a sample of a library that cannot start
+start="hello: init
+broken: init refuses on purpose, a sample of a library that cannot start
 extension library 'broken' not loaded: MuroxExtInit of $broken reported failure
-"
-missing_fails="extension library 'missing' not loaded: cannot read $missing: No such file or directory
-"
-start=$hello_up$broken_fails$missing_fails
+extension library 'missing' not loaded: cannot read $missing: No such file or directory"
 # The listing's first three libraries as the default configuration leaves them.
-started() {
-    entry hello "$hello" /hello 1 LOADED
+started=$(entry hello "$hello" /hello 1 LOADED
     entry broken "$broken" /broken 1 "FAILED TO INITIALIZE/REGISTER"
-    entry missing "$missing" "" 1 "FAILED TO LOAD"
-}
-listing=$(started; entry idle "$idle" /idle 0 "NOT LOADED")$'\n'
-
+    entry missing "$missing" "" 1 "FAILED TO LOAD")
+listing=$started$'\n'$(entry idle "$idle" /idle 0 "NOT LOADED")
 fresh() { cp "$template" "$conf"; }
+unchanged='"loaded":[],"unloaded":[],"failed":[],"added":[],"deleted":[],"updated":[]}'
 
 fresh
-run --config "$conf" -e xdll
-check "first listing" 0 "$start${listing}hello: term
-"
-# The samples that fail on purpose say so in the comment above their sections.
-for name in broken missing; do
-    above=$(grep -B1 -x "\[extdll $name\]" "$template" | head -n 1)
-    [[ $above == "#"*"on purpose"* ]] && echo "ok: the configuration says $name fails on purpose" ||
-        fail "the comment above [extdll $name] is '$above'"
-done
-first=$out
-run -e xdll
-check "default configuration" 0 "$first"
-
-run --config "$conf" -e 'xdll -l idle' -e 'xdll -f idle' -e 'xdll -u idle' -e 'xdll -u idle' \
-    -e 'xdll -l idle' -e xdll -e 'xdll -u hello'
-check "load, reload, unload" 0 "${start}idle: init
+transcript <<EOF
+$ --config $conf -e xdll
+$start
+$listing
+hello: term
+$ -e xdll
+$start
+$listing
+hello: term
+$ --config $conf -e 'xdll -l idle' -e 'xdll -f idle' -e 'xdll -u idle' -e 'xdll -u idle' -e 'xdll -l idle' -e xdll -e 'xdll -u hello'
+$start
+idle: init
 idle: term
 idle: init
 idle: term
 idle: init
-$(started; entry idle "$idle" /idle 0 LOADED)
+$started
+$(entry idle "$idle" /idle 0 LOADED)
 hello: term
 idle: term
-"
-
-fresh
-printf '%s\n' "xdll -a extra $idle /extra" quit xdll |
-    "${murox[@]}" --config "$conf" >"$tmp/out" 2>"$tmp/err"
-rc=$? && collect
-check "add, then quit" 0 "${start}idle: init
+$ --config $conf
+< xdll -a extra $idle /extra
+< quit
+< xdll
+$start
+idle: init
 idle: term
 hello: term
-"
-run --config "$conf" -e xdll
-check "added entry persists" 0 "${start}idle: init
-${listing}$(entry extra "$idle" /extra 1 LOADED)
+$ --config $conf -e xdll
+$start
+idle: init
+$listing
+$(entry extra "$idle" /extra 1 LOADED)
 idle: term
 hello: term
-"
-run --config "$conf" -e 'xdll -d hello' -e 'xdll -d extra'
-check "delete" 0 "${start}idle: init
+$ --config $conf -e 'xdll -d hello' -e 'xdll -d extra'
+$start
+idle: init
 hello: term
 idle: term
-"
-
-fresh
-# A line fails: its answer goes to standard error, the next lines run, and murox exits 3.
-run --config "$conf" -e 'xdll -l nosuch' -e frobnicate -e 'help xdll'
-check "lines that fail, help of one command" 3 "${start}xdll [ [ -l | -u | -d | -f ] <name> | -r | -a <name> <path> [<web>] ]
+% fresh
+$ --config $conf -e 'xdll -l nosuch' -e frobnicate -e 'help xdll'
+? 3
+$start
+xdll [ [ -l | -u | -d | -f ] <name> | -r | -a <name> <path> [<web>] ]
 Extension DLL admin 
  xdll                            list loaded ext dlls
  xdll -l <name>                  load ext dll
@@ -92,54 +137,57 @@ Extension DLL admin
  xdll -a <name> <path> [<web>]   add ext dll to configu and try to load
  xdll -d <name>                  unload and remove ext dll from config
 hello: term
-" "No such ext DLL
-murox: line 1 failed: xdll -l nosuch
-Unknown command 'frobnicate'; \"help\" lists the commands
-murox: line 2 failed: frobnicate"
-# --json: one object a line on standard output, the same fields in the same order whatever the
-# line; the events outside lines on standard error; typed lines refused.
-run --config "$conf" --json -e 'xdll -l idle' -e 'xdll -l idle' -e 'xdll -l nosuch'
-unchanged='"loaded":[],"unloaded":[],"failed":[],"added":[],"deleted":[],"updated":[]}'
-check "--json: a load, its repeat, a line that fails" 3 '{"murox_json":1,"line":"xdll -l idle","ok":true,"changed":true,"reasons":[],"answer":"","events":["idle: init"],"loaded":["idle"],"unloaded":[],"failed":[],"added":[],"deleted":[],"updated":[]}
-{"murox_json":1,"line":"xdll -l idle","ok":true,"changed":false,"reasons":[],"answer":"","events":[],'"$unchanged"'
-{"murox_json":1,"line":"xdll -l nosuch","ok":false,"changed":false,"reasons":["No such ext DLL"],"answer":"No such ext DLL\n","events":[],'"$unchanged"'
-' "${start}idle: term
-hello: term"
+! No such ext DLL
+! murox: line 1 failed: xdll -l nosuch
+! Unknown command 'frobnicate'; "help" lists the commands
+! murox: line 2 failed: frobnicate
+$ --config $conf --json -e 'xdll -l idle' -e 'xdll -l idle' -e 'xdll -l nosuch'
+? 3
+{"murox_json":1,"line":"xdll -l idle","ok":true,"changed":true,"reasons":[],"answer":"","events":["idle: init"],"loaded":["idle"],"unloaded":[],"failed":[],"added":[],"deleted":[],"updated":[]}
+{"murox_json":1,"line":"xdll -l idle","ok":true,"changed":false,"reasons":[],"answer":"","events":[],$unchanged
+{"murox_json":1,"line":"xdll -l nosuch","ok":false,"changed":false,"reasons":["No such ext DLL"],"answer":"No such ext DLL\n","events":[],$unchanged
+$(sed 's/^/! /' <<<"$start")
+! idle: term
+! hello: term
+$ -V
+murox $MUROX_TEST_VERSION
+$ --version
+murox $MUROX_TEST_VERSION
+$ --check --config $conf
+? 1
+! murox: $conf:$(grep -n "^path = $missing\$" "$template" | cut -d: -f1): section [extdll missing]: cannot read $missing: No such file or directory
+% sed '/^\[extdll broken\]/,\$d' "$template" >"$conf"
+$ --check --config=$conf
+! murox: $conf: no problems found
+% printf '[murox]\nextension_dirs = %s\n# a\n\n; b\n[extdll a]\npath = %s\nlaod = 0\n\n  # c\n[extdll a]\n' "$ext" "$idle" >"$conf"
+$ --config $conf -e xdll
+? 2
+! murox: malformed '$conf', line 11: section [extdll a] repeated
+% sed -i '\$d' "$conf" && printf 'x\e[2J = 1\n' >>"$conf"
+$ --config $conf
+idle: init
+idle: term
+! murox: warning: $conf:8: section [extdll a]: unknown key 'laod' (a library's keys are path, web, load); ignored
+! murox: warning: $conf:11: section [extdll a]: unknown key 'x\x1b[2J' (a library's keys are path, web, load); ignored
+% mkfifo "$tmp/fifo"
+$ --config $tmp/fifo -e xdll
+? 2
+! murox: cannot read '$tmp/fifo': not a regular file
+EOF
+
+# The samples that fail on purpose say so in the comment above their sections.
+for name in broken missing; do
+    above=$(grep -B1 -x "\[extdll $name\]" "$template" | head -n 1)
+    [[ $above == "#"*"on purpose"* ]] || fail "the comment above [extdll $name] is '$above'"
+done
 # A write error on standard output is reported: status 1, whatever was written.
+fresh
 for args in "--config $conf -e xdll" --help --version; do
     # shellcheck disable=SC2086
-    "${murox[@]}" $args </dev/null >/dev/full 2>"$tmp/err"
-    rc=$? && collect
+    to=/dev/full run $args
     [ "$rc" = 1 ] && [ "$err" = "murox: cannot write to standard output: No space left on device" ] ||
         fail "a full standard output for murox $args (exit $rc): $err"
 done
-for option in -V --version; do
-    run "$option"
-    check "$option" 0 "murox $MUROX_TEST_VERSION
-" ""
-done
-
-# The check reads the configuration, loads nothing and says what is wrong.
-fresh
-run --check --config "$conf"
-check "check of the default configuration" 1 "" \
-    "murox: $conf:$(grep -n "^path = $missing\$" "$conf" |
-        cut -d: -f1): section [extdll missing]: cannot read $missing: No such file or directory"
-sed '/^\[extdll broken\]/,$d' "$template" >"$conf"
-run --check --config="$conf"
-check "check of a clean configuration" 0 "" "murox: $conf: no problems found"
-printf '[murox]\nextension_dirs = %s\n# a\n\n; b\n[extdll a]\npath = %s\nlaod = 0\n\n  # c\n[extdll a]\n' \
-    "$ext" "$idle" >"$conf"
-# Starting says where the file is malformed; an unknown key is warned of, as text.
-run --config "$conf" -e xdll
-check "a malformed configuration at start" 2 "" \
-    "murox: malformed '$conf', line 11: section [extdll a] repeated"
-sed -i '$d' "$conf" && printf 'x\e[2J = 1\n' >>"$conf"
-run --config "$conf"
-check "unknown keys at start" 0 "idle: init
-idle: term
-" "murox: warning: $conf:8: section [extdll a]: unknown key 'laod' (a library's keys are path, web, load); ignored
-murox: warning: $conf:11: section [extdll a]: unknown key 'x\x1b[2J' (a library's keys are path, web, load); ignored"
 
 # Without XDG_RUNTIME_DIR a user's lock is in its own state directory, where a stranger's
 # /tmp/murox-UID is in no one's way (a uid no real user has). Its crash guard is there too.
@@ -148,22 +196,17 @@ if [ "$(id -u)" = 0 ]; then
     mkdir "$home" "$stranger" && chown "$lonely" "$home" && chown nobody "$stranger" && chmod 755 "$tmp"
     cp "$MUROX_TEST_FAULTY/libmurox_test_aborts.so" "$home"
     printf '[extdll aborts]\npath = %s\n' "$home/libmurox_test_aborts.so" >"$home/murox.conf"
-    as_lonely() {
+    for status in 134 0; do
         env -u XDG_RUNTIME_DIR -u STATE_DIRECTORY HOME="$home" XDG_STATE_HOME=relative setpriv \
             --reuid="$lonely" --regid="$lonely" --clear-groups "${murox[@]}" --config "$home/murox.conf" \
             -e status </dev/null >"$tmp/out" 2>"$tmp/err"
-        rc=$? && collect
-    }
-    as_lonely
-    [ "$rc" = 134 ] || fail "a library that aborts ended the shell with $rc: $err"
-    as_lonely
-    [[ $rc == 0 && $out == "extension library 'aborts' not loaded: it ended murox pid "*" while it loaded (a crash,"*$'\n'"libraries_set_aside: aborts"$'\n'* ]] &&
-        echo "ok: the next start set it aside" || fail "the next start (exit $rc): $out$err"
+        [ "$?" = "$status" ] || fail "a library that aborts, run $status: $(cat "$tmp/out" "$tmp/err")"
+    done
+    [[ $(head -n 1 "$tmp/out") == "extension library 'aborts' not loaded: it ended murox pid "*" while it loaded (a crash,"* ]] &&
+        grep -qx "libraries_set_aside: aborts" "$tmp/out" || fail "the next start kept it: $(cat "$tmp/out")"
     state=$home/.local/state/murox
     [[ "$(stat -c '%u %a' "$state" "$state"/locks | paste -sd' ')" == "$lonely 700 $lonely 750" &&
-        -z "$(ls -A "$state/locks")" ]] &&
-        echo "ok: the lock was in $state/locks, the user's own, gone with a clean end" ||
-        fail "no lock in $state: $(ls -lR "$home")"
+        -z "$(ls -A "$state/locks")" ]] || fail "no lock in $state: $(ls -lR "$home")"
     rm -rf "$stranger"
     chmod 700 "$tmp"
 fi
@@ -187,18 +230,21 @@ out=$(terminal --config "$conf" --json)
 [[ $out == "murox: --json takes lines given with -e or piped in, not typed on a terminal (try murox --help)"* ]] ||
     fail "--json on a terminal: $out"
 run --check --config "$conf"
-check "--check shows a path as text" 1 "" \
+expect "--check shows a path as text" 1 "" \
     "murox: $conf:2: section [extdll evil]: cannot read $shown: No such file or directory"
 
 # One murox per configuration: a second is refused while the first runs.
 fresh
-begin --config "$conf"
-say xdll
-await "Status: NOT LOADED"
-"${murox[@]}" --config "$conf" -e xdll </dev/null >"$tmp/second" 2>&1
-[ "$?" = 1 ] && [ "$(cat "$tmp/second")" = "murox: $conf is in use by murox pid $pid" ] ||
-    fail "a second murox on the configuration: $(cat "$tmp/second")"
-finish
+mkfifo "$tmp/session"
+"${murox[@]}" --config "$conf" <"$tmp/session" >"$tmp/first" 2>&1 &
+pid=$!
+exec 3>"$tmp/session"
+echo xdll >&3
+for _ in $(seq 600); do grep -q "Status: NOT LOADED" "$tmp/first" && break; sleep 0.1; done
+run --config "$conf" -e xdll
+expect "a second murox on the configuration" 1 "" "murox: $conf is in use by murox pid $pid"
+exec 3>&-
+wait "$pid"
 
 # A bad command line or configuration: exit 2 and one line that says why, ending in SUFFIX.
 refused() {
@@ -248,23 +294,19 @@ except BlockingIOError:
     sys.exit(status)" "$@"' _ "$1" "${murox[@]}" --config "$conf" --syslog -e "xdll -u hello" \
         </dev/null >"$tmp/out" 2>"$tmp/err"
     rc=$?
-    collect
+    out=$(cat "$tmp/out")
+    err=$(cat "$tmp/err")
 }
 fresh
 syslogged absent
 if [ "$rc" = 99 ]; then
     echo "skipped: --syslog and /dev/log (no private mount namespace here)"
 else
-    check "--syslog without a system log warns once" 0 "" \
+    expect "--syslog without a system log warns once" 0 "" \
         "murox: the system log cannot be reached at /dev/log (No such file or directory): its records will be lost"
     syslogged bound
-    check "--syslog with a system log warns of nothing" 0 "${start}hello: term
-" ""
+    expect "--syslog with a system log warns of nothing" 0 "$start"$'\n'"hello: term" ""
 fi
 
-# A synchronisation that never comes must fail the script, not only say so.
-counted=$failed
-await "a text murox never prints" 1 >/dev/null
-if [ "$failed" = $((counted + 1)) ]; then failed=$counted; else fail "a lost synchronisation went uncounted"; fi
-
-report
+echo "$failed failed"
+[ "$failed" -eq 0 ]
