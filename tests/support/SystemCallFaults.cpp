@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/syscall.h>
@@ -20,6 +21,8 @@ struct TStandIn {
 };
 
 TStandIn s_standIns[7];
+
+thread_local long s_pollCalls = 0;
 
 bool s_frozen = false;
 clockid_t s_frozenClock = CLOCK_REALTIME;
@@ -70,6 +73,11 @@ TFault::~TFault()
 int TFault::Calls() const
 {
     return StandIn(m_call).calls;
+}
+
+long PollCalls()
+{
+    return s_pollCalls;
 }
 
 TFrozenClock::TFrozenClock(const struct timespec& at, clockid_t clock)
@@ -176,4 +184,10 @@ extern "C" int clock_gettime(clockid_t clock, struct timespec* pTime) noexcept
     if (ReadFrozen(clock, pTime))
         return 0;
     return static_cast<int>(::syscall(SYS_clock_gettime, clock, pTime));
+}
+
+extern "C" int poll(struct pollfd* pFds, nfds_t count, int timeout)
+{
+    ++syscall_faults::s_pollCalls;
+    return static_cast<int>(::syscall(SYS_poll, pFds, count, timeout));
 }
