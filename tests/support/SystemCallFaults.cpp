@@ -22,8 +22,6 @@ struct TStandIn {
 
 TStandIn s_standIns[7];
 
-thread_local long s_pollCalls = 0;
-
 bool s_frozen = false;
 clockid_t s_frozenClock = CLOCK_REALTIME;
 struct timespec s_frozenAt = {};
@@ -73,11 +71,6 @@ TFault::~TFault()
 int TFault::Calls() const
 {
     return StandIn(m_call).calls;
-}
-
-long PollCalls()
-{
-    return s_pollCalls;
 }
 
 TFrozenClock::TFrozenClock(const struct timespec& at, clockid_t clock)
@@ -179,15 +172,26 @@ extern "C" struct dirent64* readdir64(DIR* pDir)
     return s_real(pDir);
 }
 
+namespace {
+
+thread_local long s_pollCalls = 0;
+
+} // namespace
+
+long syscall_faults::PollCalls()
+{
+    return s_pollCalls;
+}
+
+extern "C" int poll(struct pollfd* pFds, nfds_t count, int timeout)
+{
+    ++s_pollCalls;
+    return static_cast<int>(::syscall(SYS_poll, pFds, count, timeout));
+}
+
 extern "C" int clock_gettime(clockid_t clock, struct timespec* pTime) noexcept
 {
     if (ReadFrozen(clock, pTime))
         return 0;
     return static_cast<int>(::syscall(SYS_clock_gettime, clock, pTime));
-}
-
-extern "C" int poll(struct pollfd* pFds, nfds_t count, int timeout)
-{
-    ++syscall_faults::s_pollCalls;
-    return static_cast<int>(::syscall(SYS_poll, pFds, count, timeout));
 }

@@ -1,7 +1,7 @@
 // System calls made to fail on purpose, for this process alone: the C
 // library's fsync, renameat, getrandom, openat, flock, unlinkat and
-// readdir64 are stood in for (and poll, only counted), and each call is
-// first shown to the test's hook for that call, if any. The hook answers 0 to let the real call go
+// readdir64 are stood in for, and each call is first shown to the test's
+// hook for that call, if any. The hook answers 0 to let the real call go
 // on, or an errno for the call to fail with. Link the OBJECT library murox_syscall_faults:
 // its definitions land in the executable, where the libraries bind to them.
 #ifndef TESTS_SUPPORT_SYSTEMCALLFAULTS_H
@@ -50,8 +50,8 @@ public:
     void Advance(long long ms);
 };
 
-// Calls of poll that this thread made so far (each passed on): a loop that
-// spins shows.
+// Calls of poll that this thread made so far (poll is stood in for too,
+// only to count): a loop that spins shows.
 long PollCalls();
 
 // A hook failing every call with `error`.
