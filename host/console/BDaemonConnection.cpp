@@ -130,6 +130,13 @@ bool TakeGreeting(const control::TFrame& frame, const std::string& path, std::st
     return true;
 }
 
+std::string SecondsText(std::chrono::milliseconds wait)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g seconds", static_cast<double>(wait.count()) / 1000);
+    return text;
+}
+
 bool BDaemonConnection::Connect(const std::string& path, std::string& error, int interruptFd)
 {
     m_untrusted = false;
@@ -176,7 +183,8 @@ bool BDaemonConnection::Open(const std::string& path, std::string& error)
     m_path = path;
     m_fd.Reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     // Bounds connect() too: it waits while the daemon's backlog is full.
-    const timeval patience = {kPatienceSeconds, 0};
+    const timeval patience = {static_cast<time_t>(m_patience.count() / 1000),
+                              static_cast<suseconds_t>(m_patience.count() % 1000 * 1000)};
     if (m_fd.Valid() &&
         setsockopt(m_fd.Get(), SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience) == 0 &&
         connect(m_fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
@@ -190,11 +198,10 @@ bool BDaemonConnection::Open(const std::string& path, std::string& error)
 bool BDaemonConnection::Greeted(std::string& error)
 {
     control::TFrame frame;
-    const TClock::time_point deadline = TClock::now() + std::chrono::seconds(kPatienceSeconds);
+    const TClock::time_point deadline = TClock::now() + m_patience;
     const TResult result = Receive(frame, error, deadline);
     if (result == kTimedOut)
-        error = "the daemon at " + m_path + " sent no greeting within " +
-                std::to_string(kPatienceSeconds) + " seconds";
+        error = "the daemon at " + m_path + " sent no greeting within " + SecondsText(m_patience);
     const std::string refused = control::kAccessRefused;
     m_refused = result == kReceived && frame.type == control::kFarewell &&
                 frame.payload.compare(0, refused.size(), refused) == 0;
@@ -217,8 +224,7 @@ bool BDaemonConnection::Send(char type, const std::string& payload, std::string&
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            error = "the daemon at " + m_path + " took nothing for " +
-                    std::to_string(kPatienceSeconds) + " seconds";
+            error = "the daemon at " + m_path + " took nothing for " + SecondsText(m_patience);
             return false;
         }
         if (n <= 0) {

@@ -15,14 +15,17 @@ public:
 
     // How long the daemon may take to greet a console, and to take what
     // the console sends: a daemon that is stopped or stuck is given up.
-    static constexpr int kPatienceSeconds = 10;
+    static constexpr std::chrono::milliseconds kPatience = std::chrono::seconds(10);
 
-    BDaemonConnection() = default;
+    explicit BDaemonConnection(std::chrono::milliseconds patience = kPatience)
+        : m_patience(patience)
+    {
+    }
     BDaemonConnection(const BDaemonConnection&) = delete;
     BDaemonConnection& operator=(const BDaemonConnection&) = delete;
 
     // Connects, checks who serves the socket, and waits for the daemon's
-    // greeting, kPatienceSeconds at most. False, with one line for the
+    // greeting, Patience() at most. False, with one line for the
     // operator in `error`, when nothing answers at `path`, access is
     // refused, the peer is not trusted (Untrusted()), does not speak the
     // protocol or does not greet in time; the connection is closed then.
@@ -43,12 +46,13 @@ public:
     const std::string& Greeting() const { return m_greeting; }
     // The socket's path, as the operator is told of it.
     const std::string& Path() const { return m_path; }
+    std::chrono::milliseconds Patience() const { return m_patience; }
 
     int Fd() const { return m_fd.Get(); }
 
     // Sends a frame, waiting until the socket took it. False, with the
     // reason in `error`, when the daemon is gone or took nothing for
-    // kPatienceSeconds.
+    // Patience().
     bool Send(char type, const std::string& payload, std::string& error);
 
     enum TResult { kReceived, kTimedOut, kLost };
@@ -72,6 +76,7 @@ private:
     // not by then, -1 (with `error`) when poll fails.
     int AwaitInput(TClock::time_point deadline, std::string& error) const;
 
+    const std::chrono::milliseconds m_patience;
     BFd m_fd;
     std::string m_path;
     std::string m_greeting;
@@ -87,5 +92,8 @@ private:
 // that is no greeting.
 bool TakeGreeting(const control::TFrame& frame, const std::string& path, std::string& greeting,
                   std::string& error);
+
+// A wait as the operator is told of it: "10 seconds", "0.3 seconds".
+std::string SecondsText(std::chrono::milliseconds wait);
 
 #endif

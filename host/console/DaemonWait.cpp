@@ -7,12 +7,9 @@
 
 #include "host/console/RemoteConsole.h"
 
-namespace {
-
 using TClock = BDaemonConnection::TClock;
 
-// Waits `ms` for Ctrl-C; whether it came.
-bool Interrupted(const TInterrupts& interrupts, long long ms)
+bool PauseUnlessInterrupted(const TInterrupts& interrupts, long long ms)
 {
     const auto until = TClock::now() + std::chrono::milliseconds(ms);
     for (;;) {
@@ -26,29 +23,27 @@ bool Interrupted(const TInterrupts& interrupts, long long ms)
     }
 }
 
-} // namespace
-
 int AwaitDaemon(BDaemonConnection& connection, BConsoleScreen& screen,
                 const TReconnectPolicy& policy, const TInterrupts& interrupts)
 {
     screen.Remark("murox: waiting for the daemon to come back (Ctrl-C gives up)\n");
-    const auto start = TClock::now();
+    const auto start = policy.now();
     long long delayMs = policy.firstDelayMs;
     for (;;) {
         const long long leftMs =
             policy.giveUpMs -
-            std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start).count();
+            std::chrono::duration_cast<std::chrono::milliseconds>(policy.now() - start).count();
         if (leftMs <= 0)
             return screen.Lost("the daemon did not come back within " +
-                               std::to_string(policy.giveUpMs / 1000) + " seconds");
-        if (Interrupted(interrupts, std::min(delayMs, leftMs)))
+                               SecondsText(std::chrono::milliseconds(policy.giveUpMs)));
+        if (policy.pause(interrupts, std::min(delayMs, leftMs)))
             return screen.Lost("gave up waiting for the daemon");
         std::string error;
         const std::string path = connection.Path();
         if (connection.Connect(path, error, interrupts.fd))
             return kDaemonBack;
         // Ctrl-C may have ended a wait for a greeting.
-        if (Interrupted(interrupts, 0))
+        if (PauseUnlessInterrupted(interrupts, 0))
             return screen.Lost("gave up waiting for the daemon");
         // The daemon that answers is judged as the first was.
         if (connection.Untrusted() || connection.Refused()) {

@@ -8,6 +8,16 @@
 #include "host/console/BConsoleScreen.h"
 #include "host/console/BDaemonConnection.h"
 
+// Where Ctrl-C shows while the console waits: `fd` polls readable, and
+// `take` says whether what came there was Ctrl-C (and takes it).
+struct TInterrupts {
+    int fd = -1;
+    std::function<bool()> take;
+};
+
+// Waits `ms` at most, ending at Ctrl-C: whether it came.
+bool PauseUnlessInterrupted(const TInterrupts& interrupts, long long ms);
+
 // Attempts to connect again with a growing pause between them, until the
 // daemon is back, the operator gives up with Ctrl-C, or giveUpMs have
 // passed.
@@ -16,13 +26,10 @@ struct TReconnectPolicy {
     int firstDelayMs = 100;
     int longestDelayMs = 2000;
     int giveUpMs = 5 * 60 * 1000;
-};
-
-// Where Ctrl-C shows while the console waits: `fd` polls readable, and
-// `take` says whether what came there was Ctrl-C (and takes it).
-struct TInterrupts {
-    int fd = -1;
-    std::function<bool()> take;
+    // The clock the wait is measured on and how it pauses: a test's may
+    // pause without waiting.
+    std::function<BDaemonConnection::TClock::time_point()> now = BDaemonConnection::TClock::now;
+    std::function<bool(const TInterrupts&, long long ms)> pause = PauseUnlessInterrupted;
 };
 
 // What AwaitDaemon returns once a daemon serves the connection's path again.

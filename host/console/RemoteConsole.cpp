@@ -111,14 +111,13 @@ int AskOwnEvents(BDaemonConnection& connection, BConsoleScreen& screen)
     std::string error;
     if (!connection.Send(control::kEvents, control::kOwnEvents, error))
         return screen.Lost(error);
-    const TClock::time_point deadline =
-        TClock::now() + std::chrono::seconds(BDaemonConnection::kPatienceSeconds);
+    const TClock::time_point deadline = TClock::now() + connection.Patience();
     control::TFrame frame;
     do {
         const BDaemonConnection::TResult result = connection.Receive(frame, error, deadline);
         if (result == BDaemonConnection::kTimedOut)
             return screen.Lost("the daemon at " + connection.Path() + " did not answer within " +
-                               std::to_string(BDaemonConnection::kPatienceSeconds) + " seconds");
+                               SecondsText(connection.Patience()));
         if (result != BDaemonConnection::kReceived)
             return screen.Lost(error);
         if (frame.type == control::kFarewell) {
@@ -134,11 +133,11 @@ int AskOwnEvents(BDaemonConnection& connection, BConsoleScreen& screen)
 } // namespace
 
 int RunRemoteConsole(const std::string& path, const std::vector<std::string>& lines, bool follow,
-                     bool json)
+                     bool json, std::chrono::milliseconds patience)
 {
     BConsoleScreen screen(StandardOutput());
     screen.SetJson(json);
-    BDaemonConnection connection;
+    BDaemonConnection connection(patience);
     std::string error;
     if (!connection.Connect(path, error)) {
         screen.Lost(error);

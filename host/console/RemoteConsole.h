@@ -2,8 +2,11 @@
 #ifndef HOST_CONSOLE_REMOTECONSOLE_H
 #define HOST_CONSOLE_REMOTECONSOLE_H
 
+#include <chrono>
 #include <string>
 #include <vector>
+
+#include "host/console/BDaemonConnection.h"
 
 // Runs a console on `path`: the `lines` in order, or, without any, the
 // lines of standard input (interactive on a terminal). Answers and events
@@ -56,9 +59,13 @@
 // is its JSON object (murox(1), JSON OUTPUT) on standard output, whatever
 // its outcome, and nothing else is printed there; a follower prints each
 // event as an object.
+//
+// `patience` bounds the wait for the daemon to greet the console, to take
+// what it sends, and to agree to a script's choice of events.
 const int kConsoleAccessRefused = 4;
 
 int RunRemoteConsole(const std::string& path, const std::vector<std::string>& lines, bool follow,
-                     bool json = false);
+                     bool json = false,
+                     std::chrono::milliseconds patience = BDaemonConnection::kPatience);
 
 #endif

@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -184,6 +185,23 @@ extern "C" struct dirent64* readdir64(DIR* pDir)
     if (syscall_faults::Shown(TCall::kReaddir, ::dirfd(pDir), nullptr, 0) != 0)
         return nullptr;
     return s_real(pDir);
+}
+
+namespace {
+
+thread_local long s_pollCalls = 0;
+
+} // namespace
+
+long syscall_faults::PollCalls()
+{
+    return s_pollCalls;
+}
+
+extern "C" int poll(struct pollfd* pFds, nfds_t count, int timeout)
+{
+    ++s_pollCalls;
+    return static_cast<int>(::syscall(SYS_poll, pFds, count, timeout));
 }
 
 extern "C" int clock_gettime(clockid_t clock, struct timespec* pTime) noexcept

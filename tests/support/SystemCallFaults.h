@@ -64,6 +64,10 @@ public:
     void Advance(long long ms);
 };
 
+// Calls of poll that this thread made so far (poll is stood in for too,
+// only to count): a loop that spins shows.
+long PollCalls();
+
 // A hook failing every call with `error`.
 inline THook Failing(int error)
 {
