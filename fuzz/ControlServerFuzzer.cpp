@@ -23,12 +23,12 @@
 //     have been given has passed;
 //   - a last word says why: that the console stopped reading, which only
 //     one that stopped reading and could have passed the hard limit, or
-//     the soft one while it took nothing for the stall's time, gets; or
-//     that a frame was not whole in time, which only one that sent a frame
-//     in pieces, the first that long before, and saw it not yet answered
-//     gets (not only one whose frame is not whole: the daemon also closes
-//     a console whose frame waited whole but unread while the console's
-//     own unread output paused its reading, judging it in the turn that
+//     the soft one with no turn reading it out for the stall's time, gets;
+//     or that a frame was not whole in time, which only one that sent a
+//     frame in pieces, the first that long before, not yet answered, gets
+//     (not only one whose frame is not whole: the daemon also closes a
+//     console whose frame waited whole but unread while the console's own
+//     unread output paused its reading, judging it in the turn that
 //     resumes reading, before the read);
 //   - a console holding a frame not whole when the daemon reads it and the
 //     frame's deadline has passed, counted from a turn that surely read its
@@ -283,9 +283,9 @@ public:
     static TClientLimits Limits()
     {
         TClientLimits limits;
-        limits.pauseAt = 1024;
-        limits.maxUnsent = 1536;
-        limits.hardUnsent = 4096;
+        limits.pauseAt = 2048;
+        limits.maxUnsent = 4096;
+        limits.hardUnsent = 16384;
         limits.stallMs = 2000;
         limits.partialFrameMs = 3000;
         limits.farewellMs = 1000;
@@ -316,7 +316,9 @@ public:
         if ((pOld != nullptr && !pOld->ended) || m_consoles.size() == kMaxConnects ||
             socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) != 0)
             return;
-        // Small socket buffers, so that little output fills them.
+        // Small socket buffers, so that little output fills them; the
+        // daemon's side takes what the events of a step come to, so that a
+        // console that reads at every turn keeps up.
         const int daemonSide = 4096, consoleSide = 1;
         setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &daemonSide, sizeof daemonSide);
         setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &consoleSide, sizeof consoleSide);
@@ -679,7 +681,8 @@ void ConsoleStep(BHarness& harness, TConsole& console, unsigned what, unsigned m
 }
 
 // A step of the loop: with `how` 0, 1 to 8 turns; 1, a time that passes,
-// then a turn; 2 and 3, an event of up to 1 KiB published, then a turn.
+// then a turn; 2, an event of up to 1000 bytes published, then a turn; 3,
+// 1 to 4 events of 1000 bytes, then a turn.
 void LoopStep(BHarness& harness, unsigned how, unsigned much)
 {
     if (how == 0) {
@@ -691,8 +694,11 @@ void LoopStep(BHarness& harness, unsigned how, unsigned much)
         return;
     if (how == 1)
         harness.Pass(kPassMs[much]);
-    else
+    else if (how == 2)
         harness.Publish(std::min<std::size_t>(std::size_t(8) << much, 1000));
+    else
+        for (unsigned i = 0; i <= much / 2; ++i)
+            harness.Publish(1000);
     harness.Turn();
 }
 
