@@ -37,11 +37,11 @@ status=0
 # check NAME PASS-NOTE FAIL-NOTE COMMAND...: one check, whose output is
 # shown only when it fails.
 check() {
-    local name=$1 passed=$2 failed=$3 log
+    local name=$1 passed=$2 failed=$3 log start=$SECONDS
     shift 3
     log=$(mktemp)
     if "$@" >"$log" 2>&1; then
-        summary+=("$name: PASS$passed")
+        summary+=("$name: PASS$passed, $((SECONDS - start)) s")
     else
         cat "$log"
         summary+=("$name: FAIL ($failed)")
@@ -78,7 +78,7 @@ counts() {
 # the system log test gets its private mount namespace). Sets `built`.
 run_config() {
     local config=$1 log junit=$PWD/build/$1/junit.xml rc tests failed skipped
-    local extra=()
+    local extra=() start=$SECONDS
     [ "$config" = fuzz ] && extra=(-DMUROX_FUZZ_SECONDS="$fuzz_seconds")
     built=false
     log=$(mktemp)
@@ -98,6 +98,7 @@ run_config() {
     total_passed=$((total_passed + tests - failed - skipped))
     total_failed=$((total_failed + failed))
     local note="$((tests - failed - skipped)) passed, $failed failed, $skipped skipped of $tests"
+    note+="; $((SECONDS - start)) s to build and run"
     if [ "$rc" -ne 0 ] || [ ! -s "$junit" ]; then
         summary+=("$config: FAIL (ctest exit $rc; $note)"); status=1
     elif [ "$skipped" -ne 0 ] && [ "${CI:-}" = true ]; then
@@ -168,5 +169,5 @@ done
 echo
 echo "==== summary ===="
 printf '%s\n' "${summary[@]}"
-echo "$total_passed passed, $total_failed failed"
+echo "$total_passed passed, $total_failed failed, in $SECONDS s"
 exit $status
