@@ -356,9 +356,12 @@ TEST_F(RegistryTest, LoadsOnlyWhatNoOneElseButItsUserCanChange)
         GTEST_SKIP() << "a stranger's files can be made by root only";
     const testsupport::TScratchDir elsewhere;
     const std::string eve = m_dir + "/eve", open = m_dir + "/open", sticky = m_dir + "/sticky",
-                      eveSticky = m_dir + "/evesticky", far = FAR_DIR;
+                      eveSticky = m_dir + "/evesticky", far = FAR_DIR,
+                      lib = elsewhere.Path() + "/lib", gone = elsewhere.Path() + "/gone",
+                      named = EXTENSION_DIRS ":" + eve + ":" + m_dir + ":" + lib + ":" + gone;
     ASSERT_TRUE(Made(eve, 0755, kStranger) && Made(eve + "/sub", 0755, 0) && Made(open, 0777, 0) &&
-                Made(sticky, 01777, 0) && Made(eveSticky, 01777, kStranger) &&
+                Made(lib, 0755, 0) && Made(lib + "x", 0755, 0) && Made(sticky, 01777, 0) &&
+                Made(eveSticky, 01777, kStranger) &&
                 (Made(far, 0755, kStranger) || chown(far.c_str(), kStranger, gid_t(-1)) == 0) &&
                 Copied(DEPENDENCY,
                        far + "/" + std::filesystem::path(DEPENDENCY).filename().string(), 0644,
@@ -374,7 +377,7 @@ TEST_F(RegistryTest, LoadsOnlyWhatNoOneElseButItsUserCanChange)
     std::string dirs;
     for (const std::string& dir : DefaultExtDirs())
         dirs += dir + ", ";
-    for (auto& c : std::string(EXTENSION_DIRS ":" + eve + ":" + m_dir))
+    for (auto& c : named)
         dirs += c == ':' ? std::string(", ") : std::string(1, c);
     // The library's path, the file it links to (none: a copy of that mode and owner; "-": as it
     // is), and how the reason it may not be loaded starts.
@@ -403,7 +406,8 @@ TEST_F(RegistryTest, LoadsOnlyWhatNoOneElseButItsUserCanChange)
          changed + "symbolic link " + m_dir + "/j.so" + owned + "0777" + notRoot},
         {eve + "/k.so", sticky + "/f.so", 0, kStranger,
          changed + "directory " + eve + owned + "0755" + notRoot},
-        {elsewhere.Path() + "/l.so", "", 0644, 0,
+        // Beside an extension directory, of a name that starts with its name, is not in it.
+        {lib + "x/l.so", "", 0644, 0,
          " is not in an extension directory (" + dirs + "): root loads libraries from those alone"},
         {FAR_LIBRARY, "-", 0, 0,
          "'s run path element " + far + changed + "directory " + far + owned +
@@ -411,11 +415,14 @@ TEST_F(RegistryTest, LoadsOnlyWhatNoOneElseButItsUserCanChange)
     };
     const std::string refusedDir = "the extension directory " + eve + changed + "directory " + eve +
                                    owned + "0755, not to root; name";
-    std::string text = "[murox]\nextension_dirs = " EXTENSION_DIRS ":" + eve + ":" + m_dir + "\n";
+    const std::string missing = "cannot read the extension directory " + gone + ": No such file";
+    std::string text = "[murox]\nextension_dirs = " + named + "\n";
     std::vector<testing::Matcher<std::string>> events = {
-        testing::AllOf(StartsWith(refusedDir), HasSubstr("; nothing is loaded from it"))};
+        testing::AllOf(StartsWith(refusedDir), HasSubstr("; nothing is loaded from it")),
+        StartsWith(missing)};
     std::vector<testing::Matcher<std::string>> checked = {
-        StartsWith(m_path + ":2: section [murox]: " + refusedDir)};
+        StartsWith(m_path + ":2: section [murox]: " + refusedDir),
+        StartsWith(m_path + ":2: section [murox]: " + missing)};
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
         ASSERT_TRUE(c.link == "-" ||
@@ -451,6 +458,11 @@ TEST_F(RegistryTest, LoadsOnlyWhatNoOneElseButItsUserCanChange)
                                     HasSubstr("(a character device)")));
     char event[256];
     EXPECT_EQ(-1, read(watch.Get(), event, sizeof event)) << "opened";
+    // A file that others could change is said to be, clean as it is otherwise.
+    ASSERT_TRUE(Configure(m_dirs) && chmod(m_path.c_str(), 0664) == 0);
+    EXPECT_THAT(CheckExtConfigFile(m_path),
+                ElementsAre(HasSubstr(" could be changed by others: the file " + m_path)));
+    ASSERT_EQ(0, chmod(m_path.c_str(), 0644));
     // The rule is the process's own user's: a shell run by a user loads that user's libraries.
     ASSERT_EQ(0, chmod(m_dir.c_str(), 0755));
     const pid_t child = fork();
