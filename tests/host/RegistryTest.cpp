@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include <dlfcn.h>
+#include <elf.h>
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -14,6 +15,7 @@
 
 #include "host/registry/ExtConfigCheck.h"
 #include "host/registry/ExtDirs.h"
+#include "host/registry/ExtElf.h"
 #include "host/registry/ExtFile.h"
 #include "host/registry/ExtImage.h"
 #include "hostapi/BFileNV.h"
@@ -100,12 +102,28 @@ TEST_F(RegistryTest, ALibraryLoadsOrSaysWhyAndIsClosedAgain)
     ASSERT_TRUE(Copied(sizeof(void*) == 8 ? ELF_SEEDS "/extension-32-big.so"
                                           : ELF_SEEDS "/extension-64-little.so",
                        foreign, 0644, geteuid()));
-    ASSERT_TRUE(Configure(m_dirs + Ext("a", HELLO_LIBRARY, "laod = 0\n[other]\nq = 1\n") +
-                          Ext("b", BROKEN_LIBRARY) + Ext("c", NO_ENTRY_LIBRARY) +
-                          Ext("n", UNLOADED_NO_ENTRY_LIBRARY) + Ext("t", text) +
-                          Ext("o", ORIGIN_LIBRARY) + Ext("k", foreign)));
+    // A header alone of this process's class and machine, in the other byte order.
+    const std::string swapped = m_dir + "/swapped.so";
+    std::string header(sizeof(void*) == 8 ? 64 : 52, '\0');
+    header.replace(0, SELFMAG, ELFMAG);
+    header[EI_CLASS] = sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32;
+    const bool big = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
+    header[EI_DATA] = big ? ELFDATA2LSB : ELFDATA2MSB;
+    for (const auto& [at, value] :
+         {std::pair<int, unsigned>{16, ET_DYN}, {18, OwnElfKind().machine}})
+        header[at + !big] = char(value & 0xff), header[at + big] = char(value >> 8);
+    std::ofstream(swapped) << header;
+    // $ORIGIN of a library that needs it turned into a relative element.
+    const std::string relative = m_dir + "/relative.so";
+    std::string image = testsupport::Contents(ORIGIN_LIBRARY);
+    ASSERT_NE(std::string::npos, image.find("$ORIGIN"));
+    std::ofstream(relative) << image.replace(image.find("$ORIGIN"), 7, "ORIGIN/");
+    ASSERT_TRUE(Configure(
+        m_dirs + Ext("a", HELLO_LIBRARY, "laod = 0\n[other]\nq = 1\n") + Ext("b", BROKEN_LIBRARY) +
+        Ext("c", NO_ENTRY_LIBRARY) + Ext("n", UNLOADED_NO_ENTRY_LIBRARY) + Ext("t", text) +
+        Ext("o", ORIGIN_LIBRARY) + Ext("k", foreign) + Ext("e", swapped) + Ext("r", relative)));
     EXPECT_EQ(0, m_registry.Load(&m_store));
-    EXPECT_EQ("a:1:0:1 b:1:2:0 c:1:2:0 n:1:2:0 t:1:1:0 o:1:0:1 k:1:1:0 ", State())
+    EXPECT_EQ("a:1:0:1 b:1:2:0 c:1:2:0 n:1:2:0 t:1:1:0 o:1:0:1 k:1:1:0 e:1:1:0 r:1:1:0 ", State())
         << "a typo of load is not read; $ORIGIN is the library's directory";
     EXPECT_THAT(DescribeUnknownExtKeys(m_store),
                 ElementsAre(m_path + ":5: section [extdll a]: unknown key 'laod' (a library's keys "
@@ -120,7 +138,10 @@ TEST_F(RegistryTest, ALibraryLoadsOrSaysWhyAndIsClosedAgain)
             StartsWith("extension library 'c' not loaded: " NO_ENTRY_LIBRARY + lacks),
             StartsWith("extension library 'n' not loaded: " UNLOADED_NO_ENTRY_LIBRARY + lacks),
             "extension library 't' not loaded: " + text + no + "not an ELF file",
-            StartsWith("extension library 'k' not loaded: " + foreign + no + "it is ")));
+            StartsWith("extension library 'k' not loaded: " + foreign + no + "it is "),
+            StartsWith("extension library 'e' not loaded: " + swapped + no + "it is "),
+            StartsWith("extension library 'r' not loaded: " + relative +
+                       " has the run path element 'ORIGIN/': only absolute")));
     void* pHello = dlopen(HELLO_LIBRARY, RTLD_NOW | RTLD_NOLOAD);
     EXPECT_NE(nullptr, pHello) << "a loaded library is mapped";
     if (pHello != nullptr)
