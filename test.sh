@@ -4,7 +4,7 @@
 #              benchmarks and gives them a short smoke run (no timing kept)
 #   sanitize   this machine, AddressSanitizer + UndefinedBehaviorSanitizer
 #   ppc        32-bit big-endian PowerPC, tests run under qemu-user
-#   coverage   this machine, gcc --coverage: the tests, then line and branch
+#   coverage   this machine, gcc --coverage: the library's tests, then line and branch
 #              coverage of the library (xdll/, eventlog/, vdirs/) by gcovr
 #   fuzz       clang + libFuzzer: each fuzz target for FUZZ_SECONDS (30);
 #              the other configurations replay the fuzz corpora as tests
