@@ -977,6 +977,8 @@ class DaemonTestCase(unittest.TestCase):
         d.configure(lambda text: text.replace(faulty("aborts"), lib("hello")))
         self.assertIn(b"hello: init\n", d.console("xdll -r", "xdll -d exits", check=False).stdout)
         self.assertIn("\nlibraries_set_aside: hangs\n", d.console("status").stdout.decode())
+        self.assertNotEqual([], [n for n in os.listdir(os.environ["STATE_DIRECTORY"]) if n != "locks"],
+                            "the service manager's state directory keeps what is set aside, root's too")
         self.assertEqual(0, d.stop())
 
 
