@@ -155,8 +155,25 @@ report_coverage() {
                                    tr '\n' ' ' | sed -E 's/ +/ /g')")
 }
 
+# The distribution's test waits on the network, the booted system and its
+# services more than it computes: run beside the other configurations, it
+# costs the run little more than its share of the processors. Its output,
+# summary and counts join the rest at the end.
+distro_apart=false
+if [ ${#configs[@]} -gt 1 ] && [[ " ${configs[*]} " == *" distro "* ]]; then
+    distro_apart=true
+    mkdir -p build
+    (
+        summary=() total_passed=0 total_failed=0 status=0
+        run_config distro
+        printf '%s\n' "$total_passed $total_failed $status" "${summary[@]}" >build/distro-apart.summary
+    ) >build/distro-apart.log 2>&1 &
+    distro_pid=$!
+fi
+
 check_format
 for config in "${configs[@]}"; do
+    [ "$config" = distro ] && $distro_apart && continue
     # Counts from an earlier run would add up with this one's.
     [ "$config" = coverage ] && [ -d build/coverage ] && find build/coverage -name '*.gcda' -delete
     run_config "$config"
@@ -165,6 +182,17 @@ for config in "${configs[@]}"; do
     # A failing test still leaves counts worth seeing; a failed build not.
     [ "$config" = coverage ] && $built && report_coverage
 done
+
+if $distro_apart; then
+    wait "$distro_pid"
+    echo "==== distro (run beside the others) ===="
+    cat build/distro-apart.log
+    { read -r passed failed failing && mapfile -t lines; } <build/distro-apart.summary ||
+        { passed=0 failed=0 failing=1 lines=("distro: FAIL (no summary)"); }
+    total_passed=$((total_passed + passed)) total_failed=$((total_failed + failed))
+    [ "$failing" -ne 0 ] && status=1
+    summary+=("${lines[@]}")
+fi
 
 echo
 echo "==== summary ===="
