@@ -114,6 +114,22 @@ TEST_F(StoreRewriteTest, AHandEditThatLandsDuringTheRewriteIsKept)
                                     : "[a]\nk = 9\n");
     }
 
+    // Written over, not appended to, as the directory is synced: the old file goes back.
+    Edit();
+    int late = -1;
+    {
+        const TFault renames = OnRenames([&] { late = open(m_path.c_str(), O_WRONLY); });
+        const TFault fault(TCall::kFsync, [&](int fd, const char*, int) {
+            EXPECT_TRUE(!IsDirectory(fd) || pwrite(late, "9", 1, 8) == 1);
+            return 0;
+        });
+        EXPECT_EQ(0, m_store.Commit());
+        EXPECT_EQ(Changed(), m_store.LastError());
+        EXPECT_EQ(2, renames.Calls()) << "exchanged, then back";
+    }
+    close(late);
+    ExpectAlone("[a]\nk = 9\n");
+
     // A new file does not replace one made meanwhile.
     ASSERT_EQ(0, unlink(m_path.c_str()));
     BFileNV fresh;
