@@ -221,15 +221,13 @@ void BControlServer::Admit(BFd fd, long long nowMs)
     const gid_t group = m_socket.Group();
     if (!ReadPeer(fd.Get(), peer)) {
         refusal = "the kernel gives no credentials for it";
-    } else if (!PeerAllowed(peer, m_daemonUid, group)) {
-        refusal = "uid " + std::to_string(peer.uid) +
-                  " is not root, the daemon's user or a member of group " +
-                  (group == m_group ? m_groupName : std::to_string(group));
-        if (!peer.groupsProblem.empty())
-            refusal += " (its supplementary groups are unknown: " + peer.groupsProblem + ")";
-    } else if (!HasRoom(peer, nowMs, refusal)) {
-        refusal += "; try again later";
-        lead = "murox: no room: ";
+    } else {
+        refusal = PeerRefusal(peer, m_daemonUid, group,
+                              group == m_group ? m_groupName : std::to_string(group));
+        if (refusal.empty() && !HasRoom(peer, nowMs, refusal)) {
+            refusal += "; try again later";
+            lead = "murox: no room: ";
+        }
     }
     if (!refusal.empty()) {
         SendFarewell(fd.Get(), lead + refusal + "\n");

@@ -127,6 +127,18 @@ bool PeerAllowed(const TPeer& peer, uid_t daemonUid, gid_t group)
            std::find(peer.groups.begin(), peer.groups.end(), group) != peer.groups.end();
 }
 
+std::string PeerRefusal(const TPeer& peer, uid_t daemonUid, gid_t group,
+                        const std::string& groupName)
+{
+    if (PeerAllowed(peer, daemonUid, group))
+        return std::string();
+    std::string refusal = "uid " + std::to_string(peer.uid) +
+                          " is not root, the daemon's user or a member of group " + groupName;
+    if (!peer.groupsProblem.empty())
+        refusal += " (its supplementary groups are unknown: " + peer.groupsProblem + ")";
+    return refusal;
+}
+
 std::string PeerName(const TPeer& peer)
 {
     return "uid " + std::to_string(peer.uid) + ", pid " + std::to_string(peer.pid);

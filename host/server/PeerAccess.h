@@ -32,6 +32,12 @@ bool GroupsFromStatus(const std::string& status, TPeer& peer);
 // or supplementary groups include `group`.
 bool PeerAllowed(const TPeer& peer, uid_t daemonUid, gid_t group);
 
+// Why `peer` is refused ("uid U is not root, ..."), with why its groups are
+// unknown when they are; empty when PeerAllowed lets it in. `groupName`
+// names `group`.
+std::string PeerRefusal(const TPeer& peer, uid_t daemonUid, gid_t group,
+                        const std::string& groupName);
+
 // "uid U, pid P", as the event log names a peer.
 std::string PeerName(const TPeer& peer);
 

@@ -113,7 +113,11 @@ TEST(PeerAccessTest, APeerIsJudgedByItsOwnCredentials)
         TPeer peer{9, 7, 1, {}, ""};
         EXPECT_EQ(record.second.empty(), GroupsFromStatus("Name:\tmurox\n" + record.first, peer));
         EXPECT_EQ(record.second, peer.groupsProblem);
-        EXPECT_EQ(record.second.empty(), PeerAllowed(peer, 500, 40)) << record.first;
+        EXPECT_EQ(record.second.empty() ? ""
+                                        : "uid 7 is not root, the daemon's user or a member of "
+                                          "group adm (its supplementary groups are unknown: " +
+                                              record.second + ")",
+                  PeerRefusal(peer, 500, 40, "adm"));
     }
 }
 
