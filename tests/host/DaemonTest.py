@@ -412,6 +412,8 @@ class DaemonTestCase(unittest.TestCase):
         moved = json.loads(d.console("xdll -r", check=False, options=["--json"]).stdout)
         self.assertEqual((True, ["extra"], ["extra"], ["extra"]),
                          tuple(moved[k] for k in ("changed", "unloaded", "loaded", "updated")))
+        gone = json.loads(d.console("xdll -d missing", check=False, options=["--json"]).stdout)
+        self.assertEqual((True, ["missing"], []), tuple(gone[k] for k in ("changed", "deleted", "unloaded")))
         # A refused line is answered with an object too.
         peer = RawPeer(d.sock)
         peer.sock.sendall(frame(b"J", b"a\nb"))
