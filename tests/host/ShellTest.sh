@@ -141,11 +141,11 @@ hello: term
 ! murox: line 1 failed: xdll -l nosuch
 ! Unknown command 'frobnicate'; "help" lists the commands
 ! murox: line 2 failed: frobnicate
-$ --config $conf --json -e 'xdll -l idle' -e 'xdll -l idle' -e 'xdll -l nosuch'
+$ --config $conf --json -e 'xdll -l idle' -e 'xdll -l nosuché' -e 'xdll -l idle'
 ? 3
 {"murox_json":1,"line":"xdll -l idle","ok":true,"changed":true,"reasons":[],"answer":"","events":["idle: init"],"loaded":["idle"],"unloaded":[],"failed":[],"added":[],"deleted":[],"updated":[]}
+{"murox_json":1,"line":"xdll -l nosuch\\u00e9","ok":false,"changed":false,"reasons":["No such ext DLL"],"answer":"No such ext DLL\n","events":[],$unchanged
 {"murox_json":1,"line":"xdll -l idle","ok":true,"changed":false,"reasons":[],"answer":"","events":[],$unchanged
-{"murox_json":1,"line":"xdll -l nosuch","ok":false,"changed":false,"reasons":["No such ext DLL"],"answer":"No such ext DLL\n","events":[],$unchanged
 $(sed 's/^/! /' <<<"$start")
 ! idle: term
 ! hello: term
