@@ -15,8 +15,23 @@ file(REMOVE_RECURSE ${WORK_DIR})
 include(${CMAKE_CURRENT_LIST_DIR}/Run.cmake)
 
 # Packs without building (CTest runs after the build); CPack runs no "preinstall" step for Ninja.
+# Into a folder holding older packs of each package, which go, and another project's, which stays.
+set(older murox-host_0.1_all.deb libmurox-dev_0.1_all.deb ${runtime}_0.1_all.deb)
+file(MAKE_DIRECTORY ${WORK_DIR})
+foreach(deb IN LISTS older ITEMS other_0.1_all.deb)
+    file(WRITE ${WORK_DIR}/${deb} "")
+endforeach()
 run("cpack" ${CPACK} --config ${BUILD_DIR}/CPackConfig.cmake -G DEB -B ${WORK_DIR} -D
     CPACK_CMAKE_GENERATOR=Ninja)
+foreach(deb IN LISTS older)
+    if(EXISTS ${WORK_DIR}/${deb})
+        message(FATAL_ERROR "cpack left the older pack ${deb} beside the new ones")
+    endif()
+endforeach()
+if(NOT EXISTS ${WORK_DIR}/other_0.1_all.deb)
+    message(FATAL_ERROR "cpack removed another project's package from the folder it packed to")
+endif()
+file(REMOVE ${WORK_DIR}/other_0.1_all.deb)
 
 # The packages' architecture (their names end with it), whose binaries lintian checks are of it, and
 # its multiarch directory, where the libraries go whatever the configured prefix.
