@@ -344,6 +344,9 @@ class DaemonTestCase(unittest.TestCase):
         nosuch = d.console("xdll -l nosuch", "quit", "xdll", check=False)
         self.assertEqual((3, b"", b"No such ext DLL\nmurox: line 1 failed: xdll -l nosuch\n"),
                          (nosuch.returncode, nosuch.stdout, nosuch.stderr))
+        piped = d.console(stdin=b"xdll\nxdll -l nosuch\n", check=False)
+        self.assertEqual((3, b"No such ext DLL\nmurox: line 2 failed: xdll -l nosuch\n"),
+                         (piped.returncode, piped.stderr))
         with open("/dev/full", "wb") as full:
             unwritten = subprocess.run(remote(d.sock, "xdll"), stdout=full, stderr=subprocess.PIPE,
                                        timeout=WAIT)
