@@ -6,7 +6,7 @@
 #   ppc        32-bit big-endian PowerPC, tests run under qemu-user
 #   coverage   this machine, gcc --coverage: the library's tests, then line and branch
 #              coverage of the library (xdll/, eventlog/, vdirs/) by gcovr
-#   fuzz       clang + libFuzzer: each fuzz target for FUZZ_SECONDS (30);
+#   fuzz       clang + libFuzzer: each fuzz target for FUZZ_SECONDS (20);
 #              the other configurations replay the fuzz corpora as tests
 #   distro     this machine's packages installed, reloaded, upgraded and
 #              purged in a minimal Debian bookworm booted under
@@ -27,7 +27,7 @@ werror=OFF
 [ "${CI:-}" = true ] && werror=ON
 configs=("$@")
 [ ${#configs[@]} -eq 0 ] && configs=(native sanitize ppc coverage fuzz distro)
-fuzz_seconds=${FUZZ_SECONDS:-30}
+fuzz_seconds=${FUZZ_SECONDS:-20}
 
 total_passed=0
 total_failed=0
