@@ -29,6 +29,8 @@ TEST(Publication, PublishesTheFormattedTextAsMessage101)
     std::vector<std::string> log;
     TRecorder recorder(&log);
     dispatcher.Subscribe(&recorder);
+    EXPECT_EQ(0, dispatcher.Subscribe(&recorder))
+        << "a subscriber is informed once, however often it subscribes";
     // Characters that differ along the text, so a cut in the wrong place shows.
     std::string far;
     for (int i = 0; i < 5000; ++i)
