@@ -278,10 +278,12 @@ class DaemonTestCase(unittest.TestCase):
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="murox-daemon-")
         self.daemons = []
-        # The crash guard's files: the test's own, and where a sync costs nothing.
-        os.environ["STATE_DIRECTORY"] = tempfile.mkdtemp(
-            prefix="murox-state-", dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
-        self.addCleanup(shutil.rmtree, os.environ["STATE_DIRECTORY"], True)
+        # The crash guard's files: the test's own, and where a sync costs nothing; the first of
+        # the list the service manager may give.
+        self.state = tempfile.mkdtemp(prefix="murox-state-",
+                                      dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
+        os.environ["STATE_DIRECTORY"] = f"{self.state}:{self.state}/other"
+        self.addCleanup(shutil.rmtree, self.state, True)
 
     def tearDown(self):
         for d in self.daemons:
@@ -982,7 +984,7 @@ class DaemonTestCase(unittest.TestCase):
         d.configure(lambda text: text.replace(faulty("aborts"), lib("hello")))
         self.assertIn(b"hello: init\n", d.console("xdll -r", "xdll -d exits", check=False).stdout)
         self.assertIn("\nlibraries_set_aside: hangs\n", d.console("status").stdout.decode())
-        self.assertNotEqual([], [n for n in os.listdir(os.environ["STATE_DIRECTORY"]) if n != "locks"],
+        self.assertNotEqual([], [n for n in os.listdir(self.state) if n != "locks"],
                             "the service manager's state directory keeps what is set aside, root's too")
         self.assertEqual(0, d.stop())
 
