@@ -584,6 +584,7 @@ TEST_F(ConsoleBudgetTest, AFrameMustBeWholeInTimeFromItsFirstByte)
     syscall_faults::TFrozenClock clock({1000000, 0}, CLOCK_MONOTONIC);
     const int trickling = Attach(701);
     const int streaming = Attach(702);
+    const int idle = Attach(703);
     const std::string frame("L\0\0\0\4help", 9);
     for (std::size_t step = 0; step < frame.size(); ++step) {
         (void)!send(trickling, &frame[step], 1, MSG_NOSIGNAL);
@@ -599,6 +600,15 @@ TEST_F(ConsoleBudgetTest, AFrameMustBeWholeInTimeFromItsFirstByte)
         testing::ElementsAre("murox: closed: a frame not whole 2 s after its first byte\n"));
     EXPECT_THAT(Frames(streaming, control::kFarewell), testing::IsEmpty());
     EXPECT_EQ(frame.size() - 1, m_runner.lines.size());
+    // Idle past the deadline, then a frame in two pieces, in time from its first byte.
+    for (const std::size_t at : {std::size_t(0), std::size_t(4)}) {
+        ASSERT_EQ(static_cast<ssize_t>(4 + at / 4),
+                  send(idle, &frame[at], 4 + at / 4, MSG_NOSIGNAL));
+        m_pServer->Turn(m_runner, 0);
+        clock.Advance(500);
+    }
+    EXPECT_THAT(Frames(idle, control::kFarewell), testing::IsEmpty());
+    EXPECT_EQ(frame.size(), m_runner.lines.size());
 }
 
 // The limits apply once a console could take what was queued: an idle one gets a long answer whole.
