@@ -382,6 +382,9 @@ TEST(JournalStreamTest, OnlyTheNamedStreamIsTheJournal)
     const std::string named = device + ":" + inode;
     EXPECT_TRUE(IsJournalStream(named.c_str(), one.Get()));
     EXPECT_FALSE(IsJournalStream(named.c_str(), other.Get()));
+    EXPECT_FALSE(
+        IsJournalStream((std::to_string(status.st_dev + 1) + ":" + inode).c_str(), one.Get()))
+        << "the same inode number on another device";
     EXPECT_FALSE(IsJournalStream(nullptr, one.Get()));
     EXPECT_FALSE(IsJournalStream(named.c_str(), -1));
     for (const std::string& malformed :
