@@ -528,6 +528,23 @@ TEST_F(ConsoleSessionTest, AScriptsConsoleEndsWithItsDaemon)
     EXPECT_EQ("murox: the daemon at " + m_path + " closed the connection\n", m_said);
 }
 
+// A follower on a terminal shows each event made visible; refused when it comes back, 4.
+TEST_F(ConsoleSessionTest, AFollowerShowsEventsVisible)
+{
+    Type("", false);
+    const BFd terminal(posix_openpt(O_RDWR | O_NOCTTY));
+    ASSERT_TRUE(terminal.Valid() && grantpt(terminal.Get()) == 0 && unlockpt(terminal.Get()) == 0 &&
+                fcntl(terminal.Get(), F_SETFL, O_NONBLOCK) == 0);
+    ASSERT_EQ(1, dup2(BFd(open(ptsname(terminal.Get()), O_RDWR | O_NOCTTY)).Get(), 1));
+    Play({{Greeting() + Frame(control::kEvent, "\x1b]0;owned\x07"), 0, "", kLeaves},
+          {kRefusal, 0, "", kLeaves}});
+    EXPECT_EQ(4, Run([this] { return RunRemoteConsole(m_path, {}, true, false, kPatience); }));
+    char shown[256];
+    const ssize_t n = read(terminal.Get(), shown, sizeof shown);
+    EXPECT_THAT(std::string(shown, n > 0 ? static_cast<std::size_t>(n) : 0),
+                testing::HasSubstr(" \\x1b]0;owned\\x07"));
+}
+
 // A refusal of the console's credentials (4) is told from no room or no daemon (1), for scripts.
 TEST_F(ConsoleSessionTest, OnlyARefusalOfTheConsolesCredentialsIsFour)
 {
