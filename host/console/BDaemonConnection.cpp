@@ -8,14 +8,14 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
-#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+#include "host/protocol/UserNames.h"
 
 namespace {
 
@@ -37,39 +37,18 @@ std::string Described(const struct stat& info)
            ", mode " + mode;
 }
 
-// The name the user database gives, else the number: the name to give
-// adduser where there is one.
-std::string GroupNamed(gid_t gid)
-{
-    std::string buffer(16384, '\0');
-    struct group entry {};
-    struct group* pEntry = nullptr;
-    if (getgrgid_r(gid, &entry, &buffer[0], buffer.size(), &pEntry) == 0 && pEntry != nullptr)
-        return pEntry->gr_name;
-    return std::to_string(gid);
-}
-
-std::string UserNamed(uid_t uid)
-{
-    std::string buffer(16384, '\0');
-    struct passwd entry {};
-    struct passwd* pEntry = nullptr;
-    if (getpwuid_r(uid, &entry, &buffer[0], buffer.size(), &pEntry) == 0 && pEntry != nullptr)
-        return pEntry->pw_name;
-    return std::to_string(uid);
-}
-
 // How this user joins the group, named before.
 std::string HowToJoin(gid_t group)
 {
-    return "join it with: adduser " + UserNamed(geteuid()) + " " + GroupNamed(group) +
-           " (as root), then log in again";
+    return "join it with: adduser " + control::UserName(geteuid()) + " " +
+           control::GroupName(group) + " (as root), then log in again";
 }
 
 // The group that lets this user in, and how to join it.
 std::string JoinHint(gid_t group)
 {
-    return "access needs membership of the group " + GroupNamed(group) + "; " + HowToJoin(group);
+    return "access needs membership of the group " + control::GroupName(group) + "; " +
+           HowToJoin(group);
 }
 
 // Why connecting at `path` was not allowed: the socket's group, when this

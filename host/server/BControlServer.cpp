@@ -12,6 +12,7 @@
 #include "host/outputs/ILogOutput.h"
 #include "host/outputs/OutputWait.h"
 #include "host/protocol/ControlProtocol.h"
+#include "host/protocol/UserNames.h"
 #include "host/registry/LogPriority.h"
 #include "host/server/BControlSocket.h"
 #include "host/server/ConsoleBudget.h"
@@ -44,7 +45,7 @@ long long Earliest(long long a, long long b)
 BControlServer::BControlServer(BControlSocket& socket, int signalFd, ILogOutput* pLog,
                                const TClientLimits& limits)
     : m_socket(socket), m_signalFd(signalFd), m_pLog(pLog), m_limits(limits),
-      m_daemonUid(geteuid()), m_group(socket.Group()), m_groupName(GroupName(m_group)),
+      m_daemonUid(geteuid()), m_group(socket.Group()), m_groupName(control::GroupName(m_group)),
       m_refusals([this](TLogPriority priority, const std::string& text) {
           m_fanOut.LogOnly(text, priority);
       }),

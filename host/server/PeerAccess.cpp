@@ -6,7 +6,6 @@
 #include <sstream>
 
 #include <fcntl.h>
-#include <grp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -142,14 +141,4 @@ std::string PeerRefusal(const TPeer& peer, uid_t daemonUid, gid_t group,
 std::string PeerName(const TPeer& peer)
 {
     return "uid " + std::to_string(peer.uid) + ", pid " + std::to_string(peer.pid);
-}
-
-std::string GroupName(gid_t gid)
-{
-    std::string buffer(16384, '\0');
-    struct group entry {};
-    struct group* pEntry = nullptr;
-    if (getgrgid_r(gid, &entry, &buffer[0], buffer.size(), &pEntry) == 0 && pEntry != nullptr)
-        return pEntry->gr_name;
-    return std::to_string(gid);
 }

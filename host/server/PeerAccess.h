@@ -41,8 +41,4 @@ std::string PeerRefusal(const TPeer& peer, uid_t daemonUid, gid_t group,
 // "uid U, pid P", as the event log names a peer.
 std::string PeerName(const TPeer& peer);
 
-// The group's name, or its number when it has none. It asks the user
-// database: call it at start, not for each connection.
-std::string GroupName(gid_t group);
-
 #endif
