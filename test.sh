@@ -4,8 +4,9 @@
 #              benchmarks and gives them a short smoke run (no timing kept)
 #   sanitize   this machine, AddressSanitizer + UndefinedBehaviorSanitizer
 #   ppc        32-bit big-endian PowerPC, tests run under qemu-user
-#   coverage   this machine, gcc --coverage: the library's tests, then line and branch
-#              coverage of the library (xdll/, eventlog/, vdirs/) by gcovr
+#   coverage   this machine, gcc --coverage: the library's tests, then line
+#              and branch coverage of the library (xdll/, eventlog/, vdirs/)
+#              by gcovr
 #   fuzz       clang + libFuzzer: each fuzz target for FUZZ_SECONDS (20);
 #              the other configurations replay the fuzz corpora as tests
 #   distro     this machine's packages installed, reloaded, upgraded and
@@ -162,7 +163,8 @@ report_coverage() {
 distro_apart=false
 if [ ${#configs[@]} -gt 1 ] && [[ " ${configs[*]} " == *" distro "* ]]; then
     distro_apart=true
-    mkdir -p build
+    # A summary an earlier run left is no verdict on this one.
+    mkdir -p build && rm -f build/distro-apart.summary
     (
         summary=() total_passed=0 total_failed=0 status=0
         run_config distro
