@@ -49,6 +49,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -92,7 +93,7 @@ const char kNotWhole[] = "murox: closed: a frame not whole";
     std::abort();
 }
 
-bool StartsWith(const std::string& text, const char* szStart)
+bool StartsWith(std::string_view text, const char* szStart)
 {
     return text.compare(0, std::strlen(szStart), szStart) == 0;
 }
@@ -251,6 +252,87 @@ TRequest Request(std::uint8_t pick, const std::string& tag, std::string& out)
     return {kind == 12 ? TRequest::kQuit : TRequest::kRun, line, json};
 }
 
+// The fields of a line's object a console relies on, read as the object
+// is parsed: every JSON answer is checked, and building each whole would
+// cost more than running its line.
+struct TJsonFields {
+    using TJson = nlohmann::json;
+    bool object = false;    // the text is an object
+    bool versionOne = false; // murox_json is the number 1
+    int ok = -1;            // -1 absent, 0 or 1 as it says, 2 neither true nor false
+    bool lineSeen = false;  // as a string
+    std::string line;
+    std::size_t reasons = 0;  // values in "reasons"
+    std::string firstReason;  // the first, when a string
+
+    bool start_object(std::size_t)
+    {
+        object = object || m_depth == 0;
+        return Open();
+    }
+    bool start_array(std::size_t)
+    {
+        const bool reasonsStart = Field("reasons");
+        Open();
+        m_inReasons = m_inReasons || reasonsStart;
+        return true;
+    }
+    bool end_object() { return Close(); }
+    bool end_array() { return Close(); }
+    bool key(std::string& name)
+    {
+        if (m_depth == 1)
+            m_key = name;
+        return true;
+    }
+    bool boolean(bool value) { return Value(value ? kTrue : kFalse); }
+    bool number_integer(TJson::number_integer_t value) { return Value(kNumber, nullptr, value == 1); }
+    bool number_unsigned(TJson::number_unsigned_t value) { return Value(kNumber, nullptr, value == 1); }
+    bool string(std::string& value) { return Value(kString, &value); }
+    bool null() { return Value(kOther); }
+    bool number_float(TJson::number_float_t, const std::string&) { return Value(kOther); }
+    bool binary(TJson::binary_t&) { return Value(kOther); }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&)
+    {
+        return false;
+    }
+
+private:
+    enum TKind { kFalse, kTrue, kNumber, kString, kOther };
+
+    bool Field(const char* szName) const { return m_depth == 1 && m_key == szName; }
+    bool Value(TKind kind, const std::string* pText = nullptr, bool one = false)
+    {
+        if (Field("ok")) {
+            ok = kind <= kTrue ? kind : 2;
+        } else if (Field("murox_json")) {
+            versionOne = kind == kNumber && one;
+        } else if (Field("line")) {
+            lineSeen = kind == kString;
+            line = lineSeen ? *pText : std::string();
+        } else if (m_depth == 2 && m_inReasons && reasons++ == 0 && kind == kString) {
+            firstReason = *pText;
+        }
+        return true;
+    }
+    bool Open()
+    {
+        Value(kOther);
+        ++m_depth;
+        return true;
+    }
+    bool Close()
+    {
+        --m_depth;
+        m_inReasons = m_inReasons && m_depth > 1;
+        return true;
+    }
+
+    int m_depth = 0;
+    bool m_inReasons = false;
+    std::string m_key; // the top level's, last read
+};
+
 struct TConsole {
     int id = 0;
     BFd fd;
@@ -311,7 +393,8 @@ public:
         if (std::strncmp(msg.m_text.c_str(), "line from uid ", 14) == 0)
             return;
         const std::size_t length = std::min<std::size_t>(msg.m_text.length(), control::kMaxFrame);
-        m_events.emplace_back(msg.m_text.c_str(), length);
+        m_eventText.append(msg.m_text.c_str(), length);
+        m_eventEnds.push_back(m_eventText.size());
         m_eventBytes += control::kHeaderSize + length;
     }
 
@@ -343,7 +426,7 @@ public:
         TConsole& console = *(m_slots[slot] = m_consoles.back().get());
         console.id = static_cast<int>(m_consoles.size());
         console.fd = BFd(fds[1]);
-        console.firstEvent = m_events.size();
+        console.firstEvent = m_eventEnds.size();
         console.eventBytesBefore = m_eventBytes;
         console.wordBytesBefore = m_runner.m_wordBytes;
         console.drainedMs = m_nowMs;
@@ -467,7 +550,9 @@ public:
     // An event published outside any line, as a reload's records are.
     void Publish(std::size_t length)
     {
-        MuroxLogEvent("%s", ("published: " + std::string(length, 'e')).c_str());
+        static const std::string s_text(1000, 'e');
+        MuroxLogEvent("published: %.*s", static_cast<int>(std::min(length, s_text.size())),
+                      s_text.c_str());
     }
 
     // Every console sends and reads all it has until nothing moves; then
@@ -542,10 +627,16 @@ private:
             Broken("a frame not whole past its deadline was kept", console.id);
         if (console.answered != console.requests.size())
             Broken("a request went unanswered", console.id);
-        if (console.firstEvent + console.events != m_events.size())
+        if (console.firstEvent + console.events != m_eventEnds.size())
             Broken("an event did not reach a console", console.id);
         if (!console.toldWords || console.words != m_runner.m_words)
             Broken("a console holds other words than the daemon's", console.id);
+    }
+
+    std::string_view Event(std::size_t index) const
+    {
+        const std::size_t start = index == 0 ? 0 : m_eventEnds[index - 1];
+        return std::string_view(m_eventText).substr(start, m_eventEnds[index] - start);
     }
 
     // Checks each whole frame that arrived.
@@ -565,13 +656,13 @@ private:
                 Broken("a frame not of the wire format", console.id);
             if (in.size() - at - control::kHeaderSize < length)
                 break;
-            Frame(console, type, in.substr(at + control::kHeaderSize, length));
+            Frame(console, type, std::string_view(in).substr(at + control::kHeaderSize, length));
             at += control::kHeaderSize + length;
         }
         in.erase(0, at);
     }
 
-    void Frame(TConsole& console, char type, const std::string& payload)
+    void Frame(TConsole& console, char type, std::string_view payload)
     {
         if (console.last)
             Broken("a frame after the last word", console.id);
@@ -585,7 +676,7 @@ private:
             console.toldWords = true;
         } else if (type == control::kEvent) {
             const std::size_t next = console.firstEvent + console.events++;
-            if (next >= m_events.size() || m_events[next] != payload)
+            if (next >= m_eventEnds.size() || Event(next) != payload)
                 Broken("an event other than the next one published", console.id);
         } else if (type == control::kFarewell) {
             Farewell(console, payload);
@@ -596,7 +687,7 @@ private:
         }
     }
 
-    void Farewell(TConsole& console, const std::string& payload)
+    void Farewell(TConsole& console, std::string_view payload)
     {
         if (StartsWith(payload, kNotWhole)) {
             if (!console.partialOverdue)
@@ -611,7 +702,7 @@ private:
         console.last = true;
     }
 
-    void Answer(TConsole& console, char type, const std::string& payload)
+    void Answer(TConsole& console, char type, std::string_view payload)
     {
         if (console.answered >= console.sent || console.answered >= console.answerable)
             Broken("an answer to nothing this console sent", console.id);
@@ -638,18 +729,18 @@ private:
 
     // One object on one line: its line, its outcome as the frame's type
     // says, a refusal among its reasons.
-    static bool JsonAnswer(const TRequest& request, char type, const std::string& payload)
+    static bool JsonAnswer(const TRequest& request, char type, std::string_view payload)
     {
-        const nlohmann::json object = nlohmann::json::parse(payload, nullptr, false);
-        if (!object.is_object() || payload.find('\n') != payload.size() - 1 ||
-            object.value("murox_json", 0) != 1 ||
-            object.value("ok", type == control::kAnswer) != (type == control::kAnswer))
+        TJsonFields fields;
+        const int ok = type == control::kAnswer ? 1 : 0;
+        if (payload.find('\n') != payload.size() - 1 ||
+            !nlohmann::json::sax_parse(payload.begin(), payload.end(), &fields) ||
+            !fields.object || !fields.versionOne || (fields.ok >= 0 && fields.ok != ok))
             return false;
         if (request.kind != TRequest::kRefused)
-            return object.value("line", std::string()) == request.line;
-        const nlohmann::json reasons = object.value("reasons", nlohmann::json::array());
-        return type == control::kFailed && reasons.size() == 1 &&
-               reasons[0].get<std::string>().compare(0, 21, "murox: line refused: ") == 0;
+            return fields.lineSeen && fields.line == request.line;
+        return ok == 0 && fields.reasons == 1 &&
+               fields.firstReason.compare(0, 21, "murox: line refused: ") == 0;
     }
 
     void Ended(TConsole& console)
@@ -671,7 +762,8 @@ private:
     BControlServer m_server;
     BRecordingRunner& m_runner;
     const std::string m_greeting;
-    std::vector<std::string> m_events;
+    std::string m_eventText;            // every event's, one after another
+    std::vector<std::size_t> m_eventEnds; // where each ends in it
     std::size_t m_eventBytes = 0; // as frames
     std::vector<std::unique_ptr<TConsole>> m_consoles;
     TConsole* m_slots[kSlots] = {};
