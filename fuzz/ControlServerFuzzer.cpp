@@ -252,29 +252,35 @@ TRequest Request(std::uint8_t pick, const std::string& tag, std::string& out)
     return {kind == 12 ? TRequest::kQuit : TRequest::kRun, line, json};
 }
 
-// The fields of a line's object a console relies on, read as the object
-// is parsed: every JSON answer is checked, and building each whole would
-// cost more than running its line.
-struct TJsonFields {
+// A line's object, read as it is parsed for the fields a console relies
+// on: every JSON answer is checked, and building each whole would cost
+// more than running its line.
+class BJsonFields {
+public:
     using TJson = nlohmann::json;
-    bool object = false;    // the text is an object
-    bool versionOne = false; // murox_json is the number 1
-    int ok = -1;            // -1 absent, 0 or 1 as it says, 2 neither true nor false
-    bool lineSeen = false;  // as a string
-    std::string line;
-    std::size_t reasons = 0;  // values in "reasons"
-    std::string firstReason;  // the first, when a string
 
+    // One object: version 1, its outcome as the frame's type says, and its
+    // line, or for a refused line a refusal as its one reason.
+    bool Answers(const TRequest& request, bool ok) const
+    {
+        if (!m_object || !m_versionOne || (m_ok >= 0 && m_ok != (ok ? 1 : 0)))
+            return false;
+        if (request.kind != TRequest::kRefused)
+            return m_lineSeen && m_line == request.line;
+        return !ok && m_reasons == 1 && m_firstReason.compare(0, 21, "murox: line refused: ") == 0;
+    }
+
+    // What nlohmann::json::sax_parse calls, by the names it calls them.
     bool start_object(std::size_t)
     {
-        object = object || m_depth == 0;
+        m_object = m_object || m_depth == 0;
         return Open();
     }
     bool start_array(std::size_t)
     {
-        const bool reasonsStart = Field("reasons");
+        const bool reasons = Field("reasons");
         Open();
-        m_inReasons = m_inReasons || reasonsStart;
+        m_inReasons = m_inReasons || reasons;
         return true;
     }
     bool end_object() { return Close(); }
@@ -286,8 +292,14 @@ struct TJsonFields {
         return true;
     }
     bool boolean(bool value) { return Value(value ? kTrue : kFalse); }
-    bool number_integer(TJson::number_integer_t value) { return Value(kNumber, nullptr, value == 1); }
-    bool number_unsigned(TJson::number_unsigned_t value) { return Value(kNumber, nullptr, value == 1); }
+    bool number_integer(TJson::number_integer_t value)
+    {
+        return Value(kNumber, nullptr, value == 1);
+    }
+    bool number_unsigned(TJson::number_unsigned_t value)
+    {
+        return Value(kNumber, nullptr, value == 1);
+    }
     bool string(std::string& value) { return Value(kString, &value); }
     bool null() { return Value(kOther); }
     bool number_float(TJson::number_float_t, const std::string&) { return Value(kOther); }
@@ -304,20 +316,20 @@ private:
     bool Value(TKind kind, const std::string* pText = nullptr, bool one = false)
     {
         if (Field("ok")) {
-            ok = kind <= kTrue ? kind : 2;
+            m_ok = kind <= kTrue ? kind : 2;
         } else if (Field("murox_json")) {
-            versionOne = kind == kNumber && one;
+            m_versionOne = kind == kNumber && one;
         } else if (Field("line")) {
-            lineSeen = kind == kString;
-            line = lineSeen ? *pText : std::string();
-        } else if (m_depth == 2 && m_inReasons && reasons++ == 0 && kind == kString) {
-            firstReason = *pText;
+            m_lineSeen = kind == kString;
+            m_line = m_lineSeen ? *pText : std::string();
+        } else if (m_depth == 2 && m_inReasons && m_reasons++ == 0 && kind == kString) {
+            m_firstReason = *pText;
         }
         return true;
     }
     bool Open()
     {
-        Value(kOther);
+        Value(kOther); // an object or array where a field's value stands
         ++m_depth;
         return true;
     }
@@ -329,8 +341,15 @@ private:
     }
 
     int m_depth = 0;
-    bool m_inReasons = false;
     std::string m_key; // the top level's, last read
+    bool m_inReasons = false;
+    bool m_object = false;
+    bool m_versionOne = false; // murox_json is the number 1
+    int m_ok = -1;             // absent; 0 or 1 as it says; 2, neither true nor false
+    bool m_lineSeen = false;   // as a string
+    std::string m_line;
+    std::size_t m_reasons = 0; // values in "reasons"
+    std::string m_firstReason; // when a string
 };
 
 struct TConsole {
@@ -727,20 +746,13 @@ private:
         console.last = request.kind == TRequest::kQuit;
     }
 
-    // One object on one line: its line, its outcome as the frame's type
-    // says, a refusal among its reasons.
+    // One object on one line, read as BJsonFields says.
     static bool JsonAnswer(const TRequest& request, char type, std::string_view payload)
     {
-        TJsonFields fields;
-        const int ok = type == control::kAnswer ? 1 : 0;
-        if (payload.find('\n') != payload.size() - 1 ||
-            !nlohmann::json::sax_parse(payload.begin(), payload.end(), &fields) ||
-            !fields.object || !fields.versionOne || (fields.ok >= 0 && fields.ok != ok))
-            return false;
-        if (request.kind != TRequest::kRefused)
-            return fields.lineSeen && fields.line == request.line;
-        return ok == 0 && fields.reasons == 1 &&
-               fields.firstReason.compare(0, 21, "murox: line refused: ") == 0;
+        BJsonFields fields;
+        return payload.find('\n') == payload.size() - 1 &&
+               nlohmann::json::sax_parse(payload.begin(), payload.end(), &fields) &&
+               fields.Answers(request, type == control::kAnswer);
     }
 
     void Ended(TConsole& console)
@@ -762,9 +774,9 @@ private:
     BControlServer m_server;
     BRecordingRunner& m_runner;
     const std::string m_greeting;
-    std::string m_eventText;            // every event's, one after another
+    std::string m_eventText;              // every event's, one after another
     std::vector<std::size_t> m_eventEnds; // where each ends in it
-    std::size_t m_eventBytes = 0; // as frames
+    std::size_t m_eventBytes = 0;         // as frames
     std::vector<std::unique_ptr<TConsole>> m_consoles;
     TConsole* m_slots[kSlots] = {};
     std::size_t m_requests = 0; // queued by all consoles
