@@ -23,8 +23,12 @@ std::vector<std::string> SplitWords(const std::string& line)
 
 bool IsQuit(const std::string& line)
 {
-    const std::vector<std::string> words = SplitWords(line);
-    return !words.empty() && words[0] == kQuitWord;
+    // The first word, in place: every line the daemon runs is asked.
+    const std::string::size_type start = line.find_first_not_of(kBlanks);
+    if (start == std::string::npos)
+        return false;
+    const std::string::size_type end = line.find_first_of(kBlanks, start);
+    return line.compare(start, end == std::string::npos ? end : end - start, kQuitWord) == 0;
 }
 
 } // namespace command

@@ -12,7 +12,6 @@
 #include "host/outputs/ILogOutput.h"
 #include "host/outputs/OutputWait.h"
 #include "host/protocol/ControlProtocol.h"
-#include "host/protocol/UserNames.h"
 #include "host/registry/LogPriority.h"
 #include "host/server/BControlSocket.h"
 #include "host/server/ConsoleBudget.h"
@@ -45,8 +44,7 @@ long long Earliest(long long a, long long b)
 BControlServer::BControlServer(BControlSocket& socket, int signalFd, ILogOutput* pLog,
                                const TClientLimits& limits)
     : m_socket(socket), m_signalFd(signalFd), m_pLog(pLog), m_limits(limits),
-      m_daemonUid(geteuid()), m_group(socket.Group()), m_groupName(control::GroupName(m_group)),
-      m_refusals([this](TLogPriority priority, const std::string& text) {
+      m_daemonUid(geteuid()), m_refusals([this](TLogPriority priority, const std::string& text) {
           m_fanOut.LogOnly(text, priority);
       }),
       m_startedMs(MonotonicMs())
@@ -223,8 +221,7 @@ void BControlServer::Admit(BFd fd, long long nowMs)
     if (!ReadPeer(fd.Get(), peer)) {
         refusal = "the kernel gives no credentials for it";
     } else {
-        refusal = PeerRefusal(peer, m_daemonUid, group,
-                              group == m_group ? m_groupName : std::to_string(group));
+        refusal = PeerRefusal(peer, m_daemonUid, group, m_socket.GroupLabel(group));
         if (refusal.empty() && !HasRoom(peer, nowMs, refusal)) {
             refusal += "; try again later";
             lead = "murox: no room: ";

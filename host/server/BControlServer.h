@@ -103,8 +103,6 @@ private:
     ILogOutput* m_pLog;
     TClientLimits m_limits;
     uid_t m_daemonUid;
-    gid_t m_group;           // the socket's group when the server started
-    std::string m_groupName; // its name, looked up once
     TClients m_clients;
     BEventFanOut m_fanOut{m_clients, m_limits};
     BClientRequests m_requests{m_clients, m_limits, m_fanOut};

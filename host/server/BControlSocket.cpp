@@ -12,6 +12,7 @@
 
 #include "host/protocol/ControlProtocol.h"
 #include "host/protocol/OwnDirectory.h"
+#include "host/protocol/UserNames.h"
 
 namespace {
 
@@ -211,6 +212,7 @@ TClaimResult BControlSocket::Keep(BFd socket, BFd directory, const std::string& 
     m_device = claimed.st_dev;
     m_inode = claimed.st_ino;
     m_group = claimed.st_gid;
+    m_groupName = control::GroupName(m_group);
     return WithOutcome(TClaimResult::kClaimed);
 }
 
@@ -222,6 +224,11 @@ gid_t BControlSocket::Group() const
         now.st_ino == m_inode && now.st_dev == m_device)
         return now.st_gid;
     return m_group;
+}
+
+std::string BControlSocket::GroupLabel(gid_t group) const
+{
+    return group == m_group && !m_groupName.empty() ? m_groupName : std::to_string(group);
 }
 
 void BControlSocket::Release()

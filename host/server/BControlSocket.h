@@ -49,6 +49,10 @@ public:
     // The group of the socket file now (an operator may change it), or the
     // one it was made with when the file cannot be read.
     gid_t Group() const;
+    // How a refusal names `group`: the name the user database gave the
+    // group the socket was made with, looked up as it was claimed so that
+    // the loop never waits on that database; any other group by number.
+    std::string GroupLabel(gid_t group) const;
 
     // Stops listening and removes the socket file, if it is still this
     // socket's.
@@ -66,6 +70,7 @@ private:
     dev_t m_device = 0;
     ino_t m_inode = 0;
     gid_t m_group = 0;
+    std::string m_groupName; // m_group's, once claimed
 };
 
 #endif

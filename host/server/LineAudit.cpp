@@ -29,8 +29,11 @@ std::size_t PieceEnd(const std::string& text, std::size_t start, std::size_t end
 std::vector<std::string> LineAuditRecords(const std::string& who, const std::string& line)
 {
     std::string words;
-    for (const std::string& word : command::SplitWords(line))
-        words += (words.empty() ? "" : " ") + word;
+    for (const std::string& word : command::SplitWords(line)) {
+        if (!words.empty())
+            words += ' ';
+        words += word;
+    }
     std::string shown = control::VisibleLine(words);
     if (words != line)
         shown += " (blanks collapsed)";
