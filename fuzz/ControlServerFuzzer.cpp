@@ -229,7 +229,7 @@ TRequest Request(std::uint8_t pick, const std::string& tag, std::string& out)
     const unsigned kind = pick % 16;
     if (kind == 15) { // a header is enough to be refused
         const std::uint32_t length = (pick & 16) ? control::kMaxFrame + 1 : 0;
-        out += (pick & 16) ? control::kLine : 'Q';
+        out += (pick & 16) ? control::kLine : (pick & 32) ? '\0' : 'Q';
         for (int shift = 24; shift >= 0; shift -= 8)
             out += static_cast<char>((length >> shift) & 0xFF);
         return {TRequest::kMalformed, ""};
@@ -240,10 +240,13 @@ TRequest Request(std::uint8_t pick, const std::string& tag, std::string& out)
     }
     const bool json = (pick & 64) != 0;
     if (kind == 14) { // too long, or holding a line break or a zero byte
-        control::AppendFrame(out, json ? control::kJsonLine : control::kLine,
-                             (pick & 16) ? std::string(control::kMaxLine + 1, 'x')
-                                         : tag + ((pick & 32) ? '\n' : '\0') + "x");
-        return {TRequest::kRefused, "", json};
+        const bool tooLong = (pick & 16) != 0;
+        std::string line = tooLong ? std::string(control::kMaxLine + 1, 'x')
+                                   : tag + ((pick & 32) ? '\n' : '\0') + "x";
+        control::AppendFrame(out, json ? control::kJsonLine : control::kLine, line);
+        // The daemon keeps nothing of a line past the limit: its object's
+        // line is empty.
+        return {TRequest::kRefused, tooLong ? std::string() : std::move(line), json};
     }
     std::string line = kLines[kind];
     for (std::size_t at; (at = line.find('@')) != std::string::npos;)
@@ -259,15 +262,17 @@ class BJsonFields {
 public:
     using TJson = nlohmann::json;
 
-    // One object: version 1, its outcome as the frame's type says, and its
-    // line, or for a refused line a refusal as its one reason.
+    // One object: version 1, its outcome as the frame's type says, its line
+    // as it was sent, and for a refused line a refusal as its one reason.
     bool Answers(const TRequest& request, bool ok) const
     {
         if (!m_object || !m_versionOne || (m_ok >= 0 && m_ok != (ok ? 1 : 0)))
             return false;
-        if (request.kind != TRequest::kRefused)
-            return m_lineSeen && m_line == request.line;
-        return !ok && m_reasons == 1 && m_firstReason.compare(0, 21, "murox: line refused: ") == 0;
+        if (!m_lineSeen || m_line != request.line)
+            return false;
+        return request.kind != TRequest::kRefused ||
+               (!ok && m_reasons == 1 &&
+                m_firstReason.compare(0, 21, "murox: line refused: ") == 0);
     }
 
     // What nlohmann::json::sax_parse calls, by the names it calls them.
