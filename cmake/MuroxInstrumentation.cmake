@@ -26,9 +26,10 @@ if(MUROX_BUILD_FUZZ)
     # fuzzer-no-link gives every object the coverage feedback; only the
     # fuzz programs link libFuzzer's main (see fuzz/CMakeLists.txt).
     # fuzz/coverage-ignore.txt names the code whose branches are not news.
-    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all
-                        -fno-omit-frame-pointer
-                        -fsanitize-coverage-ignorelist=${PROJECT_SOURCE_DIR}/fuzz/coverage-ignore.txt)
+    add_compile_options(
+        -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all
+        -fno-omit-frame-pointer
+        -fsanitize-coverage-ignorelist=${PROJECT_SOURCE_DIR}/fuzz/coverage-ignore.txt)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
