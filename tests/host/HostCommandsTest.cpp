@@ -137,6 +137,8 @@ TEST_F(HostCommandsTest, ALineSucceedsFailsOrLeavesAsItsCommandSays)
         {"help twiddle", {TLineOutcome::kSucceeded, "twiddle\n twiddle          untitled\n"}},
         {"quit", {TLineOutcome::kLeave, ""}},
         {" quit now", {TLineOutcome::kLeave, ""}},
+        {"quits",
+         {TLineOutcome::kFailed, "Unknown command 'quits'; \"help\" lists the commands\n"}},
         {"xdll nosuch -l", {TLineOutcome::kFailed, "No such ext DLL\n"}},
         {"xdll a -u", {TLineOutcome::kSucceeded, ""}},
         {add.c_str(), {TLineOutcome::kSucceeded, ""}},
