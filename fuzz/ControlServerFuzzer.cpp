@@ -86,6 +86,7 @@ const long long kPassMs[8] = {1, 10, 100, 250, 500, 999, 1000, 3000};
 const char kStorePath[] = "/nonexistent/murox-fuzz.conf";
 const char kStalled[] = "murox: dropped: this console stopped reading";
 const char kNotWhole[] = "murox: closed: a frame not whole";
+const char kLineRefused[] = "murox: line refused: ";
 
 [[noreturn]] void Broken(const char* szRule, int console)
 {
@@ -271,8 +272,7 @@ public:
         if (!m_lineSeen || m_line != request.line)
             return false;
         return request.kind != TRequest::kRefused ||
-               (!ok && m_reasons == 1 &&
-                m_firstReason.compare(0, 21, "murox: line refused: ") == 0);
+               (!ok && m_reasons == 1 && StartsWith(m_firstReason, kLineRefused));
     }
 
     // What nlohmann::json::sax_parse calls, by the names it calls them.
@@ -737,8 +737,7 @@ private:
         if (request.json) {
             right = JsonAnswer(request, type, payload);
         } else if (request.kind == TRequest::kRefused) {
-            right =
-                type == control::kFailed && payload.compare(0, 21, "murox: line refused: ") == 0;
+            right = type == control::kFailed && StartsWith(payload, kLineRefused);
         } else {
             const auto it = m_runner.m_answers.find(request.line);
             const bool failed =

@@ -28,7 +28,7 @@ bool IsQuit(const std::string& line)
     if (start == std::string::npos)
         return false;
     const std::string::size_type end = line.find_first_of(kBlanks, start);
-    return line.compare(start, end == std::string::npos ? end : end - start, kQuitWord) == 0;
+    return line.compare(start, end - start, kQuitWord) == 0;
 }
 
 } // namespace command
